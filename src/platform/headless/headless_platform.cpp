@@ -1,0 +1,176 @@
+#include "platform/headless/headless_platform.h"
+
+#include "platform/posix/host_files.h"
+
+uint32_t HeadlessClock::tick_ms() {
+  std::lock_guard<std::mutex> g(mutex_);
+  return now_;
+}
+
+void HeadlessClock::sleep_ms(uint32_t ms) { advance(ms); }
+
+local_time HeadlessClock::local_now() {
+  std::lock_guard<std::mutex> g(mutex_);
+  return local_;
+}
+
+void HeadlessClock::advance(uint32_t ms) {
+  std::lock_guard<std::mutex> g(mutex_);
+  now_ += ms;  // wraps like the real tick
+}
+
+void HeadlessClock::set(uint32_t now_ms) {
+  std::lock_guard<std::mutex> g(mutex_);
+  now_ = now_ms;
+}
+
+void HeadlessClock::set_local_time(const local_time& t) {
+  std::lock_guard<std::mutex> g(mutex_);
+  local_ = t;
+}
+
+bool HeadlessUi::create_window(int window, const window_desc& desc) {
+  std::lock_guard<std::mutex> g(mutex_);
+  windows_[window] = desc;
+  visible_[window] = desc.visible;
+  calls_.push_back("create_window " + std::to_string(window));
+  return true;
+}
+
+void HeadlessUi::destroy_window(int window) {
+  std::lock_guard<std::mutex> g(mutex_);
+  windows_.erase(window);
+  visible_.erase(window);
+  calls_.push_back("destroy_window " + std::to_string(window));
+}
+
+bool HeadlessUi::window_exists(int window) const {
+  std::lock_guard<std::mutex> g(mutex_);
+  return windows_.count(window) != 0;
+}
+
+void HeadlessUi::show_window(int window, bool visible) {
+  std::lock_guard<std::mutex> g(mutex_);
+  visible_[window] = visible;
+  calls_.push_back(std::string(visible ? "show_window " : "hide_window ") + std::to_string(window));
+}
+
+void HeadlessUi::set_window_title(int window, const std::string& title) {
+  std::lock_guard<std::mutex> g(mutex_);
+  windows_[window].title = title;
+  calls_.push_back("set_window_title " + std::to_string(window));
+}
+
+void HeadlessUi::raise_window(int window) {
+  std::lock_guard<std::mutex> g(mutex_);
+  calls_.push_back("raise_window " + std::to_string(window));
+}
+
+void HeadlessUi::present(int window, const uint8_t* bgra, int width, int height, int stride, int dst_x, int dst_y) {
+  std::lock_guard<std::mutex> g(mutex_);
+  const window_desc& desc = windows_[window];
+  headless_frame& f = frames_[window];
+  if (f.width != desc.width || f.height != desc.height) {
+    f.width = desc.width;
+    f.height = desc.height;
+    f.bgra.assign(static_cast<size_t>(f.width) * f.height * 4, 0);
+  }
+  for (int y = 0; y < height; ++y) {
+    int ty = dst_y + y;
+    if (ty < 0 || ty >= f.height) continue;
+    for (int x = 0; x < width; ++x) {
+      int tx = dst_x + x;
+      if (tx < 0 || tx >= f.width) continue;
+      const uint8_t* s = bgra + static_cast<size_t>(y) * stride + static_cast<size_t>(x) * 4;
+      uint8_t* d = f.bgra.data() + (static_cast<size_t>(ty) * f.width + tx) * 4;
+      d[0] = s[0], d[1] = s[1], d[2] = s[2], d[3] = s[3];
+    }
+  }
+}
+
+bool HeadlessUi::poll_event(ui_event& out) {
+  std::lock_guard<std::mutex> g(mutex_);
+  if (events_.empty()) return false;
+  out = std::move(events_.front());
+  events_.pop_front();
+  return true;
+}
+
+void HeadlessUi::post_event(const ui_event& event) {
+  std::lock_guard<std::mutex> g(mutex_);
+  events_.push_back(event);
+}
+
+int HeadlessUi::message_box(const std::string& caption, const std::string& text, uint32_t flags) {
+  std::lock_guard<std::mutex> g(mutex_);
+  int answer;
+  if (!replies_.empty()) {
+    answer = replies_.front();
+    replies_.pop_front();
+  } else {
+    // Unscripted boxes take their first button.
+    uint32_t kind = flags & 0xF;
+    answer = (kind == mb_yes_no || kind == mb_yes_no_cancel) ? id_yes : id_ok;
+  }
+  boxes_.push_back({caption, text, flags, answer});
+  calls_.push_back("message_box");
+  return answer;
+}
+
+int HeadlessUi::error_dialog(const std::string& title, const std::string& text, bool offer_edit) {
+  std::lock_guard<std::mutex> g(mutex_);
+  int answer = 0;
+  if (!replies_.empty()) {
+    answer = replies_.front();
+    replies_.pop_front();
+  }
+  if (!offer_edit) answer = 0;
+  boxes_.push_back({title, text, offer_edit ? 1u : 0u, answer});
+  calls_.push_back("error_dialog");
+  return answer;
+}
+
+void HeadlessUi::queue_reply(int answer) {
+  std::lock_guard<std::mutex> g(mutex_);
+  replies_.push_back(answer);
+}
+
+std::vector<HeadlessUi::box_record> HeadlessUi::boxes() const {
+  std::lock_guard<std::mutex> g(mutex_);
+  return boxes_;
+}
+
+std::vector<std::string> HeadlessUi::calls() const {
+  std::lock_guard<std::mutex> g(mutex_);
+  return calls_;
+}
+
+headless_frame HeadlessUi::frame(int window) const {
+  std::lock_guard<std::mutex> g(mutex_);
+  auto it = frames_.find(window);
+  return it == frames_.end() ? headless_frame{} : it->second;
+}
+
+window_desc HeadlessUi::window(int window) const {
+  std::lock_guard<std::mutex> g(mutex_);
+  auto it = windows_.find(window);
+  return it == windows_.end() ? window_desc{} : it->second;
+}
+
+bool HeadlessUi::window_visible(int window) const {
+  std::lock_guard<std::mutex> g(mutex_);
+  auto it = visible_.find(window);
+  return it != visible_.end() && it->second;
+}
+
+HeadlessPlatform::HeadlessPlatform(const std::string& game_folder_host)
+    : files(std::make_unique<PosixHostFiles>(game_folder_host)) {
+  services.clock = &clock;
+  services.ui = &ui;
+  services.files = files.get();
+  install_platform(&services);
+}
+
+HeadlessPlatform::~HeadlessPlatform() {
+  if (platform_installed() && &platform() == &services) install_platform(nullptr);
+}

@@ -1,0 +1,84 @@
+// The headless backend: runs the real engine on virtual time, answers every
+// dialog from a script of replies and keeps every presented frame as pixels.
+#pragma once
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+// Virtual time: tick_ms() returns the virtual now; sleep_ms() advances it, so
+// paced loops run at full speed with exact frame timing.
+class HeadlessClock final : public Clock {
+ public:
+  uint32_t tick_ms() override;
+  void sleep_ms(uint32_t ms) override;
+  local_time local_now() override;
+  void advance(uint32_t ms);
+  void set(uint32_t now_ms);
+  void set_local_time(const local_time& t);
+
+ private:
+  mutable std::mutex mutex_;
+  uint32_t now_ = 0;
+  local_time local_{2026, 1, 2, 3, 4, 5, 0, 5};
+};
+
+struct headless_frame {
+  int width = 0, height = 0;
+  std::vector<uint8_t> bgra;  // width * 4 bytes per row
+};
+
+class HeadlessUi final : public Ui {
+ public:
+  bool create_window(int window, const window_desc& desc) override;
+  void destroy_window(int window) override;
+  bool window_exists(int window) const override;
+  void show_window(int window, bool visible) override;
+  void set_window_title(int window, const std::string& title) override;
+  void raise_window(int window) override;
+  void present(int window, const uint8_t* bgra, int width, int height, int stride, int dst_x, int dst_y) override;
+  bool poll_event(ui_event& out) override;
+  void post_event(const ui_event& event) override;
+  int message_box(const std::string& caption, const std::string& text, uint32_t flags) override;
+  int error_dialog(const std::string& title, const std::string& text, bool offer_edit) override;
+
+  // Test side.
+  struct box_record {
+    std::string caption, text;  // Shift-JIS
+    uint32_t flags = 0;
+    int answer = 0;
+  };
+  void queue_reply(int answer);  // next message box / dialog answer
+  std::vector<box_record> boxes() const;
+  std::vector<std::string> calls() const;  // one line per call, for order checks
+  headless_frame frame(int window) const;
+  window_desc window(int window) const;
+  bool window_visible(int window) const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::deque<ui_event> events_;
+  std::deque<int> replies_;
+  std::vector<box_record> boxes_;
+  std::vector<std::string> calls_;
+  std::map<int, window_desc> windows_;
+  std::map<int, bool> visible_;
+  std::map<int, headless_frame> frames_;
+};
+
+// Owns one headless service of each kind and installs them.
+struct HeadlessPlatform {
+  explicit HeadlessPlatform(const std::string& game_folder_host);
+  ~HeadlessPlatform();
+  HeadlessPlatform(const HeadlessPlatform&) = delete;
+  HeadlessPlatform& operator=(const HeadlessPlatform&) = delete;
+
+  Platform services;
+  HeadlessClock clock;
+  HeadlessUi ui;
+  std::unique_ptr<HostFiles> files;
+};

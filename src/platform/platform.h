@@ -1,0 +1,229 @@
+// The platform layer: small service interfaces shaped by what the engine needs.
+// Engine code talks to the host only through these; backends live in the
+// sibling folders (sdl/, posix/, headless/, ...). All strings crossing these
+// interfaces are Shift-JIS engine strings unless a name says "host" (UTF-8).
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// ---------------------------------------------------------------- Clock
+
+struct local_time {
+  int year = 0, month = 0, day = 0;  // month 1..12
+  int hour = 0, minute = 0, second = 0, milliseconds = 0;
+  int day_of_week = 0;  // 0 = Sunday
+};
+
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  // Millisecond tick on the timeGetTime scale: wraps at 2^32.
+  virtual uint32_t tick_ms() = 0;
+  // Sleep(ms); 0 yields. The headless clock advances virtual time instead.
+  virtual void sleep_ms(uint32_t ms) = 0;
+  virtual local_time local_now() = 0;
+};
+
+// ---------------------------------------------------------------- HostFiles
+
+enum class host_entry_kind { missing, file, folder };
+
+struct host_folder_entry {
+  std::string name;  // Shift-JIS
+  bool is_folder = false;
+  uint64_t size = 0;
+};
+
+// A file opened for reading at arbitrary offsets (pack archives).
+class HostReadFile {
+ public:
+  virtual ~HostReadFile() = default;
+  virtual uint64_t size() const = 0;
+  // Reads exactly `length` bytes at `offset`; false when the file is shorter.
+  virtual bool read_at(uint64_t offset, void* buffer, size_t length) = 0;
+};
+
+// Game paths: Shift-JIS, '\' or '/' separated, either relative to the game
+// folder or absolute host paths. Each component is matched case-insensitively
+// against what exists, so a game folder copied from a case-insensitive file
+// system runs unchanged.
+class HostFiles {
+ public:
+  virtual ~HostFiles() = default;
+  // The host folder (UTF-8, ending in '/') that relative game paths start from.
+  virtual std::string game_folder_host() const = 0;
+  // Host path (UTF-8) for a game path; components that exist are matched
+  // case-insensitively, the rest are converted as written.
+  virtual std::string host_path(std::string_view game_path) const = 0;
+  virtual host_entry_kind kind(std::string_view game_path, uint64_t* size = nullptr) const = 0;
+  // Reads a whole file; false when it is missing, a folder or unreadable.
+  virtual bool read_file(std::string_view game_path, std::vector<uint8_t>& out) const = 0;
+  virtual std::unique_ptr<HostReadFile> open_read(std::string_view game_path) const = 0;
+  // Folder listing (names only, no "." or "..").
+  virtual std::vector<host_folder_entry> list_folder(std::string_view game_path) const = 0;
+
+  // Writes obey the containment policy: only inside the write roots (game
+  // folder, save folder, per-user data, temporary folder), never through ".."
+  // or a symbolic link out of them. Refused writes return false.
+  virtual bool write_file(std::string_view game_path, const void* data, size_t size) = 0;
+  virtual bool append_file(std::string_view game_path, const void* data, size_t size) = 0;
+  // Writes to a temporary file in the same folder, flushes it and renames it
+  // over the target: the old file survives any failure.
+  virtual bool replace_file(std::string_view game_path, const void* data, size_t size) = 0;
+  virtual bool remove_file(std::string_view game_path) = 0;
+  virtual bool rename(std::string_view from_game_path, std::string_view to_game_path) = 0;
+  virtual bool make_folder(std::string_view game_path) = 0;  // with parents
+  virtual bool remove_folder(std::string_view game_path) = 0;  // empty folders only
+  virtual bool write_allowed(std::string_view game_path) const = 0;
+  virtual void add_write_root(const std::string& host_folder) = 0;
+};
+
+// ---------------------------------------------------------------- Process
+
+class Process {
+ public:
+  virtual ~Process() = default;
+  // The program's own path as it was started (UTF-8), links not resolved, so
+  // the player can be linked into any game folder.
+  virtual std::string program_path_host() const = 0;
+  // Arguments after the program name, converted to Shift-JIS.
+  virtual std::vector<std::string> arguments() const = 0;
+  // Single instance by a lock named after `instance_name`. Returns 0 when this
+  // process holds it, 1 when another process holds it (that process has been
+  // asked to restore and raise its window), -1 on failure.
+  virtual int claim_single_instance(const std::string& instance_name) = 0;
+  virtual void release_single_instance() = 0;
+  // True once for every raise request that reached the running copy.
+  virtual bool take_raise_request() = 0;
+  // Starts a program by argv (host strings), never through a shell.
+  virtual bool spawn(const std::vector<std::string>& argv_host) = 0;
+  // Per-user folders of this platform (UTF-8, ending in '/'): XDG data home
+  // (the AppData folder's role) and the documents folder (My Documents).
+  virtual std::string user_data_folder_host() const = 0;
+  virtual std::string documents_folder_host() const = 0;
+  virtual std::string temp_folder_host() const = 0;
+};
+
+// ---------------------------------------------------------------- DynamicLibrary
+
+class DynamicLibrary {
+ public:
+  virtual ~DynamicLibrary() = default;
+  // Loads a library by file name (searched beside the program first). On
+  // failure returns null and fills the error number and text.
+  virtual void* load(const std::string& name, int* error_number, std::string* error_text) = 0;
+  virtual void* symbol(void* library, const char* name) = 0;
+  virtual void unload(void* library) = 0;
+};
+
+// ---------------------------------------------------------------- Ui
+
+// The engine's message codes; the numbers match the original window messages
+// so scripts and stored values that carry them keep their meaning.
+enum : uint32_t {
+  msg_destroy = 0x0002,
+  msg_move = 0x0003,
+  msg_size = 0x0005,
+  msg_activate = 0x0006,
+  msg_set_focus = 0x0007,
+  msg_kill_focus = 0x0008,
+  msg_paint = 0x000F,
+  msg_close = 0x0010,
+  msg_quit = 0x0012,
+  msg_activate_app = 0x001C,
+  msg_key_down = 0x0100,
+  msg_key_up = 0x0101,
+  msg_char = 0x0102,
+  msg_sys_key_down = 0x0104,
+  msg_sys_key_up = 0x0105,
+  msg_command = 0x0111,
+  msg_sys_command = 0x0112,
+  msg_mouse_move = 0x0200,
+  msg_left_button_down = 0x0201,
+  msg_left_button_up = 0x0202,
+  msg_left_button_double = 0x0203,
+  msg_right_button_down = 0x0204,
+  msg_right_button_up = 0x0205,
+  msg_middle_button_down = 0x0207,
+  msg_middle_button_up = 0x0208,
+  msg_mouse_wheel = 0x020A,
+  msg_drop_files = 0x0233,
+  msg_raise_request = 0x8001,  // another start of this program asked us to come to front
+};
+
+struct ui_event {
+  uint32_t message = 0;
+  int window = 0;         // game window 0..3
+  uint64_t wparam = 0;    // key code, button state, wheel delta (signed in the high word)...
+  int64_t lparam = 0;
+  int x = 0, y = 0;       // client coordinates for mouse messages
+  std::vector<std::string> files;  // msg_drop_files: Shift-JIS paths
+};
+
+struct window_desc {
+  std::string title;  // Shift-JIS
+  int x = -1, y = -1;  // -1: let the platform place it
+  int width = 640, height = 480;  // client size
+  bool visible = true;
+  bool resizable = false;
+};
+
+// Message box flags and results, numbered as the original ones.
+enum : uint32_t {
+  mb_ok = 0x0,
+  mb_ok_cancel = 0x1,
+  mb_yes_no_cancel = 0x3,
+  mb_yes_no = 0x4,
+  mb_icon_error = 0x10,
+  mb_icon_question = 0x20,
+  mb_icon_warning = 0x30,
+  mb_icon_information = 0x40,
+  mb_system_modal = 0x1000,
+};
+enum : int { id_ok = 1, id_cancel = 2, id_yes = 6, id_no = 7 };
+
+class Ui {
+ public:
+  virtual ~Ui() = default;
+  virtual bool create_window(int window, const window_desc& desc) = 0;
+  virtual void destroy_window(int window) = 0;
+  virtual bool window_exists(int window) const = 0;
+  virtual void show_window(int window, bool visible) = 0;
+  virtual void set_window_title(int window, const std::string& title) = 0;
+  // Restores a minimised window and brings it to the front.
+  virtual void raise_window(int window) = 0;
+  // Presents a BGRA frame (rows top down, `stride` bytes apart) into the
+  // window's client area at (dst_x, dst_y).
+  virtual void present(int window, const uint8_t* bgra, int width, int height, int stride, int dst_x = 0,
+                       int dst_y = 0) = 0;
+  // Next pending event, translated to the engine's message codes; false when
+  // none is waiting. Never blocks.
+  virtual bool poll_event(ui_event& out) = 0;
+  // Queues an event for this process (the PostMessage of the original).
+  virtual void post_event(const ui_event& event) = 0;
+  // Modal message box; returns id_ok, id_cancel, id_yes or id_no.
+  virtual int message_box(const std::string& caption, const std::string& text, uint32_t flags) = 0;
+  // The error dialog: the text, a Close button and, when offered, an Edit
+  // button. Returns 1 for Edit, 0 for Close.
+  virtual int error_dialog(const std::string& title, const std::string& text, bool offer_edit) = 0;
+};
+
+// ---------------------------------------------------------------- Platform
+
+// Hands out the services. main() installs one with the real backends; tests
+// install one with the headless backends. Services of later subsystems are
+// added here as they are built.
+struct Platform {
+  Clock* clock = nullptr;
+  HostFiles* files = nullptr;
+  Process* process = nullptr;
+  DynamicLibrary* libraries = nullptr;
+  Ui* ui = nullptr;
+};
+
+Platform& platform();
+void install_platform(Platform* p);
+bool platform_installed();

@@ -1,0 +1,301 @@
+#include "platform/posix/host_files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/sjis.h"
+
+namespace {
+
+bool ascii_iequal(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
+    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// Splits a Shift-JIS game path at '\' and '/' (never at a trail byte).
+std::vector<std::string> split_game_path(std::string_view path) {
+  std::vector<std::string> parts;
+  std::string cur;
+  for (size_t i = 0; i < path.size();) {
+    size_t n = sjis_char_length(path, i);
+    if (n == 1 && (path[i] == '\\' || path[i] == '/')) {
+      if (!cur.empty()) parts.push_back(cur);
+      cur.clear();
+    } else {
+      cur.append(path.substr(i, n));
+    }
+    i += n;
+  }
+  if (!cur.empty()) parts.push_back(cur);
+  return parts;
+}
+
+bool is_absolute_game_path(std::string_view p) { return !p.empty() && p[0] == '/'; }
+
+bool lstat_kind(const std::string& host, struct stat* st) { return ::lstat(host.c_str(), st) == 0; }
+
+// Canonical form of an existing prefix plus the lexical rest.
+std::string canonical_for_policy(const std::string& host) {
+  std::string path = normalise_host_path(host);
+  std::string existing = path;
+  std::string rest;
+  while (true) {
+    char buf[PATH_MAX];
+    if (::realpath(existing.c_str(), buf)) {
+      std::string out = buf;
+      if (!rest.empty()) out += (out.back() == '/' ? "" : "/") + rest;
+      return out;
+    }
+    size_t slash = existing.find_last_of('/');
+    if (slash == std::string::npos || existing == "/") return path;
+    std::string last = existing.substr(slash + 1);
+    rest = rest.empty() ? last : last + "/" + rest;
+    existing = slash == 0 ? "/" : existing.substr(0, slash);
+  }
+}
+
+bool write_all_fd(int fd, const void* data, size_t size) {
+  const uint8_t* p = static_cast<const uint8_t*>(data);
+  while (size > 0) {
+    ssize_t w = ::write(fd, p, size);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    p += w;
+    size -= static_cast<size_t>(w);
+  }
+  return true;
+}
+
+class PosixReadFile final : public HostReadFile {
+ public:
+  PosixReadFile(int fd, uint64_t size) : fd_(fd), size_(size) {}
+  ~PosixReadFile() override { ::close(fd_); }
+  uint64_t size() const override { return size_; }
+  bool read_at(uint64_t offset, void* buffer, size_t length) override {
+    if (offset > size_ || length > size_ - offset) return false;
+    uint8_t* p = static_cast<uint8_t*>(buffer);
+    while (length > 0) {
+      ssize_t r = ::pread(fd_, p, length, static_cast<off_t>(offset));
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) return false;
+      p += r;
+      offset += static_cast<uint64_t>(r);
+      length -= static_cast<size_t>(r);
+    }
+    return true;
+  }
+
+ private:
+  int fd_;
+  uint64_t size_;
+};
+
+}  // namespace
+
+std::string normalise_host_path(const std::string& path) {
+  bool absolute = !path.empty() && path[0] == '/';
+  std::vector<std::string> parts;
+  size_t i = 0;
+  while (i <= path.size()) {
+    size_t j = path.find('/', i);
+    if (j == std::string::npos) j = path.size();
+    std::string part = path.substr(i, j - i);
+    if (part.empty() || part == ".") {
+    } else if (part == "..") {
+      if (!parts.empty() && parts.back() != "..") {
+        parts.pop_back();
+      } else if (!absolute) {
+        parts.push_back(part);
+      }
+    } else {
+      parts.push_back(part);
+    }
+    i = j + 1;
+  }
+  std::string out = absolute ? "/" : "";
+  for (size_t k = 0; k < parts.size(); ++k) {
+    if (k) out += '/';
+    out += parts[k];
+  }
+  return out.empty() ? "." : out;
+}
+
+PosixHostFiles::PosixHostFiles(std::string game_folder_host) : game_folder_(std::move(game_folder_host)) {
+  if (game_folder_.empty()) game_folder_ = "./";
+  if (game_folder_.back() != '/') game_folder_ += '/';
+  add_write_root(game_folder_);
+}
+
+std::string PosixHostFiles::host_path(std::string_view game_path) const {
+  std::string out = is_absolute_game_path(game_path) ? "/" : game_folder_;
+  bool resolving = true;  // stop matching once a component is missing
+  for (const std::string& part_sjis : split_game_path(game_path)) {
+    std::string part = sjis_to_utf8(part_sjis);
+    if (part == ".") continue;
+    if (part == "..") {
+      out = normalise_host_path(out + "/..") + "/";
+      continue;
+    }
+    if (out.back() != '/') out += '/';
+    struct stat st;
+    if (resolving && !lstat_kind(out + part, &st)) {
+      std::string match;
+      if (DIR* d = ::opendir(out.c_str())) {
+        while (dirent* e = ::readdir(d)) {
+          if (ascii_iequal(e->d_name, part)) {
+            match = e->d_name;
+            break;
+          }
+        }
+        ::closedir(d);
+      }
+      if (match.empty()) {
+        resolving = false;
+      } else {
+        part = match;
+      }
+    }
+    out += part;
+  }
+  return out;
+}
+
+host_entry_kind PosixHostFiles::kind(std::string_view game_path, uint64_t* size) const {
+  struct stat st;
+  if (::stat(host_path(game_path).c_str(), &st) != 0) return host_entry_kind::missing;
+  if (S_ISDIR(st.st_mode)) return host_entry_kind::folder;
+  if (size) *size = static_cast<uint64_t>(st.st_size);
+  return host_entry_kind::file;
+}
+
+bool PosixHostFiles::read_file(std::string_view game_path, std::vector<uint8_t>& out) const {
+  auto f = open_read(game_path);
+  if (!f) return false;
+  out.resize(static_cast<size_t>(f->size()));
+  return out.empty() || f->read_at(0, out.data(), out.size());
+}
+
+std::unique_ptr<HostReadFile> PosixHostFiles::open_read(std::string_view game_path) const {
+  int fd = ::open(host_path(game_path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return nullptr;
+  }
+  return std::make_unique<PosixReadFile>(fd, static_cast<uint64_t>(st.st_size));
+}
+
+std::vector<host_folder_entry> PosixHostFiles::list_folder(std::string_view game_path) const {
+  std::vector<host_folder_entry> out;
+  std::string dir = host_path(game_path);
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return out;
+  while (dirent* e = ::readdir(d)) {
+    if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, "..")) continue;
+    struct stat st;
+    if (::stat((dir + "/" + e->d_name).c_str(), &st) != 0) continue;
+    out.push_back({utf8_to_sjis(e->d_name), S_ISDIR(st.st_mode), static_cast<uint64_t>(st.st_size)});
+  }
+  ::closedir(d);
+  return out;
+}
+
+void PosixHostFiles::add_write_root(const std::string& host_folder) {
+  std::string root = canonical_for_policy(host_folder);
+  if (root.empty() || root.back() != '/') root += '/';
+  for (const std::string& r : write_roots_)
+    if (r == root) return;
+  write_roots_.push_back(root);
+}
+
+bool PosixHostFiles::write_allowed(std::string_view game_path) const {
+  std::string target = canonical_for_policy(host_path(game_path));
+  for (const std::string& root : write_roots_) {
+    if (target.size() > root.size() && target.compare(0, root.size(), root) == 0) return true;
+  }
+  return false;
+}
+
+bool PosixHostFiles::write_file(std::string_view game_path, const void* data, size_t size) {
+  if (!write_allowed(game_path)) return false;
+  int fd = ::open(host_path(game_path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool ok = write_all_fd(fd, data, size);
+  return ::close(fd) == 0 && ok;
+}
+
+bool PosixHostFiles::append_file(std::string_view game_path, const void* data, size_t size) {
+  if (!write_allowed(game_path)) return false;
+  int fd = ::open(host_path(game_path).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool ok = write_all_fd(fd, data, size);
+  return ::close(fd) == 0 && ok;
+}
+
+bool PosixHostFiles::replace_file(std::string_view game_path, const void* data, size_t size) {
+  if (!write_allowed(game_path)) return false;
+  std::string target = host_path(game_path);
+  std::string temp = target + ".tmpXXXXXX";
+  int fd = ::mkstemp(temp.data());
+  if (fd < 0) return false;
+  ::fchmod(fd, 0644);
+  bool ok = write_all_fd(fd, data, size) && ::fsync(fd) == 0;
+  ok = (::close(fd) == 0) && ok;
+  if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
+  if (!ok) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  // Make the rename itself durable.
+  std::string dir = target.substr(0, target.find_last_of('/') + 1);
+  int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    ::fsync(dfd);
+    ::close(dfd);
+  }
+  return true;
+}
+
+bool PosixHostFiles::remove_file(std::string_view game_path) {
+  if (!write_allowed(game_path)) return false;
+  return ::unlink(host_path(game_path).c_str()) == 0;
+}
+
+bool PosixHostFiles::rename(std::string_view from_game_path, std::string_view to_game_path) {
+  if (!write_allowed(from_game_path) || !write_allowed(to_game_path)) return false;
+  return ::rename(host_path(from_game_path).c_str(), host_path(to_game_path).c_str()) == 0;
+}
+
+bool PosixHostFiles::make_folder(std::string_view game_path) {
+  if (!write_allowed(game_path)) return false;
+  std::string path = normalise_host_path(host_path(game_path));
+  for (size_t i = 1; i <= path.size(); ++i) {
+    if (i == path.size() || path[i] == '/') {
+      std::string prefix = path.substr(0, i);
+      if (::mkdir(prefix.c_str(), 0755) != 0 && errno != EEXIST) return false;
+    }
+  }
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool PosixHostFiles::remove_folder(std::string_view game_path) {
+  if (!write_allowed(game_path)) return false;
+  return ::rmdir(host_path(game_path).c_str()) == 0;
+}
