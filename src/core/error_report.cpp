@@ -5,6 +5,8 @@
 
 #include "core/engine_state.h"
 
+error_table_record error_table;
+
 std::string format_checked(std::string_view format, const std::vector<report_arg>&) { return std::string(format); }
 
 void report_error(int code, int quit) {

@@ -12,6 +12,14 @@
 // as formats, so arguments are typed and checked instead of passed as varargs.
 using report_arg = std::variant<int64_t, double, std::string>;
 
+// The game's error texts (kxbin\kxe.kbn), filled by the compiled-file loader.
+// Parallel arrays: the first equal code gives its text.
+struct error_table_record {
+  std::vector<int32_t> codes;
+  std::vector<std::string> texts;  // Shift-JIS
+};
+extern error_table_record error_table;
+
 void report_error(int code, int quit);
 void report_error_at_line(int code, int quit);
 void report_error_fmt_args(int code, int quit, const std::vector<report_arg>& args);
