@@ -329,8 +329,13 @@ TEST(ObjectTrees, RootsAndFirstNodes) {
   EXPECT_EQ(object_trees[tree_sounds].root->child_count, 1);
 
   object_tree_hooks[tree_sounds].first_node = [](object_node*) { return 1; };
+  object_node* old_sounds = object_trees[tree_sounds].root;
   object_trees[tree_sounds].root = nullptr;
   EXPECT_EQ(create_tree_roots(), -1);
+  object_node* s0 = old_sounds->first_child;
+  detach_node(s0);
+  free_object_node(s0);
+  free_object_node(old_sounds);
 }
 
 TEST(ObjectTrees, CurrentPathIsBounded) {
