@@ -118,6 +118,14 @@ TEST(ObjectPath, DesignedCases) {
   EXPECT_EQ(resolve_object_path(out, ":/", "W0", 0), 0);
   EXPECT_EQ(out, "kept");
 
+  // The output may be the very string that holds the name.
+  std::string same = "a/./b/";
+  EXPECT_EQ(resolve_object_path(same, same, "W0", 0), 1);
+  EXPECT_EQ(same, "W0/a/b");
+  same = "plain";
+  EXPECT_EQ(resolve_object_path(same, same, "W0", 0), 0);
+  EXPECT_EQ(same, "W0/plain");
+
   // Long inputs are not cut here; only stored current paths are bounded.
   std::string long_name(1000, 'n');
   EXPECT_EQ(resolve_object_path(out, "a/" + long_name, "W0", 0), 0);
