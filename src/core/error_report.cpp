@@ -168,6 +168,8 @@ std::string format_checked(std::string_view f, const std::vector<report_arg>& ar
     }
     const report_arg& a = args[next_arg++];
     const bool left = flags.find('-') != std::string::npos;
+    // '#' has no meaning for d, i and u (and is undefined for them in C).
+    if (conv == 'd' || conv == 'i' || conv == 'u') flags.erase(std::remove(flags.begin(), flags.end(), '#'), flags.end());
     std::string spec = "%" + flags;
     if (width >= 0) spec += std::to_string(width);
     if (precision >= 0) spec += "." + std::to_string(precision);

@@ -88,6 +88,7 @@ TEST(FormatChecked, HostileFormatsNeverReadMissingArguments) {
   EXPECT_EQ(format_checked("%05d|%-4d|%+d|%x|%X|%o|%u", A{int64_t{42}, int64_t{7}, int64_t{3}, int64_t{255},
                                                           int64_t{255}, int64_t{8}, int64_t{9}}),
             "00042|7   |+3|ff|FF|10|9");
+  EXPECT_EQ(format_checked("%#d %#x %#o", A{int64_t{5}, int64_t{255}, int64_t{8}}), "5 0xff 010");
   EXPECT_EQ(format_checked("%x %u", A{int64_t{-1}, int64_t{-1}}), "ffffffff 4294967295");
   EXPECT_EQ(format_checked("%llx %d", A{int64_t{-1}, int64_t{1} << 40}), "ffffffffffffffff 1099511627776");
   EXPECT_EQ(format_checked("%hd %hhu", A{int64_t{70000}, int64_t{257}}), "4464 1");
