@@ -2,7 +2,9 @@
 // the running script's place, shows the error dialog once per run and stores its
 // quit argument into quit_flag.
 #pragma once
+#include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -56,3 +58,59 @@ template <class... A>
 void show_message_box(std::string_view caption, std::string_view format, const A&... args) {
   show_message_box_args(caption, format, {error_report_detail::to_report_arg(args)...});
 }
+
+// ---------------------------------------------------------------- texts and the dialog
+
+// The text of a code: the fifteen built-in texts first (they work before the
+// game's table is loaded), then the table, then the fallback text. Shift-JIS.
+std::string error_text_for_code(int code);
+
+// Where the running script is: its source file (as the compiled file names it)
+// and the source line of the current instruction.
+struct script_place {
+  std::string file_name;  // Shift-JIS, relative to the game folder
+  int line = 1;
+};
+// Set by the script scheduler; returns nothing while no task runs.
+extern std::optional<script_place> (*current_script_place)();
+
+// The place prefix of the at-line reports: resets the editor target, and when a
+// task runs prefixes the text with its file and line and targets them.
+std::string format_error_with_place(std::string_view text);
+
+// Shows the error dialog once per run; later calls return at once.
+void show_error_dialog(const std::string& text);
+
+// Dialog state. The title starts as "ZARVIK Debug Info."; start-up sets
+// "License Information" for "/info".
+extern std::atomic<uint8_t> error_dialog_shown;
+extern std::string error_dialog_title;
+// The dialog's text is cut to this many bytes (never inside a character).
+constexpr size_t error_message_max = 8191;
+
+struct error_editor_target_record {
+  std::string source_file;  // empty: none known
+  int line = 1;
+};
+extern error_editor_target_record error_editor_target;
+
+// Made visible before the dialog (the cursor service sets it).
+extern void (*error_dialog_cursor_hook)();
+
+// ---------------------------------------------------------------- external editors
+
+// The editor the Edit button starts: a host command (program and optional
+// leading arguments, split at blanks). Empty: $ZARVIK_EDITOR, else $VISUAL; with
+// none of them the button does nothing.
+extern std::string error_editor_program;
+
+// The open-at-line parameter text of the editor table for a program file name
+// (compared case-insensitively, with or without ".exe"), e.g. for "sakura.exe":
+// ` "path" -Y=line`.
+std::string editor_parameter_text(std::string_view program_file_name, std::string_view path, int line);
+// The same as argv entries after the program: the table's text split at its
+// own blanks, quotes dropped, so a path with blanks stays one argument.
+std::vector<std::string> editor_arguments(std::string_view program_file_name, std::string_view path, int line);
+// Starts the editor on the editor target through Process::spawn (never a
+// shell). 0 when started, -1 when there is no editor, target or process service.
+int launch_error_editor();
