@@ -56,6 +56,8 @@ class ScriptFixture : public ::testing::Test {
  protected:
   void SetUp() override {
     install_expression_tables();
+    engine_facts = engine_facts_record{};
+    kept_system_values = kept_system_values_record{};
     // Error texts that carry their code, so a report names it however it is shown.
     for (int code : {100010, 101000, 101010, 101020, 101030, 101100, 101110, 101140, 101210, 101220, 107010,
                      108010, 108210, 160010, 900030, 900070}) {
