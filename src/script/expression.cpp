@@ -252,6 +252,10 @@ int op_close_index(const uint8_t*, uint32_t) {
     indexes[j] = e.int_value;
   }
   variable_record* v = find_variable(lv.variable_id);
+  if (!lv.target && lv.variable_id >= first_user_variable && (!v || v->type == variable_type_none)) {
+    report_error_at_line(108010, 1);
+    return -1;
+  }
   uint32_t dims = v && v->type != variable_type_none ? v->dimension_count : 0;
   if (dims > max_dimension_count) dims = max_dimension_count;
   bool inside = count <= dims;
@@ -691,36 +695,37 @@ uint32_t truncate_sjis(const char* text, uint32_t length, uint32_t max_bytes) {
 
 void init_binary_ops(bool run_mode) {
   for (auto& e : binary_op_table) e = op_invalid;
-  binary_op_table['M'] = op_string_literal;
-  binary_op_table['H'] = run_mode ? op_push_variable : op_load_mode_variable;
-  binary_op_table['V'] = run_mode ? op_open_index : op_load_mode_variable;
-  binary_op_table['v'] = run_mode ? op_whole_array : op_load_mode_variable;
-  binary_op_table[')'] = op_close_index;
-  binary_op_table['B'] = op_int8;
-  binary_op_table['W'] = op_int16;
-  binary_op_table['I'] = op_int32;
-  binary_op_table['L'] = op_int64;
-  binary_op_table['F'] = op_real;
-  binary_op_table['R'] = op_negate;
-  binary_op_table['s'] = op_to_text;
-  binary_op_table['i'] = op_to_number;
-  binary_op_table['+'] = op_add;
-  binary_op_table['-'] = op_subtract;
-  binary_op_table['*'] = op_multiply;
-  binary_op_table['/'] = op_divide;
-  binary_op_table['%'] = op_remainder;
-  binary_op_table['='] = op_equal;
-  binary_op_table['!'] = op_not_equal;
-  binary_op_table['>'] = op_greater;
-  binary_op_table['<'] = op_less;
-  binary_op_table['Z'] = op_greater_equal;
-  binary_op_table['S'] = op_less_equal;
-  binary_op_table['&'] = op_logical_and;
-  binary_op_table['|'] = op_logical_or;
-  binary_op_table['A'] = op_bit_and;
-  binary_op_table['O'] = op_bit_or;
-  binary_op_table['^'] = op_bit_xor;
-  binary_op_table[','] = op_nothing;
+  auto set_op = [](char op, expression_op handler) { binary_op_table[static_cast<uint8_t>(op)] = handler; };
+  set_op('M', op_string_literal);
+  set_op('H', run_mode ? op_push_variable : op_load_mode_variable);
+  set_op('V', run_mode ? op_open_index : op_load_mode_variable);
+  set_op('v', run_mode ? op_whole_array : op_load_mode_variable);
+  set_op(')', op_close_index);
+  set_op('B', op_int8);
+  set_op('W', op_int16);
+  set_op('I', op_int32);
+  set_op('L', op_int64);
+  set_op('F', op_real);
+  set_op('R', op_negate);
+  set_op('s', op_to_text);
+  set_op('i', op_to_number);
+  set_op('+', op_add);
+  set_op('-', op_subtract);
+  set_op('*', op_multiply);
+  set_op('/', op_divide);
+  set_op('%', op_remainder);
+  set_op('=', op_equal);
+  set_op('!', op_not_equal);
+  set_op('>', op_greater);
+  set_op('<', op_less);
+  set_op('Z', op_greater_equal);
+  set_op('S', op_less_equal);
+  set_op('&', op_logical_and);
+  set_op('|', op_logical_or);
+  set_op('A', op_bit_and);
+  set_op('O', op_bit_or);
+  set_op('^', op_bit_xor);
+  set_op(',', op_nothing);
 }
 
 void init_assign_ops() {
