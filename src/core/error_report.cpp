@@ -14,6 +14,7 @@
 error_table_record error_table;
 std::optional<script_place> (*current_script_place)() = nullptr;
 std::atomic<uint8_t> error_dialog_shown{0};
+void (*error_report_listener)(int code, const std::string& text) = nullptr;
 std::string error_dialog_title = "ZARVIK Debug Info.";
 error_editor_target_record error_editor_target;
 void (*error_dialog_cursor_hook)() = nullptr;
@@ -340,6 +341,7 @@ void report(int code, int quit, bool with_place, const std::vector<report_arg>* 
   if (args) text = format_checked(text, *args);
   if (with_place) text = format_error_with_place(text);
   quit_flag = static_cast<uint8_t>(quit != 0);
+  if (error_report_listener) error_report_listener(code, text);
   show_error_dialog(text);
 }
 }  // namespace

@@ -74,6 +74,10 @@ struct script_place {
 // Set by the script scheduler; returns nothing while no task runs.
 extern std::optional<script_place> (*current_script_place)();
 
+// Called with every report's code and final text before the dialog step, also
+// for reports that show no dialog; the headless harness and tests listen here.
+extern void (*error_report_listener)(int code, const std::string& text);
+
 // The place prefix of the at-line reports: resets the editor target, and when a
 // task runs prefixes the text with its file and line and targets them.
 std::string format_error_with_place(std::string_view text);
