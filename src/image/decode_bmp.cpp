@@ -144,6 +144,7 @@ int decode_bmp(const uint8_t* data, size_t size, const std::string& name, pictur
     }
   }
   fresh.alpha_in_use = bits == 32 ? 1 : 0;
+  fresh.opaque = bits == 32 ? 0 : 1;
   commit_picture_buffer(out, fresh);
   return 0;
 }

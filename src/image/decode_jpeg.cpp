@@ -99,6 +99,7 @@ int decode_jpeg(const uint8_t* data, size_t size, const std::string& name, pictu
     return status == jpeg_refused ? -3 : -2;
   }
   st.picture.alpha_in_use = 0;
+  st.picture.opaque = 1;
   commit_picture_buffer(out, st.picture);
   return 0;
 }

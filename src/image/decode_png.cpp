@@ -135,6 +135,7 @@ int png_decode_body(png_decode_state* st) {
 
   if (alloc_picture_buffer(st->picture, width, height, *st->name) != 0) return png_no_memory;
   st->picture.alpha_in_use = alpha_in_use;
+  st->picture.opaque = !palette && !alpha_in_use && !png_get_valid(st->png, st->info, PNG_INFO_tRNS);
   uint8_t* rows = st->picture.pixels;
   if (palette) {
     st->indexes = static_cast<uint8_t*>(std::malloc(stride * height));

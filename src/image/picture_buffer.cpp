@@ -66,6 +66,7 @@ int alloc_picture_buffer(picture_buffer& out, int64_t width, int64_t height, con
   out.width = static_cast<int32_t>(width);
   out.height = static_cast<int32_t>(height);
   out.alpha_in_use = 0;
+  out.opaque = 0;
   return 0;
 }
 

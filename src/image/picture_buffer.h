@@ -21,6 +21,9 @@ struct picture_buffer {
   int32_t width = 0;
   int32_t height = 0;
   uint8_t alpha_in_use = 0;  // the picture carries its own alpha
+  // Set by a decoder whose pictures can hold no alpha below 255 (JPEG, RGB
+  // PNG without tRNS, 24-bit BMP...): the loader then skips normalising.
+  uint8_t opaque = 0;
 };
 
 // Size of the block for a picture, in 64 bits; 0 for a size that is refused

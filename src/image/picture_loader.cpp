@@ -48,7 +48,7 @@ int decode_picture_bytes(int type, const uint8_t* data, size_t size, const std::
     if (type == picture_type_gif) report_error(100215, 1);
     return -1;
   }
-  normalise_transparent_pixels(fresh);
+  if (!fresh.opaque) normalise_transparent_pixels(fresh);
   commit_picture_buffer(out, fresh);
   return 0;
 }

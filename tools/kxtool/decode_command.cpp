@@ -97,7 +97,9 @@ int kxtool_decode(int argc, char** argv) {
   if (!kxtool_read_file(files[0], input)) return 1;
   if (type == 0) type = sniff_picture_type(input);
   if (type == 0) type = picture_type_of_name(files[0]);
-  if (type == picture_type_kcg) kxtool_load_compression_library();  // only the packed mode needs it
+  // Only the packed mode of the engine format needs the compression library.
+  if (type == picture_type_kcg && input.size() >= 20 && input[16] == 2 && !input[17] && !input[18] && !input[19])
+    kxtool_load_compression_library();
 
   picture_buffer picture;
   if (decode_picture_bytes(type, input.data(), input.size(), files[0], picture) != 0) {
