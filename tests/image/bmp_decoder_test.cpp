@@ -38,7 +38,7 @@ std::vector<uint8_t> make_bmp(int32_t width, int32_t height, uint16_t bits, cons
   put16(b, 28, bits);
   put32(b, 30, compression);
   put32(b, 46, colours_used);
-  std::memcpy(&b[14 + info_size], palette_bgrx.data(), palette_bgrx.size());
+  if (!palette_bgrx.empty()) std::memcpy(&b[14 + info_size], palette_bgrx.data(), palette_bgrx.size());
   b.insert(b.end(), rows.begin(), rows.end());
   return b;
 }
