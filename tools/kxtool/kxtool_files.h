@@ -1,0 +1,13 @@
+// Helpers shared by kxtool's picture commands.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Whole-file read and write on host paths; false on failure (a message is printed).
+bool kxtool_read_file(const std::string& path, std::vector<uint8_t>& out);
+bool kxtool_write_file(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// Loads RIRud.so (beside kxtool first, then the library search path) into
+// compression_library. 0 success, -1 with a message printed.
+int kxtool_load_compression_library();
