@@ -167,7 +167,10 @@ std::vector<uint8_t> write_label_file(std::vector<compiled_label_record> labels)
   std::stable_sort(labels.begin(), labels.end(),
                    [](const compiled_label_record& a, const compiled_label_record& b) { return a.hash < b.hash; });
   std::vector<uint8_t> out;
-  put_header(out, "KXL ", compiled_file_version, static_cast<uint32_t>(labels.size()), 0);
+  // The bucket table takes the header's last field: it starts at 12.
+  out.insert(out.end(), {'K', 'X', 'L', ' '});
+  put_u32(out, compiled_file_version);
+  put_u32(out, static_cast<uint32_t>(labels.size()));
   // Bucket b: the first label whose hash has a top byte of at least b.
   size_t at = 0;
   for (uint32_t b = 0; b < 256; ++b) {
@@ -190,7 +193,7 @@ int parse_label_file(const uint8_t* data, size_t size, compiled_label_file& out)
   out.labels.clear();
   byte_cursor c{data, size};
   uint32_t count = 0;
-  if (!c.skip(8) || !c.u32(count) || !c.skip(4)) return compiled_truncated;
+  if (!c.skip(8) || !c.u32(count)) return compiled_truncated;
   for (uint32_t& b : out.buckets)
     if (!c.u32(b)) return compiled_truncated;
   out.buckets[0] = 0;

@@ -71,7 +71,7 @@ int parse_script_list_file(const uint8_t* data, size_t size, uint32_t& script_co
 
 // ---------------------------------------------------------------- kxl.kbn
 
-constexpr size_t label_records_offset = 1036;  // 16-byte header + 256 buckets
+constexpr size_t label_records_offset = 1036;  // magic, version, count, then 256 buckets from 12
 
 struct compiled_label_record {
   std::string name;  // at most 255 bytes
