@@ -179,8 +179,18 @@ int open_pack_archives() {
   std::vector<entry_row> rows;
   rows.reserve(pack_entry_tables.entry_total);
   // (hash, lower-cased name) -> the visible row of that name. Two entries are
-  // the same file only when both their stored hashes and names agree.
-  std::unordered_map<std::string, size_t> visible;
+  // the same file only when both their stored hashes and names agree. The
+  // keys view the rows' names: `rows` is reserved for every entry, so it never
+  // moves.
+  struct row_key {
+    uint32_t hash;
+    std::string_view name;
+    bool operator==(const row_key& o) const { return hash == o.hash && name == o.name; }
+  };
+  struct row_key_hash {
+    size_t operator()(const row_key& k) const { return k.hash; }
+  };
+  std::unordered_map<row_key, size_t, row_key_hash> visible;
   visible.reserve(pack_entry_tables.entry_total);
   static const std::string config_name = "kxbin\\kxcfg.kbn";
 
@@ -202,32 +212,29 @@ int open_pack_archives() {
     file.reset();
     bool update_pack = is_update_pack_path(path);
     for (pack_entry_info& e : entries) {
-      entry_row row{e.name_hash, static_cast<uint16_t>(pack), e.entry_position, e.fields_position, e.type, false,
-                    lowered(e.name)};
+      rows.push_back({e.name_hash, static_cast<uint16_t>(pack), e.entry_position, e.fields_position, e.type, false,
+                      e.name});
+      entry_row& row = rows.back();
+      lower_path_sjis(row.name);
       if (row.name == config_name) pack_entry_tables.release_mode = 1;
-      std::string key(4, '\0');
-      for (int b = 0; b < 4; ++b) key[b] = static_cast<char>(row.hash >> (8 * b));
-      key += row.name;
-      auto found = visible.find(key);
-      if (found != visible.end()) {
+      auto [found, inserted] = visible.try_emplace(row_key{row.hash, row.name}, rows.size() - 1);
+      if (!inserted) {
         if (!update_pack) {
-          report_error_fmt(104150, 0, e.name);
+          report_error_fmt(104150, 0, e.name);  // as stored
           return -1;
         }
         rows[found->second].hidden = true;
-        found->second = rows.size();
-      } else {
-        visible.emplace(std::move(key), rows.size());
+        found->second = rows.size() - 1;
       }
-      rows.push_back(std::move(row));
     }
   }
 
-  std::vector<size_t> order;
+  // (hash, row) pairs sort like a stable sort by hash, and stay in cache.
+  std::vector<std::pair<uint32_t, uint32_t>> order;
   order.reserve(rows.size());
   for (size_t i = 0; i < rows.size(); ++i)
-    if (!rows[i].hidden) order.push_back(i);
-  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return rows[a].hash < rows[b].hash; });
+    if (!rows[i].hidden) order.emplace_back(rows[i].hash, static_cast<uint32_t>(i));
+  std::sort(order.begin(), order.end());
   pack_entry_tables_record& t = pack_entry_tables;
   t.hashes.reserve(order.size());
   t.pack_indexes.reserve(order.size());
@@ -235,7 +242,7 @@ int open_pack_archives() {
   t.data_positions.reserve(order.size());
   t.types.reserve(order.size());
   t.names.reserve(order.size());
-  for (size_t i : order) {
+  for (const auto& [hash, i] : order) {
     entry_row& r = rows[i];
     t.hashes.push_back(r.hash);
     t.pack_indexes.push_back(r.pack);
