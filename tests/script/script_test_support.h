@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/reported_errors.h"
 #include "core/engine_state.h"
 #include "core/error_report.h"
 #include "format/expression_compiler.h"
@@ -36,17 +37,11 @@ inline std::vector<uint8_t> compile(const std::string& source) {
 }
 
 // Runs `step` and returns the codes it reported.
-inline std::vector<int>& listened_codes() {
-  static std::vector<int> codes;
-  return codes;
-}
 inline std::vector<int> reported_codes(const std::function<void()>& step) {
   quit_flag = 0;
-  listened_codes().clear();
-  error_report_listener = [](int code, const std::string&) { listened_codes().push_back(code); };
+  reported_errors probe;
   step();
-  error_report_listener = nullptr;
-  return listened_codes();
+  return probe.codes();
 }
 
 inline std::vector<int> codes(std::initializer_list<int> list) { return std::vector<int>(list); }

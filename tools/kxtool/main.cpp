@@ -1,21 +1,48 @@
 // kxtool, the authoring tool: one subcommand per job.
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "format/canonical_commands.h"
+#include "pack_commands.h"
 
 int kxtool_kcg(int argc, char** argv);
 int kxtool_decode(int argc, char** argv);
 
 namespace {
 
+// Writes the canonical command file kxbin\kxc.kbn.
+int kxtool_commands(const std::vector<std::string>& args) {
+  if (args.size() != 1) {
+    std::fprintf(stderr, "usage: kxtool commands OUT.kbn\n");
+    return 2;
+  }
+  std::vector<uint8_t> bytes = write_command_file(canonical_command_file());
+  std::ofstream f(args[0], std::ios::binary | std::ios::trunc);
+  f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!f) {
+    std::fprintf(stderr, "kxtool: cannot write %s\n", args[0].c_str());
+    return 1;
+  }
+  return 0;
+}
+
 struct kxtool_command {
   const char* name;
-  int (*run)(int argc, char** argv);
+  int (*run_argv)(int argc, char** argv);                 // argv[0] is the command's name
+  int (*run_args)(const std::vector<std::string>& args);  // arguments after the name
   const char* summary;
 };
 
 const kxtool_command commands[] = {
-    {"kcg", kxtool_kcg, "write a picture in the engine image format"},
-    {"decode", kxtool_decode, "decode any picture the player reads to PNG"},
+    {"pack", nullptr, kxtool_pack, "[--store|--zlib|--auto] [--no-repair] FOLDER OUT.kpf"},
+    {"list", nullptr, kxtool_list, "PACK.kpf"},
+    {"extract", nullptr, kxtool_extract, "PACK.kpf FOLDER"},
+    {"commands", nullptr, kxtool_commands, "OUT.kbn   write the canonical command file (kxc.kbn)"},
+    {"kcg", kxtool_kcg, nullptr, "write a picture in the engine image format"},
+    {"decode", kxtool_decode, nullptr, "decode any picture the player reads to PNG"},
 };
 
 int usage() {
@@ -26,11 +53,12 @@ int usage() {
 
 }  // namespace
 
-// Each command gets its own argument vector, starting with its name.
 int main(int argc, char** argv) {
   if (argc < 2) return usage();
   for (const auto& c : commands) {
-    if (std::strcmp(argv[1], c.name) == 0) return c.run(argc - 1, argv + 1);
+    if (std::strcmp(argv[1], c.name) != 0) continue;
+    if (c.run_argv) return c.run_argv(argc - 1, argv + 1);
+    return c.run_args(std::vector<std::string>(argv + 2, argv + argc));
   }
   return usage();
 }
