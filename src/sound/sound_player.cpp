@@ -798,7 +798,10 @@ int update_sound_fades() {
     }
     int64_t v = static_cast<int64_t>(elapsed) * r->fade_rate / 1024 + r->fade_start_volume;
     bool ended = false;
-    if ((r->fade_rate < 0 && v <= r->fade_target) || (r->fade_rate >= 0 && v >= r->fade_target)) {
+    // A fade of 0 ms is no fade: the sound starts (or stops) at once instead
+    // of sitting muted until the next cycle.
+    if (r->fade_time == 0 || (r->fade_rate < 0 && v <= r->fade_target) ||
+        (r->fade_rate >= 0 && v >= r->fade_target)) {
       v = r->fade_target;
       r->fade_end_time = now;
       ended = true;

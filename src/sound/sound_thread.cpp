@@ -87,7 +87,12 @@ void sound_thread_main() {
 }
 
 void start_sound_thread() {
-  if (sound_thread.started.load()) return;
+  if (sound_thread.started.load()) {
+    if (sound_thread.state.load() != 1) return;  // already running
+    // An ended thread (a test engine started again in the same process).
+    if (sound_thread.thread.joinable()) sound_thread.thread.join();
+    sound_thread.state = 0xFF;
+  }
   sound_thread.started = 1;
   sound_thread.thread = std::thread(sound_thread_main);
 }

@@ -62,7 +62,8 @@ std::vector<int16_t> HeadlessAudioDevice::output(size_t first) const {
   return std::vector<int16_t>(output_.begin() + static_cast<std::ptrdiff_t>(first * 2), output_.end());
 }
 
-size_t HeadlessAudioDevice::frames_rendered() const {
+size_t HeadlessAudioDevice::frames_rendered() {
+  pull();
   std::lock_guard<std::mutex> g(mutex_);
   return static_cast<size_t>(rendered_ + extra_);
 }

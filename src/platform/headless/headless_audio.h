@@ -28,7 +28,8 @@ class HeadlessAudioDevice final : public AudioDevice {
   void render_frames(size_t frames);
   // Everything rendered so far (interleaved stereo), from frame `first` on.
   std::vector<int16_t> output(size_t first = 0) const;
-  size_t frames_rendered() const;
+  // Frames rendered so far, after pulling up to now.
+  size_t frames_rendered();
   // Frame index the clock time `tick` corresponds to.
   size_t frame_at(uint32_t tick) const;
   void set_capture(bool on);  // off: frames are mixed and dropped
