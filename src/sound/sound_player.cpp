@@ -109,7 +109,7 @@ int sound_open_ogg(sound_record* r) {
   int channels = info->channels;
   long rate = info->rate;
   ov_clear(&vf);
-  if (channels <= 0 || channels > 0xFFFF || rate <= 0 || rate > 0x7FFFFFFF / 2 / 0xFFFF) return -1120;
+  if (channels <= 0 || channels > 255 || rate <= 0 || rate > 1000000) return -1120;
   uint32_t ba = static_cast<uint32_t>(channels) * 2;
   return create_sound_buffer(r, static_cast<uint16_t>(channels), static_cast<uint32_t>(rate),
                              static_cast<uint32_t>(rate) * ba, static_cast<uint16_t>(ba), 16);
