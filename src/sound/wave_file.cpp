@@ -1,6 +1,7 @@
 #include "sound/wave_file.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -153,11 +154,13 @@ int convert_ms_adpcm(const wave_format_block& in, const uint8_t* data, size_t si
       size_t c = n % ch;
       int code = (n & 1) ? (q[n / 2] & 0x0F) : (q[n / 2] >> 4);
       int signed_code = code >= 8 ? code - 16 : code;
-      int predictor = (s1[c] * c1[c] + s2[c] * c2[c]) >> 8;
-      int sample = clamp16(predictor + signed_code * delta[c]);
+      // 64-bit: hostile coefficient tables and step sizes must not overflow.
+      int64_t predictor = (static_cast<int64_t>(s1[c]) * c1[c] + static_cast<int64_t>(s2[c]) * c2[c]) >> 8;
+      int64_t sum = predictor + static_cast<int64_t>(signed_code) * delta[c];
+      int sample = static_cast<int>(std::clamp<int64_t>(sum, -32768, 32767));
       s2[c] = s1[c];
       s1[c] = sample;
-      delta[c] = (ms_adapt[code] * delta[c]) >> 8;
+      delta[c] = static_cast<int>(std::min<int64_t>(static_cast<int64_t>(ms_adapt[code]) * delta[c] >> 8, INT32_MAX / 768));
       if (delta[c] < 16) delta[c] = 16;
       put16(out, ((frame_at + 2 + n / ch) * ch + c) * 2, sample);
       if (c == ch - 1) ++frames;

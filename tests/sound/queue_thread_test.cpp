@@ -216,6 +216,7 @@ TEST_F(SoundTest, FatalErrorShowsTheDebugMessageAndEndsTheThread) {
 TEST_F(SoundTest, TreeChangesAreSafeWhileTheThreadWalks) {
   start_sound_thread();
   folder.write("a.wav", short_wave(200));
+  std::vector<sound_node*> detached;
   for (int i = 0; i < 200; ++i) {
     sound_node* n = new_sound(s0(), "n" + std::to_string(i));
     rec(n)->codec = sound_codec_wav;
@@ -224,9 +225,14 @@ TEST_F(SoundTest, TreeChangesAreSafeWhileTheThreadWalks) {
     if (i % 3 == 0) {
       request(n, sound_request_kind_unload, 0);
       detach_sound_node(n);  // stays allocated, as the delete command leaves it
+      detached.push_back(n);
     }
   }
   quit_flag = 1;
   wait_sound_thread_end();
   EXPECT_TRUE(hp->ui.boxes().empty());
+  for (sound_node* n : detached) {
+    free_sound_record(rec(n));
+    delete n;
+  }
 }

@@ -46,7 +46,9 @@ TEST(WaveFile, WalksChunksInsideTheImageOnly) {
     std::vector<uint8_t> t(w.begin(), w.begin() + n);
     wave_chunks tc;
     int rc = walk(t, &tc);
-    if (rc == 0) EXPECT_LE(tc.data_offset + tc.data_size, n);
+    if (rc == 0) {
+      EXPECT_LE(tc.data_offset + tc.data_size, n);
+    }
   }
 
   // A data size far beyond the image is cut at the image end.
@@ -243,4 +245,38 @@ TEST_F(SoundTest, ConvertedWaveSurvivesPauseAndResume) {
   for (size_t i = 0; i < 9261; ++i) ASSERT_EQ(out[i * 2], ref[i]) << i;
   for (size_t i = 9261; i < resumed; ++i) ASSERT_EQ(out[i * 2], 0) << i;
   for (size_t i = 0; i < 2000; ++i) ASSERT_EQ(out[(resumed + i) * 2], ref[9261 + i]) << i;
+}
+
+TEST(WaveFile, HostileAdpcmBlocksStayBounded) {
+  // Extreme coefficients and step sizes that grow every nibble: no overflow,
+  // samples clamped, whole blocks only.
+  wave_format_block ms;
+  ms.format_tag = wave_tag_ms_adpcm, ms.channels = 1, ms.rate = 8000, ms.bits = 4, ms.block_align = 64;
+  ms.extra = {116, 0, 1, 0, 0xFF, 0x7F, 0xFF, 0x7F};  // 116 frames per block, one coefficient pair
+  ms.extra_size = 8;
+  std::vector<uint8_t> block(64 * 3 + 10, 0x77);
+  for (size_t b = 0; b < 3; ++b) {
+    block[b * 64] = 0;                      // predictor 0
+    block[b * 64 + 1] = 0xFF, block[b * 64 + 2] = 0x7F;  // delta 32767
+  }
+  block[192] = 0;  // the partial last block: header and 3 bytes of nibbles
+  wave_format_block out;
+  std::vector<uint8_t> pcm;
+  ASSERT_EQ(convert_wave_to_pcm(ms, block.data(), block.size(), out, pcm), 0);
+  EXPECT_EQ(pcm.size(), (3u * 116 + 2 + 6) * 2);
+  std::vector<int16_t> s = pcm16_samples(pcm);
+  EXPECT_EQ(s[200], 32767);
+  block[64] = 5;  // a predictor index beyond the table
+  EXPECT_EQ(convert_wave_to_pcm(ms, block.data(), block.size(), out, pcm), wave_error_not_possible);
+
+  wave_format_block ima;
+  ima.format_tag = wave_tag_ima_adpcm, ima.channels = 2, ima.rate = 8000, ima.bits = 4, ima.block_align = 72;
+  std::vector<uint8_t> iblock(72 * 2, 0xFF);
+  iblock[2] = 88, iblock[6] = 88, iblock[74] = 88, iblock[78] = 88;
+  ASSERT_EQ(convert_wave_to_pcm(ima, iblock.data(), iblock.size(), out, pcm), 0);
+  EXPECT_EQ(pcm.size(), 2u * 65 * 2 * 2);  // (72 - 8) * 2 / 2 + 1 frames per block
+  iblock[2] = 89;
+  EXPECT_EQ(convert_wave_to_pcm(ima, iblock.data(), iblock.size(), out, pcm), wave_error_not_possible);
+  ima.block_align = 70;  // not whole 4-byte groups per channel
+  EXPECT_EQ(convert_wave_to_pcm(ima, iblock.data(), iblock.size(), out, pcm), wave_error_no_converter);
 }
