@@ -2,6 +2,9 @@
 // one-shot ends, gains, sums and clamping.
 #include "platform/mixer/audio_mixer.h"
 
+#include "platform/headless/headless_audio.h"
+#include "platform/headless/headless_platform.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -107,4 +110,24 @@ TEST(AudioMixer, BuffersOutliveTheirMixer) {
   uint32_t play = 7;
   EXPECT_TRUE(b->get_cursors(&play, nullptr));
   EXPECT_EQ(play, 0u);
+}
+
+TEST(HeadlessAudio, FollowsTheVirtualClockAndBoundsItsCapture) {
+  HeadlessClock clock;
+  clock.set(1000);
+  HeadlessAudioDevice device(&clock, 8000);
+  device.set_capture_limit(8000);
+  auto b = device.create_buffer({1, 8000, 16, 2}, 16000);
+  std::vector<int16_t> ones(8000, 1);
+  ASSERT_TRUE(b->write(0, ones.data(), 16000));
+  ASSERT_TRUE(b->play(true));
+  clock.advance(250);
+  uint32_t play = 0;
+  ASSERT_TRUE(b->get_cursors(&play, nullptr));
+  EXPECT_EQ(play, 4000u);  // 250 ms at 8 kHz, 2 bytes a frame
+  EXPECT_EQ(device.frames_rendered(), 2000u);
+  EXPECT_EQ(device.frame_at(1250), 2000u);
+  clock.advance(3 * 3600 * 1000);  // hours at once: mixed in pieces, not kept
+  EXPECT_EQ(device.frames_rendered(), 2000u + 3u * 3600 * 8000);
+  EXPECT_EQ(device.output().size(), 2000u * 2);
 }

@@ -11,7 +11,9 @@ std::vector<uint8_t> make_wave(uint16_t tag, uint16_t channels, uint32_t rate, u
                                const std::vector<uint8_t>& data, const std::vector<uint8_t>& extra,
                                bool with_extra_size) {
   std::vector<uint8_t> w;
-  auto tag4 = [&](const char* t) { w.insert(w.end(), t, t + 4); };
+  auto tag4 = [&](const char* t) {
+    for (int i = 0; i < 4; ++i) w.push_back(static_cast<uint8_t>(t[i]));
+  };
   auto u32 = [&](uint32_t v) {
     for (int i = 0; i < 4; ++i) w.push_back(static_cast<uint8_t>(v >> (8 * i)));
   };

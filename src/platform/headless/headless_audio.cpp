@@ -1,6 +1,9 @@
 #include "platform/headless/headless_audio.h"
 
-HeadlessAudioDevice::HeadlessAudioDevice(Clock* clock, int output_rate) : clock_(clock), mixer_(output_rate) {
+#include <algorithm>
+
+HeadlessAudioDevice::HeadlessAudioDevice(Clock* clock, int output_rate)
+    : clock_(clock), mixer_(output_rate), capture_limit_(static_cast<size_t>(output_rate) * 600) {
   start_tick_ = last_tick_ = clock_ ? clock_->tick_ms() : 0;
   mixer_.set_before_access([this] { pull(); });
 }
@@ -46,13 +49,18 @@ void HeadlessAudioDevice::render_frames(size_t frames) {
 }
 
 void HeadlessAudioDevice::render_locked(size_t frames) {
-  if (capture_) {
+  if (capture_ && output_.size() / 2 + frames <= capture_limit_) {
     size_t at = output_.size();
     output_.resize(at + frames * 2);
     mixer_.render(output_.data() + at, frames);
   } else {
-    std::vector<int16_t> scratch(frames * 2);
-    mixer_.render(scratch.data(), frames);
+    // In pieces: a long jump of the clock must not allocate its whole length.
+    std::vector<int16_t> scratch(8192 * 2);
+    while (frames) {
+      size_t n = std::min<size_t>(frames, 8192);
+      mixer_.render(scratch.data(), n);
+      frames -= n;
+    }
   }
 }
 
@@ -72,6 +80,11 @@ size_t HeadlessAudioDevice::frame_at(uint32_t tick) const {
   std::lock_guard<std::mutex> g(mutex_);
   uint64_t ms = static_cast<uint32_t>(tick - start_tick_);
   return static_cast<size_t>(ms * static_cast<uint64_t>(mixer_.output_rate()) / 1000);
+}
+
+void HeadlessAudioDevice::set_capture_limit(size_t frames) {
+  std::lock_guard<std::mutex> g(mutex_);
+  capture_limit_ = frames;
 }
 
 void HeadlessAudioDevice::set_capture(bool on) {

@@ -33,6 +33,9 @@ class HeadlessAudioDevice final : public AudioDevice {
   // Frame index the clock time `tick` corresponds to.
   size_t frame_at(uint32_t tick) const;
   void set_capture(bool on);  // off: frames are mixed and dropped
+  // Frames kept at most (default ten minutes at the output rate); later frames
+  // are mixed and dropped, so long whole-engine runs stay small.
+  void set_capture_limit(size_t frames);
   size_t voice_count() const { return mixer_.voice_count(); }
 
  private:
@@ -43,6 +46,7 @@ class HeadlessAudioDevice final : public AudioDevice {
   mutable std::mutex mutex_;
   bool open_result_ = true;
   bool capture_ = true;
+  size_t capture_limit_ = 0;
   uint32_t start_tick_ = 0, last_tick_ = 0;
   uint64_t elapsed_ms_ = 0;
   uint64_t rendered_ = 0;    // frames, by the clock
