@@ -211,6 +211,57 @@ class Ui {
   virtual int error_dialog(const std::string& title, const std::string& text, bool offer_edit) = 0;
 };
 
+// ---------------------------------------------------------------- AudioDevice
+
+// PCM layout of one sound buffer: interleaved little-endian samples, 8-bit
+// unsigned or 16/24/32-bit signed, one or two channels.
+struct audio_buffer_format {
+  uint16_t channels = 0;
+  uint32_t rate = 0;  // frames per second
+  uint16_t bits = 0;
+  uint16_t block_align = 0;  // bytes per frame: channels * bits / 8
+};
+
+// A looping ring of PCM bytes played by the device's mixer, with the cursors,
+// volume, pan and frequency controls the sound player streams through.
+class AudioBuffer {
+ public:
+  virtual ~AudioBuffer() = default;
+  virtual uint32_t size() const = 0;  // bytes
+  // Play cursor: the byte the mixer reads next; write cursor: the first byte
+  // that is safe to overwrite (never behind the play cursor).
+  virtual bool get_cursors(uint32_t* play, uint32_t* write) = 0;
+  // Copies bytes into the ring at `offset`, wrapping at the end.
+  virtual bool write(uint32_t offset, const void* data, uint32_t length) = 0;
+  // Copies bytes out of the ring at `offset`, wrapping at the end.
+  virtual bool read(uint32_t offset, void* out, uint32_t length) = 0;
+  // Starts from the current play cursor; a buffer that does not loop stops at its end.
+  virtual bool play(bool looping) = 0;
+  virtual bool stop() = 0;  // keeps the play cursor
+  virtual bool playing() const = 0;
+  // Attenuation in hundredths of a decibel, -10000 (silent) .. 0.
+  virtual bool set_volume(int32_t hundredths_db) = 0;
+  // -10000 (right silent) .. 0 (centre) .. 10000 (left silent).
+  virtual bool set_pan(int32_t hundredths_db) = 0;
+  // Playback rate in frames per second (0 = the buffer's own rate).
+  virtual bool set_frequency(uint32_t rate) = 0;
+  virtual int32_t volume() const = 0;
+  virtual int32_t pan() const = 0;
+  virtual uint32_t frequency() const = 0;
+};
+
+// One output stream with one software mixer under it.
+class AudioDevice {
+ public:
+  virtual ~AudioDevice() = default;
+  // Starts the output; false when there is no usable audio output.
+  virtual bool open() = 0;
+  virtual void close() = 0;
+  virtual int output_rate() const = 0;
+  // A silent buffer of `bytes` (rounded down to whole frames); null on failure.
+  virtual std::unique_ptr<AudioBuffer> create_buffer(const audio_buffer_format& format, uint32_t bytes) = 0;
+};
+
 // ---------------------------------------------------------------- Platform
 
 // Hands out the services. main() installs one with the real backends; tests
@@ -222,6 +273,7 @@ struct Platform {
   Process* process = nullptr;
   DynamicLibrary* libraries = nullptr;
   Ui* ui = nullptr;
+  AudioDevice* audio = nullptr;
 };
 
 Platform& platform();

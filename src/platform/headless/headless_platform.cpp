@@ -168,6 +168,7 @@ HeadlessPlatform::HeadlessPlatform(const std::string& game_folder_host)
   services.clock = &clock;
   services.ui = &ui;
   services.files = files.get();
+  services.audio = &audio;
   install_platform(&services);
 }
 

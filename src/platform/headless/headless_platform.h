@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/headless/headless_audio.h"
 #include "platform/platform.h"
 
 // Virtual time: tick_ms() returns the virtual now; sleep_ms() advances it, so
@@ -81,4 +82,5 @@ struct HeadlessPlatform {
   HeadlessClock clock;
   HeadlessUi ui;
   std::unique_ptr<HostFiles> files;
+  HeadlessAudioDevice audio{&clock};
 };

@@ -1,0 +1,55 @@
+// The headless audio device: the real mixer, pulled by the virtual clock into
+// memory. Every buffer operation first renders the frames due up to the
+// clock's now, so a test that advances time and then looks at the output hears
+// exactly what a listener would have heard, sample for sample.
+#pragma once
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "platform/mixer/audio_mixer.h"
+#include "platform/platform.h"
+
+class HeadlessAudioDevice final : public AudioDevice {
+ public:
+  explicit HeadlessAudioDevice(Clock* clock, int output_rate = 44100);
+  ~HeadlessAudioDevice() override;
+
+  bool open() override;
+  void close() override;
+  int output_rate() const override;
+  std::unique_ptr<AudioBuffer> create_buffer(const audio_buffer_format& format, uint32_t bytes) override;
+
+  // Test side.
+  void set_open_result(bool ok);  // false makes open() fail
+  // Renders every frame due up to the clock's now.
+  void pull();
+  // Renders `frames` more frames regardless of the clock.
+  void render_frames(size_t frames);
+  // Everything rendered so far (interleaved stereo), from frame `first` on.
+  std::vector<int16_t> output(size_t first = 0) const;
+  // Frames rendered so far, after pulling up to now.
+  size_t frames_rendered();
+  // Frame index the clock time `tick` corresponds to.
+  size_t frame_at(uint32_t tick) const;
+  void set_capture(bool on);  // off: frames are mixed and dropped
+  // Frames kept at most (default ten minutes at the output rate); later frames
+  // are mixed and dropped, so long whole-engine runs stay small.
+  void set_capture_limit(size_t frames);
+  size_t voice_count() const { return mixer_.voice_count(); }
+
+ private:
+  void render_locked(size_t frames);
+
+  Clock* clock_;
+  audio_mixer mixer_;
+  mutable std::mutex mutex_;
+  bool open_result_ = true;
+  bool capture_ = true;
+  size_t capture_limit_ = 0;
+  uint32_t start_tick_ = 0, last_tick_ = 0;
+  uint64_t elapsed_ms_ = 0;
+  uint64_t rendered_ = 0;    // frames, by the clock
+  uint64_t extra_ = 0;       // frames rendered on request, beyond the clock
+  std::vector<int16_t> output_;
+};

@@ -1,0 +1,187 @@
+#include "sound/sound_thread.h"
+
+#include <chrono>
+#include <mutex>
+
+#include "core/engine_state.h"
+#include "core/sjis.h"
+#include "platform/platform.h"
+#include "sound/sound_player.h"
+#include "sound/sound_queue.h"
+#include "sound/sound_tree.h"
+
+sound_focus_links sound_focus;
+sound_thread_record sound_thread;
+
+void sound_sleep_ms(uint32_t ms) {
+  if (sound_thread.sleep_ms) sound_thread.sleep_ms(ms);
+  else std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+namespace {
+
+int focus_pause() {
+  bool inactive = sound_focus.inactive_pause ? sound_focus.inactive_pause() : false;
+  bool active = sound_focus.main_window_active ? sound_focus.main_window_active() : true;
+  bool keep = sound_focus.keep_running_inactive ? sound_focus.keep_running_inactive() : true;
+  bool paused = sound_thread.paused_by_focus.load() != 0;
+  if (!keep) {
+    if (inactive || (!active && !paused)) {
+      sound_thread.paused_by_focus = 1;
+      return pause_all_sounds(1);
+    }
+    if (!inactive && active && paused) {
+      sound_thread.paused_by_focus = 0;
+      return pause_all_sounds(0);
+    }
+    return 0;
+  }
+  if (inactive && !paused) {
+    sound_thread.paused_by_focus = 1;
+    return pause_all_sounds(1);
+  }
+  if (!inactive && paused) {
+    sound_thread.paused_by_focus = 0;
+    return pause_all_sounds(0);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int sound_cycle() {
+  std::lock_guard<std::recursive_mutex> g(engine_lock);
+  // Without a tree there is nothing to do, but quit still ends the thread.
+  if (!sound_tree_root) return quit_flag.load() ? 1 : 0;
+  int rc = focus_pause();
+  if (rc < 0) return rc;
+  if ((rc = run_sound_queue()) < 0) return rc;
+  if ((rc = update_sound_fades()) < 0) return rc;
+  if ((rc = update_sound_nodes()) < 0) return rc;
+  if ((rc = refill_sound_buffers()) < 0) return rc;
+  return quit_flag.load() ? 1 : 0;
+}
+
+void sound_thread_main() {
+  {
+    std::lock_guard<std::recursive_mutex> g(engine_lock);
+    sound_thread.state = 0;
+  }
+  for (;;) {
+    sound_sleep_ms(pending_sound_requests() ? 3 : 20);
+    int rc = sound_cycle();
+    if (rc > 0) break;
+    if (rc < 0) {
+      report_sound_thread_error(rc);
+      break;
+    }
+  }
+  {
+    // Let a producer that is just writing finish before the buffers go.
+    std::lock_guard<std::recursive_mutex> g(engine_lock);
+    sound_sleep_ms(20);
+  }
+  free_all_sounds();
+  std::lock_guard<std::recursive_mutex> g(engine_lock);
+  sound_thread.state = 1;
+}
+
+void start_sound_thread() {
+  if (sound_thread.started.load()) {
+    if (sound_thread.state.load() != 1) return;  // already running
+    // An ended thread (a test engine started again in the same process).
+    if (sound_thread.thread.joinable()) sound_thread.thread.join();
+    sound_thread.state = 0xFF;
+  }
+  sound_thread.started = 1;
+  sound_thread.thread = std::thread(sound_thread_main);
+}
+
+void wait_sound_thread_end() {
+  if (!sound_thread.started.load()) return;
+  for (;;) {
+    {
+      std::lock_guard<std::recursive_mutex> g(engine_lock);
+      if (sound_thread.state.load() == 1) break;
+    }
+    sound_sleep_ms(1);
+  }
+  if (sound_thread.thread.joinable()) sound_thread.thread.join();
+}
+
+int start_root_sound() {
+  sound_node* node;
+  {
+    std::lock_guard<std::recursive_mutex> g(engine_lock);
+    if (!sound_tree_root) return -1;
+    node = create_sound_node(sound_tree_root, "ROOT", false, sound_root_key1, sound_root_key2);
+    if (!node) return -1;
+    sound_record* r = alloc_sound_record(node);
+    if (!r) return -1;
+    r->name[0] = ' ';
+    r->name[1] = 0;
+    r->codec = sound_codec_wav;
+  }
+  enqueue_sound_request(node, sound_request_kind_volume, 2);
+  enqueue_sound_request(node, sound_request_kind_load, 0, " ");
+  enqueue_sound_request(node, sound_request_kind_play, 0);
+  return 0;
+}
+
+int init_sound_player() {
+  init_sound_queue();
+  start_sound_thread();
+  if (sound_device.enabled.load() && start_root_sound() < 0) return -1;
+  return 0;
+}
+
+std::string sound_error_text(int code) {
+  static const std::string prefix = utf8_to_sjis("エラー番号：%d\n\n");
+  static const std::string no_buffer = utf8_to_sjis("サウンドバッファがありませんでした。");
+  static const std::string play_error = utf8_to_sjis("サウンド再生エラーです。");
+  static const std::string position_error = utf8_to_sjis("サウンド再生位置取得エラーです。");
+  static const std::string open_error = utf8_to_sjis("ファイルが開けませんでした。");
+  static const std::string not_ogg = utf8_to_sjis("oggファイルとして正しく認識できませんでした。");
+  static const std::string not_seekable = utf8_to_sjis("シークできないoggファイルでした。");
+  static const std::string chained = utf8_to_sjis("複数曲連結OGGには対応していません。");
+  static const std::string no_info = utf8_to_sjis("oggファイルの詳細を取得できませんでした。");
+  static const std::string buffer_error = utf8_to_sjis("DirectSoundバッファエラーです。");
+  static const std::string buffer_memory = utf8_to_sjis("DirectSoundバッファが確保できませんでした。");
+  static const std::string buffer_create = utf8_to_sjis("DirectSoundバッファ作成エラーです。");
+  static const std::string ogg_open = utf8_to_sjis("oggファイルを正しく開けませんでした。");
+  static const std::string ogg_seek = utf8_to_sjis("oggファイルをシークできませんでした。");
+  static const std::string write_error = utf8_to_sjis("サウンドバッファに書き込みできませんでした。");
+  static const std::string decode_error = utf8_to_sjis("oggデコードエラーです。");
+  static const std::string internal = utf8_to_sjis(
+      "サウンド関係で内部エラーが発生しました。処理を停止します。\n\n"
+      "このエラーが発生した場合、宜しければエラー番号と一緒に\nシステム制作者までご報告いただけますと非常に助かります。");
+  if (code == -1045) return chained;
+  const std::string* text = &internal;
+  switch (code) {
+    case -1: case -310: case -330: case -410: case -430: case -1010: text = &no_buffer; break;
+    case -110: case -120: case -440: text = &play_error; break;
+    case -320: case -340: case -420: text = &position_error; break;
+    case -1020: text = &open_error; break;
+    case -1030: text = &not_ogg; break;
+    case -1040: text = &not_seekable; break;
+    case -1050: text = &no_info; break;
+    case -1060: case -1080: text = &buffer_error; break;
+    case -1070: case -1090: text = &buffer_memory; break;
+    case -1120: text = &buffer_create; break;
+    case -2010: case -3010: text = &ogg_open; break;
+    case -2020: case -3020: text = &ogg_seek; break;
+    case -3030: text = &write_error; break;
+    case -90001: case -90002: text = &decode_error; break;
+    default: break;
+  }
+  std::string out = prefix;
+  out.replace(out.find("%d"), 2, std::to_string(-static_cast<int64_t>(code)));
+  return out + *text;
+}
+
+void report_sound_thread_error(int code) {
+  static const std::string caption = "DEBUG Message";
+  std::string text = sound_error_text(code);
+  if (platform_installed() && platform().ui) platform().ui->message_box(caption, text, mb_ok);
+  quit_flag = 1;
+}

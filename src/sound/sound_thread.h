@@ -1,0 +1,51 @@
+// The sound thread: carries out queued requests, runs fades, play positions,
+// loops and refills, pauses every sound while the game is held for an inactive
+// window, and ends the program with its own message when playback fails.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+
+// What the focus pause reads from other subsystems; the start-up points these
+// at the VM's inactive-pause flag, the main window's active byte and the
+// keep-running-while-inactive setting. Null entries read as: no inactive
+// pause, window active, keep running on.
+struct sound_focus_links {
+  bool (*inactive_pause)() = nullptr;
+  bool (*main_window_active)() = nullptr;
+  bool (*keep_running_inactive)() = nullptr;
+};
+extern sound_focus_links sound_focus;
+
+struct sound_thread_record {
+  std::atomic<uint8_t> state{0xFF};  // 0xFF not started, 0 running, 1 ended
+  std::atomic<uint8_t> paused_by_focus{0};
+  std::atomic<uint8_t> started{0};  // set when start_sound_thread made the thread
+  std::thread thread;
+  // Pacing sleep of the thread and of the waiters. Real time, so the sound
+  // thread never moves the headless clock: positions come from the device.
+  void (*sleep_ms)(uint32_t ms) = nullptr;
+};
+extern sound_thread_record sound_thread;
+
+// One cycle without its sleep: queue, focus pause, fades, positions, refills.
+// Returns 0 to go on, 1 when quit is set, or a negative error code.
+int sound_cycle();
+void sound_thread_main();
+void start_sound_thread();
+// Shutdown: waits (1 ms polls under engine_lock) until a started sound thread
+// has ended, and joins it. Quit must be set first.
+void wait_sound_thread_end();
+
+// Start-up: queue, thread, and (sound enabled) the ROOT sound. 0, or -1 when
+// the ROOT sound can't be made.
+int init_sound_player();
+int start_root_sound();
+
+// The "DEBUG Message" text for a negative sound-thread code (Shift-JIS).
+std::string sound_error_text(int code);
+// Shows it (outside the lock) and sets quit.
+void report_sound_thread_error(int code);
+
+void sound_sleep_ms(uint32_t ms);
