@@ -1,23 +1,33 @@
 #!/usr/bin/env bash
-# Runs every libFuzzer program in BUILD/fuzz for SECONDS each, from an empty corpus
-# plus any seeds under tests/fuzz/corpus/NAME.
+# Runs every libFuzzer program in BUILD/fuzz for SECONDS each, several at a
+# time, from an empty corpus plus any seeds under tests/fuzz/corpus/NAME.
 set -euo pipefail
 build=${1:-build/fuzz}
 seconds=${2:-20}
+parallel=${FUZZ_JOBS:-4}
 root=$(cd "$(dirname "$0")/.." && pwd)
-shopt -s nullglob
-status=0
-for f in "$build"/fuzz/fuzz_*; do
-  f=$(cd "$(dirname "$f")" && pwd)/$(basename "$f")
+logs=$(mktemp -d)
+trap 'rm -rf "$logs"' EXIT
+
+run_one() {
+  local f=$1 name work seeds=()
   name=$(basename "$f"); name=${name#fuzz_}
   work=$(mktemp -d)
-  seeds=()
   [ -d "$root/tests/fuzz/corpus/$name" ] && seeds=("$root/tests/fuzz/corpus/$name")
-  echo "fuzz $name for ${seconds}s"
-  if ! (cd "$work" && "$f" -max_total_time="$seconds" -rss_limit_mb=2048 -print_final_stats=0 \
-        "$work" "${seeds[@]}" >"$work/log" 2>&1); then
-    tail -n 40 "$work/log"; status=1
+  if (cd "$work" && "$f" -max_total_time="$seconds" -rss_limit_mb=2048 -print_final_stats=0 \
+        "$work" "${seeds[@]}" >"$logs/$name.log" 2>&1); then
+    echo "fuzz $name: ${seconds}s, no finding"
+  else
+    echo "fuzz $name: FAILED"; tail -n 40 "$logs/$name.log"; touch "$logs/$name.failed"
   fi
   rm -rf "$work"
+}
+
+shopt -s nullglob
+for f in "$build"/fuzz/fuzz_*; do
+  f=$(cd "$(dirname "$f")" && pwd)/$(basename "$f")
+  while [ "$(jobs -rp | wc -l)" -ge "$parallel" ]; do sleep 0.2; done
+  run_one "$f" &
 done
-exit $status
+wait
+if compgen -G "$logs/*.failed" >/dev/null; then exit 1; fi

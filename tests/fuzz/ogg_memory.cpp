@@ -5,9 +5,7 @@
 #include <cstdio>
 #include <vector>
 
-// Compiled in here so the callbacks carry the fuzzer's coverage
-// instrumentation (the engine library is built without it).
-#include "sound/ogg_memory.cpp"  // NOLINT(bugprone-suspicious-include)
+#include "sound/ogg_memory.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> image(data, data + size);

@@ -4,9 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-// Compiled in here so the walker itself carries the fuzzer's coverage
-// instrumentation (the engine library is built without it).
-#include "sound/wave_file.cpp"  // NOLINT(bugprone-suspicious-include)
+#include "sound/wave_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Copy so reads past the end are caught exactly at the image's end.
