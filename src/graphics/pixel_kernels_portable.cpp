@@ -1,6 +1,10 @@
 // The portable kernel set: plain loops, the reference formulas every other set
 // must match bit for bit. >> on a negative int is an arithmetic shift (rounds
 // toward minus infinity), which the formulas rely on.
+//
+// The per-pixel blends (slots 12, 13, 14, 18, 19) weigh the fourth byte like a
+// colour byte: an opaque source then replaces the whole pixel (a plain store
+// in the SIMD sets), and an off-screen composite ends with a usable coverage.
 #include <cstring>
 
 #include "graphics/blend_modes.h"
@@ -40,14 +44,14 @@ void crossfade(uint8_t* dst, const uint8_t* src, int w, size_t n) {
 void alpha_blend(uint8_t* dst, const uint8_t* src, int, size_t n) {
   for (size_t i = 0; i + 4 <= n; i += 4) {
     int w = src[i + 3] + 1;
-    for (int c = 0; c < 3; ++c) dst[i + c] = uint8_t(dst[i + c] + (((src[i + c] - dst[i + c]) * w) >> 8));
+    for (int c = 0; c < 4; ++c) dst[i + c] = uint8_t(dst[i + c] + (((src[i + c] - dst[i + c]) * w) >> 8));
   }
 }
 
 void alpha_blend_opacity(uint8_t* dst, const uint8_t* src, int o, size_t n) {
   for (size_t i = 0; i + 4 <= n; i += 4) {
     int w = ((o * src[i + 3]) >> 8) + 1;
-    for (int c = 0; c < 3; ++c) dst[i + c] = uint8_t(dst[i + c] + (((src[i + c] - dst[i + c]) * w) >> 8));
+    for (int c = 0; c < 4; ++c) dst[i + c] = uint8_t(dst[i + c] + (((src[i + c] - dst[i + c]) * w) >> 8));
   }
 }
 
@@ -55,7 +59,7 @@ void rule_blend(uint8_t* dst, const uint8_t* src, const uint8_t* mask, int, int,
   for (size_t i = 0; i + 4 <= n; i += 4) {
     int w = rule_table[mask[i]];
     if (w <= 1) continue;
-    for (int c = 0; c < 3; ++c) dst[i + c] = uint8_t(dst[i + c] - ((w * (dst[i + c] - src[i + c])) >> 8));
+    for (int c = 0; c < 4; ++c) dst[i + c] = uint8_t(dst[i + c] - ((w * (dst[i + c] - src[i + c])) >> 8));
   }
 }
 
@@ -74,7 +78,7 @@ void add_opacity(uint8_t* dst, const uint8_t* src, int o, size_t n) {
 void add_alpha(uint8_t* dst, const uint8_t* src, int, size_t n) {
   for (size_t i = 0; i + 4 <= n; i += 4) {
     int w = src[i + 3] + 1;
-    for (int c = 0; c < 3; ++c) {
+    for (int c = 0; c < 4; ++c) {
       int d = dst[i + c];
       int t = min_int(d + src[i + c], 255);
       dst[i + c] = uint8_t(d + (((t - d) * w) >> 8));
@@ -85,7 +89,7 @@ void add_alpha(uint8_t* dst, const uint8_t* src, int, size_t n) {
 void add_alpha_opacity(uint8_t* dst, const uint8_t* src, int o, size_t n) {
   for (size_t i = 0; i + 4 <= n; i += 4) {
     int w = (o * (src[i + 3] + 1)) >> 8;
-    for (int c = 0; c < 3; ++c) {
+    for (int c = 0; c < 4; ++c) {
       int d = dst[i + c];
       int t = min_int(d + src[i + c], 255);
       dst[i + c] = uint8_t(d + (((t - d) * w) >> 8));

@@ -130,11 +130,12 @@ TEST(PixelKernels, DocumentedEdgeCases) {
   }
   for (int i = 12; i < 20; ++i) EXPECT_EQ(px[i], 0xEE);
 
-  // Alpha 0 still has weight 1: a source below the destination moves it down one.
-  uint8_t dst[8] = {100, 100, 100, 7, 100, 100, 100, 7};
+  // Alpha 0 still has weight 1: a source below the destination moves it down
+  // one. The fourth byte is weighed like a colour byte.
+  uint8_t dst[8] = {100, 100, 100, 7, 100, 100, 100, 0};
   const uint8_t src[8] = {0, 100, 255, 0, 99, 101, 50, 0};
   k.kernel_alpha_blend(dst, src, 0, 8);
-  const uint8_t want[8] = {99, 100, 100, 7, 99, 100, 99, 7};
+  const uint8_t want[8] = {99, 100, 100, 6, 99, 100, 99, 0};
   EXPECT_EQ(std::memcmp(dst, want, 8), 0);
 }
 
@@ -152,7 +153,7 @@ TEST(PixelKernels, RuleBlendSkipsWeightsZeroAndOne) {
     for (int p = 0; p < 64; ++p) {
       uint8_t want = p == 9 ? 200 : 77;
       EXPECT_EQ(d[p * 4], want) << p;
-      EXPECT_EQ(d[p * 4 + 3], 77) << p;  // fourth byte stays
+      EXPECT_EQ(d[p * 4 + 3], want) << p;
     }
   }
 }
