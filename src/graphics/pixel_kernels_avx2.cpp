@@ -54,6 +54,12 @@ inline vec vmin_u8(vec a, vec b) { return _mm256_min_epu8(a, b); }
 inline vec vcmpeq32(vec a, vec b) { return _mm256_cmpeq_epi32(a, b); }
 inline vec vcmpgt8(vec a, vec b) { return _mm256_cmpgt_epi8(a, b); }
 inline int vmovemask8(vec a) { return _mm256_movemask_epi8(a); }
+inline vec vcmpgt32(vec a, vec b) { return _mm256_cmpgt_epi32(a, b); }
+// The rule weights of eight pixels in one gather.
+inline vec vrule_weights(const uint8_t* m) {
+  vec index = vand(vload(m), vset1_32(0xFF));
+  return _mm256_i32gather_epi32(reinterpret_cast<const int*>(rule_table), index, 4);
+}
 
 #include "graphics/pixel_kernels_simd.inc"
 

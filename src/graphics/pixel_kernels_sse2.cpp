@@ -47,6 +47,11 @@ inline vec vmin_u8(vec a, vec b) { return _mm_min_epu8(a, b); }
 inline vec vcmpeq32(vec a, vec b) { return _mm_cmpeq_epi32(a, b); }
 inline vec vcmpgt8(vec a, vec b) { return _mm_cmpgt_epi8(a, b); }
 inline int vmovemask8(vec a) { return _mm_movemask_epi8(a); }
+inline vec vcmpgt32(vec a, vec b) { return _mm_cmpgt_epi32(a, b); }
+// The rule weights of four pixels, looked up one by one.
+inline vec vrule_weights(const uint8_t* m) {
+  return _mm_setr_epi32(rule_table[m[0]], rule_table[m[4]], rule_table[m[8]], rule_table[m[12]]);
+}
 
 #include "graphics/pixel_kernels_simd.inc"
 #include "graphics/pixel_kernels_simd_fill.inc"
