@@ -18,9 +18,7 @@ inline vec vzero() { return _mm_setzero_si128(); }
 inline vec vset1_8(char x) { return _mm_set1_epi8(x); }
 inline vec vset1_16(short x) { return _mm_set1_epi16(x); }
 inline vec vset1_32(int x) { return _mm_set1_epi32(x); }
-inline vec vset1_64(long long x) { return _mm_set1_epi64x(x); }
 inline vec vand(vec a, vec b) { return _mm_and_si128(a, b); }
-inline vec vandnot(vec a, vec b) { return _mm_andnot_si128(a, b); }
 inline vec vor(vec a, vec b) { return _mm_or_si128(a, b); }
 inline vec vxor(vec a, vec b) { return _mm_xor_si128(a, b); }
 inline vec vadd8(vec a, vec b) { return _mm_add_epi8(a, b); }
