@@ -19,6 +19,16 @@ struct engine_config_record {
   uint8_t dev_loose_first = 0;
   uint8_t release_loose_first = 0;
   std::string title = "ZARVIK";  // Shift-JIS
+  // Width and height 0 in the file: the main window takes the desktop size.
+  uint8_t uses_desktop_size = 0;
+  // The desktop size, set by start-up before the configuration is loaded
+  // (the screen-mode code knows the monitors).
+  uint32_t desktop_width = 1920;
+  uint32_t desktop_height = 1080;
+  // Frame texture size of the GPU presentation: 256..2048 or 4096; set once,
+  // only while still 0.
+  uint32_t texture_work_width = 0;
+  uint32_t texture_work_height = 0;
 };
 
 extern engine_config_record engine_config;

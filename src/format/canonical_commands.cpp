@@ -1,0 +1,198 @@
+#include "format/canonical_commands.h"
+
+#include <string>
+
+namespace {
+
+enum : uint8_t { k_int = 0, k_str = 1, k_raw = 2 };
+
+compiled_parameter p(const char* name, uint8_t kind, uint8_t range = 0) { return {name, kind, range}; }
+
+// Rows whose parameter list is empty are completed by the issue that builds
+// the command's handler; until then their instructions carry no arguments the
+// binder could look up.
+std::vector<compiled_command> build() {
+  std::vector<compiled_command> t(canonical_command_count);
+  const char* names[canonical_command_count] = {
+      "nop",                  // 0
+      "layer",                // 1
+      "cg",                   // 2
+      "layer_delete",         // 3
+      "layer_info",           // 4
+      "clipboard_set",        // 5
+      "clipboard_get",        // 6
+      "text_lines",           // 7
+      "csv_count",            // 8
+      "nop9",                 // 9
+      "message_box",          // 10
+      "elseif",               // 11
+      "quit",                 // 12
+      "engine_options",       // 13
+      "args14",               // 14
+      "unused15",             // 15
+      "unused16",             // 16
+      "unused17",             // 17
+      "unused18",             // 18
+      "file",                 // 19
+      "file_exists",          // 20
+      "flash_open",           // 21
+      "flash_close",          // 22
+      "flash_query",          // 23
+      "real",                 // 24
+      "font",                 // 25
+      "font_info",            // 26
+      "frame_rate",           // 27
+      "unused28",             // 28
+      "unused29",             // 29
+      "unused30",             // 30
+      "unused31",             // 31
+      "goto",                 // 32
+      "call",                 // 33
+      "if",                   // 34
+      "else",                 // 35
+      "break",                // 36
+      "continue",             // 37
+      "end",                  // 38
+      "run_settings",         // 39
+      "int",                  // 40
+      "nop41",                // 41
+      "label_exists",         // 42
+      "let",                  // 43
+      "load_value",           // 44
+      "loop",                 // 45
+      "loop_break",           // 46
+      "loop_continue",        // 47
+      "loop_end",             // 48
+      "unused49",             // 49
+      "math",                 // 50
+      "system_values",        // 51
+      "menu_item",            // 52
+      "popup_menu",           // 53
+      "menu_delete",          // 54
+      "menu_get",             // 55
+      "args56",               // 56
+      "args57",               // 57
+      "args58",               // 58
+      "cursor",               // 59
+      "movie_play",           // 60
+      "movie_stop",           // 61
+      "movie_status",         // 62
+      "args63",               // 63
+      "nop64",                // 64
+      "registry",             // 65
+      "return",               // 66
+      "nop67",                // 67
+      "message_end",          // 68
+      "nop69",                // 69
+      "nop70",                // 70
+      "nop71",                // 71
+      "unused72",             // 72
+      "save_value",           // 73
+      "staged_clear",         // 74
+      "args75",               // 75
+      "sound",                // 76
+      "sound_delete",         // 77
+      "sound_query",          // 78
+      "string",               // 79
+      "system_settings",      // 80
+      "script_list",          // 81
+      "task",                 // 82
+      "task_delete",          // 83
+      "task_query",           // 84
+      "message_window",       // 85
+      "message_window_query", // 86
+      "tray_menu",            // 87
+      "args88",               // 88
+      "array_util",           // 89
+      "variable_info",        // 90
+      "wait",                 // 91
+      "window",               // 92
+      "window_hide",          // 93
+      "window_query",         // 94
+      "text",                 // 95
+      "image_set",            // 96
+      "image_set_release",    // 97
+      "image_set_query",      // 98
+      "text_value",           // 99
+      "unused100",            // 100
+      "unused101",            // 101
+      "unused102",            // 102
+      "system_call",          // 103
+      "unused104",            // 104
+      "unused105",            // 105
+      "unused106",            // 106
+      "unused107",            // 107
+  };
+  for (int i = 0; i < canonical_command_count; ++i) t[i].name = names[i];
+
+  // 11 else-if, 34 if: not bound; the condition is evaluated by the handler,
+  // the targets are instruction indexes in the length fields.
+  t[11].parameters = {p("condition", k_raw), p("false_target", k_raw)};
+  t[34].parameters = {p("condition", k_raw), p("false_target", k_raw), p("end_target", k_raw)};
+
+  // 13 engine options: option n is parameter_id n + 2 (ids 3..99 fit the
+  // presence table; options 98..108 cannot be given).
+  {
+    std::vector<compiled_parameter>& ps = t[13].parameters;
+    ps.push_back(p("reserved0", k_int));
+    ps.push_back(p("reserved1", k_int));
+    ps.push_back(p("reserved2", k_int));
+    for (int id = 3; id < 100; ++id) ps.push_back(compiled_parameter{"option" + std::to_string(id - 2), k_int, 0});
+  }
+
+  // 24, 40, 79 declarations: the target (variable with its sizes) is read in
+  // assignment-target mode and the initial value by its value type, so both
+  // stay raw.
+  for (int n : {24, 40, 79}) t[n].parameters = {p("declaration", k_raw), p("value", k_raw)};
+
+  // 32 goto: the label, pre-resolved at load into the length field.
+  t[32].parameters = {p("label", k_raw)};
+
+  // 33 call: the label, then integer, real and text arguments 1..16. Reals
+  // are evaluated in real arithmetic by the handler, so they stay raw.
+  {
+    std::vector<compiled_parameter>& ps = t[33].parameters;
+    ps.push_back(p("label", k_raw));
+    for (int i = 1; i <= 16; ++i) ps.push_back(compiled_parameter{"i" + std::to_string(i), k_int, 0});
+    for (int i = 1; i <= 16; ++i) ps.push_back(compiled_parameter{"r" + std::to_string(i), k_raw, 0});
+    for (int i = 1; i <= 16; ++i) ps.push_back(compiled_parameter{"s" + std::to_string(i), k_str, 0});
+  }
+  // 66 return: integer, real and text values 1..16 (ids 0..15, 16..31, 32..47).
+  {
+    std::vector<compiled_parameter>& ps = t[66].parameters;
+    for (int i = 1; i <= 16; ++i) ps.push_back(compiled_parameter{"i" + std::to_string(i), k_int, 0});
+    for (int i = 1; i <= 16; ++i) ps.push_back(compiled_parameter{"r" + std::to_string(i), k_raw, 0});
+    for (int i = 1; i <= 16; ++i) ps.push_back(compiled_parameter{"s" + std::to_string(i), k_str, 0});
+  }
+
+  // 36, 37, 46, 47: the level count n (default 1).
+  for (int n : {36, 37, 46, 47}) t[n].parameters = {p("levels", k_int)};
+
+  // 42 label exists: name, output variable (an integer expression, so the
+  // binder records the variable it names), and the switch that runs the test.
+  t[42].parameters = {p("name", k_str), p("output", k_int), p("test", k_int)};
+
+  // 43 let: not bound; target and value are evaluated by the handler.
+  t[43].parameters = {p("target", k_raw), p("value", k_raw)};
+
+  // 45 loop: the count, and the end target in the length field.
+  t[45].parameters = {p("count", k_int), p("end_target", k_raw)};
+
+  // 91 wait: frames or milliseconds.
+  t[91].parameters = {p("frames", k_int), p("milliseconds", k_int)};
+  return t;
+}
+
+}  // namespace
+
+const std::vector<compiled_command>& canonical_commands() {
+  static const std::vector<compiled_command> table = build();
+  return table;
+}
+
+compiled_command_file canonical_command_file() {
+  compiled_command_file f;
+  f.commands = canonical_commands();
+  f.errno_texts = default_errno_texts();
+  return f;
+}

@@ -1,0 +1,13 @@
+// The loader's parse of kxbin\ compiled file bytes: never reads past them.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "resources/compiled_loaders.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // An exact-size copy, so any overread lands outside the allocation.
+  std::vector<uint8_t> bytes(data, data + size);
+  install_script_name_list(bytes.data(), bytes.size());
+  return 0;
+}

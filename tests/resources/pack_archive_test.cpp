@@ -1,0 +1,352 @@
+#include <algorithm>
+
+#include "format/hashes.h"
+#include "resources_fixture.h"
+
+namespace {
+
+// The multiplicative inverse of MurmurHash2's constant modulo 2^32.
+uint32_t inverse_of(uint32_t a) {
+  uint32_t x = a;  // Newton: each step doubles the correct low bits
+  for (int i = 0; i < 5; ++i) x *= 2 - a * x;
+  return x;
+}
+
+// An 8-byte name of lower-case letters and digits whose MurmurHash2 is 0:
+// MurmurHash2 is invertible, so the second word is solved from the first.
+std::string name_hashing_to_zero() {
+  const uint32_t m = 0x5bd1e995, mi = inverse_of(m);
+  auto mix = [&](uint32_t k) {
+    k *= m;
+    k ^= k >> 24;
+    return k * m;
+  };
+  auto unmix = [&](uint32_t k) {
+    k *= mi;
+    k ^= k >> 24;
+    return k * mi;
+  };
+  auto nice = [](uint8_t b) { return (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9'); };
+  for (uint32_t n = 0;; ++n) {
+    char prefix[4] = {static_cast<char>('a' + n % 26), static_cast<char>('a' + n / 26 % 26),
+                      static_cast<char>('a' + n / 676 % 26), static_cast<char>('a' + n / 17576 % 26)};
+    uint32_t k1 = get_u32(reinterpret_cast<const uint8_t*>(prefix));
+    uint32_t h1 = (8u * m) ^ mix(k1);
+    uint32_t k2 = unmix(h1 * m);
+    uint8_t b[4] = {static_cast<uint8_t>(k2), static_cast<uint8_t>(k2 >> 8), static_cast<uint8_t>(k2 >> 16),
+                    static_cast<uint8_t>(k2 >> 24)};
+    if (nice(b[0]) && nice(b[1]) && nice(b[2]) && nice(b[3]))
+      return std::string(prefix, 4) + std::string(reinterpret_cast<char*>(b), 4);
+  }
+}
+
+std::string text_of(const resource_locator& l) { return std::string(l.data.begin(), l.data.end()); }
+
+}  // namespace
+
+class pack_archive : public resource_test {};
+
+TEST_F(pack_archive, ScanCoversTheFolderAndPacOnlyAndSkipsOtherMagic) {
+  write_pack("a.kpf", {pack_file("root.txt", bytes_of("root"))});
+  write_pack("PAC/b.KPF", {pack_file("pac.txt", bytes_of("pac"))});
+  write_pack("PAC/deeper/c.kpf", {pack_file("deep.txt", bytes_of("deep"))});
+  write_pack("other/d.kpf", {pack_file("other.txt", bytes_of("other"))});
+  game.write("e.kpf", std::string("NOTAPACK and some more bytes"));
+  game.write("tiny.kpf", std::string("KP"));
+  ASSERT_EQ(open_pack_archives(), 0);
+  EXPECT_EQ(pack_entry_tables.pack_paths.size(), 2u);
+  EXPECT_TRUE(std::count(pack_entry_tables.pack_paths.begin(), pack_entry_tables.pack_paths.end(), ".\\pac\\b.kpf"));
+  EXPECT_EQ(fetch("root.txt").read, 0);
+  EXPECT_EQ(text_of(fetch("pac.txt").locator), "pac");
+  EXPECT_EQ(fetch("deep.txt").resolve, 1);
+  EXPECT_EQ(fetch("other.txt").resolve, 1);
+  EXPECT_EQ(pack_entry_tables.release_mode, 0);
+}
+
+TEST_F(pack_archive, VersionsFrom234AreAccepted) {
+  for (uint32_t v : {234u, 553u, 600u}) {
+    pack_writer_options o;
+    o.version = v;
+    write_pack("p" + std::to_string(v) + ".kpf", {pack_file("f" + std::to_string(v), bytes_of("x"))}, o);
+  }
+  ASSERT_EQ(open_pack_archives(), 0);
+  EXPECT_EQ(pack_entry_tables.pack_paths.size(), 3u);
+
+  pack_writer_options old;
+  old.version = 233;
+  write_pack("old.kpf", {pack_file("g", bytes_of("x"))}, old);
+  report_probe probe;
+  EXPECT_EQ(open_pack_archives(), -1);
+  EXPECT_EQ(probe.codes(), std::vector<int>{104120});
+  EXPECT_EQ(quit_flag.load(), 1);
+}
+
+TEST_F(pack_archive, AHundredPacksOpenAndTheNextFails) {
+  for (int i = 0; i < 100; ++i) write_pack("p" + std::to_string(i) + ".kpf", {pack_file("f" + std::to_string(i), {})});
+  ASSERT_EQ(open_pack_archives(), 0);
+  EXPECT_EQ(pack_entry_tables.pack_paths.size(), 100u);
+  for (int i = 0; i < 100; ++i) EXPECT_EQ(fetch("f" + std::to_string(i)).read, 0);
+
+  write_pack("p100.kpf", {pack_file("f100", {})});
+  report_probe probe;
+  EXPECT_EQ(open_pack_archives(), -1);
+  EXPECT_EQ(probe.codes(), std::vector<int>{104130});
+}
+
+TEST_F(pack_archive, AHundredThousandEntriesOpenAndOneMoreFails) {
+  std::vector<pack_writer_entry> half;
+  for (int i = 0; i < 50000; ++i) half.push_back(pack_file("a" + std::to_string(i), {}, pack_stored, false));
+  write_pack("a.kpf", half);
+  for (auto& e : half) e.name[0] = 'b';
+  write_pack("b.kpf", half);
+  ASSERT_EQ(open_pack_archives(), 0);
+  EXPECT_EQ(pack_entry_tables.entry_total, 100000u);
+  EXPECT_EQ(pack_entry_tables.hashes.size(), 100000u);
+  EXPECT_TRUE(std::is_sorted(pack_entry_tables.hashes.begin(), pack_entry_tables.hashes.end()));
+  EXPECT_EQ(fetch("b49999").read, 0);
+
+  write_pack("c.kpf", {pack_file("c", {})});
+  report_probe probe;
+  EXPECT_EQ(open_pack_archives(), -1);
+  EXPECT_EQ(probe.codes(), std::vector<int>{104140});
+}
+
+TEST_F(pack_archive, DuplicateInOrdinaryPacksIsAnError) {
+  write_pack("a.kpf", {pack_file("same.txt", bytes_of("a"))});
+  write_pack("b.kpf", {pack_file("SAME.TXT", bytes_of("b"))});
+  report_probe probe;
+  EXPECT_EQ(open_pack_archives(), -1);
+  EXPECT_EQ(probe.codes(), std::vector<int>{104150});
+  EXPECT_EQ(quit_flag.load(), 0);  // the duplicate report passes quit 0; start-up ends on the result
+}
+
+TEST_F(pack_archive, UpdatePacksHideEarlierEntries) {
+  const std::string zero = name_hashing_to_zero();
+  ASSERT_EQ(name_hash(zero), 0u);
+  write_pack("base.kpf", {pack_file("x.txt", bytes_of("base")), pack_file("y.txt", bytes_of("base")),
+                          pack_file(zero, bytes_of("base"))});
+  write_pack("update2.kpf", {pack_file("x.txt", bytes_of("update2"))});
+  write_pack("UPDATE1.kpf", {pack_file("y.txt", bytes_of("update1")), pack_file(zero, bytes_of("update1"))});
+  write_pack("pac/update3.kpf", {pack_file("Y.TXT", bytes_of("update3")), pack_file(zero, bytes_of("update3"))});
+  ASSERT_EQ(open_pack_archives(), 0);
+  // Update packs come last, update1 .. update9, whatever the listing order.
+  ASSERT_EQ(pack_entry_tables.pack_paths.size(), 4u);
+  EXPECT_EQ(pack_entry_tables.pack_paths[1], ".\\update1.kpf");
+  EXPECT_EQ(pack_entry_tables.pack_paths[3], ".\\pac\\update3.kpf");
+  EXPECT_EQ(text_of(fetch("x.txt").locator), "update2");
+  EXPECT_EQ(text_of(fetch("y.txt").locator), "update3");
+  EXPECT_EQ(text_of(fetch(zero).locator), "update3");
+  EXPECT_EQ(pack_entry_tables.entry_total, 8u);
+  EXPECT_EQ(pack_entry_tables.hashes.size(), 3u);  // hidden copies never match again
+}
+
+TEST_F(pack_archive, UpdatePackInBothFoldersKeepsTheLaterFind) {
+  write_pack("update4.kpf", {pack_file("u.txt", bytes_of("root"))});
+  write_pack("pac/Update4.kpf", {pack_file("u.txt", bytes_of("pac"))});
+  ASSERT_EQ(open_pack_archives(), 0);
+  EXPECT_EQ(pack_entry_tables.update_slots[4], ".\\pac\\update4.kpf");
+  EXPECT_EQ(pack_entry_tables.pack_paths.size(), 1u);
+  EXPECT_EQ(text_of(fetch("u.txt").locator), "pac");
+}
+
+TEST_F(pack_archive, ConfigurationInAPackMakesAReleaseRun) {
+  write_pack("data.kpf", {pack_file("KXBIN\\KxCfg.kbn", bytes_of("cfg"))});
+  ASSERT_EQ(open_pack_archives(), 0);
+  EXPECT_EQ(pack_entry_tables.release_mode, 1);
+  EXPECT_EQ(fetch("kxbin/kxcfg.kbn").read, 0);
+}
+
+TEST_F(pack_archive, CapitalsFindLowerCaseEntriesAndTypeComesFromTheEntry) {
+  write_pack("data.kpf", {pack_file("cg\\face.png", bytes_of("kcgdata"), pack_stored, true, resource_type_kcg)});
+  ASSERT_EQ(open_pack_archives(), 0);
+  read_result r = fetch("CG\\FACE", resource_kind_image);
+  ASSERT_EQ(r.resolve, 0);
+  EXPECT_EQ(r.name, "cg\\face.png");
+  EXPECT_EQ(r.locator.state, resource_in_pack);
+  EXPECT_EQ(r.locator.type, resource_type_kcg);
+  EXPECT_EQ(text_of(r.locator), "kcgdata");
+}
+
+TEST_F(pack_archive, StoredAndZlibEntriesReadBackExactly) {
+  std::vector<pack_writer_entry> entries;
+  for (size_t size : {0u, 1u, 1023u, 1024u, 1025u, 5000u, 70000u}) {
+    entries.push_back(pack_file("s" + std::to_string(size), pattern_bytes(size, size), pack_stored));
+    entries.push_back(pack_file("z" + std::to_string(size), std::vector<uint8_t>(size, 'q'), pack_zlib));
+  }
+  write_pack("data.kpf", entries);
+  ASSERT_EQ(open_pack_archives(), 0);
+  for (const auto& e : entries) {
+    read_result r = fetch(e.name);
+    ASSERT_EQ(r.read, 0) << e.name;
+    EXPECT_EQ(r.locator.data, e.data) << e.name;
+    EXPECT_EQ(r.locator.size, e.data.size());
+  }
+}
+
+namespace {
+
+// Offset of an entry's stored bytes in a pack built from `entries`.
+uint64_t data_offset_of(const std::vector<uint8_t>& pack, const std::string& name) {
+  memory_read_file f(pack);
+  pack_header_info h;
+  std::vector<pack_entry_info> entries;
+  read_pack_header(f, h);
+  read_pack_entry_table(f, h, entries);
+  for (const auto& e : entries)
+    if (e.name == name) return e.data_offset;
+  return 0;
+}
+
+}  // namespace
+
+TEST_F(pack_archive, OneDamagedBlockIsRepairedTwoAreNot) {
+  std::vector<uint8_t> data = pattern_bytes(4000, 7);
+  std::vector<uint8_t> pack;
+  ASSERT_TRUE(build_pack({pack_file("one", data), pack_file("two", data), pack_file("bare", data, pack_stored, false),
+                          pack_file("zip", pattern_bytes(3000, 9), pack_zlib)},
+                         pack));
+  uint64_t one = data_offset_of(pack, "one"), two = data_offset_of(pack, "two"), bare = data_offset_of(pack, "bare"),
+           zip = data_offset_of(pack, "zip");
+  pack[one + 1500] ^= 0x5A;
+  pack[one + 1600] ^= 0x01;  // same block
+  pack[two + 10] ^= 0xFF;
+  pack[two + 3999] ^= 0xFF;  // the short last block
+  pack[bare + 5] ^= 0x10;
+  pack[zip + 40] ^= 0x33;
+  game.write("data.kpf", pack);
+  ASSERT_EQ(open_pack_archives(), 0);
+
+  read_result r = fetch("one");
+  EXPECT_EQ(r.read, 0);
+  EXPECT_EQ(r.locator.data, data);
+  read_result z = fetch("zip");
+  EXPECT_EQ(z.read, 0);
+  EXPECT_EQ(z.locator.data, pattern_bytes(3000, 9));
+
+  for (const char* name : {"two", "bare"}) {
+    report_probe probe;
+    read_result bad = fetch(name);
+    EXPECT_EQ(bad.read, -2) << name;
+    EXPECT_TRUE(bad.locator.data.empty());
+    EXPECT_EQ(probe.codes(), std::vector<int>{104100});
+  }
+}
+
+TEST_F(pack_archive, IntactZlibEntryIsNotChecksummed) {
+  std::vector<uint8_t> pack;
+  ASSERT_TRUE(build_pack({pack_file("z", pattern_bytes(100, 3), pack_zlib, false)}, pack));
+  // The checksum is the entry's last field; the table holds one entry.
+  size_t checksum_at = pack_header_size + pack_entry_fixed_size + 1 - 4;
+  pack[checksum_at] ^= 0xFF;
+  game.write("data.kpf", pack);
+  ASSERT_EQ(open_pack_archives(), 0);
+  read_result r = fetch("z");
+  EXPECT_EQ(r.read, 0);
+  EXPECT_EQ(r.locator.data, pattern_bytes(100, 3));
+}
+
+namespace {
+
+// Rewrites one u32 of the single entry's fixed fields (offset 0 = compression).
+void patch_field(std::vector<uint8_t>& pack, size_t field_offset, uint32_t value, size_t name_length) {
+  size_t at = pack_header_size + 4 + 1 + name_length + 1 + field_offset;
+  for (int i = 0; i < 4; ++i) pack[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+}  // namespace
+
+TEST_F(pack_archive, EntriesThatWouldComeBackShortAreDamaged) {
+  std::vector<uint8_t> stored, zipped, odd;
+  ASSERT_TRUE(build_pack({pack_file("s", pattern_bytes(100, 1), pack_stored)}, stored));
+  ASSERT_TRUE(build_pack({pack_file("z", pattern_bytes(100, 1), pack_zlib)}, zipped));
+  ASSERT_TRUE(build_pack({pack_file("o", pattern_bytes(100, 1), pack_stored)}, odd));
+  patch_field(stored, 1, 200, 1);  // unpacked size larger than the stored bytes
+  patch_field(zipped, 1, 150, 1);  // the stream inflates to 100 only
+  odd[pack_header_size + 4 + 1 + 1 + 1] = 7;  // unknown compression
+  game.write("s.kpf", stored);
+  game.write("z.kpf", zipped);
+  game.write("o.kpf", odd);
+  ASSERT_EQ(open_pack_archives(), 0);
+  {
+    report_probe probe;
+    EXPECT_EQ(fetch("s").read, -2);
+    EXPECT_EQ(fetch("z").read, -2);
+    EXPECT_EQ(probe.codes(), (std::vector<int>{104100, 104100}));
+  }
+  {
+    report_probe probe;
+    EXPECT_EQ(fetch("o").read, -3);
+    EXPECT_EQ(probe.codes(), std::vector<int>{901040});
+  }
+}
+
+TEST_F(pack_archive, ZlibStreamTooLargeForItsBufferIsABufferError) {
+  std::vector<uint8_t> zipped;
+  ASSERT_TRUE(build_pack({pack_file("z", std::vector<uint8_t>(5000, 'a'), pack_zlib)}, zipped));
+  patch_field(zipped, 1, 100, 1);
+  game.write("z.kpf", zipped);
+  ASSERT_EQ(open_pack_archives(), 0);
+  report_probe probe;
+  EXPECT_EQ(fetch("z").read, -2);
+  EXPECT_EQ(probe.codes(), std::vector<int>{900040});
+}
+
+TEST_F(pack_archive, DataOutsideTheFileIsDamagedNotRead) {
+  std::vector<uint8_t> pack;
+  ASSERT_TRUE(build_pack({pack_file("far", pattern_bytes(50, 2))}, pack));
+  size_t at = pack_header_size + 4 + 1 + 3 + 1 + 9;  // data offset
+  for (int i = 0; i < 8; ++i) pack[at + i] = 0xF0;
+  game.write("p.kpf", pack);
+  ASSERT_EQ(open_pack_archives(), 0);
+  report_probe probe;
+  EXPECT_EQ(fetch("far").read, -2);
+  EXPECT_EQ(probe.codes(), std::vector<int>{104100});
+}
+
+TEST_F(pack_archive, DamagedTablesAtEveryLengthNeverCrash) {
+  std::vector<uint8_t> pack;
+  ASSERT_TRUE(build_pack({pack_file("first.txt", bytes_of("one")), pack_file("second.png", bytes_of("two"))}, pack));
+  for (size_t cut = 0; cut < pack.size(); ++cut) {
+    SetUp();
+    game.write("p.kpf", std::vector<uint8_t>(pack.begin(), pack.begin() + cut));
+    report_probe probe;
+    int r = open_pack_archives();
+    if (r == 0 && !pack_entry_tables.pack_paths.empty()) {
+      // Only a table that survived whole may open; reads then fail cleanly.
+      ASSERT_GE(cut, pack_header_size + 2 * pack_entry_fixed_size + 19);
+      fetch("first.txt");
+      fetch("second.png");
+    }
+  }
+  for (size_t at = 0; at < pack_header_size + 100 && at < pack.size(); ++at) {
+    SetUp();
+    std::vector<uint8_t> bad = pack;
+    bad[at] ^= 0xA5;
+    game.write("p.kpf", bad);
+    report_probe probe;
+    if (open_pack_archives() == 0) {
+      fetch("first.txt");
+      fetch("second.png");
+    }
+  }
+}
+
+TEST_F(pack_archive, TableLengthsAreCheckedAgainstTheFile) {
+  std::vector<uint8_t> pack;
+  ASSERT_TRUE(build_pack({pack_file("n", bytes_of("x"))}, pack));
+  std::vector<uint8_t> huge_count = pack, long_name = pack;
+  huge_count[8] = 0xFF;
+  huge_count[9] = 0xFF;  // 65535 + entries in a 28-byte table
+  long_name[pack_header_size + 4] = pack_name_length_inverse()[200];
+  game.write("a.kpf", huge_count);
+  {
+    report_probe probe;
+    EXPECT_EQ(open_pack_archives(), -1);
+    EXPECT_EQ(probe.codes(), std::vector<int>{104120});
+  }
+  std::remove((game.path() + "a.kpf").c_str());
+  game.write("b.kpf", long_name);
+  report_probe probe;
+  EXPECT_EQ(open_pack_archives(), -1);
+  EXPECT_EQ(probe.codes(), std::vector<int>{104120});
+}
