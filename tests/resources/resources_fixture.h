@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -44,30 +43,22 @@ inline std::vector<uint8_t> pattern_bytes(size_t n, uint32_t seed) {
   return v;
 }
 
-// Collects the codes of the reports made while it lives. Reports reach stderr
-// as "error CODE" lines until the error dialog lands; this is the one place
-// that knows how to observe them.
+// Collects the codes of the reports made while it lives, through the error
+// reports' listener.
 class report_probe {
  public:
-  report_probe() { testing::internal::CaptureStderr(); }
-  ~report_probe() {
-    if (!done_) testing::internal::GetCapturedStderr();
+  report_probe() {
+    sink().clear();
+    error_report_listener = [](int code, const std::string&) { sink().push_back(code); };
   }
-  std::vector<int> codes() {
-    if (!done_) {
-      text_ = testing::internal::GetCapturedStderr();
-      done_ = true;
-    }
-    std::vector<int> out;
-    std::regex re("error (\\d+)");
-    for (auto it = std::sregex_iterator(text_.begin(), text_.end(), re); it != std::sregex_iterator(); ++it)
-      out.push_back(std::stoi((*it)[1]));
-    return out;
-  }
+  ~report_probe() { error_report_listener = nullptr; }
+  std::vector<int> codes() { return sink(); }
 
  private:
-  bool done_ = false;
-  std::string text_;
+  static std::vector<int>& sink() {
+    static std::vector<int> codes;
+    return codes;
+  }
 };
 
 class resource_test : public testing::Test {

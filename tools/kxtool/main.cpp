@@ -1,5 +1,6 @@
 // kxtool: the authoring tool. Packs folders into .kpf archives, lists and
-// extracts them, and writes the canonical command file kxbin\kxc.kbn.
+// extracts them, writes the canonical command file kxbin\kxc.kbn and assembles
+// script listings into a game's compiled files.
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -31,7 +32,9 @@ void usage() {
                "  pack [--store|--zlib|--auto] [--no-repair] FOLDER OUT.kpf\n"
                "  list PACK.kpf\n"
                "  extract PACK.kpf FOLDER\n"
-               "  commands OUT.kbn        write the canonical command file (kxc.kbn)\n";
+               "  commands OUT.kbn        write the canonical command file (kxc.kbn)\n"
+               "  asm [--sjis] LISTING OUT.kpf|FOLDER\n"
+               "                          assemble a script listing into a game's compiled files\n";
 }
 
 }  // namespace
@@ -47,6 +50,7 @@ int main(int argc, char** argv) {
   if (command == "list") return kxtool_list(args);
   if (command == "extract") return kxtool_extract(args);
   if (command == "commands") return kxtool_commands(args);
+  if (command == "asm") return kxtool_asm(args);
   usage();
   return 2;
 }
