@@ -93,8 +93,9 @@ TEST_F(CodeFile, ParsesWhatTheWriterWrote) {
   EXPECT_EQ(c.arguments[2].offset, f.instructions[1].arguments[1].offset);
   // Under another key the sections read as other bytes: refused or different.
   script_code other;
-  if (parse_code_file(bytes.data(), bytes.size(), {0, 0, 0, 0}, other) == compiled_ok)
+  if (parse_code_file(bytes.data(), bytes.size(), {0, 0, 0, 0}, other) == compiled_ok) {
     EXPECT_NE(other.expression_pool, f.expression_pool);
+  }
 }
 
 TEST_F(CodeFile, EveryTruncationAndHostileHeaderIsRefused) {
@@ -154,10 +155,11 @@ TEST_F(CodeFile, LabelLookupByHashBucket) {
   EXPECT_EQ(find_label(""), -1);
   // A bucket entry past the table finds nothing and reads nothing.
   label_table.buckets.fill(1000);
-  if ((name_hash("b") >> 24) == 0)
+  if ((name_hash("b") >> 24) == 0) {
     EXPECT_GE(find_label("b"), 0);  // bucket 0 always starts at the first label
-  else
+  } else {
     EXPECT_EQ(find_label("b"), -1);
+  }
 }
 
 TEST_F(CodeFile, ScriptNumbersPastTheListAreRefused) {
