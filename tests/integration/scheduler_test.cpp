@@ -331,3 +331,57 @@ n = -1
     }
   }
 }
+
+namespace {
+int inactive_checks = 0;
+uint32_t excluded_span = 0;
+bool window_active() { return --inactive_checks < 0; }
+void exclude(uint32_t span) { excluded_span += span; }
+}  // namespace
+
+TEST(Scheduler, InactivePauseHoldsTheScriptAndExcludesThePausedTime) {
+  headless_game game(std::string(R"(
+global int x = 0
+*SYSTEM_START
+x = 1
+x = 2
+)") + idle);
+  ASSERT_EQ(game.start(), 0);
+  scheduler_hooks.main_window_active = window_active;
+  scheduler_hooks.exclude_play_time = exclude;
+  inactive_checks = 5;
+  update_inactive_pause();  // input sampling's call: the window is not active
+  ASSERT_EQ(inactive_pause.paused.load(), 1);
+  const uint32_t before = game.now_ms();
+  game.run_ticks(1);
+  // The first instruction waited in the pre-hook, sleeping 10 ms per check,
+  // until the window was active again; then the scripts went on.
+  EXPECT_EQ(inactive_pause.paused.load(), 0);
+  EXPECT_EQ(game.int_value("x"), 2);
+  EXPECT_EQ(excluded_span, 40u);
+  EXPECT_GE(game.now_ms() - before, 40u);
+
+  // With keep-running set the pause never starts.
+  inactive_pause.keep_running_inactive = 1;
+  inactive_checks = 100;
+  update_inactive_pause();
+  EXPECT_EQ(inactive_pause.paused.load(), 0);
+  scheduler_hooks.main_window_active = nullptr;
+  scheduler_hooks.exclude_play_time = nullptr;
+}
+
+TEST(Scheduler, QuitDuringTheInactivePauseEndsTheTurn) {
+  headless_game game(std::string("global int x = 0\n*SYSTEM_START\nx = 1\n") + idle);
+  ASSERT_EQ(game.start(), 0);
+  scheduler_hooks.main_window_active = [] { return false; };
+  scheduler_hooks.pump_messages = [] {
+    quit_flag = 1;  // the window was closed while paused
+    return true;
+  };
+  update_inactive_pause();
+  game.run_ticks(1);
+  EXPECT_EQ(game.int_value("x"), 0);
+  EXPECT_TRUE(game.quitting());
+  scheduler_hooks.main_window_active = nullptr;
+  scheduler_hooks.pump_messages = nullptr;
+}
