@@ -144,6 +144,8 @@ SdlUi::SdlUi(const sdl_ui_options& options) : main_thread_(std::this_thread::get
                             options.force_offscreen ? SDL_HINT_OVERRIDE : SDL_HINT_NORMAL);
     SDL_SetHintWithPriority(SDL_HINT_AUDIODRIVER, "dummy",
                             options.force_offscreen ? SDL_HINT_OVERRIDE : SDL_HINT_NORMAL);
+    // Plain memory frames: no GPU driver is loaded just to draw into nothing.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   }
   // Closing the last window is the engine's decision (the close confirmation),
   // not SDL's.
@@ -154,6 +156,7 @@ SdlUi::SdlUi(const sdl_ui_options& options) : main_thread_(std::this_thread::get
     std::fprintf(stderr, "zarvik: no display (%s); running without one\n", SDL_GetError());
     SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "offscreen", SDL_HINT_OVERRIDE);
     SDL_SetHintWithPriority(SDL_HINT_AUDIODRIVER, "dummy", SDL_HINT_OVERRIDE);
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     offscreen = true;
     if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) return;
   } else if (!SDL_WasInit(SDL_INIT_VIDEO)) {
@@ -403,10 +406,8 @@ void SdlUi::translate(const SDL_Event& e) {
   switch (e.type) {
     case SDL_QUIT:
       // A signal (Ctrl+C, a session ending) asks like the close button.
-      if (window_exists(0)) {
-        out.message = msg_close;
-        push_event(out);
-      }
+      out.message = msg_close;
+      push_event(out);
       return;
     case SDL_WINDOWEVENT: {
       out.window = window_index_for_id(e.window.windowID);
@@ -563,7 +564,8 @@ void SdlUi::translate(const SDL_Event& e) {
 }
 
 int SdlUi::show_box_main(const std::string& caption_utf8, const std::string& text_utf8, uint32_t sdl_flags,
-                         const std::vector<std::pair<int, std::string>>& buttons, int default_id, int escape_id) {
+                         const std::vector<std::pair<int, std::string>>& buttons, int default_id, int escape_id,
+                         int fallback_id) {
   if (ready_ && has_display_) {
     std::vector<SDL_MessageBoxButtonData> data;
     for (const auto& [id, label] : buttons) {
@@ -586,9 +588,10 @@ int SdlUi::show_box_main(const std::string& caption_utf8, const std::string& tex
     if (SDL_ShowMessageBox(&box, &chosen) == 0) return chosen < 0 ? escape_id : chosen;
     std::fprintf(stderr, "zarvik: message box failed (%s)\n", SDL_GetError());
   }
-  // No display: the text goes to stderr and the default answer is taken.
+  // No display (or no box): the text goes to stderr and the fallback answer,
+  // normally the default button, is taken.
   std::fprintf(stderr, "[%s]\n%s\n", caption_utf8.c_str(), text_utf8.c_str());
-  return default_id;
+  return fallback_id;
 }
 
 int SdlUi::message_box(const std::string& caption, const std::string& text, uint32_t flags) {
@@ -616,9 +619,10 @@ int SdlUi::message_box(const std::string& caption, const std::string& text, uint
   uint32_t icon = flags & 0xF0;
   if (icon == mb_icon_error) sdl_flags = SDL_MESSAGEBOX_ERROR;
   if (icon == mb_icon_warning) sdl_flags = SDL_MESSAGEBOX_WARNING;
-  int answer = buttons.front().first;
+  int answer = buttons.front().first;  // also when the Ui is already shut down
   std::string caption_utf8 = dialog_text_utf8(caption), text_utf8 = dialog_text_utf8(text);
-  call_on_main([&] { answer = show_box_main(caption_utf8, text_utf8, sdl_flags, buttons, buttons.front().first, escape_id); });
+  int first = buttons.front().first;
+  call_on_main([&] { answer = show_box_main(caption_utf8, text_utf8, sdl_flags, buttons, first, escape_id, first); });
   return answer;
 }
 
@@ -629,8 +633,8 @@ int SdlUi::error_dialog(const std::string& title, const std::string& text, bool 
   int answer = 0;
   std::string title_utf8 = dialog_text_utf8(title), text_utf8 = dialog_text_utf8(text);
   // Edit is the default when offered: the author usually wants the source.
-  // Without a display nobody could edit anything: Close.
-  int default_id = (offer_edit && has_display_) ? 1 : 0;
-  call_on_main([&] { answer = show_box_main(title_utf8, text_utf8, SDL_MESSAGEBOX_ERROR, buttons, default_id, 0); });
+  // When the dialog cannot be shown nobody could edit anything: Close.
+  int default_id = offer_edit ? 1 : 0;
+  call_on_main([&] { answer = show_box_main(title_utf8, text_utf8, SDL_MESSAGEBOX_ERROR, buttons, default_id, 0, 0); });
   return answer;
 }

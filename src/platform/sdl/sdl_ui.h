@@ -83,7 +83,8 @@ class SdlUi final : public Ui {
   void push_event(ui_event e);
   void destroy_window_main(int window);
   int show_box_main(const std::string& caption_utf8, const std::string& text_utf8, uint32_t sdl_flags,
-                    const std::vector<std::pair<int, std::string>>& buttons, int default_id, int escape_id);
+                    const std::vector<std::pair<int, std::string>>& buttons, int default_id, int escape_id,
+                    int fallback_id);
 
   bool ready_ = false;
   bool has_display_ = false;
