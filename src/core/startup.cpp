@@ -282,6 +282,7 @@ void shutdown_engine() {
       state = sound_thread_state();
     }
     if (state != 0) break;  // 0xFF never started, other nonzero ended
+    take_waiting_events();
     clock->sleep_ms(1);
   }
   trace_step("wait_frame_thread");
