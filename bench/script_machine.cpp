@@ -16,6 +16,7 @@ extern "C" {
 
 #include "core/engine_state.h"
 #include "core/error_report.h"
+#include "core/frame_loop.h"
 #include "core/object_tree.h"
 #include "format/compiled_files.h"
 #include "format/pack_format.h"
@@ -98,7 +99,7 @@ void BM_ScriptMachineIntegerLoop(benchmark::State& state) {
   for (auto _ : state) {
     m.task->wait_frames = 0;
     const uint64_t before = scheduler_state.instructions;
-    ++scheduler_state.pass_counter;
+    ++frame_counters.script_tick;
     run_script_threads();
     instructions += scheduler_state.instructions - before;
   }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/error_report.h"
+#include "core/frame_loop.h"
 #include "core/object_tree.h"
 #include "platform/platform.h"
 #include "resources/command_table.h"
@@ -616,14 +617,13 @@ int cmd_message_end() {
 
 int cmd_frame_rate() {
   if (bind_command_arguments(27) != 0) return -1;
+  // Pacing takes the rate from the next frame on; the per-second counters
+  // start a new second.
   if (parameter_given(0)) {
-    control_flow_values.frames_per_second = parameter_int(0);
-    if (control_flow_hooks.set_frame_rate) control_flow_hooks.set_frame_rate(parameter_int(0));
+    pacing_state.frames_per_second = static_cast<int32_t>(parameter_int(0));
+    restart_second_counters();
   }
-  if (parameter_given(1)) {
-    control_flow_values.frame_skip = parameter_int(1);
-    if (control_flow_hooks.set_frame_skip) control_flow_hooks.set_frame_skip(parameter_int(1));
-  }
+  if (parameter_given(1)) pacing_state.frame_skip = static_cast<uint8_t>(parameter_int(1) != 0);
   return 0;
 }
 

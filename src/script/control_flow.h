@@ -41,10 +41,6 @@ extern run_settings_record run_settings;
 // Where commands 27, 43 and 68 reach subsystems built elsewhere. Null entries
 // keep the value in `control_flow_values` only.
 struct control_flow_hooks_record {
-  // Command 27: the frame rate (pacing uses it from now on, the per-second
-  // counters restart) and the frame-skip switch.
-  void (*set_frame_rate)(int64_t frames_per_second) = nullptr;
-  void (*set_frame_skip)(int64_t on) = nullptr;
   // Command 68: the open message window's end of text. Returns true when a
   // window was open and took the marks; false sets the pending-end flag.
   bool (*message_end)() = nullptr;
@@ -56,10 +52,8 @@ struct control_flow_hooks_record {
 };
 extern control_flow_hooks_record control_flow_hooks;
 
-// Values set by the commands whose subsystem is not wired (and read by tests).
+// Set by command 68 when no message window took the end of its text.
 struct control_flow_values_record {
-  int64_t frames_per_second = 60;
-  int64_t frame_skip = 0;
   uint8_t message_end_pending = 0;
 };
 extern control_flow_values_record control_flow_values;

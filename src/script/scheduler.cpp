@@ -6,6 +6,7 @@
 
 #include "core/engine_state.h"
 #include "core/error_report.h"
+#include "core/frame_loop.h"
 #include "core/sjis.h"
 #include "format/compiled_files.h"
 #include "platform/platform.h"
@@ -17,7 +18,7 @@
 #include "script/task.h"
 
 scheduler_state_record scheduler_state;
-std::atomic<uint8_t> rerun_request{0};
+std::atomic<uint8_t>& rerun_request = re_run_flag;
 inactive_pause_record inactive_pause;
 scheduler_hooks_record scheduler_hooks;
 
@@ -114,8 +115,9 @@ int run_script_threads(object_node* group) {
     if (!task || !task->run_flag_a || !task->run_flag_b) continue;
     current_task.record = task;
     current_task.node = node;
-    if (task->last_pass == s.pass_counter) continue;
-    task->last_pass = s.pass_counter;
+    const uint64_t pass = frame_counters.script_tick;
+    if (task->last_pass == pass) continue;
+    task->last_pass = pass;
     if (scheduler_hooks.advance_message)
       scheduler_hooks.advance_message(task);
     else
@@ -136,18 +138,6 @@ int run_script_threads(object_node* group) {
 }
 
 int run_script_threads() { return run_script_threads(object_trees[tree_tasks].root); }
-
-int run_script_passes() {
-  const uint8_t was_quitting = quit_flag;
-  if (was_quitting) return 1;
-  do {
-    rerun_request = 0;
-    ++scheduler_state.pass_counter;
-    run_script_threads();
-    if (quit_flag) return 1;
-  } while (rerun_request);
-  return 0;
-}
 
 int instruction_pre_hook() {
   while (inactive_pause.paused) {
@@ -269,7 +259,8 @@ std::string task_text_value(uint32_t id, int64_t element) {
   return {};
 }
 
-int64_t scheduler_pass_value() { return static_cast<int64_t>(scheduler_state.pass_counter); }
+int64_t scheduler_pass_value() { return static_cast<int64_t>(frame_counters.script_tick); }
+int64_t frame_counter_value() { return static_cast<int64_t>(frame_counters.frame_count); }
 
 }  // namespace
 
@@ -279,6 +270,7 @@ void install_scheduler() {
   engine_facts.task_real_value = task_real_value;
   engine_facts.task_text_value = task_text_value;
   engine_facts.scheduler_pass_counter = scheduler_pass_value;
+  engine_facts.frame_counter = frame_counter_value;
   install_task_tree_hooks();
 }
 

@@ -9,10 +9,10 @@ struct object_node;
 struct task_record;
 struct script_code;
 
+// The pass counter is the frame tick's script tick
+// (frame_counters.script_tick): a task runs at most once per pass, and the
+// tick adds 1 before every pass.
 struct scheduler_state_record {
-  // Compared with each task's last_pass: a task runs at most once per pass.
-  // The frame tick adds 1 before every pass.
-  uint64_t pass_counter = 0;
   // Index of the running instruction, and the code it belongs to (error
   // places name its script and line even after a handler switched scripts).
   uint32_t current_pc = 0;
@@ -28,8 +28,9 @@ struct scheduler_state_record {
 };
 extern scheduler_state_record scheduler_state;
 
-// Set by commands that want another pass over the task tree in this tick.
-extern std::atomic<uint8_t> rerun_request;
+// Set by commands that want another pass over the task tree in this tick:
+// the frame tick's re_run_flag.
+extern std::atomic<uint8_t>& rerun_request;
 
 // Inactive pause: the setting of command 80, the pause flag and its start.
 struct inactive_pause_record {
@@ -59,11 +60,9 @@ extern scheduler_hooks_record scheduler_hooks;
 
 // One pass over the children of `group` (recursing into child groups). 0.
 int run_script_threads(object_node* group);
-// One pass over the task root.
+// One pass over the task root: the frame tick's script step (after it added 1
+// to the script tick). 0; errors end the run through quit_flag.
 int run_script_threads();
-// The frame tick's script step: passes until no re-run is requested or a quit
-// is pending. Nonzero when the program must close.
-int run_script_passes();
 
 int instruction_pre_hook();
 

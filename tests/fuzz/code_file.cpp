@@ -10,6 +10,7 @@
 
 #include "core/engine_state.h"
 #include "core/error_report.h"
+#include "core/frame_loop.h"
 #include "core/object_tree.h"
 #include "format/canonical_commands.h"
 #include "format/compiled_files.h"
@@ -99,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   budget = 4096;
   for (int pass = 0; pass < 4 && !quit_flag; ++pass) {
     rerun_request = 0;
-    ++scheduler_state.pass_counter;
+    ++frame_counters.script_tick;
     run_script_threads();
     task = task_of(find_object_by_path(object_trees[tree_tasks].root, "SYSTEM", find_leaf));
     if (task) task->wait_frames = 0, task->wake_time = 0, task->message_wait = 0;

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "core/frame_loop.h"
 #include "format/pack_format.h"
 #include "script/control_flow.h"
 #include "support/headless_game.h"
@@ -384,8 +385,8 @@ run_settings input_a=4, input_b=5, switch=1
   ASSERT_EQ(game.start(), 0);
   game.run_ticks(1);
   EXPECT_TRUE(game.errors().empty());
-  EXPECT_EQ(control_flow_values.frames_per_second, 30);
-  EXPECT_EQ(control_flow_values.frame_skip, 1);
+  EXPECT_EQ(pacing_state.frames_per_second, 30);
+  EXPECT_EQ(pacing_state.frame_skip, 1);
   EXPECT_EQ(run_settings.input_setting_a, 4);
   EXPECT_EQ(run_settings.input_setting_b, 5);
   EXPECT_EQ(run_settings.pending_state, 1);

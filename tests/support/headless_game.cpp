@@ -4,7 +4,10 @@
 
 #include <sstream>
 
+#include "core/engine_fixture.h"
 #include "core/engine_state.h"
+#include "core/frame_loop.h"
+#include "core/startup.h"
 #include "core/error_report.h"
 #include "core/object_tree.h"
 #include "core/sjis.h"
@@ -28,10 +31,29 @@ std::vector<headless_game_error>& error_sink() {
 
 void listen(int code, const std::string& text) { error_sink().push_back({code, text, sjis_to_utf8(text)}); }
 
-uint64_t* running_frames = nullptr;
-int64_t frame_counter_fact() { return running_frames ? static_cast<int64_t>(*running_frames) : 0; }
 
 }  // namespace
+
+std::vector<uint8_t> build_game_pack(const std::string& listing_utf8, const compiled_engine_config& config) {
+  assembler_options options;
+  options.code_key = derive_code_file_key();
+  options.config = config;
+  assemble_result r = assemble_listing(utf8_to_sjis(listing_utf8), options);
+  if (!r.ok) {
+    ADD_FAILURE() << "listing does not assemble: line " << r.errors[0].line << ": " << r.errors[0].message;
+    return {};
+  }
+  std::vector<pack_writer_entry> entries;
+  for (const assembled_file& f : r.files) {
+    pack_writer_entry e;
+    e.name = f.name;
+    e.data = f.bytes;
+    entries.push_back(std::move(e));
+  }
+  std::vector<uint8_t> pack;
+  if (!build_pack(entries, pack)) ADD_FAILURE() << "cannot build the game pack";
+  return pack;
+}
 
 headless_game::headless_game(const std::string& listing_utf8) {
   assembler_options options;
@@ -46,9 +68,10 @@ headless_game::headless_game(const std::string& listing_utf8) {
 }
 
 headless_game::~headless_game() {
+  if (started_) shutdown_engine();
   error_report_listener = nullptr;
-  if (running_frames == &frames_) running_frames = nullptr;
   reset_scheduler();
+  reset_engine_records();
   for (const auto& [slot, handler] : saved_handlers_) designed_command_handlers[slot] = handler;
   platform_.reset();
 }
@@ -87,8 +110,9 @@ int headless_game::start() {
 
   platform_ = std::make_unique<HeadlessPlatform>(folder_.path());
   platform_->clock.set(start_time_);
+  platform_->libraries.set_search_folder(std::string(ZARVIK_BINARY_DIR) + "/");
   // A fresh engine: every table back at its start-up state.
-  quit_flag = 0;
+  reset_engine_records();
   error_dialog_shown = 0;
   error_sink().clear();
   error_report_listener = listen;
@@ -97,29 +121,15 @@ int headless_game::start() {
   reset_resource_caches();
   reset_compiled_tables();
   pack_folder_prefix.clear();
-  engine_config = engine_config_record{};
-  install_expression_tables();
-  install_scheduler();
-  running_frames = &frames_;
-  engine_facts.frame_counter = frame_counter_fact;
   started_ = true;
-
-  build_name_length_table();
-  if (open_pack_archives() != 0) return -1;
-  if (load_engine_config() != 0) return -1;
-  if (create_tree_roots() != 0) return -1;
-  return system_start();
+  // The player's own start-up, as win_main runs it.
+  init_module_paths();
+  return app_initialise();
 }
 
 int headless_game::tick() {
   if (!started_) return 1;
-  ++frames_;
-  int r = run_script_passes();
-  // Pacing at 60 frames a second in 16.16 ms steps, as the frame tick does.
-  const uint32_t step = 65536000u / 60u;
-  frame_remainder_ = (frame_remainder_ & 0xFFFF) + step;
-  platform_->clock.advance(frame_remainder_ >> 16);
-  return r;
+  return frame_tick();
 }
 
 int headless_game::run_ticks(int n) {
@@ -169,8 +179,8 @@ std::vector<std::string> headless_game::log_lines() const {
   return lines;
 }
 
-uint64_t headless_game::frame_count() const { return frames_; }
-uint64_t headless_game::pass_count() const { return scheduler_state.pass_counter; }
+uint64_t headless_game::frame_count() const { return frame_counters.frame_count; }
+uint64_t headless_game::pass_count() const { return frame_counters.script_tick; }
 uint64_t headless_game::instructions() const { return scheduler_state.instructions; }
 uint32_t headless_game::now_ms() const { return platform_ ? platform_->clock.tick_ms() : 0; }
 bool headless_game::quitting() const { return quit_flag != 0; }

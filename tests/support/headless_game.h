@@ -14,6 +14,11 @@
 #include "resources/command_table.h"
 #include "support/temp_folder.h"
 
+// The compiled files of a listing in one pack, as a release game ships them;
+// `config` is the configuration before the listing's own config lines. An
+// empty result (and a test failure) when the listing does not assemble.
+std::vector<uint8_t> build_game_pack(const std::string& listing_utf8, const compiled_engine_config& config = {});
+
 struct headless_game_error {
   int code = 0;
   std::string text;       // Shift-JIS, as the dialog shows it
@@ -75,7 +80,5 @@ class headless_game {
   std::map<std::string, std::vector<uint8_t>> files_;
   std::map<int, command_handler> saved_handlers_;
   bool started_ = false;
-  uint64_t frames_ = 0;
-  uint32_t frame_remainder_ = 0;
   uint32_t start_time_ = 0;
 };
