@@ -4,6 +4,8 @@
 // may read or write outside the code, the frames or the slots.
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
+#include <string>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -17,6 +19,7 @@
 #include "format/expression_compiler.h"
 #include "format/pack_format.h"
 #include "format/variable_image.h"
+#include "platform/headless/headless_platform.h"
 #include "resources/command_table.h"
 #include "resources/compiled_loaders.h"
 #include "script/expression.h"
@@ -48,6 +51,14 @@ void install_counted(std::integer_sequence<int, N...>) {
 }
 
 void set_up() {
+  // Commands reach the clock and pacing through the platform: a headless one
+  // on a scratch folder.
+  static const std::string folder = [] {
+    std::filesystem::path p = std::filesystem::temp_directory_path() / "zarvik-fuzz-code-file";
+    std::filesystem::create_directories(p);
+    return p.string() + "/";
+  }();
+  static HeadlessPlatform host(folder);
   error_dialog_shown = 1;  // reports are counted, not shown
   install_expression_tables();
   install_scheduler();
