@@ -32,3 +32,18 @@ return arg_int[1] + 41
   EXPECT_EQ(game.int_value("n"), 6);
   EXPECT_EQ(game.int_value("total"), 42);
 }
+
+TEST(HeadlessGame, LogLinesComeFromTheGameFolder) {
+  headless_game game("*SYSTEM_START\nwait 1\ngoto SYSTEM_START\n");
+  // The same update pack in the game folder and in "pac": start-up logs the one it drops.
+  std::vector<uint8_t> update = build_game_pack("*SYSTEM_START\nwait 1\ngoto SYSTEM_START\n");
+  game.write_file("update1.kpf", update);
+  game.write_file("pac/update1.kpf", update);
+  ASSERT_EQ(game.start(), 0);
+  game.run_ticks(2);
+  bool found = false;
+  for (const std::string& line : game.log_lines()) found |= line.find("update1.kpf") != std::string::npos;
+  EXPECT_TRUE(found);
+  EXPECT_EQ(game.frame_count(), 2u);
+  EXPECT_EQ(game.pass_count(), 2u);
+}
