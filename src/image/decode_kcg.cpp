@@ -6,7 +6,7 @@
 
 #include "core/error_report.h"
 #include "format/kcg_format.h"
-#include "save/compression_library.h"
+#include "core/compression_library.h"
 
 kcg_decoder_hooks kcg_decoder;
 
@@ -31,9 +31,8 @@ void run_kcg_part_job(kcg_part_job& job) {
       return;
     }
     case kcg_job_library: {
-      if (!compression_library.uncompress) return;
       uint32_t length = job.unpacked_size;
-      const int32_t status = compression_library.uncompress(job.packed, job.packed_size, job.out, &length);
+      const int status = rirud_unpack(job.packed, job.packed_size, job.out, &length);
       if (status == 0 && length == job.unpacked_size) job.result = 0;
       return;
     }

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "core/engine_state.h"
+#include "core/startup.h"
 #include "core/sjis.h"
 #include "platform/platform.h"
 #include "sound/sound_player.h"
@@ -52,14 +53,14 @@ int focus_pause() {
 int sound_cycle() {
   std::lock_guard<std::recursive_mutex> g(engine_lock);
   // Without a tree there is nothing to do, but quit still ends the thread.
-  if (!sound_tree_root) return quit_flag.load() ? 1 : 0;
+  if (!sound_tree_root) return (quit_flag.load() || stop_threads_signal.load()) ? 1 : 0;
   int rc = focus_pause();
   if (rc < 0) return rc;
   if ((rc = run_sound_queue()) < 0) return rc;
   if ((rc = update_sound_fades()) < 0) return rc;
   if ((rc = update_sound_nodes()) < 0) return rc;
   if ((rc = refill_sound_buffers()) < 0) return rc;
-  return quit_flag.load() ? 1 : 0;
+  return (quit_flag.load() || stop_threads_signal.load()) ? 1 : 0;
 }
 
 void sound_thread_main() {

@@ -5,12 +5,14 @@
 
 #include "core/engine_state.h"
 #include "image/decode_kcg.h"
-#include "save/compression_library.h"
+#include "core/compression_library.h"
 
 namespace {
 
 // A stand-in library so the packed mode is reached: copies what fits.
-int32_t copy_uncompress(const uint8_t* src, uint32_t n, uint8_t* dst, uint32_t* dst_len) {
+int copy_uncompress(const void* source, uint32_t n, void* destination, uint32_t* dst_len) {
+  const uint8_t* src = static_cast<const uint8_t*>(source);
+  uint8_t* dst = static_cast<uint8_t*>(destination);
   const uint32_t count = n < *dst_len ? n : *dst_len;
   for (uint32_t i = 0; i < count; ++i) dst[i] = src[i];
   *dst_len = count;

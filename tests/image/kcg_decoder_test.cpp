@@ -12,7 +12,7 @@
 #include "image/decode_kcg.h"
 #include "image/picture_loader.h"
 #include "image_test_util.h"
-#include "save/compression_library.h"
+#include "core/compression_library.h"
 
 namespace {
 
@@ -54,13 +54,17 @@ class KcgDecoder : public testing::Test {
  protected:
   void SetUp() override {
     compression_library.compressed_length = stub_compressed_length;
-    compression_library.compress = stub_compress;
-    compression_library.uncompress = stub_uncompress;
+    compression_library.compress = [](const void* s, uint32_t n, void* d, uint32_t* dl) {
+      return stub_compress(static_cast<const uint8_t*>(s), n, static_cast<uint8_t*>(d), dl);
+    };
+    compression_library.uncompress = [](const void* s, uint32_t n, void* d, uint32_t* dl) {
+      return stub_uncompress(static_cast<const uint8_t*>(s), n, static_cast<uint8_t*>(d), dl);
+    };
     kcg_decoder.post_part_jobs = nullptr;
     quit_flag = 0;
   }
   void TearDown() override {
-    compression_library = compression_library_entries{};
+    compression_library = compression_library_record{};
     kcg_decoder.post_part_jobs = nullptr;
   }
 };
@@ -217,7 +221,7 @@ TEST_F(KcgDecoder, ShortZlibStreamAndMissingLibraryFail) {
   EXPECT_EQ(decode(file, pic), -1);
 
   const auto packed = make_kcg(pixels, w, h, kcg_compression_library, 8);
-  compression_library = compression_library_entries{};
+  compression_library = compression_library_record{};
   EXPECT_EQ(decode(packed, pic), -1);
   EXPECT_EQ(pic.picture.pixels, nullptr);
 }

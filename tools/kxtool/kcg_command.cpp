@@ -9,7 +9,7 @@
 #include "format/kcg_format.h"
 #include "image/picture_loader.h"
 #include "kxtool_files.h"
-#include "save/compression_library.h"
+#include "format/rirud_codec.h"
 
 namespace {
 
@@ -65,12 +65,8 @@ int kxtool_kcg(int argc, char** argv) {
   }
   kcg_library_packer packer;
   if (compression == kcg_compression_library) {
-    if (kxtool_load_compression_library() != 0) {
-      free_picture_buffer(picture);
-      return 1;
-    }
-    packer.compressed_length = compression_library.compressed_length;
-    packer.compress = compression_library.compress;
+    packer.compressed_length = rirud_compressed_length;
+    packer.compress = rirud_compress;
   }
   const uint32_t width = static_cast<uint32_t>(picture.width);
   const uint32_t height = static_cast<uint32_t>(picture.height);

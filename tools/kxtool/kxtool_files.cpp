@@ -1,14 +1,13 @@
 #include "kxtool_files.h"
 
-#include <dlfcn.h>
-#include <unistd.h>
 
 #include <climits>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 
-#include "save/compression_library.h"
+#include "core/compression_library.h"
+#include "format/rirud_codec.h"
 
 bool kxtool_read_file(const std::string& path, std::vector<uint8_t>& out) {
   std::ifstream in(path, std::ios::binary);
@@ -35,31 +34,19 @@ bool kxtool_write_file(const std::string& path, const std::vector<uint8_t>& byte
   return true;
 }
 
+// kxtool carries the codec itself (the packed format is the project's own), so
+// the player's loaders find the same entry points without loading RIRud.so.
 int kxtool_load_compression_library() {
-  if (compression_library.uncompress && compression_library.compress) return 0;
-  std::string beside;
-  char self[PATH_MAX];
-  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n > 0) {
-    self[n] = 0;
-    beside = self;
-    beside = beside.substr(0, beside.rfind('/') + 1) + "RIRud.so";
-  }
-  void* library = beside.empty() ? nullptr : dlopen(beside.c_str(), RTLD_NOW);
-  if (!library) library = dlopen("RIRud.so", RTLD_NOW);
-  if (!library) {
-    std::fprintf(stderr, "kxtool: cannot load RIRud.so\n");
-    return -1;
-  }
-  compression_library_entries entries;
-  entries.compressed_length = reinterpret_cast<decltype(entries.compressed_length)>(dlsym(library, "RIRud_CompressedLength"));
-  entries.compress = reinterpret_cast<decltype(entries.compress)>(dlsym(library, "RIRud_Compress"));
-  entries.uncompressed_length = dlsym(library, "RIRud_UncompressedLength");
-  entries.uncompress = reinterpret_cast<decltype(entries.uncompress)>(dlsym(library, "RIRud_Uncompress"));
-  if (!entries.compressed_length || !entries.compress || !entries.uncompressed_length || !entries.uncompress) {
-    std::fprintf(stderr, "kxtool: RIRud.so lacks an entry point\n");
-    return -1;
-  }
-  compression_library = entries;
+  compression_library.compressed_length = rirud_compressed_length;
+  compression_library.compress = [](const void* source, uint32_t length, void* destination, uint32_t* out_length) {
+    return rirud_compress(static_cast<const uint8_t*>(source), length, static_cast<uint8_t*>(destination), out_length);
+  };
+  compression_library.uncompressed_length = [](const void* source, uint32_t length) {
+    return rirud_uncompressed_length(static_cast<const uint8_t*>(source), length);
+  };
+  compression_library.uncompress = [](const void* source, uint32_t length, void* destination, uint32_t* out_length) {
+    return rirud_uncompress(static_cast<const uint8_t*>(source), length, static_cast<uint8_t*>(destination),
+                            out_length);
+  };
   return 0;
 }

@@ -270,3 +270,24 @@ void audio_mixer::render(int16_t* out, size_t frames) {
     out[i] = static_cast<int16_t>(std::clamp(s, -32768.0f, 32767.0f));
   }
 }
+
+void audio_mixer::advance(size_t frames) {
+  std::lock_guard<std::mutex> g(core_->mutex);
+  const uint64_t out_rate = static_cast<uint64_t>(core_->rate);
+  for (mixer_voice* v : core_->voices) {
+    if (!v->playing || v->frames == 0) continue;
+    uint64_t rate = v->frequency ? v->frequency : v->format.rate;
+    uint64_t step = (rate << 32) / out_rate;
+    const uint64_t end = static_cast<uint64_t>(v->frames) << 32;
+    unsigned __int128 position = static_cast<unsigned __int128>(v->position) +
+                                 static_cast<unsigned __int128>(step) * frames;
+    if (position < end) {
+      v->position = static_cast<uint64_t>(position);
+    } else if (v->looping) {
+      v->position = static_cast<uint64_t>(position % end);
+    } else {
+      v->position = end - (1ull << 32);
+      v->playing = false;
+    }
+  }
+}

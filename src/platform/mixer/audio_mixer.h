@@ -27,6 +27,9 @@ class audio_mixer {
   std::unique_ptr<AudioBuffer> create_buffer(const audio_buffer_format& format, uint32_t bytes);
   // Mixes `frames` stereo frames (2 * frames samples) into `out`.
   void render(int16_t* out, size_t frames);
+  // Moves every playing voice on by `frames` output frames without mixing
+  // them: what nobody will hear costs no work.
+  void advance(size_t frames);
   size_t voice_count() const;
 
   struct core;  // shared with the buffers, so either may go first

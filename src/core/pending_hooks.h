@@ -1,0 +1,75 @@
+// Start-up, frame and shutdown steps whose subsystems are not built yet. Each
+// keeps its place in the engine's order and does nothing, or the least the
+// player needs to open its window and close it again. Every hook is deleted
+// when the subsystem that owns the step lands with its real function.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "platform/platform.h"
+
+// ---- compiler link
+int run_compiler_link(std::string* game_path);  // 0 = success, fills the game path
+
+// ---- object paths
+void mark_path_special_characters();  // '.', ':' and '/' in the path character classes
+
+// ---- script system
+void set_script_defaults();
+
+// ---- message window and fonts
+void init_message_window();
+void build_font_list();
+
+// ---- input
+void install_key_state_handlers();
+void poll_input();
+void sample_input_for_frame();
+int count_joysticks();
+
+// ---- windows (the minimal stand-ins open window 0 and close it)
+int create_window_states();  // 0 = success
+void init_window_bitmap(int window, const std::string& title);
+// Opens a game window of its logical size; 1 on success, 0 on failure.
+int create_game_window(int window, int width, int height, const std::string& title);
+// The window procedure: closing ends the program, a raise request brings the
+// main window forward.
+void game_wnd_proc(const ui_event& event);
+void set_main_window_close_mode(uint8_t mode);
+int repaint_window_without_device(int window);  // returns quit_flag
+bool main_window_resizable();
+void remove_main_window_thick_frame();
+
+// ---- screen modes, menus
+void query_desktop_mode(int* width, int* height, int* depth, int* refresh);
+void enumerate_monitors();
+void create_menu_popup_window();
+int set_fullscreen();  // 1 when switched
+bool in_fullscreen();
+int switch_to_windowed();
+void update_fullscreen_menu_bar();
+void show_pending_popup_menu();
+void destroy_menu_handles();
+
+// ---- layers and compositor
+void propagate_layer_changes();
+int render_window(int window);  // nonzero = close
+void reset_dirty_rects();
+
+// ---- sound and movies
+bool movie_playing();
+void dshow_movie_close();
+
+// ---- GPU drawing
+void detect_directx_version(int* major, int* minor, char* letter);
+void write_environment_report();
+int init_direct3d();  // 0 = success, 1 = no device (switch to CPU drawing)
+void release_direct3d();
+void release_renderer_resources();
+
+// ---- errors, save, fonts, Flash
+void set_error_dialog_title(const std::string& title);
+void clear_save_handle_tables();
+void free_staged_values();
+void free_text_gdi_slots();
+void flash_release();

@@ -1,0 +1,79 @@
+// A headless engine on a fresh game folder, with the compression library taken
+// from the build and the engine's own records back at their defaults, so the
+// cases also pass when the whole program runs in one process.
+#pragma once
+#include <string>
+
+#include "core/compression_library.h"
+#include "core/engine_state.h"
+#include "core/frame_loop.h"
+#include "core/info_log.h"
+#include "core/pending_hooks.h"
+#include "script/scheduler.h"
+#include "core/settings.h"
+#include "core/sjis.h"
+#include "core/startup.h"
+#include "core/system_info.h"
+#include "platform/headless/headless_platform.h"
+#include "resources/engine_config.h"
+#include "support/headless_game.h"
+#include "support/temp_folder.h"
+
+inline void reset_engine_records() {
+  quit_flag = 0;
+  restart_flag = 0;
+  stop_threads_signal = 0;
+  re_run_flag = 0;
+  tick_suspended = 0;
+  frame_counters = {};
+  pacing_state = {};
+  pending_popup = {};
+  message_loop.running = 1;
+  message_loop.exit_code = 0;
+  message_loop.close_requested = 0;
+  message_loop.held_events.clear();
+  frame_thread.enabled = 0;
+  frame_thread.state = frame_thread_never_started;
+  frame_thread.in_pacing = 0;
+  frame_thread.in_window_proc = 0;
+  frame_steps = {sample_input_for_frame, run_script_threads,      propagate_layer_changes,
+                 render_window,          movie_playing,           update_fullscreen_menu_bar,
+                 repaint_window_without_device, reset_dirty_rects, show_pending_popup_menu,
+                 poll_input,             game_wnd_proc};
+  engine_settings = {};
+  save_settings = {};
+  command_line_slots = {};
+  game_folder_not_writable = 0;
+  module_paths = {};
+  cpu_frame_buffer = {};
+  startup_tables = {};
+  startup_options = {};
+  lifecycle_trace = {};
+  info_log_state = {};
+  system_info = {};
+  compression_library = {};
+  engine_config = {};
+}
+
+// The configuration of the fixture's game: the engine's own defaults.
+inline compiled_engine_config fixture_game_config() {
+  compiled_engine_config c;
+  c.title = "ZARVIK";
+  return c;
+}
+
+struct engine_fixture {
+  temp_folder game;
+  HeadlessPlatform host{game.path()};
+  engine_fixture() {
+    reset_engine_records();
+    host.libraries.set_search_folder(std::string(ZARVIK_BINARY_DIR) + "/");
+    write_game();
+  }
+  // A game that idles: one pack with its compiled files in `folder` (relative
+  // to the game folder, ending in '/'; empty for the game folder itself).
+  void write_game(const compiled_engine_config& config = fixture_game_config(), const std::string& folder = "") {
+    game.write(folder + "game.kpf", build_game_pack("*SYSTEM_START\nwait 1\ngoto SYSTEM_START\n", config));
+  }
+  ~engine_fixture() { reset_engine_records(); }
+};
