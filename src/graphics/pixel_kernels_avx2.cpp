@@ -8,8 +8,12 @@
 #if defined(__x86_64__)
 #include <immintrin.h>
 
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2")
+#endif
 
 namespace {
 
@@ -23,9 +27,7 @@ inline vec vzero() { return _mm256_setzero_si256(); }
 inline vec vset1_8(char x) { return _mm256_set1_epi8(x); }
 inline vec vset1_16(short x) { return _mm256_set1_epi16(x); }
 inline vec vset1_32(int x) { return _mm256_set1_epi32(x); }
-inline vec vset1_64(long long x) { return _mm256_set1_epi64x(x); }
 inline vec vand(vec a, vec b) { return _mm256_and_si256(a, b); }
-inline vec vandnot(vec a, vec b) { return _mm256_andnot_si256(a, b); }
 inline vec vor(vec a, vec b) { return _mm256_or_si256(a, b); }
 inline vec vxor(vec a, vec b) { return _mm256_xor_si256(a, b); }
 inline vec vadd8(vec a, vec b) { return _mm256_add_epi8(a, b); }
@@ -54,12 +56,22 @@ inline vec vmin_u8(vec a, vec b) { return _mm256_min_epu8(a, b); }
 inline vec vcmpeq32(vec a, vec b) { return _mm256_cmpeq_epi32(a, b); }
 inline vec vcmpgt8(vec a, vec b) { return _mm256_cmpgt_epi8(a, b); }
 inline int vmovemask8(vec a) { return _mm256_movemask_epi8(a); }
+inline vec vcmpgt32(vec a, vec b) { return _mm256_cmpgt_epi32(a, b); }
+// The rule weights of eight pixels in one gather.
+inline vec vrule_weights(const uint8_t* m) {
+  vec index = vand(vload(m), vset1_32(0xFF));
+  return _mm256_i32gather_epi32(reinterpret_cast<const int*>(rule_table), index, 4);
+}
 
 #include "graphics/pixel_kernels_simd.inc"
 
 }  // namespace
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 namespace {
 #include "graphics/pixel_kernels_simd_fill.inc"

@@ -18,9 +18,7 @@ inline vec vzero() { return _mm_setzero_si128(); }
 inline vec vset1_8(char x) { return _mm_set1_epi8(x); }
 inline vec vset1_16(short x) { return _mm_set1_epi16(x); }
 inline vec vset1_32(int x) { return _mm_set1_epi32(x); }
-inline vec vset1_64(long long x) { return _mm_set1_epi64x(x); }
 inline vec vand(vec a, vec b) { return _mm_and_si128(a, b); }
-inline vec vandnot(vec a, vec b) { return _mm_andnot_si128(a, b); }
 inline vec vor(vec a, vec b) { return _mm_or_si128(a, b); }
 inline vec vxor(vec a, vec b) { return _mm_xor_si128(a, b); }
 inline vec vadd8(vec a, vec b) { return _mm_add_epi8(a, b); }
@@ -47,6 +45,11 @@ inline vec vmin_u8(vec a, vec b) { return _mm_min_epu8(a, b); }
 inline vec vcmpeq32(vec a, vec b) { return _mm_cmpeq_epi32(a, b); }
 inline vec vcmpgt8(vec a, vec b) { return _mm_cmpgt_epi8(a, b); }
 inline int vmovemask8(vec a) { return _mm_movemask_epi8(a); }
+inline vec vcmpgt32(vec a, vec b) { return _mm_cmpgt_epi32(a, b); }
+// The rule weights of four pixels, looked up one by one.
+inline vec vrule_weights(const uint8_t* m) {
+  return _mm_setr_epi32(rule_table[m[0]], rule_table[m[4]], rule_table[m[8]], rule_table[m[12]]);
+}
 
 #include "graphics/pixel_kernels_simd.inc"
 #include "graphics/pixel_kernels_simd_fill.inc"
