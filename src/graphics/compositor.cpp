@@ -364,8 +364,7 @@ bool child_covers(const composite_context& ctx, const object_node* child, const 
   if (r->texture_requested || (ctx.flatten && child->is_group)) return false;
   if (!r->visible || r->blend_mode != blend_normal || r->alpha != 256 || r->alpha_in_use) return false;
   if (has_mask_path(r) && r->rule_progress < 256) return false;
-  layer_rect rect{r->x, r->y, r->x + r->width - 1, r->y + r->height - 1};
-  return layer_rect_contains(rect, area);
+  return layer_rect_contains(layer_rect_at(r->x, r->y, r->width, r->height), area);
 }
 
 std::string layer_display_name(const object_node* node) { return node ? node->name : std::string(); }
@@ -437,8 +436,7 @@ int blend_child(cg_record* target, int64_t ox, int64_t oy, const layer_rect& are
                 object_node* child) {
   cg_record* r = layer_record(child);
   if (!child_drawn(r)) return 0;
-  layer_rect rect{r->x, r->y, r->x + int64_t(r->width) - 1, r->y + int64_t(r->height) - 1};
-  layer_rect draw = layer_rect_intersect(rect, area);
+  layer_rect draw = layer_rect_intersect(layer_rect_at(r->x, r->y, r->width, r->height), area);
   if (layer_rect_empty(draw)) return 0;
 
   object_node* mask_node = nullptr;
@@ -563,7 +561,7 @@ int composite_node(const composite_context& ctx, object_node* node, int nested, 
       // A hidden group hides its whole subtree.
       if (!cr->visible || cr->alpha <= 0) continue;
       layer_rect child_clip = layer_rect_offset(area, -cr->x, -cr->y);
-      int result = composite_node(ctx, c, 1, depth + 1, ox + cr->x, oy + cr->y, child_clip);
+      int result = composite_node(ctx, c, 1, depth + 1, layer_coord_add(ox, cr->x), layer_coord_add(oy, cr->y), child_clip);
       if (result != 0) return result;
       if (ctx.flatten) continue;
     }
