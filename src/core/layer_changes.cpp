@@ -138,6 +138,7 @@ void reset_dirty_rects(object_node* first) {
 }
 
 void reset_dirty_rects() {
+  layer_change_state.layers_changed = 0;
   if (object_node* root = object_trees[tree_layers].root) {
     reset_record(layer_record(root));
     reset_dirty_rects(root->first_child);

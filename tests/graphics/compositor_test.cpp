@@ -204,7 +204,9 @@ TEST_F(compositor, ResetClearsEveryLayerAndWindowSurface) {
   layer_links.windows[3].surface = &surface;
   ASSERT_EQ(frame(), 0);
   layer_record(a)->redraw_flags[0] = 1;
+  layer_change_state.layers_changed = 1;
   end_frame();
+  EXPECT_EQ(layer_change_state.layers_changed, 0);
   for (object_node* n : {w0, g, a}) {
     EXPECT_TRUE(layer_rect_empty(layer_record(n)->dirty_rect)) << n->name;
     EXPECT_EQ(layer_record(n)->redraw_pending, 0) << n->name;
