@@ -5,9 +5,11 @@
 #include <thread>
 
 #include "core/engine_state.h"
+#include "core/layer_changes.h"
 #include "core/pending_hooks.h"
 #include "core/startup.h"
 #include "core/worker_pool.h"
+#include "graphics/compositor.h"
 #include "script/scheduler.h"
 #include "resources/engine_config.h"
 
@@ -19,12 +21,13 @@ frame_thread_record frame_thread;
 pending_popup_record pending_popup;
 message_loop_record message_loop;
 
-frame_step_table frame_steps = {
+const frame_step_table default_frame_steps = {
     sample_input_for_frame,   run_script_threads,          propagate_layer_changes,
     render_window,            movie_playing,               update_fullscreen_menu_bar,
     repaint_window_without_device, reset_dirty_rects,      show_pending_popup_menu,
     poll_input,               game_wnd_proc,
 };
+frame_step_table frame_steps = default_frame_steps;
 
 namespace {
 uint8_t frame_thread_state() {

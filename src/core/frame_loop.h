@@ -80,6 +80,8 @@ struct frame_step_table {
   void (*poll_input)();
   void (*window_proc)(const ui_event& event);
 };
+// The engine's own steps; tests swap entries and restore from here.
+extern const frame_step_table default_frame_steps;
 extern frame_step_table frame_steps;
 
 int frame_tick();  // nonzero when the program must close

@@ -74,9 +74,6 @@ void update_fullscreen_menu_bar() {}
 void show_pending_popup_menu() {}
 void destroy_menu_handles() {}
 
-void propagate_layer_changes() {}
-int render_window(int) { return 0; }
-void reset_dirty_rects() {}
 
 bool movie_playing() { return false; }
 void dshow_movie_close() {}

@@ -51,10 +51,6 @@ void update_fullscreen_menu_bar();
 void show_pending_popup_menu();
 void destroy_menu_handles();
 
-// ---- layers and compositor
-void propagate_layer_changes();
-int render_window(int window);  // nonzero = close
-void reset_dirty_rects();
 
 // ---- sound and movies
 bool movie_playing();

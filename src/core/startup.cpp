@@ -17,6 +17,7 @@
 #include "core/system_info.h"
 #include "core/worker_pool.h"
 #include "graphics/blend_modes.h"
+#include "graphics/layer_record.h"
 #include "graphics/pixel_kernels.h"
 #include "resources/command_table.h"
 #include "resources/compiled_loaders.h"
@@ -234,6 +235,9 @@ int app_initialise() {
   trace_step("create_menu_popup_window");
   create_menu_popup_window();
   trace_step("create_tree_roots");
+  layer_tree_main_size = {logical_width, logical_height};
+  install_layer_tree_hooks();
+  layer_links.windows[0].kind = 1;
   if (create_tree_roots() != 0) return -1;
   create_sound_tree();
   if (engine_config.sound_on) {

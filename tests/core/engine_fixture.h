@@ -36,10 +36,7 @@ inline void reset_engine_records() {
   frame_thread.state = frame_thread_never_started;
   frame_thread.in_pacing = 0;
   frame_thread.in_window_proc = 0;
-  frame_steps = {sample_input_for_frame, run_script_threads,      propagate_layer_changes,
-                 render_window,          movie_playing,           update_fullscreen_menu_bar,
-                 repaint_window_without_device, reset_dirty_rects, show_pending_popup_menu,
-                 poll_input,             game_wnd_proc};
+  frame_steps = default_frame_steps;
   engine_settings = {};
   save_settings = {};
   command_line_slots = {};
