@@ -5,10 +5,13 @@
 #include "core/error_report.h"
 #include "format/compiled_files.h"
 #include "resources/compiled_loaders.h"
+#include "script/argument_binding.h"
+#include "script/math_commands.h"
+#include "script/value_commands.h"
 
 command_table_record command_table;
 command_handler command_handler_table[command_slot_count] = {};
-int (*bind_arguments_hook)(int command_number) = nullptr;
+int (*bind_arguments_hook)(int command_number) = bind_command_arguments;
 bool (*argument_integer_hook)(int parameter_id, int64_t& value) = nullptr;
 uint8_t engine_options[128] = {};
 
@@ -105,8 +108,8 @@ command_handler designed_command_handlers[command_slot_count] = {
     /*  47 */ nullptr,  // cmd_loop_continue
     /*  48 */ nullptr,  // cmd_loop_end
     /*  49 */ nullptr,
-    /*  50 */ nullptr,  // cmd_math
-    /*  51 */ nullptr,  // cmd_get_system_values
+    /*  50 */ cmd_math,
+    /*  51 */ cmd_get_system_values,
     /*  52 */ nullptr,  // cmd_menu_item
     /*  53 */ nullptr,  // cmd_popup_menu
     /*  54 */ nullptr,  // cmd_delete_menu_item
@@ -144,8 +147,8 @@ command_handler designed_command_handlers[command_slot_count] = {
     /*  86 */ nullptr,  // cmd_message_window_query
     /*  87 */ nullptr,  // cmd_tray_icon_menu
     /*  88 */ cmd_args_only_88,
-    /*  89 */ nullptr,  // cmd_string_array_util
-    /*  90 */ nullptr,  // cmd_variable_info
+    /*  89 */ cmd_string_array_util,
+    /*  90 */ cmd_variable_info,
     /*  91 */ nullptr,  // cmd_wait
     /*  92 */ nullptr,  // cmd_window_set
     /*  93 */ nullptr,  // cmd_window_hide
