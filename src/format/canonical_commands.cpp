@@ -179,6 +179,15 @@ std::vector<compiled_command> build() {
   // 45 loop: the count, and the end target in the length field.
   t[45].parameters = {p("count", k_int), p("end_target", k_raw)};
 
+  // 27 frame rate: frames per second (1..1024) and the frame-skip switch.
+  t[27].parameters = {p("fps", k_int, 16), p("frame_skip", k_int, 3)};
+
+  // 39 run settings: the two input settings and the switch.
+  t[39].parameters = {p("input_a", k_int), p("input_b", k_int), p("switch", k_int, 3)};
+
+  // 68 message end: not bound; its first record is kept as the task's mark.
+  t[68].parameters = {p("mark", k_raw)};
+
   // Outputs are integer expressions so that the binder records the variable
   // element they name; a value of a real or text expression stays raw.
   auto numbered = [](std::vector<compiled_parameter>& ps, const char* prefix, int first, int last, uint8_t kind) {

@@ -8,6 +8,7 @@
 #include "script/argument_binding.h"
 #include "script/math_commands.h"
 #include "script/value_commands.h"
+#include "script/control_flow.h"
 
 command_table_record command_table;
 command_handler command_handler_table[command_slot_count] = {};
@@ -69,7 +70,7 @@ command_handler designed_command_handlers[command_slot_count] = {
     /*   8 */ nullptr,  // cmd_count_csv_fields
     /*   9 */ return_zero,
     /*  10 */ nullptr,  // cmd_message_box
-    /*  11 */ nullptr,  // cmd_else_if
+    /*  11 */ cmd_else_if,
     /*  12 */ nullptr,  // cmd_quit
     /*  13 */ cmd_set_engine_options,
     /*  14 */ cmd_args_only_14,
@@ -82,31 +83,31 @@ command_handler designed_command_handlers[command_slot_count] = {
     /*  21 */ nullptr,  // cmd_flash_open
     /*  22 */ nullptr,  // cmd_flash_close
     /*  23 */ nullptr,  // cmd_flash_query
-    /*  24 */ nullptr,  // cmd_declare_real_var
+    /*  24 */ cmd_declare_real_var,
     /*  25 */ nullptr,  // cmd_font_settings
     /*  26 */ nullptr,  // cmd_font_info
-    /*  27 */ nullptr,  // cmd_frame_rate
+    /*  27 */ cmd_frame_rate,
     /*  28 */ nullptr,
     /*  29 */ nullptr,
     /*  30 */ nullptr,
     /*  31 */ nullptr,
-    /*  32 */ nullptr,  // cmd_goto
-    /*  33 */ nullptr,  // cmd_call
-    /*  34 */ nullptr,  // cmd_if
-    /*  35 */ nullptr,  // cmd_else
-    /*  36 */ nullptr,  // cmd_break
-    /*  37 */ nullptr,  // cmd_continue
-    /*  38 */ nullptr,  // cmd_end_block
-    /*  39 */ nullptr,  // cmd_run_settings
-    /*  40 */ nullptr,  // cmd_declare_int_var
+    /*  32 */ cmd_goto,
+    /*  33 */ cmd_call,
+    /*  34 */ cmd_if,
+    /*  35 */ cmd_else,
+    /*  36 */ cmd_break,
+    /*  37 */ cmd_continue,
+    /*  38 */ cmd_end_block,
+    /*  39 */ cmd_run_settings,
+    /*  40 */ cmd_declare_int_var,
     /*  41 */ return_zero,
-    /*  42 */ nullptr,  // cmd_label_exists
-    /*  43 */ nullptr,  // cmd_let
+    /*  42 */ cmd_label_exists,
+    /*  43 */ cmd_let,
     /*  44 */ nullptr,  // cmd_load_value
-    /*  45 */ nullptr,  // cmd_loop
-    /*  46 */ nullptr,  // cmd_loop_break
-    /*  47 */ nullptr,  // cmd_loop_continue
-    /*  48 */ nullptr,  // cmd_loop_end
+    /*  45 */ cmd_loop,
+    /*  46 */ cmd_loop_break,
+    /*  47 */ cmd_loop_continue,
+    /*  48 */ cmd_loop_end,
     /*  49 */ nullptr,
     /*  50 */ cmd_math,
     /*  51 */ cmd_get_system_values,
@@ -124,9 +125,9 @@ command_handler designed_command_handlers[command_slot_count] = {
     /*  63 */ cmd_args_only_63,
     /*  64 */ return_zero,
     /*  65 */ nullptr,  // cmd_read_registry
-    /*  66 */ nullptr,  // cmd_return
+    /*  66 */ cmd_return,
     /*  67 */ return_zero,
-    /*  68 */ nullptr,  // cmd_message_end
+    /*  68 */ cmd_message_end,
     /*  69 */ return_zero,
     /*  70 */ return_zero,
     /*  71 */ return_zero,
@@ -137,7 +138,7 @@ command_handler designed_command_handlers[command_slot_count] = {
     /*  76 */ nullptr,  // cmd_sound_set
     /*  77 */ nullptr,  // cmd_sound_delete
     /*  78 */ nullptr,  // cmd_sound_query
-    /*  79 */ nullptr,  // cmd_declare_string_variable
+    /*  79 */ cmd_declare_string_variable,
     /*  80 */ nullptr,  // cmd_system_settings
     /*  81 */ nullptr,  // cmd_script_list_query
     /*  82 */ nullptr,  // cmd_task_start
@@ -149,7 +150,7 @@ command_handler designed_command_handlers[command_slot_count] = {
     /*  88 */ cmd_args_only_88,
     /*  89 */ cmd_string_array_util,
     /*  90 */ cmd_variable_info,
-    /*  91 */ nullptr,  // cmd_wait
+    /*  91 */ cmd_wait,
     /*  92 */ nullptr,  // cmd_window_set
     /*  93 */ nullptr,  // cmd_window_hide
     /*  94 */ nullptr,  // cmd_window_query

@@ -104,13 +104,18 @@ int bind(int command_number, bool call_form) {
     command_arg_slots[a.parameter_id] = static_cast<uint8_t>(i);
     const command_parameter_record& p = command->parameters[a.parameter_id];
     const uint8_t* bytes = nullptr;
-    if (p.kind == param_kind_integer || p.kind == param_kind_string || p.kind == param_kind_raw) {
-      if (static_cast<uint64_t>(a.offset) + a.length > ri.expression_pool_size || (!ri.expression_pool && a.length)) {
+    const bool in_pool =
+        static_cast<uint64_t>(a.offset) + a.length <= ri.expression_pool_size && (ri.expression_pool || !a.length);
+    if (p.kind == param_kind_integer || p.kind == param_kind_string) {
+      if (!in_pool) {
         report_error_at_line(900030, 1);
         return -1;
       }
-      bytes = ri.expression_pool ? ri.expression_pool + a.offset : nullptr;
     }
+    // A raw record is not evaluated here and may carry a jump target in its
+    // length field (the loop's end): it gets no pointer when it does not lie
+    // in the pool, and the handler that reads it checks it itself.
+    if (in_pool) bytes = ri.expression_pool ? ri.expression_pool + a.offset : nullptr;
     if (p.kind == param_kind_integer) {
       int64_t v = eval_int_by_value_type(a.value_type, bytes, a.length);
       if (expression_state.failed) return -1;

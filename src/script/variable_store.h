@@ -7,12 +7,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "format/compiled_files.h"
+
 enum : uint8_t { variable_type_none = 0, variable_type_int = 1, variable_type_real = 2, variable_type_text = 3 };
 
 constexpr uint32_t first_user_variable = 1000;
 constexpr uint64_t max_variable_elements = 4000000;
 constexpr uint32_t max_dimension_count = 8;
-constexpr uint32_t compiled_file_version = 553;
 
 struct variable_record {
   uint8_t type;  // variable_type_*

@@ -1,4 +1,5 @@
-// kxtool, the authoring tool: one subcommand per job.
+// kxtool, the authoring tool: one subcommand per job (packs, the command
+// file, script listings, pictures).
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -10,8 +11,6 @@
 
 int kxtool_kcg(int argc, char** argv);
 int kxtool_decode(int argc, char** argv);
-
-namespace {
 
 // Writes the canonical command file kxbin\kxc.kbn.
 int kxtool_commands(const std::vector<std::string>& args) {
@@ -29,6 +28,8 @@ int kxtool_commands(const std::vector<std::string>& args) {
   return 0;
 }
 
+namespace {
+
 struct kxtool_command {
   const char* name;
   int (*run_argv)(int argc, char** argv);                 // argv[0] is the command's name
@@ -41,6 +42,7 @@ const kxtool_command commands[] = {
     {"list", nullptr, kxtool_list, "PACK.kpf"},
     {"extract", nullptr, kxtool_extract, "PACK.kpf FOLDER"},
     {"commands", nullptr, kxtool_commands, "OUT.kbn   write the canonical command file (kxc.kbn)"},
+    {"asm", nullptr, kxtool_asm, "[--sjis] LISTING OUT.kpf|FOLDER   assemble a script listing into compiled files"},
     {"kcg", kxtool_kcg, nullptr, "write a picture in the engine image format"},
     {"decode", kxtool_decode, nullptr, "decode any picture the player reads to PNG"},
 };

@@ -8,3 +8,4 @@ int kxtool_pack(const std::vector<std::string>& args);
 int kxtool_list(const std::vector<std::string>& args);
 int kxtool_extract(const std::vector<std::string>& args);
 int kxtool_commands(const std::vector<std::string>& args);
+int kxtool_asm(const std::vector<std::string>& args);

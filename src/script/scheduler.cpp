@@ -1,0 +1,294 @@
+#include "script/scheduler.h"
+
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "core/engine_state.h"
+#include "core/error_report.h"
+#include "core/sjis.h"
+#include "format/compiled_files.h"
+#include "platform/platform.h"
+#include "resources/compiled_loaders.h"
+#include "resources/engine_config.h"
+#include "script/argument_binding.h"
+#include "script/script_code.h"
+#include "script/system_values.h"
+#include "script/task.h"
+
+scheduler_state_record scheduler_state;
+std::atomic<uint8_t> rerun_request{0};
+inactive_pause_record inactive_pause;
+scheduler_hooks_record scheduler_hooks;
+
+namespace {
+
+uint32_t clock_now() { return platform_installed() && platform().clock ? platform().clock->tick_ms() : 0; }
+
+// The place of the running instruction for error reports.
+std::optional<script_place> running_place() {
+  const scheduler_state_record& s = scheduler_state;
+  if (!s.running || !s.running_code) return std::nullopt;
+  script_place place;
+  if (s.running_script < script_name_list.names.size()) place.file_name = script_name_list.names[s.running_script];
+  if (s.current_pc < s.running_code->line_table.size())
+    place.line = static_cast<int>(s.running_code->line_table[s.current_pc]);
+  return place;
+}
+
+// Debug escape: every 1024th handler call looks at the cursor; the four
+// corners touched in any order ask whether to quit.
+void debug_escape_check() {
+  scheduler_state_record& s = scheduler_state;
+  if ((++s.handler_calls & 1023) != 0) return;
+  int x = 0, y = 0;
+  if (!scheduler_hooks.cursor_position || !scheduler_hooks.cursor_position(x, y)) return;
+  const int64_t w = engine_facts.screen_width, h = engine_facts.screen_height;
+  if (x <= 8 && y <= 8)
+    s.corner_bits |= 1;
+  else if (x <= 8 && y >= h - 9)
+    s.corner_bits |= 2;
+  else if (x >= w - 9 && y <= 8)
+    s.corner_bits |= 4;
+  else if (x >= w - 9 && y >= h - 9)
+    s.corner_bits |= 8;
+  if (s.corner_bits != 15) return;
+  s.corner_bits = 0;
+  static const std::string text =
+      utf8_to_sjis("マウスによる画面四隅への移動を検出しました。\n\n強制的に終了します。よろしいですか？");
+  static const std::string caption = utf8_to_sjis("[デバッグ機能]");
+  if (platform_installed() && platform().ui &&
+      platform().ui->message_box(caption, text, mb_yes_no | mb_icon_information) == id_yes)
+    quit_flag = 1;
+}
+
+// One task's turn: instructions until a handler ends it or a quit is pending.
+void run_task(task_record* task) {
+  scheduler_state_record& s = scheduler_state;
+  const bool debug = engine_config.debug_switch != 0;
+  int yield = 0;
+  s.running = 1;
+  while (!quit_flag && yield == 0) {
+    const script_code* code = task->code;
+    // Running off the end of a script, or a jump outside it, is damaged code.
+    if (!code || task->pc >= code->instruction_count) {
+      s.running_code = code;
+      s.running_script = task->script_number;
+      s.current_pc = code && code->instruction_count ? code->instruction_count - 1 : 0;
+      report_error_at_line_fmt(104010, 1, code_file_name(task->script_number));
+      break;
+    }
+    const uint32_t pc = task->pc;
+    s.current_pc = pc;
+    s.running_code = code;
+    s.running_script = task->script_number;
+    task->pc = pc + 1;
+    running_instruction.argument_count = code->argument_counts[pc];
+    running_instruction.arguments =
+        code->argument_counts[pc] ? code->arguments.data() + code->first_argument[pc] : nullptr;
+    running_instruction.expression_pool = code->expression_pool.data();
+    running_instruction.expression_pool_size = static_cast<uint32_t>(code->expression_pool.size());
+    const int array = (inactive_pause.keep_running_inactive || !inactive_pause.paused) ? 1 : 0;
+    ++s.instructions;
+    yield = code->handlers[array][pc]();
+    if (debug) debug_escape_check();
+  }
+  s.running = 0;
+}
+
+}  // namespace
+
+int run_script_threads(object_node* group) {
+  if (!group) return 0;
+  scheduler_state_record& s = scheduler_state;
+  ++s.walk_depth;
+  for (int64_t k = group->child_count; k >= 1; --k) {
+    if (quit_flag) break;
+    object_node* node = nth_child(group, k);
+    if (!node) continue;
+    if (node->is_group) {
+      run_script_threads(node);
+      continue;
+    }
+    task_record* task = task_of(node);
+    if (!task || !task->run_flag_a || !task->run_flag_b) continue;
+    current_task.record = task;
+    current_task.node = node;
+    if (task->last_pass == s.pass_counter) continue;
+    task->last_pass = s.pass_counter;
+    if (scheduler_hooks.advance_message)
+      scheduler_hooks.advance_message(task);
+    else
+      task->message_wait = 0;  // no message window: the text is done at once
+    if (task->message_wait) continue;
+    if (task->wait_frames) --task->wait_frames;
+    // Signed difference: a wake time just past the clock's wrap is still ahead.
+    if (task->wake_time && static_cast<int32_t>(clock_now() - task->wake_time) >= 0) task->wake_time = 0;
+    if (task->wait_frames || task->wake_time) continue;
+    run_task(task);
+  }
+  if (--s.walk_depth == 0) {
+    current_task = current_task_record{};
+    // Tasks ended during the walk are freed only now: the walk held them.
+    free_ended_tasks();
+  }
+  return 0;
+}
+
+int run_script_threads() { return run_script_threads(object_trees[tree_tasks].root); }
+
+int run_script_passes() {
+  const uint8_t was_quitting = quit_flag;
+  if (was_quitting) return 1;
+  do {
+    rerun_request = 0;
+    ++scheduler_state.pass_counter;
+    run_script_threads();
+    if (quit_flag) return 1;
+  } while (rerun_request);
+  return 0;
+}
+
+int instruction_pre_hook() {
+  while (inactive_pause.paused) {
+    update_inactive_pause();
+    if (scheduler_hooks.pump_messages && !scheduler_hooks.pump_messages()) return 1;
+    if (quit_flag) return 1;
+    if (!inactive_pause.paused) break;
+    if (platform_installed() && platform().clock) platform().clock->sleep_ms(10);
+  }
+  const script_code* code = scheduler_state.running_code;
+  const uint32_t pc = scheduler_state.current_pc;
+  if (!code || pc >= code->instruction_count) return 1;
+  return code->handlers[1][pc]();
+}
+
+void update_inactive_pause() {
+  if (inactive_pause.keep_running_inactive) {
+    inactive_pause.paused = 0;
+    return;
+  }
+  const bool active = scheduler_hooks.main_window_active ? scheduler_hooks.main_window_active() : true;
+  if (!active && !inactive_pause.paused)
+    pause_while_inactive();
+  else if (active && inactive_pause.paused)
+    resume_after_inactive();
+}
+
+void pause_while_inactive() {
+  std::lock_guard<std::recursive_mutex> lock(engine_lock);
+  if (inactive_pause.paused) return;
+  inactive_pause.paused = 1;
+  inactive_pause.pause_start = clock_now();
+}
+
+void resume_after_inactive() {
+  std::lock_guard<std::recursive_mutex> lock(engine_lock);
+  if (!inactive_pause.paused) return;
+  inactive_pause.paused = 0;
+  const uint32_t span = clock_now() - inactive_pause.pause_start;
+  if (scheduler_hooks.exclude_play_time) scheduler_hooks.exclude_play_time(span);
+  inactive_pause.pause_start = 0;
+}
+
+// ---------------------------------------------------------------- task system values
+
+namespace {
+
+// The frame holding the running call's arguments, or null outside a call.
+const call_frame* argument_frame(const task_record* t) {
+  if (!t || t->call_depth <= 0) return nullptr;
+  return t->call_frames[t->call_depth].get();
+}
+// The frame the last return wrote its values into.
+const call_frame* return_frame(const task_record* t) {
+  if (!t || t->call_depth + 1 >= nesting_limit) return nullptr;
+  return t->call_frames[t->call_depth + 1].get();
+}
+// Value number 1..16 as an array index, or -1.
+int value_index(int64_t element) { return element >= 1 && element <= call_value_count ? static_cast<int>(element - 1) : -1; }
+
+int64_t task_int_value(uint32_t id, int64_t element) {
+  const task_record* t = current_task.record;
+  if (id == 116) {
+    object_node* root = object_trees[tree_tasks].root;
+    return root ? root->child_count : 0;
+  }
+  if (!t) return 0;
+  if (id == 48) {
+    if (t->loop_depth <= 0) return 0;
+    const loop_frame* f = t->loop_frames[t->loop_depth - 1].get();
+    return f ? f->counter : 0;
+  }
+  const int i = value_index(element);
+  if (i < 0) return 0;
+  if (id == 49 || id == 50 || id == 53) {
+    const call_frame* f = argument_frame(t);
+    if (!f || i >= f->argument_count) return 0;
+    return id == 53 ? f->argument_present[i] : f->int_args[i];
+  }
+  if (id == 54 || id == 57) {
+    const call_frame* f = return_frame(t);
+    if (!f || i >= f->return_count) return 0;
+    return id == 57 ? f->return_present[i] : f->int_returns[i];
+  }
+  if (id == 58) return t->task_int_params[i];
+  return 0;
+}
+
+double task_real_value(uint32_t id, int64_t element) {
+  const task_record* t = current_task.record;
+  const int i = value_index(element);
+  if (!t || i < 0) return 0.0;
+  if (id == 51) {
+    const call_frame* f = argument_frame(t);
+    return f && i < f->argument_count ? f->real_args[i] : 0.0;
+  }
+  if (id == 55) {
+    const call_frame* f = return_frame(t);
+    return f && i < f->return_count ? f->real_returns[i] : 0.0;
+  }
+  if (id == 59) return t->task_real_params[i];
+  return 0.0;
+}
+
+std::string task_text_value(uint32_t id, int64_t element) {
+  if (id == 115) return current_task.node ? current_task.node->name : std::string();
+  const task_record* t = current_task.record;
+  const int i = value_index(element);
+  if (!t || i < 0) return {};
+  if (id == 52) {
+    const call_frame* f = argument_frame(t);
+    return f && i < f->argument_count ? f->text_args[i] : std::string();
+  }
+  if (id == 56) {
+    const call_frame* f = return_frame(t);
+    return f && i < f->return_count ? f->text_returns[i] : std::string();
+  }
+  if (id == 60) return t->task_string_params[i];
+  return {};
+}
+
+int64_t scheduler_pass_value() { return static_cast<int64_t>(scheduler_state.pass_counter); }
+
+}  // namespace
+
+void install_scheduler() {
+  current_script_place = running_place;
+  engine_facts.task_int_value = task_int_value;
+  engine_facts.task_real_value = task_real_value;
+  engine_facts.task_text_value = task_text_value;
+  engine_facts.scheduler_pass_counter = scheduler_pass_value;
+  install_task_tree_hooks();
+}
+
+void reset_scheduler() {
+  destroy_task_payloads();
+  reset_script_files();
+  scheduler_state = scheduler_state_record{};
+  rerun_request = 0;
+  inactive_pause.keep_running_inactive = 0;
+  inactive_pause.paused = 0;
+  inactive_pause.pause_start = 0;
+  current_task = current_task_record{};
+}

@@ -1,0 +1,70 @@
+// Compiled code files kxbin\kxt%05d.kbn: loading them into per-instruction
+// handler arrays, resolving constant goto and call labels at load time, the
+// label lookup, and pointing a task at a label.
+#pragma once
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "resources/command_table.h"
+#include "script/argument_binding.h"
+
+struct task_record;
+
+constexpr size_t code_file_header_size = 32;
+constexpr size_t code_instruction_size = 4;
+constexpr size_t code_argument_size = 12;
+// A goto record's length field at or above this holds a pre-resolved label.
+constexpr uint32_t resolved_label_flag = 0x10000000;
+
+// One loaded script. Built once, kept for the run; the arrays never move, so
+// tasks and the running instruction may point into them.
+struct script_code {
+  uint32_t instruction_count = 0;
+  std::vector<command_handler> handlers[2];  // 0: pre-hook array, 1: command handlers
+  std::vector<uint8_t> commands;             // command number per instruction
+  std::vector<uint8_t> flags;                // flag byte per instruction
+  std::vector<uint8_t> argument_counts;
+  std::vector<uint32_t> first_argument;      // index into `arguments`
+  std::vector<argument_record> arguments;
+  std::vector<uint8_t> expression_pool;
+  std::vector<uint32_t> line_table;
+};
+
+enum : uint8_t { script_not_loaded = 0, script_loaded = 1, script_load_failed = 2 };
+
+// By script number (sized to the script list at system start).
+struct script_file_records_record {
+  std::vector<std::unique_ptr<script_code>> codes;
+  std::vector<uint8_t> states;
+};
+extern script_file_records_record script_file_records;
+
+// Parses and unscrambles a code file into `out` (handlers not filled). Every
+// section is checked against the file. 0, or 104010 for a damaged file.
+int parse_code_file(const uint8_t* data, size_t size, const std::array<uint8_t, 4>& key, script_code& out);
+
+// 1 when the script is (already) loaded, 0 when it is not there or damaged
+// (reported: 901030 past the script list, 104060 missing, 104010 damaged).
+int load_script_file(uint32_t script_number);
+// The loaded code of a script, or null.
+const script_code* loaded_script_code(uint32_t script_number);
+// Installs an already parsed script (tests and the fuzz target): builds the
+// handler arrays, resolves labels and applies the script's initial variables.
+int install_script_code(uint32_t script_number, std::unique_ptr<script_code> code);
+
+// Label number by name, or -1.
+int find_label(const char* name, size_t length);
+inline int find_label(std::string_view name) { return find_label(name.data(), name.size()); }
+
+// Points a task at a label: position, script (loaded when needed) and code.
+// Depths are the caller's. 0, or -1 after a report.
+int switch_task_to_label(task_record* task, int label_number);
+// Points a task at an instruction of a script. 0, or -1 after a report.
+int switch_task_to_script(task_record* task, uint32_t script_number, uint32_t position);
+
+// Back to the start-up state (tests and restart).
+void reset_script_files();
