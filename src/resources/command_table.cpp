@@ -7,6 +7,7 @@
 #include "resources/compiled_loaders.h"
 #include "script/argument_binding.h"
 #include "script/math_commands.h"
+#include "script/task_commands.h"
 #include "script/value_commands.h"
 #include "script/control_flow.h"
 
@@ -140,10 +141,10 @@ command_handler designed_command_handlers[command_slot_count] = {
     /*  78 */ nullptr,  // cmd_sound_query
     /*  79 */ cmd_declare_string_variable,
     /*  80 */ nullptr,  // cmd_system_settings
-    /*  81 */ nullptr,  // cmd_script_list_query
-    /*  82 */ nullptr,  // cmd_task_start
-    /*  83 */ nullptr,  // cmd_task_delete
-    /*  84 */ nullptr,  // cmd_task_query
+    /*  81 */ cmd_script_list_query,
+    /*  82 */ cmd_task_start,
+    /*  83 */ cmd_task_delete,
+    /*  84 */ cmd_task_query,
     /*  85 */ nullptr,  // cmd_message_window_set
     /*  86 */ nullptr,  // cmd_message_window_query
     /*  87 */ nullptr,  // cmd_tray_icon_menu
