@@ -615,3 +615,53 @@ goto w
   game.run_ticks(1);
   EXPECT_EQ(game.error_codes(), std::vector<int>({900000}));
 }
+
+TEST(TaskCommands, StateTextsLongerThanAnArgumentSlotRoundTrip) {
+  // 40 calls deep, 63 blocks and 63 loops open: a state text of more than
+  // 4,095 bytes, passed through a text variable.
+  std::string listing = R"(
+script main.txt
+global int depth = 0
+global int finished = 0
+global int length = 0
+global string st = ""
+global string st2 = ""
+*SYSTEM_START
+task name="w", label="deep"
+wait 3
+task_query name="w", output=st, state=1
+variable_info variable=st, output=length, length=1
+task_delete name="w"
+task name="w2", label="deep", state=st
+task_query name="w2", output=st2, state=1
+*idle
+wait 1
+goto idle
+*deep
+call rec()
+finished = 1
+*deep_idle
+wait 1
+goto deep_idle
+*rec
+depth += 1
+if depth < 40
+  call rec()
+  goto rec_out
+end
+)";
+  for (int i = 0; i < 24; ++i) listing += "if 1\n";  // 39 open above: 63
+  for (int i = 0; i < 63; ++i) listing += "loop 1\n";
+  listing += "wait 20\n";
+  for (int i = 0; i < 63 + 24; ++i) listing += "end\n";
+  listing += "*rec_out\nreturn\n";
+  headless_game game(listing);
+  ASSERT_EQ(game.start(), 0);
+  game.run_ticks(6);
+  EXPECT_TRUE(game.errors().empty()) << first_error(game);
+  const int64_t expected = static_cast<int64_t>(task_state_fixed_length + 63 * 18 + 40 * 20 + 63 * 34 + 8);
+  EXPECT_EQ(game.int_value("length"), expected);
+  EXPECT_GT(expected, 4095);
+  EXPECT_EQ(game.text_value("st2"), game.text_value("st"));
+  EXPECT_EQ(game.int_value("finished"), 1);
+}
