@@ -166,6 +166,8 @@ class assembler {
     for (const auto& [label, line] : goto_targets_)
       if (!label_numbers_.count(label)) error_at(line, "unknown label " + label);
     assemble_result r;
+    std::stable_sort(errors_.begin(), errors_.end(),
+                     [](const assembler_diagnostic& a, const assembler_diagnostic& b) { return a.line < b.line; });
     r.errors = errors_;
     r.variables = names_;
     r.labels = labels_;

@@ -16,6 +16,7 @@
 #include "resources/system_start.h"
 #include "script/expression.h"
 #include "script/scheduler.h"
+#include "script/system_values.h"
 #include "script/variable_store.h"
 
 namespace {
@@ -26,6 +27,9 @@ std::vector<headless_game_error>& error_sink() {
 }
 
 void listen(int code, const std::string& text) { error_sink().push_back({code, text, sjis_to_utf8(text)}); }
+
+uint64_t* running_frames = nullptr;
+int64_t frame_counter_fact() { return running_frames ? static_cast<int64_t>(*running_frames) : 0; }
 
 }  // namespace
 
@@ -43,6 +47,7 @@ headless_game::headless_game(const std::string& listing_utf8) {
 
 headless_game::~headless_game() {
   error_report_listener = nullptr;
+  if (running_frames == &frames_) running_frames = nullptr;
   reset_scheduler();
   for (const auto& [slot, handler] : saved_handlers_) designed_command_handlers[slot] = handler;
   platform_.reset();
@@ -81,6 +86,7 @@ int headless_game::start() {
   folder_.write("game.kpf", pack);
 
   platform_ = std::make_unique<HeadlessPlatform>(folder_.path());
+  platform_->clock.set(start_time_);
   // A fresh engine: every table back at its start-up state.
   quit_flag = 0;
   error_dialog_shown = 0;
@@ -94,6 +100,8 @@ int headless_game::start() {
   engine_config = engine_config_record{};
   install_expression_tables();
   install_scheduler();
+  running_frames = &frames_;
+  engine_facts.frame_counter = frame_counter_fact;
   started_ = true;
 
   build_name_length_table();

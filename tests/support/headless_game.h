@@ -40,6 +40,8 @@ class headless_game {
   void remove_compiled_file(const std::string& name);
   void write_file(const std::string& relative, const std::vector<uint8_t>& bytes);
   void set_command_handler(int slot, command_handler handler);
+  // The virtual clock's value when the game starts.
+  void set_start_time(uint32_t ms) { start_time_ = ms; }
 
   // Writes the folder and runs the start-up sequence. 0 when the game is
   // running; nonzero when start-up ended (an error was reported).
@@ -75,4 +77,5 @@ class headless_game {
   bool started_ = false;
   uint64_t frames_ = 0;
   uint32_t frame_remainder_ = 0;
+  uint32_t start_time_ = 0;
 };
