@@ -198,11 +198,10 @@ int64_t task_current_line(const task_record* t) {
   if (!t || !t->code) return 0;
   const std::vector<uint32_t>& lines = t->code->line_table;
   const scheduler_state_record& s = scheduler_state;
-  uint32_t at;
   if (t == current_task.record && s.running && s.running_code)
     return s.current_pc < s.running_code->line_table.size() ? s.running_code->line_table[s.current_pc] : 0;
   // The instruction before pc; a task that has not run yet sits at its first.
-  at = t->pc ? t->pc - 1 : 0;
+  const uint32_t at = t->pc ? t->pc - 1 : 0;
   return at < lines.size() ? lines[at] : 0;
 }
 
@@ -276,7 +275,8 @@ int cmd_task_start() {
     return 0;
   }
 
-  if (!node && !has_label) {
+  // Without a name there is no task to make (no task runs).
+  if (!node && (!has_label || path.path.empty())) {
     report_error_at_line_fmt(101400, 1, command_name(82), name);
     return -1;
   }
