@@ -25,6 +25,7 @@
 #include "resources/pack_archive.h"
 #include "resources/system_start.h"
 #include "script/expression.h"
+#include "script/random.h"
 #include "script/scheduler.h"
 #include "sound/sound_player.h"
 #include "sound/sound_thread.h"
@@ -33,7 +34,6 @@
 module_paths_record module_paths;
 frame_buffer_record cpu_frame_buffer;
 startup_tables_record startup_tables;
-std::mt19937 program_random;
 local_time start_time;
 uint32_t play_time_clocks[4] = {};
 std::atomic<uint8_t> stop_threads_signal{0};
@@ -120,7 +120,7 @@ void init_startup_tables() {
   startup_tables.done = 1;
   trace_step("init_startup_tables");
   std::strcpy(startup_tables.version_tag, "revkivraz");
-  program_random.seed(platform().clock->tick_ms());
+  seed_random(platform().clock->tick_ms());
   std::srand(static_cast<unsigned>(std::time(nullptr)));
   mark_path_special_characters();
   init_blend_tables();

@@ -3,7 +3,6 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -53,8 +52,6 @@ struct startup_tables_record {
 };
 extern startup_tables_record startup_tables;
 
-// The program's random generator (MT19937), seeded once at start-up.
-extern std::mt19937 program_random;
 
 // Taken at start-up: the local start time and the four play-time clocks.
 extern local_time start_time;

@@ -1,5 +1,6 @@
 #include "format/canonical_commands.h"
 
+#include <initializer_list>
 #include <string>
 
 namespace {
@@ -186,6 +187,61 @@ std::vector<compiled_command> build() {
 
   // 68 message end: not bound; its first record is kept as the task's mark.
   t[68].parameters = {p("mark", k_raw)};
+
+  // Outputs are integer expressions so that the binder records the variable
+  // element they name; a value of a real or text expression stays raw.
+  auto numbered = [](std::vector<compiled_parameter>& ps, const char* prefix, int first, int last, uint8_t kind) {
+    for (int i = first; i <= last; ++i) ps.push_back(compiled_parameter{prefix + std::to_string(i), kind, 0});
+  };
+  auto switches = [](std::vector<compiled_parameter>& ps, std::initializer_list<const char*> names) {
+    for (const char* n : names) ps.push_back(compiled_parameter{n, k_int, 0});
+  };
+
+  // 50 math: output, operand, second operand, text operand, then one switch
+  // per function.
+  t[50].parameters = {p("output", k_int), p("x", k_raw), p("y", k_raw), p("text", k_str)};
+  switches(t[50].parameters, {"sin", "asin", "sinh", "cos", "acos", "cosh", "tan", "atan", "atan2", "tanh", "sqrt",
+                              "abs", "exp", "log", "log10", "pow", "random", "crc32"});
+  // 51 derived values: the integer and the real variable.
+  t[51].parameters = {p("integers", k_int), p("reals", k_int)};
+  // 56..58 bind only.
+  for (int n : {56, 57, 58}) numbered(t[n].parameters, "p", 0, 7, k_int);
+
+  // 81 script list: name, count and number switches, the 1-based entry, output.
+  t[81].parameters = {p("name", k_int), p("count", k_int), p("number", k_int), p("index", k_int),
+                      p("output", k_int)};
+  // 82 task start.
+  {
+    std::vector<compiled_parameter>& ps = t[82].parameters;
+    ps = {p("name", k_str), p("run_a", k_int), p("run_b", k_int), p("priority", k_int)};
+    numbered(ps, "i", 1, 10, k_int);
+    numbered(ps, "r", 1, 10, k_int);  // integer values, stored as reals
+    numbered(ps, "reserved", 24, 33, k_int);
+    ps.push_back(p("label", k_str));
+    ps.push_back(p("state", k_str));
+    ps.push_back(p("reserved36", k_int));
+    ps.push_back(p("rerun", k_int));
+  }
+  // 83 task delete.
+  t[83].parameters = {p("name", k_str)};
+  // 84 task query: the task, the output, then one switch per value.
+  t[84].parameters = {p("name", k_str), p("output", k_int)};
+  switches(t[84].parameters, {"exists", "run_a", "run_b", "priority", "script_name", "script_number", "line",
+                              "caller_name", "caller_number", "call_line", "mark1", "mark2", "reserved14",
+                              "reserved15", "block_depth", "call_depth", "loop_depth", "state"});
+
+  // 89 text and array utility.
+  t[89].parameters = {p("source", k_int), p("destination", k_int)};
+  switches(t[89].parameters, {"erase", "substring", "start", "count", "convert", "upper_ascii", "upper",
+                              "lower_ascii", "lower", "to_wide", "to_narrow", "resize", "insert", "delete"});
+  // 90 variable information.
+  t[90].parameters = {p("variable", k_int), p("output", k_int)};
+  switches(t[90].parameters, {"type", "wide_first", "dimensions"});
+  numbered(t[90].parameters, "size", 1, 8, k_int);
+  switches(t[90].parameters, {"length", "search", "smallest", "int_value"});
+  t[90].parameters.push_back(p("real_value", k_raw));
+  t[90].parameters.push_back(p("text_value", k_str));
+  switches(t[90].parameters, {"from", "to"});
 
   // 91 wait: frames or milliseconds.
   t[91].parameters = {p("frames", k_int), p("milliseconds", k_int)};

@@ -5,11 +5,15 @@
 #include "core/error_report.h"
 #include "format/compiled_files.h"
 #include "resources/compiled_loaders.h"
+#include "script/argument_binding.h"
+#include "script/math_commands.h"
+#include "script/task_commands.h"
+#include "script/value_commands.h"
 #include "script/control_flow.h"
 
 command_table_record command_table;
 command_handler command_handler_table[command_slot_count] = {};
-int (*bind_arguments_hook)(int command_number) = nullptr;
+int (*bind_arguments_hook)(int command_number) = bind_command_arguments;
 bool (*argument_integer_hook)(int parameter_id, int64_t& value) = nullptr;
 uint8_t engine_options[128] = {};
 
@@ -106,8 +110,8 @@ command_handler designed_command_handlers[command_slot_count] = {
     /*  47 */ cmd_loop_continue,
     /*  48 */ cmd_loop_end,
     /*  49 */ nullptr,
-    /*  50 */ nullptr,  // cmd_math
-    /*  51 */ nullptr,  // cmd_get_system_values
+    /*  50 */ cmd_math,
+    /*  51 */ cmd_get_system_values,
     /*  52 */ nullptr,  // cmd_menu_item
     /*  53 */ nullptr,  // cmd_popup_menu
     /*  54 */ nullptr,  // cmd_delete_menu_item
@@ -137,16 +141,16 @@ command_handler designed_command_handlers[command_slot_count] = {
     /*  78 */ nullptr,  // cmd_sound_query
     /*  79 */ cmd_declare_string_variable,
     /*  80 */ nullptr,  // cmd_system_settings
-    /*  81 */ nullptr,  // cmd_script_list_query
-    /*  82 */ nullptr,  // cmd_task_start
-    /*  83 */ nullptr,  // cmd_task_delete
-    /*  84 */ nullptr,  // cmd_task_query
+    /*  81 */ cmd_script_list_query,
+    /*  82 */ cmd_task_start,
+    /*  83 */ cmd_task_delete,
+    /*  84 */ cmd_task_query,
     /*  85 */ nullptr,  // cmd_message_window_set
     /*  86 */ nullptr,  // cmd_message_window_query
     /*  87 */ nullptr,  // cmd_tray_icon_menu
     /*  88 */ cmd_args_only_88,
-    /*  89 */ nullptr,  // cmd_string_array_util
-    /*  90 */ nullptr,  // cmd_variable_info
+    /*  89 */ cmd_string_array_util,
+    /*  90 */ cmd_variable_info,
     /*  91 */ cmd_wait,
     /*  92 */ nullptr,  // cmd_window_set
     /*  93 */ nullptr,  // cmd_window_hide

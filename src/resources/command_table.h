@@ -75,8 +75,8 @@ int cmd_args_only_75();
 int cmd_args_only_88();
 int cmd_set_engine_options();
 
-// Argument binding, installed by the script machine at start-up. Until then
-// the bind-only handlers bind nothing and succeed.
+// Argument binding of the bind-only handlers: bind_command_arguments (tests
+// may put another binder here).
 extern int (*bind_arguments_hook)(int command_number);
 // After binding: true when `parameter_id` was given, with its integer value.
 extern bool (*argument_integer_hook)(int parameter_id, int64_t& value);
