@@ -164,11 +164,19 @@ bool HeadlessUi::window_visible(int window) const {
 }
 
 HeadlessPlatform::HeadlessPlatform(const std::string& game_folder_host)
-    : files(std::make_unique<PosixHostFiles>(game_folder_host)) {
+    : files(std::make_unique<PosixHostFiles>(game_folder_host)),
+      fonts(std::make_unique<FreeTypeFontRasterizer>(FreeTypeFontRasterizer::config_source::text,
+                                                     FreeTypeFontRasterizer::ipa_fonts_config_text())) {
   services.clock = &clock;
+  services.fonts = fonts.get();
   services.ui = &ui;
   services.files = files.get();
   install_platform(&services);
+}
+
+void HeadlessPlatform::use_font_config_file(const std::string& config_file_host) {
+  fonts = std::make_unique<FreeTypeFontRasterizer>(FreeTypeFontRasterizer::config_source::file, config_file_host);
+  services.fonts = fonts.get();
 }
 
 HeadlessPlatform::~HeadlessPlatform() {

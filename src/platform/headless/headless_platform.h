@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/freetype/freetype_fonts.h"
 #include "platform/platform.h"
 
 // Virtual time: tick_ms() returns the virtual now; sleep_ms() advances it, so
@@ -81,4 +82,9 @@ struct HeadlessPlatform {
   HeadlessClock clock;
   HeadlessUi ui;
   std::unique_ptr<HostFiles> files;
+  // The same FreeType code as the real backend, on the Debian IPA fonts only
+  // (so frames do not depend on the machine's other fonts), until a test
+  // points it at a fontconfig file of its own.
+  std::unique_ptr<FreeTypeFontRasterizer> fonts;
+  void use_font_config_file(const std::string& config_file_host);
 };
