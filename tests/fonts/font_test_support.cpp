@@ -6,10 +6,17 @@
 #include <fstream>
 #include <iterator>
 
+#include "format/canonical_commands.h"
 #include "image/decode_png.h"
+#include "resources/command_table.h"
 #include "image/picture_buffer.h"
 
 namespace font_test {
+
+int install_canonical_commands() {
+  std::vector<uint8_t> file = write_command_file(canonical_command_file());
+  return install_command_file(file.data(), file.size());
+}
 
 bool write_png_file(const std::string& path, const uint8_t* bgra, int width, int height) {
   FILE* f = std::fopen(path.c_str(), "wb");

@@ -85,6 +85,9 @@ struct test_picture {
   }
 };
 
+// Installs the project's own command file (handlers included); 0 on success.
+int install_canonical_commands();
+
 // Writes B, G, R, A pixels as an RGBA PNG; false on failure.
 bool write_png_file(const std::string& path, const uint8_t* bgra, int width, int height);
 // Reads a PNG file into B, G, R, A pixels; false on failure.
