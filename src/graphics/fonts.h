@@ -137,6 +137,9 @@ int gradient_kind_for_rotation(int gradient, int rotation);
 // Colour of glyph row i, column j in a w x h cell (interpolated per channel;
 // a side of 1 takes the top or left corner).
 uint32_t gradient_colour(const gradient_corners& c, int i, int j, int w, int h);
+// n / d as C divides (toward zero) for |n| <= 65280 and d in 1..256: the
+// kernels' division without a divider.
+int glyph_divide(int n, int d);
 // Where glyph pixel (i, j) lands for a rotation (4..8 as 0).
 void glyph_pixel_position(int rotation, int x, int y, int w, int h, int i, int j, int& px, int& py);
 

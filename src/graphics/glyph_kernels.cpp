@@ -1,6 +1,7 @@
 // The glyph kernels: colour gradients over the cell, rotation placement, and
 // the one-bit and anti-aliased passes from a one-bit glyph bitmap.
 #include <algorithm>
+#include <cstddef>
 
 #include "graphics/fonts.h"
 
@@ -70,11 +71,72 @@ void mark_drawn(int rotation, int w, int h, int x, int y, glyph_surface& s) {
   s.alpha_in_use = 1;
 }
 
+// Exact C division (truncation toward zero) of |n| <= 65280 by d in 1..256
+// through a multiply: m = ceil(2^32 / d) errs by less than d, and n * that
+// error stays below 2^32, so the quotient is the true one. The kernels
+// divide three channels per pixel; this keeps them off the divider.
+struct reciprocal_table {
+  uint64_t m[257];
+  reciprocal_table() {
+    m[0] = 0;
+    for (uint64_t d = 1; d <= 256; ++d) m[d] = ((uint64_t{1} << 32) + d - 1) / d;
+  }
+};
+const reciprocal_table reciprocals;
+
+inline int divide_small(int n, int d) {
+  uint64_t q = (static_cast<uint64_t>(n < 0 ? -n : n) * reciprocals.m[d]) >> 32;
+  return n < 0 ? -static_cast<int>(q) : static_cast<int>(q);
+}
+
+// The gradient along one glyph row: the row's left and right colours per
+// channel, then colour(j) = left + (right - left) * j / (w - 1).
+struct row_gradient {
+  int left[3], span[3], last;  // last = w - 1 (0: one column)
+  row_gradient(const gradient_corners& c, int i, int w, int h) : last(w > 1 ? w - 1 : 0) {
+    for (int k = 0; k < 3; ++k) {
+      int s = 8 * k;
+      int tl = channel(c.top_left, s), bl = channel(c.bottom_left, s);
+      int tr = channel(c.top_right, s), br = channel(c.bottom_right, s);
+      int l = h > 1 ? tl + (bl - tl) * i / (h - 1) : tl;
+      int r = h > 1 ? tr + (br - tr) * i / (h - 1) : tr;
+      left[k] = l;
+      span[k] = r - l;
+    }
+  }
+  uint32_t at(int j) const {
+    uint32_t out = 0;
+    for (int k = 0; k < 3; ++k) {
+      int v = last ? left[k] + divide_small(span[k] * j, last) : left[k];
+      out |= static_cast<uint32_t>(v & 0xFF) << (8 * k);
+    }
+    return out;
+  }
+};
+
+// Where glyph row i starts in the picture and how far apart its pixels are
+// (in pixels): glyph_pixel_position walked along a row.
+inline uint8_t* row_start(const glyph_surface& s, int rotation, int x, int y, int w, int h, int i,
+                          ptrdiff_t& step) {
+  int px, py;
+  glyph_pixel_position(rotation, x, y, w, h, i, 0, px, py);
+  switch (rotation) {
+    case 1: step = s.width; break;
+    case 2: step = -1; break;
+    case 3: step = -static_cast<ptrdiff_t>(s.width); break;
+    default: step = 1; break;
+  }
+  step *= 4;
+  return s.pixels + (static_cast<size_t>(py) * static_cast<size_t>(s.width) + static_cast<size_t>(px)) * 4;
+}
+
 // Bitmap rows per glyph row step: the glyph rendered w high is stretched to
 // h rows. Never 0, however thin the cell.
 inline int64_t row_divisor(int w, int h) { return std::max<int64_t>(1, static_cast<int64_t>(h) * 100 / w); }
 
 }  // namespace
+
+int glyph_divide(int n, int d) { return divide_small(n, d); }
 
 int gradient_kind_for_rotation(int gradient, int rotation) {
   if (gradient < 0 || gradient > 8) return gradient;
@@ -126,15 +188,16 @@ bool glyph_kernel_one_bit(const uint8_t* bits, int stride, int rows, const gradi
     int64_t r = static_cast<int64_t>(i) * 100 / divisor;
     if (r >= rows) continue;
     const uint8_t* src = bits + static_cast<size_t>(r) * row_bytes;
+    const row_gradient grad(corners, i, w, h);
+    ptrdiff_t step = 0;
+    uint8_t* const start = row_start(s, rotation, x, y, w, h, i, step);
     for (int j = 0; j < w; ++j) {
       if (static_cast<size_t>(j / 8) >= row_bytes) break;
       bool ink = !(src[j / 8] & (0x80 >> (j % 8)));
       if (!ink && overlay_glyphs) continue;
-      int px, py;
-      glyph_pixel_position(rotation, x, y, w, h, i, j, px, py);
-      uint8_t* p = s.pixels + (static_cast<size_t>(py) * s.width + px) * 4;
+      uint8_t* p = start + step * j;
       if (ink)
-        put_pixel(p, gradient_colour(corners, i, j, w, h), 255);
+        put_pixel(p, grad.at(j), 255);
       else
         put_pixel(p, 0, 255);  // paper is opaque black
     }
@@ -153,6 +216,9 @@ bool glyph_kernel_antialiased(const uint8_t* bits, int stride, int rows, const g
     int64_t r = static_cast<int64_t>(i) * 400 / divisor;
     if (r + 3 >= rows) continue;
     const uint8_t* r0 = bits + static_cast<size_t>(r) * row_bytes;
+    const row_gradient grad(corners, i, w, h);
+    ptrdiff_t step = 0;
+    uint8_t* const start = row_start(s, rotation, x, y, w, h, i, step);
     for (int j = 0; j < w; ++j) {
       size_t byte = static_cast<size_t>(j / 2);
       if (byte >= row_bytes) break;
@@ -162,21 +228,20 @@ bool glyph_kernel_antialiased(const uint8_t* bits, int stride, int rows, const g
         coverage += (j & 1) ? (e & 0xFF) : (e >> 8);
       }
       int a = glyph_tables.coverage_alpha[coverage];
-      int px, py;
-      glyph_pixel_position(rotation, x, y, w, h, i, j, px, py);
-      uint8_t* p = s.pixels + (static_cast<size_t>(py) * s.width + px) * 4;
-      uint32_t g = gradient_colour(corners, i, j, w, h);
+      uint8_t* p = start + step * j;
       if (!overlay_glyphs) {
-        put_pixel(p, g, a);
+        put_pixel(p, grad.at(j), a);
         continue;
       }
-      int b = a + 1;
       int d = p[3];
+      if (a == 0 && d == 255) continue;  // paper over an opaque pixel changes nothing
+      uint32_t g = grad.at(j);
+      int b = a + 1;
       int na = d + b - (d * b >> 8) - 1;
       for (int c = 0; c < 3; ++c) {
         int old = p[c];
         int gc = static_cast<int>((g >> (8 * c)) & 0xFF);
-        p[c] = static_cast<uint8_t>(old + (gc - old) * b / (na + 1));
+        p[c] = static_cast<uint8_t>(old + divide_small((gc - old) * b, na + 1));
       }
       p[3] = static_cast<uint8_t>(na);
     }

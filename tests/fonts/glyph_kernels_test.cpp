@@ -322,3 +322,40 @@ TEST_F(GlyphKernels, ExtraPassesThroughDrawTextGlyph) {
   }
   release_glyph_caches();
 }
+
+TEST_F(GlyphKernels, DivisionWithoutADividerIsExact) {
+  for (int d = 1; d <= 256; ++d)
+    for (int n = 0; n <= 65280; ++n) {
+      if (glyph_divide(n, d) != n / d || glyph_divide(-n, d) != -n / d) {
+        ADD_FAILURE() << n << " / " << d;
+        return;
+      }
+    }
+}
+
+TEST_F(GlyphKernels, KernelColoursFollowTheGradientFormula) {
+  // Every ink pixel of a full-ink cell carries gradient_colour(i, j) at
+  // glyph_pixel_position(i, j), for each kind and rotation, in odd sizes
+  // whose divisions do not come out even.
+  bitmap full(1088);
+  std::fill(full.bits.begin(), full.bits.end(), 0);
+  for (int rotation = 0; rotation <= 3; ++rotation) {
+    for (int kind = 0; kind <= 8; ++kind) {
+      for (auto [w, h] : {std::pair{7, 13}, {37, 23}, {256, 3}}) {
+        gradient_corners c = gradient_corners_for(kind, rotation, 0x10F080, 0xE01005);
+        test_picture one(260, 260), aa(260, 260);
+        glyph_surface s1 = one.surface(), s2 = aa.surface();
+        ASSERT_TRUE(glyph_kernel_one_bit(full.bits.data(), 1088, 1088, c, rotation, w, h, 1, 2, 0, s1));
+        ASSERT_TRUE(glyph_kernel_antialiased(full.bits.data(), 1088, 1088, c, rotation, w, h, 1, 2, 0, s2));
+        for (int i = 0; i < h; ++i)
+          for (int j = 0; j < w; ++j) {
+            uint32_t want = 0xFF000000u | gradient_colour(c, i, j, w, h);
+            int px, py;
+            glyph_pixel_position(rotation, 1, 2, w, h, i, j, px, py);
+            ASSERT_EQ(one.at(px, py), want) << rotation << " " << kind << " " << w << "x" << h << " " << i << "," << j;
+            ASSERT_EQ(aa.at(px, py), want) << rotation << " " << kind << " " << w << "x" << h << " " << i << "," << j;
+          }
+      }
+    }
+  }
+}

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <tuple>
 #include <unordered_map>
 
 #include "core/sjis.h"
@@ -38,6 +39,15 @@ struct shared_state {
   bool ready = false;
   std::vector<listed_face> faces;
   std::map<std::pair<std::string, int>, face_file> files;
+  // fontconfig's answer per (family, known name, bold): matching costs more
+  // than opening a size, and a changing cell reopens the font.
+  struct match_result {
+    bool ok = false;
+    std::string file;
+    int index = 0;
+    bool japanese = false, bold = false;
+  };
+  std::map<std::tuple<std::string, bool, bool>, match_result> matches;
   std::atomic<uint64_t> hits{0}, misses{0};
 
   ~shared_state() {
@@ -158,8 +168,8 @@ void build_face_list(shared_state& st) {
 
 // The file fontconfig picks for a family (or, for an unknown name, for
 // Japanese text), with its index. False when nothing matches.
-bool match_file(shared_state& st, const std::string& family_utf8, bool known, bool bold, std::string& file,
-                int& index, bool& japanese, bool& file_bold) {
+bool match_file_uncached(shared_state& st, const std::string& family_utf8, bool known, bool bold,
+                         std::string& file, int& index, bool& japanese, bool& file_bold) {
   FcPattern* pat = FcPatternCreate();
   if (!family_utf8.empty()) FcPatternAddString(pat, FC_FAMILY, (const FcChar8*)family_utf8.c_str());
   // The glyph code asks for the Shift-JIS character set: an unknown name
@@ -187,6 +197,23 @@ bool match_file(shared_state& st, const std::string& family_utf8, bool known, bo
   }
   FcPatternDestroy(m);
   return ok;
+}
+
+bool match_file(shared_state& st, const std::string& family_utf8, bool known, bool bold, std::string& file,
+                int& index, bool& japanese, bool& file_bold) {
+  auto key = std::make_tuple(family_utf8, known, bold);
+  auto it = st.matches.find(key);
+  if (it == st.matches.end()) {
+    shared_state::match_result m;
+    m.ok = match_file_uncached(st, family_utf8, known, bold, m.file, m.index, m.japanese, m.bold);
+    it = st.matches.emplace(key, m).first;
+  }
+  const shared_state::match_result& m = it->second;
+  file = m.file;
+  index = m.index;
+  japanese = m.japanese;
+  file_bold = m.bold;
+  return m.ok;
 }
 
 face_file* open_face_file(shared_state& st, const std::string& file, int index, bool japanese, bool bold) {
@@ -285,12 +312,31 @@ class FreeTypeFont final : public RasterFont {
     return out;
   }
 
+  // Clears the destination bit of every glyph ink bit. Rows whose span lies
+  // wholly inside the bitmap go a byte at a time; edge rows bit by bit.
   static void blit(const cached_glyph& gl, int gx, int gy, uint8_t* bits, int stride_bytes, int width, int height) {
+    const bool inside_x = gx >= 0 && gx + gl.width <= width && (gx + gl.width + 7) / 8 <= stride_bytes;
+    const int shift = gx & 7;
     for (int r = 0; r < gl.rows; ++r) {
       int ty = gy + r;
       if (ty < 0 || ty >= height) continue;
       uint8_t* row = bits + static_cast<size_t>(ty) * stride_bytes;
       const uint8_t* src = gl.bits.data() + static_cast<size_t>(r) * gl.pitch;
+      if (inside_x) {
+        uint8_t* dst = row + (gx >> 3);
+        const int n = (gl.width + 7) / 8;
+        for (int k = 0; k < n; ++k) {
+          uint8_t b = src[k];
+          if (k == n - 1 && (gl.width & 7)) b &= static_cast<uint8_t>(0xFF00 >> (gl.width & 7));
+          if (!b) continue;
+          dst[k] &= static_cast<uint8_t>(~(b >> shift));
+          if (shift) {
+            uint8_t spill = static_cast<uint8_t>(b << (8 - shift));
+            if (spill) dst[k + 1] &= static_cast<uint8_t>(~spill);
+          }
+        }
+        continue;
+      }
       for (int c = 0; c < gl.width; ++c) {
         if (!(src[c >> 3] & (0x80 >> (c & 7)))) continue;
         int tx = gx + c;
@@ -471,5 +517,7 @@ std::string FreeTypeFontRasterizer::ipa_fonts_config_text() {
          "<fontconfig>\n"
          "  <dir>/usr/share/fonts/opentype/ipafont-gothic</dir>\n"
          "  <dir>/usr/share/fonts/opentype/ipafont-mincho</dir>\n"
+         "  <cachedir>/var/cache/fontconfig</cachedir>\n"
+         "  <cachedir prefix=\"xdg\">fontconfig</cachedir>\n"
          "</fontconfig>\n";
 }
