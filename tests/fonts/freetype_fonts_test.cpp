@@ -12,6 +12,7 @@
 #include "font_test_support.h"
 #include "graphics/pixel_kernels.h"
 #include "platform/freetype/freetype_fonts.h"
+#include "platform/headless/headless_platform.h"
 #include "support/reported_errors.h"
 #include "support/temp_folder.h"
 
@@ -267,4 +268,27 @@ TEST_F(FreeTypeFonts, GoldenJapaneseLine) {
   }
   if (differing > w * h / 100) write_png_file(actual, pic.pixels.data(), pic.width, pic.height);
   EXPECT_LE(differing, w * h / 100) << "see " << actual;
+}
+
+TEST(HeadlessFonts, TheHeadlessPlatformServesTheIpaFonts) {
+  if (!ipa_fonts_present()) GTEST_SKIP() << "the IPA fonts are not installed";
+  temp_folder game;
+  HeadlessPlatform hp(game.path());
+  ASSERT_EQ(platform().fonts, hp.fonts.get());
+  build_font_list();
+  EXPECT_EQ(current_face_name(), sj("ＭＳ ゴシック"));
+  // Only the IPA faces and their names: no face of the machine's other fonts.
+  for (const std::string& name : pixel_kernels.fonts.face_names) EXPECT_EQ(name.find("DejaVu"), std::string::npos);
+  test_picture pic(64, 32);
+  glyph_surface s = pic.surface();
+  EXPECT_EQ(draw_text_glyph(sj("字"), 0xFFFFFF, -1, 0, 0, 24, 24, 0, 1, 0, 0, 0, 0, s), 24);
+  EXPECT_GT(pic.count_alpha_above(200), 40);
+  // A test's own configuration replaces it.
+  game.write("fonts.conf", std::string("<fontconfig><dir>") + mincho_dir + "</dir></fontconfig>\n");
+  hp.use_font_config_file(game.path() + "fonts.conf");
+  EXPECT_EQ(platform().fonts, hp.fonts.get());
+  build_font_list();
+  EXPECT_EQ(current_face_name(), sj("ＭＳ 明朝"));
+  EXPECT_EQ(index_of(sj("ＭＳ ゴシック")), -1);
+  release_glyph_caches();
 }

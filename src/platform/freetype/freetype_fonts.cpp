@@ -402,7 +402,6 @@ void FreeTypeFontRasterizer::ensure_loaded() {
       st.library = nullptr;
       return;
     }
-    FcInit();
     if (source_ == config_source::system) {
       st.config = FcInitLoadConfigAndFonts();
     } else {
