@@ -141,6 +141,49 @@ TEST(PixelKernels, DocumentedEdgeCases) {
   EXPECT_EQ(std::memcmp(dst, want, 8), 0);
 }
 
+// The levels once rounded differently (a halving fast path at w = 128, swapped
+// operands above it); every set now keeps the slot's formula.
+TEST(PixelKernels, CrossfadeRoundsAlikeAtEveryLevel) {
+  for (const kernel_slots* set : {&kernel_set_portable, kernel_set_sse2(), kernel_set_avx2()}) {
+    if (!set) continue;
+    std::vector<uint8_t> d(64), s(64);
+    for (int i = 0; i < 64; i += 4) {
+      d[i] = 1, s[i] = 1;      // (d >> 1) + (s >> 1) would give 0
+      d[i + 1] = 0, s[i + 1] = 255;
+      d[i + 2] = 255, s[i + 2] = 0;
+      d[i + 3] = 10, s[i + 3] = 200;
+    }
+    std::vector<uint8_t> half = d, most = d;
+    set->kernel_crossfade(half.data(), s.data(), 128, half.size());
+    set->kernel_crossfade(most.data(), s.data(), 200, most.size());
+    for (int i = 0; i < 64; i += 4) {
+      EXPECT_EQ(half[i], 1);
+      EXPECT_EQ(half[i + 1], 127);
+      EXPECT_EQ(half[i + 2], 127);  // floor(-127.5)
+      EXPECT_EQ(half[i + 3], 105);
+      EXPECT_EQ(most[i + 1], 199);
+      EXPECT_EQ(most[i + 2], 55);   // 255 + floor(-255 * 200 / 256) = 255 - 200
+      EXPECT_EQ(most[i + 3], 158);  // 10 + (190 * 200 >> 8)
+    }
+  }
+}
+
+TEST(PixelKernels, HalfScaleAveragesTwoByTwoBlocks) {
+  // Two rows of four pixels; the row length is given in pixels.
+  uint8_t src[2 * 4 * 4];
+  for (int i = 0; i < 32; ++i) src[i] = uint8_t(i * 8);
+  for (const kernel_slots* set : {&kernel_set_portable, kernel_set_sse2(), kernel_set_avx2()}) {
+    if (!set) continue;
+    uint8_t out[8] = {};
+    set->kernel_half_scale(out, src, 4, 2);
+    for (int p = 0; p < 2; ++p)
+      for (int c = 0; c < 4; ++c) {
+        int sum = src[p * 8 + c] + src[p * 8 + 4 + c] + src[16 + p * 8 + c] + src[16 + p * 8 + 4 + c];
+        EXPECT_EQ(out[p * 4 + c], sum >> 2);
+      }
+  }
+}
+
 TEST(PixelKernels, RuleBlendSkipsWeightsZeroAndOne) {
   init_blend_tables();
   init_blend_dispatch_tables();
