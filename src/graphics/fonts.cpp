@@ -7,6 +7,8 @@
 
 #include "core/error_report.h"
 #include "core/sjis.h"
+#include "graphics/compositor.h"
+#include "graphics/layer_record.h"
 #include "graphics/pixel_kernels.h"
 #include "platform/platform.h"
 
@@ -228,4 +230,23 @@ int draw_text_glyph(std::string_view text, int32_t colour, int32_t second_colour
                            overlay_glyphs, surface);
   }
   return m.advance;
+}
+
+int draw_text_glyph(std::string_view text, int32_t colour, int32_t second_colour, int gradient, int rotation,
+                    int width, int height, int bold, int glyph_mode, int extra, int x, int y, int overlay_glyphs,
+                    object_node* layer) {
+  cg_record* record = layer_record(layer);
+  glyph_surface surface;
+  if (record && record->pixels) {
+    surface.pixels = record->pixels;
+    surface.width = record->width;
+    surface.height = record->height;
+  }
+  int advance = draw_text_glyph(text, colour, second_colour, gradient, rotation, width, height, bold, glyph_mode,
+                                extra, x, y, overlay_glyphs, surface);
+  if (surface.dirty()) {
+    record->alpha_in_use = 1;
+    mark_layer_dirty(layer);
+  }
+  return advance;
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 class RasterFont;
+struct object_node;
 
 constexpr int font_slot_count = 8;
 constexpr int max_glyph_cell = 256;  // char_width and char_height stay within 0..256
@@ -123,6 +124,13 @@ struct glyph_surface {
 int draw_text_glyph(std::string_view text, int32_t colour, int32_t second_colour, int gradient, int rotation,
                     int width, int height, int bold, int glyph_mode, int extra, int x, int y, int overlay_glyphs,
                     glyph_surface& surface);
+
+// The same into a layer's picture: sets the layer's alpha_in_use and marks it
+// dirty when anything was drawn. A null layer, or one without a picture,
+// draws nothing; the character is still measured.
+int draw_text_glyph(std::string_view text, int32_t colour, int32_t second_colour, int gradient, int rotation,
+                    int width, int height, int bold, int glyph_mode, int extra, int x, int y, int overlay_glyphs,
+                    object_node* layer);
 
 // ---------------------------------------------------------------- kernels (exposed for tests)
 
