@@ -284,7 +284,8 @@ TEST(HeadlessFonts, TheHeadlessPlatformServesTheIpaFonts) {
   EXPECT_EQ(draw_text_glyph(sj("字"), 0xFFFFFF, -1, 0, 0, 24, 24, 0, 1, 0, 0, 0, 0, s), 24);
   EXPECT_GT(pic.count_alpha_above(200), 40);
   // A test's own configuration replaces it.
-  game.write("fonts.conf", std::string("<fontconfig><dir>") + mincho_dir + "</dir></fontconfig>\n");
+  game.write("fonts.conf", std::string("<fontconfig><dir>") + mincho_dir + "</dir><cachedir>" + game.path() +
+                               "fc-cache</cachedir></fontconfig>\n");
   hp.use_font_config_file(game.path() + "fonts.conf");
   EXPECT_EQ(platform().fonts, hp.fonts.get());
   build_font_list();
