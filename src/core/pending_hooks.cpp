@@ -11,7 +11,6 @@ void mark_path_special_characters() {}
 void set_script_defaults() {}
 
 void init_message_window() {}
-void build_font_list() {}
 
 void install_key_state_handlers() {}
 void poll_input() {}

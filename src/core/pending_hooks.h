@@ -19,7 +19,6 @@ void set_script_defaults();
 
 // ---- message window and fonts
 void init_message_window();
-void build_font_list();
 
 // ---- input
 void install_key_state_handlers();

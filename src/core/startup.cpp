@@ -17,6 +17,7 @@
 #include "core/system_info.h"
 #include "core/worker_pool.h"
 #include "graphics/blend_modes.h"
+#include "graphics/fonts.h"
 #include "graphics/layer_record.h"
 #include "graphics/pixel_kernels.h"
 #include "resources/command_table.h"

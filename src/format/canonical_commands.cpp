@@ -243,6 +243,22 @@ std::vector<compiled_command> build() {
   t[90].parameters.push_back(p("text_value", k_str));
   switches(t[90].parameters, {"from", "to"});
 
+  // 25 font settings: the slot, the face by number or name, then the
+  // attributes; the handler combines and clamps them itself.
+  t[25].parameters = {p("slot", k_int),          p("face_number", k_int),  p("face_name", k_str),
+                      p("glyph_mode", k_int),    p("colour", k_int),       p("second_colour", k_int),
+                      p("gradient", k_int),      p("rotation", k_int),     p("overlay", k_int),
+                      p("width", k_int),         p("height", k_int),       p("bold", k_int)};
+  // 26 font information: switches choosing the answer, the character to
+  // measure and the output variable.
+  t[26].parameters = {p("face_number", k_int),   p("face_name", k_int),    p("glyph_mode", k_int),
+                      p("colour", k_int),        p("second_colour", k_int), p("gradient", k_int),
+                      p("rotation", k_int),      p("overlay", k_int),      p("width", k_int),
+                      p("height", k_int),        p("bold", k_int),         p("face_count", k_int),
+                      p("zero", k_int),          p("non_japanese", k_int), p("advance", k_int),
+                      p("char_height", k_int),   p("unused16", k_int),     p("character", k_str),
+                      p("output", k_int)};
+
   // 91 wait: frames or milliseconds.
   t[91].parameters = {p("frames", k_int), p("milliseconds", k_int)};
   return t;

@@ -262,6 +262,43 @@ class AudioDevice {
   virtual std::unique_ptr<AudioBuffer> create_buffer(const audio_buffer_format& format, uint32_t bytes) = 0;
 };
 
+// ---------------------------------------------------------------- FontRasterizer
+
+// One installed face as the font list shows it.
+struct font_face_info {
+  std::string name;          // Shift-JIS
+  uint8_t non_japanese = 1;  // 0 when the face covers Japanese
+  uint8_t pitch = 1;         // 1 default or variable pitch, 0 fixed pitch, 255 other
+};
+
+// A face opened at one cell height.
+class RasterFont {
+ public:
+  virtual ~RasterFont() = default;
+  // Draws a Shift-JIS text (a character is 1 or 2 bytes) the way the glyph
+  // code expects of a text-out on a one-bit bitmap: the character cell's
+  // top-left corner at (x, y), ink clears bits (black on white) and paper bits
+  // stay as they are. `bits` holds `height` rows of `stride_bytes`, bit 7 of a
+  // byte being its left-most pixel; nothing is drawn outside `width` x
+  // `height`. Returns the pen advance in pixels.
+  virtual int draw_text(std::string_view sjis, int x, int y, uint8_t* bits, int stride_bytes, int width,
+                        int height) = 0;
+  // Ascent + descent in pixels: the requested cell height.
+  virtual int cell_height() const = 0;
+};
+
+class FontRasterizer {
+ public:
+  virtual ~FontRasterizer() = default;
+  // Every face scripts can choose, in a stable order. Japanese faces are
+  // also listed under the face names games ask for ("ＭＳ ゴシック", ...).
+  virtual std::vector<font_face_info> list_faces() = 0;
+  // A face (a name of list_faces(), or any other: the closest installed face
+  // then serves) at `cell_height` pixels, weight 700 when bold, else 400.
+  // Null when no face can be opened.
+  virtual std::unique_ptr<RasterFont> open_font(const std::string& face_sjis, int cell_height, bool bold) = 0;
+};
+
 // ---------------------------------------------------------------- Platform
 
 // Hands out the services. main() installs one with the real backends; tests
@@ -274,6 +311,7 @@ struct Platform {
   DynamicLibrary* libraries = nullptr;
   Ui* ui = nullptr;
   AudioDevice* audio = nullptr;
+  FontRasterizer* fonts = nullptr;
 };
 
 Platform& platform();

@@ -4,6 +4,7 @@
 
 #include "core/error_report.h"
 #include "format/compiled_files.h"
+#include "graphics/fonts.h"
 #include "resources/compiled_loaders.h"
 #include "script/argument_binding.h"
 #include "script/math_commands.h"
@@ -85,8 +86,8 @@ command_handler designed_command_handlers[command_slot_count] = {
     /*  22 */ nullptr,  // cmd_flash_close
     /*  23 */ nullptr,  // cmd_flash_query
     /*  24 */ cmd_declare_real_var,
-    /*  25 */ nullptr,  // cmd_font_settings
-    /*  26 */ nullptr,  // cmd_font_info
+    /*  25 */ cmd_font_settings,
+    /*  26 */ cmd_font_info,
     /*  27 */ cmd_frame_rate,
     /*  28 */ nullptr,
     /*  29 */ nullptr,

@@ -173,8 +173,11 @@ std::string folder_with_slash(std::string s) {
 HeadlessPlatform::HeadlessPlatform(const std::string& game_folder_host)
     : files(std::make_unique<PosixHostFiles>(game_folder_host)),
       process(folder_with_slash(game_folder_host) + "zarvik"),
-      libraries(folder_with_slash(game_folder_host)) {
+      libraries(folder_with_slash(game_folder_host)),
+      fonts(std::make_unique<FreeTypeFontRasterizer>(FreeTypeFontRasterizer::config_source::text,
+                                                     FreeTypeFontRasterizer::ipa_fonts_config_text())) {
   services.clock = &clock;
+  services.fonts = fonts.get();
   services.ui = &ui;
   services.files = files.get();
   services.audio = &audio;
@@ -186,6 +189,11 @@ HeadlessPlatform::HeadlessPlatform(const std::string& game_folder_host)
     ui.post_event(e);
   });
   install_platform(&services);
+}
+
+void HeadlessPlatform::use_font_config_file(const std::string& config_file_host) {
+  fonts = std::make_unique<FreeTypeFontRasterizer>(FreeTypeFontRasterizer::config_source::file, config_file_host);
+  services.fonts = fonts.get();
 }
 
 HeadlessPlatform::~HeadlessPlatform() {

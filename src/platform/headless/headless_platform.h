@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/freetype/freetype_fonts.h"
 #include "platform/headless/headless_audio.h"
-
 #include "platform/headless/headless_process.h"
 #include "platform/platform.h"
 
@@ -91,4 +91,10 @@ struct HeadlessPlatform {
   HeadlessAudioDevice audio{&clock};
   HeadlessProcess process;
   HeadlessLibraries libraries;
+
+  // The same FreeType code as the real backend, on the Debian IPA fonts only
+  // (so frames do not depend on the machine's other fonts), until a test
+  // points it at a fontconfig file of its own.
+  std::unique_ptr<FreeTypeFontRasterizer> fonts;
+  void use_font_config_file(const std::string& config_file_host);
 };

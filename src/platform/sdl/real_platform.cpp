@@ -12,11 +12,18 @@ RealPlatform::RealPlatform(int argc, char** argv, const sdl_ui_options& ui_optio
   libraries = std::make_unique<PosixDynamicLibrary>(game_folder_host);
   files = std::make_unique<PosixHostFiles>(game_folder_host);
   ui = std::make_unique<SdlUi>(ui_options);
+  audio = std::make_unique<SdlAudioDevice>();
+  fonts = std::make_unique<FreeTypeFontRasterizer>();
+  // Scripts may also write to the per-user data and temporary folders.
+  files->add_write_root(process->user_data_folder_host());
+  files->add_write_root(process->temp_folder_host());
   services.clock = &clock;
   services.files = files.get();
   services.process = process.get();
   services.libraries = libraries.get();
   services.ui = ui.get();
+  services.audio = audio.get();
+  services.fonts = fonts.get();
   // A second start's raise request reaches the frame loop as an event.
   SdlUi* u = ui.get();
   process->set_raise_listener([u] {
@@ -31,6 +38,8 @@ RealPlatform::~RealPlatform() {
   process->set_raise_listener({});
   process->release_single_instance();
   if (platform_installed() && &platform() == &services) install_platform(nullptr);
+  audio.reset();
+  fonts.reset();
   ui.reset();
   SDL_Quit();
 }

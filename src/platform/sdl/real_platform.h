@@ -2,11 +2,13 @@
 #pragma once
 #include <memory>
 
+#include "platform/freetype/freetype_fonts.h"
 #include "platform/platform.h"
 #include "platform/posix/clock.h"
 #include "platform/posix/dynamic_library.h"
 #include "platform/posix/host_files.h"
 #include "platform/posix/process.h"
+#include "platform/sdl/sdl_audio.h"
 #include "platform/sdl/sdl_ui.h"
 
 // Owns the backends; installs them on creation and uninstalls them (and shuts
@@ -26,6 +28,8 @@ struct RealPlatform {
   std::unique_ptr<PosixDynamicLibrary> libraries;
   std::unique_ptr<PosixHostFiles> files;
   std::unique_ptr<SdlUi> ui;
+  std::unique_ptr<SdlAudioDevice> audio;
+  std::unique_ptr<FreeTypeFontRasterizer> fonts;
 };
 
 // Null when SDL's video cannot start even with the offscreen driver (the
