@@ -144,6 +144,10 @@ class SaveFixture : public ScriptFixture {
     install_test_packer();
     ASSERT_EQ(install_canonical_commands(), 0);
     ASSERT_EQ(create_tree_roots(), 0);
+    // Cases may share a process: start from empty slots.
+    for (int s = 0; s < memory_slot_table_size; ++s) std::free(memory_save_slots.buffer[s]);
+    memory_save_slots = {};
+    free_staged_values(-1);
     save_layer_hooks.picture_of = fake_picture_of;
     save_layer_hooks.install_picture = fake_install_picture;
     save_layer_hooks.stamp_load_time = nullptr;
