@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "core/error_report.h"
@@ -95,20 +96,29 @@ bool pack_staged_entry(uint8_t kind, const uint8_t* payload, uint64_t payload_si
   return true;
 }
 
-// Unpacks an entry's payload into `out` (exactly its unpacked size).
+// An unpacked payload. Not zero-filled: a hostile unpacked size then costs
+// address space only, and unpacking must fill every byte to succeed.
+struct unpacked_bytes {
+  std::unique_ptr<uint8_t[]> bytes;
+  size_t length = 0;
+  const uint8_t* data() const { return bytes.get(); }
+  size_t size() const { return length; }
+};
+
+// Unpacks into `out`, which must come to exactly `unpacked_size` bytes.
 // 0, 1 when memory runs out, 2 when unpacking fails.
-int unpack_payload(const uint8_t* packed, uint32_t packed_size, uint32_t unpacked_size, std::vector<uint8_t>& out) {
-  try {
-    out.assign(unpacked_size, 0);
-  } catch (const std::bad_alloc&) {
-    return 1;
-  }
+int unpack_into(const uint8_t* packed, uint32_t packed_size, uint8_t* out, uint32_t unpacked_size) {
   if (!compression_library.uncompress) return 2;
   uint32_t length = unpacked_size;
-  if (compression_library.uncompress(packed, packed_size, out.data(), &length) != 0) return 2;
+  if (compression_library.uncompress(packed, packed_size, out, &length) != 0) return 2;
   // A payload that unpacks to another size than the one stored is damaged.
-  if (length != unpacked_size) return 2;
-  return 0;
+  return length == unpacked_size ? 0 : 2;
+}
+int unpack_payload(const uint8_t* packed, uint32_t packed_size, uint32_t unpacked_size, unpacked_bytes& out) {
+  out.bytes.reset(new (std::nothrow) uint8_t[unpacked_size ? unpacked_size : 1]);
+  if (!out.bytes) return 1;
+  out.length = unpacked_size;
+  return unpack_into(packed, packed_size, out.bytes.get(), unpacked_size);
 }
 
 // ---------------------------------------------------------------- variables
@@ -171,7 +181,7 @@ const char* declaring_command_name(uint8_t type) {
 
 // Checks a variable payload against the target and, only when every check
 // passed, stores it. 0, or the error code to report.
-int store_variable_payload(const std::vector<uint8_t>& p, const save_load_request& r) {
+int store_variable_payload(const unpacked_bytes& p, const save_load_request& r) {
   const uint64_t n = p.size();
   const variable_record* v = declared(r.variable_id);
   if (!v) return 108010;
@@ -238,7 +248,7 @@ int store_variable_payload(const std::vector<uint8_t>& p, const save_load_reques
 // ---------------------------------------------------------------- loading into layers
 
 // 0 or -1 as the command returns; 1 when the payload is not a picture (108110).
-int store_layer_payload(const std::vector<uint8_t>& p, const save_load_request& r) {
+int store_layer_payload(const unpacked_bytes& p, const save_load_request& r) {
   const uint8_t* b = p.data();
   if (p.size() < layer_payload_head_size || get_i32(b) != static_cast<int32_t>(layer_record_image_size)) return 1;
   const int32_t pixel_bytes = get_i32(b + 4);
@@ -404,46 +414,34 @@ int load_memory_slot_bundle(const save_entry_view& entry) {
     uncompress_failed(4);
     return -1;
   }
-  // Every slot is unpacked before any slot changes.
-  std::vector<std::vector<uint8_t>> unpacked(memory_slot_count);
+  // Every slot is unpacked into a new buffer before any slot changes.
+  std::vector<uint8_t*> fresh(memory_slot_count, nullptr);
+  auto drop = [&fresh] {
+    for (uint8_t* f : fresh) std::free(f);
+  };
   for (uint32_t s = 0; s < memory_slot_count; ++s) {
     const memory_slot_record_view& r = records[s];
     if (!r.length) continue;
-    int status = unpack_payload(r.packed, r.packed_length, r.length, unpacked[s]);
-    if (status == 1) {
-      show_message_box("", texts().load_out_of_memory);
-      return -1;
-    }
-    if (status != 0) {
-      uncompress_failed(4);
-      return -1;
-    }
-  }
-  // Resize every buffer that needs it first; a refusal leaves every slot as it was.
-  std::vector<uint8_t*> fresh(memory_slot_count, nullptr);
-  for (uint32_t s = 0; s < memory_slot_count; ++s) {
-    if (!records[s].length || memory_save_slots.capacity[s] == records[s].length) continue;
-    fresh[s] = static_cast<uint8_t*>(std::malloc(records[s].length));
+    fresh[s] = static_cast<uint8_t*>(std::malloc(r.length));
     if (!fresh[s]) {
-      for (uint8_t* f : fresh) std::free(f);
+      drop();
       show_message_box("", texts().load_out_of_memory);
+      return -1;
+    }
+    if (unpack_into(r.packed, r.packed_length, fresh[s], r.length) != 0) {
+      drop();
+      uncompress_failed(4);
       return -1;
     }
   }
   for (uint32_t s = 0; s < memory_slot_count; ++s) {
     const uint32_t length = records[s].length;
     memory_save_slots.cursor[s] = 0;
-    if (!length) {
-      memory_save_slots.length[s] = 0;  // the buffer stays allocated
-      continue;
-    }
-    if (fresh[s]) {
-      std::free(memory_save_slots.buffer[s]);
-      memory_save_slots.buffer[s] = fresh[s];
-    }
-    std::memcpy(memory_save_slots.buffer[s], unpacked[s].data(), length);
-    memory_save_slots.capacity[s] = length;
     memory_save_slots.length[s] = length;
+    if (!length) continue;  // an empty slot keeps its buffer
+    std::free(memory_save_slots.buffer[s]);
+    memory_save_slots.buffer[s] = fresh[s];
+    memory_save_slots.capacity[s] = length;
   }
   return 0;
 }
@@ -591,7 +589,7 @@ int load_saved_value(const uint8_t* container, uint64_t size, const save_load_re
     uncompress_failed(damaged_error);
     return -1;
   }
-  std::vector<uint8_t> payload;
+  unpacked_bytes payload;
   int unpacked = unpack_payload(e.packed, e.packed_size, e.unpacked_size, payload);
   if (unpacked == 1) {
     if (r.from_file) show_message_box("", texts().load_out_of_memory);
