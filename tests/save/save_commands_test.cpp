@@ -1,5 +1,7 @@
 // The save and load commands: staging rules, slots and files, the memory-slot
 // image round trip, file names, variables of every type and layers.
+#include <algorithm>
+
 #include "save_test_support.h"
 
 using namespace save_test;
@@ -228,7 +230,8 @@ TEST_F(SaveCommands, OversizedOrMalformedPicturesLeaveTheLayer) {
   stage_picture(4, 0, 5, 0);
   ASSERT_EQ(run_codes(save_cmd().file("bad"), cmd_save_value, 0), codes({}));
   EXPECT_EQ(run_codes(save_cmd().file("bad").val(1).layer("b"), cmd_load_value, 0), codes({100010}));
-  EXPECT_EQ(box_texts().back(), utf8_to_sjis("ＣＧサイズが大きすぎます。X=8193, Y=1"));
+  const std::vector<std::string> boxes = box_texts();
+  EXPECT_NE(std::find(boxes.begin(), boxes.end(), utf8_to_sjis("ＣＧサイズが大きすぎます。X=8193, Y=1")), boxes.end());
   EXPECT_EQ(run_codes(save_cmd().file("bad").val(2).layer("b"), cmd_load_value, -1), codes({108110}));
   EXPECT_EQ(run_codes(save_cmd().file("bad").val(3).layer("b"), cmd_load_value, -1), codes({108110}));
   EXPECT_EQ(run_codes(save_cmd().file("bad").val(4).layer("b"), cmd_load_value, -1), codes({108110}));
