@@ -1,0 +1,303 @@
+#include "graphics/blend_modes.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <vector>
+
+namespace {
+
+class BlendModes : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    init_pixel_kernels(true, true);
+    init_blend_tables();
+    init_blend_dispatch_tables();
+  }
+};
+
+int prod(int x, int y) { return blend_tables.prod[x][y + 255]; }
+
+// The modes written out again from their definitions (screen, overlay and
+// hard light through prod, as the tables are defined).
+int reference_mode(int m, int a, int b) {
+  switch (m) {
+    case 0: return a;
+    case 1: return std::min(a + b, 255);
+    case 2: return std::max(a - b, 0);
+    case 3: return a * b / 255;
+    case 4: return b > 0 ? std::min(a * 255 / b, 255) : (a == 0 ? 0 : 255);
+    case 5: return a + b - prod(b, a);
+    case 6: return std::max(a, b);
+    case 7: return std::min(a, b);
+    case 8: return std::abs(a - b);
+    case 9: return a + b - 2 * (a * b / 255);
+    case 10: return b < 128 ? prod(2 * b, a) : b == 128 ? a : prod(512 - 2 * b, a) + 2 * b - 257;
+    case 11: return std::min(256 * b / (256 - a), 255);
+    case 12: return std::max(255 - 256 * (255 - b) / (a + 1), 0);
+    case 13: return std::max(a + b - 255, 0);
+    case 14: return a < 128 ? prod(2 * a, b) : a == 128 ? b : prod(512 - 2 * a, b) + 2 * a - 257;
+    case 15: {
+      double r = std::sqrt(256.0 - b);
+      long t = a < 128 ? long(16384 - r) : b <= 32 ? long(16384 - (768 - 8 * b) * r) : long(16384 - r);
+      int k = a < 128 || b <= 32 ? 15 : 16;
+      return std::clamp(int(b + (((a - 128) * t) >> k)), 0, 255);
+    }
+    case 16:
+      if (a == 0) return 0;
+      if (a < 128) return std::max((510 * a + 255 * b - 65025) / (2 * a), 0);
+      if (a < 255) return std::min(255 * b / (510 - 2 * a), 255);
+      return 255;
+    case 17: return std::clamp(2 * a + b - 256, 0, 255);
+    case 18: return a < 128 ? std::min(b, 2 * a) : std::max(b, 2 * a - 255);
+  }
+  return -1;
+}
+
+TEST_F(BlendModes, EveryModeTableMatchesItsFormulaOverAllPairs) {
+  for (int m = 3; m < blend_mode_count; ++m) {
+    const uint8_t* t = blend_tables.mode_table[m - 3];
+    for (int a = 0; a < 256; ++a)
+      for (int b = 0; b < 256; ++b) {
+        int want = reference_mode(m, a, b);
+        ASSERT_TRUE(want >= 0 && want <= 255) << m << " " << a << " " << b;
+        ASSERT_EQ(t[a * 256 + b], want) << "mode " << m << " a=" << a << " b=" << b;
+      }
+  }
+  for (int m = 0; m < 3; ++m)
+    for (int a = 0; a < 256; ++a)
+      for (int b = 0; b < 256; ++b) ASSERT_EQ(blend_mode_formula(m, a, b), reference_mode(m, a, b));
+}
+
+TEST_F(BlendModes, ModeEdgeValues) {
+  EXPECT_EQ(blend_mode_formula(blend_subtract, 200, 50), 150);
+  EXPECT_EQ(blend_mode_formula(blend_subtract, 50, 200), 0);
+  for (int a = 1; a < 256; ++a) EXPECT_EQ(blend_mode_formula(blend_divide, a, 0), 255);
+  EXPECT_EQ(blend_mode_formula(blend_divide, 0, 0), 0);
+  for (int v = 0; v < 256; ++v) {
+    EXPECT_EQ(blend_mode_formula(blend_overlay, v, 128), v);
+    EXPECT_EQ(blend_mode_formula(blend_hard_light, 128, v), v);
+    EXPECT_EQ(blend_mode_formula(blend_vivid_light, 255, v), 255);
+    EXPECT_EQ(blend_mode_formula(blend_vivid_light, 0, v), 0);
+  }
+}
+
+TEST_F(BlendModes, SharedTablesHoldTruncatedQuotients) {
+  EXPECT_EQ(prod(1, -1), 0);  // toward zero, not toward minus infinity
+  EXPECT_EQ(prod(256, -255), -256);
+  EXPECT_EQ(prod(256, 256), 257);
+  EXPECT_EQ(blend_tables.step[1][-255 + 255], 0);
+  EXPECT_EQ(blend_tables.step[255][-255 + 255], -254);
+  EXPECT_EQ(blend_tables.step[256][256 + 255], 256);
+  for (int x = 0; x < 256; ++x) EXPECT_EQ(blend_tables.quot[0][x], 0);
+  EXPECT_EQ(blend_tables.quot[255][255], 256);
+  EXPECT_EQ(blend_tables.quot[1][255], 65280);
+  EXPECT_EQ(blend_tables.sat[510], 255);
+  EXPECT_EQ(blend_tables.sat[254], 254);
+  EXPECT_EQ(blend_tables.diff_clamp[0], 0);
+  EXPECT_EQ(blend_tables.diff_clamp[255 + 17], 17);
+}
+
+TEST_F(BlendModes, RuleTable) {
+  build_rule_table(256, 56, 256);  // hard edge: shown where i >= 256 - p
+  for (int i = 0; i < 256; ++i) EXPECT_EQ(rule_table[i], i >= 200 ? 256 : 0) << i;
+  build_rule_table(128, 256, 256);
+  for (int i = 0; i < 256; ++i) EXPECT_EQ(rule_table[i], 128);
+  build_rule_table(256, 0, 256);
+  for (int i = 0; i < 256; ++i) EXPECT_EQ(rule_table[i], 0);
+  build_rule_table(256, 100, 0);  // no vagueness: a uniform fade
+  for (int i = 0; i < 256; ++i) EXPECT_EQ(rule_table[i], 101);
+  build_rule_table(256, 0, 128);  // soft edge, no lower bound
+  EXPECT_EQ(rule_table[0], -16383);
+  EXPECT_EQ(rule_table[255], 256 * (-16384 + 64 * 255 + 1) >> 8);
+  build_rule_table(256, 200, 100);
+  for (int i = 0; i < 256; ++i)
+    EXPECT_EQ(rule_table[i], std::min(200 * 50 - 12800 + 200 + ((i * 100) >> 1), 255) + 1) << i;
+  // Out-of-range inputs are clamped to 0..256 instead of scaling past full.
+  build_rule_table(999, 999, 999);
+  for (int i = 0; i < 256; ++i) EXPECT_EQ(rule_table[i], 256);
+}
+
+TEST_F(BlendModes, DispatchIsCheckedOncePerLayer) {
+  for (int m = 0; m < blend_mode_count; ++m)
+    for (int o = 0; o <= 256; ++o) {
+      ASSERT_EQ(blend_span_index(m, o), 2 * m + (o >> 8));
+      ASSERT_NE(select_span_opacity(m, o), nullptr);
+      ASSERT_NE(select_span_alpha(m, o), nullptr);
+      ASSERT_NE(select_span_rule(m, o), nullptr);
+      ASSERT_NE(select_span_rule_alpha(m, o), nullptr);
+    }
+  for (auto [m, o] : {std::pair{19, 100}, std::pair{255, 0}, std::pair{-1, 0}, std::pair{0, 257},
+                      std::pair{3, -1}, std::pair{18, 512}}) {
+    EXPECT_EQ(blend_span_index(m, o), -1);
+    EXPECT_EQ(select_span_opacity(m, o), nullptr);
+    EXPECT_EQ(select_span_alpha(m, o), nullptr);
+    EXPECT_EQ(select_span_rule(m, o), nullptr);
+    EXPECT_EQ(select_span_rule_alpha(m, o), nullptr);
+  }
+  EXPECT_EQ(blend_span_tables.span_table_opacity[38], nullptr);
+  EXPECT_EQ(blend_span_tables.span_table_opacity[39], nullptr);
+  // Opacity 256 picks the plain variant; rule x alpha is always read at 2m.
+  EXPECT_EQ(select_span_opacity(5, 256), blend_spans_of(5).plain);
+  EXPECT_EQ(select_span_opacity(5, 255), blend_spans_of(5).opacity);
+  EXPECT_EQ(select_span_rule_alpha(4, 256), blend_span_tables.span_table_rule_alpha[8]);
+}
+
+// ---- span variants against their definitions ----
+
+enum variant { plain, opacity, alpha, alpha_opacity, rule, rule_alpha };
+
+int mode_value(int m, int s, int d) { return reference_mode(m, s, d); }
+
+// One destination byte after the variant, c = channel 0..3.
+int expected_byte(int m, variant v, int o, bool odd_rule, int w, const uint8_t* d, const uint8_t* s, int c) {
+  int db = d[c], sb = s[c], a = s[3];
+  // The per-pixel variants leave the fourth byte alone, except the kernels
+  // standing in for them, which weigh it like a colour byte.
+  bool kernel = (m <= 1 && (v == alpha || v == alpha_opacity)) || (m == 0 && v == rule && odd_rule);
+  if ((v == alpha || v == alpha_opacity || v == rule || v == rule_alpha) && c == 3 && !kernel) return db;
+  switch (v) {
+    case plain:
+      switch (m) {  // kernels stand in for these
+        case 3: return (db * (sb + 1)) >> 8;
+        case 5: return db + sb - ((db * (sb + 1)) >> 8);
+        default: return mode_value(m, sb, db);
+      }
+    case opacity:
+      if (m == 0) return db + (((sb - db) * o) >> 8);
+      if (m == 1) return std::min(db + ((sb * o) >> 8), 255);
+      if (m == 8) {
+        int diff = mode_value(m, sb, db) - db;
+        return db + o * diff / 256;  // step table, truncated toward zero
+      }
+      return db - ((o * (db - mode_value(m, sb, db)) + 255) >> 8);
+    case alpha: return db + (((mode_value(m, sb, db) - db) * (a + 1)) >> 8);
+    case alpha_opacity: {
+      int f = m == 0 ? ((o * a) >> 8) + 1 : (o * a + o) >> 8;
+      return db + (((mode_value(m, sb, db) - db) * f) >> 8);
+    }
+    case rule:
+      if (w <= 1) return db;
+      if (m == 0 && odd_rule) return db - ((w * (db - sb)) >> 8);
+      return db + (((mode_value(m, sb, db) - db) * w) >> 8);
+    case rule_alpha: {
+      if (w <= 1) return db;
+      int w2 = w * (m == 0 ? a : a + 1);
+      return db + (((mode_value(m, sb, db) - db) * w2) >> 16);
+    }
+  }
+  return -1;
+}
+
+struct span_fixture {
+  std::vector<uint8_t> d, s, m;
+};
+
+// Pixels with source alpha 0 and 255 (and some in between) over random colours.
+span_fixture make_pixels(std::mt19937& rng, int count) {
+  span_fixture f;
+  f.d.resize(count * 4);
+  f.s.resize(count * 4);
+  f.m.resize(count * 4);
+  for (auto* v : {&f.d, &f.s, &f.m})
+    for (auto& b : *v) b = uint8_t(rng());
+  for (int p = 0; p < count; ++p) f.s[p * 4 + 3] = p % 3 == 0 ? 0 : (p % 3 == 1 ? 255 : uint8_t(rng()));
+  return f;
+}
+
+void check_span(int m, variant v, int o, int count, std::mt19937& rng) {
+  span_fixture f = make_pixels(rng, count);
+  std::vector<uint8_t> out = f.d;
+  bool odd = o == 256;
+  int entry = 2 * m + (o >> 8);
+  switch (v) {
+    case plain:
+    case opacity: blend_span_tables.span_table_opacity[entry](out.data(), f.s.data(), o, out.size()); break;
+    case alpha:
+    case alpha_opacity: blend_span_tables.span_table_alpha[entry](out.data(), f.s.data(), o, out.size()); break;
+    case rule: blend_span_tables.span_table_rule[entry](out.data(), f.s.data(), f.m.data(), 0, 0, out.size()); break;
+    case rule_alpha:
+      blend_span_tables.span_table_rule_alpha[2 * m](out.data(), f.s.data(), f.m.data(), 0, 0, out.size());
+      break;
+  }
+  for (int p = 0; p < count; ++p)
+    for (int c = 0; c < 4; ++c) {
+      int want = expected_byte(m, v, o, odd, rule_table[f.m[p * 4]], &f.d[p * 4], &f.s[p * 4], c);
+      ASSERT_EQ(out[p * 4 + c], want) << "mode " << m << " variant " << v << " o=" << o << " pixel " << p
+                                      << " channel " << c << " alpha " << int(f.s[p * 4 + 3]);
+    }
+}
+
+TEST_F(BlendModes, EverySpanVariantFollowsItsDefinition) {
+  std::mt19937 rng(7);
+  for (int m = 0; m < blend_mode_count; ++m) {
+    SCOPED_TRACE(m);
+    check_span(m, plain, 256, 301, rng);
+    check_span(m, alpha, 256, 301, rng);
+    for (int o : {0, 1, 128, 255}) {
+      check_span(m, opacity, o, 301, rng);
+      check_span(m, alpha_opacity, o, 301, rng);
+    }
+    for (auto [o, p, vg] : {std::tuple{256, 100, 256}, std::tuple{256, 0, 256}, std::tuple{256, 256, 256},
+                            std::tuple{255, 150, 60}, std::tuple{0, 200, 10}, std::tuple{256, 180, 0}}) {
+      build_rule_table(o, p, vg);
+      check_span(m, rule, 255, 301, rng);
+      check_span(m, rule, 256, 301, rng);
+      check_span(m, rule_alpha, 0, 301, rng);
+    }
+  }
+}
+
+TEST_F(BlendModes, RuleAtTheEndsOfProgress) {
+  std::mt19937 rng(3);
+  for (int m : {0, 3, 10}) {
+    span_fixture f = make_pixels(rng, 64);
+    std::vector<uint8_t> out = f.d;
+    build_rule_table(256, 0, 256);
+    select_span_rule(m, 256)(out.data(), f.s.data(), f.m.data(), 0, 256, out.size());
+    EXPECT_EQ(out, f.d) << "progress 0 changes nothing, mode " << m;
+    build_rule_table(256, 256, 256);
+    select_span_rule(m, 256)(out.data(), f.s.data(), f.m.data(), 256, 256, out.size());
+    for (int p = 0; p < 64; ++p)
+      for (int c = 0; c < 3; ++c)
+        ASSERT_EQ(out[p * 4 + c], reference_mode(m, f.s[p * 4 + c], f.d[p * 4 + c])) << "drawn fully";
+  }
+}
+
+TEST_F(BlendModes, AlphaZeroStillWeighsOne) {
+  for (int m : {0, 4, 12}) {
+    uint8_t d[4] = {200, 200, 200, 9};
+    const uint8_t s[4] = {0, 0, 0, 0};
+    select_span_alpha(m, 256)(d, s, 256, 4);
+    int t = reference_mode(m, 0, 200);
+    int want = t < 200 ? 199 : 200;
+    EXPECT_EQ(d[0], want) << m;
+    EXPECT_EQ(d[3], m == 0 ? 8 : 9);  // the normal kernel weighs the fourth byte too
+  }
+}
+
+// The kernel-backed entries go through the installed slots: the same row
+// blended with the portable and the SIMD set gives the same bytes.
+TEST_F(BlendModes, DispatchResultsDoNotDependOnTheKernelSet) {
+  std::mt19937 rng(11);
+  span_fixture f = make_pixels(rng, 1000);
+  build_rule_table(230, 140, 30);
+  for (int m = 0; m < blend_mode_count; ++m)
+    for (int o : {0, 100, 255, 256}) {
+      std::vector<std::vector<uint8_t>> results;
+      for (bool simd : {false, true}) {
+        init_pixel_kernels(simd, simd);
+        std::vector<uint8_t> a = f.d, b = f.d, c = f.d, d = f.d;
+        select_span_opacity(m, o)(a.data(), f.s.data(), o, a.size());
+        select_span_alpha(m, o)(b.data(), f.s.data(), o, b.size());
+        select_span_rule(m, o)(c.data(), f.s.data(), f.m.data(), 140, 30, c.size());
+        select_span_rule_alpha(m, o)(d.data(), f.s.data(), f.m.data(), 140, 30, d.size());
+        for (auto* v : {&a, &b, &c, &d}) results.push_back(*v);
+      }
+      for (int k = 0; k < 4; ++k) ASSERT_EQ(results[k], results[k + 4]) << "mode " << m << " o=" << o << " k=" << k;
+    }
+}
+
+}  // namespace
