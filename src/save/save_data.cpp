@@ -19,7 +19,7 @@
 staged_values_record staged_values;
 memory_save_slots_record memory_save_slots = {};
 save_scratch_record save_scratch;
-save_layer_hooks_record save_layer_hooks;
+
 
 namespace {
 

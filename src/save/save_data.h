@@ -37,9 +37,9 @@ struct save_scratch_record {
 };
 extern save_scratch_record save_scratch;
 
-// The layer side of saving, filled by the layer subsystem at start-up (the
-// picture record's layout is the layer code's). Null entries make layer
-// values unavailable (the layer path is then reported as naming no layer).
+// The layer side of saving, over cg_record (save/save_layers.cpp fills it;
+// tests put stand-ins here). Null entries make layer values unavailable (the
+// layer path is then reported as naming no layer).
 struct save_layer_hooks_record {
   // The picture of a layer: the 1640-byte image of its picture record, its
   // size and pixels (width*4 bytes per row, top row first). 0, or -1 when the

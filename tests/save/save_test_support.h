@@ -15,6 +15,9 @@
 #include "core/sjis.h"
 #include "format/hashes.h"
 #include "format/save_container.h"
+#include "graphics/blend_modes.h"
+#include "graphics/layer_record.h"
+#include "graphics/pixel_kernels.h"
 #include "image/picture_buffer.h"
 #include "platform/headless/headless_platform.h"
 #include "resources/command_table.h"
@@ -143,14 +146,25 @@ class SaveFixture : public ScriptFixture {
     platform_ = std::make_unique<HeadlessPlatform>(game.path());
     install_test_packer();
     ASSERT_EQ(install_canonical_commands(), 0);
+    if (real_layers) {
+      init_pixel_kernels(true, true);
+      init_blend_tables();
+      init_blend_dispatch_tables();
+      layer_tree_main_size = {32, 24};
+      install_layer_tree_hooks();
+    }
     ASSERT_EQ(create_tree_roots(), 0);
     // Cases may share a process: start from empty slots.
     for (int s = 0; s < memory_slot_table_size; ++s) std::free(memory_save_slots.buffer[s]);
     memory_save_slots = {};
     free_staged_values(-1);
-    save_layer_hooks.picture_of = fake_picture_of;
-    save_layer_hooks.install_picture = fake_install_picture;
-    save_layer_hooks.stamp_load_time = nullptr;
+    // The cg_record hooks as the engine has them, kept before the stand-ins replace them.
+    static const save_layer_hooks_record engine_hooks = save_layer_hooks;
+    save_layer_hooks = engine_hooks;
+    if (!real_layers) {
+      save_layer_hooks.picture_of = fake_picture_of;
+      save_layer_hooks.install_picture = fake_install_picture;
+    }
     quit_flag = 0;
   }
   void TearDown() override {
@@ -158,6 +172,23 @@ class SaveFixture : public ScriptFixture {
       std::free(p->block);
       delete p;
     }
+    // Layer records are freed by the cases that made them; drop every node so
+    // the next case (in this process or not) builds the trees again.
+    struct local {
+      static void free_children(object_node* n) {
+        while (object_node* c = n->first_child) {
+          free_children(c);
+          detach_node(c);
+          free_object_node(c);
+        }
+      }
+    };
+    for (object_tree_record& t : object_trees) {
+      if (t.root) local::free_children(t.root);
+      free_object_node(t.root);
+      t.root = nullptr;
+    }
+    object_tree_hooks[tree_layers] = {};
     free_staged_values(-1);
     ScriptFixture::TearDown();
   }
@@ -196,6 +227,7 @@ class SaveFixture : public ScriptFixture {
     return out;
   }
 
+  bool real_layers = false;  // set in a derived constructor: cg_record layers
   temp_folder game;
   std::unique_ptr<HeadlessPlatform> platform_;
   std::vector<fake_picture*> pictures_;
