@@ -89,6 +89,5 @@ void release_renderer_resources() {}
 
 void set_error_dialog_title(const std::string&) {}
 void clear_save_handle_tables() {}
-void free_staged_values() {}
 void free_text_gdi_slots() {}
 void flash_release() {}

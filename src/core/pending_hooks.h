@@ -65,6 +65,5 @@ void release_renderer_resources();
 // ---- errors, save, fonts, Flash
 void set_error_dialog_title(const std::string& title);
 void clear_save_handle_tables();
-void free_staged_values();
 void free_text_gdi_slots();
 void flash_release();

@@ -26,6 +26,7 @@
 #include "resources/pack_archive.h"
 #include "resources/system_start.h"
 #include "script/expression.h"
+#include "save/save_data.h"
 #include "script/random.h"
 #include "script/scheduler.h"
 #include "sound/sound_player.h"
@@ -318,7 +319,7 @@ void shutdown_engine() {
   trace_step("release_resources");
   release_renderer_resources();
   free_text_gdi_slots();
-  free_staged_values();
+  free_staged_values(-1);
   flash_release();
   trace_step("unload_compression_library");
   unload_compression_library();

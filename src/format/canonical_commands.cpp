@@ -259,6 +259,13 @@ std::vector<compiled_command> build() {
                       p("char_height", k_int),   p("unused16", k_int),     p("character", k_str),
                       p("output", k_int)};
 
+  // 73 save, 44 load: file name, memory slot, VAL_ID, the variable (a text
+  // parameter, so text variables are referenced as readily as numbers; the
+  // binder records the element or the whole array named), the layer path.
+  for (int n : {44, 73})
+    t[n].parameters = {p("file", k_str), p("slot", k_int), p("val_id", k_int, 16), p("variable", k_str),
+                       p("layer", k_str)};
+
   // 91 wait: frames or milliseconds.
   t[91].parameters = {p("frames", k_int), p("milliseconds", k_int)};
   return t;

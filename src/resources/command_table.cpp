@@ -6,11 +6,12 @@
 #include "format/compiled_files.h"
 #include "graphics/fonts.h"
 #include "resources/compiled_loaders.h"
+#include "save/save_commands.h"
 #include "script/argument_binding.h"
+#include "script/control_flow.h"
 #include "script/math_commands.h"
 #include "script/task_commands.h"
 #include "script/value_commands.h"
-#include "script/control_flow.h"
 
 command_table_record command_table;
 command_handler command_handler_table[command_slot_count] = {};
@@ -105,7 +106,7 @@ command_handler designed_command_handlers[command_slot_count] = {
     /*  41 */ return_zero,
     /*  42 */ cmd_label_exists,
     /*  43 */ cmd_let,
-    /*  44 */ nullptr,  // cmd_load_value
+    /*  44 */ cmd_load_value,
     /*  45 */ cmd_loop,
     /*  46 */ cmd_loop_break,
     /*  47 */ cmd_loop_continue,
@@ -134,8 +135,8 @@ command_handler designed_command_handlers[command_slot_count] = {
     /*  70 */ return_zero,
     /*  71 */ return_zero,
     /*  72 */ nullptr,
-    /*  73 */ nullptr,  // cmd_save_value
-    /*  74 */ nullptr,  // cmd_clear_staged_values
+    /*  73 */ cmd_save_value,
+    /*  74 */ cmd_clear_staged_values,
     /*  75 */ cmd_args_only_75,
     /*  76 */ nullptr,  // cmd_sound_set
     /*  77 */ nullptr,  // cmd_sound_delete

@@ -146,7 +146,7 @@ TEST_F(CodeFile, InstallBuildsHandlerArraysAndResolvesConstantLabels) {
     EXPECT_EQ(label.value_type | (label.assignment_operator << 8), a);
   }
   // The evaluator is back in run mode.
-  EXPECT_NE(binary_op_table['H'], nullptr);
+  EXPECT_NE(binary_op_table[static_cast<uint8_t>('H')], nullptr);
 }
 
 TEST_F(CodeFile, LabelLookupByHashBucket) {

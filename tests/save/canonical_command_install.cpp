@@ -1,0 +1,9 @@
+// Kept apart from the variable store's header: format/compiled_files.h and
+// script/variable_store.h both define compiled_file_version.
+#include "format/canonical_commands.h"
+#include "resources/command_table.h"
+
+int install_canonical_commands() {
+  std::vector<uint8_t> commands = write_command_file(canonical_command_file());
+  return install_command_file(commands.data(), commands.size());
+}
