@@ -1,4 +1,39 @@
-// Placeholder until the log writer lands.
 #include "core/info_log.h"
 
-void write_info_log_args(const char*, std::string_view, const std::vector<report_arg>&) {}
+#include <cstdio>
+
+#include "core/engine_state.h"
+#include "core/sjis.h"
+#include "platform/platform.h"
+
+info_log_state_record info_log_state;
+
+namespace {
+bool tag_written(const char* tag) {
+  if (!tag || !*tag) return true;
+  std::string_view t(tag);
+  return t == "ERR" || t == "ACT";
+}
+}  // namespace
+
+std::string info_log_header(const local_time& t) {
+  static const std::string mark = utf8_to_sjis("■");
+  const std::string dashes = "//" + std::string(76, '-') + "\n";
+  char stamp[64];
+  std::snprintf(stamp, sizeof stamp, "%02d/%02d/%02d time=%02d:%02d:%02d\n", t.year % 100, t.month, t.day, t.hour,
+                t.minute, t.second);
+  return dashes + "//" + mark + stamp + dashes;
+}
+
+void write_info_log_args(const char* tag, std::string_view format, const std::vector<report_arg>& args) {
+  if (!tag_written(tag) || !platform_installed() || !platform().files) return;
+  std::lock_guard<std::recursive_mutex> lock(engine_lock);
+  std::string entry = format_checked(format, args);
+  if (entry.size() > info_log_entry_limit) entry.resize(info_log_entry_limit);
+  std::string text;
+  if (info_log_state.header_due) text = info_log_header(platform().clock->local_now());
+  text += entry;
+  text += '\n';
+  // A log that cannot be written is skipped; the header then waits for the next entry.
+  if (platform().files->append_file("info.txt", text.data(), text.size())) info_log_state.header_due = 0;
+}

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 struct compression_library_entries {
+  void* handle = nullptr;  // the loaded library (start-up's loader)
   // Largest packed size RIRud_Compress can produce for that many input bytes.
   uint32_t (*compressed_length)(uint32_t input_length) = nullptr;
   // Packs; *destination_length holds the capacity on entry, the packed size on return.

@@ -163,15 +163,33 @@ bool HeadlessUi::window_visible(int window) const {
   return it != visible_.end() && it->second;
 }
 
+namespace {
+std::string folder_with_slash(std::string s) {
+  if (s.empty() || s.back() != '/') s += '/';
+  return s;
+}
+}  // namespace
+
 HeadlessPlatform::HeadlessPlatform(const std::string& game_folder_host)
-    : files(std::make_unique<PosixHostFiles>(game_folder_host)) {
+    : files(std::make_unique<PosixHostFiles>(game_folder_host)),
+      process(folder_with_slash(game_folder_host) + "zarvik"),
+      libraries(folder_with_slash(game_folder_host)) {
   services.clock = &clock;
   services.ui = &ui;
   services.files = files.get();
   services.audio = &audio;
+  services.process = &process;
+  services.libraries = &libraries;
+  process.set_raise_listener([this] {
+    ui_event e;
+    e.message = msg_raise_request;
+    ui.post_event(e);
+  });
   install_platform(&services);
 }
 
 HeadlessPlatform::~HeadlessPlatform() {
+  process.set_raise_listener({});
+  process.release_single_instance();
   if (platform_installed() && &platform() == &services) install_platform(nullptr);
 }

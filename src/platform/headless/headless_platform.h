@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/headless/headless_audio.h"
+#include "platform/headless/headless_process.h"
 #include "platform/platform.h"
 
 // Virtual time: tick_ms() returns the virtual now; sleep_ms() advances it, so
@@ -71,7 +72,11 @@ class HeadlessUi final : public Ui {
   std::map<int, headless_frame> frames_;
 };
 
-// Owns one headless service of each kind and installs them.
+// Owns one headless service of each kind and installs them. The process
+// service's program path is game folder + "zarvik" and its per-user folders lie
+// under the game folder; libraries are searched in the game folder until the
+// test points `libraries` elsewhere. A raise request from a second headless
+// start arrives as a msg_raise_request event in `ui`, as with the real Ui.
 struct HeadlessPlatform {
   explicit HeadlessPlatform(const std::string& game_folder_host);
   ~HeadlessPlatform();
@@ -83,4 +88,6 @@ struct HeadlessPlatform {
   HeadlessUi ui;
   std::unique_ptr<HostFiles> files;
   HeadlessAudioDevice audio{&clock};
+  HeadlessProcess process;
+  HeadlessLibraries libraries;
 };

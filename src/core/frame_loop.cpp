@@ -1,0 +1,205 @@
+#include "core/frame_loop.h"
+
+#include <mutex>
+
+#include "core/engine_state.h"
+#include "core/pending_hooks.h"
+#include "core/startup.h"
+#include "resources/engine_config.h"
+
+frame_counters_record frame_counters;
+pacing_state_record pacing_state;
+std::atomic<uint8_t> re_run_flag{0};
+std::atomic<uint8_t> tick_suspended{0};
+frame_thread_record frame_thread;
+pending_popup_record pending_popup;
+message_loop_record message_loop;
+
+frame_step_table frame_steps = {
+    sample_input_for_frame,   run_script_threads,          propagate_layer_changes,
+    render_window,            movie_playing,               update_fullscreen_menu_bar,
+    repaint_window_without_device, reset_dirty_rects,      show_pending_popup_menu,
+    poll_input,               game_wnd_proc,
+};
+
+namespace {
+uint8_t frame_thread_state() {
+  std::lock_guard<std::recursive_mutex> lock(engine_lock);
+  return frame_thread.state;
+}
+void set_frame_thread_state(uint8_t state) {
+  std::lock_guard<std::recursive_mutex> lock(engine_lock);
+  frame_thread.state = state;
+}
+}  // namespace
+
+int frame_tick() {
+  ++frame_counters.frame_count;
+  if (tick_suspended) return 0;
+  if (quit_flag) return 1;
+  if (pacing_state.device_countdown) --pacing_state.device_countdown;
+  if (pacing_state.style_countdown && --pacing_state.style_countdown == 0 && !main_window_resizable())
+    remove_main_window_thick_frame();
+  frame_steps.sample_input();
+
+  do {
+    re_run_flag = 0;
+    ++frame_counters.script_tick;
+    int result = frame_steps.run_scripts();
+    uint8_t was_quitting = quit_flag;
+    if (result) quit_flag = 1;
+    if (result || was_quitting) return 1;
+  } while (re_run_flag);
+
+  frame_steps.propagate_layer_changes();
+  if (!pacing_state.skip_flag && !frame_steps.movie_playing()) {
+    for (int window = 0; window < 4; ++window)
+      if (frame_steps.render_window(window)) return 1;
+  }
+  if (!pacing_state.first_frame) {
+    pacing_state.first_frame = 1;
+    if (engine_config.main_window_kind == 1) platform().ui->show_window(0, true);
+  }
+
+  int late = pace_frame();
+  frame_steps.update_fullscreen_menu_bar();
+  if (!pacing_state.skip_flag && !frame_steps.movie_playing()) {
+    for (int window = 0; window < 4; ++window)
+      if (frame_steps.repaint_window(window)) return 1;
+    count_frame();
+    frame_steps.reset_dirty_rects();
+  }
+  if (pending_popup.menu_set) {
+    frame_steps.show_pending_popup_menu();
+    pending_popup.menu_set = 0;
+  }
+  pacing_state.skip_flag = static_cast<uint8_t>(late);
+  return quit_flag;
+}
+
+int pace_frame() {
+  Clock* clock = platform().clock;
+  // A rate of 0 (or below) would divide by zero: at least one frame a second.
+  int32_t fps = pacing_state.frames_per_second < 1 ? 1 : pacing_state.frames_per_second;
+  uint32_t step = static_cast<uint32_t>(65536000 / fps);
+  uint32_t acc = (pacing_state.remainder & 0xFFFF) + step;
+  pacing_state.remainder = acc;
+  uint32_t period = acc >> 16;
+
+  uint32_t now = clock->tick_ms();
+  uint32_t elapsed = now - pacing_state.reference_ms;
+  frame_thread.in_pacing = 1;
+  int late = 0;
+  if (elapsed < period) {
+    clock->sleep_ms(period - elapsed);
+    pacing_state.reference_ms += period;
+    pacing_state.frame_now_ms = clock->tick_ms();
+  } else {
+    uint32_t lag = elapsed - period;
+    if (lag >= 250) lag = 0;  // a stall (window drag, debugger) is forgotten, not caught up
+    late = (pacing_state.frame_skip && static_cast<uint64_t>(lag) >= 3ull * period) ? 1 : 0;
+    pacing_state.frame_now_ms = now + lag;
+    pacing_state.reference_ms = now + lag;
+  }
+  if (frame_thread.enabled) {
+    while (frame_thread.in_window_proc) clock->sleep_ms(0);
+  }
+  frame_thread.in_pacing = 0;
+
+  if (pacing_state.frame_now_ms / 1000 != frame_counters.last_second_change / 1000) {
+    frame_counters.ticks_last_second = frame_counters.ticks_this_second;
+    frame_counters.frames_last_second = frame_counters.frames_this_second;
+    frame_counters.frames_this_second = 0;
+    frame_counters.last_second_change = pacing_state.frame_now_ms;
+    frame_counters.ticks_this_second = 1;
+  } else {
+    ++frame_counters.ticks_this_second;
+  }
+  return late;
+}
+
+void count_frame() { ++frame_counters.frames_this_second; }
+
+void restart_second_counters() {
+  frame_counters.ticks_last_second = frame_counters.ticks_this_second;
+  frame_counters.frames_last_second = frame_counters.frames_this_second;
+  frame_counters.ticks_this_second = 0;
+  frame_counters.frames_this_second = 0;
+  frame_counters.last_second_change = platform().clock->tick_ms();
+}
+
+void request_close() {
+  quit_flag = 1;
+  set_main_window_close_mode(2);  // closing without confirmation
+  message_loop.close_requested = 1;
+  ui_event close;
+  close.message = msg_close;
+  close.window = 0;
+  platform().ui->post_event(close);
+}
+
+void frame_thread_main() {
+  set_frame_thread_state(frame_thread_running);
+  // The stop signal ends the thread even if a report cleared quit_flag again.
+  while (!stop_threads_signal && frame_tick() == 0) {
+  }
+  request_close();
+  set_frame_thread_state(frame_thread_ended);
+}
+
+void start_frame_thread() {
+  // Marked started before the thread runs, so a shutdown right after start-up
+  // still waits for it.
+  set_frame_thread_state(frame_thread_running);
+  frame_thread.thread = std::thread(frame_thread_main);
+}
+
+void wait_for_frame_thread() {
+  if (frame_thread_state() == frame_thread_never_started) return;
+  while (frame_thread_state() != frame_thread_ended) platform().clock->sleep_ms(1);
+  if (frame_thread.thread.joinable()) frame_thread.thread.join();
+}
+
+void pump_messages() {
+  Ui* ui = platform().ui;
+  ui_event event;
+  for (;;) {
+    // In frame-thread mode the main thread pumps only while the frame thread
+    // sleeps in pacing and a worker is idle; once that thread has ended nothing
+    // else would ever pump, so then it pumps freely.
+    bool allowed = !frame_thread.enabled || (frame_thread.in_pacing && worker_idle.load()) ||
+                   frame_thread_state() != frame_thread_running;
+    if (!allowed || !ui->poll_event(event)) return;
+    if (event.message == msg_quit) {
+      message_loop.running = 0;
+      message_loop.exit_code = static_cast<int>(event.wparam);
+      return;
+    }
+    frame_thread.in_window_proc = 1;
+    frame_steps.window_proc(event);
+    frame_thread.in_window_proc = 0;
+  }
+}
+
+int run_message_loop() {
+  Clock* clock = platform().clock;
+  message_loop.running = 1;
+  pump_messages();
+  while (message_loop.running) {
+    if (quit_flag) {
+      // A quit set outside a tick (another thread, a window message) still
+      // closes the main window once.
+      if (!message_loop.close_requested) request_close();
+      clock->sleep_ms(1);
+    } else {
+      frame_steps.poll_input();
+      if (frame_thread.enabled) {
+        clock->sleep_ms(1);
+      } else if (frame_tick()) {
+        request_close();
+      }
+    }
+    pump_messages();
+  }
+  return message_loop.exit_code;
+}

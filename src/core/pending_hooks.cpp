@@ -1,0 +1,57 @@
+// Stand-ins for steps of subsystems that are not built yet (see the header).
+#include "core/pending_hooks.h"
+
+#include "core/engine_state.h"
+
+int run_compiler_link(std::string*) { return 0; }  // the caller's game path stays the game folder
+int system_start() { return 0; }
+
+void mark_path_special_characters() {}
+
+void install_expression_entry_points() {}
+void set_script_defaults() {}
+int run_script_threads() { return 0; }
+void init_engine_option_table() {}
+
+void init_message_window() {}
+void build_font_list() {}
+
+void query_desktop_mode(int* width, int* height, int* depth, int* refresh) {
+  // A common desktop until the screen-mode service reports the real one.
+  *width = 1920;
+  *height = 1080;
+  *depth = 32;
+  *refresh = 60;
+}
+void enumerate_monitors() {}
+void create_menu_popup_window() {}
+int set_fullscreen() { return 0; }
+bool in_fullscreen() { return false; }
+int switch_to_windowed() { return 0; }
+void update_fullscreen_menu_bar() {}
+void show_pending_popup_menu() {}
+void destroy_menu_handles() {}
+
+void propagate_layer_changes() {}
+int render_window(int) { return 0; }
+void reset_dirty_rects() {}
+
+uint8_t sound_thread_state() { return sound_thread.state.load(); }
+bool movie_playing() { return false; }
+void dshow_movie_close() {}
+
+void detect_directx_version(int* major, int* minor, char* letter) {
+  *major = 0;
+  *minor = 0;
+  *letter = 0;
+}
+void write_environment_report() {}
+int init_direct3d() { return 0; }
+void release_direct3d() {}
+void release_renderer_resources() {}
+
+void set_error_dialog_title(const std::string&) {}
+void clear_save_handle_tables() {}
+void free_staged_values() {}
+void free_text_gdi_slots() {}
+void flash_release() {}

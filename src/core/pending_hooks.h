@@ -1,0 +1,73 @@
+// Start-up, frame and shutdown steps whose subsystems are not built yet. Each
+// keeps its place in the engine's order and does nothing, or the least the
+// player needs to open its window and close it again. Every hook is deleted
+// when the subsystem that owns the step lands with its real function.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "platform/platform.h"
+
+// Steps whose subsystems have landed: their own headers.
+#include "core/game_window.h"
+#include "core/input.h"
+#include "core/object_tree.h"
+#include "core/worker_pool.h"
+#include "graphics/blend_modes.h"
+#include "graphics/pixel_kernels.h"
+#include "resources/compiled_loaders.h"
+#include "resources/pack_archive.h"
+#include "sound/sound_player.h"
+#include "sound/sound_thread.h"
+
+// ---- compiler link, system start
+int run_compiler_link(std::string* game_path);  // 0 = success, fills the game path
+int system_start();  // 0 = go on, nonzero = the script system asks to close
+
+// ---- object trees
+void mark_path_special_characters();  // '.', ':' and '/' in the path character classes
+
+// ---- script system
+void install_expression_entry_points();
+void set_script_defaults();
+int run_script_threads();  // one pass over the task tree; nonzero = quit
+void init_engine_option_table();
+
+// ---- message window and fonts
+void init_message_window();
+void build_font_list();
+
+// ---- screen modes, menus
+void query_desktop_mode(int* width, int* height, int* depth, int* refresh);
+void enumerate_monitors();
+void create_menu_popup_window();
+int set_fullscreen();  // 1 when switched
+bool in_fullscreen();
+int switch_to_windowed();
+void update_fullscreen_menu_bar();
+void show_pending_popup_menu();
+void destroy_menu_handles();
+
+// ---- layers and compositor
+void propagate_layer_changes();
+int render_window(int window);  // nonzero = close
+void reset_dirty_rects();
+
+// ---- sound and movies
+uint8_t sound_thread_state();  // 0xFF never started, 0 running, nonzero ended
+bool movie_playing();
+void dshow_movie_close();
+
+// ---- GPU drawing
+void detect_directx_version(int* major, int* minor, char* letter);
+void write_environment_report();
+int init_direct3d();  // 0 = success, 1 = no device (switch to CPU drawing)
+void release_direct3d();
+void release_renderer_resources();
+
+// ---- errors, save, fonts, Flash
+void set_error_dialog_title(const std::string& title);
+void clear_save_handle_tables();
+void free_staged_values();
+void free_text_gdi_slots();
+void flash_release();

@@ -1,0 +1,66 @@
+// The user's settings files in the game folder (written by the settings tool),
+// the save folder, the command-line argument slots and the game-folder write
+// test.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+constexpr int settings_slot_count = 32;  // both files: 32 little-endian u32 slots
+constexpr int argument_slot_count = 9;   // the program and its first 8 arguments
+
+// kxcfg.dat. Only the listed values of a slot that is present change a field;
+// anything else keeps the default.
+struct engine_settings_record {
+  uint8_t movie_engine = 1;      // slot 0: 0 MCI, 1 DirectShow
+  uint8_t sse_allowed = 1;       // slot 2
+  uint8_t sse2_allowed = 1;      // slot 3
+  uint8_t worker_maximum = 4;    // slot 4: 0 gives 1
+  uint8_t best_mode_search = 1;  // slot 6: 0 on, 1 off
+  // slot 7 (0 fit, 1 fill, 2 stretch, 3 game size) stored in the screen-mode
+  // numbering: 0 game size, 1 fit keeping aspect, 2 fill keeping aspect, 3 stretch.
+  uint8_t scaling_policy = 1;
+  // slot 8: 0 GPU level 3, 1 GPU level 2, 2 CPU bilinear (level 1), 3 CPU plain
+  // (level 0). `drawing_method` keeps the slot's value (-1 when not given) for
+  // the layered-window rule (there 0 counts as 1), applied where layered mode
+  // is known.
+  int32_t drawing_method = -1;
+  uint8_t gpu_drawing = 1;
+  uint8_t quality_level = 0;
+  uint8_t smoothing = 1;
+  uint8_t title_double_click_to_script = 0;  // slot 9
+  uint8_t script_switch = 0;                 // slot 10: read by scripts only
+  uint8_t device_option = 0;                 // slot 12
+  int texture_tile_columns = 32, texture_tile_rows = 21;  // slot 13: 1 gives (16, 26), 0 (32, 21)
+  uint8_t texture_option = 1;       // slot 14
+  uint8_t disable_composition = 0;  // slot 22
+  int texture_size_large = 512, texture_size_small = 256;
+};
+extern engine_settings_record engine_settings;
+
+// kxsfs.dat slot 21 and the save folder built from it.
+struct save_settings_record {
+  int save_folder_mode = 0;  // 0 game folder "save\", 1 per-user data, 2 documents, 3 documents "My Games"
+  std::string save_path = "save\\";  // Shift-JIS game path, ends in a separator
+};
+extern save_settings_record save_settings;
+
+// Slot 0 the program as started, 1..8 the first eight arguments, "" when absent.
+struct command_line_slots_record {
+  std::string slots[argument_slot_count];  // Shift-JIS
+};
+extern command_line_slots_record command_line_slots;
+
+// Set by test_folder_writable when a file cannot be made in the game path.
+extern uint8_t game_folder_not_writable;
+
+void copy_command_line();
+void read_engine_settings();  // "kxcfg.dat" in the game folder
+void read_save_settings();    // "kxsfs.dat" in the game folder, then the save folder
+void test_folder_writable();
+
+// The parsers behind the two readers: apply the whole slots present in `bytes`.
+void apply_engine_settings(const std::vector<uint8_t>& bytes);
+void apply_save_settings(const std::vector<uint8_t>& bytes);
+// Builds save_settings.save_path for the current mode from module_paths.
+void build_save_path();

@@ -1,0 +1,328 @@
+#include "core/startup.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+
+#include "core/compression_library.h"
+#include "core/engine_state.h"
+#include "core/error_report.h"
+#include "core/frame_loop.h"
+#include "core/info_log.h"
+#include "core/pending_hooks.h"
+#include "core/settings.h"
+#include "core/sjis.h"
+#include "core/system_info.h"
+#include "resources/engine_config.h"
+#include "sound/sound_tree.h"
+
+module_paths_record module_paths;
+frame_buffer_record cpu_frame_buffer;
+startup_tables_record startup_tables;
+std::mt19937 program_random;
+local_time start_time;
+uint32_t play_time_clocks[4] = {};
+std::atomic<uint8_t> stop_threads_signal{0};
+startup_options_record startup_options;
+lifecycle_trace_record lifecycle_trace;
+
+void trace_step(const char* name) {
+  if (lifecycle_trace.enabled) lifecycle_trace.steps.emplace_back(name);
+}
+
+namespace {
+
+// The player's own messages, converted once.
+struct startup_messages {
+  std::string error_caption = utf8_to_sjis("エラー");
+  std::string old_windows = utf8_to_sjis("Windows95/NT3.5/NT4 では起動できません。");
+  std::string no_window = utf8_to_sjis("ウィンドウが生成できませんでした。");
+  std::string gpu_failed = utf8_to_sjis("GPU描画が出来ませんでした。CPU描画に移行します。");
+  std::string picture_too_large = utf8_to_sjis("ＣＧサイズが大きすぎます。X=%d, Y=%d");
+  std::string memory_error = utf8_to_sjis("メモリ確保エラーです。[%s](%d, %d)");
+  std::string settings_tool_host = "エンジン設定.exe";
+};
+const startup_messages& messages() {
+  static const startup_messages m;
+  return m;
+}
+
+bool equals_ignoring_case(std::string a, std::string b) {
+  lower_path_sjis(a);
+  lower_path_sjis(b);
+  return a == b;
+}
+
+}  // namespace
+
+int apply_frame_buffer_rule(std::vector<uint8_t>& buffer, int width, int height) {
+  if (width > 8192) {
+    show_message_box("", messages().picture_too_large, width, height);
+    report_error(100010, 1);
+    return -1;
+  }
+  // Sizes in 64 bits: w*4*h overflows 32 bits long before memory runs out.
+  int64_t bytes = width > 0 && height > 0
+                      ? int64_t{width} * 4 + int64_t{width} * 4 * int64_t{height} + 4
+                      : 0;
+  bool ok = bytes > 0;
+  if (ok) {
+    try {
+      buffer.resize(static_cast<size_t>(bytes));  // keeps the old block if it throws
+    } catch (const std::exception&) {
+      ok = false;
+    }
+  }
+  if (!ok) {
+    write_info_log("", messages().memory_error, "", width, height);
+    report_error_fmt(104030, 1);
+    return -1;
+  }
+  return 0;
+}
+
+void init_module_paths() {
+  Process* process = platform().process;
+  HostFiles* files = platform().files;
+  module_paths = {};
+  module_paths.game_folder_host = files->game_folder_host();
+  module_paths.game_folder = utf8_to_sjis(module_paths.game_folder_host);
+  module_paths.program_path_host =
+      process ? process->program_path_host() : module_paths.game_folder_host + "zarvik";
+  module_paths.program_path = utf8_to_sjis(module_paths.program_path_host);
+  lower_path_sjis(module_paths.program_path);
+  module_paths.instance_name = module_paths.program_path;
+  replace_sjis_char(module_paths.instance_name, '/', ':');
+  replace_sjis_char(module_paths.instance_name, '\\', ':');
+  if (process) {
+    module_paths.app_data_folder = utf8_to_sjis(process->user_data_folder_host());
+    module_paths.documents_folder = utf8_to_sjis(process->documents_folder_host());
+  }
+  module_paths.game_path = module_paths.game_folder;
+}
+
+void init_startup_tables() {
+  if (startup_tables.done) return;
+  startup_tables.done = 1;
+  trace_step("init_startup_tables");
+  std::strcpy(startup_tables.version_tag, "revkivraz");
+  program_random.seed(platform().clock->tick_ms());
+  std::srand(static_cast<unsigned>(std::time(nullptr)));
+  mark_path_special_characters();
+  init_blend_tables();
+  init_blend_dispatch_tables();
+  install_expression_entry_points();
+  install_key_state_handlers();
+  set_script_defaults();
+  init_engine_option_table();
+  init_message_window();
+  build_font_list();
+  int major = 0, minor = 0;
+  char letter = 0;
+  detect_directx_version(&major, &minor, &letter);
+  uint32_t letter_code = (letter >= 'a' && letter <= 'z') ? static_cast<uint32_t>(letter - 'a' + 1) : 0;
+  startup_tables.directx_version =
+      (static_cast<uint32_t>(major) * 65536u + static_cast<uint32_t>(minor) * 256u + letter_code) >> 16;
+  static const char* const pictures[4] = {".bmp", ".png", ".jpg", ".gif"};
+  static const char* const sounds[2] = {".wav", ".ogg"};
+  for (int i = 0; i < 4; ++i) startup_tables.picture_extensions[i] = pictures[i];
+  for (int i = 0; i < 2; ++i) startup_tables.sound_extensions[i] = sounds[i];
+}
+
+int app_initialise() {
+  Clock* clock = platform().clock;
+  trace_step("copy_command_line");
+  copy_command_line();
+  trace_step("read_engine_settings");
+  read_engine_settings();
+  trace_step("read_save_settings");
+  read_save_settings();
+  trace_step("init_pixel_kernels");
+  init_pixel_kernels(engine_settings.sse_allowed != 0, engine_settings.sse2_allowed != 0);
+  trace_step("query_system_info");
+  query_system_info();
+  if (system_info.os_code >= 1 && system_info.os_code <= 19) {
+    show_message_box(messages().error_caption, messages().old_windows);
+    return -1;
+  }
+  trace_step("build_name_length_table");
+  build_name_length_table();
+
+  const std::string& first = command_line_slots.slots[1];
+  if (equals_ignoring_case(first, "/kxcfg")) {
+    trace_step("settings_tool");
+    // The settings tool is a separate program beside the player.
+    if (Process* process = platform().process)
+      process->spawn({module_paths.game_folder_host + messages().settings_tool_host, "/kxcfg"});
+    return -1;
+  }
+  if (equals_ignoring_case(first, "/info")) {
+    trace_step("license_information");
+    set_error_dialog_title("License Information");
+    report_error(100000, 1);
+    return -1;
+  }
+
+  trace_step("load_compression_library");
+  int library = load_compression_library();
+  trace_step("open_pack_archives");
+  if (open_pack_archives() != 0 || library != 0) return -1;
+  if (pack_entry_tables.release_mode) {
+    module_paths.game_path = module_paths.game_folder;
+  } else {
+    trace_step("run_compiler_link");
+    if (run_compiler_link(&module_paths.game_path) != 0) return -1;
+  }
+
+  init_startup_tables();
+  trace_step("test_folder_writable");
+  test_folder_writable();
+  trace_step("create_window_states");
+  if (create_window_states() != 0) return -1;
+  trace_step("load_engine_config");
+  if (load_engine_config() != 0) return -1;
+  frame_thread.enabled = engine_config.frame_thread_mode;
+
+  if (engine_settings.disable_composition && system_info.os_code >= 65) disable_desktop_composition();
+
+  // The main window's sizes: a window larger than the desktop draws its frame
+  // at half the desktop size and is scaled on presentation.
+  trace_step("frame_buffer");
+  int logical_width = static_cast<int>(engine_config.main_width);
+  int logical_height = static_cast<int>(engine_config.main_height);
+  if (logical_width == 0 && logical_height == 0) {
+    logical_width = system_info.desktop_width;
+    logical_height = system_info.desktop_height;
+  }
+  cpu_frame_buffer.output_width = logical_width;
+  cpu_frame_buffer.output_height = logical_height;
+  if (system_info.desktop_width < logical_width || system_info.desktop_height < logical_height) {
+    cpu_frame_buffer.frame_width = system_info.desktop_width / 2;
+    cpu_frame_buffer.frame_height = system_info.desktop_height / 2;
+  } else {
+    cpu_frame_buffer.frame_width = logical_width;
+    cpu_frame_buffer.frame_height = logical_height;
+  }
+  if (apply_frame_buffer_rule(cpu_frame_buffer.pixels, cpu_frame_buffer.frame_width, cpu_frame_buffer.frame_height) !=
+      0)
+    return -1;
+
+  trace_step("create_game_window");
+  init_window_bitmap(0, engine_config.title);
+  if (!create_game_window(0, logical_width, logical_height, engine_config.title)) {
+    show_message_box(messages().error_caption, messages().no_window);
+    return -1;
+  }
+
+  trace_step("set_timer_resolution");
+  frame_counters.ticks_this_second = frame_counters.frames_this_second = 0;
+  frame_counters.ticks_last_second = frame_counters.frames_last_second = 0;
+  trace_step("create_menu_popup_window");
+  create_menu_popup_window();
+  trace_step("create_tree_roots");
+  create_tree_roots();
+  create_sound_tree();  // the sound nodes live in a tree of their own
+  if (engine_config.sound_on) {
+    trace_step("create_direct_sound");
+    engine_config.sound_on = create_direct_sound() == 1 ? 1 : 0;
+  }
+  trace_step("count_joysticks");
+  startup_options.joystick_enabled = count_joysticks() > 0 ? 1 : 0;
+  pacing_state.reference_ms = 0;
+  start_time = clock->local_now();
+  if (engine_settings.gpu_drawing) {
+    trace_step("write_environment_report");
+    write_environment_report();
+  }
+  trace_step("system_start");
+  if (system_start() != 0) {
+    request_close();
+    return 1;
+  }
+  trace_step("start_worker_threads");
+  start_worker_threads(system_info.worker_count);
+  trace_step("init_sound_player");
+  if (init_sound_player() != 0) return -1;
+  if (frame_thread.enabled) {
+    trace_step("start_frame_thread");
+    start_frame_thread();
+  }
+  if (startup_options.start_fullscreen && set_fullscreen()) {
+    platform().ui->show_window(0, true);
+    uint32_t from = clock->tick_ms();
+    while (clock->tick_ms() - from < 1500) clock->sleep_ms(1);
+  }
+  trace_step("play_time_clocks");
+  uint32_t now = clock->tick_ms();
+  for (uint32_t& c : play_time_clocks) c = now;
+  clear_save_handle_tables();
+  if (!engine_settings.gpu_drawing) return 0;
+  trace_step("init_direct3d");
+  if (init_direct3d() == 1) {
+    engine_settings.gpu_drawing = 0;
+    engine_settings.smoothing = 1;
+    engine_settings.quality_level = 1;
+    write_info_log("", messages().gpu_failed);
+    show_message_box("", messages().gpu_failed);
+  }
+  return 0;
+}
+
+void shutdown_engine() {
+  trace_step("shutdown_engine");
+  // Quit first, then the separate stop signal: a report with quit 0 may clear
+  // quit_flag again, but never the signal the threads wait on.
+  quit_flag = 1;
+  stop_threads_signal = 1;
+  trace_step("wait_sound_thread");
+  wait_sound_thread_end();  // 1 ms polls under engine_lock, then joins
+  trace_step("wait_frame_thread");
+  wait_for_frame_thread();
+  trace_step("stop_worker_threads");
+  stop_worker_threads();
+  if (engine_settings.gpu_drawing) {
+    trace_step("release_direct3d");
+    release_direct3d();
+  }
+  trace_step("dshow_movie_close");
+  dshow_movie_close();
+  if (engine_config.sound_on) {
+    trace_step("release_direct_sound");
+    release_direct_sound();
+  }
+  trace_step("destroy_menu_handles");
+  destroy_menu_handles();
+  if (in_fullscreen()) {
+    trace_step("switch_to_windowed");
+    switch_to_windowed();
+  }
+  trace_step("release_resources");
+  release_renderer_resources();
+  free_text_gdi_slots();
+  free_staged_values();
+  flash_release();
+  trace_step("unload_compression_library");
+  unload_compression_library();
+}
+
+int win_main() {
+  init_module_paths();
+  Process* process = platform().process;
+  // One running copy per program path: a second start raises the first and ends.
+  if (process && process->claim_single_instance(module_paths.instance_name) != 0) return 0;
+  trace_step("single_instance");
+  int exit_code = 0;
+  if (app_initialise() == 0) {
+    trace_step("message_loop");
+    exit_code = run_message_loop();
+  }
+  shutdown_engine();
+  if (process) process->release_single_instance();
+  if (restart_flag && process) {
+    trace_step("restart");
+    // The program exactly as it was started, by argv: no shell, no lower-casing.
+    process->spawn({module_paths.program_path_host});
+  }
+  return exit_code;
+}

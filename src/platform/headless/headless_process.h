@@ -1,0 +1,92 @@
+// Headless process and library services: the test sets the program path and
+// arguments, spawns are recorded, the single-instance lock is modelled in
+// process so two headless platforms in one test act as two starts.
+#pragma once
+#include <functional>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/posix/dynamic_library.h"
+
+class HeadlessProcess final : public Process {
+ public:
+  explicit HeadlessProcess(std::string program_path_host = "/zarvik/zarvik");
+  ~HeadlessProcess() override;
+  HeadlessProcess(const HeadlessProcess&) = delete;
+  HeadlessProcess& operator=(const HeadlessProcess&) = delete;
+
+  std::string program_path_host() const override;
+  std::vector<std::string> arguments() const override;
+  // Instances are held in one registry shared by every HeadlessProcess of the
+  // test program: a second claim of a held name returns 1 and counts a raise
+  // request at the holder.
+  int claim_single_instance(const std::string& instance_name) override;
+  void release_single_instance() override;
+  bool take_raise_request() override;
+  // Records the argv; returns the result set by set_spawn_result (true).
+  bool spawn(const std::vector<std::string>& argv_host) override;
+  std::string user_data_folder_host() const override;
+  std::string documents_folder_host() const override;
+  std::string temp_folder_host() const override;
+
+  // Test side.
+  void set_program_path(const std::string& host);
+  void set_arguments(const std::vector<std::string>& sjis_arguments);
+  void set_folders(const std::string& user_data, const std::string& documents, const std::string& temp);
+  void set_spawn_result(bool ok);
+  std::vector<std::vector<std::string>> spawns() const;
+  int raise_requests_received() const;  // all that arrived, taken or not
+  bool holds_instance() const;
+  // Called (without this object's lock) for each raise request that arrives;
+  // HeadlessPlatform turns it into a msg_raise_request event like the real Ui.
+  void set_raise_listener(std::function<void()> listener);
+
+ private:
+  void receive_raise_request();
+
+  mutable std::mutex mutex_;
+  std::string program_path_;
+  std::vector<std::string> arguments_;
+  std::string user_data_, documents_, temp_;
+  bool spawn_result_ = true;
+  std::vector<std::vector<std::string>> spawns_;
+  std::string held_name_;
+  bool holding_ = false;
+  int raises_pending_ = 0;
+  int raises_received_ = 0;
+  std::function<void()> raise_listener_;
+};
+
+// Loads real libraries through dlopen (searched in a folder the test sets),
+// but can be told to refuse a library or hide an entry point, for the
+// missing-library and missing-entry-point paths.
+class HeadlessLibraries final : public DynamicLibrary {
+ public:
+  explicit HeadlessLibraries(std::string search_folder_host);
+
+  void* load(const std::string& name, int* error_number, std::string* error_text) override;
+  void* symbol(void* library, const char* name) override;
+  void unload(void* library) override;
+
+  // Test side. Names compare case-insensitively with what the engine asks for.
+  void set_search_folder(const std::string& host);
+  void refuse(const std::string& name, int error_number = 2, const std::string& error_text = "");
+  void hide_symbol(const std::string& name);
+  std::vector<std::string> loads() const;  // every name asked for, in order
+  int open_count() const;                  // loaded and not yet unloaded
+
+ private:
+  struct refusal {
+    int error_number;
+    std::string text;
+  };
+  mutable std::mutex mutex_;
+  PosixDynamicLibrary real_;
+  std::vector<std::pair<std::string, refusal>> refused_;
+  std::set<std::string> hidden_;
+  std::vector<std::string> loads_;
+  int open_ = 0;
+};

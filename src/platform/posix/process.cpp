@@ -1,0 +1,355 @@
+#include "platform/posix/process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pwd.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "core/sjis.h"
+#include "format/hashes.h"
+#include "platform/posix/host_files.h"
+
+extern char** environ;
+
+namespace {
+
+const char raise_word[] = "raise\n";
+
+std::string with_slash(std::string s) {
+  if (s.empty() || s.back() != '/') s += '/';
+  return s;
+}
+
+bool is_absolute_folder(const char* p) {
+  if (!p || p[0] != '/') return false;
+  struct stat st {};
+  return ::stat(p, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string current_folder() {
+  std::vector<char> buf(4096);
+  while (!::getcwd(buf.data(), buf.size())) {
+    if (errno != ERANGE) return "/";
+    buf.resize(buf.size() * 2);
+  }
+  return buf.data();
+}
+
+bool is_executable_file(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+}
+
+std::string self_exe() {
+  char buf[4096];
+  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return {};
+  return std::string(buf, static_cast<size_t>(n));
+}
+
+bool fill_socket_address(const std::string& path, sockaddr_un& addr) {
+  std::memset(&addr, 0, sizeof addr);
+  addr.sun_family = AF_UNIX;
+  if (path.size() >= sizeof addr.sun_path) return false;
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  return true;
+}
+
+// Asks the running copy to come to the front. It may still be between taking
+// the lock and listening, so a refused connection is retried for a while.
+void send_raise_request(const std::string& socket_path) {
+  sockaddr_un addr{};
+  if (!fill_socket_address(socket_path, addr)) return;
+  for (int attempt = 0; attempt < 40; ++attempt) {
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+      ssize_t ignored = ::send(fd, raise_word, sizeof raise_word - 1, MSG_NOSIGNAL);
+      (void)ignored;
+      ::close(fd);
+      return;
+    }
+    int err = errno;
+    ::close(fd);
+    if (err != ENOENT && err != ECONNREFUSED && err != EAGAIN) return;
+    timespec ts{0, 50 * 1000000L};
+    nanosleep(&ts, nullptr);
+  }
+}
+
+}  // namespace
+
+std::string resolve_program_path(const std::string& argv0, const std::string& cwd, const char* path_env) {
+  if (argv0.empty()) return {};
+  if (argv0.find('/') != std::string::npos) {
+    return normalise_host_path(argv0[0] == '/' ? argv0 : with_slash(cwd) + argv0);
+  }
+  // Started by name: the first executable of that name on PATH, as execvp
+  // would have found it. An empty PATH entry means the working directory.
+  std::string path = path_env ? path_env : "/usr/local/bin:/usr/bin:/bin";
+  size_t i = 0;
+  while (i <= path.size()) {
+    size_t j = path.find(':', i);
+    if (j == std::string::npos) j = path.size();
+    std::string dir = path.substr(i, j - i);
+    if (dir.empty()) dir = cwd;
+    if (dir[0] != '/') dir = with_slash(cwd) + dir;
+    std::string candidate = with_slash(dir) + argv0;
+    if (is_executable_file(candidate)) return normalise_host_path(candidate);
+    i = j + 1;
+  }
+  return {};
+}
+
+std::string home_folder_host() {
+  const char* home = std::getenv("HOME");
+  std::string out;
+  if (home && home[0] == '/') {
+    out = home;
+  } else {
+    passwd pw{};
+    passwd* found = nullptr;
+    std::vector<char> buf(16384);
+    if (::getpwuid_r(::getuid(), &pw, buf.data(), buf.size(), &found) == 0 && found && found->pw_dir &&
+        found->pw_dir[0] == '/')
+      out = found->pw_dir;
+    else
+      out = "/tmp";
+  }
+  while (out.size() > 1 && out.back() == '/') out.pop_back();
+  return out;
+}
+
+std::string instance_folder_host() {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (is_absolute_folder(runtime) && ::access(runtime, W_OK | X_OK) == 0) return with_slash(runtime);
+  return "/tmp/";
+}
+
+std::string instance_file_stem(const std::string& instance_name) {
+  // Two seeds give 64 bits, so distinct game paths do not share a lock by
+  // accident; the uid keeps users apart when the folder is /tmp.
+  uint32_t a = murmur_hash2(instance_name.data(), instance_name.size(), 0);
+  uint32_t b = murmur_hash2(instance_name.data(), instance_name.size(), 0x2f8a61c5u);
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "zarvik-%u-%08x%08x", static_cast<unsigned>(::getuid()), a, b);
+  return buf;
+}
+
+std::string documents_folder_from_user_dirs(const std::string& home, const std::string& user_dirs_text) {
+  std::istringstream in(user_dirs_text);
+  std::string line;
+  std::string found;
+  while (std::getline(in, line)) {
+    size_t p = line.find_first_not_of(" \t");
+    if (p == std::string::npos || line[p] == '#') continue;
+    const std::string key = "XDG_DOCUMENTS_DIR";
+    if (line.compare(p, key.size(), key) != 0) continue;
+    p = line.find_first_not_of(" \t", p + key.size());
+    if (p == std::string::npos || line[p] != '=') continue;
+    p = line.find('"', p);
+    if (p == std::string::npos) continue;
+    std::string value;
+    bool closed = false;
+    for (size_t i = p + 1; i < line.size(); ++i) {
+      if (line[i] == '\\' && i + 1 < line.size()) {
+        value += line[++i];
+      } else if (line[i] == '"') {
+        closed = true;
+        break;
+      } else {
+        value += line[i];
+      }
+    }
+    if (!closed) continue;
+    if (value.compare(0, 5, "$HOME") == 0 && (value.size() == 5 || value[5] == '/'))
+      value = home + value.substr(5);
+    else if (value.empty() || value[0] != '/')
+      continue;  // only "$HOME/..." and absolute paths are valid entries
+    found = value;
+  }
+  // An entry equal to the home folder means the user disabled it.
+  if (found.empty() || normalise_host_path(found) == normalise_host_path(home)) return home + "/Documents/";
+  return with_slash(normalise_host_path(found));
+}
+
+PosixProcess::PosixProcess(int argc, char** argv) {
+  std::string argv0 = (argc > 0 && argv && argv[0]) ? argv[0] : "";
+  program_path_ = resolve_program_path(argv0, current_folder(), std::getenv("PATH"));
+  if (program_path_.empty()) program_path_ = self_exe();
+  for (int i = 1; i < argc; ++i) arguments_.push_back(utf8_to_sjis(argv[i] ? argv[i] : ""));
+}
+
+PosixProcess::~PosixProcess() { release_single_instance(); }
+
+int PosixProcess::claim_single_instance(const std::string& instance_name) {
+  if (lock_fd_ >= 0) return 0;
+  std::string stem = instance_folder_host() + instance_file_stem(instance_name);
+  std::string lock_path = stem + ".lock";
+  std::string socket_path = stem + ".sock";
+
+  // Close-on-exec: a program started later (an editor, the restarted player)
+  // must not inherit the lock.
+  int fd = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return -1;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    int err = errno;
+    ::close(fd);
+    if (err != EWOULDBLOCK) return -1;
+    send_raise_request(socket_path);
+    return 1;
+  }
+  lock_fd_ = fd;
+
+  // We hold the lock, so a socket file left there is stale.
+  sockaddr_un addr{};
+  if (!fill_socket_address(socket_path, addr)) return 0;  // the lock alone still works
+  ::unlink(socket_path.c_str());
+  int lfd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (lfd < 0) return 0;
+  if (::bind(lfd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(lfd, 8) != 0 ||
+      ::pipe2(stop_pipe_, O_CLOEXEC) != 0) {
+    ::close(lfd);
+    ::unlink(socket_path.c_str());
+    return 0;
+  }
+  listen_fd_ = lfd;
+  socket_path_ = socket_path;
+  listener_ = std::thread([this] { listen_loop(); });
+  return 0;
+}
+
+void PosixProcess::listen_loop() {
+  for (;;) {
+    pollfd fds[2] = {{listen_fd_, POLLIN, 0}, {stop_pipe_[0], POLLIN, 0}};
+    if (::poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (fds[1].revents) return;
+    if (!(fds[0].revents & POLLIN)) continue;
+    int c = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (c < 0) continue;
+    // A client that connects and says nothing must not stall the listener.
+    pollfd cfd{c, POLLIN, 0};
+    char buf[16] = {};
+    ssize_t n = 0;
+    if (::poll(&cfd, 1, 1000) > 0) n = ::recv(c, buf, sizeof buf - 1, 0);
+    ::close(c);
+    if (n >= 5 && std::memcmp(buf, raise_word, 5) == 0) {
+      raise_requests_.fetch_add(1);
+      std::lock_guard<std::mutex> g(listener_mutex_);
+      if (raise_listener_) raise_listener_();
+    }
+  }
+}
+
+void PosixProcess::release_single_instance() {
+  if (listener_.joinable()) {
+    char b = 1;
+    ssize_t ignored = ::write(stop_pipe_[1], &b, 1);
+    (void)ignored;
+    listener_.join();
+  }
+  if (listen_fd_ >= 0) {
+    ::close(listen_fd_);
+    listen_fd_ = -1;
+    ::unlink(socket_path_.c_str());  // still ours: the lock is held until below
+  }
+  for (int& p : stop_pipe_) {
+    if (p >= 0) ::close(p);
+    p = -1;
+  }
+  if (lock_fd_ >= 0) {
+    // The lock file stays: removing it would let a late opener lock a
+    // different inode than the next claimant.
+    ::flock(lock_fd_, LOCK_UN);
+    ::close(lock_fd_);
+    lock_fd_ = -1;
+  }
+}
+
+bool PosixProcess::take_raise_request() {
+  int n = raise_requests_.load();
+  while (n > 0) {
+    if (raise_requests_.compare_exchange_weak(n, n - 1)) return true;
+  }
+  return false;
+}
+
+void PosixProcess::set_raise_listener(std::function<void()> listener) {
+  std::lock_guard<std::mutex> g(listener_mutex_);
+  raise_listener_ = std::move(listener);
+}
+
+bool PosixProcess::spawn(const std::vector<std::string>& argv_host) {
+  if (argv_host.empty() || argv_host[0].empty()) return false;
+  std::vector<char*> args;
+  for (const std::string& a : argv_host) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+
+  // The child starts with default signal handling and an empty mask,
+  // whatever SDL or the engine's threads changed in this process.
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t empty, defaults;
+  sigemptyset(&empty);
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  sigaddset(&defaults, SIGCHLD);
+  sigaddset(&defaults, SIGINT);
+  sigaddset(&defaults, SIGTERM);
+  posix_spawnattr_setsigmask(&attr, &empty);
+  posix_spawnattr_setsigdefault(&attr, &defaults);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  pid_t pid = 0;
+  // posix_spawnp searches PATH for a bare name like execvp; no shell ever
+  // sees the arguments.
+  int rc = ::posix_spawnp(&pid, args[0], nullptr, &attr, args.data(), environ);
+  posix_spawnattr_destroy(&attr);
+  if (rc != 0) return false;
+  // Reap the child when it ends so editors opened during a run leave no zombies.
+  std::thread([pid] {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }).detach();
+  return true;
+}
+
+std::string PosixProcess::user_data_folder_host() const {
+  const char* data = std::getenv("XDG_DATA_HOME");
+  if (data && data[0] == '/') return with_slash(data);
+  return home_folder_host() + "/.local/share/";
+}
+
+std::string PosixProcess::documents_folder_host() const {
+  std::string home = home_folder_host();
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  std::string file = (config && config[0] == '/') ? with_slash(config) : home + "/.config/";
+  file += "user-dirs.dirs";
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream text;
+  if (in) text << in.rdbuf();
+  return documents_folder_from_user_dirs(home, text.str());
+}
+
+std::string PosixProcess::temp_folder_host() const {
+  const char* tmp = std::getenv("TMPDIR");
+  if (is_absolute_folder(tmp)) return with_slash(tmp);
+  return "/tmp/";
+}

@@ -1,0 +1,640 @@
+#include "platform/sdl/sdl_ui.h"
+
+#include <SDL2/SDL.h>
+#include <sys/stat.h>
+
+#include <array>
+#include <cstddef>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/sjis.h"
+
+struct sdl_request {
+  std::function<void()> job;
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool done = false;
+};
+
+namespace {
+
+// Mouse-key state bits of the original mouse messages.
+constexpr uint64_t mk_left = 0x1, mk_right = 0x2, mk_shift = 0x4, mk_control = 0x8, mk_middle = 0x10;
+constexpr uint32_t vk_menu = 0x12, vk_f10 = 0x79;
+
+bool env_set(const char* name) {
+  const char* v = std::getenv(name);
+  return v && v[0];
+}
+
+// Dialog texts may carry CR LF (they were made for an edit control); SDL wants LF.
+std::string dialog_text_utf8(const std::string& sjis) {
+  std::string out = sjis_to_utf8(sjis);
+  std::string clean;
+  clean.reserve(out.size());
+  for (char c : out)
+    if (c != '\r') clean += c;
+  return clean;
+}
+
+uint64_t mouse_key_state() {
+  uint32_t b = SDL_GetMouseState(nullptr, nullptr);
+  SDL_Keymod m = SDL_GetModState();
+  uint64_t w = 0;
+  if (b & SDL_BUTTON_LMASK) w |= mk_left;
+  if (b & SDL_BUTTON_RMASK) w |= mk_right;
+  if (b & SDL_BUTTON_MMASK) w |= mk_middle;
+  if (m & KMOD_SHIFT) w |= mk_shift;
+  if (m & KMOD_CTRL) w |= mk_control;
+  return w;
+}
+
+int64_t point_lparam(int x, int y) {
+  return static_cast<int64_t>((static_cast<uint32_t>(x) & 0xFFFF) | ((static_cast<uint32_t>(y) & 0xFFFF) << 16));
+}
+
+std::array<uint8_t, SDL_NUM_SCANCODES> build_key_table() {
+  std::array<uint8_t, SDL_NUM_SCANCODES> t{};
+  for (int i = 0; i < 26; ++i) t[SDL_SCANCODE_A + i] = static_cast<uint8_t>('A' + i);
+  t[SDL_SCANCODE_0] = '0';
+  for (int i = 0; i < 9; ++i) t[SDL_SCANCODE_1 + i] = static_cast<uint8_t>('1' + i);
+  for (int i = 0; i < 12; ++i) t[SDL_SCANCODE_F1 + i] = static_cast<uint8_t>(0x70 + i);
+  for (int i = 0; i < 12; ++i) t[SDL_SCANCODE_F13 + i] = static_cast<uint8_t>(0x7C + i);
+  t[SDL_SCANCODE_BACKSPACE] = 0x08;
+  t[SDL_SCANCODE_TAB] = 0x09;
+  t[SDL_SCANCODE_RETURN] = 0x0D;
+  t[SDL_SCANCODE_KP_ENTER] = 0x0D;
+  t[SDL_SCANCODE_LSHIFT] = t[SDL_SCANCODE_RSHIFT] = 0x10;
+  t[SDL_SCANCODE_LCTRL] = t[SDL_SCANCODE_RCTRL] = 0x11;
+  t[SDL_SCANCODE_LALT] = t[SDL_SCANCODE_RALT] = 0x12;
+  t[SDL_SCANCODE_PAUSE] = 0x13;
+  t[SDL_SCANCODE_CAPSLOCK] = 0x14;
+  t[SDL_SCANCODE_ESCAPE] = 0x1B;
+  t[SDL_SCANCODE_SPACE] = 0x20;
+  t[SDL_SCANCODE_PAGEUP] = 0x21;
+  t[SDL_SCANCODE_PAGEDOWN] = 0x22;
+  t[SDL_SCANCODE_END] = 0x23;
+  t[SDL_SCANCODE_HOME] = 0x24;
+  t[SDL_SCANCODE_LEFT] = 0x25;
+  t[SDL_SCANCODE_UP] = 0x26;
+  t[SDL_SCANCODE_RIGHT] = 0x27;
+  t[SDL_SCANCODE_DOWN] = 0x28;
+  t[SDL_SCANCODE_PRINTSCREEN] = 0x2C;
+  t[SDL_SCANCODE_INSERT] = 0x2D;
+  t[SDL_SCANCODE_DELETE] = 0x2E;
+  t[SDL_SCANCODE_LGUI] = 0x5B;
+  t[SDL_SCANCODE_RGUI] = 0x5C;
+  t[SDL_SCANCODE_APPLICATION] = 0x5D;
+  t[SDL_SCANCODE_KP_0] = 0x60;
+  for (int i = 0; i < 9; ++i) t[SDL_SCANCODE_KP_1 + i] = static_cast<uint8_t>(0x61 + i);
+  t[SDL_SCANCODE_KP_MULTIPLY] = 0x6A;
+  t[SDL_SCANCODE_KP_PLUS] = 0x6B;
+  t[SDL_SCANCODE_KP_MINUS] = 0x6D;
+  t[SDL_SCANCODE_KP_PERIOD] = 0x6E;
+  t[SDL_SCANCODE_KP_DIVIDE] = 0x6F;
+  t[SDL_SCANCODE_NUMLOCKCLEAR] = 0x90;
+  t[SDL_SCANCODE_SCROLLLOCK] = 0x91;
+  t[SDL_SCANCODE_SEMICOLON] = 0xBA;
+  t[SDL_SCANCODE_EQUALS] = 0xBB;
+  t[SDL_SCANCODE_COMMA] = 0xBC;
+  t[SDL_SCANCODE_MINUS] = 0xBD;
+  t[SDL_SCANCODE_PERIOD] = 0xBE;
+  t[SDL_SCANCODE_SLASH] = 0xBF;
+  t[SDL_SCANCODE_GRAVE] = 0xC0;
+  t[SDL_SCANCODE_LEFTBRACKET] = 0xDB;
+  t[SDL_SCANCODE_BACKSLASH] = 0xDC;
+  t[SDL_SCANCODE_RIGHTBRACKET] = 0xDD;
+  t[SDL_SCANCODE_APOSTROPHE] = 0xDE;
+  t[SDL_SCANCODE_NONUSBACKSLASH] = 0xE2;
+  t[SDL_SCANCODE_INTERNATIONAL1] = 0xE2;  // the JIS "ro" key
+  t[SDL_SCANCODE_INTERNATIONAL3] = 0xDC;  // the JIS yen key
+  return t;
+}
+
+// Keys that carried the "extended" flag on the original keyboard messages.
+bool is_extended_key(SDL_Scancode s) {
+  switch (s) {
+    case SDL_SCANCODE_RCTRL: case SDL_SCANCODE_RALT: case SDL_SCANCODE_INSERT: case SDL_SCANCODE_DELETE:
+    case SDL_SCANCODE_HOME: case SDL_SCANCODE_END: case SDL_SCANCODE_PAGEUP: case SDL_SCANCODE_PAGEDOWN:
+    case SDL_SCANCODE_LEFT: case SDL_SCANCODE_RIGHT: case SDL_SCANCODE_UP: case SDL_SCANCODE_DOWN:
+    case SDL_SCANCODE_KP_ENTER: case SDL_SCANCODE_KP_DIVIDE: case SDL_SCANCODE_NUMLOCKCLEAR:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+uint32_t virtual_key_for_scancode(int scancode) {
+  static const std::array<uint8_t, SDL_NUM_SCANCODES> table = build_key_table();
+  if (scancode < 0 || scancode >= SDL_NUM_SCANCODES) return 0;
+  return table[static_cast<size_t>(scancode)];
+}
+
+SdlUi::SdlUi(const sdl_ui_options& options) : main_thread_(std::this_thread::get_id()) {
+  bool offscreen = options.force_offscreen || (!env_set("DISPLAY") && !env_set("WAYLAND_DISPLAY"));
+  if (offscreen) {
+    // Without a display the player still runs: nothing is shown, sound goes
+    // nowhere, dialogs go to stderr.
+    SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "offscreen",
+                            options.force_offscreen ? SDL_HINT_OVERRIDE : SDL_HINT_NORMAL);
+    SDL_SetHintWithPriority(SDL_HINT_AUDIODRIVER, "dummy",
+                            options.force_offscreen ? SDL_HINT_OVERRIDE : SDL_HINT_NORMAL);
+    // Plain memory frames: no GPU driver is loaded just to draw into nothing.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+  }
+  // Closing the last window is the engine's decision (the close confirmation),
+  // not SDL's.
+  SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+  SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
+  if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0 && !offscreen) {
+    // A display that cannot be reached: run as without one.
+    std::fprintf(stderr, "zarvik: no display (%s); running without one\n", SDL_GetError());
+    SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "offscreen", SDL_HINT_OVERRIDE);
+    SDL_SetHintWithPriority(SDL_HINT_AUDIODRIVER, "dummy", SDL_HINT_OVERRIDE);
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    offscreen = true;
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) return;
+  } else if (!SDL_WasInit(SDL_INIT_VIDEO)) {
+    return;
+  }
+  ready_ = true;
+  const char* d = SDL_GetCurrentVideoDriver();
+  driver_ = d ? d : "";
+  has_display_ = driver_ != "offscreen" && driver_ != "dummy";
+  software_renderer_ = !has_display_;
+  SDL_EventState(SDL_DROPFILE, SDL_ENABLE);
+  SDL_EventState(SDL_DROPBEGIN, SDL_ENABLE);
+  SDL_EventState(SDL_DROPCOMPLETE, SDL_ENABLE);
+}
+
+SdlUi::~SdlUi() {
+  // Requests queued until now are served; later ones return at once.
+  {
+    std::lock_guard<std::mutex> g(requests_mutex_);
+    closed_ = true;
+  }
+  serve_requests();
+  if (!ready_) return;
+  while (!windows_.empty()) destroy_window_main(windows_.begin()->first);
+  SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
+}
+
+void SdlUi::call_on_main(const std::function<void()>& job) {
+  if (std::this_thread::get_id() == main_thread_) {
+    job();
+    return;
+  }
+  auto r = std::make_shared<sdl_request>();
+  r->job = job;
+  {
+    std::lock_guard<std::mutex> g(requests_mutex_);
+    if (closed_) return;
+    requests_.push_back(r);
+  }
+  std::unique_lock<std::mutex> l(r->mutex);
+  r->cv.wait(l, [&] { return r->done; });
+}
+
+void SdlUi::serve_requests() {
+  if (std::this_thread::get_id() != main_thread_) return;
+  for (;;) {
+    std::shared_ptr<sdl_request> r;
+    {
+      std::lock_guard<std::mutex> g(requests_mutex_);
+      if (requests_.empty()) return;
+      r = requests_.front();
+      requests_.pop_front();
+    }
+    r->job();
+    std::lock_guard<std::mutex> l(r->mutex);
+    r->done = true;
+    r->cv.notify_all();
+  }
+}
+
+bool SdlUi::create_window(int window, const window_desc& desc) {
+  if (window < 0 || window > 31) return false;
+  bool ok = false;
+  call_on_main([&] {
+    if (!ready_) return;
+    if (windows_.count(window)) destroy_window_main(window);
+    int w = desc.width > 0 ? desc.width : 1, h = desc.height > 0 ? desc.height : 1;
+    uint32_t flags = desc.visible ? SDL_WINDOW_SHOWN : SDL_WINDOW_HIDDEN;
+    if (desc.resizable) flags |= SDL_WINDOW_RESIZABLE;
+    int x = desc.x >= 0 ? desc.x : static_cast<int>(SDL_WINDOWPOS_CENTERED);
+    int y = desc.y >= 0 ? desc.y : static_cast<int>(SDL_WINDOWPOS_CENTERED);
+    game_window gw;
+    gw.width = w;
+    gw.height = h;
+    gw.window = SDL_CreateWindow(sjis_to_utf8(desc.title).c_str(), x, y, w, h, flags);
+    if (!gw.window) return;
+    // The engine paces frames itself: no vsync wait inside present.
+    if (!software_renderer_) gw.renderer = SDL_CreateRenderer(gw.window, -1, 0);
+    if (!gw.renderer) gw.renderer = SDL_CreateRenderer(gw.window, -1, SDL_RENDERER_SOFTWARE);
+    if (gw.renderer)
+      gw.texture = SDL_CreateTexture(gw.renderer, SDL_PIXELFORMAT_BGRA32, SDL_TEXTUREACCESS_STREAMING, w, h);
+    if (!gw.renderer || !gw.texture) {
+      if (gw.renderer) SDL_DestroyRenderer(gw.renderer);
+      SDL_DestroyWindow(gw.window);
+      return;
+    }
+    // Frames carry arbitrary alpha bytes; the window shows colour only.
+    SDL_SetTextureBlendMode(gw.texture, SDL_BLENDMODE_NONE);
+    // Start black rather than with whatever the texture memory held.
+    std::vector<uint8_t> black(static_cast<size_t>(w) * h * 4, 0);
+    SDL_UpdateTexture(gw.texture, nullptr, black.data(), w * 4);
+    windows_[window] = gw;
+    {
+      std::lock_guard<std::mutex> g(ids_mutex_);
+      id_to_window_[SDL_GetWindowID(gw.window)] = window;
+    }
+    existing_.fetch_or(1u << window);
+    redraw(windows_[window]);
+    ok = true;
+  });
+  return ok;
+}
+
+void SdlUi::destroy_window_main(int window) {
+  auto it = windows_.find(window);
+  if (it == windows_.end()) return;
+  {
+    std::lock_guard<std::mutex> g(ids_mutex_);
+    id_to_window_.erase(SDL_GetWindowID(it->second.window));
+  }
+  SDL_DestroyTexture(it->second.texture);
+  SDL_DestroyRenderer(it->second.renderer);
+  SDL_DestroyWindow(it->second.window);
+  windows_.erase(it);
+  existing_.fetch_and(~(1u << window));
+}
+
+void SdlUi::destroy_window(int window) {
+  call_on_main([&] { destroy_window_main(window); });
+}
+
+bool SdlUi::window_exists(int window) const {
+  if (window < 0 || window > 31) return false;
+  return (existing_.load() >> window) & 1u;
+}
+
+void SdlUi::show_window(int window, bool visible) {
+  call_on_main([&] {
+    auto it = windows_.find(window);
+    if (it == windows_.end()) return;
+    if (visible) {
+      SDL_ShowWindow(it->second.window);
+      redraw(it->second);
+    } else {
+      SDL_HideWindow(it->second.window);
+    }
+  });
+}
+
+void SdlUi::set_window_title(int window, const std::string& title) {
+  call_on_main([&] {
+    auto it = windows_.find(window);
+    if (it != windows_.end()) SDL_SetWindowTitle(it->second.window, sjis_to_utf8(title).c_str());
+  });
+}
+
+void SdlUi::raise_window(int window) {
+  call_on_main([&] {
+    auto it = windows_.find(window);
+    if (it == windows_.end()) return;
+    if (SDL_GetWindowFlags(it->second.window) & SDL_WINDOW_MINIMIZED) SDL_RestoreWindow(it->second.window);
+    SDL_ShowWindow(it->second.window);
+    SDL_RaiseWindow(it->second.window);
+  });
+}
+
+void SdlUi::redraw(game_window& w) {
+  SDL_SetRenderDrawColor(w.renderer, 0, 0, 0, 255);
+  SDL_RenderClear(w.renderer);
+  // The texture is the window's client size; a resized window stretches it.
+  SDL_RenderCopy(w.renderer, w.texture, nullptr, nullptr);
+  SDL_RenderPresent(w.renderer);
+}
+
+void SdlUi::present(int window, const uint8_t* bgra, int width, int height, int stride, int dst_x, int dst_y) {
+  if (!bgra || width <= 0 || height <= 0) return;
+  call_on_main([&] {
+    auto it = windows_.find(window);
+    if (it == windows_.end()) return;
+    game_window& w = it->second;
+    // Clip to the client area; the source pointer moves with the clip.
+    int sx = 0, sy = 0, x = dst_x, y = dst_y, cw = width, ch = height;
+    if (x < 0) sx = -x, cw += x, x = 0;
+    if (y < 0) sy = -y, ch += y, y = 0;
+    if (x + cw > w.width) cw = w.width - x;
+    if (y + ch > w.height) ch = w.height - y;
+    if (cw > 0 && ch > 0) {
+      SDL_Rect r{x, y, cw, ch};
+      const uint8_t* src = bgra + static_cast<ptrdiff_t>(sy) * stride + static_cast<ptrdiff_t>(sx) * 4;
+      SDL_UpdateTexture(w.texture, &r, src, stride);
+    }
+    redraw(w);
+  });
+}
+
+bool SdlUi::read_window_pixels(int window, std::vector<uint8_t>& bgra, int& width, int& height) {
+  bool ok = false;
+  call_on_main([&] {
+    auto it = windows_.find(window);
+    if (it == windows_.end()) return;
+    game_window& w = it->second;
+    int ow = 0, oh = 0;
+    if (SDL_GetRendererOutputSize(w.renderer, &ow, &oh) != 0 || ow <= 0 || oh <= 0) return;
+    SDL_SetRenderDrawColor(w.renderer, 0, 0, 0, 255);
+    SDL_RenderClear(w.renderer);
+    SDL_RenderCopy(w.renderer, w.texture, nullptr, nullptr);
+    bgra.assign(static_cast<size_t>(ow) * oh * 4, 0);
+    if (SDL_RenderReadPixels(w.renderer, nullptr, SDL_PIXELFORMAT_BGRA32, bgra.data(), ow * 4) != 0) return;
+    SDL_RenderPresent(w.renderer);
+    width = ow;
+    height = oh;
+    ok = true;
+  });
+  return ok;
+}
+
+uint32_t SdlUi::sdl_window_id(int window) const {
+  std::lock_guard<std::mutex> g(ids_mutex_);
+  for (const auto& [id, index] : id_to_window_)
+    if (index == window) return id;
+  return 0;
+}
+
+int SdlUi::window_index_for_id(uint32_t id) const {
+  std::lock_guard<std::mutex> g(ids_mutex_);
+  auto it = id_to_window_.find(id);
+  return it == id_to_window_.end() ? -1 : it->second;
+}
+
+void SdlUi::push_event(ui_event e) {
+  std::lock_guard<std::mutex> g(events_mutex_);
+  events_.push_back(std::move(e));
+}
+
+void SdlUi::post_event(const ui_event& event) { push_event(event); }
+
+bool SdlUi::poll_event(ui_event& out) {
+  if (std::this_thread::get_id() == main_thread_) {
+    serve_requests();
+    pump_sdl_events();
+  }
+  std::lock_guard<std::mutex> g(events_mutex_);
+  if (events_.empty()) return false;
+  out = std::move(events_.front());
+  events_.pop_front();
+  return true;
+}
+
+void SdlUi::pump_sdl_events() {
+  if (!ready_) return;
+  SDL_Event e;
+  while (SDL_PollEvent(&e)) translate(e);
+}
+
+void SdlUi::translate(const SDL_Event& e) {
+  ui_event out;
+  switch (e.type) {
+    case SDL_QUIT:
+      // A signal (Ctrl+C, a session ending) asks like the close button.
+      out.message = msg_close;
+      push_event(out);
+      return;
+    case SDL_WINDOWEVENT: {
+      out.window = window_index_for_id(e.window.windowID);
+      if (out.window < 0) return;
+      switch (e.window.event) {
+        case SDL_WINDOWEVENT_CLOSE:
+          out.message = msg_close;
+          break;
+        case SDL_WINDOWEVENT_FOCUS_GAINED:
+        case SDL_WINDOWEVENT_FOCUS_LOST: {
+          bool gained = e.window.event == SDL_WINDOWEVENT_FOCUS_GAINED;
+          out.message = msg_activate;
+          out.wparam = gained ? 1 : 0;  // WA_ACTIVE / WA_INACTIVE
+          push_event(out);
+          out.message = gained ? msg_set_focus : msg_kill_focus;
+          out.wparam = 0;
+          break;
+        }
+        case SDL_WINDOWEVENT_MOVED:
+          out.message = msg_move;
+          out.x = e.window.data1;
+          out.y = e.window.data2;
+          out.lparam = point_lparam(out.x, out.y);
+          break;
+        case SDL_WINDOWEVENT_SIZE_CHANGED:
+        case SDL_WINDOWEVENT_MINIMIZED:
+        case SDL_WINDOWEVENT_MAXIMIZED:
+        case SDL_WINDOWEVENT_RESTORED: {
+          auto it = windows_.find(out.window);
+          if (it == windows_.end()) return;
+          SDL_GetWindowSize(it->second.window, &out.x, &out.y);
+          out.message = msg_size;
+          // SIZE_RESTORED 0, SIZE_MINIMIZED 1, SIZE_MAXIMIZED 2.
+          uint32_t f = SDL_GetWindowFlags(it->second.window);
+          out.wparam = (f & SDL_WINDOW_MINIMIZED) ? 1 : (f & SDL_WINDOW_MAXIMIZED) ? 2 : 0;
+          out.lparam = point_lparam(out.x, out.y);
+          if (e.window.event != SDL_WINDOWEVENT_MINIMIZED) redraw(it->second);
+          break;
+        }
+        case SDL_WINDOWEVENT_EXPOSED: {
+          auto it = windows_.find(out.window);
+          if (it != windows_.end()) redraw(it->second);
+          out.message = msg_paint;
+          break;
+        }
+        default:
+          return;
+      }
+      push_event(out);
+      return;
+    }
+    case SDL_KEYDOWN:
+    case SDL_KEYUP: {
+      out.window = window_index_for_id(e.key.windowID);
+      if (out.window < 0) out.window = 0;
+      uint32_t vk = virtual_key_for_scancode(e.key.keysym.scancode);
+      if (vk == 0) return;
+      bool down = e.type == SDL_KEYDOWN;
+      bool alt = (e.key.keysym.mod & KMOD_ALT) != 0;
+      // Alt combinations and F10 were system keys: the window procedure
+      // swallows them so they never open a menu.
+      bool sys = alt || vk == vk_f10 || vk == vk_menu;
+      out.message = down ? (sys ? msg_sys_key_down : msg_key_down) : (sys ? msg_sys_key_up : msg_key_up);
+      out.wparam = vk;
+      uint64_t l = 1;  // repeat count
+      l |= static_cast<uint64_t>(e.key.keysym.scancode & 0xFF) << 16;
+      if (is_extended_key(e.key.keysym.scancode)) l |= 1ull << 24;
+      if (alt) l |= 1ull << 29;
+      if (!down || e.key.repeat) l |= 1ull << 30;  // key was down before
+      if (!down) l |= 1ull << 31;
+      out.lparam = static_cast<int64_t>(l);
+      push_event(out);
+      return;
+    }
+    case SDL_MOUSEMOTION:
+      out.window = window_index_for_id(e.motion.windowID);
+      if (out.window < 0) return;
+      out.message = msg_mouse_move;
+      out.x = e.motion.x;
+      out.y = e.motion.y;
+      out.wparam = mouse_key_state();
+      out.lparam = point_lparam(out.x, out.y);
+      push_event(out);
+      return;
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP: {
+      out.window = window_index_for_id(e.button.windowID);
+      if (out.window < 0) return;
+      bool down = e.type == SDL_MOUSEBUTTONDOWN;
+      // No double-click messages: the game window class never asked for them.
+      switch (e.button.button) {
+        case SDL_BUTTON_LEFT: out.message = down ? msg_left_button_down : msg_left_button_up; break;
+        case SDL_BUTTON_RIGHT: out.message = down ? msg_right_button_down : msg_right_button_up; break;
+        case SDL_BUTTON_MIDDLE: out.message = down ? msg_middle_button_down : msg_middle_button_up; break;
+        default: return;
+      }
+      out.x = e.button.x;
+      out.y = e.button.y;
+      out.wparam = mouse_key_state();
+      out.lparam = point_lparam(out.x, out.y);
+      push_event(out);
+      return;
+    }
+    case SDL_MOUSEWHEEL: {
+      out.window = window_index_for_id(e.wheel.windowID);
+      if (out.window < 0) return;
+      int steps = e.wheel.y;
+      if (e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED) steps = -steps;
+      if (steps == 0) return;
+      int delta = steps * 120;  // one notch = WHEEL_DELTA, away from the user positive
+      out.message = msg_mouse_wheel;
+      out.wparam = (static_cast<uint64_t>(static_cast<uint16_t>(static_cast<int16_t>(delta))) << 16) | mouse_key_state();
+      out.x = e.wheel.mouseX;
+      out.y = e.wheel.mouseY;
+      out.lparam = point_lparam(out.x, out.y);
+      push_event(out);
+      return;
+    }
+    case SDL_DROPBEGIN:
+      dropping_ = true;
+      drop_window_id_ = e.drop.windowID;
+      drop_files_.clear();
+      return;
+    case SDL_DROPFILE: {
+      if (!e.drop.file) return;
+      std::string path = e.drop.file;
+      SDL_free(e.drop.file);
+      struct stat st {};
+      // Folders are marked by a trailing separator, as the engine expects.
+      if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && (path.empty() || path.back() != '/')) path += '/';
+      drop_files_.push_back(utf8_to_sjis(path));
+      if (dropping_) return;
+      drop_window_id_ = e.drop.windowID;
+    }
+      [[fallthrough]];  // a drop without a begin event stands alone
+    case SDL_DROPCOMPLETE: {
+      dropping_ = false;
+      if (drop_files_.empty()) return;
+      out.window = window_index_for_id(drop_window_id_ ? drop_window_id_ : e.drop.windowID);
+      if (out.window < 0) out.window = 0;
+      out.message = msg_drop_files;
+      out.wparam = drop_files_.size();
+      out.files = std::move(drop_files_);
+      drop_files_.clear();
+      push_event(std::move(out));
+      return;
+    }
+    case SDL_DROPTEXT:
+      SDL_free(e.drop.file);
+      return;
+    default:
+      return;
+  }
+}
+
+int SdlUi::show_box_main(const std::string& caption_utf8, const std::string& text_utf8, uint32_t sdl_flags,
+                         const std::vector<std::pair<int, std::string>>& buttons, int default_id, int escape_id,
+                         int fallback_id) {
+  if (ready_ && has_display_) {
+    std::vector<SDL_MessageBoxButtonData> data;
+    for (const auto& [id, label] : buttons) {
+      uint32_t f = 0;
+      if (id == default_id) f |= SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT;
+      if (id == escape_id) f |= SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT;
+      data.push_back({f, id, label.c_str()});
+    }
+    SDL_Window* parent = nullptr;
+    auto it = windows_.find(0);
+    if (it != windows_.end() && !(SDL_GetWindowFlags(it->second.window) & SDL_WINDOW_HIDDEN)) parent = it->second.window;
+    SDL_MessageBoxData box{};
+    box.flags = sdl_flags | SDL_MESSAGEBOX_BUTTONS_LEFT_TO_RIGHT;
+    box.window = parent;
+    box.title = caption_utf8.c_str();
+    box.message = text_utf8.c_str();
+    box.numbuttons = static_cast<int>(data.size());
+    box.buttons = data.data();
+    int chosen = -1;
+    if (SDL_ShowMessageBox(&box, &chosen) == 0) return chosen < 0 ? escape_id : chosen;
+    std::fprintf(stderr, "zarvik: message box failed (%s)\n", SDL_GetError());
+  }
+  // No display (or no box): the text goes to stderr and the fallback answer,
+  // normally the default button, is taken.
+  std::fprintf(stderr, "[%s]\n%s\n", caption_utf8.c_str(), text_utf8.c_str());
+  return fallback_id;
+}
+
+int SdlUi::message_box(const std::string& caption, const std::string& text, uint32_t flags) {
+  std::vector<std::pair<int, std::string>> buttons;
+  int escape_id;
+  switch (flags & 0xF) {
+    case mb_ok_cancel:
+      buttons = {{id_ok, "OK"}, {id_cancel, "キャンセル"}};
+      escape_id = id_cancel;
+      break;
+    case mb_yes_no:
+      buttons = {{id_yes, "はい"}, {id_no, "いいえ"}};
+      escape_id = id_no;
+      break;
+    case mb_yes_no_cancel:
+      buttons = {{id_yes, "はい"}, {id_no, "いいえ"}, {id_cancel, "キャンセル"}};
+      escape_id = id_cancel;
+      break;
+    default:
+      buttons = {{id_ok, "OK"}};
+      escape_id = id_ok;
+      break;
+  }
+  uint32_t sdl_flags = SDL_MESSAGEBOX_INFORMATION;
+  uint32_t icon = flags & 0xF0;
+  if (icon == mb_icon_error) sdl_flags = SDL_MESSAGEBOX_ERROR;
+  if (icon == mb_icon_warning) sdl_flags = SDL_MESSAGEBOX_WARNING;
+  int answer = buttons.front().first;  // also when the Ui is already shut down
+  std::string caption_utf8 = dialog_text_utf8(caption), text_utf8 = dialog_text_utf8(text);
+  int first = buttons.front().first;
+  call_on_main([&] { answer = show_box_main(caption_utf8, text_utf8, sdl_flags, buttons, first, escape_id, first); });
+  return answer;
+}
+
+int SdlUi::error_dialog(const std::string& title, const std::string& text, bool offer_edit) {
+  std::vector<std::pair<int, std::string>> buttons;
+  if (offer_edit) buttons.push_back({1, "Edit"});
+  buttons.push_back({0, "Close"});
+  int answer = 0;
+  std::string title_utf8 = dialog_text_utf8(title), text_utf8 = dialog_text_utf8(text);
+  // Edit is the default when offered: the author usually wants the source.
+  // When the dialog cannot be shown nobody could edit anything: Close.
+  int default_id = offer_edit ? 1 : 0;
+  call_on_main([&] { answer = show_box_main(title_utf8, text_utf8, SDL_MESSAGEBOX_ERROR, buttons, default_id, 0, 0); });
+  return answer;
+}

@@ -1,0 +1,114 @@
+// The real Ui on SDL2: game windows, frame presentation through a streaming
+// BGRA texture, events translated into the engine's message codes, message
+// boxes and the error dialog.
+//
+// SDL's window and event work must run on the thread that created the Ui (the
+// main thread). Calls from any other thread (the frame thread) are queued and
+// run by the main thread inside poll_event() or serve_requests(); the caller
+// blocks until its request is done.
+#pragma once
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/platform.h"
+
+struct SDL_Window;
+struct SDL_Renderer;
+struct SDL_Texture;
+union SDL_Event;
+struct sdl_request;
+
+struct sdl_ui_options {
+  // Use the offscreen video and dummy audio drivers even when a display is
+  // there (tests). Without DISPLAY and WAYLAND_DISPLAY they are used anyway.
+  bool force_offscreen = false;
+};
+
+class SdlUi final : public Ui {
+ public:
+  explicit SdlUi(const sdl_ui_options& options = {});
+  ~SdlUi() override;
+  SdlUi(const SdlUi&) = delete;
+  SdlUi& operator=(const SdlUi&) = delete;
+
+  // False when SDL's video could not be started with any driver.
+  bool ready() const { return ready_; }
+  // False with the offscreen driver: message boxes then go to stderr and
+  // take their default answer.
+  bool has_display() const { return has_display_; }
+  std::string video_driver() const { return driver_; }
+
+  bool create_window(int window, const window_desc& desc) override;
+  void destroy_window(int window) override;
+  bool window_exists(int window) const override;
+  void show_window(int window, bool visible) override;
+  void set_window_title(int window, const std::string& title) override;
+  void raise_window(int window) override;
+  void present(int window, const uint8_t* bgra, int width, int height, int stride, int dst_x = 0,
+               int dst_y = 0) override;
+  bool poll_event(ui_event& out) override;
+  void post_event(const ui_event& event) override;
+  int message_box(const std::string& caption, const std::string& text, uint32_t flags) override;
+  int error_dialog(const std::string& title, const std::string& text, bool offer_edit) override;
+
+  // Runs the requests other threads have queued. The main thread must call it
+  // (or poll_event) while it waits for a thread that may use the Ui.
+  void serve_requests();
+  // Draws the window again and reads back what the renderer holds (BGRA rows
+  // of width * 4 bytes); for tests and screenshots.
+  bool read_window_pixels(int window, std::vector<uint8_t>& bgra, int& width, int& height);
+  // SDL's id of a game window (0 when it does not exist); tests push events with it.
+  uint32_t sdl_window_id(int window) const;
+
+ private:
+  struct game_window {
+    SDL_Window* window = nullptr;
+    SDL_Renderer* renderer = nullptr;
+    SDL_Texture* texture = nullptr;
+    int width = 0, height = 0;
+  };
+
+  void call_on_main(const std::function<void()>& job);
+  void pump_sdl_events();
+  void translate(const SDL_Event& e);
+  int window_index_for_id(uint32_t id) const;
+  void redraw(game_window& w);
+  void push_event(ui_event e);
+  void destroy_window_main(int window);
+  int show_box_main(const std::string& caption_utf8, const std::string& text_utf8, uint32_t sdl_flags,
+                    const std::vector<std::pair<int, std::string>>& buttons, int default_id, int escape_id,
+                    int fallback_id);
+
+  bool ready_ = false;
+  bool has_display_ = false;
+  bool software_renderer_ = false;
+  std::string driver_;
+  std::thread::id main_thread_;
+
+  std::map<int, game_window> windows_;  // main thread only
+  std::atomic<uint32_t> existing_{0};   // bit per game window, readable anywhere
+  std::map<uint32_t, int> id_to_window_;
+  mutable std::mutex ids_mutex_;
+
+  std::mutex events_mutex_;
+  std::deque<ui_event> events_;
+
+  std::mutex requests_mutex_;
+  std::deque<std::shared_ptr<sdl_request>> requests_;
+  bool closed_ = false;
+
+  bool dropping_ = false;
+  uint32_t drop_window_id_ = 0;
+  std::vector<std::string> drop_files_;
+};
+
+// Windows virtual-key code for an SDL scancode, 0 when unmapped. The one table
+// of the mapping; the input code extends it here.
+uint32_t virtual_key_for_scancode(int scancode);
