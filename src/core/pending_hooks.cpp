@@ -32,9 +32,6 @@ void update_fullscreen_menu_bar() {}
 void show_pending_popup_menu() {}
 void destroy_menu_handles() {}
 
-void propagate_layer_changes() {}
-int render_window(int) { return 0; }
-void reset_dirty_rects() {}
 
 uint8_t sound_thread_state() { return sound_thread.state.load(); }
 bool movie_playing() { return false; }

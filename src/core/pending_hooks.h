@@ -11,9 +11,11 @@
 // Steps whose subsystems have landed: their own headers.
 #include "core/game_window.h"
 #include "core/input.h"
+#include "core/layer_changes.h"
 #include "core/object_tree.h"
 #include "core/worker_pool.h"
 #include "graphics/blend_modes.h"
+#include "graphics/compositor.h"
 #include "graphics/pixel_kernels.h"
 #include "resources/compiled_loaders.h"
 #include "resources/pack_archive.h"
@@ -47,11 +49,6 @@ int switch_to_windowed();
 void update_fullscreen_menu_bar();
 void show_pending_popup_menu();
 void destroy_menu_handles();
-
-// ---- layers and compositor
-void propagate_layer_changes();
-int render_window(int window);  // nonzero = close
-void reset_dirty_rects();
 
 // ---- sound and movies
 uint8_t sound_thread_state();  // 0xFF never started, 0 running, nonzero ended

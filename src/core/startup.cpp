@@ -221,6 +221,7 @@ int app_initialise() {
   trace_step("create_menu_popup_window");
   create_menu_popup_window();
   trace_step("create_tree_roots");
+  install_layer_tree_hooks();  // the layer root and "W0", attached to window 0
   create_tree_roots();
   create_sound_tree();  // the sound nodes live in a tree of their own
   if (engine_config.sound_on) {
