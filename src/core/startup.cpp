@@ -14,6 +14,7 @@
 #include "core/settings.h"
 #include "core/sjis.h"
 #include "core/system_info.h"
+#include "graphics/presentation.h"
 #include "resources/engine_config.h"
 #include "sound/sound_tree.h"
 
@@ -140,6 +141,7 @@ int app_initialise() {
   read_save_settings();
   trace_step("init_pixel_kernels");
   init_pixel_kernels(engine_settings.sse_allowed != 0, engine_settings.sse2_allowed != 0);
+  init_presentation();  // scaling policy and mode from the settings, scaler jobs
   trace_step("query_system_info");
   query_system_info();
   if (system_info.os_code >= 1 && system_info.os_code <= 19) {
