@@ -500,6 +500,13 @@ void set_main_window_close_mode(uint8_t mode) {
   if (window_state* w = game_window_record(0)) w->close_mode = mode;
 }
 
+void set_window_kind(int window, uint8_t kind) {
+  window_state* w = game_window_record(window);
+  if (!w) return;
+  w->kind = kind;
+  if (window < layer_window_count) layer_links.windows[window].kind = kind;
+}
+
 bool main_window_resizable() { return screen_state.resizable != 0; }
 
 void remove_main_window_thick_frame() {

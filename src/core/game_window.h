@@ -145,6 +145,8 @@ void game_wnd_proc(const ui_event& event);
 bool on_sys_command(window_state& record, uint32_t command);
 
 void set_main_window_close_mode(uint8_t mode);
+// Sets a window's kind (0 hidden, 1 shown) for the window and its layer link.
+void set_window_kind(int window, uint8_t kind);
 bool main_window_resizable();
 void remove_main_window_thick_frame();
 
