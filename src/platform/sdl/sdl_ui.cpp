@@ -855,6 +855,13 @@ bool SdlUi::cursor_position(int window, int* x, int* y) {
   call_on_main([&] {
     auto it = windows_.find(window);
     if (it == windows_.end()) return;
+    // Over the window its own motion events are exact; elsewhere ask the
+    // system where the cursor is.
+    if (SDL_GetMouseFocus() == it->second.window) {
+      SDL_GetMouseState(x, y);
+      ok = true;
+      return;
+    }
     int gx = 0, gy = 0, wx = 0, wy = 0;
     SDL_GetGlobalMouseState(&gx, &gy);
     SDL_GetWindowPosition(it->second.window, &wx, &wy);
