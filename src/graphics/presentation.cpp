@@ -33,6 +33,9 @@ struct bilinear_tables {
   std::vector<int64_t> row_position;
   std::vector<int64_t> column_offset;    // bytes
   std::vector<uint16_t> column_weights;  // two per column
+  // The same weights spread over the four channels of P00 and of P01 (eight
+  // 16-bit lanes per column), loaded whole by the SIMD row.
+  std::vector<uint16_t> column_lanes;
   int first_column = 0, end_column = 0;  // valid columns [first, end)
   int first_row = 0, end_row = 0;
 };
@@ -86,6 +89,7 @@ void build_bilinear_tables(bilinear_tables& t, int x0, int y0, int x1, int y1, i
   t.column_position.resize(static_cast<size_t>(dst_w));
   t.column_offset.resize(static_cast<size_t>(dst_w));
   t.column_weights.resize(static_cast<size_t>(dst_w) * 2);
+  t.column_lanes.resize(static_cast<size_t>(dst_w) * 8);
   t.row_position.resize(static_cast<size_t>(dst_h));
   for (int j = 0; j < dst_w; ++j) {
     int64_t p = bilinear_position(x0, x1, j, dst_w100);
@@ -95,6 +99,10 @@ void build_bilinear_tables(bilinear_tables& t, int x0, int y0, int x1, int y1, i
     t.column_offset[size_t(j)] = (p >> 8) * 4;
     t.column_weights[size_t(j) * 2] = static_cast<uint16_t>(256 - wx);
     t.column_weights[size_t(j) * 2 + 1] = static_cast<uint16_t>(wx);
+    for (int c = 0; c < 4; ++c) {
+      t.column_lanes[size_t(j) * 8 + size_t(c)] = static_cast<uint16_t>(256 - wx);
+      t.column_lanes[size_t(j) * 8 + 4 + size_t(c)] = static_cast<uint16_t>(wx);
+    }
   }
   for (int i = 0; i < dst_h; ++i) t.row_position[size_t(i)] = bilinear_position(y0, y1, i, dst_h100);
   valid_range(dst_w, [&](int j) { return t.column_position[size_t(j)] >> 8; }, src_w, t.first_column, t.end_column);
@@ -134,9 +142,8 @@ inline __m128i horizontal_pair(const uint8_t* a, const uint8_t* b, __m128i wa, _
   return _mm_srli_epi16(_mm_unpacklo_epi64(pa, pb), 8);
 }
 
-inline __m128i column_weight_vector(const uint16_t* w) {
-  return _mm_set_epi16(short(w[1]), short(w[1]), short(w[1]), short(w[1]), short(w[0]), short(w[0]), short(w[0]),
-                       short(w[0]));
+inline __m128i column_weight_vector(const uint16_t* lanes) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(lanes));
 }
 
 void bilinear_row_sse2(uint8_t* out, const uint8_t* top, int64_t stride, const bilinear_tables& t, int wy) {
@@ -145,8 +152,8 @@ void bilinear_row_sse2(uint8_t* out, const uint8_t* top, int64_t stride, const b
   for (; j + 1 < t.end_column; j += 2) {
     const uint8_t* p0 = top + t.column_offset[size_t(j)];
     const uint8_t* p1 = top + t.column_offset[size_t(j) + 1];
-    __m128i w0 = column_weight_vector(&t.column_weights[size_t(j) * 2]);
-    __m128i w1 = column_weight_vector(&t.column_weights[size_t(j) * 2 + 2]);
+    __m128i w0 = column_weight_vector(&t.column_lanes[size_t(j) * 8]);
+    __m128i w1 = column_weight_vector(&t.column_lanes[size_t(j) * 8 + 8]);
     __m128i h0 = horizontal_pair(p0, p1, w0, w1);
     __m128i h1 = horizontal_pair(p0 + stride, p1 + stride, w0, w1);
     __m128i v = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(h0, viy), _mm_mullo_epi16(h1, vy)), 8);
