@@ -156,28 +156,45 @@ void start_frame_thread() {
 
 void wait_for_frame_thread() {
   if (frame_thread_state() == frame_thread_never_started) return;
-  while (frame_thread_state() != frame_thread_ended) platform().clock->sleep_ms(1);
+  while (frame_thread_state() != frame_thread_ended) {
+    take_waiting_events();  // the frame thread may be waiting for a dialog
+    platform().clock->sleep_ms(1);
+  }
   if (frame_thread.thread.joinable()) frame_thread.thread.join();
 }
 
-void pump_messages() {
+void take_waiting_events() {
   Ui* ui = platform().ui;
   ui_event event;
+  while (ui->poll_event(event)) message_loop.held_events.push_back(std::move(event));
+}
+
+void pump_messages() {
+  // Events are always taken from the Ui (it runs other threads' window and
+  // dialog requests while it is polled), but handed to the window procedure
+  // only while pumping is allowed. Events posted by the handlers themselves
+  // (the close's quit) are taken in the same pump.
   for (;;) {
-    // In frame-thread mode the main thread pumps only while the frame thread
-    // sleeps in pacing and a worker is idle; once that thread has ended nothing
-    // else would ever pump, so then it pumps freely.
-    bool allowed = !frame_thread.enabled || (frame_thread.in_pacing && worker_idle.load()) ||
-                   frame_thread_state() != frame_thread_running;
-    if (!allowed || !ui->poll_event(event)) return;
-    if (event.message == msg_quit) {
-      message_loop.running = 0;
-      message_loop.exit_code = static_cast<int>(event.wparam);
-      return;
+    take_waiting_events();
+    if (message_loop.held_events.empty()) return;
+    while (!message_loop.held_events.empty()) {
+      // In frame-thread mode the main thread pumps only while the frame thread
+      // sleeps in pacing and a worker is idle; once that thread has ended
+      // nothing else would ever pump, so then it pumps freely.
+      bool allowed = !frame_thread.enabled || (frame_thread.in_pacing && worker_idle.load()) ||
+                     frame_thread_state() != frame_thread_running;
+      if (!allowed) return;
+      ui_event event = std::move(message_loop.held_events.front());
+      message_loop.held_events.pop_front();
+      if (event.message == msg_quit) {
+        message_loop.running = 0;
+        message_loop.exit_code = static_cast<int>(event.wparam);
+        return;
+      }
+      frame_thread.in_window_proc = 1;
+      frame_steps.window_proc(event);
+      frame_thread.in_window_proc = 0;
     }
-    frame_thread.in_window_proc = 1;
-    frame_steps.window_proc(event);
-    frame_thread.in_window_proc = 0;
   }
 }
 

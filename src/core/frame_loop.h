@@ -3,6 +3,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <thread>
 
 #include "platform/platform.h"
@@ -60,6 +61,7 @@ struct message_loop_record {
   uint8_t running = 1;  // cleared by msg_quit
   int exit_code = 0;    // the wparam of that msg_quit
   std::atomic<uint8_t> close_requested{0};  // request_close has posted the close
+  std::deque<ui_event> held_events;  // taken from the Ui, not yet dispatched (main thread only)
 };
 extern message_loop_record message_loop;
 
@@ -91,7 +93,12 @@ void start_frame_thread();
 // Waits (1 ms polls under engine_lock) until the frame thread has ended.
 void wait_for_frame_thread();
 
-// Dispatches every waiting event; msg_quit clears message_loop.running.
+// Takes every event waiting in the Ui into message_loop.held_events. Polling
+// also serves the window and dialog requests of other threads, so the main
+// thread calls it whenever it waits.
+void take_waiting_events();
+// Dispatches the waiting events while pumping is allowed; msg_quit clears
+// message_loop.running.
 void pump_messages();
 // The main thread's loop after start-up; returns the exit code.
 int run_message_loop();

@@ -278,8 +278,19 @@ void shutdown_engine() {
   // quit_flag again, but never the signal the threads wait on.
   quit_flag = 1;
   stop_threads_signal = 1;
+  Clock* clock = platform().clock;
   trace_step("wait_sound_thread");
-  wait_sound_thread_end();  // 1 ms polls under engine_lock, then joins
+  for (;;) {
+    uint8_t state;
+    {
+      std::lock_guard<std::recursive_mutex> lock(engine_lock);
+      state = sound_thread_state();
+    }
+    if (state != 0) break;  // 0xFF never started, other nonzero ended
+    take_waiting_events();
+    clock->sleep_ms(1);
+  }
+  wait_sound_thread_end();  // ended: joins it
   trace_step("wait_frame_thread");
   wait_for_frame_thread();
   trace_step("stop_worker_threads");

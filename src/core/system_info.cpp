@@ -43,7 +43,7 @@ void read_cpu_name() {
     system_info.cpu_model = model;
     system_info.cpu_stepping = a & 15;
   }
-  if (__get_cpuid_max(0x80000000u, nullptr) >= 0x80000004u) {
+  if (static_cast<unsigned>(__get_cpuid_max(0x80000000u, nullptr)) >= 0x80000004u) {
     for (unsigned leaf = 0; leaf < 3; ++leaf) {
       unsigned regs[4];
       __get_cpuid(0x80000002u + leaf, &regs[0], &regs[1], &regs[2], &regs[3]);

@@ -30,6 +30,7 @@ inline void reset_engine_records() {
   message_loop.running = 1;
   message_loop.exit_code = 0;
   message_loop.close_requested = 0;
+  message_loop.held_events.clear();
   frame_thread.enabled = 0;
   frame_thread.state = frame_thread_never_started;
   frame_thread.in_pacing = 0;

@@ -13,7 +13,8 @@ namespace {
 std::vector<uint8_t> slots_file(std::vector<std::pair<int, uint32_t>> values, size_t slot_count = 32) {
   std::vector<uint8_t> bytes(slot_count * 4, 0);
   for (auto [slot, value] : values)
-    for (int i = 0; i < 4; ++i) bytes[static_cast<size_t>(slot) * 4 + i] = static_cast<uint8_t>(value >> (8 * i));
+    if (static_cast<size_t>(slot) < slot_count)
+      for (int i = 0; i < 4; ++i) bytes[static_cast<size_t>(slot) * 4 + i] = static_cast<uint8_t>(value >> (8 * i));
   return bytes;
 }
 
