@@ -92,7 +92,7 @@ layer_rect gather_window_rects(object_node* group) {
       if (!r->visible || r->alpha <= 0 || (!r->mask_path.empty() && r->rule_progress <= 0) ||
           r->texture_requested || r->width <= 0 || r->height <= 0)
         continue;
-      rect = {r->x, r->y, r->x + int64_t(r->width) - 1, r->y + int64_t(r->height) - 1};
+      rect = layer_rect_at(r->x, r->y, r->width, r->height);
     }
     layer_rect clamped = rect;
     if (union_dirty_rect(clamped, g, g->width == 0 || g->height == 0) == 0) layer_rect_union(box, clamped);
@@ -138,6 +138,7 @@ void reset_dirty_rects(object_node* first) {
 }
 
 void reset_dirty_rects() {
+  layer_change_state.layers_changed = 0;
   if (object_node* root = object_trees[tree_layers].root) {
     reset_record(layer_record(root));
     reset_dirty_rects(root->first_child);

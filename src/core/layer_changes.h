@@ -39,5 +39,5 @@ layer_rect gather_window_rects(object_node* group);
 // := 0; dirty rectangle := empty.
 void reset_dirty_rects(object_node* first);
 // The frame step: the whole layer tree (root included) and each window's own
-// surface record.
+// surface record; clears layers_changed for the next tick.
 void reset_dirty_rects();

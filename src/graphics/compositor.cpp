@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "core/engine_state.h"
 #include "core/error_report.h"
@@ -169,6 +170,10 @@ void run_rule_rows(const worker_job& job) {
 
 bool jobs_registered = false;
 
+// Below this many pixels a layer (or batch) is blended on the posting thread:
+// the hand-over to the workers would cost more than it saves.
+constexpr int64_t pixels_per_band_min = 16384;
+
 }  // namespace
 
 void register_compositor_jobs() {
@@ -211,13 +216,131 @@ void dispatch_row_jobs(int kind, const composite_geometry& g, void* span, int op
   dispatch_worker_jobs(kind, n, fill);
 }
 
-// ---------------------------------------------------------------- the composite
+// ---------------------------------------------------------------- draw batches
 
 namespace {
 
-// Below this many pixels a layer is blended on the posting thread: the
-// hand-over to the workers would cost more than it saves.
-constexpr int64_t pixels_per_band_min = 16384;
+// Consecutive layers blended into the same picture are posted together: each
+// worker takes a band of the picture's rows and, a few rows at a time, applies
+// every layer of the batch in order. Every pixel still sees the layers in
+// order, so the result is the one of posting them one by one; the rows being
+// drawn stay in the cache while all layers pass over them instead of the
+// whole picture streaming through memory once per layer.
+struct draw_op {
+  int kind = 0;
+  composite_geometry g;
+  int64_t first_row = 0;  // the picture row of g's first row
+  void* span = nullptr;
+  int opacity = 256, progress = 256, vagueness = 0;
+};
+
+struct draw_batch {
+  std::vector<draw_op> ops;
+  const uint8_t* target = nullptr;
+  bool has_rule = false;  // rule_table belongs to the one masked op
+  int64_t row_min = 0, row_max = 0;
+  int64_t pixels = 0;
+};
+draw_batch pending;
+
+constexpr int batch_chunk_rows = 16;
+
+void run_op_rows(const draw_op& op, int64_t r0, int64_t r1) {
+  worker_job job;
+  job.kind = op.kind;
+  job.arg[arg_first_row] = intptr_t(r0 - op.first_row);
+  job.arg[arg_end_row] = intptr_t(r1 - op.first_row);
+  job.arg[arg_width] = op.g.width;
+  job.set_ptr(arg_dst, op.g.dst);
+  job.arg[arg_dst_stride] = intptr_t(op.g.dst_stride);
+  job.set_ptr(arg_src, op.g.src);
+  job.arg[arg_src_stride] = intptr_t(op.g.src_stride);
+  job.set_ptr(arg_mask, op.g.mask);
+  job.arg[arg_mask_stride] = intptr_t(op.g.mask_stride);
+  job.arg[arg_span] = reinterpret_cast<intptr_t>(op.span);
+  job.arg[arg_opacity] = op.opacity;
+  job.arg[arg_progress] = op.progress;
+  job.arg[arg_vagueness] = op.vagueness;
+  if (op.kind == job_composite || op.kind == job_composite_alpha)
+    run_span_rows(job);
+  else
+    run_rule_rows(job);
+}
+
+// Batch job: arg 0/1 = the band of picture rows, arg 2 = the batch.
+void run_batch_band(const worker_job& job) {
+  const auto* batch = job.ptr<const draw_batch>(2);
+  int64_t b0 = job.arg[0], b1 = job.arg[1];
+  for (int64_t c0 = b0; c0 < b1; c0 += batch_chunk_rows) {
+    int64_t c1 = std::min<int64_t>(c0 + batch_chunk_rows, b1);
+    for (const draw_op& op : batch->ops) {
+      int64_t r0 = std::max(c0, op.first_row), r1 = std::min(c1, op.first_row + op.g.height);
+      if (r0 < r1) run_op_rows(op, r0, r1);
+    }
+  }
+}
+
+bool batch_registered = false;
+
+void flush_batch() {
+  if (pending.ops.empty()) return;
+  if (!batch_registered) {
+    register_worker_job_kind(job_composite_batch, run_batch_band);
+    batch_registered = true;
+  }
+  if (pending.ops.size() == 1) {
+    const draw_op& op = pending.ops[0];
+    int64_t px = int64_t(op.g.width) * op.g.height;
+    dispatch_row_jobs(op.kind, op.g, op.span, op.opacity, op.progress, op.vagueness,
+                      px >= pixels_per_band_min ? worker_max : 1);
+  } else {
+    int64_t rows = pending.row_max - pending.row_min;
+    // The posting thread takes the last band itself instead of only waiting.
+    int workers = pending.pixels >= pixels_per_band_min ? int(worker_pool.worker_count) : 0;
+    int n = int(std::min<int64_t>(workers + 1, rows));
+    auto band = [&](worker_job& job, int i) {
+      job.arg[0] = intptr_t(pending.row_min + row_band_first(i, int(rows), n));
+      job.arg[1] = intptr_t(pending.row_min + row_band_last(i, int(rows), n));
+      job.set_ptr(2, &pending);
+    };
+    for (int i = 0; i < n - 1; ++i) {
+      worker_job& job = worker_job_record(i);
+      job.kind = job_composite_batch;
+      band(job, i);
+      post_worker_job(i);
+    }
+    worker_job own;
+    own.kind = job_composite_batch;
+    band(own, n - 1);
+    if (!quit_flag) run_batch_band(own);
+    for (int i = 0; i < n - 1; ++i) wait_worker_done(i);
+  }
+  pending.ops.clear();
+  pending.has_rule = false;
+  pending.target = nullptr;
+  pending.pixels = 0;
+}
+
+void add_draw_op(const draw_op& op, const uint8_t* target) {
+  if (!pending.ops.empty() && pending.target != target) flush_batch();
+  if (pending.ops.empty()) {
+    pending.target = target;
+    pending.row_min = op.first_row;
+    pending.row_max = op.first_row + op.g.height;
+  } else {
+    pending.row_min = std::min(pending.row_min, op.first_row);
+    pending.row_max = std::max(pending.row_max, op.first_row + op.g.height);
+  }
+  pending.pixels += int64_t(op.g.width) * op.g.height;
+  if (op.kind == job_composite_mask || op.kind == job_composite_mask_kernel) pending.has_rule = true;
+  pending.ops.push_back(op);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- the composite
+
+namespace {
 
 struct composite_context {
   bool flatten = false;
@@ -241,8 +364,7 @@ bool child_covers(const composite_context& ctx, const object_node* child, const 
   if (r->texture_requested || (ctx.flatten && child->is_group)) return false;
   if (!r->visible || r->blend_mode != blend_normal || r->alpha != 256 || r->alpha_in_use) return false;
   if (has_mask_path(r) && r->rule_progress < 256) return false;
-  layer_rect rect{r->x, r->y, r->x + r->width - 1, r->y + r->height - 1};
-  return layer_rect_contains(rect, area);
+  return layer_rect_contains(layer_rect_at(r->x, r->y, r->width, r->height), area);
 }
 
 std::string layer_display_name(const object_node* node) { return node ? node->name : std::string(); }
@@ -256,6 +378,8 @@ const uint8_t* effect_pixels(cg_record* r) {
       k.picture_version == r->picture_version && k.pixels == r->pixels && k.width == r->width &&
       k.height == r->height)
     return r->work_pixels;
+  // A batched layer may still read the buffer about to be refilled.
+  flush_batch();
   int w = r->width, h = r->height;
   if (w > cg_max_width) {
     static const std::string too_large = utf8_to_sjis("ＣＧサイズが大きすぎます。X=%d, Y=%d");
@@ -312,8 +436,7 @@ int blend_child(cg_record* target, int64_t ox, int64_t oy, const layer_rect& are
                 object_node* child) {
   cg_record* r = layer_record(child);
   if (!child_drawn(r)) return 0;
-  layer_rect rect{r->x, r->y, r->x + int64_t(r->width) - 1, r->y + int64_t(r->height) - 1};
-  layer_rect draw = layer_rect_intersect(rect, area);
+  layer_rect draw = layer_rect_intersect(layer_rect_at(r->x, r->y, r->width, r->height), area);
   if (layer_rect_empty(draw)) return 0;
 
   object_node* mask_node = nullptr;
@@ -354,7 +477,10 @@ int blend_child(cg_record* target, int64_t ox, int64_t oy, const layer_rect& are
     span = reinterpret_cast<void*>(select_span_rule(r->blend_mode, opacity));
   }
   if (!span) return 0;  // a mode outside 0..18 is not drawn
-  if (use_mask) build_rule_table(opacity, progress, vagueness);
+  if (use_mask) {
+    if (pending.has_rule) flush_batch();  // rule_table serves one masked layer at a time
+    build_rule_table(opacity, progress, vagueness);
+  }
 
   int64_t sx = draw.x0 - r->x, sy = draw.y0 - r->y;
   int64_t dx = draw.x0 + ox, dy = draw.y0 + oy;  // target coordinates
@@ -369,8 +495,15 @@ int blend_child(cg_record* target, int64_t ox, int64_t oy, const layer_rect& are
     g.mask_stride = int64_t(mask->width) * 4;
     g.mask = mask->pixels + sy * g.mask_stride + sx * 4;
   }
-  int workers = int64_t(g.width) * g.height >= pixels_per_band_min ? worker_max : 1;
-  dispatch_row_jobs(kind, g, span, opacity, progress, vagueness, workers);
+  draw_op op;
+  op.kind = kind;
+  op.g = g;
+  op.first_row = dy;
+  op.span = span;
+  op.opacity = opacity;
+  op.progress = progress;
+  op.vagueness = vagueness;
+  add_draw_op(op, target->pixels);
   r->this_frame = 1;
   ++compositor_stats.layers_blended;
   compositor_stats.rows_blended += uint64_t(g.height);
@@ -428,12 +561,14 @@ int composite_node(const composite_context& ctx, object_node* node, int nested, 
       // A hidden group hides its whole subtree.
       if (!cr->visible || cr->alpha <= 0) continue;
       layer_rect child_clip = layer_rect_offset(area, -cr->x, -cr->y);
-      int result = composite_node(ctx, c, 1, depth + 1, ox + cr->x, oy + cr->y, child_clip);
+      int result = composite_node(ctx, c, 1, depth + 1, layer_coord_add(ox, cr->x), layer_coord_add(oy, cr->y), child_clip);
       if (result != 0) return result;
       if (ctx.flatten) continue;
     }
     if (blend_child(target, tx, ty, area, c) != 0) return -1;
   }
+  // A group's picture is complete before its parent blends it.
+  flush_batch();
   return 0;
 }
 
@@ -455,7 +590,11 @@ int composite_layer_tree(object_node* node, int window_index, int nested, int de
     if (!ctx.target || !ctx.target->pixels || ctx.target->width <= 0 || ctx.target->height <= 0) return 0;
   }
   layer_rect clip{clip_x0, clip_y0, clip_x1, clip_y1};
-  return composite_node(ctx, node, nested, depth, origin_x, origin_y, layer_rect_empty(clip) ? empty_layer_rect : clip);
+  int result =
+      composite_node(ctx, node, nested, depth, origin_x, origin_y, layer_rect_empty(clip) ? empty_layer_rect : clip);
+  // After an error the layers before the failing one are still drawn.
+  flush_batch();
+  return result;
 }
 
 int render_window(int window) {

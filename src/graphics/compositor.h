@@ -79,6 +79,12 @@ void dispatch_row_jobs(int kind, const composite_geometry& g, void* span, int op
 // Registers the work of kinds 101..104 with the pool (idempotent).
 void register_compositor_jobs();
 
+// Consecutive layers drawn into the same picture are posted as one batch: each
+// worker applies every layer of the batch, in order, to its band of rows, a
+// few rows at a time (each layer still runs the row routine of its kind
+// 101..104). Internal to the compositor; registered on first use.
+constexpr int job_composite_batch = 105;
+
 // Steps owned by other subsystems. Null: nothing (window 0 is then composited
 // on the CPU alone).
 struct compositor_hook_table {

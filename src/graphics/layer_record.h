@@ -8,6 +8,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 
@@ -48,10 +49,22 @@ inline layer_rect layer_rect_intersect(const layer_rect& a, const layer_rect& b)
                a.y1 < b.y1 ? a.y1 : b.y1};
   return layer_rect_empty(r) ? empty_layer_rect : r;
 }
+// Positions are free 64-bit values from scripts: sums saturate instead of
+// wrapping.
+inline int64_t layer_coord_add(int64_t a, int64_t b) {
+  int64_t r;
+  if (__builtin_add_overflow(a, b, &r)) return b > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
+  return r;
+}
 // Moved by (dx, dy); the empty value stays empty.
 inline layer_rect layer_rect_offset(const layer_rect& r, int64_t dx, int64_t dy) {
   if (layer_rect_empty(r)) return empty_layer_rect;
-  return {r.x0 + dx, r.y0 + dy, r.x1 + dx, r.y1 + dy};
+  return {layer_coord_add(r.x0, dx), layer_coord_add(r.y0, dy), layer_coord_add(r.x1, dx), layer_coord_add(r.y1, dy)};
+}
+// The w x h rectangle whose top-left pixel is (x, y); empty without area.
+inline layer_rect layer_rect_at(int64_t x, int64_t y, int64_t w, int64_t h) {
+  if (w <= 0 || h <= 0) return empty_layer_rect;
+  return {x, y, layer_coord_add(x, w - 1), layer_coord_add(y, h - 1)};
 }
 inline bool layer_rect_contains(const layer_rect& outer, const layer_rect& inner) {
   return !layer_rect_empty(outer) && !layer_rect_empty(inner) && outer.x0 <= inner.x0 && outer.y0 <= inner.y0 &&

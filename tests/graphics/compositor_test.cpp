@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <limits>
 #include <mutex>
 #include <random>
 #include <set>
@@ -203,7 +204,9 @@ TEST_F(compositor, ResetClearsEveryLayerAndWindowSurface) {
   layer_links.windows[3].surface = &surface;
   ASSERT_EQ(frame(), 0);
   layer_record(a)->redraw_flags[0] = 1;
+  layer_change_state.layers_changed = 1;
   end_frame();
+  EXPECT_EQ(layer_change_state.layers_changed, 0);
   for (object_node* n : {w0, g, a}) {
     EXPECT_TRUE(layer_rect_empty(layer_record(n)->dirty_rect)) << n->name;
     EXPECT_EQ(layer_record(n)->redraw_pending, 0) << n->name;
@@ -391,6 +394,23 @@ TEST_F(compositor, ToneIsComputedOnceAndTheBaseStaysAuthoritative) {
   mark_layer_dirty(a);
   ASSERT_EQ(frame(), 0);
   EXPECT_EQ(root_pixels(), plain);
+}
+
+TEST_F(compositor, ExtremePositionsNeitherWrapNorDraw) {
+  const int64_t big = std::numeric_limits<int64_t>::max();
+  object_node* g = add_layer(w0, "g", 1, 20, 20, big - 5, 0, true);
+  object_node* a = add_layer(g, "a", 1, 8, 8, big - 3, std::numeric_limits<int64_t>::min() + 2);
+  object_node* b = add_layer(w0, "b", 2, 8, 8, std::numeric_limits<int64_t>::min() + 1, big);
+  paint(a, [](int, int) { return opaque(0xFFFFFF); });
+  paint(b, [](int, int) { return opaque(0xFFFFFF); });
+  ASSERT_EQ(frame(), 0);
+  for (uint8_t v : root_pixels()) ASSERT_EQ(v, 0);
+  end_frame();
+  layer_record(g)->x = big;
+  mark_layer_dirty(g);
+  set_pending_visible(layer_record(g), 0);
+  propagate_layer_changes();
+  EXPECT_TRUE(layer_rect_empty(root()->dirty_rect));
 }
 
 TEST_F(compositor, TwoWorkersSplitFiveRowsTwoAndThree) {
