@@ -120,9 +120,7 @@ void check_layer_drag(int lx, int ly, int cx, int cy) {
   if (px < 0 || py < 0 || px >= rec->width || py >= rec->height) return;
   const uint8_t* p = rec->pixels + (size_t(py) * size_t(rec->width) + size_t(px)) * 4;
   if ((p[0] | p[1] | p[2]) == 0) return;
-  window_drag.pending_x = cx;
-  window_drag.pending_y = cy;
-  window_drag.pending_window = window_drag.window;
+  platform().ui->begin_window_drag(window_drag.window, cx, cy);
 }
 
 void collect_dropped_files(const std::vector<std::string>& files) {
@@ -210,6 +208,18 @@ void on_size(window_state& w, const ui_event& e) {
 void set_window_drag_layer(object_node* layer, int window) {
   window_drag.layer = layer;
   window_drag.window = std::clamp(window, 0, game_window_count - 1);
+}
+
+void take_layer_drag_press() {
+  int lx, ly, cx, cy;
+  {
+    std::lock_guard<std::mutex> g(window_drag.lock);
+    if (!window_drag.press_pending) return;
+    window_drag.press_pending = 0;
+    lx = window_drag.press_x, ly = window_drag.press_y;
+    cx = window_drag.client_x, cy = window_drag.client_y;
+  }
+  check_layer_drag(lx, ly, cx, cy);
 }
 
 // Carried to kept_system_values by the tick (see take_window_events).
@@ -472,7 +482,10 @@ void game_wnd_proc(const ui_event& e) {
       if (e.window == 0) {
         int lx = 0, ly = 0;
         client_to_logical(0, e.x, e.y, &lx, &ly);
-        check_layer_drag(lx, ly, e.x, e.y);
+        std::lock_guard<std::mutex> g(window_drag.lock);
+        window_drag.press_pending = 1;
+        window_drag.press_x = lx, window_drag.press_y = ly;
+        window_drag.client_x = e.x, window_drag.client_y = e.y;
       }
       return;
     }

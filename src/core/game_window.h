@@ -96,17 +96,21 @@ void take_window_events();
 
 // Dragging a window by a layer (command 92): a left press inside the main
 // window on a pixel of this layer whose colour is not black starts a title-bar
-// drag of `window`. The node is checked against the live layer tree before
-// each use, so a deleted layer is never read.
+// drag of `window`. The window procedure only records the press; the next
+// input sampling, on the thread that owns the layer tree, looks at the layer
+// (checked against the live tree first, so a deleted layer is never read).
 struct window_drag_record {
-  object_node* layer = nullptr;
-  int window = 0;  // the window to drag (0..3)
-  // Recorded by the press, carried out by the next input sampling.
-  std::atomic<int> pending_window{-1};
-  std::atomic<int> pending_x{0}, pending_y{0};
+  object_node* layer = nullptr;  // tick thread only
+  int window = 0;                // the window to drag (0..3)
+  std::mutex lock;               // guards the recorded press
+  uint8_t press_pending = 0;
+  int press_x = 0, press_y = 0;  // logical, main window
+  int client_x = 0, client_y = 0;
 };
 extern window_drag_record window_drag;
 void set_window_drag_layer(object_node* layer, int window);
+// Step 9 of the input sampling: a recorded press on the drag layer starts the drag.
+void take_layer_drag_press();
 
 // Main-window screen state the window code needs (windowed only here).
 struct screen_state_record {

@@ -242,8 +242,7 @@ void sample_input_for_frame() {
     if (w && w->minimised) w->active = 0;
   }
   if (input_hooks.update_inactive_pause) input_hooks.update_inactive_pause();
-  int drag = window_drag.pending_window.exchange(-1);
-  if (drag >= 0) platform().ui->begin_window_drag(drag, window_drag.pending_x, window_drag.pending_y);
+  take_layer_drag_press();
 }
 
 int count_joysticks() {
