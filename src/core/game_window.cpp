@@ -277,6 +277,7 @@ void init_window_state(window_state& w, int index) {
   w.paint_posted = 0;
   if (index >= 0 && index < layer_window_count) {
     layer_links.windows[index].attached_layer = nullptr;
+    free_surface(layer_links.windows[index].surface);
     layer_links.windows[index].surface = nullptr;
     layer_links.windows[index].kind = 0;
   }

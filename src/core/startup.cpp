@@ -278,7 +278,6 @@ void shutdown_engine() {
   // quit_flag again, but never the signal the threads wait on.
   quit_flag = 1;
   stop_threads_signal = 1;
-  Clock* clock = platform().clock;
   trace_step("wait_sound_thread");
   for (;;) {
     uint8_t state;
@@ -288,7 +287,7 @@ void shutdown_engine() {
     }
     if (state != 0) break;  // 0xFF never started, other nonzero ended
     take_waiting_events();
-    clock->sleep_ms(1);
+    sound_sleep_ms(1);  // the sound thread runs on real time, not the platform clock
   }
   wait_sound_thread_end();  // ended: joins it
   trace_step("wait_frame_thread");
