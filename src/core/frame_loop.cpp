@@ -5,6 +5,8 @@
 #include <thread>
 
 #include "core/engine_state.h"
+#include "core/game_window.h"
+#include "core/input.h"
 #include "core/layer_changes.h"
 #include "core/pending_hooks.h"
 #include "core/startup.h"

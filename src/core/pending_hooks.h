@@ -20,25 +20,6 @@ void set_script_defaults();
 // ---- message window and fonts
 void init_message_window();
 
-// ---- input
-void install_key_state_handlers();
-void poll_input();
-void sample_input_for_frame();
-int count_joysticks();
-
-// ---- windows (the minimal stand-ins open window 0 and close it)
-int create_window_states();  // 0 = success
-void init_window_bitmap(int window, const std::string& title);
-// Opens a game window of its logical size; 1 on success, 0 on failure.
-int create_game_window(int window, int width, int height, const std::string& title);
-// The window procedure: closing ends the program, a raise request brings the
-// main window forward.
-void game_wnd_proc(const ui_event& event);
-void set_main_window_close_mode(uint8_t mode);
-int repaint_window_without_device(int window);  // returns quit_flag
-bool main_window_resizable();
-void remove_main_window_thick_frame();
-
 // ---- screen modes, menus
 void query_desktop_mode(int* width, int* height, int* depth, int* refresh);
 void enumerate_monitors();

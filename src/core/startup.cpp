@@ -9,24 +9,27 @@
 #include "core/engine_state.h"
 #include "core/error_report.h"
 #include "core/frame_loop.h"
+#include "core/game_window.h"
 #include "core/info_log.h"
+#include "core/input.h"
+#include "core/object_tree.h"
 #include "core/pending_hooks.h"
 #include "core/settings.h"
 #include "core/sjis.h"
-#include "core/object_tree.h"
 #include "core/system_info.h"
 #include "core/worker_pool.h"
 #include "graphics/blend_modes.h"
 #include "graphics/fonts.h"
 #include "graphics/layer_record.h"
 #include "graphics/pixel_kernels.h"
+#include "graphics/presentation.h"
 #include "resources/command_table.h"
 #include "resources/compiled_loaders.h"
 #include "resources/engine_config.h"
 #include "resources/pack_archive.h"
 #include "resources/system_start.h"
-#include "script/expression.h"
 #include "save/save_data.h"
+#include "script/expression.h"
 #include "script/random.h"
 #include "script/scheduler.h"
 #include "sound/sound_player.h"
@@ -156,6 +159,7 @@ int app_initialise() {
   read_save_settings();
   trace_step("init_pixel_kernels");
   init_pixel_kernels(engine_settings.sse_allowed != 0, engine_settings.sse2_allowed != 0);
+  init_presentation();  // scaling policy and mode from the settings, scaler jobs
   trace_step("query_system_info");
   query_system_info();
   if (system_info.os_code >= 1 && system_info.os_code <= 19) {
@@ -239,7 +243,6 @@ int app_initialise() {
   trace_step("create_tree_roots");
   layer_tree_main_size = {logical_width, logical_height};
   install_layer_tree_hooks();
-  layer_links.windows[0].kind = 1;
   if (create_tree_roots() != 0) return -1;
   create_sound_tree();
   if (engine_config.sound_on) {

@@ -185,6 +185,23 @@ enum : uint32_t {
 };
 enum : int { id_ok = 1, id_cancel = 2, id_yes = 6, id_no = 7 };
 
+// System commands (msg_sys_command wparam, low 4 bits ignored), numbered as
+// the original ones.
+enum : uint32_t {
+  sc_minimize = 0xF020,
+  sc_maximize = 0xF030,
+  sc_close = 0xF060,
+  sc_restore = 0xF120,
+  sc_screensave = 0xF140,
+};
+
+// One game controller as the engine reads it: axes 0..65535 with the centre
+// at 32767, buttons as bits (bit n = button n + 1).
+struct ui_joystick_state {
+  uint32_t x = 32767, y = 32767;
+  uint32_t buttons = 0;
+};
+
 class Ui {
  public:
   virtual ~Ui() = default;
@@ -209,6 +226,47 @@ class Ui {
   // The error dialog: the text, a Close button and, when offered, an Edit
   // button. Returns 1 for Edit, 0 for Close.
   virtual int error_dialog(const std::string& title, const std::string& text, bool offer_edit) = 0;
+
+  // ---- windows, beyond creation. Defaults suit a Ui without them.
+  // The client area's size; false when the window does not exist.
+  virtual bool client_size(int window, int* width, int* height) const {
+    (void)window, (void)width, (void)height;
+    return false;
+  }
+  // Resizes the client area (the frame follows).
+  virtual void set_client_size(int window, int width, int height) { (void)window, (void)width, (void)height; }
+  // Asks for a repaint: a msg_paint for the window arrives through poll_event.
+  virtual void invalidate(int window) {
+    ui_event e;
+    e.message = msg_paint;
+    e.window = window;
+    post_event(e);
+  }
+  // Restores a minimised or maximised window to its normal size.
+  virtual void restore_window(int window) { (void)window; }
+  // Starts moving the window with the mouse, as a press on its title bar at
+  // client point (x, y) would; the move ends when the left button is released.
+  virtual void begin_window_drag(int window, int x, int y) { (void)window, (void)x, (void)y; }
+  virtual void set_cursor_visible(bool visible) { (void)visible; }
+
+  // ---- input, sampled by the main thread once per loop pass.
+  // Down bits (bit 7) by virtual-key code: keys, and the mouse buttons at 1
+  // (left), 2 (right) and 4 (middle), wherever the cursor is.
+  virtual void keyboard_state(uint8_t out[256]) {
+    for (int i = 0; i < 256; ++i) out[i] = 0;
+  }
+  // The cursor in the window's client coordinates (outside the client too);
+  // false when the window does not exist.
+  virtual bool cursor_position(int window, int* x, int* y) {
+    (void)window, (void)x, (void)y;
+    return false;
+  }
+  // Game controllers: ids 0 .. count-1. A false state means the pad was lost.
+  virtual int joystick_count() { return 0; }
+  virtual bool joystick_state(int id, ui_joystick_state& out) {
+    (void)id, (void)out;
+    return false;
+  }
 };
 
 // ---------------------------------------------------------------- AudioDevice

@@ -6,6 +6,7 @@
 #include "core/engine_state.h"
 #include "core/startup.h"
 #include "core/sjis.h"
+#include "core/startup.h"
 #include "platform/platform.h"
 #include "sound/sound_player.h"
 #include "sound/sound_queue.h"
@@ -71,7 +72,8 @@ void sound_thread_main() {
   for (;;) {
     sound_sleep_ms(pending_sound_requests() ? 3 : 20);
     int rc = sound_cycle();
-    if (rc > 0) break;
+    // Shutdown's own signal too: a late report may clear quit_flag again.
+    if (rc > 0 || stop_threads_signal.load()) break;
     if (rc < 0) {
       report_sound_thread_error(rc);
       break;

@@ -12,6 +12,7 @@
 #include "script/scheduler.h"
 #include "core/settings.h"
 #include "core/sjis.h"
+#include "format/compiled_files.h"
 #include "core/startup.h"
 #include "core/system_info.h"
 #include "platform/headless/headless_platform.h"

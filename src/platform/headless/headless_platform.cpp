@@ -130,6 +130,108 @@ int HeadlessUi::error_dialog(const std::string& title, const std::string& text, 
   return answer;
 }
 
+bool HeadlessUi::client_size(int window, int* width, int* height) const {
+  std::lock_guard<std::mutex> g(mutex_);
+  auto it = windows_.find(window);
+  if (it == windows_.end()) return false;
+  *width = it->second.width;
+  *height = it->second.height;
+  return true;
+}
+
+void HeadlessUi::set_client_size(int window, int width, int height) {
+  user_resize(window, width, height, 0);
+}
+
+void HeadlessUi::user_resize(int window, int width, int height, int state) {
+  std::lock_guard<std::mutex> g(mutex_);
+  auto it = windows_.find(window);
+  if (it == windows_.end()) return;
+  it->second.width = width;
+  it->second.height = height;
+  calls_.push_back("resize " + std::to_string(window) + " " + std::to_string(width) + "x" + std::to_string(height));
+  ui_event e;
+  e.message = msg_size;
+  e.window = window;
+  e.wparam = static_cast<uint64_t>(state);
+  e.x = width;
+  e.y = height;
+  e.lparam = (width & 0xFFFF) | (static_cast<int64_t>(height & 0xFFFF) << 16);
+  events_.push_back(e);
+}
+
+void HeadlessUi::invalidate(int window) {
+  std::lock_guard<std::mutex> g(mutex_);
+  ui_event e;
+  e.message = msg_paint;
+  e.window = window;
+  events_.push_back(e);
+}
+
+void HeadlessUi::restore_window(int window) {
+  std::lock_guard<std::mutex> g(mutex_);
+  calls_.push_back("restore_window " + std::to_string(window));
+}
+
+void HeadlessUi::begin_window_drag(int window, int x, int y) {
+  std::lock_guard<std::mutex> g(mutex_);
+  calls_.push_back("begin_window_drag " + std::to_string(window) + " " + std::to_string(x) + " " + std::to_string(y));
+}
+
+void HeadlessUi::set_cursor_visible(bool visible) {
+  std::lock_guard<std::mutex> g(mutex_);
+  calls_.push_back(visible ? "show_cursor" : "hide_cursor");
+}
+
+void HeadlessUi::keyboard_state(uint8_t out[256]) {
+  std::lock_guard<std::mutex> g(mutex_);
+  for (int i = 0; i < 256; ++i) out[i] = keys_[i];
+}
+
+bool HeadlessUi::cursor_position(int window, int* x, int* y) {
+  std::lock_guard<std::mutex> g(mutex_);
+  auto it = windows_.find(window);
+  if (it == windows_.end()) return false;
+  *x = cursor_x_ - (it->second.x < 0 ? 0 : it->second.x);
+  *y = cursor_y_ - (it->second.y < 0 ? 0 : it->second.y);
+  return true;
+}
+
+int HeadlessUi::joystick_count() {
+  std::lock_guard<std::mutex> g(mutex_);
+  return joystick_count_;
+}
+
+bool HeadlessUi::joystick_state(int id, ui_joystick_state& out) {
+  std::lock_guard<std::mutex> g(mutex_);
+  if (id < 0 || id >= 16 || id >= joystick_count_ || !joystick_connected_[id]) return false;
+  out = joysticks_[id];
+  return true;
+}
+
+void HeadlessUi::set_key(int virtual_key, bool down) {
+  std::lock_guard<std::mutex> g(mutex_);
+  if (virtual_key >= 0 && virtual_key < 256) keys_[virtual_key] = down ? 0x80 : 0;
+}
+
+void HeadlessUi::set_cursor(int screen_x, int screen_y) {
+  std::lock_guard<std::mutex> g(mutex_);
+  cursor_x_ = screen_x;
+  cursor_y_ = screen_y;
+}
+
+void HeadlessUi::set_joystick_count(int count) {
+  std::lock_guard<std::mutex> g(mutex_);
+  joystick_count_ = count < 0 ? 0 : count > 16 ? 16 : count;
+}
+
+void HeadlessUi::set_joystick(int id, const ui_joystick_state& state, bool connected) {
+  std::lock_guard<std::mutex> g(mutex_);
+  if (id < 0 || id >= 16) return;
+  joysticks_[id] = state;
+  joystick_connected_[id] = connected;
+}
+
 void HeadlessUi::queue_reply(int answer) {
   std::lock_guard<std::mutex> g(mutex_);
   replies_.push_back(answer);

@@ -48,8 +48,28 @@ class HeadlessUi final : public Ui {
   void post_event(const ui_event& event) override;
   int message_box(const std::string& caption, const std::string& text, uint32_t flags) override;
   int error_dialog(const std::string& title, const std::string& text, bool offer_edit) override;
+  bool client_size(int window, int* width, int* height) const override;
+  void set_client_size(int window, int width, int height) override;
+  void invalidate(int window) override;
+  void restore_window(int window) override;
+  void begin_window_drag(int window, int x, int y) override;
+  void set_cursor_visible(bool visible) override;
+  void keyboard_state(uint8_t out[256]) override;
+  bool cursor_position(int window, int* x, int* y) override;
+  int joystick_count() override;
+  bool joystick_state(int id, ui_joystick_state& out) override;
 
   // Test side.
+  // Input the next keyboard_state / cursor_position / joystick_state report.
+  void set_key(int virtual_key, bool down);
+  // The cursor in screen coordinates; a window's client starts at its
+  // window_desc x, y (0 when the platform placed it).
+  void set_cursor(int screen_x, int screen_y);
+  void set_joystick_count(int count);
+  void set_joystick(int id, const ui_joystick_state& state, bool connected = true);
+  // The user resizes (state 0 restored, 1 minimised, 2 maximised): the client
+  // takes the size and a msg_size arrives.
+  void user_resize(int window, int width, int height, int state);
   struct box_record {
     std::string caption, text;  // Shift-JIS
     uint32_t flags = 0;
@@ -71,6 +91,11 @@ class HeadlessUi final : public Ui {
   std::map<int, window_desc> windows_;
   std::map<int, bool> visible_;
   std::map<int, headless_frame> frames_;
+  uint8_t keys_[256] = {};
+  int cursor_x_ = -100000, cursor_y_ = -100000;
+  int joystick_count_ = 0;
+  ui_joystick_state joysticks_[16];
+  bool joystick_connected_[16] = {};
 };
 
 // Owns one headless service of each kind and installs them. The process

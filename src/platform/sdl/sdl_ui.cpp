@@ -111,6 +111,32 @@ std::array<uint8_t, SDL_NUM_SCANCODES> build_key_table() {
   t[SDL_SCANCODE_NONUSBACKSLASH] = 0xE2;
   t[SDL_SCANCODE_INTERNATIONAL1] = 0xE2;  // the JIS "ro" key
   t[SDL_SCANCODE_INTERNATIONAL3] = 0xDC;  // the JIS yen key
+  t[SDL_SCANCODE_INTERNATIONAL2] = 0xF2;  // katakana / hiragana
+  t[SDL_SCANCODE_INTERNATIONAL4] = 0x1C;  // henkan (convert)
+  t[SDL_SCANCODE_INTERNATIONAL5] = 0x1D;  // muhenkan (non-convert)
+  t[SDL_SCANCODE_LANG1] = 0x15;           // kana / hangul
+  t[SDL_SCANCODE_LANG2] = 0x19;           // kanji / hanja
+  t[SDL_SCANCODE_KP_COMMA] = 0x6C;        // separator
+  t[SDL_SCANCODE_SELECT] = 0x29;
+  t[SDL_SCANCODE_EXECUTE] = 0x2B;
+  t[SDL_SCANCODE_HELP] = 0x2F;
+  t[SDL_SCANCODE_SLEEP] = 0x5F;
+  t[SDL_SCANCODE_CLEAR] = 0x0C;
+  t[SDL_SCANCODE_KP_5] = 0x65;
+  t[SDL_SCANCODE_MUTE] = 0xAD;
+  t[SDL_SCANCODE_VOLUMEDOWN] = 0xAE;
+  t[SDL_SCANCODE_VOLUMEUP] = 0xAF;
+  t[SDL_SCANCODE_AUDIONEXT] = 0xB0;
+  t[SDL_SCANCODE_AUDIOPREV] = 0xB1;
+  t[SDL_SCANCODE_AUDIOSTOP] = 0xB2;
+  t[SDL_SCANCODE_AUDIOPLAY] = 0xB3;
+  t[SDL_SCANCODE_AC_BACK] = 0xA6;
+  t[SDL_SCANCODE_AC_FORWARD] = 0xA7;
+  t[SDL_SCANCODE_AC_REFRESH] = 0xA8;
+  t[SDL_SCANCODE_AC_STOP] = 0xA9;
+  t[SDL_SCANCODE_AC_SEARCH] = 0xAA;
+  t[SDL_SCANCODE_AC_BOOKMARKS] = 0xAB;
+  t[SDL_SCANCODE_AC_HOME] = 0xAC;
   return t;
 }
 
@@ -133,6 +159,26 @@ uint32_t virtual_key_for_scancode(int scancode) {
   static const std::array<uint8_t, SDL_NUM_SCANCODES> table = build_key_table();
   if (scancode < 0 || scancode >= SDL_NUM_SCANCODES) return 0;
   return table[static_cast<size_t>(scancode)];
+}
+
+uint32_t side_virtual_key_for_scancode(int scancode) {
+  switch (scancode) {
+    case SDL_SCANCODE_LSHIFT: return 0xA0;
+    case SDL_SCANCODE_RSHIFT: return 0xA1;
+    case SDL_SCANCODE_LCTRL: return 0xA2;
+    case SDL_SCANCODE_RCTRL: return 0xA3;
+    case SDL_SCANCODE_LALT: return 0xA4;
+    case SDL_SCANCODE_RALT: return 0xA5;
+    default: return 0;
+  }
+}
+
+uint32_t joystick_axis_value(int v, int dead_zone) {
+  // Real sticks never rest exactly at the centre; the engine reads any value
+  // off the centre as a direction, so readings near it are the centre.
+  if (v > -dead_zone && v < dead_zone) return 32767;
+  int64_t u = int64_t{v} + 32767;
+  return static_cast<uint32_t>(u < 0 ? 0 : u > 65535 ? 65535 : u);
 }
 
 SdlUi::SdlUi(const sdl_ui_options& options) : main_thread_(std::this_thread::get_id()) {
@@ -170,6 +216,11 @@ SdlUi::SdlUi(const sdl_ui_options& options) : main_thread_(std::this_thread::get
   SDL_EventState(SDL_DROPFILE, SDL_ENABLE);
   SDL_EventState(SDL_DROPBEGIN, SDL_ENABLE);
   SDL_EventState(SDL_DROPCOMPLETE, SDL_ENABLE);
+  // Controllers where the system has them; the player runs without.
+  SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
+  pads_ready_ = SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER) == 0;
+  if (pads_ready_)
+    for (int i = 0; i < SDL_NumJoysticks(); ++i) open_controller(i);
 }
 
 SdlUi::~SdlUi() {
@@ -181,6 +232,12 @@ SdlUi::~SdlUi() {
   serve_requests();
   if (!ready_) return;
   while (!windows_.empty()) destroy_window_main(windows_.begin()->first);
+  for (pad& p : pads_) {
+    if (p.controller) SDL_GameControllerClose(static_cast<SDL_GameController*>(p.controller));
+    else if (p.joystick) SDL_JoystickClose(static_cast<SDL_Joystick*>(p.joystick));
+    p = pad{};
+  }
+  if (pads_ready_) SDL_QuitSubSystem(SDL_INIT_GAMECONTROLLER);
   SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
 }
 
@@ -236,22 +293,16 @@ bool SdlUi::create_window(int window, const window_desc& desc) {
     // The engine paces frames itself: no vsync wait inside present.
     if (!software_renderer_) gw.renderer = SDL_CreateRenderer(gw.window, -1, 0);
     if (!gw.renderer) gw.renderer = SDL_CreateRenderer(gw.window, -1, SDL_RENDERER_SOFTWARE);
-    if (gw.renderer)
-      gw.texture = SDL_CreateTexture(gw.renderer, SDL_PIXELFORMAT_BGRA32, SDL_TEXTUREACCESS_STREAMING, w, h);
-    if (!gw.renderer || !gw.texture) {
+    if (!gw.renderer || !make_texture(gw, w, h)) {
       if (gw.renderer) SDL_DestroyRenderer(gw.renderer);
       SDL_DestroyWindow(gw.window);
       return;
     }
-    // Frames carry arbitrary alpha bytes; the window shows colour only.
-    SDL_SetTextureBlendMode(gw.texture, SDL_BLENDMODE_NONE);
-    // Start black rather than with whatever the texture memory held.
-    std::vector<uint8_t> black(static_cast<size_t>(w) * h * 4, 0);
-    SDL_UpdateTexture(gw.texture, nullptr, black.data(), w * 4);
     windows_[window] = gw;
     {
       std::lock_guard<std::mutex> g(ids_mutex_);
       id_to_window_[SDL_GetWindowID(gw.window)] = window;
+      client_sizes_[window] = {w, h};
     }
     existing_.fetch_or(1u << window);
     redraw(windows_[window]);
@@ -260,12 +311,29 @@ bool SdlUi::create_window(int window, const window_desc& desc) {
   return ok;
 }
 
+bool SdlUi::make_texture(game_window& gw, int w, int h) {
+  SDL_Texture* t = SDL_CreateTexture(gw.renderer, SDL_PIXELFORMAT_BGRA32, SDL_TEXTUREACCESS_STREAMING, w, h);
+  if (!t) return false;
+  if (gw.texture) SDL_DestroyTexture(gw.texture);
+  gw.texture = t;
+  gw.width = w;
+  gw.height = h;
+  // Frames carry arbitrary alpha bytes; the window shows colour only.
+  SDL_SetTextureBlendMode(gw.texture, SDL_BLENDMODE_NONE);
+  // Start black rather than with whatever the texture memory held.
+  std::vector<uint8_t> black(static_cast<size_t>(w) * h * 4, 0);
+  SDL_UpdateTexture(gw.texture, nullptr, black.data(), w * 4);
+  return true;
+}
+
 void SdlUi::destroy_window_main(int window) {
   auto it = windows_.find(window);
   if (it == windows_.end()) return;
+  if (drag_window_ == window) drag_window_ = -1;
   {
     std::lock_guard<std::mutex> g(ids_mutex_);
     id_to_window_.erase(SDL_GetWindowID(it->second.window));
+    client_sizes_.erase(window);
   }
   SDL_DestroyTexture(it->second.texture);
   SDL_DestroyRenderer(it->second.renderer);
@@ -399,6 +467,53 @@ void SdlUi::pump_sdl_events() {
   if (!ready_) return;
   SDL_Event e;
   while (SDL_PollEvent(&e)) translate(e);
+  follow_window_drag();
+}
+
+void SdlUi::follow_window_drag() {
+  if (drag_window_ < 0) return;
+  auto it = windows_.find(drag_window_);
+  int gx = 0, gy = 0;
+  uint32_t buttons = SDL_GetGlobalMouseState(&gx, &gy);
+  if (it == windows_.end() || !(buttons & SDL_BUTTON_LMASK)) {
+    drag_window_ = -1;
+    return;
+  }
+  SDL_SetWindowPosition(it->second.window, gx - drag_x_, gy - drag_y_);
+}
+
+void SdlUi::open_controller(int device_index) {
+  int slot = 0;
+  while (slot < 16 && (pads_[slot].controller || pads_[slot].joystick)) ++slot;
+  if (slot >= 16) return;
+  pad p;
+  if (SDL_IsGameController(device_index)) {
+    SDL_GameController* c = SDL_GameControllerOpen(device_index);
+    if (!c) return;
+    p.controller = c;
+    p.instance_id = SDL_JoystickInstanceID(SDL_GameControllerGetJoystick(c));
+  } else {
+    SDL_Joystick* j = SDL_JoystickOpen(device_index);
+    if (!j) return;
+    p.joystick = j;
+    p.instance_id = SDL_JoystickInstanceID(j);
+  }
+  for (const pad& q : pads_)
+    if ((q.controller || q.joystick) && q.instance_id == p.instance_id) {
+      if (p.controller) SDL_GameControllerClose(static_cast<SDL_GameController*>(p.controller));
+      else SDL_JoystickClose(static_cast<SDL_Joystick*>(p.joystick));
+      return;  // already open
+    }
+  pads_[slot] = p;
+}
+
+void SdlUi::close_controller(int32_t instance_id) {
+  for (pad& p : pads_) {
+    if (!(p.controller || p.joystick) || p.instance_id != instance_id) continue;
+    if (p.controller) SDL_GameControllerClose(static_cast<SDL_GameController*>(p.controller));
+    else SDL_JoystickClose(static_cast<SDL_Joystick*>(p.joystick));
+    p = pad{};
+  }
 }
 
 void SdlUi::translate(const SDL_Event& e) {
@@ -438,13 +553,42 @@ void SdlUi::translate(const SDL_Event& e) {
         case SDL_WINDOWEVENT_RESTORED: {
           auto it = windows_.find(out.window);
           if (it == windows_.end()) return;
+          // The window manager has already acted; the engine hears it as the
+          // system command first and may undo it (restore_window).
+          uint32_t command = e.window.event == SDL_WINDOWEVENT_MINIMIZED   ? uint32_t{sc_minimize}
+                             : e.window.event == SDL_WINDOWEVENT_MAXIMIZED ? uint32_t{sc_maximize}
+                             : e.window.event == SDL_WINDOWEVENT_RESTORED  ? uint32_t{sc_restore}
+                                                                           : 0;
+          if (command) {
+            ui_event sys = out;
+            sys.message = msg_sys_command;
+            sys.wparam = command;
+            push_event(sys);
+          }
           SDL_GetWindowSize(it->second.window, &out.x, &out.y);
           out.message = msg_size;
           // SIZE_RESTORED 0, SIZE_MINIMIZED 1, SIZE_MAXIMIZED 2.
           uint32_t f = SDL_GetWindowFlags(it->second.window);
           out.wparam = (f & SDL_WINDOW_MINIMIZED) ? 1 : (f & SDL_WINDOW_MAXIMIZED) ? 2 : 0;
           out.lparam = point_lparam(out.x, out.y);
+          bool resized = false;
+          // The texture follows the client size, so frames are shown 1:1.
+          if (out.wparam != 1 && out.x > 0 && out.y > 0 &&
+              (out.x != it->second.width || out.y != it->second.height)) {
+            resized = make_texture(it->second, out.x, out.y);
+            if (resized) {
+              std::lock_guard<std::mutex> g(ids_mutex_);
+              client_sizes_[out.window] = {out.x, out.y};
+            }
+          }
           if (e.window.event != SDL_WINDOWEVENT_MINIMIZED) redraw(it->second);
+          if (resized) {
+            push_event(out);
+            // The new texture is black: the whole frame is wanted again.
+            out.message = msg_paint;
+            out.wparam = 1;
+            out.lparam = 0;
+          }
           break;
         }
         case SDL_WINDOWEVENT_EXPOSED: {
@@ -558,6 +702,13 @@ void SdlUi::translate(const SDL_Event& e) {
     case SDL_DROPTEXT:
       SDL_free(e.drop.file);
       return;
+    case SDL_JOYDEVICEADDED:
+      // A game controller also announces itself as a joystick: one open.
+      if (pads_ready_) open_controller(e.jdevice.which);
+      return;
+    case SDL_JOYDEVICEREMOVED:
+      close_controller(e.jdevice.which);
+      return;
     default:
       return;
   }
@@ -637,4 +788,141 @@ int SdlUi::error_dialog(const std::string& title, const std::string& text, bool 
   int default_id = offer_edit ? 1 : 0;
   call_on_main([&] { answer = show_box_main(title_utf8, text_utf8, SDL_MESSAGEBOX_ERROR, buttons, default_id, 0, 0); });
   return answer;
+}
+
+bool SdlUi::client_size(int window, int* width, int* height) const {
+  std::lock_guard<std::mutex> g(ids_mutex_);
+  auto it = client_sizes_.find(window);
+  if (it == client_sizes_.end()) return false;
+  *width = it->second.first;
+  *height = it->second.second;
+  return true;
+}
+
+void SdlUi::set_client_size(int window, int width, int height) {
+  if (width <= 0 || height <= 0) return;
+  call_on_main([&] {
+    auto it = windows_.find(window);
+    if (it == windows_.end()) return;
+    // The size event that follows brings the texture and the engine along.
+    SDL_SetWindowSize(it->second.window, width, height);
+  });
+}
+
+void SdlUi::restore_window(int window) {
+  call_on_main([&] {
+    auto it = windows_.find(window);
+    if (it != windows_.end()) SDL_RestoreWindow(it->second.window);
+  });
+}
+
+void SdlUi::begin_window_drag(int window, int x, int y) {
+  call_on_main([&] {
+    if (!windows_.count(window)) return;
+    drag_window_ = window;
+    drag_x_ = x;
+    drag_y_ = y;
+  });
+}
+
+void SdlUi::set_cursor_visible(bool visible) {
+  call_on_main([&] {
+    if (ready_) SDL_ShowCursor(visible ? SDL_ENABLE : SDL_DISABLE);
+  });
+}
+
+void SdlUi::keyboard_state(uint8_t out[256]) {
+  std::memset(out, 0, 256);
+  call_on_main([&] {
+    if (!ready_) return;
+    int count = 0;
+    const Uint8* keys = SDL_GetKeyboardState(&count);
+    for (int sc = 0; sc < count && sc < SDL_NUM_SCANCODES; ++sc) {
+      if (!keys[sc]) continue;
+      if (uint32_t vk = virtual_key_for_scancode(sc)) out[vk] = 0x80;
+      if (uint32_t side = side_virtual_key_for_scancode(sc)) out[side] = 0x80;
+    }
+    // The mouse buttons wherever the cursor is, as the key state has them.
+    uint32_t b = SDL_GetGlobalMouseState(nullptr, nullptr);
+    if (b & SDL_BUTTON_LMASK) out[1] = 0x80;
+    if (b & SDL_BUTTON_RMASK) out[2] = 0x80;
+    if (b & SDL_BUTTON_MMASK) out[4] = 0x80;
+  });
+}
+
+bool SdlUi::cursor_position(int window, int* x, int* y) {
+  bool ok = false;
+  call_on_main([&] {
+    auto it = windows_.find(window);
+    if (it == windows_.end()) return;
+    // Over the window its own motion events are exact; elsewhere ask the
+    // system where the cursor is.
+    if (SDL_GetMouseFocus() == it->second.window) {
+      SDL_GetMouseState(x, y);
+      ok = true;
+      return;
+    }
+    int gx = 0, gy = 0, wx = 0, wy = 0;
+    SDL_GetGlobalMouseState(&gx, &gy);
+    SDL_GetWindowPosition(it->second.window, &wx, &wy);
+    *x = gx - wx;
+    *y = gy - wy;
+    ok = true;
+  });
+  return ok;
+}
+
+int SdlUi::joystick_count() {
+  int count = 0;
+  call_on_main([&] {
+    for (int i = 0; i < 16; ++i)
+      if (pads_[i].controller || pads_[i].joystick) count = i + 1;
+  });
+  return count;
+}
+
+bool SdlUi::joystick_state(int id, ui_joystick_state& out) {
+  if (id < 0 || id >= 16) return false;
+  bool ok = false;
+  call_on_main([&] {
+    pad& p = pads_[id];
+    if (p.controller) {
+      auto* c = static_cast<SDL_GameController*>(p.controller);
+      if (!SDL_GameControllerGetAttached(c)) return;
+      out.x = joystick_axis_value(SDL_GameControllerGetAxis(c, SDL_CONTROLLER_AXIS_LEFTX));
+      out.y = joystick_axis_value(SDL_GameControllerGetAxis(c, SDL_CONTROLLER_AXIS_LEFTY));
+      // The pad's cross steers like the stick.
+      if (SDL_GameControllerGetButton(c, SDL_CONTROLLER_BUTTON_DPAD_LEFT)) out.x = 0;
+      if (SDL_GameControllerGetButton(c, SDL_CONTROLLER_BUTTON_DPAD_RIGHT)) out.x = 65535;
+      if (SDL_GameControllerGetButton(c, SDL_CONTROLLER_BUTTON_DPAD_UP)) out.y = 0;
+      if (SDL_GameControllerGetButton(c, SDL_CONTROLLER_BUTTON_DPAD_DOWN)) out.y = 65535;
+      static const SDL_GameControllerButton order[] = {
+          SDL_CONTROLLER_BUTTON_A,         SDL_CONTROLLER_BUTTON_B,          SDL_CONTROLLER_BUTTON_X,
+          SDL_CONTROLLER_BUTTON_Y,         SDL_CONTROLLER_BUTTON_LEFTSHOULDER, SDL_CONTROLLER_BUTTON_RIGHTSHOULDER,
+          SDL_CONTROLLER_BUTTON_BACK,      SDL_CONTROLLER_BUTTON_START,      SDL_CONTROLLER_BUTTON_LEFTSTICK,
+          SDL_CONTROLLER_BUTTON_RIGHTSTICK, SDL_CONTROLLER_BUTTON_GUIDE};
+      uint32_t buttons = 0;
+      int n = 0;
+      for (SDL_GameControllerButton b : order) {
+        if (SDL_GameControllerGetButton(c, b)) buttons |= 1u << n;
+        ++n;
+      }
+      // Triggers count as buttons 12 and 13 once half pressed.
+      if (SDL_GameControllerGetAxis(c, SDL_CONTROLLER_AXIS_TRIGGERLEFT) > 16384) buttons |= 1u << 11;
+      if (SDL_GameControllerGetAxis(c, SDL_CONTROLLER_AXIS_TRIGGERRIGHT) > 16384) buttons |= 1u << 12;
+      out.buttons = buttons;
+      ok = true;
+    } else if (p.joystick) {
+      auto* j = static_cast<SDL_Joystick*>(p.joystick);
+      if (!SDL_JoystickGetAttached(j)) return;
+      out.x = SDL_JoystickNumAxes(j) > 0 ? joystick_axis_value(SDL_JoystickGetAxis(j, 0)) : 32767;
+      out.y = SDL_JoystickNumAxes(j) > 1 ? joystick_axis_value(SDL_JoystickGetAxis(j, 1)) : 32767;
+      uint32_t buttons = 0;
+      for (int b = 0; b < SDL_JoystickNumButtons(j) && b < 32; ++b)
+        if (SDL_JoystickGetButton(j, b)) buttons |= 1u << b;
+      out.buttons = buttons;
+      ok = true;
+    }
+  });
+  return ok;
 }

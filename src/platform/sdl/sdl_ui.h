@@ -57,6 +57,15 @@ class SdlUi final : public Ui {
   void post_event(const ui_event& event) override;
   int message_box(const std::string& caption, const std::string& text, uint32_t flags) override;
   int error_dialog(const std::string& title, const std::string& text, bool offer_edit) override;
+  bool client_size(int window, int* width, int* height) const override;
+  void set_client_size(int window, int width, int height) override;
+  void restore_window(int window) override;
+  void begin_window_drag(int window, int x, int y) override;
+  void set_cursor_visible(bool visible) override;
+  void keyboard_state(uint8_t out[256]) override;
+  bool cursor_position(int window, int* x, int* y) override;
+  int joystick_count() override;
+  bool joystick_state(int id, ui_joystick_state& out) override;
 
   // Runs the requests other threads have queued. The main thread must call it
   // (or poll_event) while it waits for a thread that may use the Ui.
@@ -76,6 +85,10 @@ class SdlUi final : public Ui {
   };
 
   void call_on_main(const std::function<void()>& job);
+  bool make_texture(game_window& w, int width, int height);
+  void follow_window_drag();
+  void open_controller(int device_index);
+  void close_controller(int32_t instance_id);
   void pump_sdl_events();
   void translate(const SDL_Event& e);
   int window_index_for_id(uint32_t id) const;
@@ -104,6 +117,22 @@ class SdlUi final : public Ui {
   std::deque<std::shared_ptr<sdl_request>> requests_;
   bool closed_ = false;
 
+  // Client sizes, readable from any thread.
+  std::map<int, std::pair<int, int>> client_sizes_;  // under ids_mutex_
+
+  // A window moved with the mouse (begin_window_drag), main thread only.
+  int drag_window_ = -1;
+  int drag_x_ = 0, drag_y_ = 0;
+
+  // Game controllers (or plain joysticks) by engine id 0..15; main thread only.
+  struct pad {
+    void* controller = nullptr;  // SDL_GameController*
+    void* joystick = nullptr;    // SDL_Joystick* (plain joystick, no mapping)
+    int32_t instance_id = -1;
+  };
+  pad pads_[16];
+  bool pads_ready_ = false;
+
   bool dropping_ = false;
   uint32_t drop_window_id_ = 0;
   std::vector<std::string> drop_files_;
@@ -112,3 +141,9 @@ class SdlUi final : public Ui {
 // Windows virtual-key code for an SDL scancode, 0 when unmapped. The one table
 // of the mapping; the input code extends it here.
 uint32_t virtual_key_for_scancode(int scancode);
+// The side-specific code of a modifier scancode (left/right Shift, Ctrl,
+// Alt: 0xA0..0xA5), 0 for other keys.
+uint32_t side_virtual_key_for_scancode(int scancode);
+// A controller axis (-32768..32767) in the engine's range 0..65535 with the
+// centre at 32767; readings inside the dead zone are exactly the centre.
+uint32_t joystick_axis_value(int sdl_axis, int dead_zone = 8000);

@@ -1,0 +1,21 @@
+// The shared list of file names: filled by the folder listing and by files
+// dropped on a game window, read by scripts (system values 14 and 15).
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+constexpr size_t file_list_max = 8192;
+// One entry's buffer: a 260-byte path, a trailing '\' for folders, the NUL.
+constexpr size_t file_list_entry_size = 262;
+
+struct file_list_record {
+  std::vector<std::string> names;  // Shift-JIS
+};
+extern file_list_record file_list;
+
+void clear_file_list();
+// Appends a name: 0, or -1 when the list is full or the name (with its NUL)
+// does not fit an entry. Names are never cut: a cut path names another file.
+int add_file_list_entry(const std::string& name);
