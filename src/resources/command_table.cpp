@@ -5,6 +5,7 @@
 #include "core/error_report.h"
 #include "format/compiled_files.h"
 #include "graphics/fonts.h"
+#include "graphics/layer_commands.h"
 #include "resources/compiled_loaders.h"
 #include "save/save_commands.h"
 #include "script/argument_binding.h"
@@ -63,10 +64,10 @@ void set_engine_options_from_arguments(bool (*given)(int parameter_id, int64_t& 
 // and names its handler in this table.
 command_handler designed_command_handlers[command_slot_count] = {
     /*   0 */ return_zero,
-    /*   1 */ nullptr,  // cmd_layer
+    /*   1 */ cmd_layer,
     /*   2 */ nullptr,  // cmd_cg_process
-    /*   3 */ nullptr,  // cmd_delete_layer
-    /*   4 */ nullptr,  // cmd_get_layer_info
+    /*   3 */ cmd_delete_layer,
+    /*   4 */ cmd_get_layer_info,
     /*   5 */ nullptr,  // cmd_set_clipboard_text
     /*   6 */ nullptr,  // cmd_get_clipboard_text
     /*   7 */ nullptr,  // cmd_read_text_lines
