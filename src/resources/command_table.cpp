@@ -17,7 +17,15 @@
 command_table_record command_table;
 command_handler command_handler_table[command_slot_count] = {};
 int (*bind_arguments_hook)(int command_number) = bind_command_arguments;
-bool (*argument_integer_hook)(int parameter_id, int64_t& value) = nullptr;
+namespace {
+// The bound arguments of the running instruction.
+bool bound_integer_argument(int parameter_id, int64_t& value) {
+  if (parameter_id < 0 || !parameter_given(static_cast<uint32_t>(parameter_id))) return false;
+  value = parameter_int(static_cast<uint32_t>(parameter_id));
+  return true;
+}
+}  // namespace
+bool (*argument_integer_hook)(int parameter_id, int64_t& value) = bound_integer_argument;
 uint8_t engine_options[128] = {};
 
 namespace {

@@ -83,6 +83,11 @@ void headless_game::replace_compiled_file(const std::string& name, std::vector<u
 
 void headless_game::remove_compiled_file(const std::string& name) { files_.erase(name); }
 
+void headless_game::add_resource(const std::string& name, std::vector<uint8_t> bytes, uint8_t type) {
+  files_[name] = std::move(bytes);
+  types_[name] = type;
+}
+
 void headless_game::write_file(const std::string& relative, const std::vector<uint8_t>& bytes) {
   folder_.write(relative, bytes);
 }
@@ -100,6 +105,7 @@ int headless_game::start() {
     pack_writer_entry e;
     e.name = name;
     e.data = bytes;
+    if (auto t = types_.find(name); t != types_.end()) e.type = t->second;
     entries.push_back(std::move(e));
   }
   std::vector<uint8_t> pack;
