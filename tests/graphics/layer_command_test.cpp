@@ -311,6 +311,7 @@ TEST(LayerQuery, AnswersInTheirOrder) {
                "layer_info path=\"g/\", search=1, tag1=7, position=3, output=v[2]\n"
                "layer_info path=\"g/\", search=1, tag1=99, output=v[3]\n"
                "layer_info path=\"g/\", child_count=1, output=v[4]\n"
+               "layer_info path=\"g/\", search=1, tag1=3, output=v[15]\n"
                "layer_info path=\"g/\", child_name=1, position=2, output=s\n"
                "layer_info path=\"g/c\", x=1, output=v[5]\n"
                "layer_info path=\"g/c\", priority=1, y=1, output=v[6]\n"
@@ -332,6 +333,7 @@ TEST(LayerQuery, AnswersInTheirOrder) {
   EXPECT_EQ(g.int_value("v", 2), 3);   // starting at the third: a
   EXPECT_EQ(g.int_value("v", 3), -1);
   EXPECT_EQ(g.int_value("v", 4), 3);
+  EXPECT_EQ(g.int_value("v", 15), 1);  // the last child carries the tag
   EXPECT_EQ(g.text_value("s"), "b");
   EXPECT_EQ(g.int_value("v", 5), 5);
   EXPECT_EQ(g.int_value("v", 6), -6);  // y comes before priority

@@ -169,7 +169,9 @@ TEST(CgPicture, RefusedAndBrokenFilesStopTheGame) {
 }
 
 TEST(CgPicture, ABrokenJpegReportsItsCode) {
-  headless_game g(idle_game("layer path=\"j\", file=\"cg/j.jpg\", priority=1"));
+  headless_game g(idle_game("layer path=\"j\", file=\"cg/ok.jpg\", priority=1\n"
+                            "layer path=\"j\", file=\"cg/j.jpg\""));
+  g.add_resource("cg\\ok.jpg", encode_jpeg(8, 4, 3, std::vector<uint8_t>(8 * 4 * 3, 50), false), 3);
   std::vector<uint8_t> jpeg = encode_jpeg(16, 8, 3, std::vector<uint8_t>(16 * 8 * 3, 100), false);
   jpeg.resize(jpeg.size() / 3);
   g.add_resource("cg\\j.jpg", jpeg, 3);
@@ -178,4 +180,10 @@ TEST(CgPicture, ABrokenJpegReportsItsCode) {
   ASSERT_FALSE(g.errors().empty());
   EXPECT_EQ(g.error_codes().back(), 100210);
   EXPECT_TRUE(g.quitting());
+  // The layer keeps the picture it had.
+  cg_record* r = layer("W0/j");
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->width, 8);
+  EXPECT_EQ(r->height, 4);
+  EXPECT_NEAR(static_cast<int>(pixel(r, 7, 3) & 0xFF), 50, 3);
 }
