@@ -266,6 +266,43 @@ std::vector<compiled_command> build() {
     t[n].parameters = {p("file", k_str), p("slot", k_int), p("val_id", k_int, 16), p("variable", k_str),
                        p("layer", k_str)};
 
+  // 1 layer: parameters by their designed numbers (parameter n is id n - 1);
+  // 11..23, 46 and 51 are not read. The blend mode is checked to 0..18.
+  {
+    std::vector<compiled_parameter>& ps = t[1].parameters;
+    ps = {p("path", k_str),       p("visible", k_int),     p("alpha", k_int),  p("x", k_int),
+          p("y", k_int),          p("priority", k_int),    p("monochrome", k_int), p("tone", k_int),
+          p("width", k_int),      p("height", k_int)};
+    numbered(ps, "unused", 11, 23, k_int);
+    for (const char* n : {"texture_number", "make_texture", "scene_layer", "draw_now", "gpu_value1", "gpu_value2",
+                          "scale_x", "scale_y", "angle1", "angle2", "angle3", "gpu_value3", "gpu_value4",
+                          "gpu_monochrome", "gpu_tone", "gpu_byte"})
+      ps.push_back(p(n, k_int));
+    ps.push_back(p("second_source", k_str));
+    ps.push_back(p("gpu_level", k_int));
+    ps.push_back(p("gpu_flag", k_int));
+    ps.push_back(p("file", k_str));
+    ps.push_back(p("share", k_str));
+    ps.push_back(p("mask_layer", k_str));
+    ps.push_back(p("unused46", k_int));
+    ps.push_back(p("rule_progress", k_int));
+    ps.push_back(p("mask_path", k_str));
+    ps.push_back(p("vagueness", k_int));
+    ps.push_back(p("blend", k_int, 11));
+    ps.push_back(p("unused51", k_int));
+    ps.push_back(p("tag1", k_int));
+    ps.push_back(p("tag2", k_int));
+  }
+  // 3 layer delete: the path (a trailing "/" names a group).
+  t[3].parameters = {p("path", k_str)};
+  // 4 layer information: the path, one switch per answer, the position of a
+  // child, the output variable and a point.
+  t[4].parameters = {p("path", k_str)};
+  switches(t[4].parameters, {"exists", "visible", "alpha", "x", "y", "priority", "unused8", "rule_progress",
+                             "mask_path", "vagueness", "blend", "width", "height", "window_colour",
+                             "window_alpha", "window_pixel", "colour_at", "bounds", "tag1", "tag2", "search",
+                             "child_count", "child_name", "child_group", "position", "output", "px", "py"});
+
   // 91 wait: frames or milliseconds.
   t[91].parameters = {p("frames", k_int), p("milliseconds", k_int)};
   return t;

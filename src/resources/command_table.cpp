@@ -5,6 +5,7 @@
 #include "core/error_report.h"
 #include "format/compiled_files.h"
 #include "graphics/fonts.h"
+#include "graphics/layer_commands.h"
 #include "resources/compiled_loaders.h"
 #include "save/save_commands.h"
 #include "script/argument_binding.h"
@@ -16,7 +17,15 @@
 command_table_record command_table;
 command_handler command_handler_table[command_slot_count] = {};
 int (*bind_arguments_hook)(int command_number) = bind_command_arguments;
-bool (*argument_integer_hook)(int parameter_id, int64_t& value) = nullptr;
+namespace {
+// The bound arguments of the running instruction.
+bool bound_integer_argument(int parameter_id, int64_t& value) {
+  if (parameter_id < 0 || !parameter_given(static_cast<uint32_t>(parameter_id))) return false;
+  value = parameter_int(static_cast<uint32_t>(parameter_id));
+  return true;
+}
+}  // namespace
+bool (*argument_integer_hook)(int parameter_id, int64_t& value) = bound_integer_argument;
 uint8_t engine_options[128] = {};
 
 namespace {
@@ -63,10 +72,10 @@ void set_engine_options_from_arguments(bool (*given)(int parameter_id, int64_t& 
 // and names its handler in this table.
 command_handler designed_command_handlers[command_slot_count] = {
     /*   0 */ return_zero,
-    /*   1 */ nullptr,  // cmd_layer
+    /*   1 */ cmd_layer,
     /*   2 */ nullptr,  // cmd_cg_process
-    /*   3 */ nullptr,  // cmd_delete_layer
-    /*   4 */ nullptr,  // cmd_get_layer_info
+    /*   3 */ cmd_delete_layer,
+    /*   4 */ cmd_get_layer_info,
     /*   5 */ nullptr,  // cmd_set_clipboard_text
     /*   6 */ nullptr,  // cmd_get_clipboard_text
     /*   7 */ nullptr,  // cmd_read_text_lines

@@ -12,6 +12,7 @@
 #include "core/object_tree.h"
 #include "core/sjis.h"
 #include "format/pack_format.h"
+#include "platform/headless/headless_run.h"
 #include "resources/compiled_loaders.h"
 #include "resources/engine_config.h"
 #include "resources/pack_archive.h"
@@ -82,6 +83,11 @@ void headless_game::replace_compiled_file(const std::string& name, std::vector<u
 
 void headless_game::remove_compiled_file(const std::string& name) { files_.erase(name); }
 
+void headless_game::add_resource(const std::string& name, std::vector<uint8_t> bytes, uint8_t type) {
+  files_[name] = std::move(bytes);
+  types_[name] = type;
+}
+
 void headless_game::write_file(const std::string& relative, const std::vector<uint8_t>& bytes) {
   folder_.write(relative, bytes);
 }
@@ -99,6 +105,7 @@ int headless_game::start() {
     pack_writer_entry e;
     e.name = name;
     e.data = bytes;
+    if (auto t = types_.find(name); t != types_.end()) e.type = t->second;
     entries.push_back(std::move(e));
   }
   std::vector<uint8_t> pack;
@@ -108,9 +115,6 @@ int headless_game::start() {
   }
   folder_.write("game.kpf", pack);
 
-  platform_ = std::make_unique<HeadlessPlatform>(folder_.path());
-  platform_->clock.set(start_time_);
-  platform_->libraries.set_search_folder(std::string(ZARVIK_BINARY_DIR) + "/");
   // A fresh engine: every table back at its start-up state.
   reset_engine_records();
   error_dialog_shown = 0;
@@ -123,8 +127,7 @@ int headless_game::start() {
   pack_folder_prefix.clear();
   started_ = true;
   // The player's own start-up, as win_main runs it.
-  init_module_paths();
-  return app_initialise();
+  return start_headless_game(platform_, folder_.path(), start_time_, std::string(ZARVIK_BINARY_DIR) + "/");
 }
 
 int headless_game::tick() {

@@ -43,6 +43,8 @@ class headless_game {
   // commands; restored when the game ends).
   void replace_compiled_file(const std::string& name, std::vector<uint8_t> bytes);
   void remove_compiled_file(const std::string& name);
+  // Before start(): a pack entry of a given resource type (pictures, sounds).
+  void add_resource(const std::string& name, std::vector<uint8_t> bytes, uint8_t type);
   void write_file(const std::string& relative, const std::vector<uint8_t>& bytes);
   void set_command_handler(int slot, command_handler handler);
   // The virtual clock's value when the game starts.
@@ -78,6 +80,7 @@ class headless_game {
   std::unique_ptr<HeadlessPlatform> platform_;
   assemble_result assembly_;
   std::map<std::string, std::vector<uint8_t>> files_;
+  std::map<std::string, uint8_t> types_;
   std::map<int, command_handler> saved_handlers_;
   bool started_ = false;
   uint32_t start_time_ = 0;

@@ -60,6 +60,8 @@ int write_png_body(png_structp png, png_infop info, const picture_buffer* pictur
   return 0;
 }
 
+}  // namespace
+
 int encode_png(const picture_buffer& picture, std::vector<uint8_t>& out) {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, png_write_error, nullptr);
   if (!png) return -1;
@@ -73,8 +75,6 @@ int encode_png(const picture_buffer& picture, std::vector<uint8_t>& out) {
   png_destroy_write_struct(&png, &info);
   return status;
 }
-
-}  // namespace
 
 int kxtool_decode(int argc, char** argv) {
   int type = 0;

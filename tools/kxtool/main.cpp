@@ -10,6 +10,8 @@
 
 int kxtool_kcg(int argc, char** argv);
 int kxtool_decode(int argc, char** argv);
+int kxtool_run(const std::vector<std::string>& args);
+int kxtool_pictures(const std::vector<std::string>& args);
 
 // Writes the canonical command file kxbin\kxc.kbn.
 int kxtool_commands(const std::vector<std::string>& args) {
@@ -44,6 +46,8 @@ const kxtool_command commands[] = {
     {"asm", nullptr, kxtool_asm, "[--sjis] LISTING OUT.kpf|FOLDER   assemble a script listing into a game"},
     {"kcg", kxtool_kcg, nullptr, "write a picture in the engine image format"},
     {"decode", kxtool_decode, nullptr, "decode any picture the player reads to PNG"},
+    {"run", nullptr, kxtool_run, "GAME_FOLDER|PACK.kpf --frames N --out DIR [--every K]   run headless, write frames"},
+    {"pictures", nullptr, kxtool_pictures, "FOLDER   write the demo game's generated pictures (PNG)"},
 };
 
 int usage() {

@@ -1,0 +1,69 @@
+// kxtool run on the built demo game: frames come out as PNG files of the
+// main window's composited picture, and they change as the layers move.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "image/decode_png.h"
+#include "support/temp_folder.h"
+
+namespace {
+
+int run_kxtool(const std::string& arguments) {
+  const std::string command = "'" + std::string(ZARVIK_BINARY_DIR) + "/kxtool' " + arguments + " >/dev/null 2>&1";
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+struct frame_picture {
+  picture_buffer p;
+  ~frame_picture() { free_picture_buffer(p); }
+  uint32_t at(int x, int y) const {
+    const uint8_t* q = p.pixels + (static_cast<size_t>(y) * p.width + x) * 4;
+    return uint32_t(q[3]) << 24 | uint32_t(q[2]) << 16 | uint32_t(q[1]) << 8 | q[0];
+  }
+};
+
+bool load_frame(const std::string& path, frame_picture& out) {
+  std::vector<uint8_t> bytes;
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  for (int c; (c = std::fgetc(f)) != EOF;) bytes.push_back(static_cast<uint8_t>(c));
+  std::fclose(f);
+  return decode_png(bytes.data(), bytes.size(), path, out.p) == 0;
+}
+
+}  // namespace
+
+TEST(KxtoolRun, TheDemoMovesFadesAndBlends) {
+  const std::string pack = std::string(ZARVIK_BINARY_DIR) + "/demo/demo.kpf";
+  if (!std::filesystem::exists(pack)) GTEST_SKIP() << "the demo pack is not built";
+  temp_folder out;
+  ASSERT_EQ(run_kxtool("run '" + pack + "' --frames 120 --every 30 --out '" + out.path() + "'"), 0);
+  EXPECT_FALSE(std::filesystem::exists(out.path() + "/frame_00001.png"));
+  frame_picture a, b;
+  ASSERT_TRUE(load_frame(out.path() + "/frame_00060.png", a));
+  ASSERT_TRUE(load_frame(out.path() + "/frame_00120.png", b));
+  ASSERT_EQ(a.p.width, 640);
+  ASSERT_EQ(a.p.height, 480);
+  // At frame 120 the ball is at (500, 140): its orange is under (548, 188),
+  // where at frame 60 there was only the sky.
+  const uint32_t ball = b.at(548, 188), sky = a.at(548, 188);
+  EXPECT_GT((ball >> 16) & 0xFF, 200u);
+  EXPECT_LT(ball & 0xFF, 150u);
+  EXPECT_GT(sky & 0xFF, (sky >> 16) & 0xFF);  // bluish
+  // The panel fades: at frame 90 it is opaque, at frame 60 two thirds.
+  frame_picture c;
+  ASSERT_TRUE(load_frame(out.path() + "/frame_00090.png", c));
+  EXPECT_NE(a.at(100, 100), c.at(100, 100));
+}
+
+TEST(KxtoolRun, RefusesBadArguments) {
+  EXPECT_EQ(run_kxtool("run"), 2);
+  EXPECT_EQ(run_kxtool("run x --frames 0 --out y"), 2);
+  temp_folder out;
+  EXPECT_EQ(run_kxtool("run /nonexistent/game --frames 2 --out '" + out.path() + "'"), 1);
+}
