@@ -17,6 +17,9 @@ struct sound_focus_links {
   bool (*keep_running_inactive)() = nullptr;
 };
 extern sound_focus_links sound_focus;
+// Start-up: points the links at the scheduler's inactive-pause flag and
+// keep-running setting and at the main window's active state.
+void link_sound_focus();
 
 struct sound_thread_record {
   std::atomic<uint8_t> state{0xFF};  // 0xFF not started, 0 running, 1 ended
