@@ -909,6 +909,8 @@ void free_all_sounds() {
 // ---------------------------------------------------------------- the tree
 
 namespace {
+std::vector<object_node*> retired_sound_nodes;
+
 int sound_tree_payload(object_node* node) { return alloc_sound_record(node) ? 0 : -1; }
 
 void destroy_sound_subtree(object_node* n) {
@@ -931,13 +933,26 @@ void install_sound_tree_hooks() {
   object_tree_hooks[tree_sounds].first_node = sound_tree_payload;
 }
 
+void retire_sound_node(object_node* node) {
+  std::lock_guard<std::recursive_mutex> g(engine_lock);
+  if (node) retired_sound_nodes.push_back(node);
+}
+
 void destroy_sound_tree() {
   std::lock_guard<std::recursive_mutex> g(engine_lock);
+  for (object_node* n : retired_sound_nodes) {
+    sound_record* r = sound_node_record(n);
+    if (r) free_sound_buffers(r);
+    free_sound_record(r);
+    free_object_node(n);
+  }
+  retired_sound_nodes.clear();
   object_node* root = object_trees[tree_sounds].root;
-  if (!root) return;
-  object_trees[tree_sounds].root = nullptr;
-  object_trees[tree_sounds].current_path.clear();
-  destroy_sound_subtree(root);
+  if (root) {
+    object_trees[tree_sounds].root = nullptr;
+    object_trees[tree_sounds].current_path.clear();
+    destroy_sound_subtree(root);
+  }
   // Requests still in the ring name freed nodes: drop them.
   sound_command_queue_record& q = sound_command_queue;
   for (int i = 0; i < sound_queue_size; ++i) q.node[i] = nullptr;

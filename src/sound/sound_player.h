@@ -39,6 +39,9 @@ void install_sound_tree_hooks();
 // Frees every node of the sound tree with its record, and the top node
 // (after the sound thread has ended: final shutdown and tests).
 void destroy_sound_tree();
+// Keeps a deleted (detached) node and its record alive until
+// destroy_sound_tree: queued requests may still name it. Under engine_lock.
+void retire_sound_node(object_node* node);
 
 enum : uint8_t { sound_codec_none = 0, sound_codec_ogg = 1, sound_codec_wav = 2 };
 enum : uint8_t { sound_form_pcm = 0, sound_form_ogg = 1, sound_form_converted = 2 };

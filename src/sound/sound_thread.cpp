@@ -90,6 +90,7 @@ void sound_thread_main() {
   for (;;) {
     sound_sleep_ms(pending_sound_requests() ? 3 : 20);
     int rc = sound_cycle();
+    sound_thread.cycles.fetch_add(1);
     if (rc > 0) break;
     if (rc < 0) {
       report_sound_thread_error(rc);

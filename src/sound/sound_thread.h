@@ -25,6 +25,7 @@ struct sound_thread_record {
   std::atomic<uint8_t> state{0xFF};  // 0xFF not started, 0 running, 1 ended
   std::atomic<uint8_t> paused_by_focus{0};
   std::atomic<uint8_t> started{0};  // set when start_sound_thread made the thread
+  std::atomic<uint64_t> cycles{0};  // cycles run (tests keep step with the thread)
   std::thread thread;
   // Pacing sleep of the thread and of the waiters. Real time, so the sound
   // thread never moves the headless clock: positions come from the device.
