@@ -13,6 +13,7 @@
 
 #include "core/engine_state.h"
 #include "core/object_tree.h"
+#include "core/sjis.h"
 #include "sound/sound_player.h"
 #include "sound/sound_thread.h"
 #include "sound_fixture.h"
@@ -260,4 +261,47 @@ TEST_F(SoundGame, RefusedArgumentsAreReported) {
     ASSERT_FALSE(codes.empty()) << line;
     EXPECT_TRUE(g.quitting()) << line;
   }
+}
+
+TEST_F(SoundGame, WaitsGiveUpWhenTheSoundThreadEnds) {
+  // The load fails fatally on the sound thread (not an Ogg file): the thread
+  // shows its message and ends; the command waiting for the load returns and
+  // the game closes instead of hanging.
+  headless_game g(std::string(prelude) +
+                  "sound name=\"a\", file=\"bad.ogg\", play=1, pause=1\n"
+                  "v = 1\n"
+                  "*idle\nwait 1\ngoto idle\n");
+  g.write_file("bad.ogg", std::vector<uint8_t>(300, 0x41));
+  ASSERT_EQ(g.start(), 0);
+  g.run_ticks(20);
+  EXPECT_TRUE(g.quitting());
+  auto boxes = g.backend().ui.boxes();
+  ASSERT_FALSE(boxes.empty());
+  EXPECT_EQ(boxes.back().caption, "DEBUG Message");
+  EXPECT_EQ(sjis_to_utf8(boxes.back().text).rfind("エラー番号：1030", 0), 0u);
+}
+
+TEST_F(SoundGame, LongFileNamesAreCutNotOverrun) {
+  // A 300-byte resolved name: the queue and the record keep 260 bytes, so the
+  // cut name is not found (reported by the sound thread), and nothing overruns.
+  std::string folder;
+  for (int i = 0; i < 6; ++i) folder += std::string(45, static_cast<char>('a' + i)) + "/";
+  std::string name = folder + "tone.wav";
+  ASSERT_GT(name.size(), 280u);
+  headless_game g(std::string(prelude) + "sound name=\"a\", file=\"" + name + "\"\n" +
+                  "sound_query name=\"a\", output=s, file=1\n"
+                  "*idle\nwait 1\ngoto idle\n");
+  g.write_file(name, make_wave(1, 1, 22050, 16, 2, pcm16_bytes(positive_tone(2205))));
+  ASSERT_EQ(g.start(), 0);
+  g.run_ticks(20);
+  auto boxes = g.backend().ui.boxes();
+  ASSERT_FALSE(boxes.empty());
+  EXPECT_EQ(sjis_to_utf8(boxes.back().text).rfind("エラー番号：1020", 0), 0u);
+  std::lock_guard<std::recursive_mutex> lock(engine_lock);
+  object_node* a = find_object_by_path(sound_tree_root(), "S0/a", find_leaf);
+  ASSERT_NE(a, nullptr);
+  std::string resolved = name;  // the resolver's separators are '\\'
+  for (char& c : resolved)
+    if (c == '/') c = '\\';
+  EXPECT_EQ(std::string(sound_node_record(a)->name), resolved.substr(0, 260));
 }
