@@ -305,3 +305,37 @@ TEST_F(SoundGame, LongFileNamesAreCutNotOverrun) {
     if (c == '/') c = '\\';
   EXPECT_EQ(std::string(sound_node_record(a)->name), resolved.substr(0, 260));
 }
+
+TEST_F(SoundGame, VolumeWithPlayFadesInAndQueriesReadTheRecord) {
+  headless_game g(std::string(prelude) +
+                  "global int q[8]\n"
+                  "sound name=\"a\", file=\"tone.wav\", volume=128, play=1, fade_time=400, pan=100, frequency=300\n"
+                  "wait 100 ms\n"
+                  "sound_query name=\"a\", output=v, volume=1\n"
+                  "wait 500 ms\n"
+                  "sound_query name=\"a\", output=w, volume=1\n"
+                  "sound_query name=\"a\", output=q[0], pan=1\n"
+                  "sound_query name=\"a\", output=q[1], frequency=1\n"
+                  "sound_query name=\"a\", output=q[2], channels=1\n"
+                  "sound_query name=\"a\", output=q[3], bits=1\n"
+                  "sound_query name=\"a\", output=q[4], length=1\n"
+                  "sound_query name=\"a\", output=q[5], position=1\n"
+                  "sound_query name=\"a\", output=q[6], bits=1, data_form=1, rate=1\n"
+                  "sound_query name=\"a\", output=q[7], playing=1, volume=1\n"
+                  "*idle\nwait 1\ngoto idle\n");
+  g.write_file("tone.wav", make_wave(1, 1, 22050, 16, 2, pcm16_bytes(positive_tone(22050 * 2))));
+  ASSERT_EQ(g.start(), 0);
+  run_for(g, 800);
+  EXPECT_GT(g.int_value("v"), 0);  // on its way up
+  EXPECT_LT(g.int_value("v"), 128);
+  EXPECT_EQ(g.int_value("w"), 128);  // arrived
+  EXPECT_EQ(g.int_value("q", 0), 100);
+  EXPECT_EQ(g.int_value("q", 1), 300);
+  EXPECT_EQ(g.int_value("q", 2), 1);
+  EXPECT_EQ(g.int_value("q", 3), 16);
+  EXPECT_EQ(g.int_value("q", 4), 2000);
+  EXPECT_GT(g.int_value("q", 5), 500);  // 600 ms at 1.17 times the rate, less the first cycle
+  EXPECT_EQ(g.int_value("q", 6), 0);  // the last given (data form: PCM) stays
+  EXPECT_EQ(g.int_value("q", 7), 1);  // the first state switch (playing) answers
+  EXPECT_TRUE(g.error_codes().empty());
+}
