@@ -34,7 +34,6 @@
 #include "script/scheduler.h"
 #include "sound/sound_player.h"
 #include "sound/sound_thread.h"
-#include "sound/sound_tree.h"
 
 module_paths_record module_paths;
 frame_buffer_record cpu_frame_buffer;
@@ -243,8 +242,9 @@ int app_initialise() {
   trace_step("create_tree_roots");
   layer_tree_main_size = {logical_width, logical_height};
   install_layer_tree_hooks();
+  install_sound_tree_hooks();
+  link_sound_focus();
   if (create_tree_roots() != 0) return -1;
-  create_sound_tree();
   if (engine_config.sound_on) {
     trace_step("create_direct_sound");
     engine_config.sound_on = create_direct_sound() == 1 ? 1 : 0;
@@ -313,6 +313,9 @@ void shutdown_engine() {
     trace_step("release_direct_sound");
     release_direct_sound();
   }
+  // The sound thread and the script threads have ended: nothing walks the
+  // sound tree any more.
+  destroy_sound_tree();
   trace_step("destroy_menu_handles");
   destroy_menu_handles();
   if (in_fullscreen()) {

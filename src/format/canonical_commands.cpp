@@ -303,6 +303,22 @@ std::vector<compiled_command> build() {
                              "window_alpha", "window_pixel", "colour_at", "bounds", "tag1", "tag2", "search",
                              "child_count", "child_name", "child_group", "position", "output", "px", "py"});
 
+  // 76 sound: the path, then the settings in the order the handler applies
+  // them (pan and frequency 0..512).
+  t[76].parameters = {p("name", k_str),       p("enabled", k_int),   p("file", k_str),
+                      p("play", k_int),       p("pause", k_int),     p("fade_time", k_int),
+                      p("start", k_int),      p("loop_start", k_int), p("loop_end", k_int),
+                      p("loop_count", k_int), p("volume", k_int),    p("pan", k_int, 14),
+                      p("frequency", k_int, 14), p("synchronise", k_int)};
+  // 77 sound delete: the path.
+  t[77].parameters = {p("name", k_str)};
+  // 78 sound query: the path, one switch per answer, the output variable.
+  t[78].parameters = {p("name", k_str)};
+  switches(t[78].parameters, {"loaded", "enabled", "playing", "paused", "volume", "pan", "frequency", "file",
+                              "codec", "start", "loop_start", "loop_end", "loop_count", "passes", "position",
+                              "length", "channels", "bits", "rate", "peak", "peak2", "data_form"});
+  t[78].parameters.push_back(p("output", k_int));
+
   // 91 wait: frames or milliseconds.
   t[91].parameters = {p("frames", k_int), p("milliseconds", k_int)};
   return t;

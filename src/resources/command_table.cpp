@@ -13,6 +13,7 @@
 #include "script/math_commands.h"
 #include "script/task_commands.h"
 #include "script/value_commands.h"
+#include "sound/sound_commands.h"
 
 command_table_record command_table;
 command_handler command_handler_table[command_slot_count] = {};
@@ -147,9 +148,9 @@ command_handler designed_command_handlers[command_slot_count] = {
     /*  73 */ cmd_save_value,
     /*  74 */ cmd_clear_staged_values,
     /*  75 */ cmd_args_only_75,
-    /*  76 */ nullptr,  // cmd_sound_set
-    /*  77 */ nullptr,  // cmd_sound_delete
-    /*  78 */ nullptr,  // cmd_sound_query
+    /*  76 */ cmd_sound_set,
+    /*  77 */ cmd_sound_delete,
+    /*  78 */ cmd_sound_query,
     /*  79 */ cmd_declare_string_variable,
     /*  80 */ nullptr,  // cmd_system_settings
     /*  81 */ cmd_script_list_query,

@@ -8,6 +8,7 @@
 
 #include "core/engine_state.h"
 #include "core/error_report.h"
+#include "resources/resource_locator.h"
 #include "sound/ogg_memory.h"
 #include "sound/sound_queue.h"
 #include "sound/sound_thread.h"
@@ -17,9 +18,15 @@ sound_device_record sound_device;
 
 namespace {
 
-bool read_through_host_files(const char* name, std::vector<uint8_t>& out) {
-  if (!platform_installed() || !platform().files) return false;
-  return platform().files->read_file(name, out);
+// The resolved name through the resource sources in their configured order
+// (memory caches, compiler list, packs, loose files).
+bool read_through_locator(const char* name, std::vector<uint8_t>& out) {
+  resource_locator locator;
+  if (locate_resource(locator, name, false) <= 0) return false;
+  if (read_located_resource(locator, name) != 0) return false;
+  out = std::move(locator.data);
+  out.resize(locator.size);
+  return true;
 }
 
 uint32_t now_ms() { return platform_installed() && platform().clock ? platform().clock->tick_ms() : 0; }
@@ -39,8 +46,8 @@ void copy_name(char* dst, const char* src) {
 
 // Every node below the top in child order, groups before their children.
 template <class F>
-int walk_nodes(sound_node* parent, F&& visit) {
-  for (sound_node* n = parent ? sound_node_first_child(parent) : nullptr; n; n = sound_node_next_sibling(n)) {
+int walk_nodes(object_node* parent, F&& visit) {
+  for (object_node* n = parent ? sound_node_first_child(parent) : nullptr; n; n = sound_node_next_sibling(n)) {
     int rc = visit(n);
     if (rc < 0) return rc;
     if (sound_node_is_group(n)) {
@@ -54,7 +61,7 @@ int walk_nodes(sound_node* parent, F&& visit) {
 // Every sound (leaf with a record) of the tree.
 template <class F>
 int walk_sounds(F&& visit) {
-  return walk_nodes(sound_tree_root, [&](sound_node* n) {
+  return walk_nodes(sound_tree_root(), [&](object_node* n) {
     sound_record* r = sound_node_record(n);
     if (!r || sound_node_is_group(n)) return 0;
     return visit(n, r);
@@ -73,7 +80,7 @@ uint32_t part_bytes(const sound_record* r, int32_t offset) {
 // While quit is set, started sounds only drop to idle at volume 2.
 bool quit_walk() {
   if (!quit_flag.load()) return false;
-  walk_sounds([](sound_node* n, sound_record* r) {
+  walk_sounds([](object_node* n, sound_record* r) {
     if (started(r)) {
       apply_sound_volume(n, 2);
       r->state = sound_idle;
@@ -303,7 +310,7 @@ int advance_played(sound_record* r, int no_buffer, int failure) {
   return 0;
 }
 
-int start_sound(sound_record* r, sound_node* n, int error_base) {
+int start_sound(sound_record* r, object_node* n, int error_base) {
   if (r->start >= r->loop_end) r->start = 0;
   int rc = seek(r, r->start, nullptr);
   if (rc < 0) return rc;
@@ -326,7 +333,7 @@ int start_sound(sound_record* r, sound_node* n, int error_base) {
   return 0;
 }
 
-bool resume_allowed(sound_node* n) {
+bool resume_allowed(object_node* n) {
   if (sound_thread.paused_by_focus.load()) return false;
   for (; n && !sound_node_is_top(n); n = sound_node_parent(n)) {
     sound_record* r = sound_node_record(n);
@@ -348,7 +355,7 @@ int sound_pause_one(sound_record* r) {
   return 0;
 }
 
-int sound_resume_one(sound_node* n, sound_record* r) {
+int sound_resume_one(object_node* n, sound_record* r) {
   if (!started(r) || !r->held) return 0;
   r->next_half = 1;
   r->start = r->bytes_per_second ? static_cast<int32_t>(r->played_bytes * 1000 / r->bytes_per_second) : 0;
@@ -377,15 +384,15 @@ int sound_resume_one(sound_node* n, sound_record* r) {
   return 0;
 }
 
-sound_record* entry_record(int entry, sound_node** node) {
-  sound_node* n = sound_command_queue.node[entry];
+sound_record* entry_record(int entry, object_node** node) {
+  object_node* n = sound_command_queue.node[entry];
   if (node) *node = n;
   return n ? sound_node_record(n) : nullptr;
 }
 
 }  // namespace
 
-bool (*sound_read_file)(const char* name, std::vector<uint8_t>& out) = read_through_host_files;
+bool (*sound_read_file)(const char* name, std::vector<uint8_t>& out) = read_through_locator;
 
 // ---------------------------------------------------------------- device and records
 
@@ -407,7 +414,7 @@ void release_direct_sound() {
   sound_device.enabled = 0;
 }
 
-sound_record* alloc_sound_record(sound_node* node) {
+sound_record* alloc_sound_record(object_node* node) {
   sound_record* r = new (std::nothrow) sound_record;
   if (!r) {
     report_error(100010, 1);
@@ -444,7 +451,7 @@ const std::vector<uint8_t>& silent_wave_image() {
   return image;
 }
 
-int load_sound_data(sound_record* r, sound_node* node) {
+int load_sound_data(sound_record* r, object_node* node) {
   if (!r->file_image.empty()) return -1010;
   if (node && sound_node_key1(node) == sound_root_key1 && sound_node_key2(node) == sound_root_key2) {
     r->file_image = silent_wave_image();
@@ -547,7 +554,7 @@ void set_sound_frequency(sound_record* r, int32_t v) {
   if (r && r->buffer) r->buffer->set_frequency(sound_frequency_to_rate(r->format.rate, v));
 }
 
-int32_t effective_sound_volume(sound_node* n) {
+int32_t effective_sound_volume(object_node* n) {
   if (!n || sound_node_is_top(n)) return 256;
   sound_record* r = sound_node_record(n);
   int64_t own = r ? (r->enabled ? r->volume : 0) : 256;
@@ -555,10 +562,10 @@ int32_t effective_sound_volume(sound_node* n) {
   return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
 }
 
-void apply_sound_volume(sound_node* n, int32_t v) {
+void apply_sound_volume(object_node* n, int32_t v) {
   if (!n) return;
   if (sound_node_is_group(n)) {
-    for (sound_node* c = sound_node_first_child(n); c; c = sound_node_next_sibling(c)) {
+    for (object_node* c = sound_node_first_child(n); c; c = sound_node_next_sibling(c)) {
       sound_record* cr = sound_node_record(c);
       if (cr) apply_sound_volume(c, cr->volume);
     }
@@ -594,7 +601,7 @@ int sound_peak_level_2(sound_record* r) { return peak(r, true); }
 // ---------------------------------------------------------------- queue handlers
 
 int sound_request_load(int entry) {
-  sound_node* n;
+  object_node* n;
   sound_record* r = entry_record(entry, &n);
   if (!r) return 1;
   if (r->state != sound_idle) {
@@ -618,7 +625,7 @@ int sound_request_load(int entry) {
 }
 
 int sound_request_play(int entry) {
-  sound_node* n;
+  object_node* n;
   sound_record* r = entry_record(entry, &n);
   if (!r) return 1;
   int32_t time = sound_command_queue.argument[entry];
@@ -671,7 +678,7 @@ int sound_request_play(int entry) {
 }
 
 int sound_request_pause(int entry) {
-  sound_node* n;
+  object_node* n;
   sound_record* r = entry_record(entry, &n);
   if (!r) return 1;
   int32_t value = sound_command_queue.argument[entry];
@@ -697,7 +704,7 @@ int sound_request_fade_out(int entry) {
 }
 
 int sound_request_set_volume(int entry) {
-  sound_node* n;
+  object_node* n;
   sound_record* r = entry_record(entry, &n);
   if (!r) return 1;
   int32_t v = sound_command_queue.argument[entry];
@@ -783,7 +790,7 @@ int sound_request_unload(int entry) {
 int update_sound_fades() {
   if (quit_walk()) return 0;
   uint32_t now = now_ms();
-  return walk_sounds([now](sound_node* n, sound_record* r) {
+  return walk_sounds([now](object_node* n, sound_record* r) {
     if (r->state != sound_fading_in && r->state != sound_fading_out) return 0;
     if (r->held) {
       // Paused: the fade stands still.
@@ -825,7 +832,7 @@ int update_sound_fades() {
 
 int update_sound_nodes() {
   if (quit_walk()) return 0;
-  return walk_sounds([](sound_node*, sound_record* r) {
+  return walk_sounds([](object_node*, sound_record* r) {
     if (!started(r) || r->held) return 0;
     int rc = advance_played(r, -310, -320);
     if (rc < 0) return rc;
@@ -849,7 +856,7 @@ int update_sound_nodes() {
 
 int refill_sound_buffers() {
   if (quit_walk()) return 0;
-  return walk_sounds([](sound_node*, sound_record* r) {
+  return walk_sounds([](object_node*, sound_record* r) {
     if (!started(r) || r->held) return 0;
     if (!r->buffer) return -330;
     uint32_t write = 0;
@@ -869,9 +876,9 @@ int refill_sound_buffers() {
   });
 }
 
-int pause_sound_node(sound_node* n, int pause) {
+int pause_sound_node(object_node* n, int pause) {
   if (!n) return 0;
-  auto one = [pause](sound_node* node) {
+  auto one = [pause](object_node* node) {
     sound_record* r = sound_node_record(node);
     if (!r || sound_node_is_group(node)) return 0;
     if (pause) return sound_pause_one(r);
@@ -883,8 +890,8 @@ int pause_sound_node(sound_node* n, int pause) {
 }
 
 int pause_all_sounds(int pause) {
-  if (!sound_tree_root) return 0;
-  for (sound_node* c = sound_node_first_child(sound_tree_root); c; c = sound_node_next_sibling(c)) {
+  if (!sound_tree_root()) return 0;
+  for (object_node* c = sound_node_first_child(sound_tree_root()); c; c = sound_node_next_sibling(c)) {
     int rc = pause_sound_node(c, pause);
     if (rc < 0) return rc;
   }
@@ -893,8 +900,60 @@ int pause_all_sounds(int pause) {
 
 void free_all_sounds() {
   std::lock_guard<std::recursive_mutex> g(engine_lock);
-  walk_nodes(sound_tree_root, [](sound_node* n) {
+  walk_nodes(sound_tree_root(), [](object_node* n) {
     if (sound_record* r = sound_node_record(n)) free_sound_buffers(r);
     return 0;
   });
+}
+
+// ---------------------------------------------------------------- the tree
+
+namespace {
+std::vector<object_node*> retired_sound_nodes;
+
+int sound_tree_payload(object_node* node) { return alloc_sound_record(node) ? 0 : -1; }
+
+void destroy_sound_subtree(object_node* n) {
+  object_node* c = n->first_child;
+  while (c) {
+    object_node* next = c->next_sibling;
+    destroy_sound_subtree(c);
+    c = next;
+  }
+  sound_record* r = sound_node_record(n);
+  if (r) free_sound_buffers(r);
+  free_sound_record(r);
+  n->kind_record = nullptr;
+  free_object_node(n);
+}
+}  // namespace
+
+void install_sound_tree_hooks() {
+  object_tree_hooks[tree_sounds].root = sound_tree_payload;
+  object_tree_hooks[tree_sounds].first_node = sound_tree_payload;
+}
+
+void retire_sound_node(object_node* node) {
+  std::lock_guard<std::recursive_mutex> g(engine_lock);
+  if (node) retired_sound_nodes.push_back(node);
+}
+
+void destroy_sound_tree() {
+  std::lock_guard<std::recursive_mutex> g(engine_lock);
+  for (object_node* n : retired_sound_nodes) {
+    sound_record* r = sound_node_record(n);
+    if (r) free_sound_buffers(r);
+    free_sound_record(r);
+    free_object_node(n);
+  }
+  retired_sound_nodes.clear();
+  object_node* root = object_trees[tree_sounds].root;
+  if (root) {
+    object_trees[tree_sounds].root = nullptr;
+    object_trees[tree_sounds].current_path.clear();
+    destroy_sound_subtree(root);
+  }
+  // Requests still in the ring name freed nodes: drop them.
+  sound_command_queue_record& q = sound_command_queue;
+  for (int i = 0; i < sound_queue_size; ++i) q.node[i] = nullptr;
 }

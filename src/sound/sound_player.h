@@ -14,7 +14,34 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "sound/sound_tree.h"
+#include "core/object_tree.h"
+
+struct sound_record;
+
+// The sound tree is the shared object tree (tree_sounds): an unnamed top node,
+// the group "S0" and, beside it, the "ROOT" sound. The player reaches nodes
+// only through these accessors; every change of the tree happens under
+// engine_lock, as do the sound thread's walks.
+inline object_node* sound_tree_root() { return object_trees[tree_sounds].root; }
+inline object_node* sound_node_parent(object_node* n) { return n->parent; }
+inline object_node* sound_node_first_child(object_node* n) { return n->first_child; }
+inline object_node* sound_node_next_sibling(object_node* n) { return n->next_sibling; }
+inline bool sound_node_is_group(const object_node* n) { return n->is_group != 0; }
+inline sound_record* sound_node_record(object_node* n) { return static_cast<sound_record*>(n->kind_record); }
+inline void set_sound_node_record(object_node* n, sound_record* r) { n->kind_record = r; }
+inline uint32_t sound_node_key1(const object_node* n) { return n->key1; }
+inline int32_t sound_node_key2(const object_node* n) { return n->key2; }
+inline bool sound_node_is_top(const object_node* n) { return n->parent == nullptr; }
+
+// Puts the sound kind's payload makers into object_tree_hooks: the top node and
+// "S0" get a fresh sound_record when create_tree_roots makes them.
+void install_sound_tree_hooks();
+// Frees every node of the sound tree with its record, and the top node
+// (after the sound thread has ended: final shutdown and tests).
+void destroy_sound_tree();
+// Keeps a deleted (detached) node and its record alive until
+// destroy_sound_tree: queued requests may still name it. Under engine_lock.
+void retire_sound_node(object_node* node);
 
 enum : uint8_t { sound_codec_none = 0, sound_codec_ogg = 1, sound_codec_wav = 2 };
 enum : uint8_t { sound_form_pcm = 0, sound_form_ogg = 1, sound_form_converted = 2 };
@@ -102,10 +129,10 @@ void release_direct_sound();
 
 // Allocates a record with its defaults and hangs it on the node; null on
 // failure (after error 100010).
-sound_record* alloc_sound_record(sound_node* node);
+sound_record* alloc_sound_record(object_node* node);
 void free_sound_record(sound_record* record);
 
-int load_sound_data(sound_record* record, sound_node* node);
+int load_sound_data(sound_record* record, object_node* node);
 int sound_open(sound_record* record);
 int create_sound_buffer(sound_record* record, uint16_t channels, uint32_t rate, uint32_t bytes_per_second,
                         uint16_t block_align, uint16_t bits);
@@ -138,14 +165,14 @@ int update_sound_fades();
 int update_sound_nodes();
 int refill_sound_buffers();
 // Pause (1) or resume (0) the node and, for a group, every sound below it.
-int pause_sound_node(sound_node* node, int pause);
+int pause_sound_node(object_node* node, int pause);
 // Pause or resume every sound of the tree (the focus pause).
 int pause_all_sounds(int pause);
 void free_all_sounds();
 
 // Group volumes and the device mappings.
-int32_t effective_sound_volume(sound_node* node);
-void apply_sound_volume(sound_node* node, int32_t volume);
+int32_t effective_sound_volume(object_node* node);
+void apply_sound_volume(object_node* node, int32_t volume);
 int32_t sound_volume_to_hundredths_db(int32_t volume);
 int32_t sound_pan_to_hundredths_db(int32_t pan);
 uint32_t sound_frequency_to_rate(uint32_t rate, int32_t frequency);

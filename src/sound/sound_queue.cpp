@@ -37,7 +37,7 @@ void init_sound_queue() {
   q.handlers[sound_request_kind_unload] = sound_request_unload;
 }
 
-int enqueue_sound_request(sound_node* node, int kind, int32_t argument, const char* name) {
+int enqueue_sound_request(object_node* node, int kind, int32_t argument, const char* name) {
   sound_command_queue_record& q = sound_command_queue;
   {
     std::lock_guard<std::recursive_mutex> g(engine_lock);

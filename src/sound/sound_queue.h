@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "sound/sound_player.h"
-#include "sound/sound_tree.h"
+#include "core/object_tree.h"
 
 constexpr int sound_queue_size = 1024;
 
@@ -27,7 +27,7 @@ enum : uint8_t {
 };
 
 struct sound_command_queue_record {
-  sound_node* node[sound_queue_size] = {};  // null: skip the entry
+  object_node* node[sound_queue_size] = {};  // null: skip the entry
   uint8_t kind[sound_queue_size] = {};
   char name[sound_queue_size][sound_name_size] = {};
   int32_t argument[sound_queue_size] = {};
@@ -45,7 +45,7 @@ void init_sound_queue();
 // -1 when the ring already holds 1023 pending requests: then error 110200 is
 // reported (quit 0) and the request is dropped, so its caller must not wait.
 // `name` (load requests) is copied up to 260 bytes.
-int enqueue_sound_request(sound_node* node, int kind, int32_t argument, const char* name = nullptr);
+int enqueue_sound_request(object_node* node, int kind, int32_t argument, const char* name = nullptr);
 
 // Polls the entry's done flag every 1 ms. Returns true when the request
 // finished, false when the wait was given up: quit is set, the sound thread is

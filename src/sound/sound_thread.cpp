@@ -10,7 +10,8 @@
 #include "platform/platform.h"
 #include "sound/sound_player.h"
 #include "sound/sound_queue.h"
-#include "sound/sound_tree.h"
+#include "core/object_tree.h"
+#include "script/scheduler.h"
 
 sound_focus_links sound_focus;
 sound_thread_record sound_thread;
@@ -18,6 +19,24 @@ sound_thread_record sound_thread;
 void sound_sleep_ms(uint32_t ms) {
   if (sound_thread.sleep_ms) sound_thread.sleep_ms(ms);
   else std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+namespace {
+
+bool vm_inactive_pause() { return inactive_pause.paused.load() != 0; }
+// The window subsystem answers through the scheduler's hook; without one the
+// main window counts as active.
+bool main_window_is_active() {
+  return scheduler_hooks.main_window_active ? scheduler_hooks.main_window_active() : true;
+}
+bool keep_running_setting() { return inactive_pause.keep_running_inactive.load() != 0; }
+
+}  // namespace
+
+void link_sound_focus() {
+  sound_focus.inactive_pause = vm_inactive_pause;
+  sound_focus.main_window_active = main_window_is_active;
+  sound_focus.keep_running_inactive = keep_running_setting;
 }
 
 namespace {
@@ -54,7 +73,7 @@ int focus_pause() {
 int sound_cycle() {
   std::lock_guard<std::recursive_mutex> g(engine_lock);
   // Without a tree there is nothing to do, but quit still ends the thread.
-  if (!sound_tree_root) return (quit_flag.load() || stop_threads_signal.load()) ? 1 : 0;
+  if (!sound_tree_root()) return (quit_flag.load() || stop_threads_signal.load()) ? 1 : 0;
   int rc = focus_pause();
   if (rc < 0) return rc;
   if ((rc = run_sound_queue()) < 0) return rc;
@@ -72,6 +91,7 @@ void sound_thread_main() {
   for (;;) {
     sound_sleep_ms(pending_sound_requests() ? 3 : 20);
     int rc = sound_cycle();
+    sound_thread.cycles.fetch_add(1);
     // Shutdown's own signal too: a late report may clear quit_flag again.
     if (rc > 0 || stop_threads_signal.load()) break;
     if (rc < 0) {
@@ -113,13 +133,15 @@ void wait_sound_thread_end() {
 }
 
 int start_root_sound() {
-  sound_node* node;
+  object_node* node;
   {
     std::lock_guard<std::recursive_mutex> g(engine_lock);
-    if (!sound_tree_root) return -1;
-    node = create_sound_node(sound_tree_root, "ROOT", false, sound_root_key1, sound_root_key2);
+    if (!sound_tree_root()) return -1;
+    // A ROOT left from an earlier run of the process is reused, not doubled.
+    node = find_object_by_path(sound_tree_root(), "ROOT", find_leaf);
+    if (!node) node = create_object_by_path(sound_tree_root(), "ROOT", 0, sound_root_key1, sound_root_key2);
     if (!node) return -1;
-    sound_record* r = alloc_sound_record(node);
+    sound_record* r = sound_node_record(node) ? sound_node_record(node) : alloc_sound_record(node);
     if (!r) return -1;
     r->name[0] = ' ';
     r->name[1] = 0;

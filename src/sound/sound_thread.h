@@ -17,11 +17,15 @@ struct sound_focus_links {
   bool (*keep_running_inactive)() = nullptr;
 };
 extern sound_focus_links sound_focus;
+// Start-up: points the links at the scheduler's inactive-pause flag and
+// keep-running setting and at the main window's active state.
+void link_sound_focus();
 
 struct sound_thread_record {
   std::atomic<uint8_t> state{0xFF};  // 0xFF not started, 0 running, 1 ended
   std::atomic<uint8_t> paused_by_focus{0};
   std::atomic<uint8_t> started{0};  // set when start_sound_thread made the thread
+  std::atomic<uint64_t> cycles{0};  // cycles run (tests keep step with the thread)
   std::thread thread;
   // Pacing sleep of the thread and of the waiters. Real time, so the sound
   // thread never moves the headless clock: positions come from the device.

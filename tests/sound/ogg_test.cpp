@@ -63,7 +63,7 @@ TEST_F(SoundTest, CorpusFilesDecodeLikeVorbisfileAndSox) {
       ASSERT_EQ(run_command("sox " + corpus + file + " -t raw -e signed -b 16 -L " + folder.path() + "sox.raw"), 0);
       EXPECT_EQ(pcm16_samples(folder.read("sox.raw")), ref);
     }
-    sound_node* n = new_sound(s0(), "o" + std::to_string(index++));
+    object_node* n = new_sound(s0(), "o" + std::to_string(index++));
     size_t first = audio().frames_rendered();
     load(n, "f.ogg", read_host_file(corpus + file), sound_codec_ogg);
     size_t frames = ref.size() / 2;
@@ -89,7 +89,7 @@ TEST_F(SoundTest, CorpusWaveDecodesLikeSox) {
   use_output_rate(48000);
   ASSERT_EQ(run_command("sox " + corpus + "Front_Center.wav -t raw -e signed -b 16 -L " + folder.path() + "ref.raw"), 0);
   std::vector<int16_t> ref = pcm16_samples(folder.read("ref.raw"));
-  sound_node* n = new_sound(s0(), "w");
+  object_node* n = new_sound(s0(), "w");
   load(n, "f.wav", read_host_file(corpus + "Front_Center.wav"), sound_codec_wav);
   EXPECT_EQ(rec(n)->format.rate, 48000u);
   EXPECT_EQ(rec(n)->data_form, sound_form_pcm);
@@ -110,7 +110,7 @@ TEST_F(SoundTest, EncodedOggLoopsBetweenItsLoopPoints) {
   folder.write("ref.ogg", ogg);
   std::vector<int16_t> ref = decode_ogg_reference(folder.path() + "ref.ogg");
   ASSERT_EQ(ref.size(), tone.size());
-  sound_node* n = new_sound(s0(), "o");
+  object_node* n = new_sound(s0(), "o");
   load(n, "t.ogg", ogg, sound_codec_ogg);
   EXPECT_EQ(rec(n)->length, 2000);
   request(n, sound_request_kind_loop_start, 200);
@@ -138,7 +138,7 @@ TEST_F(SoundTest, OggPauseResumeAndNegativeStart) {
   std::vector<uint8_t> ogg = encode_ogg(tone, 1, 44100, 7);
   folder.write("ref.ogg", ogg);
   std::vector<int16_t> ref = decode_ogg_reference(folder.path() + "ref.ogg");
-  sound_node* n = new_sound(s0(), "o");
+  object_node* n = new_sound(s0(), "o");
   load(n, "t.ogg", ogg, sound_codec_ogg);
   request(n, sound_request_kind_start, -250);
   request(n, sound_request_kind_play, 0);
@@ -161,7 +161,7 @@ TEST_F(SoundTest, ChainedOggIsRefused) {
   std::vector<uint8_t> second = encode_ogg(tone, 1, 44100, 12);
   chained.insert(chained.end(), second.begin(), second.end());
   folder.write("c.ogg", chained);
-  sound_node* n = new_sound(s0(), "o");
+  object_node* n = new_sound(s0(), "o");
   rec(n)->codec = sound_codec_ogg;
   request(n, sound_request_kind_load, 0, "c.ogg");
   int rc = cycle();
@@ -172,7 +172,7 @@ TEST_F(SoundTest, ChainedOggIsRefused) {
 
 TEST_F(SoundTest, BrokenOggFailsToOpen) {
   std::vector<uint8_t> ogg = encode_ogg(tone_samples(4410, 1, 44100), 1, 44100, 3);
-  sound_node* n = new_sound(s0(), "o");
+  object_node* n = new_sound(s0(), "o");
   rec(n)->codec = sound_codec_ogg;
   for (size_t cut : {size_t{0}, size_t{20}, size_t{200}}) {
     folder.write("b.ogg", std::vector<uint8_t>(ogg.begin(), ogg.begin() + static_cast<std::ptrdiff_t>(cut)));

@@ -38,7 +38,7 @@ bool all_zero(const std::vector<int16_t>& v) {
 
 TEST_F(SoundTest, PlaysPcmSampleExactAndLoopsForEver) {
   std::vector<int16_t> src;
-  sound_node* n = new_sound(s0(), "a");
+  object_node* n = new_sound(s0(), "a");
   load(n, "a.wav", ramp_wave(300, &src), sound_codec_wav);
   EXPECT_EQ(rec(n)->length, 300);
   EXPECT_EQ(rec(n)->loop_end, 300);
@@ -56,7 +56,7 @@ TEST_F(SoundTest, PlaysPcmSampleExactAndLoopsForEver) {
 
 TEST_F(SoundTest, NegativeStartPlaysSilenceFirst) {
   std::vector<int16_t> src;
-  sound_node* n = new_sound(s0(), "a");
+  object_node* n = new_sound(s0(), "a");
   load(n, "a.wav", ramp_wave(1000, &src), sound_codec_wav);
   request(n, sound_request_kind_start, -500);
   request(n, sound_request_kind_play, 0);
@@ -72,7 +72,7 @@ TEST_F(SoundTest, NegativeStartPlaysSilenceFirst) {
 
 TEST_F(SoundTest, LoopCountThreePlaysThreePassesThenSilence) {
   std::vector<int16_t> src;
-  sound_node* n = new_sound(s0(), "a");
+  object_node* n = new_sound(s0(), "a");
   load(n, "a.wav", ramp_wave(400, &src), sound_codec_wav);
   request(n, sound_request_kind_loop_count, 3);
   request(n, sound_request_kind_loop_start, 100);
@@ -93,7 +93,7 @@ TEST_F(SoundTest, LoopCountThreePlaysThreePassesThenSilence) {
 
 TEST_F(SoundTest, LoopLimitStopsAtTheEndOfTheLastPass) {
   std::vector<int16_t> src;
-  sound_node* n = new_sound(s0(), "a");
+  object_node* n = new_sound(s0(), "a");
   load(n, "a.wav", ramp_wave(200, &src), sound_codec_wav);
   rec(n)->loop_limit = 3;  // written by the sound command itself
   request(n, sound_request_kind_loop_count, 3);
@@ -116,7 +116,7 @@ TEST_F(SoundTest, LoopLimitStopsAtTheEndOfTheLastPass) {
 
 TEST_F(SoundTest, EmptyLoopRegionEndsInSilence) {
   std::vector<int16_t> src;
-  sound_node* n = new_sound(s0(), "a");
+  object_node* n = new_sound(s0(), "a");
   load(n, "a.wav", ramp_wave(300, &src), sound_codec_wav);
   request(n, sound_request_kind_loop_start, 200);
   request(n, sound_request_kind_play, 0);
@@ -150,7 +150,7 @@ TEST_F(SoundTest, VolumePanAndFrequencyMappings) {
 
 TEST_F(SoundTest, VolumeAndPanReachTheOutput) {
   std::vector<int16_t> src(44100, 16000);
-  sound_node* n = new_sound(s0(), "a");
+  object_node* n = new_sound(s0(), "a");
   load(n, "a.wav", make_wave(1, 1, rate, 16, 2, pcm16_bytes(src)), sound_codec_wav);
   request(n, sound_request_kind_volume, 128);
   request(n, sound_request_kind_pan, 512);
@@ -174,7 +174,7 @@ TEST_F(SoundTest, VolumeAndPanReachTheOutput) {
 
 TEST_F(SoundTest, FrequencyChangesThePlaybackRate) {
   std::vector<int16_t> src;
-  sound_node* n = new_sound(s0(), "a");
+  object_node* n = new_sound(s0(), "a");
   load(n, "a.wav", ramp_wave(1000, &src), sound_codec_wav);
   request(n, sound_request_kind_frequency, 0);
   request(n, sound_request_kind_play, 0);
@@ -197,8 +197,8 @@ TEST_F(SoundTest, FrequencyChangesThePlaybackRate) {
 }
 
 TEST_F(SoundTest, GroupVolumeHalvesAndDisabledGroupMutes) {
-  sound_node* g = new_group(s0(), "g");
-  sound_node* n = new_sound(g, "a");
+  object_node* g = new_group(s0(), "g");
+  object_node* n = new_sound(g, "a");
   load(n, "a.wav", ramp_wave(500), sound_codec_wav);
   request(g, sound_request_kind_volume, 128);
   request(n, sound_request_kind_play, 0);
@@ -233,7 +233,7 @@ TEST_F(SoundTest, GroupVolumeHalvesAndDisabledGroupMutes) {
 
 TEST_F(SoundTest, PauseAndResumeKeepThePosition) {
   std::vector<int16_t> src;
-  sound_node* n = new_sound(s0(), "a");
+  object_node* n = new_sound(s0(), "a");
   load(n, "a.wav", ramp_wave(2000, &src), sound_codec_wav);
   request(n, sound_request_kind_play, 0);
   ASSERT_EQ(cycle(), 0);
@@ -259,7 +259,7 @@ TEST_F(SoundTest, PauseAndResumeKeepThePosition) {
 }
 
 TEST_F(SoundTest, FadeInAndOutFollowVirtualTime) {
-  sound_node* n = new_sound(s0(), "a");
+  object_node* n = new_sound(s0(), "a");
   load(n, "a.wav", ramp_wave(3000), sound_codec_wav);
   request(n, sound_request_kind_volume, 0);
   request(n, sound_request_kind_fade_target, 256);
@@ -292,7 +292,7 @@ TEST_F(SoundTest, FadeInAndOutFollowVirtualTime) {
 }
 
 TEST_F(SoundTest, PauseHoldsTheFade) {
-  sound_node* n = new_sound(s0(), "a");
+  object_node* n = new_sound(s0(), "a");
   load(n, "a.wav", ramp_wave(3000), sound_codec_wav);
   request(n, sound_request_kind_volume, 0);
   request(n, sound_request_kind_fade_target, 256);
@@ -312,7 +312,7 @@ TEST_F(SoundTest, PauseHoldsTheFade) {
 
 TEST_F(SoundTest, PlayWhileFadingOutStartsOver) {
   std::vector<int16_t> src;
-  sound_node* n = new_sound(s0(), "a");
+  object_node* n = new_sound(s0(), "a");
   load(n, "a.wav", ramp_wave(2000, &src), sound_codec_wav);
   request(n, sound_request_kind_play, 0);
   ASSERT_EQ(cycle(), 0);
@@ -334,7 +334,7 @@ TEST_F(SoundTest, PlayWhileFadingOutStartsOver) {
 TEST_F(SoundTest, EightBitSilenceIsTheMidpoint) {
   // 8-bit data and a negative start: the leading silence must be 128, not 0.
   std::vector<uint8_t> data(8000, 200);
-  sound_node* n = new_sound(s0(), "a");
+  object_node* n = new_sound(s0(), "a");
   load(n, "a.wav", make_wave(1, 1, 8000, 8, 1, data), sound_codec_wav);
   request(n, sound_request_kind_start, -100);
   request(n, sound_request_kind_play, 0);
@@ -349,7 +349,7 @@ TEST_F(SoundTest, EightBitSilenceIsTheMidpoint) {
 TEST_F(SoundTest, PeakLevelsAtThePlayCursor) {
   std::vector<int16_t> st(2 * 44100);
   for (size_t i = 0; i < 44100; ++i) st[i * 2] = -1234, st[i * 2 + 1] = 4321;
-  sound_node* n = new_sound(s0(), "a");
+  object_node* n = new_sound(s0(), "a");
   EXPECT_EQ(sound_peak_level(rec(n)), -1);
   load(n, "a.wav", make_wave(1, 2, rate, 16, 4, pcm16_bytes(st)), sound_codec_wav);
   request(n, sound_request_kind_play, 0);
@@ -360,7 +360,7 @@ TEST_F(SoundTest, PeakLevelsAtThePlayCursor) {
 }
 
 TEST_F(SoundTest, ReplayAfterStopKeepsFrequencyAndPan) {
-  sound_node* n = new_sound(s0(), "a");
+  object_node* n = new_sound(s0(), "a");
   load(n, "a.wav", ramp_wave(500), sound_codec_wav);
   request(n, sound_request_kind_frequency, 0);
   request(n, sound_request_kind_pan, 100);
@@ -376,7 +376,7 @@ TEST_F(SoundTest, ReplayAfterStopKeepsFrequencyAndPan) {
 }
 
 TEST_F(SoundTest, QuitDropsStartedSoundsToIdle) {
-  sound_node* n = new_sound(s0(), "a");
+  object_node* n = new_sound(s0(), "a");
   load(n, "a.wav", ramp_wave(500), sound_codec_wav);
   request(n, sound_request_kind_play, 0);
   ASSERT_EQ(cycle(), 0);

@@ -26,7 +26,7 @@ bool eventually(F&& condition) {
 }  // namespace
 
 TEST_F(SoundTest, QueueWrapsAroundTheRing) {
-  sound_node* n = new_sound(s0(), "a");
+  object_node* n = new_sound(s0(), "a");
   int runs = 0;
   for (int batch = 0; batch < 30; ++batch) {
     std::vector<int> entries;
@@ -42,7 +42,7 @@ TEST_F(SoundTest, QueueWrapsAroundTheRing) {
 }
 
 TEST_F(SoundTest, NullNodeIsSkippedAndMarkedDone) {
-  sound_node* n = new_sound(s0(), "a");
+  object_node* n = new_sound(s0(), "a");
   int skip = request(nullptr, sound_request_kind_load, 0, "missing.wav");
   int after = request(n, sound_request_kind_volume, 77);
   ASSERT_EQ(run_sound_queue(), 0);
@@ -52,7 +52,7 @@ TEST_F(SoundTest, NullNodeIsSkippedAndMarkedDone) {
 }
 
 TEST_F(SoundTest, LoadOfAPlayingSoundStopsItAndLoadsNextCycle) {
-  sound_node* n = new_sound(s0(), "a");
+  object_node* n = new_sound(s0(), "a");
   load(n, "a.wav", short_wave(500), sound_codec_wav);
   request(n, sound_request_kind_play, 0);
   ASSERT_EQ(cycle(), 0);
@@ -74,7 +74,7 @@ TEST_F(SoundTest, LoadOfAPlayingSoundStopsItAndLoadsNextCycle) {
 }
 
 TEST_F(SoundTest, FullRingRefusesTheNewRequestAndKeepsThePendingOnes) {
-  sound_node* n = new_sound(s0(), "a");
+  object_node* n = new_sound(s0(), "a");
   for (int i = 0; i < sound_queue_size - 1; ++i) ASSERT_EQ(request(n, sound_request_kind_volume, i), i);
   ASSERT_EQ(pending_sound_requests(), 1023);
   quit_flag = 1;  // the refusal is reported with quit 0, which clears it
@@ -89,7 +89,7 @@ TEST_F(SoundTest, FullRingRefusesTheNewRequestAndKeepsThePendingOnes) {
 }
 
 TEST_F(SoundTest, LongNamesAreBounded) {
-  sound_node* n = new_sound(s0(), "a");
+  object_node* n = new_sound(s0(), "a");
   std::string name(400, 'x');
   int e = request(n, sound_request_kind_load, 0, name.c_str());
   EXPECT_EQ(std::strlen(sound_command_queue.name[e]), sound_name_size - 1);
@@ -99,7 +99,7 @@ TEST_F(SoundTest, LongNamesAreBounded) {
 }
 
 TEST_F(SoundTest, WaitsGiveUpWithoutAThreadOrOnQuit) {
-  sound_node* n = new_sound(s0(), "a");
+  object_node* n = new_sound(s0(), "a");
   int e = request(n, sound_request_kind_synchronise, 0);
   EXPECT_FALSE(wait_sound_request(e));  // no sound thread was ever started
   ASSERT_EQ(run_sound_queue(), 0);
@@ -113,9 +113,9 @@ TEST_F(SoundTest, FocusPauseHoldsEverySoundAndResumesThem) {
   active = true;
   sound_focus.main_window_active = [] { return active; };
   sound_focus.keep_running_inactive = [] { return false; };
-  sound_node* g = new_group(s0(), "g");
-  sound_node* a = new_sound(g, "a");
-  sound_node* b = new_sound(s0(), "b");
+  object_node* g = new_group(s0(), "g");
+  object_node* a = new_sound(g, "a");
+  object_node* b = new_sound(s0(), "b");
   load(a, "a.wav", short_wave(2000), sound_codec_wav);
   load(b, "b.wav", short_wave(2000), sound_codec_wav);
   request(a, sound_request_kind_play, 0);
@@ -146,7 +146,7 @@ TEST_F(SoundTest, KeepRunningInactiveFollowsOnlyTheInactivePauseFlag) {
   inactive_pause = false;
   sound_focus.main_window_active = [] { return false; };
   sound_focus.inactive_pause = [] { return inactive_pause; };
-  sound_node* a = new_sound(s0(), "a");
+  object_node* a = new_sound(s0(), "a");
   load(a, "a.wav", short_wave(1000), sound_codec_wav);
   request(a, sound_request_kind_play, 0);
   step(50);
@@ -170,7 +170,7 @@ TEST_F(SoundTest, ErrorTextsOfTheSoundThread) {
 
 TEST_F(SoundTest, ThreadPlaysTheSilentRootSoundAndStopsOnQuit) {
   ASSERT_EQ(init_sound_player(), 0);
-  sound_node* root = find_sound_child(sound_tree_root, "ROOT");
+  object_node* root = find_object_by_path(sound_tree_root(), "ROOT", find_leaf);
   ASSERT_NE(root, nullptr);
   EXPECT_EQ(sound_node_key1(root), sound_root_key1);
   ASSERT_TRUE(eventually([&] { return rec(root)->state.load() == sound_playing; }));
@@ -182,7 +182,7 @@ TEST_F(SoundTest, ThreadPlaysTheSilentRootSoundAndStopsOnQuit) {
     EXPECT_EQ(rec(root)->buffer->volume(), -8428);
   }
   // A script-side load and play through the running thread, with waits.
-  sound_node* n = new_sound(s0(), "a");
+  object_node* n = new_sound(s0(), "a");
   folder.write("a.wav", short_wave(300));
   rec(n)->codec = sound_codec_wav;
   EXPECT_TRUE(wait_sound_request(request(n, sound_request_kind_load, 0, "a.wav")));
@@ -201,7 +201,7 @@ TEST_F(SoundTest, ThreadPlaysTheSilentRootSoundAndStopsOnQuit) {
 
 TEST_F(SoundTest, FatalErrorShowsTheDebugMessageAndEndsTheThread) {
   start_sound_thread();
-  sound_node* n = new_sound(s0(), "a");
+  object_node* n = new_sound(s0(), "a");
   rec(n)->codec = sound_codec_wav;
   int e = request(n, sound_request_kind_load, 0, "nothing.wav");
   EXPECT_FALSE(wait_sound_request(e));  // gives up once the thread has ended
@@ -216,23 +216,26 @@ TEST_F(SoundTest, FatalErrorShowsTheDebugMessageAndEndsTheThread) {
 TEST_F(SoundTest, TreeChangesAreSafeWhileTheThreadWalks) {
   start_sound_thread();
   folder.write("a.wav", short_wave(200));
-  std::vector<sound_node*> detached;
+  std::vector<object_node*> detached;
   for (int i = 0; i < 200; ++i) {
-    sound_node* n = new_sound(s0(), "n" + std::to_string(i));
+    object_node* n = new_sound(s0(), "n" + std::to_string(i));
     rec(n)->codec = sound_codec_wav;
     request(n, sound_request_kind_load, 0, "a.wav");
     request(n, sound_request_kind_play, 0);
     if (i % 3 == 0) {
       request(n, sound_request_kind_unload, 0);
-      detach_sound_node(n);  // stays allocated, as the delete command leaves it
+      {
+        std::lock_guard<std::recursive_mutex> g(engine_lock);
+        detach_node(n);  // stays allocated, as the delete command leaves it
+      }
       detached.push_back(n);
     }
   }
   quit_flag = 1;
   wait_sound_thread_end();
   EXPECT_TRUE(hp->ui.boxes().empty());
-  for (sound_node* n : detached) {
+  for (object_node* n : detached) {
     free_sound_record(rec(n));
-    delete n;
+    free_object_node(n);
   }
 }

@@ -54,7 +54,7 @@ TEST_F(SoundTest, PlayerThroughSdlDiskDriver) {
   hp->services.audio = &sdl;
   if (create_direct_sound() != 1) GTEST_SKIP() << "SDL's disk audio driver is not available";
   start_sound_thread();
-  sound_node* n = new_sound(s0(), "a");
+  object_node* n = new_sound(s0(), "a");
   std::vector<int16_t> tone = tone_samples(44100 / 2, 1, 44100);
   folder.write("a.wav", make_wave(1, 1, 44100, 16, 2, pcm16_bytes(tone)));
   rec(n)->codec = sound_codec_wav;

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 
 std::vector<uint8_t> make_wave(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits, uint16_t block_align,
                                const std::vector<uint8_t>& data, const std::vector<uint8_t>& extra,
@@ -183,7 +184,9 @@ void SoundTest::SetUp() {
   device = &hp->audio;
   ASSERT_EQ(create_direct_sound(), 1);
   init_sound_queue();
-  ASSERT_NE(create_sound_tree(), nullptr);
+  install_sound_tree_hooks();
+  ASSERT_EQ(create_tree_roots(), 0);
+  ASSERT_NE(sound_tree_root(), nullptr);
 }
 
 void SoundTest::TearDown() {
@@ -204,21 +207,32 @@ void SoundTest::use_output_rate(int rate) {
   ASSERT_EQ(create_direct_sound(), 1);
 }
 
-sound_node* SoundTest::s0() { return find_sound_child(sound_tree_root, "S0"); }
+object_node* SoundTest::s0() { return find_child_by_name(sound_tree_root(), "S0"); }
 
-sound_node* SoundTest::new_sound(sound_node* parent, const std::string& name) {
-  sound_node* n = create_sound_node(parent, name, false, 1, 0);
-  alloc_sound_record(n);
+namespace {
+std::string path_of(object_node* n) {
+  if (!n || !n->parent) return "";
+  std::string p = path_of(n->parent);
+  return p.empty() ? n->name : p + "/" + n->name;
+}
+object_node* make_child(object_node* parent, const std::string& name, int group) {
+  std::lock_guard<std::recursive_mutex> g(engine_lock);
+  std::string p = path_of(parent);
+  object_node* n = create_object_by_path(sound_tree_root(), p.empty() ? name : p + "/" + name, group, 1, 0);
+  if (n) alloc_sound_record(n);
   return n;
 }
+}  // namespace
 
-sound_node* SoundTest::new_group(sound_node* parent, const std::string& name) {
-  sound_node* n = create_sound_node(parent, name, true, 1, 0);
-  alloc_sound_record(n);
-  return n;
+object_node* SoundTest::new_sound(object_node* parent, const std::string& name) {
+  return make_child(parent, name, 0);
 }
 
-void SoundTest::load(sound_node* n, const std::string& file, const std::vector<uint8_t>& bytes, uint8_t codec) {
+object_node* SoundTest::new_group(object_node* parent, const std::string& name) {
+  return make_child(parent, name, 1);
+}
+
+void SoundTest::load(object_node* n, const std::string& file, const std::vector<uint8_t>& bytes, uint8_t codec) {
   folder.write(file, bytes);
   rec(n)->codec = codec;
   int e = request(n, sound_request_kind_load, 0, file.c_str());
@@ -228,7 +242,7 @@ void SoundTest::load(sound_node* n, const std::string& file, const std::vector<u
   ASSERT_EQ(rec(n)->state.load(), sound_loaded);
 }
 
-int SoundTest::request(sound_node* n, int kind, int32_t argument, const char* name) {
+int SoundTest::request(object_node* n, int kind, int32_t argument, const char* name) {
   return enqueue_sound_request(n, kind, argument, name);
 }
 

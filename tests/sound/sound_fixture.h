@@ -15,7 +15,7 @@
 #include "sound/sound_player.h"
 #include "sound/sound_queue.h"
 #include "sound/sound_thread.h"
-#include "sound/sound_tree.h"
+#include "core/object_tree.h"
 #include "support/temp_folder.h"
 
 // A RIFF/WAVE image: "fmt " of 16 bytes (18 + extra when given) and "data".
@@ -46,13 +46,13 @@ class SoundTest : public ::testing::Test {
   // Replaces the device by one at another output rate (before sounds exist).
   void use_output_rate(int rate);
 
-  sound_node* s0();
-  sound_node* new_sound(sound_node* parent, const std::string& name);
-  sound_node* new_group(sound_node* parent, const std::string& name);
-  sound_record* rec(sound_node* n) { return sound_node_record(n); }
+  object_node* s0();
+  object_node* new_sound(object_node* parent, const std::string& name);
+  object_node* new_group(object_node* parent, const std::string& name);
+  sound_record* rec(object_node* n) { return sound_node_record(n); }
   // Writes the file into the game folder, loads it and checks the state.
-  void load(sound_node* n, const std::string& file, const std::vector<uint8_t>& bytes, uint8_t codec);
-  int request(sound_node* n, int kind, int32_t argument = 0, const char* name = nullptr);
+  void load(object_node* n, const std::string& file, const std::vector<uint8_t>& bytes, uint8_t codec);
+  int request(object_node* n, int kind, int32_t argument = 0, const char* name = nullptr);
   // Advances virtual time in steps of `granularity` ms, running one sound
   // cycle after each; fails the test on a cycle error.
   void step(uint32_t ms, uint32_t granularity = 10);

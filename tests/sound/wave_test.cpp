@@ -170,7 +170,7 @@ TEST(WaveFile, AdpcmAndG711MatchSox) {
 }
 
 TEST_F(SoundTest, BrokenFormatsFailWithTheirCodes) {
-  sound_node* n = new_sound(s0(), "a");
+  object_node* n = new_sound(s0(), "a");
   rec(n)->codec = sound_codec_wav;
   struct bad_case {
     std::vector<uint8_t> image;
@@ -202,7 +202,7 @@ TEST_F(SoundTest, DataShorterThanDeclaredPlaysWhatIsThere) {
   put32(w, 4, 0xFFFFFFF0u);  // RIFF and data sizes far beyond the image
   put32(w, 40, 1000000);
   w.push_back(0x55);      // and an odd byte at the end
-  sound_node* n = new_sound(s0(), "a");
+  object_node* n = new_sound(s0(), "a");
   load(n, "a.wav", w, sound_codec_wav);
   EXPECT_EQ(rec(n)->pcm_bytes, 8821u);
   request(n, sound_request_kind_loop_count, 1);
@@ -221,7 +221,7 @@ TEST_F(SoundTest, ConvertedWaveSurvivesPauseAndResume) {
   ASSERT_EQ(run_command("sox " + folder.path() + "in.wav -e ima-adpcm " + folder.path() + "ima.wav"), 0);
   ASSERT_EQ(run_command("sox " + folder.path() + "ima.wav -t raw -e signed -b 16 -L " + folder.path() + "ref.raw"), 0);
   std::vector<int16_t> ref = pcm16_samples(folder.read("ref.raw"));
-  sound_node* n = new_sound(s0(), "a");
+  object_node* n = new_sound(s0(), "a");
   rec(n)->codec = sound_codec_wav;
   int e = request(n, sound_request_kind_load, 0, "ima.wav");
   ASSERT_EQ(cycle(), 0);
