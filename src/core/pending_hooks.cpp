@@ -10,8 +10,6 @@ void mark_path_special_characters() {}
 
 void set_script_defaults() {}
 
-void init_message_window() {}
-
 void install_key_state_handlers() {}
 void poll_input() {}
 void sample_input_for_frame() {}

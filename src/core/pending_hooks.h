@@ -17,9 +17,6 @@ void mark_path_special_characters();  // '.', ':' and '/' in the path character 
 // ---- script system
 void set_script_defaults();
 
-// ---- message window and fonts
-void init_message_window();
-
 // ---- input
 void install_key_state_handlers();
 void poll_input();

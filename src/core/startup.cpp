@@ -19,6 +19,7 @@
 #include "graphics/blend_modes.h"
 #include "graphics/fonts.h"
 #include "graphics/layer_record.h"
+#include "graphics/message_window.h"
 #include "graphics/pixel_kernels.h"
 #include "resources/command_table.h"
 #include "resources/compiled_loaders.h"
