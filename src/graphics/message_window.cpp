@@ -1,5 +1,6 @@
 #include "graphics/message_window.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -129,29 +130,36 @@ bool text_is(const message_window_record& mw, int32_t pos, const std::string& sj
          mw.text[pos + 1] == sjis[1];
 }
 
-const std::string& sjis_of(const char* utf8) {
-  // Callers pass string literals; each is converted once.
-  static thread_local std::string cache[32];
-  static thread_local const char* keys[32] = {};
-  for (int i = 0; i < 32; ++i) {
-    if (keys[i] == utf8) return cache[i];
-    if (!keys[i]) {
-      keys[i] = utf8;
-      cache[i] = utf8_to_sjis(utf8);
-      return cache[i];
-    }
-  }
-  static thread_local std::string overflow;
-  overflow = utf8_to_sjis(utf8);
-  return overflow;
+// The marks the line breaker looks at, converted once.
+struct break_marks {
+  std::string exclamation, question, brackets[3];
+  std::string no_line_start[23];  // may not begin a line
+};
+
+const break_marks& marks() {
+  static const break_marks m = [] {
+    break_marks r;
+    r.exclamation = utf8_to_sjis("！");
+    r.question = utf8_to_sjis("？");
+    const char* const brackets[3] = {"「", "『", "（"};
+    for (int i = 0; i < 3; ++i) r.brackets[i] = utf8_to_sjis(brackets[i]);
+    const char* const closing[23] = {"）", "』", "」", "、", "。", "ッ", "ョ", "ュ", "ャ", "ォ", "ェ", "ゥ",
+                                     "ィ", "ァ", "っ", "ょ", "ゅ", "ゃ", "ぉ", "ぇ", "ぅ", "ぃ", "ぁ"};
+    for (int i = 0; i < 23; ++i) r.no_line_start[i] = utf8_to_sjis(closing[i]);
+    return r;
+  }();
+  return m;
 }
 
-// Characters that may not begin a line: drawn in the last place of a line.
 bool no_line_start(const message_window_record& mw, int32_t pos) {
-  static const char* const list[] = {"）", "』", "」", "、", "。", "ッ", "ョ", "ュ", "ャ", "ォ", "ェ", "ゥ",
-                                     "ィ", "ァ", "っ", "ょ", "ゅ", "ゃ", "ぉ", "ぇ", "ぅ", "ぃ", "ぁ"};
-  for (const char* c : list)
-    if (text_is(mw, pos, sjis_of(c))) return true;
+  for (const std::string& c : marks().no_line_start)
+    if (text_is(mw, pos, c)) return true;
+  return false;
+}
+
+bool opening_bracket(const message_window_record& mw, int32_t pos) {
+  for (const std::string& c : marks().brackets)
+    if (text_is(mw, pos, c)) return true;
   return false;
 }
 
@@ -182,16 +190,15 @@ bool break_before(message_window_record& mw, const page_geometry& g, int& k) {
   if (mw.pen_x + 2 + 2 * w < g.width) {
     if (mw.pen_x + 2 + 4 * w < g.width || !is_double(mw, k)) return false;
     const int32_t pos = mw.text_pos;
-    if (text_is(mw, pos, sjis_of("！")) && k + 1 < mw.command_count && is_double(mw, k + 1) &&
-        text_is(mw, pos + 2, sjis_of("？"))) {
+    if (text_is(mw, pos, marks().exclamation) && k + 1 < mw.command_count && is_double(mw, k + 1) &&
+        text_is(mw, pos + 2, marks().question)) {
       draw_step(mw, g, k);
       ++k;
       draw_step(mw, g, k);
       return true;
     }
     // No opening bracket at a line end.
-    if (text_is(mw, pos, sjis_of("「")) || text_is(mw, pos, sjis_of("『")) || text_is(mw, pos, sjis_of("（")))
-      return break_line(mw, g, k);
+    if (opening_bracket(mw, pos)) return break_line(mw, g, k);
     return false;
   }
   // Room for this character only.

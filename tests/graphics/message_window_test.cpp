@@ -13,6 +13,7 @@
 #include "graphics/message_window.h"
 #include "golden_png.h"
 #include "layer_scene.h"
+#include "script/control_flow.h"
 #include "script/task.h"
 
 namespace {
@@ -273,6 +274,37 @@ TEST_F(message_scene, DrawsALegibleMessage) {
   for (size_t i = 0; i + 3 < pixels.size(); i += 4) ink += pixels[i] > 200 && pixels[i + 1] > 200;
   EXPECT_GT(ink, 500);
   EXPECT_EQ(compare_golden("message_window_page", root_width, root_height, pixels.data()), "");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(message_scene, WithoutALayerTheTextIsConsumedAndClicksStillWait) {
+  mw().char_delay = 10;
+  say("見えない");
+  process_message_text(&task);
+  hp.clock.advance(100);
+  process_message_text(&task);
+  EXPECT_EQ(mw().text_pos, 8);
+  EXPECT_EQ(mw().waiting_for_click, 1);
+  EXPECT_TRUE(task.message_wait);
+  keys[1] = 1;
+  process_message_text(&task);
+  process_message_text(&task);
+  EXPECT_FALSE(task.message_wait);
+}
+
+TEST_F(message_scene, StepsOutlivingARewrittenTextDrawNothingPastIt) {
+  make_layer(230, 100);
+  say("長い文章です");
+  control_flow_hooks.set_message_text(0, utf8_to_sjis("長"));  // a script rewrites the text (system text 112)
+  EXPECT_EQ(mw().text_length, 2);
+  process_message_text(&task);
+  EXPECT_EQ(mw().text_pos, 2);
+  EXPECT_EQ(mw().pen_x, 20);
+  EXPECT_EQ(mw().waiting_for_click, 1);
+  EXPECT_TRUE(errors.empty());
 }
 
 }  // namespace
