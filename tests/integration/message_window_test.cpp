@@ -142,6 +142,9 @@ stage = 3
   game.run_ticks(3);
   ASSERT_TRUE(game.errors().empty()) << first_error(game);
   ASSERT_NE(message_window, nullptr);
+  ASSERT_NE(message_layer(), nullptr);
+  EXPECT_EQ(message_layer()->name, "msg");
+  EXPECT_EQ(layer_record(message_layer())->is_message_layer, 1);
   EXPECT_EQ(game.int_value("stage"), 1);
   EXPECT_GT(message_window->text_pos, 0);
   EXPECT_LT(message_window->text_pos, message_window->text_length) << "drawn over several frames";
