@@ -5,6 +5,7 @@
 
 #include "core/frame_loop.h"
 #include "core/startup.h"
+#include "graphics/message_window.h"
 #include "script/system_values.h"
 #include "system/file_list.h"
 
@@ -110,6 +111,11 @@ void install_key_state_handlers() {
   engine_facts.key_state_value = key_state_value;
   engine_facts.file_list_count = file_list_count;
   engine_facts.file_list_entry = file_list_entry;
+  // The typesetter's advance and skip keys read the same table.
+  message_input_hooks.key_value = [](int code) -> int64_t {
+    const int64_t* v = key_state_value(code);
+    return v ? *v : 0;
+  };
 }
 
 void client_to_logical(int window, int cx, int cy, int* lx, int* ly) {

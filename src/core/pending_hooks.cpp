@@ -10,7 +10,6 @@ void mark_path_special_characters() {}
 
 void set_script_defaults() {}
 
-void init_message_window() {}
 
 void query_desktop_mode(int* width, int* height, int* depth, int* refresh) {
   // A common desktop until the screen-mode service reports the real one.
@@ -42,7 +41,6 @@ int init_direct3d() { return 0; }
 void release_direct3d() {}
 void release_renderer_resources() {}
 
-void set_error_dialog_title(const std::string&) {}
 void clear_save_handle_tables() {}
 void free_text_gdi_slots() {}
 void flash_release() {}

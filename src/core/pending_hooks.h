@@ -17,8 +17,6 @@ void mark_path_special_characters();  // '.', ':' and '/' in the path character 
 // ---- script system
 void set_script_defaults();
 
-// ---- message window and fonts
-void init_message_window();
 
 // ---- screen modes, menus
 void query_desktop_mode(int* width, int* height, int* depth, int* refresh);
@@ -44,7 +42,6 @@ void release_direct3d();
 void release_renderer_resources();
 
 // ---- errors, save, fonts, Flash
-void set_error_dialog_title(const std::string& title);
 void clear_save_handle_tables();
 void free_text_gdi_slots();
 void flash_release();

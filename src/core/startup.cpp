@@ -21,6 +21,7 @@
 #include "graphics/blend_modes.h"
 #include "graphics/fonts.h"
 #include "graphics/layer_record.h"
+#include "graphics/message_window.h"
 #include "graphics/pixel_kernels.h"
 #include "graphics/presentation.h"
 #include "resources/command_table.h"
@@ -178,7 +179,7 @@ int app_initialise() {
   }
   if (equals_ignoring_case(first, "/info")) {
     trace_step("license_information");
-    set_error_dialog_title("License Information");
+    error_dialog_title = utf8_to_sjis("License Information");
     report_error(100000, 1);
     return -1;
   }

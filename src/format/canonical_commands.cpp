@@ -319,6 +319,21 @@ std::vector<compiled_command> build() {
                               "length", "channels", "bits", "rate", "peak", "peak2", "data_form"});
   t[78].parameters.push_back(p("output", k_int));
 
+  // 85 message window settings: the layer, the open switch, advance and skip
+  // keys, the character delay, then switches appending control steps, the
+  // reset and the three message-end switches.
+  t[85].parameters = {p("layer", k_str)};
+  switches(t[85].parameters, {"open", "advance1", "advance2", "advance3", "advance4", "skip1", "skip2", "skip3",
+                              "skip4", "delay", "new_line", "new_page", "new_line_lower", "new_page_lower",
+                              "click_wait", "reset", "end_new_line", "end_new_page", "end_click_wait"});
+  // 86 message window query: one switch per value, the output variable.
+  t[86].parameters = {p("layer", k_str)};
+  switches(t[86].parameters, {"open", "pen_x", "pen_y", "waiting", "end_new_line", "end_new_page",
+                              "end_click_wait", "output"});
+  // 95 text: the literal text; 99 text value: an expression written by its kind.
+  t[95].parameters = {p("text", k_str)};
+  t[99].parameters = {p("value", k_raw)};
+
   // 91 wait: frames or milliseconds.
   t[91].parameters = {p("frames", k_int), p("milliseconds", k_int)};
   return t;

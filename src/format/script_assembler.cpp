@@ -852,6 +852,8 @@ class assembler {
         value_type = kind == kind_real ? 4 : 3;
       else if (kind == kind_real)
         value_type = 2;
+      else if (kind == kind_text && c.parameters[id].kind == 2)
+        value_type = 3;  // a raw parameter is evaluated by its value's own kind
       add_expression(current().script.code.instructions[index], static_cast<uint8_t>(id), value_type, *e, op);
     }
   }

@@ -6,6 +6,7 @@
 #include "format/compiled_files.h"
 #include "graphics/fonts.h"
 #include "graphics/layer_commands.h"
+#include "graphics/message_window.h"
 #include "resources/compiled_loaders.h"
 #include "save/save_commands.h"
 #include "script/argument_binding.h"
@@ -157,8 +158,8 @@ command_handler designed_command_handlers[command_slot_count] = {
     /*  82 */ cmd_task_start,
     /*  83 */ cmd_task_delete,
     /*  84 */ cmd_task_query,
-    /*  85 */ nullptr,  // cmd_message_window_set
-    /*  86 */ nullptr,  // cmd_message_window_query
+    /*  85 */ cmd_message_window_set,
+    /*  86 */ cmd_message_window_query,
     /*  87 */ nullptr,  // cmd_tray_icon_menu
     /*  88 */ cmd_args_only_88,
     /*  89 */ cmd_string_array_util,
@@ -167,11 +168,11 @@ command_handler designed_command_handlers[command_slot_count] = {
     /*  92 */ nullptr,  // cmd_window_set
     /*  93 */ nullptr,  // cmd_window_hide
     /*  94 */ nullptr,  // cmd_window_query
-    /*  95 */ nullptr,  // cmd_text_append
+    /*  95 */ cmd_text_append,
     /*  96 */ nullptr,  // cmd_image_set_load
     /*  97 */ nullptr,  // cmd_image_set_release
     /*  98 */ nullptr,  // cmd_image_set_query
-    /*  99 */ nullptr,  // cmd_text_append_value
+    /*  99 */ cmd_text_append_value,
     /* 100 */ nullptr,
     /* 101 */ nullptr,
     /* 102 */ nullptr,
