@@ -31,7 +31,10 @@ void write_info_log_args(const char* tag, std::string_view format, const std::ve
   std::string entry = format_checked(format, args);
   if (entry.size() > info_log_entry_limit) entry.resize(info_log_entry_limit);
   std::string text;
-  if (info_log_state.header_due) text = info_log_header(platform().clock->local_now());
+  if (info_log_state.header_due) {
+    Clock* clock = platform().clock;
+    text = info_log_header(clock ? clock->local_now() : local_time{});
+  }
   text += entry;
   text += '\n';
   // A log that cannot be written is skipped; the header then waits for the next entry.

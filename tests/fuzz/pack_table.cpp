@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "format/pack_format.h"
+#include "platform/headless/headless_platform.h"
 #include "platform/platform.h"
 #include "resources/pack_archive.h"
 #include "resources/resource_locator.h"
@@ -43,7 +44,9 @@ class one_pack_files final : public HostFiles {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static one_pack_files files;
   static Platform services;
+  static HeadlessClock clock;  // the info log stamps its header
   services.files = &files;
+  services.clock = &clock;
   install_platform(&services);
   build_name_length_table();
   files.bytes.assign(data, data + size);
