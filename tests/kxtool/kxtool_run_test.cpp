@@ -2,6 +2,7 @@
 // main window's composited picture, and they change as the layers move.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -42,7 +43,9 @@ TEST(KxtoolRun, TheDemoMovesFadesAndBlends) {
   const std::string pack = std::string(ZARVIK_BINARY_DIR) + "/demo/demo.kpf";
   if (!std::filesystem::exists(pack)) GTEST_SKIP() << "the demo pack is not built";
   temp_folder out;
-  ASSERT_EQ(run_kxtool("run '" + pack + "' --frames 120 --every 30 --out '" + out.path() + "'"), 0);
+  ASSERT_EQ(run_kxtool("run '" + pack + "' --frames 120 --every 30 --out '" + out.path() + "' --audio '" + out.path() +
+                       "/sound.wav'"),
+            0);
   EXPECT_FALSE(std::filesystem::exists(out.path() + "/frame_00001.png"));
   frame_picture a, b;
   ASSERT_TRUE(load_frame(out.path() + "/frame_00060.png", a));
@@ -59,6 +62,23 @@ TEST(KxtoolRun, TheDemoMovesFadesAndBlends) {
   frame_picture c;
   ASSERT_TRUE(load_frame(out.path() + "/frame_00090.png", c));
   EXPECT_NE(a.at(100, 100), c.at(100, 100));
+
+  // The message box is drawn over the scene: its light border at (40, 300).
+  EXPECT_GT((b.at(40, 300) >> 16) & 0xFF, 150u);
+
+  // The music plays: the mixed sound is a stereo WAV of the run's two
+  // seconds, and not silence.
+  std::vector<uint8_t> wav;
+  FILE* f = std::fopen((out.path() + "/sound.wav").c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  for (int ch; (ch = std::fgetc(f)) != EOF;) wav.push_back(static_cast<uint8_t>(ch));
+  std::fclose(f);
+  ASSERT_GT(wav.size(), 44u);
+  EXPECT_EQ(std::string(wav.begin(), wav.begin() + 4), "RIFF");
+  EXPECT_EQ(wav[22], 2);  // channels
+  int peak = 0;
+  for (size_t i = 44; i + 1 < wav.size(); i += 2) peak = std::max(peak, std::abs(int(int16_t(wav[i] | wav[i + 1] << 8))));
+  EXPECT_GT(peak, 4000);
 }
 
 TEST(KxtoolRun, RefusesBadArguments) {

@@ -50,3 +50,34 @@ int kxtool_load_compression_library() {
   };
   return 0;
 }
+
+namespace {
+void put16(std::vector<uint8_t>& out, uint32_t v) {
+  out.push_back(static_cast<uint8_t>(v));
+  out.push_back(static_cast<uint8_t>(v >> 8));
+}
+void put32(std::vector<uint8_t>& out, uint32_t v) {
+  put16(out, v & 0xFFFF);
+  put16(out, v >> 16);
+}
+}  // namespace
+
+std::vector<uint8_t> encode_wav(const std::vector<int16_t>& samples, int channels, int rate) {
+  std::vector<uint8_t> out;
+  const uint32_t data_bytes = static_cast<uint32_t>(samples.size() * 2);
+  const uint32_t block = static_cast<uint32_t>(channels) * 2;
+  out.insert(out.end(), {'R', 'I', 'F', 'F'});
+  put32(out, 36 + data_bytes);
+  out.insert(out.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+  put32(out, 16);
+  put16(out, 1);  // PCM
+  put16(out, static_cast<uint32_t>(channels));
+  put32(out, static_cast<uint32_t>(rate));
+  put32(out, static_cast<uint32_t>(rate) * block);
+  put16(out, block);
+  put16(out, 16);
+  out.insert(out.end(), {'d', 'a', 't', 'a'});
+  put32(out, data_bytes);
+  for (int16_t s : samples) put16(out, static_cast<uint16_t>(s));
+  return out;
+}

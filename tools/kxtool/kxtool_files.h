@@ -16,3 +16,6 @@ int kxtool_load_compression_library();
 
 // An RGBA PNG of a picture (B, G, R, A pixels). 0, or -1 when libpng fails.
 int encode_png(const picture_buffer& picture, std::vector<uint8_t>& out);
+
+// A 16-bit PCM WAV of interleaved samples.
+std::vector<uint8_t> encode_wav(const std::vector<int16_t>& samples, int channels, int rate);

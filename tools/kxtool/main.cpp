@@ -12,6 +12,7 @@ int kxtool_kcg(int argc, char** argv);
 int kxtool_decode(int argc, char** argv);
 int kxtool_run(const std::vector<std::string>& args);
 int kxtool_pictures(const std::vector<std::string>& args);
+int kxtool_sounds(const std::vector<std::string>& args);
 
 // Writes the canonical command file kxbin\kxc.kbn.
 int kxtool_commands(const std::vector<std::string>& args) {
@@ -46,8 +47,9 @@ const kxtool_command commands[] = {
     {"asm", nullptr, kxtool_asm, "[--sjis] LISTING OUT.kpf|FOLDER   assemble a script listing into a game"},
     {"kcg", kxtool_kcg, nullptr, "write a picture in the engine image format"},
     {"decode", kxtool_decode, nullptr, "decode any picture the player reads to PNG"},
-    {"run", nullptr, kxtool_run, "GAME_FOLDER|PACK.kpf --frames N --out DIR [--every K]   run headless, write frames"},
+    {"run", nullptr, kxtool_run, "GAME_FOLDER|PACK.kpf --frames N --out DIR [--every K] [--audio OUT.wav]   run headless, write frames and sound"},
     {"pictures", nullptr, kxtool_pictures, "FOLDER   write the demo game's generated pictures (PNG)"},
+    {"sounds", nullptr, kxtool_sounds, "FOLDER   write the demo game's generated sounds (WAV)"},
 };
 
 int usage() {

@@ -107,5 +107,12 @@ int kxtool_pictures(const std::vector<std::string>& args) {
     const double v = x / 640.0;
     return rgba{v, v, v, 1};
   });
+  // The message box: dark, half transparent, with a thin light border.
+  ok &= write_picture(folder / "textbox.png", 560, 96, [](double x, double y) {
+    if (x < 2 || y < 2 || x > 558 || y > 94) return rgba{0.8, 0.85, 1.0, 0.9};
+    return rgba{0.02, 0.02, 0.08, 0.7};
+  });
+  // The message layer itself starts transparent: the typesetter draws into it.
+  ok &= write_picture(folder / "text.png", 540, 80, [](double, double) { return rgba{0, 0, 0, 0}; });
   return ok ? 0 : 1;
 }

@@ -22,7 +22,7 @@ namespace fs = std::filesystem;
 namespace {
 
 int run_usage() {
-  std::fprintf(stderr, "usage: kxtool run GAME_FOLDER|PACK.kpf --frames N --out DIR [--every K]\n");
+  std::fprintf(stderr, "usage: kxtool run GAME_FOLDER|PACK.kpf --frames N --out DIR [--every K] [--audio OUT.wav]\n");
   return 2;
 }
 
@@ -67,6 +67,7 @@ int write_frame(const fs::path& out_dir, long frame) {
 int kxtool_run(const std::vector<std::string>& args) {
   std::string game;
   std::string out;
+  std::string audio_out;
   long frames = 0, every = 1;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -76,6 +77,8 @@ int kxtool_run(const std::vector<std::string>& args) {
       if (!parse_count(args[++i].c_str(), every)) return run_usage();
     } else if (a == "--out" && i + 1 < args.size()) {
       out = args[++i];
+    } else if (a == "--audio" && i + 1 < args.size()) {
+      audio_out = args[++i];
     } else if (!a.empty() && a[0] == '-') {
       return run_usage();
     } else if (game.empty()) {
@@ -136,6 +139,10 @@ int kxtool_run(const std::vector<std::string>& args) {
     }
     std::printf("kxtool run: %ld frames written to %s\n", written, out.c_str());
     shutdown_engine();
+    // What the headless device mixed over the run, as a stereo WAV.
+    if (!audio_out.empty() &&
+        !kxtool_write_file(audio_out, encode_wav(platform->audio.output(0), 2, platform->audio.output_rate())))
+      status = 1;
   }
   platform.reset();
   error_report_listener = nullptr;
