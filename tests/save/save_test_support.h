@@ -26,6 +26,7 @@
 #include "save/save_data.h"
 #include "script/argument_binding.h"
 #include "script/script_test_support.h"
+#include "support/object_tree_reset.h"
 #include "support/temp_folder.h"
 
 int install_canonical_commands();  // canonical_command_install.cpp
@@ -178,20 +179,7 @@ class SaveFixture : public ScriptFixture {
     }
     // Layer records are freed by the cases that made them; drop every node so
     // the next case (in this process or not) builds the trees again.
-    struct local {
-      static void free_children(object_node* n) {
-        while (object_node* c = n->first_child) {
-          free_children(c);
-          detach_node(c);
-          free_object_node(c);
-        }
-      }
-    };
-    for (object_tree_record& t : object_trees) {
-      if (t.root) local::free_children(t.root);
-      free_object_node(t.root);
-      t.root = nullptr;
-    }
+    drop_object_trees();
     object_tree_hooks[tree_layers] = {};
     free_staged_values(-1);
     ScriptFixture::TearDown();
