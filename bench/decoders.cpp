@@ -14,6 +14,7 @@
 
 #include "format/kcg_format.h"
 #include "image/picture_loader.h"
+#include "../tests/support/jpeg_encode.h"
 
 namespace {
 
@@ -58,32 +59,6 @@ std::vector<uint8_t> encode_png(const std::vector<uint8_t>& rgb) {
   return out;
 }
 
-std::vector<uint8_t> encode_jpeg(const std::vector<uint8_t>& rgb) {
-  jpeg_compress_struct cinfo{};
-  jpeg_error_mgr err{};
-  cinfo.err = jpeg_std_error(&err);
-  jpeg_create_compress(&cinfo);
-  unsigned char* buffer = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&cinfo, &buffer, &size);
-  cinfo.image_width = bench_width;
-  cinfo.image_height = bench_height;
-  cinfo.input_components = 3;
-  cinfo.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, 90, TRUE);
-  jpeg_start_compress(&cinfo, TRUE);
-  while (cinfo.next_scanline < cinfo.image_height) {
-    JSAMPROW row = const_cast<uint8_t*>(rgb.data()) + size_t(cinfo.next_scanline) * bench_width * 3;
-    jpeg_write_scanlines(&cinfo, &row, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  std::vector<uint8_t> out(buffer, buffer + size);
-  jpeg_destroy_compress(&cinfo);
-  std::free(buffer);
-  return out;
-}
-
 const std::vector<uint8_t>& bench_rgb() {
   static const std::vector<uint8_t> rgb = make_rgb();
   return rgb;
@@ -93,7 +68,7 @@ const std::vector<uint8_t>& bench_png() {
   return file;
 }
 const std::vector<uint8_t>& bench_jpeg() {
-  static const std::vector<uint8_t> file = encode_jpeg(bench_rgb());
+  static const std::vector<uint8_t> file = encode_jpeg(bench_width, bench_height, 3, bench_rgb(), false);
   return file;
 }
 const std::vector<uint8_t>& bench_kcg() {

@@ -2,6 +2,7 @@
 
 #include "core/sjis.h"
 #include "core/startup.h"
+#include "format/byte_io.h"
 #include "platform/platform.h"
 
 engine_settings_record engine_settings;
@@ -17,8 +18,7 @@ std::vector<uint32_t> read_slots(const std::vector<uint8_t>& bytes) {
   if (count > settings_slot_count) count = settings_slot_count;
   std::vector<uint32_t> slots(count);
   for (size_t i = 0; i < count; ++i)
-    slots[i] = static_cast<uint32_t>(bytes[i * 4]) | static_cast<uint32_t>(bytes[i * 4 + 1]) << 8 |
-               static_cast<uint32_t>(bytes[i * 4 + 2]) << 16 | static_cast<uint32_t>(bytes[i * 4 + 3]) << 24;
+    slots[i] = get_u32(bytes.data() + i * 4);
   return slots;
 }
 

@@ -3,14 +3,15 @@
 #include <array>
 #include <cstring>
 
+#include "format/byte_io.h"
+
 uint32_t murmur_hash2(const void* data, size_t length, uint32_t seed) {
   const uint32_t m = 0x5bd1e995;
   const int r = 24;
   const uint8_t* p = static_cast<const uint8_t*>(data);
   uint32_t h = seed ^ static_cast<uint32_t>(length);
   while (length >= 4) {
-    uint32_t k = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-                 static_cast<uint32_t>(p[3]) << 24;
+    uint32_t k = get_u32(p);
     k *= m;
     k ^= k >> r;
     k *= m;

@@ -4,18 +4,11 @@
 
 #include <cstring>
 
+#include "format/byte_io.h"
+
 namespace {
 
-uint32_t get_u32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
 
-void put_u32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
-}
 
 // Packs one part; false when the packer failed or the result does not fit u32.
 bool pack_part(const uint8_t* source, uint32_t length, uint32_t compression, const kcg_library_packer* packer,

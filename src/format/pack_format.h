@@ -8,6 +8,8 @@
 // bytes are followed at once by its repair trailer: u32 parity size (0 or
 // 1024), u32 block count, one u16 CRC per block, the parity block.
 #pragma once
+
+#include "format/byte_io.h"
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -159,10 +161,3 @@ struct pack_writer_options {
 bool build_pack(const std::vector<pack_writer_entry>& entries, std::vector<uint8_t>& out, std::string* error = nullptr,
                 const pack_writer_options& options = {});
 
-// Byte helpers for the writers.
-void put_u16(std::vector<uint8_t>& out, uint16_t v);
-void put_u32(std::vector<uint8_t>& out, uint32_t v);
-void put_u64(std::vector<uint8_t>& out, uint64_t v);
-uint16_t get_u16(const uint8_t* p);
-uint32_t get_u32(const uint8_t* p);
-uint64_t get_u64(const uint8_t* p);

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "format/byte_io.h"
 #include "format/hashes.h"
 
 namespace {
@@ -14,17 +15,7 @@ constexpr uint32_t min_match = 4;
 constexpr uint32_t max_offset = 65535;
 constexpr int hash_bits = 16;
 
-void put_u32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
-}
 
-uint32_t get_u32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-         static_cast<uint32_t>(p[3]) << 24;
-}
 
 uint32_t hash4(const uint8_t* p) { return (get_u32(p) * 2654435761u) >> (32 - hash_bits); }
 

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "format/byte_io.h"
+
 constexpr uint32_t save_format_version = 312;
 constexpr uint32_t save_value_count = 1024;      // VAL_ID 1..1024
 constexpr uint32_t save_header_size = 4112;      // magic, version, count, 1024, table
@@ -35,16 +37,8 @@ enum save_container_status : int {
   save_too_large = -4,    // 4 GiB or more
 };
 
-inline uint32_t get_u32le(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-         static_cast<uint32_t>(p[3]) << 24;
-}
-inline void put_u32le(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
-}
+inline uint32_t get_u32le(const uint8_t* p) { return get_u32(p); }
+inline void put_u32le(uint8_t* p, uint32_t v) { put_u32(p, v); }
 inline void append_u32le(std::vector<uint8_t>& out, uint32_t v) {
   uint8_t b[4];
   put_u32le(b, v);

@@ -2,12 +2,17 @@
 // a group) and 4 (read one property of a layer into a variable).
 #pragma once
 #include <cstdint>
+#include <string>
 
 #include "core/object_tree.h"
 
 int cmd_layer();
 int cmd_delete_layer();
 int cmd_get_layer_info();
+
+// The layer a script path names, resolved against the layer tree's current
+// path into `resolved`; null after reporting 101250.
+object_node* find_named_layer(const std::string& path, std::string& resolved);
 
 // Services of the GPU drawing and the windows the layer commands reach. Null:
 // the CPU drawing mode (no textures, no scene layer) and, for the window size,

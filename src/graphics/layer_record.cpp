@@ -9,6 +9,7 @@
 #include "core/info_log.h"
 #include "core/layer_changes.h"
 #include "core/sjis.h"
+#include "format/byte_io.h"
 #include "graphics/compositor.h"
 #include "graphics/pixel_kernels.h"
 #include "resources/engine_config.h"
@@ -205,15 +206,10 @@ void free_layer_node(object_node* node) {
 namespace {
 
 void put_u8(uint8_t* out, size_t at, uint8_t v) { out[at] = v; }
-void put_u16(uint8_t* out, size_t at, uint16_t v) {
-  for (int i = 0; i < 2; ++i) out[at + i] = uint8_t(v >> (8 * i));
-}
-void put_u32(uint8_t* out, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out[at + i] = uint8_t(v >> (8 * i));
-}
-void put_u64(uint8_t* out, size_t at, uint64_t v) {
-  for (int i = 0; i < 8; ++i) out[at + i] = uint8_t(v >> (8 * i));
-}
+// Offset forms over the shared little-endian helpers.
+void put_u16(uint8_t* out, size_t at, uint16_t v) { ::put_u16(out + at, v); }
+void put_u32(uint8_t* out, size_t at, uint32_t v) { ::put_u32(out + at, v); }
+void put_u64(uint8_t* out, size_t at, uint64_t v) { ::put_u64(out + at, v); }
 void put_i64(uint8_t* out, size_t at, int64_t v) { put_u64(out, at, static_cast<uint64_t>(v)); }
 void put_rect(uint8_t* out, size_t at, const layer_rect& r) {
   put_i64(out, at, r.x0);
@@ -229,17 +225,9 @@ void put_float(uint8_t* out, size_t at, float f) {
 }
 
 uint8_t get_u8(const uint8_t* in, size_t at) { return in[at]; }
-uint16_t get_u16(const uint8_t* in, size_t at) { return uint16_t(in[at] | (in[at + 1] << 8)); }
-uint32_t get_u32(const uint8_t* in, size_t at) {
-  uint32_t v = 0;
-  for (int i = 0; i < 4; ++i) v |= uint32_t(in[at + i]) << (8 * i);
-  return v;
-}
-int64_t get_i64(const uint8_t* in, size_t at) {
-  uint64_t v = 0;
-  for (int i = 0; i < 8; ++i) v |= uint64_t(in[at + i]) << (8 * i);
-  return static_cast<int64_t>(v);
-}
+uint16_t get_u16(const uint8_t* in, size_t at) { return ::get_u16(in + at); }
+uint32_t get_u32(const uint8_t* in, size_t at) { return ::get_u32(in + at); }
+int64_t get_i64(const uint8_t* in, size_t at) { return static_cast<int64_t>(::get_u64(in + at)); }
 layer_rect get_rect(const uint8_t* in, size_t at) {
   layer_rect r{get_i64(in, at), get_i64(in, at + 8), get_i64(in, at + 16), get_i64(in, at + 24)};
   bool old_empty = r.x0 == -layer_rect_far && r.y0 == -layer_rect_far && r.x1 == -layer_rect_far &&

@@ -11,6 +11,7 @@
 #include "core/object_tree.h"
 #include "core/sjis.h"
 #include "graphics/compositor.h"
+#include "graphics/layer_commands.h"
 #include "graphics/layer_record.h"
 #include "platform/platform.h"
 #include "resources/command_table.h"
@@ -343,12 +344,7 @@ void store_output_int(uint32_t parameter_id, int64_t value) {
 
 object_node* find_layer(const std::string& path) {
   std::string resolved;
-  object_node* node = nullptr;
-  const int form = resolve_object_path(resolved, path, object_current_path(tree_layers), 0);
-  if (form >= 0 && object_trees[tree_layers].root && !resolved.empty())
-    node = find_object_by_path(object_trees[tree_layers].root, resolved, form == 1 ? find_group : find_leaf);
-  if (!node) report_error_at_line_fmt(101250, 1, path);
-  return node;
+  return find_named_layer(path, resolved);
 }
 
 bool switch_on(uint32_t parameter_id) { return parameter_given(parameter_id) && parameter_int(parameter_id) == 1; }

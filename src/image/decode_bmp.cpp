@@ -3,16 +3,12 @@
 #include <cstring>
 
 #include "core/error_report.h"
+#include "format/byte_io.h"
 
 namespace {
 
 constexpr size_t bmp_file_header_size = 14;
 constexpr size_t bmp_info_header_size = 40;
-
-uint16_t get_u16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t get_u32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
 
 bool decoded_bit_count(uint16_t bits) { return bits == 1 || bits == 4 || bits == 8 || bits == 24 || bits == 32; }
 

@@ -19,16 +19,7 @@ std::string pack_folder_prefix;
 std::array<uint8_t, 256> name_length_table{};
 std::array<uint8_t, 4> code_file_key{};
 
-namespace {
-
-constexpr size_t scan_queue_limit = 1000;
-constexpr int scan_depth_limit = 32;
-
-// Entry counts of the registered packs, by slot, as their headers gave them
-// at registration.
-std::vector<uint32_t> registered_entry_counts;
-
-bool iequal(std::string_view a, std::string_view b) {
+bool ascii_iequal(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
     uint8_t x = static_cast<uint8_t>(a[i]), y = static_cast<uint8_t>(b[i]);
@@ -39,6 +30,15 @@ bool iequal(std::string_view a, std::string_view b) {
   return true;
 }
 
+namespace {
+
+constexpr size_t scan_queue_limit = 1000;
+constexpr int scan_depth_limit = 32;
+
+// Entry counts of the registered packs, by slot, as their headers gave them
+// at registration.
+std::vector<uint32_t> registered_entry_counts;
+
 std::string lowered(std::string_view s) {
   std::string out(s);
   lower_path_sjis(out);
@@ -47,7 +47,7 @@ std::string lowered(std::string_view s) {
 
 // 1..9 for "update1.kpf" .. "update9.kpf" (any case), else 0.
 int update_slot_of_file_name(std::string_view file_name) {
-  if (file_name.size() != 11 || !iequal(file_name.substr(0, 6), "update") || !iequal(file_name.substr(7), ".kpf"))
+  if (file_name.size() != 11 || !ascii_iequal(file_name.substr(0, 6), "update") || !ascii_iequal(file_name.substr(7), ".kpf"))
     return 0;
   char d = file_name[6];
   return d >= '1' && d <= '9' ? d - '0' : 0;
@@ -128,7 +128,7 @@ int scan_pack_folder(const std::string& start_folder, int depth_limit) {
     for (const host_folder_entry& e : platform().files->list_folder(current.folder)) {
       if (e.name == "." || e.name == "..") continue;
       if (e.is_folder) {
-        if (!iequal(e.name, "pac") || current.depth > depth_limit) continue;
+        if (!ascii_iequal(e.name, "pac") || current.depth > depth_limit) continue;
         if (queue.size() >= scan_queue_limit) {
           report_error(104110, 1);
           return -1;
@@ -140,7 +140,7 @@ int scan_pack_folder(const std::string& start_folder, int depth_limit) {
         queue.push_back({current.folder + "\\" + e.name, current.depth + 1});
         continue;
       }
-      if (e.name.size() < 4 || !iequal(std::string_view(e.name).substr(e.name.size() - 4), ".kpf")) continue;
+      if (e.name.size() < 4 || !ascii_iequal(std::string_view(e.name).substr(e.name.size() - 4), ".kpf")) continue;
       std::string path = lowered(current.folder + "\\" + e.name);
       if (int slot = update_slot_of_file_name(e.name)) {
         std::string& kept = pack_entry_tables.update_slots[slot];
@@ -260,7 +260,7 @@ int find_in_packs(resource_locator& locator, std::string_view name) {
   auto first = std::lower_bound(t.hashes.begin(), t.hashes.end(), hash);
   for (auto it = first; it != t.hashes.end() && *it == hash; ++it) {
     size_t i = static_cast<size_t>(it - t.hashes.begin());
-    if (!iequal(t.names[i], name)) continue;
+    if (!ascii_iequal(t.names[i], name)) continue;
     locator.state = resource_in_pack;
     locator.entry_index = static_cast<int32_t>(i);
     locator.pack_index = t.pack_indexes[i];

@@ -41,6 +41,9 @@ extern std::array<uint8_t, 4> code_file_key;
 
 void build_name_length_table();
 // 0 or -1 (reported; start-up ends).
+// Names compare with ASCII letters folded, every other byte as it is.
+bool ascii_iequal(std::string_view a, std::string_view b);
+
 int open_pack_archives();
 int scan_pack_folder(const std::string& start_folder, int depth_limit);
 int add_pack_file(const std::string& path);

@@ -14,19 +14,8 @@ std::vector<mapped_resource> mapped_resource_list;
 
 namespace {
 
-bool iequal(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    uint8_t x = static_cast<uint8_t>(a[i]), y = static_cast<uint8_t>(b[i]);
-    if (x >= 'A' && x <= 'Z') x = static_cast<uint8_t>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<uint8_t>(y + 32);
-    if (x != y) return false;
-  }
-  return true;
-}
-
 bool iends_with(std::string_view s, std::string_view suffix) {
-  return s.size() >= suffix.size() && iequal(s.substr(s.size() - suffix.size()), suffix);
+  return s.size() >= suffix.size() && ascii_iequal(s.substr(s.size() - suffix.size()), suffix);
 }
 
 bool has_extension_of_kind(std::string_view name, int kind) {
@@ -141,7 +130,7 @@ int find_in_memory_caches(resource_locator& locator, std::string_view name) {
   for (int g = 0; g < memory_cache_groups; ++g) {
     const memory_cache_group& group = resource_memory_caches.groups[g];
     for (size_t s = 0; s < group.slots.size(); ++s) {
-      if (!iequal(group.slots[s].name, name)) continue;
+      if (!ascii_iequal(group.slots[s].name, name)) continue;
       locator.state = resource_in_memory_cache;
       locator.cache_group = g;
       locator.cache_slot = static_cast<int32_t>(s);
@@ -154,7 +143,7 @@ int find_in_memory_caches(resource_locator& locator, std::string_view name) {
 
 int find_in_mapped_list(resource_locator& locator, std::string_view name) {
   for (size_t i = 0; i < mapped_resource_list.size(); ++i) {
-    if (!iequal(mapped_resource_list[i].name, name)) continue;
+    if (!ascii_iequal(mapped_resource_list[i].name, name)) continue;
     locator.state = resource_in_link_table;
     locator.link_index = static_cast<int32_t>(i);
     locator.type = 0;

@@ -6,6 +6,7 @@
 #include "core/object_tree.h"
 #include "core/settings.h"
 #include "core/sjis.h"
+#include "graphics/layer_commands.h"
 #include "platform/platform.h"
 #include "resources/command_table.h"
 #include "save/save_data.h"
@@ -21,17 +22,6 @@ constexpr int command_clear = 74;
 std::string parameter_name(int command, unsigned id) {
   const command_parameter_record* p = command_parameter(static_cast<unsigned>(command), id);
   return p ? p->name : std::string();
-}
-
-// The layer a path names, resolved against the layer tree's current path;
-// null after reporting 101250.
-object_node* find_layer(const std::string& path, std::string& resolved) {
-  object_node* node = nullptr;
-  const int form = resolve_object_path(resolved, path, object_current_path(tree_layers), 0);
-  if (form >= 0 && object_trees[tree_layers].root && !resolved.empty())
-    node = find_object_by_path(object_trees[tree_layers].root, resolved, form == 1 ? find_group : find_leaf);
-  if (!node) report_error_at_line_fmt(101250, 1, path);
-  return node;
 }
 
 // A memory slot number 0..499 (and 99999 when `image_allowed`); else 101000.
@@ -83,7 +73,7 @@ int cmd_save_value() {
   save_value_source source;
   if (parameter_given(save_param_layer)) {
     std::string resolved;
-    source.layer = find_layer(parameter_text(save_param_layer), resolved);
+    source.layer = find_named_layer(parameter_text(save_param_layer), resolved);
     if (!source.layer) return -1;
   }
   std::string path;
@@ -128,7 +118,7 @@ int cmd_load_value() {
   request.command_name = command_name(command_load);
   request.val_id_name = parameter_name(command_load, save_param_val_id);
   if (parameter_given(save_param_layer)) {
-    request.layer = find_layer(parameter_text(save_param_layer), request.layer_path);
+    request.layer = find_named_layer(parameter_text(save_param_layer), request.layer_path);
     if (!request.layer) return -1;
   }
   int64_t slot = -1;

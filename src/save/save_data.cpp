@@ -45,14 +45,8 @@ void uncompress_failed(int which) {
 }
 
 int32_t get_i32(const uint8_t* p) { return static_cast<int32_t>(get_u32le(p)); }
-int64_t get_i64(const uint8_t* p) {
-  uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
-  return static_cast<int64_t>(v);
-}
-void append_i64(std::vector<uint8_t>& out, uint64_t v) {
-  for (int i = 0; i < 8; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
+int64_t get_i64(const uint8_t* p) { return static_cast<int64_t>(get_u64(p)); }
+void append_i64(std::vector<uint8_t>& out, uint64_t v) { put_u64(out, v); }
 
 // The scratch buffer sized for `needed` bytes: variables grow it to twice the
 // need, pictures to exactly their size. False when memory runs out.

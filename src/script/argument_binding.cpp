@@ -183,15 +183,6 @@ const char* parameter_text(uint32_t parameter_id) {
 }
 
 namespace {
-inline int64_t wrap_add(int64_t a, int64_t b) {
-  return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b));
-}
-inline int64_t wrap_sub(int64_t a, int64_t b) {
-  return static_cast<int64_t>(static_cast<uint64_t>(a) - static_cast<uint64_t>(b));
-}
-inline int64_t wrap_mul(int64_t a, int64_t b) {
-  return static_cast<int64_t>(static_cast<uint64_t>(a) * static_cast<uint64_t>(b));
-}
 inline int64_t wrap_div(int64_t a, int64_t b) {
   return b == -1 ? static_cast<int64_t>(0 - static_cast<uint64_t>(a)) : a / b;
 }

@@ -8,6 +8,7 @@
 
 #include "core/error_report.h"
 #include "core/sjis.h"
+#include "format/byte_io.h"
 #include "script/system_values.h"
 #include "script/variable_store.h"
 
@@ -31,17 +32,6 @@ int fail_text_number() {
   return -1;
 }
 
-inline uint16_t read_u16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-inline int64_t wrap_add(int64_t a, int64_t b) {
-  return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b));
-}
-inline int64_t wrap_sub(int64_t a, int64_t b) {
-  return static_cast<int64_t>(static_cast<uint64_t>(a) - static_cast<uint64_t>(b));
-}
-inline int64_t wrap_mul(int64_t a, int64_t b) {
-  return static_cast<int64_t>(static_cast<uint64_t>(a) * static_cast<uint64_t>(b));
-}
 // Truncating division; 0 for a zero divisor; INT64_MIN / -1 wraps to INT64_MIN.
 inline int64_t safe_div(int64_t a, int64_t b) {
   if (b == 0) return 0;
@@ -212,7 +202,7 @@ int op_string_literal(const uint8_t* p, uint32_t n) {
 
 int op_push_variable(const uint8_t* p, uint32_t n) {
   if (n < 3) return fail_invalid();
-  uint32_t id = read_u16(p + 1);
+  uint32_t id = get_u16(p + 1);
   uint8_t prefix = prefix_of(p[0]);
   set_last_reference(id, 0, prefix, 0);
   if (st.target_mode && st.level == 0) return 0;  // the target: recorded, not read
@@ -225,7 +215,7 @@ int op_open_index(const uint8_t* p, uint32_t n) {
   if (st.depth >= value_stack_size) return fail_invalid();
   index_level_record& lv = st.levels[st.level];
   lv.depth = st.depth;
-  lv.variable_id = read_u16(p + 1);
+  lv.variable_id = get_u16(p + 1);
   lv.prefix = prefix_of(p[0]);
   lv.target = (st.target_mode && st.level == 0) ? 1 : 0;
   value_entry& e = st.stack[st.depth++];  // placeholder
@@ -292,7 +282,7 @@ int op_close_index(const uint8_t*, uint32_t) {
 
 int op_whole_array(const uint8_t* p, uint32_t n) {
   if (n < 3) return fail_invalid();
-  set_last_reference(read_u16(p + 1), 0, prefix_of(p[0]), 1);
+  set_last_reference(get_u16(p + 1), 0, prefix_of(p[0]), 1);
   return push_int(0);
 }
 
@@ -302,26 +292,19 @@ int op_int8(const uint8_t* p, uint32_t n) {
 }
 int op_int16(const uint8_t* p, uint32_t n) {
   if (n < 2) return fail_invalid();
-  return push_int(static_cast<int16_t>(read_u16(p)));
+  return push_int(static_cast<int16_t>(get_u16(p)));
 }
 int op_int32(const uint8_t* p, uint32_t n) {
   if (n < 4) return fail_invalid();
-  uint32_t v = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-               static_cast<uint32_t>(p[3]) << 24;
-  return push_int(static_cast<int32_t>(v));
-}
-uint64_t read_u64(const uint8_t* p) {
-  uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
-  return v;
+  return push_int(static_cast<int32_t>(get_u32(p)));
 }
 int op_int64(const uint8_t* p, uint32_t n) {
   if (n < 8) return fail_invalid();
-  return push_int(static_cast<int64_t>(read_u64(p)));
+  return push_int(static_cast<int64_t>(get_u64(p)));
 }
 int op_real(const uint8_t* p, uint32_t n) {
   if (n < 8) return fail_invalid();
-  uint64_t bits = read_u64(p);
+  uint64_t bits = get_u64(p);
   double d;
   std::memcpy(&d, &bits, 8);
   return push_real(d);
@@ -420,22 +403,7 @@ int op_to_number(const uint8_t*, uint32_t) {
     e->int_value = saturate_to_int64(d);
   } else {
     // A leading sign and the digits after it; overflow saturates.
-    uint32_t i = 0;
-    bool negative = false;
-    if (t[0] == '-') {
-      negative = true;
-      i = 1;
-    }
-    uint64_t mag = 0;
-    bool over = false;
-    for (; i < n && t[i] >= '0' && t[i] <= '9'; ++i) {
-      unsigned d = static_cast<unsigned>(t[i] - '0');
-      if (mag > (UINT64_MAX - d) / 10) over = true;
-      else mag = mag * 10 + d;
-    }
-    int64_t v;
-    if (negative) v = (over || mag > (uint64_t{1} << 63)) ? INT64_MIN : static_cast<int64_t>(0 - mag);
-    else v = (over || mag > static_cast<uint64_t>(INT64_MAX)) ? INT64_MAX : static_cast<int64_t>(mag);
+    int64_t v = saturating_decimal_to_int64(std::string_view(t, n));
     e->int_value = v;
     e->real_value = static_cast<double>(v);
   }
@@ -585,7 +553,7 @@ int run_records(const uint8_t* bytes, uint32_t length) {
   while (pos < length) {
     if (length - pos < 3) return fail_invalid();
     uint8_t op = bytes[pos];
-    uint32_t n = read_u16(bytes + pos + 1);
+    uint32_t n = get_u16(bytes + pos + 1);
     if (n > length - pos - 3) return fail_invalid();
     expression_op handler = binary_op_table[op];
     if (!handler) return fail_invalid();  // tables not installed yet
@@ -680,6 +648,24 @@ int64_t saturate_to_int64(double v) {
   if (v >= 9223372036854775808.0) return INT64_MAX;
   if (v <= -9223372036854775808.0) return INT64_MIN;
   return static_cast<int64_t>(v);
+}
+
+int64_t saturating_decimal_to_int64(std::string_view t) {
+  size_t i = 0;
+  bool negative = false;
+  if (!t.empty() && t[0] == '-') {
+    negative = true;
+    i = 1;
+  }
+  uint64_t mag = 0;
+  bool over = false;
+  for (; i < t.size() && t[i] >= '0' && t[i] <= '9'; ++i) {
+    unsigned d = static_cast<unsigned>(t[i] - '0');
+    if (mag > (UINT64_MAX - d) / 10) over = true;
+    else mag = mag * 10 + d;
+  }
+  if (negative) return (over || mag > (uint64_t{1} << 63)) ? INT64_MIN : static_cast<int64_t>(0 - mag);
+  return (over || mag > static_cast<uint64_t>(INT64_MAX)) ? INT64_MAX : static_cast<int64_t>(mag);
 }
 
 uint32_t truncate_sjis(const char* text, uint32_t length, uint32_t max_bytes) {

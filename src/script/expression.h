@@ -4,6 +4,7 @@
 // integer. Also the compound-assignment tables of the let command.
 #pragma once
 #include <cstdint>
+#include <string_view>
 
 // Result modes of an evaluation.
 enum : int {
@@ -113,6 +114,21 @@ int evaluate_target(const uint8_t* bytes, uint32_t length);
 
 // Saturating double -> int64 (NaN gives 0).
 int64_t saturate_to_int64(double v);
+
+// A leading '-' and the decimal digits after it, up to the first other byte;
+// overflow saturates to INT64_MIN / INT64_MAX.
+int64_t saturating_decimal_to_int64(std::string_view text);
+
+// Two's-complement wrapping int64 arithmetic, as the script's integers behave.
+inline int64_t wrap_add(int64_t a, int64_t b) {
+  return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b));
+}
+inline int64_t wrap_sub(int64_t a, int64_t b) {
+  return static_cast<int64_t>(static_cast<uint64_t>(a) - static_cast<uint64_t>(b));
+}
+inline int64_t wrap_mul(int64_t a, int64_t b) {
+  return static_cast<int64_t>(static_cast<uint64_t>(a) * static_cast<uint64_t>(b));
+}
 
 // Copies at most max_bytes of `text` so that no double-byte character is split;
 // returns the length kept.

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/error_report.h"
+#include "format/byte_io.h"
 #include "format/compiled_files.h"
 #include "format/hashes.h"
 #include "resources/compiled_loaders.h"
@@ -17,11 +18,6 @@
 script_file_records_record script_file_records;
 
 namespace {
-
-uint32_t read_le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
 
 constexpr uint8_t command_goto = 32;
 constexpr uint8_t command_call = 33;
@@ -71,8 +67,8 @@ void resolve_constant_labels(script_code& code) {
 
 int parse_code_file(const uint8_t* data, size_t size, const std::array<uint8_t, 4>& key, script_code& out) {
   if (!data || size < code_file_header_size) return compiled_truncated;
-  const uint64_t n = read_le32(data + 8);
-  const uint64_t s1 = read_le32(data + 12), s2 = read_le32(data + 16), s3 = read_le32(data + 20), s4 = read_le32(data + 24);
+  const uint64_t n = get_u32(data + 8);
+  const uint64_t s1 = get_u32(data + 12), s2 = get_u32(data + 16), s3 = get_u32(data + 20), s4 = get_u32(data + 24);
   // Every section must lie inside the file and hold what the count says.
   if (code_file_header_size + s1 + s2 + s3 + s4 > size) return compiled_truncated;
   if (s1 != n * code_instruction_size || s4 != n * 4) return compiled_truncated;
@@ -103,7 +99,7 @@ int parse_code_file(const uint8_t* data, size_t size, const std::array<uint8_t, 
     c.first_argument[i] = static_cast<uint32_t>(next);
     next += ins[1];
     if (next > record_total) return compiled_truncated;
-    c.line_table[i] = read_le32(sec4.data() + static_cast<size_t>(i) * 4);
+    c.line_table[i] = get_u32(sec4.data() + static_cast<size_t>(i) * 4);
   }
   c.arguments.resize(static_cast<size_t>(record_total));
   for (uint64_t k = 0; k < record_total; ++k) {
@@ -113,8 +109,8 @@ int parse_code_file(const uint8_t* data, size_t size, const std::array<uint8_t, 
     a.unused = r[1];
     a.value_type = r[2];
     a.assignment_operator = r[3];
-    a.length = read_le32(r + 4);
-    a.offset = read_le32(r + 8);
+    a.length = get_u32(r + 4);
+    a.offset = get_u32(r + 8);
   }
   c.expression_pool = std::move(pool);
   out = std::move(c);

@@ -169,21 +169,7 @@ bool parse_number_text(std::string_view t, bool& is_real, int64_t& int_value, do
     is_real = true;
     return true;
   }
-  size_t i = 0;
-  bool negative = false;
-  if (t[0] == '-') {
-    negative = true;
-    i = 1;
-  }
-  uint64_t mag = 0;
-  bool over = false;
-  for (; i < t.size() && t[i] >= '0' && t[i] <= '9'; ++i) {
-    unsigned d = static_cast<unsigned>(t[i] - '0');
-    if (mag > (UINT64_MAX - d) / 10) over = true;
-    else mag = mag * 10 + d;
-  }
-  if (negative) int_value = (over || mag > (uint64_t{1} << 63)) ? INT64_MIN : static_cast<int64_t>(0 - mag);
-  else int_value = (over || mag > static_cast<uint64_t>(INT64_MAX)) ? INT64_MAX : static_cast<int64_t>(mag);
+  int_value = saturating_decimal_to_int64(t);
   real_value = static_cast<double>(int_value);
   return true;
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/error_report.h"
+#include "format/byte_io.h"
 #include "script/expression.h"
 #include "script/system_values.h"
 
@@ -409,19 +410,17 @@ struct image_reader {
   bool take(size_t n) { return n <= b.size() - pos; }
   uint32_t u8() { return b[pos++]; }
   uint32_t u16() {
-    uint32_t v = b[pos] | (b[pos + 1] << 8);
+    uint32_t v = get_u16(b.data() + pos);
     pos += 2;
     return v;
   }
   uint32_t u32() {
-    uint32_t v = static_cast<uint32_t>(b[pos]) | static_cast<uint32_t>(b[pos + 1]) << 8 |
-                 static_cast<uint32_t>(b[pos + 2]) << 16 | static_cast<uint32_t>(b[pos + 3]) << 24;
+    uint32_t v = get_u32(b.data() + pos);
     pos += 4;
     return v;
   }
   uint64_t u64() {
-    uint64_t v = 0;
-    for (int i = 7; i >= 0; --i) v = (v << 8) | b[pos + i];
+    uint64_t v = get_u64(b.data() + pos);
     pos += 8;
     return v;
   }

@@ -4,14 +4,11 @@
 #include <cstdint>
 #include <cstring>
 
+#include "format/byte_io.h"
+
 namespace {
 
-uint16_t u16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-int16_t s16(const uint8_t* p) { return static_cast<int16_t>(u16(p)); }
-uint32_t u32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
+int16_t s16(const uint8_t* p) { return static_cast<int16_t>(get_u16(p)); }
 bool tag_is(const uint8_t* p, const char* t) { return std::memcmp(p, t, 4) == 0; }
 
 void put16(std::vector<uint8_t>& out, size_t at, int v) {
@@ -115,8 +112,8 @@ int convert_ms_adpcm(const wave_format_block& in, const uint8_t* data, size_t si
   std::vector<std::pair<int, int>> coefs;
   size_t per_block = (align - 7 * ch) * 2 / ch + 2;
   if (in.extra_size >= 4 && in.extra.size() >= 4) {
-    size_t declared = u16(in.extra.data());
-    size_t count = u16(in.extra.data() + 2);
+    size_t declared = get_u16(in.extra.data());
+    size_t count = get_u16(in.extra.data() + 2);
     if (declared < 2 || declared > per_block || count == 0 || in.extra.size() < 4 + count * 4)
       return wave_error_no_converter;
     per_block = declared;
@@ -176,13 +173,13 @@ int convert_ms_adpcm(const wave_format_block& in, const uint8_t* data, size_t si
 int find_wave_chunks(const uint8_t* image, size_t size, wave_chunks& out) {
   if (!image || size < 8 || !tag_is(image, "RIFF")) return wave_error_not_riff;
   if (size < 12 || !tag_is(image + 8, "WAVE")) return wave_error_not_wave;
-  uint64_t end = std::min<uint64_t>(static_cast<uint64_t>(u32(image + 4)) + 8, size);
+  uint64_t end = std::min<uint64_t>(static_cast<uint64_t>(get_u32(image + 4)) + 8, size);
   bool have_format = false, have_data = false;
   uint64_t pos = 12;
   while (pos + 8 <= end && !(have_format && have_data)) {
     const uint8_t* h = image + pos;
     uint64_t body = pos + 8;
-    uint64_t length = u32(h + 4);
+    uint64_t length = get_u32(h + 4);
     uint64_t available = end - body;
     if (tag_is(h, "fmt ") && !have_format) {
       if (length > available) break;  // a format block cut short is no format
@@ -206,13 +203,13 @@ int find_wave_chunks(const uint8_t* image, size_t size, wave_chunks& out) {
 int read_wave_format(const uint8_t* image, const wave_chunks& chunks, wave_format_block& out) {
   uint8_t block[18] = {};
   std::memcpy(block, image + chunks.format_offset, std::min<size_t>(chunks.format_size, sizeof block));
-  out.format_tag = u16(block);
-  out.channels = u16(block + 2);
-  out.rate = u32(block + 4);
-  out.bytes_per_second = u32(block + 8);
-  out.block_align = u16(block + 12);
-  out.bits = u16(block + 14);
-  out.extra_size = chunks.format_size >= 18 ? u16(block + 16) : 0;
+  out.format_tag = get_u16(block);
+  out.channels = get_u16(block + 2);
+  out.rate = get_u32(block + 4);
+  out.bytes_per_second = get_u32(block + 8);
+  out.block_align = get_u16(block + 12);
+  out.bits = get_u16(block + 14);
+  out.extra_size = chunks.format_size >= 18 ? get_u16(block + 16) : 0;
   out.extra.clear();
   if (out.format_tag == wave_tag_pcm) {
     out.extra_size = 0;  // PCM needs none; some writers leave garbage here

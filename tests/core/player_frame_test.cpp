@@ -10,30 +10,20 @@
 #include "engine_fixture.h"
 #include "graphics/compositor.h"
 #include "graphics/layer_record.h"
+#include "support/solid_layer.h"
 
 namespace {
 
 int passes = 0;
 object_node* green = nullptr;
 
-object_node* make_layer(const char* path, int w, int h, int64_t x, int64_t y, uint32_t colour) {
-  object_node* node = create_object_by_path(object_trees[tree_layers].root, path, 0, 1, 0);
-  cg_record* r = attach_new_cg_record(node);
-  alloc_layer_picture(r, w, h);
-  r->x = x;
-  r->y = y;
-  for (int i = 0; i < w * h; ++i) std::memcpy(r->pixels + size_t(i) * 4, &colour, 4);
-  mark_layer_dirty(node);
-  return node;
-}
-
 // Stand-in scripts: two layers at the first pass, a move at the third, a
 // press of the close button at the sixth (answered No), and again at the ninth.
 int layer_scripts() {
   ++passes;
   if (passes == 1) {
-    make_layer("W0/red", 100, 50, 10, 20, 0xFFFF0000u);
-    green = make_layer("W0/green", 40, 40, 200, 100, 0xFF00FF00u);
+    make_solid_layer("W0/red", 100, 50, 10, 20, 0xFFFF0000u);
+    green = make_solid_layer("W0/green", 40, 40, 200, 100, 0xFF00FF00u);
   }
   if (passes == 3) {
     mark_layer_dirty(green);

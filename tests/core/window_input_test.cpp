@@ -25,6 +25,7 @@
 #include "graphics/presentation.h"
 #include "platform/headless/headless_platform.h"
 #include "script/system_values.h"
+#include "support/object_tree_reset.h"
 #include "support/temp_folder.h"
 #include "system/file_list.h"
 
@@ -74,18 +75,9 @@ struct window_input : ::testing::Test {
   void TearDown() override {
     // Every tree goes, so the next case (in this process or not) starts afresh.
     if (w0) free_layer_node(w0);
-    struct local {
-      static void free_children(object_node* n) {
-        while (object_node* c = n->first_child) {
-          free_children(c);
-          detach_node(c);
-          free_object_node(c);
-        }
-      }
-    };
     for (object_tree_record& t : object_trees) {
       if (!t.root) continue;
-      local::free_children(t.root);
+      free_object_children(t.root);
       if (&t == &object_trees[tree_layers]) delete layer_record(t.root);
       t.root->kind_record = nullptr;
       free_object_node(t.root);

@@ -5,6 +5,7 @@
 #include "resources/command_table.h"
 #include "script/argument_binding.h"
 #include "script/script_test_support.h"
+#include "support/argument_list.h"
 
 using namespace font_test;
 using namespace script_test;
@@ -12,26 +13,13 @@ using namespace script_test;
 namespace {
 
 // Parameter numbers as scripts count them: parameter n is id n - 1.
-struct instruction {
-  std::vector<argument_record> records;
-  std::vector<uint8_t> pool;
+struct instruction : argument_list {
   instruction& arg(int parameter, const std::string& source, uint8_t op = 0, uint8_t value_type = 1) {
-    std::vector<uint8_t> bytes = compile(source);
-    argument_record r{};
-    r.parameter_id = static_cast<uint8_t>(parameter - 1);
-    r.value_type = value_type;
-    r.assignment_operator = op;
-    r.length = static_cast<uint32_t>(bytes.size());
-    r.offset = static_cast<uint32_t>(pool.size());
-    pool.insert(pool.end(), bytes.begin(), bytes.end());
-    records.push_back(r);
+    add_bytes(static_cast<uint8_t>(parameter - 1), value_type, compile(source), op);
     return *this;
   }
   int run(int command) {
-    running_instruction.argument_count = static_cast<uint32_t>(records.size());
-    running_instruction.arguments = records.data();
-    running_instruction.expression_pool = pool.data();
-    running_instruction.expression_pool_size = static_cast<uint32_t>(pool.size());
+    install();
     return command_handler_for(static_cast<unsigned>(command))();
   }
 };

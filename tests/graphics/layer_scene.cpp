@@ -10,6 +10,7 @@
 #include "graphics/colour_tone.h"
 #include "graphics/compositor.h"
 #include "graphics/pixel_kernels.h"
+#include "support/object_tree_reset.h"
 
 std::vector<int> layer_scene::errors;
 
@@ -40,20 +41,7 @@ void layer_scene::TearDown() {
   }
   // The other trees' nodes carry no payload here; dropping every root lets
   // the next test (in this process or not) build them again.
-  struct local {
-    static void free_children(object_node* n) {
-      while (object_node* c = n->first_child) {
-        free_children(c);
-        detach_node(c);
-        free_object_node(c);
-      }
-    }
-  };
-  for (object_tree_record& t : object_trees) {
-    if (t.root) local::free_children(t.root);
-    free_object_node(t.root);
-    t.root = nullptr;
-  }
+  drop_object_trees();
   layer_links = {};
   quit_flag = 0;
 }

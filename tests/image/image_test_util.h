@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "image/picture_buffer.h"
+#include "support/jpeg_encode.h"
 
 // Frees its block when the test ends.
 struct owned_picture {
@@ -37,9 +38,6 @@ std::vector<uint8_t> encode_png(int width, int height, int color_type, int bit_d
                                 const std::vector<uint8_t>& packed_rows, const std::vector<uint8_t>& palette_rgb = {},
                                 const std::vector<uint8_t>& trns = {}, double gamma = 0);
 
-// Baseline or progressive JPEG of RGB (components 3) or grey (1) samples.
-std::vector<uint8_t> encode_jpeg(int width, int height, int components, const std::vector<uint8_t>& samples,
-                                 bool progressive, int quality = 90);
 
 // Deterministic pseudo-random bytes.
 std::vector<uint8_t> noise_bytes(size_t count, uint32_t seed);

@@ -3,7 +3,6 @@
 // composited frame is compared with a golden PNG. Commands 85, 86, 95 and 99
 // with their limits.
 #include <gtest/gtest.h>
-#include <png.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -21,6 +20,7 @@
 #include "image/decode_png.h"
 #include "image/picture_buffer.h"
 #include "support/headless_game.h"
+#include "support/png_output.h"
 
 namespace {
 
@@ -58,45 +58,16 @@ struct message_game : ::testing::Test {
 
 std::string first_error(const headless_game& g) { return g.errors().empty() ? "" : g.errors()[0].text_utf8; }
 
-// An RGB PNG of BGRA pixels (the composited frame's alpha means nothing).
-bool write_rgb_png(const std::string& path, const uint8_t* bgra, int width, int height) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  if (!png || !info || setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    std::fclose(f);
-    return false;
-  }
-  png_init_io(png, f);
-  png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8, PNG_COLOR_TYPE_RGB,
-               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  std::vector<uint8_t> row(static_cast<size_t>(width) * 3);
-  for (int y = 0; y < height; ++y) {
-    const uint8_t* src = bgra + static_cast<size_t>(y) * width * 4;
-    for (int x = 0; x < width; ++x) {
-      row[x * 3 + 0] = src[x * 4 + 2];
-      row[x * 3 + 1] = src[x * 4 + 1];
-      row[x * 3 + 2] = src[x * 4 + 0];
-    }
-    png_write_row(png, row.data());
-  }
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
-  return std::fclose(f) == 0;
-}
-
 // "" when the frame equals expected/NAME.png (colour channels, exactly); a
 // mismatch writes NAME-ACTUAL.png beside it; ZARVIK_UPDATE_GOLDEN=1 rewrites
 // the expected file.
 std::string compare_frame(const std::string& name, const cg_record* frame) {
   const std::string dir = std::string(ZARVIK_SOURCE_DIR) + "/tests/integration/expected/";
   const std::string expected = dir + name + ".png";
+  // Written as RGB: the composited frame's alpha means nothing.
   const char* update = std::getenv("ZARVIK_UPDATE_GOLDEN");
   if (update && std::string(update) == "1")
-    return write_rgb_png(expected, frame->pixels, frame->width, frame->height) ? "" : "cannot write " + expected;
+    return write_bgra_png(expected, frame->pixels, frame->width, frame->height, false) ? "" : "cannot write " + expected;
   std::ifstream in(expected, std::ios::binary);
   std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   picture_buffer pic;
@@ -113,7 +84,7 @@ std::string compare_frame(const std::string& name, const cg_record* frame) {
         }
     free_picture_buffer(pic);
   }
-  if (!problem.empty()) write_rgb_png(dir + name + "-ACTUAL.png", frame->pixels, frame->width, frame->height);
+  if (!problem.empty()) write_bgra_png(dir + name + "-ACTUAL.png", frame->pixels, frame->width, frame->height, false);
   return problem;
 }
 

@@ -24,6 +24,7 @@
 #include "platform/posix/host_files.h"
 #include "platform/sdl/sdl_ui.h"
 #include "resources/engine_config.h"
+#include "support/solid_layer.h"
 #include "support/temp_folder.h"
 
 namespace {
@@ -32,17 +33,6 @@ int ticks = 0;
 int seconds_limit = 60;
 object_node* cursor_box = nullptr;
 object_node* key_box = nullptr;
-
-object_node* make_layer(const char* path, int w, int h, int64_t x, int64_t y, uint32_t colour) {
-  object_node* node = create_object_by_path(object_trees[tree_layers].root, path, 0, 1, 0);
-  cg_record* r = attach_new_cg_record(node);
-  alloc_layer_picture(r, w, h);
-  r->x = x;
-  r->y = y;
-  for (int i = 0; i < w * h; ++i) std::memcpy(r->pixels + size_t(i) * 4, &colour, 4);
-  mark_layer_dirty(node);
-  return node;
-}
 
 void fill(object_node* node, uint32_t colour) {
   cg_record* r = layer_record(node);
@@ -60,14 +50,14 @@ int demo_scripts() {
   ++ticks;
   if (ticks == 1) {
     // A backdrop, bars of colour, a half-transparent band over them.
-    make_layer("W0/back", 640, 480, 0, 0, 0xFF203040u);
-    make_layer("W0/red", 160, 300, 40, 90, 0xFFE03030u);
-    make_layer("W0/green", 160, 300, 240, 90, 0xFF30C040u);
-    make_layer("W0/blue", 160, 300, 440, 90, 0xFF3050E0u);
-    object_node* band = make_layer("W0/band", 600, 60, 20, 210, 0x80FFFF00u);
+    make_solid_layer("W0/back", 640, 480, 0, 0, 0xFF203040u);
+    make_solid_layer("W0/red", 160, 300, 40, 90, 0xFFE03030u);
+    make_solid_layer("W0/green", 160, 300, 240, 90, 0xFF30C040u);
+    make_solid_layer("W0/blue", 160, 300, 440, 90, 0xFF3050E0u);
+    object_node* band = make_solid_layer("W0/band", 600, 60, 20, 210, 0x80FFFF00u);
     layer_record(band)->alpha_in_use = 1;
-    key_box = make_layer("W0/key", 60, 40, 20, 20, 0xFF808080u);
-    cursor_box = make_layer("W0/cursor", 24, 24, 0, 0, 0xFFFFFFFFu);
+    key_box = make_solid_layer("W0/key", 60, 40, 20, 20, 0xFF808080u);
+    cursor_box = make_solid_layer("W0/cursor", 24, 24, 0, 0, 0xFFFFFFFFu);
   }
   window_state* w = game_window_record(0);
   static int was_active = -1;

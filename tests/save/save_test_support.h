@@ -26,6 +26,8 @@
 #include "save/save_data.h"
 #include "script/argument_binding.h"
 #include "script/script_test_support.h"
+#include "support/argument_list.h"
+#include "support/object_tree_reset.h"
 #include "support/temp_folder.h"
 
 int install_canonical_commands();  // canonical_command_install.cpp
@@ -107,18 +109,9 @@ inline int fake_install_picture(object_node* node, const std::string&, int32_t w
 
 // ---------------------------------------------------------------- instructions
 
-struct command_call {
-  std::vector<argument_record> records;
-  std::vector<uint8_t> pool;
+struct command_call : argument_list {
   command_call& arg(uint8_t id, const std::string& source) {
-    std::vector<uint8_t> bytes = compile(source);
-    argument_record r{};
-    r.parameter_id = id;
-    r.value_type = 1;
-    r.length = static_cast<uint32_t>(bytes.size());
-    r.offset = static_cast<uint32_t>(pool.size());
-    pool.insert(pool.end(), bytes.begin(), bytes.end());
-    records.push_back(r);
+    add_bytes(id, 1, compile(source));
     return *this;
   }
   command_call& file(const std::string& name) { return arg(save_param_file, "\"" + name + "\""); }
@@ -127,10 +120,7 @@ struct command_call {
   command_call& var(const std::string& reference) { return arg(save_param_variable, reference); }
   command_call& layer(const std::string& path) { return arg(save_param_layer, "\"" + path + "\""); }
   int run(int (*handler)()) {
-    running_instruction.argument_count = static_cast<uint32_t>(records.size());
-    running_instruction.arguments = records.data();
-    running_instruction.expression_pool = pool.data();
-    running_instruction.expression_pool_size = static_cast<uint32_t>(pool.size());
+    install();
     int r = handler();
     running_instruction = running_instruction_record{};
     return r;
@@ -178,20 +168,7 @@ class SaveFixture : public ScriptFixture {
     }
     // Layer records are freed by the cases that made them; drop every node so
     // the next case (in this process or not) builds the trees again.
-    struct local {
-      static void free_children(object_node* n) {
-        while (object_node* c = n->first_child) {
-          free_children(c);
-          detach_node(c);
-          free_object_node(c);
-        }
-      }
-    };
-    for (object_tree_record& t : object_trees) {
-      if (t.root) local::free_children(t.root);
-      free_object_node(t.root);
-      t.root = nullptr;
-    }
+    drop_object_trees();
     object_tree_hooks[tree_layers] = {};
     free_staged_values(-1);
     ScriptFixture::TearDown();

@@ -6,32 +6,15 @@
 #include "resources/engine_config.h"
 #include "script/argument_binding.h"
 #include "script_test_support.h"
+#include "support/argument_list.h"
 
 using namespace script_test;
 
 namespace {
 
-struct bound_instruction {
-  std::vector<argument_record> records;
-  std::vector<uint8_t> pool;
+struct bound_instruction : argument_list {
   void add(uint8_t parameter_id, uint8_t value_type, const std::string& source, uint8_t op = 0) {
     add_bytes(parameter_id, value_type, compile(source), op);
-  }
-  void add_bytes(uint8_t parameter_id, uint8_t value_type, const std::vector<uint8_t>& bytes, uint8_t op = 0) {
-    argument_record r{};
-    r.parameter_id = parameter_id;
-    r.value_type = value_type;
-    r.assignment_operator = op;
-    r.length = static_cast<uint32_t>(bytes.size());
-    r.offset = static_cast<uint32_t>(pool.size());
-    pool.insert(pool.end(), bytes.begin(), bytes.end());
-    records.push_back(r);
-  }
-  void install() {
-    running_instruction.argument_count = static_cast<uint32_t>(records.size());
-    running_instruction.arguments = records.data();
-    running_instruction.expression_pool = pool.data();
-    running_instruction.expression_pool_size = static_cast<uint32_t>(pool.size());
   }
 };
 

@@ -8,6 +8,7 @@
 #include "resources/command_table.h"
 #include "script/argument_binding.h"
 #include "script_test_support.h"
+#include "support/argument_list.h"
 
 namespace script_test {
 
@@ -29,23 +30,10 @@ class test_instruction {
     for (const test_argument& a : args) {
       int id = canonical_parameter_id(command, a.parameter);
       EXPECT_GE(id, 0) << "no parameter " << a.parameter << " in command " << command;
-      std::vector<uint8_t> bytes = compile(a.source);
-      argument_record r{};
-      r.parameter_id = static_cast<uint8_t>(id);
-      r.value_type = a.value_type;
-      r.assignment_operator = a.op;
-      r.length = static_cast<uint32_t>(bytes.size());
-      r.offset = static_cast<uint32_t>(pool_.size());
-      pool_.insert(pool_.end(), bytes.begin(), bytes.end());
-      records_.push_back(r);
+      arguments_.add_bytes(static_cast<uint8_t>(id), a.value_type, compile(a.source), a.op);
     }
   }
-  void install() const {
-    running_instruction.argument_count = static_cast<uint32_t>(records_.size());
-    running_instruction.arguments = records_.data();
-    running_instruction.expression_pool = pool_.data();
-    running_instruction.expression_pool_size = static_cast<uint32_t>(pool_.size());
-  }
+  void install() const { arguments_.install(); }
   // Installs and runs the command's handler; its return value.
   int run() const {
     install();
@@ -54,8 +42,7 @@ class test_instruction {
 
  private:
   int command_;
-  std::vector<argument_record> records_;
-  std::vector<uint8_t> pool_;
+  argument_list arguments_;
 };
 
 class CommandFixture : public ScriptFixture {

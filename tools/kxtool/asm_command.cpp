@@ -13,18 +13,6 @@
 #include "format/script_assembler.h"
 #include "pack_commands.h"
 
-namespace {
-
-bool write_bytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
-  std::error_code ec;
-  if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(f);
-}
-
-}  // namespace
-
 int kxtool_asm(const std::vector<std::string>& args) {
   bool sjis_input = false;
   std::vector<std::string> rest;
@@ -65,23 +53,13 @@ int kxtool_asm(const std::vector<std::string>& args) {
       e.compression = pack_zlib;
       entries.push_back(std::move(e));
     }
-    std::vector<uint8_t> bytes;
-    std::string error;
-    if (!build_pack(entries, bytes, &error)) {
-      std::cerr << "kxtool: " << error << "\n";
-      return 1;
-    }
-    if (!write_bytes(out, bytes)) {
-      std::cerr << "kxtool: cannot write " << out << "\n";
-      return 1;
-    }
-    return 0;
+    return write_pack_file(out, entries);
   }
   for (const assembled_file& f : r.files) {
     std::string relative = f.name;
     for (char& c : relative)
       if (c == '\\') c = '/';
-    if (!write_bytes(std::filesystem::path(out) / relative, f.bytes)) {
+    if (!write_host_file(std::filesystem::path(out) / relative, f.bytes)) {
       std::cerr << "kxtool: cannot write " << relative << "\n";
       return 1;
     }

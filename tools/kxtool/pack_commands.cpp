@@ -16,15 +16,6 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-bool read_host_file(const fs::path& p, std::vector<uint8_t>& out) {
-  std::ifstream f(p, std::ios::binary);
-  if (!f) return false;
-  out.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-  return !f.bad();
-}
-
 bool write_host_file(const fs::path& p, const std::vector<uint8_t>& bytes) {
   std::error_code ec;
   if (p.has_parent_path()) fs::create_directories(p.parent_path(), ec);
@@ -32,6 +23,30 @@ bool write_host_file(const fs::path& p, const std::vector<uint8_t>& bytes) {
   if (!f) return false;
   f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   return static_cast<bool>(f);
+}
+
+int write_pack_file(const fs::path& out, const std::vector<pack_writer_entry>& entries, size_t* size) {
+  std::vector<uint8_t> bytes;
+  std::string error;
+  if (!build_pack(entries, bytes, &error)) {
+    std::cerr << "kxtool: " << error << "\n";
+    return 1;
+  }
+  if (!write_host_file(out, bytes)) {
+    std::cerr << "kxtool: cannot write " << out << "\n";
+    return 1;
+  }
+  if (size) *size = bytes.size();
+  return 0;
+}
+
+namespace {
+
+bool read_host_file(const fs::path& p, std::vector<uint8_t>& out) {
+  std::ifstream f(p, std::ios::binary);
+  if (!f) return false;
+  out.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+  return !f.bad();
 }
 
 const char* type_name(uint8_t t) {
@@ -162,18 +177,9 @@ int kxtool_pack(const std::vector<std::string>& args) {
     }
     entries.push_back(std::move(e));
   }
-  std::vector<uint8_t> bytes;
-  std::string error;
-  if (!build_pack(entries, bytes, &error)) {
-    std::cerr << "kxtool: " << error << "\n";
-    return 1;
-  }
-  if (!write_host_file(out_path, bytes)) {
-    std::cerr << "kxtool: cannot write " << out_path << "\n";
-    return 1;
-  }
-  std::cout << "packed " << entries.size() << " files into " << out_path.string() << " (" << bytes.size()
-            << " bytes)\n";
+  size_t size = 0;
+  if (write_pack_file(out_path, entries, &size)) return 1;
+  std::cout << "packed " << entries.size() << " files into " << out_path.string() << " (" << size << " bytes)\n";
   return 0;
 }
 

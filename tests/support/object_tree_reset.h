@@ -1,0 +1,23 @@
+// Drops object-tree nodes between test cases, so the next case (in this
+// process or not) builds the trees again.
+#pragma once
+#include "core/object_tree.h"
+
+// Frees every node below `n` (not `n` itself), deepest first.
+inline void free_object_children(object_node* n) {
+  while (object_node* c = n->first_child) {
+    free_object_children(c);
+    detach_node(c);
+    free_object_node(c);
+  }
+}
+
+// Frees every tree's nodes, root included, and clears the roots. Payloads
+// (kind records) are the caller's to free first.
+inline void drop_object_trees() {
+  for (object_tree_record& t : object_trees) {
+    if (t.root) free_object_children(t.root);
+    free_object_node(t.root);
+    t.root = nullptr;
+  }
+}
