@@ -156,14 +156,14 @@ TEST_F(window_input, HeldKeyCountsUpAndReleasedKeyCountsDown) {
   tick();
   tick();
   EXPECT_EQ(value('A'), 3);
-  EXPECT_EQ(key_states['A'].phase, key_phase_down);
+  EXPECT_EQ(key_states[int{'A'}].phase, key_phase_down);
   ui.set_key('A', false);
   tick();
   EXPECT_EQ(value('A'), -1);
   EXPECT_EQ(value(0), -1);
   tick();
   EXPECT_EQ(value('A'), -2);
-  EXPECT_EQ(key_states['A'].press_count, 1);
+  EXPECT_EQ(key_states[int{'A'}].press_count, 1);
   // Codes outside the sampled table are never sampled.
   ui.set_key(42, true);
   tick();

@@ -13,7 +13,6 @@ namespace {
 constexpr int test_kind = 900;
 constexpr int rows = 1000;
 std::atomic<int> row_hits[rows];
-std::atomic<int> thread_ids_seen{0};
 
 // Marks every row of its band [arg0, arg1) once; arg2 points at a counter.
 void count_rows(const worker_job& job) {

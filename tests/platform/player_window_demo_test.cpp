@@ -79,8 +79,8 @@ int demo_scripts() {
   report("right button", 2);
   report("wheel up", 5);
   report("wheel down", 6);
-  if (key_states['A'].value == 1) fill(key_box, 0xFFFF8000u);
-  if (key_states['A'].value == -1) fill(key_box, 0xFF808080u);
+  if (key_states[int{'A'}].value == 1) fill(key_box, 0xFFFF8000u);
+  if (key_states[int{'A'}].value == -1) fill(key_box, 0xFF808080u);
   if (key_states[1].value == 1) fill(cursor_box, 0xFFFF00FFu);
   if (key_states[1].value == -1) fill(cursor_box, 0xFFFFFFFFu);
   std::fflush(stdout);
