@@ -46,41 +46,11 @@ std::string_view trim(std::string_view s) {
 bool is_name_start(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
 bool is_name_char(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
 
-// Splits `s` at top-level occurrences of `sep` (outside quotes and brackets).
-std::vector<std::string_view> split_top(std::string_view s, char sep) {
-  std::vector<std::string_view> out;
-  int depth = 0;
-  bool quoted = false;
-  size_t start = 0;
-  for (size_t i = 0; i < s.size(); ++i) {
-    const uint8_t c = static_cast<uint8_t>(s[i]);
-    if (is_lead(c)) {
-      ++i;
-      continue;
-    }
-    if (quoted) {
-      if (c == '\\')
-        ++i;
-      else if (c == '"')
-        quoted = false;
-      continue;
-    }
-    if (c == '"') quoted = true;
-    else if (c == '(' || c == '[') ++depth;
-    else if (c == ')' || c == ']') --depth;
-    else if (c == static_cast<uint8_t>(sep) && depth == 0) {
-      out.push_back(trim(s.substr(start, i - start)));
-      start = i + 1;
-    }
-  }
-  out.push_back(trim(s.substr(start)));
-  return out;
-}
-
-// Position of a top-level assignment operator and its operator number
-// (0 "=", 1 "+=", 2 "-=", 3 "*=", 4 "/=", 5 "%=", 6 "&=", 7 "|=", 8 "^="), or npos.
-size_t find_assignment(std::string_view s, uint8_t& op, size_t& op_length) {
-  int depth = 0;
+// Calls `visit(i)` for each single-byte character outside text literals,
+// stepping over double-byte characters, literals and their escapes. Stops at
+// the first position for which `visit` returns true and gives it, else npos.
+template <class Visit>
+size_t scan_unquoted(std::string_view s, Visit visit) {
   bool quoted = false;
   for (size_t i = 0; i < s.size(); ++i) {
     const uint8_t c = static_cast<uint8_t>(s[i]);
@@ -99,25 +69,57 @@ size_t find_assignment(std::string_view s, uint8_t& op, size_t& op_length) {
       quoted = true;
       continue;
     }
-    if (c == '(' || c == '[') ++depth;
-    if (c == ')' || c == ']') --depth;
-    if (depth != 0 || c != '=') continue;
-    if (i + 1 < s.size() && s[i + 1] == '=') return std::string_view::npos;  // "=="
-    const char before = i > 0 ? s[i - 1] : 0;
-    static const std::string_view ops = "+-*/%&|^";
-    size_t k = ops.find(before);
-    if (i > 0 && k != std::string_view::npos) {
-      // "&&=" and "||=" are not operators of the language; "<=", ">=", "!=" are comparisons.
-      op = static_cast<uint8_t>(k + 1);
-      op_length = 2;
-      return i - 1;
-    }
-    if (before == '<' || before == '>' || before == '!') return std::string_view::npos;
-    op = 0;
-    op_length = 1;
-    return i;
+    if (visit(i)) return i;
   }
   return std::string_view::npos;
+}
+
+// Splits `s` at top-level occurrences of `sep` (outside quotes and brackets).
+std::vector<std::string_view> split_top(std::string_view s, char sep) {
+  std::vector<std::string_view> out;
+  int depth = 0;
+  size_t start = 0;
+  scan_unquoted(s, [&](size_t i) {
+    const char c = s[i];
+    if (c == '(' || c == '[') {
+      ++depth;
+    } else if (c == ')' || c == ']') {
+      --depth;
+    } else if (c == sep && depth == 0) {
+      out.push_back(trim(s.substr(start, i - start)));
+      start = i + 1;
+    }
+    return false;
+  });
+  out.push_back(trim(s.substr(start)));
+  return out;
+}
+
+// Position of a top-level assignment operator and its operator number
+// (0 "=", 1 "+=", 2 "-=", 3 "*=", 4 "/=", 5 "%=", 6 "&=", 7 "|=", 8 "^="), or npos.
+size_t find_assignment(std::string_view s, uint8_t& op, size_t& op_length) {
+  int depth = 0;
+  const size_t i = scan_unquoted(s, [&](size_t j) {
+    const char c = s[j];
+    if (c == '(' || c == '[') ++depth;
+    if (c == ')' || c == ']') --depth;
+    return depth == 0 && c == '=';
+  });
+  if (i == std::string_view::npos) return i;
+  if (i + 1 < s.size() && s[i + 1] == '=') return std::string_view::npos;  // "=="
+  const char before = i > 0 ? s[i - 1] : 0;
+  static const std::string_view ops = "+-*/%&|^";
+  size_t k = ops.find(before);
+  if (i > 0 && k != std::string_view::npos) {
+    // "&&=" and "||=" are not operators of the language; "<=", ">=", "!=" are comparisons.
+    op = static_cast<uint8_t>(k + 1);
+    op_length = 2;
+    return i - 1;
+  }
+  if (before == '<' || before == '>' || before == '!') return std::string_view::npos;
+  op = 0;
+  op_length = 1;
+  return i;
 }
 
 struct pending_block {
@@ -198,24 +200,8 @@ class assembler {
   void error_at(uint32_t line, const std::string& message) { errors_.push_back({line, message}); }
 
   static std::string_view strip_comment(std::string_view s) {
-    bool quoted = false;
-    for (size_t i = 0; i < s.size(); ++i) {
-      const uint8_t c = static_cast<uint8_t>(s[i]);
-      if (is_lead(c)) {
-        ++i;
-        continue;
-      }
-      if (quoted) {
-        if (c == '\\')
-          ++i;
-        else if (c == '"')
-          quoted = false;
-        continue;
-      }
-      if (c == '"') quoted = true;
-      if (c == '/' && i + 1 < s.size() && s[i + 1] == '/') return trim(s.substr(0, i));
-    }
-    return trim(s);
+    const size_t at = scan_unquoted(s, [&](size_t i) { return s[i] == '/' && i + 1 < s.size() && s[i + 1] == '/'; });
+    return trim(at == std::string_view::npos ? s : s.substr(0, at));
   }
 
   static std::pair<std::string_view, std::string_view> split_word(std::string_view s) {

@@ -249,6 +249,26 @@ void run_bilinear_job(const worker_job& job) {
                 int(job.arg[arg_dst_w]), *t, int(job.arg[arg_first_row]), int(job.arg[arg_end_row]), row);
 }
 
+// The arguments both scaling jobs carry: the band, the drawn columns, the
+// source rectangle and the two pictures with their tables.
+void fill_scale_job(worker_job& job, int64_t first_row, int64_t end_row, int64_t first_column, int64_t end_column,
+                    int src_x, int src_y, int src_w, int src_h, int dst_w, int dst_h, uint8_t* dst, const uint8_t* src,
+                    const void* tables) {
+  job.arg[arg_first_row] = first_row;
+  job.arg[arg_end_row] = end_row;
+  job.arg[arg_first_column] = first_column;
+  job.arg[arg_end_column] = end_column;
+  job.arg[arg_src_x] = src_x;
+  job.arg[arg_src_y] = src_y;
+  job.arg[arg_src_w] = src_w;
+  job.arg[arg_src_h] = src_h;
+  job.arg[arg_dst_w] = dst_w;
+  job.arg[arg_dst_h] = dst_h;
+  job.set_ptr(arg_dst, dst);
+  job.set_ptr(arg_src, src);
+  job.set_ptr(arg_tables, tables);
+}
+
 bool jobs_registered = false;
 
 int pool_workers() { return std::max(1, worker_pool.worker_count.load()); }
@@ -306,19 +326,9 @@ void scale_image_nearest_mt(uint8_t* dst, const uint8_t* src, int src_x0, int sr
   }
   if (!jobs_registered) register_presentation_jobs();
   dispatch_worker_jobs(job_scale_nearest, workers, [&](worker_job& job, int m) {
-    job.arg[arg_first_row] = nearest_band_first(m, workers, t.first_row, t.end_row);
-    job.arg[arg_end_row] = nearest_band_end(m, workers, t.first_row, t.end_row);
-    job.arg[arg_first_column] = t.first_column;
-    job.arg[arg_end_column] = t.end_column;
-    job.arg[arg_src_x] = src_x0;
-    job.arg[arg_src_y] = src_y0;
-    job.arg[arg_src_w] = src_w;
-    job.arg[arg_src_h] = src_h;
-    job.arg[arg_dst_w] = dst_w;
-    job.arg[arg_dst_h] = dst_h;
-    job.set_ptr(arg_dst, dst);
-    job.set_ptr(arg_src, src);
-    job.set_ptr(arg_tables, &t);
+    fill_scale_job(job, nearest_band_first(m, workers, t.first_row, t.end_row),
+                   nearest_band_end(m, workers, t.first_row, t.end_row), t.first_column, t.end_column, src_x0, src_y0,
+                   src_w, src_h, dst_w, dst_h, dst, src, &t);
   });
 }
 
@@ -347,19 +357,8 @@ void scale_image_bilinear_mt(uint8_t* dst, const uint8_t* src, int x0, int y0, i
   }
   if (!jobs_registered) register_presentation_jobs();
   dispatch_worker_jobs(job_scale_bilinear, workers, [&](worker_job& job, int m) {
-    job.arg[arg_first_row] = row_band_first(m, dst_h, workers);
-    job.arg[arg_end_row] = row_band_last(m, dst_h, workers);
-    job.arg[arg_first_column] = t.first_column;
-    job.arg[arg_end_column] = t.end_column;
-    job.arg[arg_src_x] = x0;
-    job.arg[arg_src_y] = y0;
-    job.arg[arg_src_w] = src_w;
-    job.arg[arg_src_h] = src_h;
-    job.arg[arg_dst_w] = dst_w;
-    job.arg[arg_dst_h] = dst_h;
-    job.set_ptr(arg_dst, dst);
-    job.set_ptr(arg_src, src);
-    job.set_ptr(arg_tables, &t);
+    fill_scale_job(job, row_band_first(m, dst_h, workers), row_band_last(m, dst_h, workers), t.first_column,
+                   t.end_column, x0, y0, src_w, src_h, dst_w, dst_h, dst, src, &t);
     job.arg[arg_row_fn] = reinterpret_cast<intptr_t>(row);
   });
 }
