@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "core/layer_changes.h"
+#include "graphics/layer_changes.h"
 #include "core/object_tree.h"
 #include "core/worker_pool.h"
 #include "graphics/blend_modes.h"

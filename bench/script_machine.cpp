@@ -16,7 +16,7 @@ extern "C" {
 
 #include "core/engine_state.h"
 #include "core/error_report.h"
-#include "core/frame_loop.h"
+#include "app/frame_loop.h"
 #include "core/object_tree.h"
 #include "format/compiled_files.h"
 #include "format/pack_format.h"
@@ -28,6 +28,7 @@ extern "C" {
 #include "script/script_code.h"
 #include "script/task.h"
 #include "script/variable_store.h"
+#include "app/command_handlers.h"
 
 namespace {
 
@@ -70,6 +71,7 @@ struct machine {
       return none;
     };
     const auto& kxc = file("kxbin\\kxc.kbn");
+    install_command_handlers();
     install_command_file(kxc.data(), kxc.size());
     install_variable_counts(file("kxbin\\kxt.kbn").data(), file("kxbin\\kxt.kbn").size());
     create_variable_table(variable_counts.variable_count, 0);

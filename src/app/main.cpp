@@ -2,7 +2,7 @@
 // start-up and frame loop (src/core).
 #include <cstdio>
 
-#include "core/startup.h"
+#include "app/startup.h"
 #include "platform/sdl/real_platform.h"
 
 int main(int argc, char** argv) {

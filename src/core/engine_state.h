@@ -14,3 +14,7 @@ extern std::atomic<uint8_t> restart_flag;
 // The one engine lock: sound queue and tree, thread state bytes, the logs and
 // the play-time counters.
 extern std::recursive_mutex engine_lock;
+
+// Set by shutdown before it waits for the threads: the sound and frame threads
+// end on it even when a late report has cleared quit_flag again.
+extern std::atomic<uint8_t> stop_threads_signal;

@@ -9,7 +9,7 @@
 #include "core/engine_state.h"
 #include "core/sjis.h"
 #include "platform/platform.h"
-#include "resources/engine_config.h"
+#include "core/engine_config.h"
 
 error_table_record error_table;
 std::optional<script_place> (*current_script_place)() = nullptr;
@@ -507,4 +507,14 @@ int launch_error_editor() {
   for (std::string& a : editor_arguments(argv.front(), path, error_editor_target.line)) argv.push_back(std::move(a));
   // A failed launch is silent, like the original.
   return platform().process->spawn(argv) ? 0 : -1;
+}
+
+const std::string& cg_too_large_text() {
+  static const std::string text = utf8_to_sjis("ＣＧサイズが大きすぎます。X=%d, Y=%d");
+  return text;
+}
+
+const std::string& cg_memory_error_text() {
+  static const std::string text = utf8_to_sjis("メモリ確保エラーです。[%s](%d, %d)");
+  return text;
 }

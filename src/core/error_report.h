@@ -118,3 +118,9 @@ std::vector<std::string> editor_arguments(std::string_view program_file_name, st
 // Starts the editor on the editor target through Process::spawn (never a
 // shell). 0 when started, -1 when there is no editor, target or process service.
 int launch_error_editor();
+
+// The two texts every picture allocation reports: the message box of a width
+// above 8192 (then 100010) and the info-log line of a failed allocation (then
+// 104030). Shift-JIS, converted once.
+const std::string& cg_too_large_text();     // "ＣＧサイズが大きすぎます。X=%d, Y=%d"
+const std::string& cg_memory_error_text();  // "メモリ確保エラーです。[%s](%d, %d)"

@@ -1,7 +1,6 @@
 #include "core/settings.h"
 
 #include "core/sjis.h"
-#include "core/startup.h"
 #include "format/byte_io.h"
 #include "platform/platform.h"
 
@@ -121,3 +120,5 @@ void test_folder_writable() {
   if (ok) files->remove_file(name);
   if (!ok) game_folder_not_writable = 1;
 }
+
+module_paths_record module_paths;

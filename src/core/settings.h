@@ -64,3 +64,22 @@ void apply_engine_settings(const std::vector<uint8_t>& bytes);
 void apply_save_settings(const std::vector<uint8_t>& bytes);
 // Builds save_settings.save_path for the current mode from module_paths.
 void build_save_path();
+
+// The program's paths. Engine forms are Shift-JIS; host forms UTF-8.
+struct module_paths_record {
+  std::string program_path_host;  // as started (links not resolved): what the restart runs
+  std::string program_path;       // Shift-JIS, lower-cased
+  // The program path lower-cased with every separator turned into ':', naming
+  // the single-instance lock: one running copy per program path.
+  std::string instance_name;
+  // The game folder: the file service's root, where the program was started
+  // from. Kept with '/' separators so it stays an absolute path for HostFiles.
+  std::string game_folder;       // Shift-JIS, ends in '/'
+  std::string game_folder_host;  // UTF-8, ends in '/'
+  std::string app_data_folder;   // per-user data folder, Shift-JIS, ends in '/'
+  std::string documents_folder;  // documents folder, Shift-JIS, ends in '/'
+  // Where compiled files and data are looked up: the game folder in a release
+  // run, else what the compiler link hands over.
+  std::string game_path;
+};
+extern module_paths_record module_paths;

@@ -9,7 +9,6 @@
 #endif
 
 #include "core/engine_state.h"
-#include "core/pending_hooks.h"
 #include "core/settings.h"
 #include "platform/platform.h"
 
@@ -25,10 +24,16 @@ void query_system_info() {
   unsigned workers = engine_settings.worker_maximum;
   if (workers > system_info.core_count) workers = system_info.core_count;
   system_info.worker_count = static_cast<uint8_t>(workers < 1 ? 1 : workers);
-  int refresh = 0;
-  query_desktop_mode(&system_info.desktop_width, &system_info.desktop_height, &system_info.desktop_depth, &refresh);
+  int width = 0, height = 0, depth = 0, refresh = 0;
+  Ui* ui = platform_installed() ? platform().ui : nullptr;
+  if (!ui || !ui->desktop_mode(&width, &height, &depth, &refresh) || width <= 0 || height <= 0) {
+    // No display to ask (a tool run): a common desktop.
+    width = 1920, height = 1080, depth = 32, refresh = 60;
+  }
+  system_info.desktop_width = width;
+  system_info.desktop_height = height;
+  system_info.desktop_depth = depth;
   system_info.desktop_refresh = refresh < 60 ? -1 : refresh;
-  enumerate_monitors();
 }
 
 void read_cpu_name() {

@@ -7,11 +7,11 @@
 
 #include "core/engine_state.h"
 #include "core/error_report.h"
-#include "core/layer_changes.h"
+#include "graphics/layer_changes.h"
 #include "core/sjis.h"
 #include "graphics/compositor.h"
 #include "graphics/layer_record.h"
-#include "image/cg_picture.h"
+#include "graphics/layer_pictures.h"
 #include "resources/command_table.h"
 #include "script/argument_binding.h"
 #include "script/system_values.h"

@@ -7,12 +7,12 @@
 
 #include "core/error_report.h"
 #include "core/info_log.h"
-#include "core/layer_changes.h"
+#include "graphics/layer_changes.h"
 #include "core/sjis.h"
 #include "format/byte_io.h"
 #include "graphics/compositor.h"
 #include "graphics/pixel_kernels.h"
-#include "resources/engine_config.h"
+#include "core/engine_config.h"
 
 layer_record_hook_table layer_record_hooks;
 layer_links_record layer_links;

@@ -10,10 +10,10 @@
 #endif
 
 #include "core/engine_state.h"
-#include "core/frame_loop.h"
-#include "core/game_window.h"
+#include "core/frame_state.h"
+#include "core/window_state.h"
+#include "platform/platform.h"
 #include "core/settings.h"
-#include "core/startup.h"
 #include "core/worker_pool.h"
 #include "graphics/compositor.h"
 #include "graphics/layer_record.h"

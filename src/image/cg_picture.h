@@ -1,43 +1,14 @@
-// Pictures of layer records: allocation, blank and one-pixel pictures, and
-// loading a picture file into a `cg_record` with the decoder its resource type
-// names. Every new picture is installed the same way (commit_cg_buffer), so a
-// failure anywhere leaves the record's old picture and size untouched.
+// Loading a picture file into a layer's `cg_record` with the decoder its
+// resource type names.
 #pragma once
-#include <cstdint>
 #include <string>
-#include <string_view>
 
-#include "core/object_tree.h"
-#include "graphics/layer_record.h"
-#include "image/picture_buffer.h"
+#include "graphics/layer_pictures.h"
 
-// Resizes `old_block` (null: a new block) for a width x height picture:
-// width*4*height + width*4 + 4 bytes, computed in 64 bits. A width above 8192
-// shows the size message and reports 100010; a width or height of 0 or less
-// reports 100010; no memory logs the failure and reports 100010 (with a name)
-// or 104030 (without). Null on failure; `old_block` then stays valid.
-uint8_t* alloc_cg_pixels(uint8_t* old_block, int64_t width, int64_t height, const std::string& name);
-
-// Installs `fresh` as the record's picture: frees the old block and the
-// compositor's effect buffer, sets the size and the loaded size, and marks
-// `node` dirty before and after (when given). `fresh` is left empty.
-void commit_cg_buffer(cg_record* record, picture_buffer& fresh, object_node* node = nullptr);
-
-// Finds (or creates, under `priority`) the layer node of a resolved path and
-// gives its record a zero-filled width x height picture: redraw flags set,
-// whole picture dirty, screen rectangles updated. The record, or null after a
-// reported failure (an existing record keeps its old picture and size).
-cg_record* create_blank_cg(std::string_view resolved_path, int64_t width, int64_t height, int group = 0,
-                           int64_t priority = 0);
-
-// The 1 x 1 transparent picture (0x00808080), alpha not in use. 0 or -1.
-int make_dot_cg(cg_record* record);
-// Empty name: the one-pixel picture; otherwise load_cg_file. 0 or -1.
-int load_cg_or_blank(cg_record* record, const std::string& name);
 // Resolves `name` as an image and decodes it by its resource type; a name
 // found nowhere gives the one-pixel picture. 0 success, -1 failure (reported;
 // the record keeps its old picture).
 int load_cg_file(cg_record* record, const std::string& name);
 
-// Every pixel of the record's picture whose alpha is 0 becomes 0x00808080.
-void normalise_transparent_pixels(cg_record* record);
+// Start-up: the layer command loads its pictures through load_cg_file.
+void install_picture_loading();

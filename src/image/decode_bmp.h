@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "image/picture_buffer.h"
+#include "graphics/picture_buffer.h"
 
 // The parts of the file and information headers the reader uses, checked
 // against the file.

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "image/picture_buffer.h"
+#include "graphics/picture_buffer.h"
 
 // Decodes a whole JPEG file held in memory into opaque B, G, R, A pixels
 // (grey files give grey pixels; CMYK files are converted to RGB). A file cut

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "image/picture_buffer.h"
+#include "graphics/picture_buffer.h"
 
 // Worker job kinds of the two-part unpacking (posted to workers 0 and 1).
 enum : int32_t { kcg_job_raw = 1000, kcg_job_zlib = 1001, kcg_job_library = 1002 };

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "image/picture_buffer.h"
+#include "graphics/picture_buffer.h"
 
 // Decodes a whole PNG file held in memory into B, G, R, A pixels. Grey, grey
 // with alpha, palette (tRNS becomes alpha) and 16-bit samples are converted;

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "image/picture_buffer.h"
+#include "graphics/picture_buffer.h"
 
 // Resource types of pictures (as stored in pack entries).
 enum : int { picture_type_bmp = 1, picture_type_png = 2, picture_type_jpeg = 3, picture_type_gif = 4,

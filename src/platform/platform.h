@@ -267,6 +267,12 @@ class Ui {
     (void)id, (void)out;
     return false;
   }
+  // The primary display's desktop mode: size, colour depth in bits and refresh
+  // rate in Hz (0 when unknown). False when there is no display to ask.
+  virtual bool desktop_mode(int* width, int* height, int* depth, int* refresh) {
+    (void)width, (void)height, (void)depth, (void)refresh;
+    return false;
+  }
 };
 
 // ---------------------------------------------------------------- AudioDevice

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "core/error_report.h"
-#include "resources/engine_config.h"
+#include "core/engine_config.h"
 #include "resources/resource_locator.h"
 
 variable_count_record variable_counts;

@@ -6,7 +6,7 @@
 #include "core/sjis.h"
 #include "format/pack_format.h"
 #include "platform/platform.h"
-#include "resources/engine_config.h"
+#include "core/engine_config.h"
 #include "resources/pack_archive.h"
 
 resource_memory_caches_record resource_memory_caches;

@@ -9,7 +9,7 @@
 #include "core/error_report.h"
 #include "core/object_tree.h"
 #include "core/sjis.h"
-#include "image/picture_buffer.h"
+#include "graphics/picture_buffer.h"
 #include "platform/platform.h"
 #include "resources/command_table.h"
 #include "core/compression_library.h"

@@ -6,7 +6,7 @@
 
 #include "core/error_report.h"
 #include "resources/command_table.h"
-#include "resources/engine_config.h"
+#include "core/engine_config.h"
 #include "script/expression.h"
 #include "script/system_values.h"
 

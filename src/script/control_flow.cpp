@@ -4,7 +4,7 @@
 #include <string>
 
 #include "core/error_report.h"
-#include "core/frame_loop.h"
+#include "core/frame_state.h"
 #include "core/object_tree.h"
 #include "platform/platform.h"
 #include "resources/command_table.h"

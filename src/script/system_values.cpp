@@ -3,7 +3,7 @@
 #include "core/error_report.h"
 #include "format/variable_image.h"
 #include "platform/platform.h"
-#include "resources/engine_config.h"
+#include "core/engine_config.h"
 #include "script/variable_store.h"
 
 engine_facts_record engine_facts;

@@ -4,9 +4,7 @@
 #include <mutex>
 
 #include "core/engine_state.h"
-#include "core/startup.h"
 #include "core/sjis.h"
-#include "core/startup.h"
 #include "platform/platform.h"
 #include "sound/sound_player.h"
 #include "sound/sound_queue.h"

@@ -5,7 +5,7 @@
 #include "core/engine_state.h"
 #include "core/sjis.h"
 #include "platform/headless/headless_platform.h"
-#include "resources/engine_config.h"
+#include "core/engine_config.h"
 #include "support/temp_folder.h"
 
 namespace {

@@ -5,8 +5,8 @@
 
 #include <cstring>
 
-#include "core/game_window.h"
-#include "core/input.h"
+#include "app/game_window.h"
+#include "app/input.h"
 #include "engine_fixture.h"
 #include "graphics/compositor.h"
 #include "graphics/layer_record.h"

@@ -11,13 +11,13 @@
 #include <vector>
 
 #include "core/engine_state.h"
-#include "core/frame_loop.h"
-#include "core/game_window.h"
-#include "core/input.h"
-#include "core/layer_changes.h"
+#include "app/frame_loop.h"
+#include "app/game_window.h"
+#include "app/input.h"
+#include "graphics/layer_changes.h"
 #include "core/object_tree.h"
 #include "core/sjis.h"
-#include "core/startup.h"
+#include "app/startup.h"
 #include "graphics/blend_modes.h"
 #include "graphics/compositor.h"
 #include "graphics/layer_record.h"

@@ -1,4 +1,5 @@
 #include "font_test_support.h"
+#include "app/command_handlers.h"
 
 
 #include <cstdio>
@@ -8,13 +9,14 @@
 #include "format/canonical_commands.h"
 #include "image/decode_png.h"
 #include "resources/command_table.h"
-#include "image/picture_buffer.h"
+#include "graphics/picture_buffer.h"
 #include "support/png_output.h"
 
 namespace font_test {
 
 int install_canonical_commands() {
   std::vector<uint8_t> file = write_command_file(canonical_command_file());
+  install_command_handlers();
   return install_command_file(file.data(), file.size());
 }
 

@@ -12,7 +12,7 @@
 
 #include "core/engine_state.h"
 #include "core/error_report.h"
-#include "core/frame_loop.h"
+#include "app/frame_loop.h"
 #include "core/object_tree.h"
 #include "format/canonical_commands.h"
 #include "format/compiled_files.h"
@@ -27,6 +27,7 @@
 #include "script/script_code.h"
 #include "script/task.h"
 #include "script/variable_store.h"
+#include "app/command_handlers.h"
 
 namespace {
 
@@ -63,6 +64,7 @@ void set_up() {
   install_expression_tables();
   install_scheduler();
   const std::vector<uint8_t> commands = write_command_file(canonical_command_file());
+  install_command_handlers();
   install_command_file(commands.data(), commands.size());
   for (int i = 0; i < command_slot_count; ++i) real_handlers[i] = command_handler_table[i];
   install_counted(std::make_integer_sequence<int, command_slot_count>{});

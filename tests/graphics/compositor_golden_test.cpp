@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-#include "core/layer_changes.h"
+#include "graphics/layer_changes.h"
 #include "graphics/blend_modes.h"
 #include "graphics/compositor.h"
 #include "golden_png.h"

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "core/engine_state.h"
-#include "core/layer_changes.h"
+#include "graphics/layer_changes.h"
 #include "core/worker_pool.h"
 #include "graphics/blend_modes.h"
 #include "layer_scene.h"

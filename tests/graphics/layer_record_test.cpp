@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "core/layer_changes.h"
+#include "graphics/layer_changes.h"
 #include "graphics/compositor.h"
 #include "layer_scene.h"
 

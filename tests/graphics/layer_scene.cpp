@@ -5,7 +5,7 @@
 
 #include "core/engine_state.h"
 #include "core/error_report.h"
-#include "core/layer_changes.h"
+#include "graphics/layer_changes.h"
 #include "graphics/blend_modes.h"
 #include "graphics/colour_tone.h"
 #include "graphics/compositor.h"

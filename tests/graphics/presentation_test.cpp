@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "core/engine_state.h"
-#include "core/frame_loop.h"
-#include "core/game_window.h"
+#include "app/frame_loop.h"
+#include "app/game_window.h"
 #include "core/settings.h"
-#include "core/startup.h"
+#include "app/startup.h"
 #include "core/worker_pool.h"
 #include "golden_png.h"
 #include "graphics/layer_record.h"

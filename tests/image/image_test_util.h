@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "image/picture_buffer.h"
+#include "graphics/picture_buffer.h"
 #include "support/jpeg_encode.h"
 
 // Frees its block when the test ends.

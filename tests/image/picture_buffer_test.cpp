@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "core/engine_state.h"
-#include "image/picture_buffer.h"
+#include "graphics/picture_buffer.h"
 #include "image/picture_loader.h"
 #include "image_test_util.h"
 

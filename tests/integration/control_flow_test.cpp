@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "core/frame_loop.h"
+#include "app/frame_loop.h"
 #include "format/pack_format.h"
 #include "script/control_flow.h"
 #include "support/headless_game.h"

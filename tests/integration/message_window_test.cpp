@@ -18,7 +18,7 @@
 #include "graphics/layer_record.h"
 #include "graphics/message_window.h"
 #include "image/decode_png.h"
-#include "image/picture_buffer.h"
+#include "graphics/picture_buffer.h"
 #include "support/headless_game.h"
 #include "support/png_output.h"
 

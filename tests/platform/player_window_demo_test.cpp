@@ -11,11 +11,11 @@
 #include <memory>
 
 #include "core/engine_state.h"
-#include "core/frame_loop.h"
-#include "core/game_window.h"
-#include "core/input.h"
+#include "app/frame_loop.h"
+#include "app/game_window.h"
+#include "app/input.h"
 #include "core/sjis.h"
-#include "core/startup.h"
+#include "app/startup.h"
 #include "format/compiled_files.h"
 #include "graphics/compositor.h"
 #include "graphics/layer_record.h"
@@ -23,7 +23,7 @@
 #include "platform/posix/clock.h"
 #include "platform/posix/host_files.h"
 #include "platform/sdl/sdl_ui.h"
-#include "resources/engine_config.h"
+#include "core/engine_config.h"
 #include "support/solid_layer.h"
 #include "support/temp_folder.h"
 

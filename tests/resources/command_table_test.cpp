@@ -1,9 +1,11 @@
+#include "app/command_handlers.h"
 #include "format/canonical_commands.h"
 #include "resources_fixture.h"
 
 class commands : public resource_test {
  protected:
   void load_canonical() {
+    install_command_handlers();
     game.write("kxbin/kxc.kbn", write_command_file(canonical_command_file()));
     ASSERT_EQ(load_command_table(), 0);
   }
@@ -55,6 +57,7 @@ TEST_F(commands, NumbersAndIdsPastTheTablesAreChecked) {
   f.commands = {{"zero", {}}, {"one", {{"a", 0, 0}, {"b", 1, 3}}}};
   f.errno_texts = default_errno_texts();
   game.write("kxbin/kxc.kbn", write_command_file(f));
+  install_command_handlers();
   ASSERT_EQ(load_command_table(), 0);
   EXPECT_EQ(command_handler_for(255), cmd_unknown);
   EXPECT_EQ(command_handler_for(108), cmd_unknown);

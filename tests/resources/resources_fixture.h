@@ -14,7 +14,7 @@
 #include "platform/headless/headless_platform.h"
 #include "resources/command_table.h"
 #include "resources/compiled_loaders.h"
-#include "resources/engine_config.h"
+#include "core/engine_config.h"
 #include "resources/pack_archive.h"
 #include "resources/resource_locator.h"
 #include "support/temp_folder.h"

@@ -18,7 +18,7 @@
 #include "graphics/blend_modes.h"
 #include "graphics/layer_record.h"
 #include "graphics/pixel_kernels.h"
-#include "image/picture_buffer.h"
+#include "graphics/picture_buffer.h"
 #include "platform/headless/headless_platform.h"
 #include "resources/command_table.h"
 #include "core/compression_library.h"

@@ -3,7 +3,7 @@
 #include <climits>
 
 #include "resources/command_table.h"
-#include "resources/engine_config.h"
+#include "core/engine_config.h"
 #include "script/argument_binding.h"
 #include "script_test_support.h"
 #include "support/argument_list.h"

@@ -15,6 +15,7 @@
 #include "script/expression.h"
 #include "script/scheduler.h"
 #include "script/script_code.h"
+#include "app/command_handlers.h"
 
 namespace {
 
@@ -60,6 +61,7 @@ class CodeFile : public ::testing::Test {
     install_expression_tables();
     install_scheduler();
     const std::vector<uint8_t> commands = write_command_file(canonical_command_file());
+    install_command_handlers();
     ASSERT_EQ(install_command_file(commands.data(), commands.size()), 0);
     // Label 0 is "zero" (never pre-resolved into a call's field), then "a", "b".
     std::vector<compiled_label_record> labels(3);

@@ -7,11 +7,13 @@
 #include "format/canonical_commands.h"
 #include "format/compiled_files.h"
 #include "resources/command_table.h"
+#include "app/command_handlers.h"
 
 namespace script_test {
 
 int install_canonical_command_file() {
   std::vector<uint8_t> file = write_command_file(canonical_command_file());
+  install_command_handlers();
   return install_command_file(file.data(), file.size());
 }
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "platform/headless/headless_platform.h"
-#include "resources/engine_config.h"
+#include "core/engine_config.h"
 #include "script_test_support.h"
 #include "support/temp_folder.h"
 

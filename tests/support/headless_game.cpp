@@ -6,18 +6,19 @@
 
 #include "core/engine_fixture.h"
 #include "core/engine_state.h"
-#include "core/frame_loop.h"
-#include "core/startup.h"
+#include "app/frame_loop.h"
+#include "app/startup.h"
 #include "core/error_report.h"
 #include "core/object_tree.h"
 #include "core/sjis.h"
 #include "format/pack_format.h"
-#include "platform/headless/headless_run.h"
+#include "app/command_handlers.h"
+#include "app/headless_run.h"
 #include "resources/compiled_loaders.h"
-#include "resources/engine_config.h"
+#include "core/engine_config.h"
 #include "resources/pack_archive.h"
 #include "resources/resource_locator.h"
-#include "resources/system_start.h"
+#include "script/system_start.h"
 #include "script/expression.h"
 #include "script/scheduler.h"
 #include "script/system_values.h"
@@ -73,7 +74,6 @@ headless_game::~headless_game() {
   error_report_listener = nullptr;
   reset_scheduler();
   reset_engine_records();
-  for (const auto& [slot, handler] : saved_handlers_) designed_command_handlers[slot] = handler;
   platform_.reset();
 }
 
@@ -94,7 +94,9 @@ void headless_game::write_file(const std::string& relative, const std::vector<ui
 
 void headless_game::set_command_handler(int slot, command_handler handler) {
   if (slot < 0 || slot >= command_slot_count) return;
-  if (!saved_handlers_.count(slot)) saved_handlers_[slot] = designed_command_handlers[slot];
+  // The engine's handlers first (start-up then leaves them as they are), so
+  // the stand-in is what the code files bind when they load.
+  install_command_handlers();
   designed_command_handlers[slot] = handler;
 }
 

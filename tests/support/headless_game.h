@@ -81,7 +81,6 @@ class headless_game {
   assemble_result assembly_;
   std::map<std::string, std::vector<uint8_t>> files_;
   std::map<std::string, uint8_t> types_;
-  std::map<int, command_handler> saved_handlers_;
   bool started_ = false;
   uint32_t start_time_ = 0;
 };

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "image/picture_buffer.h"
+#include "graphics/picture_buffer.h"
 
 // Whole-file read and write on host paths; false on failure (a message is printed).
 bool kxtool_read_file(const std::string& path, std::vector<uint8_t>& out);

@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "core/error_report.h"
-#include "core/frame_loop.h"
+#include "app/frame_loop.h"
 #include "core/sjis.h"
-#include "core/startup.h"
+#include "app/startup.h"
 #include "kxtool_files.h"
-#include "platform/headless/headless_run.h"
+#include "app/headless_run.h"
 
 namespace fs = std::filesystem;
 

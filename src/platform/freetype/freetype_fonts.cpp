@@ -13,7 +13,7 @@
 #include <tuple>
 #include <unordered_map>
 
-#include "core/sjis.h"
+#include "platform/text_encoding.h"
 
 namespace freetype_detail {
 

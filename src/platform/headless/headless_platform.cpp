@@ -303,3 +303,20 @@ HeadlessPlatform::~HeadlessPlatform() {
   process.release_single_instance();
   if (platform_installed() && &platform() == &services) install_platform(nullptr);
 }
+
+bool HeadlessUi::desktop_mode(int* width, int* height, int* depth, int* refresh) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  *width = desktop_[0];
+  *height = desktop_[1];
+  *depth = desktop_[2];
+  *refresh = desktop_[3];
+  return true;
+}
+
+void HeadlessUi::set_desktop_mode(int width, int height, int depth, int refresh) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  desktop_[0] = width;
+  desktop_[1] = height;
+  desktop_[2] = depth;
+  desktop_[3] = refresh;
+}

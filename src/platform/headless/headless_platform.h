@@ -57,6 +57,7 @@ class HeadlessUi final : public Ui {
   void keyboard_state(uint8_t out[256]) override;
   bool cursor_position(int window, int* x, int* y) override;
   int joystick_count() override;
+  bool desktop_mode(int* width, int* height, int* depth, int* refresh) override;
   bool joystick_state(int id, ui_joystick_state& out) override;
 
   // Test side.
@@ -66,6 +67,8 @@ class HeadlessUi final : public Ui {
   // window_desc x, y (0 when the platform placed it).
   void set_cursor(int screen_x, int screen_y);
   void set_joystick_count(int count);
+  // The fake display's desktop mode (1920 x 1080, 32 bits, 60 Hz until set).
+  void set_desktop_mode(int width, int height, int depth, int refresh);
   void set_joystick(int id, const ui_joystick_state& state, bool connected = true);
   // The user resizes (state 0 restored, 1 minimised, 2 maximised): the client
   // takes the size and a msg_size arrives.
@@ -94,6 +97,7 @@ class HeadlessUi final : public Ui {
   uint8_t keys_[256] = {};
   int cursor_x_ = -100000, cursor_y_ = -100000;
   int joystick_count_ = 0;
+  int desktop_[4] = {1920, 1080, 32, 60};
   ui_joystick_state joysticks_[16];
   bool joystick_connected_[16] = {};
 };

@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "core/sjis.h"
+#include "platform/text_encoding.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/sjis.h"
+#include "platform/text_encoding.h"
 
 namespace {
 

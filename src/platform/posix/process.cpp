@@ -19,8 +19,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "core/sjis.h"
-#include "format/hashes.h"
+#include "platform/text_encoding.h"
 #include "platform/posix/host_files.h"
 
 extern char** environ;
@@ -141,12 +140,13 @@ std::string instance_folder_host() {
 }
 
 std::string instance_file_stem(const std::string& instance_name) {
-  // Two seeds give 64 bits, so distinct game paths do not share a lock by
-  // accident; the uid keeps users apart when the folder is /tmp.
-  uint32_t a = murmur_hash2(instance_name.data(), instance_name.size(), 0);
-  uint32_t b = murmur_hash2(instance_name.data(), instance_name.size(), 0x2f8a61c5u);
+  // 64-bit FNV-1a, so distinct game paths do not share a lock by accident; the
+  // uid keeps users apart when the folder is /tmp.
+  uint64_t h = 0xcbf29ce484222325ull;
+  for (unsigned char c : instance_name) h = (h ^ c) * 0x100000001b3ull;
   char buf[64];
-  std::snprintf(buf, sizeof buf, "zarvik-%u-%08x%08x", static_cast<unsigned>(::getuid()), a, b);
+  std::snprintf(buf, sizeof buf, "zarvik-%u-%016llx", static_cast<unsigned>(::getuid()),
+                static_cast<unsigned long long>(h));
   return buf;
 }
 

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/sjis.h"
+#include "platform/text_encoding.h"
 
 struct sdl_request {
   std::function<void()> job;
@@ -925,4 +925,15 @@ bool SdlUi::joystick_state(int id, ui_joystick_state& out) {
     }
   });
   return ok;
+}
+
+bool SdlUi::desktop_mode(int* width, int* height, int* depth, int* refresh) {
+  SDL_DisplayMode mode{};
+  if (SDL_GetDesktopDisplayMode(0, &mode) != 0 || mode.w <= 0 || mode.h <= 0) return false;
+  *width = mode.w;
+  *height = mode.h;
+  // A 24-bit colour format is stored in 32-bit pixels, as the engine counts depth.
+  *depth = SDL_BYTESPERPIXEL(mode.format) * 8;
+  *refresh = mode.refresh_rate;
+  return true;
 }

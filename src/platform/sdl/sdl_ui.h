@@ -65,6 +65,7 @@ class SdlUi final : public Ui {
   void keyboard_state(uint8_t out[256]) override;
   bool cursor_position(int window, int* x, int* y) override;
   int joystick_count() override;
+  bool desktop_mode(int* width, int* height, int* depth, int* refresh) override;
   bool joystick_state(int id, ui_joystick_state& out) override;
 
   // Runs the requests other threads have queued. The main thread must call it

@@ -1,3 +1,3 @@
-#include "resources/engine_config.h"
+#include "core/engine_config.h"
 
 engine_config_record engine_config;

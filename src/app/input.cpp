@@ -1,10 +1,10 @@
-#include "core/input.h"
+#include "app/input.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "core/frame_loop.h"
-#include "core/startup.h"
+#include "app/frame_loop.h"
+#include "app/startup.h"
 #include "graphics/message_window.h"
 #include "script/system_values.h"
 #include "system/file_list.h"

@@ -19,7 +19,6 @@ void set_script_defaults();
 
 
 // ---- screen modes, menus
-void query_desktop_mode(int* width, int* height, int* depth, int* refresh);
 void enumerate_monitors();
 void create_menu_popup_window();
 int set_fullscreen();  // 1 when switched

@@ -1,4 +1,4 @@
-#include "resources/system_start.h"
+#include "script/system_start.h"
 
 #include "core/error_report.h"
 #include "core/object_tree.h"

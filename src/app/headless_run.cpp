@@ -1,8 +1,8 @@
-#include "platform/headless/headless_run.h"
+#include "app/headless_run.h"
 
 #include <cstring>
 
-#include "core/startup.h"
+#include "app/startup.h"
 #include "graphics/layer_record.h"
 
 int start_headless_game(std::unique_ptr<HeadlessPlatform>& platform, const std::string& game_folder,

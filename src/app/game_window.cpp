@@ -1,4 +1,4 @@
-#include "core/game_window.h"
+#include "app/game_window.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -7,24 +7,21 @@
 
 #include "core/engine_state.h"
 #include "core/error_report.h"
-#include "core/frame_loop.h"
-#include "core/input.h"
+#include "app/frame_loop.h"
+#include "app/input.h"
 #include "core/settings.h"
 #include "core/sjis.h"
-#include "core/startup.h"
+#include "app/startup.h"
 #include "core/system_info.h"
 #include "graphics/compositor.h"
 #include "graphics/layer_record.h"
 #include "graphics/presentation.h"
-#include "resources/engine_config.h"
+#include "core/engine_config.h"
 #include "script/system_values.h"
 #include "system/file_list.h"
 
-window_states_record window_states;
 window_events_record window_events;
 window_drag_record window_drag;
-screen_state_record screen_state;
-frame_handover frame_handovers[game_window_count];
 
 namespace {
 

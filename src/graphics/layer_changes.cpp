@@ -1,5 +1,5 @@
 // Layer change propagation and the reset of dirty rectangles.
-#include "core/layer_changes.h"
+#include "graphics/layer_changes.h"
 
 #include <algorithm>
 #include <vector>

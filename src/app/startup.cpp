@@ -1,4 +1,4 @@
-#include "core/startup.h"
+#include "app/startup.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -8,12 +8,12 @@
 #include "core/compression_library.h"
 #include "core/engine_state.h"
 #include "core/error_report.h"
-#include "core/frame_loop.h"
-#include "core/game_window.h"
+#include "app/frame_loop.h"
+#include "app/game_window.h"
 #include "core/info_log.h"
-#include "core/input.h"
+#include "app/input.h"
 #include "core/object_tree.h"
-#include "core/pending_hooks.h"
+#include "app/pending_hooks.h"
 #include "core/settings.h"
 #include "core/sjis.h"
 #include "core/system_info.h"
@@ -24,11 +24,13 @@
 #include "graphics/message_window.h"
 #include "graphics/pixel_kernels.h"
 #include "graphics/presentation.h"
+#include "image/cg_picture.h"
+#include "app/command_handlers.h"
 #include "resources/command_table.h"
 #include "resources/compiled_loaders.h"
-#include "resources/engine_config.h"
+#include "core/engine_config.h"
 #include "resources/pack_archive.h"
-#include "resources/system_start.h"
+#include "script/system_start.h"
 #include "save/save_data.h"
 #include "script/expression.h"
 #include "script/random.h"
@@ -36,12 +38,9 @@
 #include "sound/sound_player.h"
 #include "sound/sound_thread.h"
 
-module_paths_record module_paths;
-frame_buffer_record cpu_frame_buffer;
 startup_tables_record startup_tables;
 local_time start_time;
 uint32_t play_time_clocks[4] = {};
-std::atomic<uint8_t> stop_threads_signal{0};
 startup_options_record startup_options;
 lifecycle_trace_record lifecycle_trace;
 
@@ -57,8 +56,6 @@ struct startup_messages {
   std::string old_windows = utf8_to_sjis("Windows95/NT3.5/NT4 では起動できません。");
   std::string no_window = utf8_to_sjis("ウィンドウが生成できませんでした。");
   std::string gpu_failed = utf8_to_sjis("GPU描画が出来ませんでした。CPU描画に移行します。");
-  std::string picture_too_large = utf8_to_sjis("ＣＧサイズが大きすぎます。X=%d, Y=%d");
-  std::string memory_error = utf8_to_sjis("メモリ確保エラーです。[%s](%d, %d)");
   std::string settings_tool_host = "エンジン設定.exe";
 };
 const startup_messages& messages() {
@@ -74,31 +71,6 @@ bool equals_ignoring_case(std::string a, std::string b) {
 
 }  // namespace
 
-int apply_frame_buffer_rule(std::vector<uint8_t>& buffer, int width, int height) {
-  if (width > 8192) {
-    show_message_box("", messages().picture_too_large, width, height);
-    report_error(100010, 1);
-    return -1;
-  }
-  // Sizes in 64 bits: w*4*h overflows 32 bits long before memory runs out.
-  int64_t bytes = width > 0 && height > 0
-                      ? int64_t{width} * 4 + int64_t{width} * 4 * int64_t{height} + 4
-                      : 0;
-  bool ok = bytes > 0;
-  if (ok) {
-    try {
-      buffer.resize(static_cast<size_t>(bytes));  // keeps the old block if it throws
-    } catch (const std::exception&) {
-      ok = false;
-    }
-  }
-  if (!ok) {
-    write_info_log("", messages().memory_error, "", width, height);
-    report_error_fmt(104030, 1);
-    return -1;
-  }
-  return 0;
-}
 
 void init_module_paths() {
   Process* process = platform().process;
@@ -132,6 +104,7 @@ void init_startup_tables() {
   init_blend_dispatch_tables();
   install_expression_tables();
   install_scheduler();
+  install_command_handlers();
   install_key_state_handlers();
   set_script_defaults();
   reset_engine_options();
@@ -162,6 +135,7 @@ int app_initialise() {
   init_presentation();  // scaling policy and mode from the settings, scaler jobs
   trace_step("query_system_info");
   query_system_info();
+  enumerate_monitors();
   if (system_info.os_code >= 1 && system_info.os_code <= 19) {
     show_message_box(messages().error_caption, messages().old_windows);
     return -1;
@@ -243,6 +217,7 @@ int app_initialise() {
   trace_step("create_tree_roots");
   layer_tree_main_size = {logical_width, logical_height};
   install_layer_tree_hooks();
+  install_picture_loading();
   install_sound_tree_hooks();
   link_sound_focus();
   if (create_tree_roots() != 0) return -1;

@@ -1,4 +1,4 @@
-#include "image/picture_buffer.h"
+#include "graphics/picture_buffer.h"
 
 #include <bit>
 #include <cstdlib>
@@ -6,21 +6,8 @@
 
 #include "core/error_report.h"
 #include "core/info_log.h"
-#include "core/sjis.h"
 
-namespace {
 
-const std::string& too_large_text() {
-  static const std::string text = utf8_to_sjis("ＣＧサイズが大きすぎます。X=%d, Y=%d");
-  return text;
-}
-
-const std::string& alloc_failed_text() {
-  static const std::string text = utf8_to_sjis("メモリ確保エラーです。[%s](%d, %d)");
-  return text;
-}
-
-}  // namespace
 
 uint64_t picture_block_bytes(int64_t width, int64_t height) {
   if (width <= 0 || height <= 0 || width > max_picture_width) return 0;
@@ -33,7 +20,7 @@ uint64_t picture_block_bytes(int64_t width, int64_t height) {
 
 uint8_t* alloc_picture_block(uint8_t* old_block, int64_t width, int64_t height, const std::string& name) {
   if (width > max_picture_width) {
-    show_message_box("", too_large_text(), width, height);
+    show_message_box("", cg_too_large_text(), width, height);
     report_error(100010, 1);
     return nullptr;
   }
@@ -45,7 +32,7 @@ uint8_t* alloc_picture_block(uint8_t* old_block, int64_t width, int64_t height, 
   void* block = nullptr;
   if (bytes <= SIZE_MAX) block = old_block ? std::realloc(old_block, bytes) : std::malloc(bytes);
   if (!block) {
-    write_info_log("", alloc_failed_text(), name, width, height);
+    write_info_log("", cg_memory_error_text(), name, width, height);
     if (!name.empty()) {
       report_error(100010, 1);
     } else {

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "core/game_window.h"
+#include "app/game_window.h"
 
 // Input codes: 0 any key; 1, 2, 4 mouse buttons; 5 wheel up; 6 wheel down;
 // 7 mouse moved; keyboard virtual-key codes; 384 + 36 * p + n for joystick p

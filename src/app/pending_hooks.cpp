@@ -1,5 +1,5 @@
 // Stand-ins for steps of subsystems that are not built yet (see the header).
-#include "core/pending_hooks.h"
+#include "app/pending_hooks.h"
 
 #include "core/engine_state.h"
 
@@ -11,13 +11,6 @@ void mark_path_special_characters() {}
 void set_script_defaults() {}
 
 
-void query_desktop_mode(int* width, int* height, int* depth, int* refresh) {
-  // A common desktop until the screen-mode service reports the real one.
-  *width = 1920;
-  *height = 1080;
-  *depth = 32;
-  *refresh = 60;
-}
 void enumerate_monitors() {}
 void create_menu_popup_window() {}
 int set_fullscreen() { return 0; }

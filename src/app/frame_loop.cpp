@@ -1,25 +1,20 @@
-#include "core/frame_loop.h"
+#include "app/frame_loop.h"
 
 #include <chrono>
 #include <mutex>
 #include <thread>
 
 #include "core/engine_state.h"
-#include "core/game_window.h"
-#include "core/input.h"
-#include "core/layer_changes.h"
-#include "core/pending_hooks.h"
-#include "core/startup.h"
+#include "app/game_window.h"
+#include "app/input.h"
+#include "graphics/layer_changes.h"
+#include "app/pending_hooks.h"
+#include "app/startup.h"
 #include "core/worker_pool.h"
 #include "graphics/compositor.h"
 #include "script/scheduler.h"
-#include "resources/engine_config.h"
+#include "core/engine_config.h"
 
-frame_counters_record frame_counters;
-pacing_state_record pacing_state;
-std::atomic<uint8_t> re_run_flag{0};
-std::atomic<uint8_t> tick_suspended{0};
-frame_thread_record frame_thread;
 pending_popup_record pending_popup;
 message_loop_record message_loop;
 
@@ -128,14 +123,6 @@ int pace_frame() {
 }
 
 void count_frame() { ++frame_counters.frames_this_second; }
-
-void restart_second_counters() {
-  frame_counters.ticks_last_second = frame_counters.ticks_this_second;
-  frame_counters.frames_last_second = frame_counters.frames_this_second;
-  frame_counters.ticks_this_second = 0;
-  frame_counters.frames_this_second = 0;
-  frame_counters.last_second_change = platform().clock->tick_ms();
-}
 
 void request_close() {
   quit_flag = 1;
