@@ -13,6 +13,7 @@
 #include "script/task_commands.h"
 #include "script/value_commands.h"
 #include "sound/sound_commands.h"
+#include "system/settings_commands.h"
 
 namespace {
 
@@ -107,7 +108,7 @@ const command_handler engine_command_handlers[command_slot_count] = {
     /*  77 */ cmd_sound_delete,
     /*  78 */ cmd_sound_query,
     /*  79 */ cmd_declare_string_variable,
-    /*  80 */ nullptr,  // cmd_system_settings
+    /*  80 */ cmd_system_settings,
     /*  81 */ cmd_script_list_query,
     /*  82 */ cmd_task_start,
     /*  83 */ cmd_task_delete,

@@ -199,24 +199,32 @@ void pump_messages() {
   }
 }
 
+int main_loop_pass() {
+  int closing = 0;
+  if (quit_flag) {
+    // A quit set outside a tick (another thread, a window message) still
+    // closes the main window once.
+    if (!message_loop.close_requested) request_close();
+    closing = 1;
+  } else {
+    frame_steps.poll_input();
+    if (!frame_thread.enabled && frame_tick()) {
+      request_close();
+      closing = 1;
+    }
+  }
+  pump_messages();
+  return closing || !message_loop.running;
+}
+
 int run_message_loop() {
   message_loop.running = 1;
   pump_messages();
   while (message_loop.running) {
-    if (quit_flag) {
-      // A quit set outside a tick (another thread, a window message) still
-      // closes the main window once.
-      if (!message_loop.close_requested) request_close();
-      idle_wait_ms(1);
-    } else {
-      frame_steps.poll_input();
-      if (frame_thread.enabled) {
-        idle_wait_ms(1);
-      } else if (frame_tick()) {
-        request_close();
-      }
-    }
-    pump_messages();
+    // Nothing to tick on this thread: do not spin.
+    const bool idle = quit_flag || frame_thread.enabled;
+    main_loop_pass();
+    if (idle) idle_wait_ms(1);
   }
   return message_loop.exit_code;
 }

@@ -18,7 +18,7 @@ extern pending_popup_record pending_popup;
 
 // The main thread's loop state.
 struct message_loop_record {
-  uint8_t running = 1;  // cleared by msg_quit
+  std::atomic<uint8_t> running{1};  // cleared by msg_quit (read by the frame thread)
   int exit_code = 0;    // the wparam of that msg_quit
   std::atomic<uint8_t> close_requested{0};  // request_close has posted the close
   std::deque<ui_event> held_events;  // taken from the Ui, not yet dispatched (main thread only)
@@ -60,5 +60,9 @@ void take_waiting_events();
 // Dispatches the waiting events while pumping is allowed; msg_quit clears
 // message_loop.running.
 void pump_messages();
+// One pass of the main thread's loop: input, the tick (unless the frame thread
+// runs it) and the window messages. Nonzero once the program is closing.
+// Headless runs drive the player pass by pass through it.
+int main_loop_pass();
 // The main thread's loop after start-up; returns the exit code.
 int run_message_loop();

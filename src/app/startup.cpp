@@ -26,6 +26,9 @@
 #include "graphics/presentation.h"
 #include "image/cg_picture.h"
 #include "app/command_handlers.h"
+#include "app/engine_links.h"
+#include "system/settings_commands.h"
+#include "core/play_time.h"
 #include "resources/command_table.h"
 #include "resources/compiled_loaders.h"
 #include "core/engine_config.h"
@@ -40,7 +43,6 @@
 
 startup_tables_record startup_tables;
 local_time start_time;
-uint32_t play_time_clocks[4] = {};
 startup_options_record startup_options;
 lifecycle_trace_record lifecycle_trace;
 
@@ -106,6 +108,7 @@ void init_startup_tables() {
   install_scheduler();
   install_command_handlers();
   install_key_state_handlers();
+  link_engine_hooks();
   set_script_defaults();
   reset_engine_options();
   init_message_window();
@@ -220,6 +223,7 @@ int app_initialise() {
   install_picture_loading();
   install_sound_tree_hooks();
   link_sound_focus();
+  apply_screen_saver_block();
   if (create_tree_roots() != 0) return -1;
   if (engine_config.sound_on) {
     trace_step("create_direct_sound");
@@ -252,8 +256,7 @@ int app_initialise() {
     while (clock->tick_ms() - from < 1500) clock->sleep_ms(1);
   }
   trace_step("play_time_clocks");
-  uint32_t now = clock->tick_ms();
-  for (uint32_t& c : play_time_clocks) c = now;
+  start_play_time_counters(clock->tick_ms());
   clear_save_handle_tables();
   if (!engine_settings.gpu_drawing) return 0;
   trace_step("init_direct3d");

@@ -19,9 +19,8 @@ struct startup_tables_record {
 extern startup_tables_record startup_tables;
 
 
-// Taken at start-up: the local start time and the four play-time clocks.
+// Taken at start-up: the local start time.
 extern local_time start_time;
-extern uint32_t play_time_clocks[4];
 
 // Start-up switches not yet carried by the compiled configuration record.
 struct startup_options_record {

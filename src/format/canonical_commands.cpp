@@ -207,6 +207,11 @@ std::vector<compiled_command> build() {
   // 56..58 bind only.
   for (int n : {56, 57, 58}) numbered(t[n].parameters, "p", 0, 7, k_int);
 
+  // 80 settings: screen-saver block, keep running while inactive, client
+  // size, play-time counters 1..4.
+  t[80].parameters = {p("screen_saver_block", k_int), p("keep_running_inactive", k_int), p("width", k_int),
+                      p("height", k_int), p("play_time1", k_int), p("play_time2", k_int),
+                      p("play_time3", k_int), p("play_time4", k_int)};
   // 81 script list: name, count and number switches, the 1-based entry, output.
   t[81].parameters = {p("name", k_int), p("count", k_int), p("number", k_int), p("index", k_int),
                       p("output", k_int)};

@@ -261,6 +261,13 @@ class Ui {
     (void)window, (void)x, (void)y;
     return false;
   }
+  // Keeps the screen saver from starting while `blocked`.
+  virtual void block_screen_saver(bool blocked) { (void)blocked; }
+  // The cursor in screen coordinates; false when unknown.
+  virtual bool screen_cursor_position(int* x, int* y) {
+    (void)x, (void)y;
+    return false;
+  }
   // Game controllers: ids 0 .. count-1. A false state means the pad was lost.
   virtual int joystick_count() { return 0; }
   virtual bool joystick_state(int id, ui_joystick_state& out) {

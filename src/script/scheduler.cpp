@@ -7,6 +7,7 @@
 #include "core/engine_state.h"
 #include "core/error_report.h"
 #include "core/frame_state.h"
+#include "core/play_time.h"
 #include "core/sjis.h"
 #include "format/compiled_files.h"
 #include "platform/platform.h"
@@ -170,14 +171,15 @@ void pause_while_inactive() {
   if (inactive_pause.paused) return;
   inactive_pause.paused = 1;
   inactive_pause.pause_start = clock_now();
+  hold_play_time(play_time_hold_inactive, inactive_pause.pause_start);
 }
 
 void resume_after_inactive() {
   std::lock_guard<std::recursive_mutex> lock(engine_lock);
   if (!inactive_pause.paused) return;
   inactive_pause.paused = 0;
-  const uint32_t span = clock_now() - inactive_pause.pause_start;
-  if (scheduler_hooks.exclude_play_time) scheduler_hooks.exclude_play_time(span);
+  // The paused span leaves the running play-time counters.
+  release_play_time(play_time_hold_inactive, clock_now());
   inactive_pause.pause_start = 0;
 }
 
@@ -279,7 +281,7 @@ void reset_scheduler() {
   reset_script_files();
   scheduler_state = scheduler_state_record{};
   rerun_request = 0;
-  inactive_pause.keep_running_inactive = 0;
+  inactive_pause.keep_running_inactive = 1;  // on until the settings command turns it off
   inactive_pause.paused = 0;
   inactive_pause.pause_start = 0;
   current_task = current_task_record{};

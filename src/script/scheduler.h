@@ -34,7 +34,7 @@ extern std::atomic<uint8_t>& rerun_request;
 
 // Inactive pause: the setting of command 80, the pause flag and its start.
 struct inactive_pause_record {
-  std::atomic<uint8_t> keep_running_inactive{0};
+  std::atomic<uint8_t> keep_running_inactive{1};
   std::atomic<uint8_t> paused{0};
   uint32_t pause_start = 0;
 };
@@ -48,8 +48,6 @@ struct scheduler_hooks_record {
   void (*advance_message)(task_record* task) = nullptr;
   // Whether the main window is active. Null: active.
   bool (*main_window_active)() = nullptr;
-  // Adds a paused span to the running play-time counters. Null: nothing.
-  void (*exclude_play_time)(uint32_t span_ms) = nullptr;
   // Pumps waiting window messages while paused; false when the engine is no
   // longer running. Null: nothing to pump.
   bool (*pump_messages)() = nullptr;

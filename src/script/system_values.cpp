@@ -1,6 +1,7 @@
 #include "script/system_values.h"
 
 #include "core/error_report.h"
+#include "core/play_time.h"
 #include "format/variable_image.h"
 #include "platform/platform.h"
 #include "core/engine_config.h"
@@ -30,7 +31,10 @@ int64_t local_time_element(int64_t element) {
   }
 }
 
-int64_t play_time(int counter) { return engine_facts.play_time_ms ? engine_facts.play_time_ms(counter) : 0; }
+int64_t play_time(int counter) {
+  Clock* c = clock_service();
+  return c ? play_time_value(counter - 1, c->tick_ms()) : 0;
+}
 
 int64_t* kept_slot(uint32_t id) {
   if (id >= 107 && id <= 110) return &kept_system_values.input_107_110[id - 107];

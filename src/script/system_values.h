@@ -31,9 +31,6 @@ struct engine_facts_record {
   int64_t (*file_list_count)() = nullptr;
   std::string (*file_list_entry)(int64_t index) = nullptr;
 
-  // Play-time counters 1..4 in ms (1, 101).
-  int64_t (*play_time_ms)(int counter) = nullptr;
-
   // Frame tick and scheduler (99, 100).
   int64_t (*frame_counter)() = nullptr;
   int64_t (*scheduler_pass_counter)() = nullptr;

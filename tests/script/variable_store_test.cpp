@@ -5,6 +5,7 @@
 
 #include "platform/headless/headless_platform.h"
 #include "core/engine_config.h"
+#include "core/play_time.h"
 #include "script_test_support.h"
 #include "support/temp_folder.h"
 
@@ -250,7 +251,6 @@ int64_t fake_count() { return 2; }
 std::string fake_entry(int64_t i) { return i == 0 ? "a.png" : "b\x82\xA0.png"; }
 int64_t fake_memory(int which) { return 1000 + which; }
 std::string fake_argument(int64_t slot) { return "arg" + std::to_string(slot); }
-int64_t fake_play(int counter) { return counter * 111; }
 int64_t fake_frames() { return int64_t{1} << 40; }
 int64_t fake_passes() { return 12345; }
 int64_t fake_task_int(uint32_t id, int64_t element) { return id * 100 + element; }
@@ -273,7 +273,9 @@ TEST_F(VariableStore, SystemVariables) {
   f.os_code = 61, f.system_info_count = 4, f.write_test_result = 1, f.save_folder_mode = 2;
   f.screen_bits_per_pixel = 32, f.screen_width = 1920, f.screen_height = 1080;
   f.memory_status = fake_memory, f.argument_count = fake_count, f.argument_text = fake_argument;
-  f.file_list_count = fake_count, f.file_list_entry = fake_entry, f.play_time_ms = fake_play;
+  f.file_list_count = fake_count, f.file_list_entry = fake_entry;
+  start_play_time_counters(123456);
+  for (int i = 0; i < 4; ++i) play_time_counters.counters[i].start -= 111 * (i + 1);
   f.frame_counter = fake_frames, f.scheduler_pass_counter = fake_passes;
   f.task_int_value = fake_task_int, f.task_real_value = fake_task_real, f.task_text_value = fake_task_text;
   f.message_text = fake_message, f.tree_path = fake_tree, f.mouse_position = fake_mouse;

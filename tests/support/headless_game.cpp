@@ -134,7 +134,7 @@ int headless_game::start() {
 
 int headless_game::tick() {
   if (!started_) return 1;
-  return frame_tick();
+  return main_loop_pass();
 }
 
 int headless_game::run_ticks(int n) {

@@ -124,7 +124,7 @@ int kxtool_run(const std::vector<std::string>& args) {
   } else {
     long written = 0;
     for (long f = 1; f <= frames; ++f) {
-      const int closing = frame_tick();
+      const int closing = main_loop_pass();
       if (f % every == 0) {
         if (write_frame(out, f) != 0) {
           status = 1;

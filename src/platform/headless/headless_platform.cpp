@@ -39,6 +39,7 @@ bool HeadlessUi::create_window(int window, const window_desc& desc) {
 
 void HeadlessUi::destroy_window(int window) {
   std::lock_guard<std::mutex> g(mutex_);
+  if (focused_window_ == window) focused_window_ = -1;  // no message to a window that is gone
   windows_.erase(window);
   visible_.erase(window);
   calls_.push_back("destroy_window " + std::to_string(window));
@@ -53,6 +54,11 @@ void HeadlessUi::show_window(int window, bool visible) {
   std::lock_guard<std::mutex> g(mutex_);
   visible_[window] = visible;
   calls_.push_back(std::string(visible ? "show_window " : "hide_window ") + std::to_string(window));
+  // As on a desktop: a window shown takes the focus, a hidden one gives it up.
+  if (visible)
+    move_focus_locked(window);
+  else if (focused_window_ == window)
+    move_focus_locked(-1);
 }
 
 void HeadlessUi::set_window_title(int window, const std::string& title) {
@@ -88,8 +94,65 @@ void HeadlessUi::present(int window, const uint8_t* bgra, int width, int height,
   }
 }
 
+void HeadlessUi::move_focus_locked(int window) {
+  if (focused_window_ == window) return;
+  auto activation = [&](int target, uint64_t active) {
+    if (target < 0 || !windows_.count(target)) return;
+    ui_event e;
+    e.message = msg_activate;
+    e.window = target;
+    e.wparam = active;
+    events_.push_back(e);
+  };
+  activation(focused_window_, 0);
+  focused_window_ = window;
+  activation(window, 1);
+}
+
+void HeadlessUi::release_due_events_locked() {
+  if (!clock_ || timed_events_.empty()) return;
+  const uint32_t now = clock_->tick_ms();
+  auto due = [&](const timed_event& t) { return static_cast<int32_t>(now - t.at_ms) >= 0; };
+  std::vector<timed_event> later;
+  for (timed_event& t : timed_events_) {
+    if (!due(t)) {
+      later.push_back(std::move(t));
+    } else if (t.focus) {
+      move_focus_locked(t.event.window);
+    } else {
+      events_.push_back(std::move(t.event));
+    }
+  }
+  timed_events_ = std::move(later);
+}
+
+void HeadlessUi::focus_window(int window) {
+  std::lock_guard<std::mutex> g(mutex_);
+  move_focus_locked(window);
+}
+
+void HeadlessUi::post_event_at(uint32_t at_ms, const ui_event& event) {
+  std::lock_guard<std::mutex> g(mutex_);
+  timed_events_.push_back({at_ms, false, event});
+}
+
+void HeadlessUi::focus_window_at(uint32_t at_ms, int window) {
+  std::lock_guard<std::mutex> g(mutex_);
+  timed_event t;
+  t.at_ms = at_ms;
+  t.focus = true;
+  t.event.window = window;
+  timed_events_.push_back(t);
+}
+
+void HeadlessUi::attach_clock(Clock* clock) {
+  std::lock_guard<std::mutex> g(mutex_);
+  clock_ = clock;
+}
+
 bool HeadlessUi::poll_event(ui_event& out) {
   std::lock_guard<std::mutex> g(mutex_);
+  release_due_events_locked();
   if (events_.empty()) return false;
   out = std::move(events_.front());
   events_.pop_front();
@@ -188,6 +251,13 @@ void HeadlessUi::keyboard_state(uint8_t out[256]) {
   for (int i = 0; i < 256; ++i) out[i] = keys_[i];
 }
 
+bool HeadlessUi::screen_cursor_position(int* x, int* y) {
+  std::lock_guard<std::mutex> g(mutex_);
+  *x = cursor_x_;
+  *y = cursor_y_;
+  return true;
+}
+
 bool HeadlessUi::cursor_position(int window, int* x, int* y) {
   std::lock_guard<std::mutex> g(mutex_);
   auto it = windows_.find(window);
@@ -279,6 +349,7 @@ HeadlessPlatform::HeadlessPlatform(const std::string& game_folder_host)
       fonts(std::make_unique<FreeTypeFontRasterizer>(FreeTypeFontRasterizer::config_source::text,
                                                      FreeTypeFontRasterizer::ipa_fonts_config_text())) {
   services.clock = &clock;
+  ui.attach_clock(&clock);
   services.fonts = fonts.get();
   services.ui = &ui;
   services.files = files.get();
@@ -319,4 +390,9 @@ void HeadlessUi::set_desktop_mode(int width, int height, int depth, int refresh)
   desktop_[1] = height;
   desktop_[2] = depth;
   desktop_[3] = refresh;
+}
+
+void HeadlessUi::block_screen_saver(bool blocked) {
+  std::lock_guard<std::mutex> g(mutex_);
+  calls_.push_back(blocked ? "block_screen_saver" : "allow_screen_saver");
 }

@@ -56,6 +56,8 @@ class HeadlessUi final : public Ui {
   void set_cursor_visible(bool visible) override;
   void keyboard_state(uint8_t out[256]) override;
   bool cursor_position(int window, int* x, int* y) override;
+  bool screen_cursor_position(int* x, int* y) override;
+  void block_screen_saver(bool blocked) override;
   int joystick_count() override;
   bool desktop_mode(int* width, int* height, int* depth, int* refresh) override;
   bool joystick_state(int id, ui_joystick_state& out) override;
@@ -66,6 +68,15 @@ class HeadlessUi final : public Ui {
   // The cursor in screen coordinates; a window's client starts at its
   // window_desc x, y (0 when the platform placed it).
   void set_cursor(int screen_x, int screen_y);
+  // The user moves the keyboard focus: window `window` gains it (the others
+  // lose theirs) or, with -1, another program takes it. Each window whose
+  // state changes gets its msg_activate.
+  void focus_window(int window);
+  // An event that poll_event hands out only once the clock reaches `at_ms`
+  // (user actions at a moment of virtual time). Needs attach_clock.
+  void post_event_at(uint32_t at_ms, const ui_event& event);
+  void focus_window_at(uint32_t at_ms, int window);
+  void attach_clock(Clock* clock);
   void set_joystick_count(int count);
   // The fake display's desktop mode (1920 x 1080, 32 bits, 60 Hz until set).
   void set_desktop_mode(int width, int height, int depth, int refresh);
@@ -88,6 +99,16 @@ class HeadlessUi final : public Ui {
  private:
   mutable std::mutex mutex_;
   std::deque<ui_event> events_;
+  struct timed_event {
+    uint32_t at_ms = 0;
+    bool focus = false;  // a focus move to `event.window` rather than an event
+    ui_event event;
+  };
+  std::vector<timed_event> timed_events_;  // in posting order
+  Clock* clock_ = nullptr;
+  int focused_window_ = -1;  // -1: another program has the focus
+  void move_focus_locked(int window);
+  void release_due_events_locked();
   std::deque<int> replies_;
   std::vector<box_record> boxes_;
   std::vector<std::string> calls_;

@@ -937,3 +937,23 @@ bool SdlUi::desktop_mode(int* width, int* height, int* depth, int* refresh) {
   *refresh = mode.refresh_rate;
   return true;
 }
+
+bool SdlUi::screen_cursor_position(int* x, int* y) {
+  bool ok = false;
+  call_on_main([&] {
+    if (!SDL_WasInit(SDL_INIT_VIDEO)) return;
+    SDL_GetGlobalMouseState(x, y);
+    ok = true;
+  });
+  return ok;
+}
+
+void SdlUi::block_screen_saver(bool blocked) {
+  call_on_main([&] {
+    if (!SDL_WasInit(SDL_INIT_VIDEO)) return;
+    if (blocked)
+      SDL_DisableScreenSaver();
+    else
+      SDL_EnableScreenSaver();
+  });
+}

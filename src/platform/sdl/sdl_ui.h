@@ -64,6 +64,8 @@ class SdlUi final : public Ui {
   void set_cursor_visible(bool visible) override;
   void keyboard_state(uint8_t out[256]) override;
   bool cursor_position(int window, int* x, int* y) override;
+  bool screen_cursor_position(int* x, int* y) override;
+  void block_screen_saver(bool blocked) override;
   int joystick_count() override;
   bool desktop_mode(int* width, int* height, int* depth, int* refresh) override;
   bool joystick_state(int id, ui_joystick_state& out) override;
