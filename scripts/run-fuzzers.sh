@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Runs every libFuzzer program in BUILD/fuzz for SECONDS each, several at a
-# time, from an empty corpus plus any seeds under tests/fuzz/corpus/NAME.
+# time (one per core), from an empty corpus plus any seeds under tests/fuzz/corpus/NAME.
 set -euo pipefail
 build=${1:-build/fuzz}
 seconds=${2:-20}
-parallel=${FUZZ_JOBS:-4}
+parallel=${FUZZ_JOBS:-$(nproc)}  # one fuzzer per core: each runs on one thread
 root=$(cd "$(dirname "$0")/.." && pwd)
 logs=$(mktemp -d)
 trap 'rm -rf "$logs"' EXIT

@@ -1,7 +1,14 @@
 #include "platform/posix/host_files.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "core/sjis.h"
 #include "support/temp_folder.h"
@@ -48,6 +55,53 @@ TEST(HostFiles, ReplaceKeepsOldFileOnFailureAndReplacesAtomically) {
   EXPECT_EQ(std::string(out.begin(), out.end()), "newer");
   EXPECT_FALSE(files.replace_file("missing-folder/save.sd", "x", 1));
   EXPECT_EQ(files.list_folder("").size(), 1u);  // no temporary left behind
+}
+
+TEST(HostFiles, ASaveKilledMidWriteLeavesOneFileAfterTheNextSave) {
+  temp_folder dir;
+  PosixHostFiles files(dir.path());
+  ASSERT_TRUE(files.replace_file("save01.sd", "old", 3));
+  // A child writes a large save and is killed between its temporary file and
+  // the rename; the big write keeps that window wide open.
+  const size_t big = size_t{256} << 20;
+  void* block = ::mmap(nullptr, big, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  ASSERT_NE(block, MAP_FAILED);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    files.replace_file("save01.sd", block, big);
+    ::_exit(0);
+  }
+  auto temporaries = [&] {
+    std::vector<std::string> names;
+    for (const host_folder_entry& e : files.list_folder(""))
+      if (e.name.rfind("save01.sd.tmp", 0) == 0) names.push_back(e.name);
+    return names;
+  };
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (temporaries().empty() && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ::munmap(block, big);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "the write ended before it could be killed";
+  ASSERT_EQ(temporaries().size(), 1u);
+  std::vector<uint8_t> out;
+  ASSERT_TRUE(files.read_file("save01.sd", out));
+  EXPECT_EQ(std::string(out.begin(), out.end()), "old");  // the save itself is intact
+
+  // Look-alikes that are not this file's leftovers stay.
+  for (const char* other : {"save01.sd.tmp", "save01.sd.tmpABCDEFG", "save02.sd.tmpABCDEF", "xsave01.sd.tmpABCDEF"})
+    dir.write(other, std::string("keep"));
+  ASSERT_TRUE(files.replace_file("save01.sd", "new", 3));
+  ASSERT_TRUE(files.read_file("save01.sd", out));
+  EXPECT_EQ(std::string(out.begin(), out.end()), "new");
+  std::vector<std::string> names;
+  for (const host_folder_entry& e : files.list_folder("")) names.push_back(e.name);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"save01.sd", "save01.sd.tmp", "save01.sd.tmpABCDEFG",
+                                             "save02.sd.tmpABCDEF", "xsave01.sd.tmpABCDEF"}));
 }
 
 TEST(HostFiles, ReadAtIsBounded) {

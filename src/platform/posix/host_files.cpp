@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cctype>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -248,9 +249,37 @@ bool PosixHostFiles::append_file(std::string_view game_path, const void* data, s
   return ::close(fd) == 0 && ok;
 }
 
+namespace {
+
+// A write killed between its temporary file and the rename leaves
+// "NAME.tmpXXXXXX" beside the intact file. The next write of NAME removes such
+// leftovers of NAME, and only those: names mkstemp makes from this pattern.
+void remove_stale_temporaries(const std::string& target) {
+  const size_t slash = target.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+  const std::string stem = (slash == std::string::npos ? target : target.substr(slash + 1)) + ".tmp";
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return;
+  while (const dirent* e = ::readdir(dir)) {
+    const std::string name = e->d_name;
+    if (name.size() != stem.size() + 6 || name.compare(0, stem.size(), stem) != 0) continue;
+    bool generated = true;
+    for (size_t i = stem.size(); i < name.size(); ++i)
+      generated = generated && std::isalnum(static_cast<unsigned char>(name[i]));
+    if (!generated) continue;
+    struct stat st;
+    const std::string path = folder + (folder == "." ? "/" : "") + name;
+    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(path.c_str());
+  }
+  ::closedir(dir);
+}
+
+}  // namespace
+
 bool PosixHostFiles::replace_file(std::string_view game_path, const void* data, size_t size) {
   if (!write_allowed(game_path)) return false;
   std::string target = host_path(game_path);
+  remove_stale_temporaries(target);
   std::string temp = target + ".tmpXXXXXX";
   int fd = ::mkstemp(temp.data());
   if (fd < 0) return false;
