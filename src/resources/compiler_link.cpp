@@ -159,8 +159,9 @@ int run_compiler_link(std::string* game_path) {
   // 5. Ready, or the compiler gave up.
   quit_watch quit;
   for (;;) {
-    if (!compiler->running()) return 1;
+    // Ready first: a compiler may set the flag and end before the next look.
     if (load_link_flag(a, link_ready_offset) == 1) break;
+    if (!compiler->running()) return 1;
     if (quit.requested()) {
       compiler->terminate();
       return 1;
