@@ -4,8 +4,6 @@
 #include "core/engine_state.h"
 
 
-int run_compiler_link(std::string*) { return 0; }  // the caller's game path stays the game folder
-
 void mark_path_special_characters() {}
 
 void set_script_defaults() {}

@@ -8,9 +8,6 @@
 
 #include "platform/platform.h"
 
-// ---- compiler link
-int run_compiler_link(std::string* game_path);  // 0 = success, fills the game path
-
 // ---- object paths
 void mark_path_special_characters();  // '.', ':' and '/' in the path character classes
 

@@ -32,6 +32,7 @@
 #include "resources/command_table.h"
 #include "resources/compiled_loaders.h"
 #include "core/engine_config.h"
+#include "resources/compiler_link.h"
 #include "resources/pack_archive.h"
 #include "script/system_start.h"
 #include "save/save_data.h"
@@ -168,7 +169,10 @@ int app_initialise() {
   if (pack_entry_tables.release_mode) {
     module_paths.game_path = module_paths.game_folder;
   } else {
+    // A development run: the compiler hands over the compiled files and the
+    // game path; the one-time tables are built while it works.
     trace_step("run_compiler_link");
+    compiler_link_hooks.while_compiling = init_startup_tables;
     if (run_compiler_link(&module_paths.game_path) != 0) return -1;
   }
 

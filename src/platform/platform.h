@@ -3,6 +3,7 @@
 // sibling folders (sdl/, posix/, headless/, ...). All strings crossing these
 // interfaces are Shift-JIS engine strings unless a name says "host" (UTF-8).
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -79,9 +80,28 @@ class HostFiles {
   virtual bool remove_folder(std::string_view game_path) = 0;  // empty folders only
   virtual bool write_allowed(std::string_view game_path) const = 0;
   virtual void add_write_root(const std::string& host_folder) = 0;
+  // Moves the folder relative game paths start from (the working folder of
+  // the original, without touching the process's own) and admits it as a
+  // write root. False, nothing changed, when it is not an existing folder.
+  // Only while no other thread uses the service (start-up).
+  virtual bool set_game_folder_host(const std::string& host_folder) {
+    (void)host_folder;
+    return false;
+  }
 };
 
 // ---------------------------------------------------------------- Process
+
+// A program the caller started and waits for.
+class ChildProcess {
+ public:
+  // A child still running is left to run; it is reaped when it ends.
+  virtual ~ChildProcess() = default;
+  // False once the program has ended.
+  virtual bool running() = 0;
+  // Asks the program to end, ends it by force when it does not, and waits.
+  virtual void terminate() = 0;
+};
 
 class Process {
  public:
@@ -100,6 +120,13 @@ class Process {
   virtual bool take_raise_request() = 0;
   // Starts a program by argv (host strings), never through a shell.
   virtual bool spawn(const std::vector<std::string>& argv_host) = 0;
+  // The same, in `working_folder_host`, for a caller that waits for it or
+  // ends it. Null when it cannot be started.
+  virtual std::unique_ptr<ChildProcess> start_child(const std::vector<std::string>& argv_host,
+                                                    const std::string& working_folder_host) {
+    (void)argv_host, (void)working_folder_host;
+    return nullptr;
+  }
   // Per-user folders of this platform (UTF-8, ending in '/'): XDG data home
   // (the AppData folder's role) and the documents folder (My Documents).
   virtual std::string user_data_folder_host() const = 0;
@@ -117,6 +144,33 @@ class DynamicLibrary {
   virtual void* load(const std::string& name, int* error_number, std::string* error_text) = 0;
   virtual void* symbol(void* library, const char* name) = 0;
   virtual void unload(void* library) = 0;
+};
+
+// ---------------------------------------------------------------- SharedMemory
+
+// A mapped block of named memory, unmapped when released; a block this
+// process created also loses its name then.
+class SharedMemoryBlock {
+ public:
+  virtual ~SharedMemoryBlock() = default;
+  virtual uint8_t* data() = 0;
+  virtual size_t size() const = 0;
+};
+
+// Named memory shared with another program of the same user. A name is scoped
+// by the user and by a folder (the game folder), so two games, or two users,
+// never meet in the same block; blocks are readable and writable by their
+// owner only.
+class SharedMemory {
+ public:
+  virtual ~SharedMemory() = default;
+  // A new zero-filled block of `size` bytes (a stale block of the same name
+  // left by this user is replaced). Null on failure.
+  virtual std::unique_ptr<SharedMemoryBlock> create(const std::string& name, const std::string& scope_folder_host,
+                                                    size_t size) = 0;
+  // The block another program of this user created, mapped whole. Null when
+  // there is none, or it belongs to someone else or is open to others.
+  virtual std::unique_ptr<SharedMemoryBlock> open(const std::string& name, const std::string& scope_folder_host) = 0;
 };
 
 // ---------------------------------------------------------------- Ui
@@ -383,6 +437,7 @@ struct Platform {
   Ui* ui = nullptr;
   AudioDevice* audio = nullptr;
   FontRasterizer* fonts = nullptr;
+  SharedMemory* shared_memory = nullptr;
 };
 
 Platform& platform();

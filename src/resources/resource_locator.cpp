@@ -7,10 +7,10 @@
 #include "format/pack_format.h"
 #include "platform/platform.h"
 #include "core/engine_config.h"
+#include "resources/compiler_link.h"
 #include "resources/pack_archive.h"
 
 resource_memory_caches_record resource_memory_caches;
-std::vector<mapped_resource> mapped_resource_list;
 
 namespace {
 
@@ -62,7 +62,7 @@ bool copy_bytes(std::vector<uint8_t>& out, const std::vector<uint8_t>& in) {
 
 void reset_resource_caches() {
   resource_memory_caches = resource_memory_caches_record{};
-  mapped_resource_list.clear();
+  reset_compiler_link_table();
 }
 
 std::string normalise_resource_name(std::string_view name) {
@@ -141,17 +141,6 @@ int find_in_memory_caches(resource_locator& locator, std::string_view name) {
   return 0;
 }
 
-int find_in_mapped_list(resource_locator& locator, std::string_view name) {
-  for (size_t i = 0; i < mapped_resource_list.size(); ++i) {
-    if (!ascii_iequal(mapped_resource_list[i].name, name)) continue;
-    locator.state = resource_in_link_table;
-    locator.link_index = static_cast<int32_t>(i);
-    locator.type = 0;
-    return resource_in_link_table;
-  }
-  return 0;
-}
-
 bool loose_file_exists(std::string_view name) {
   if (!platform_installed() || !platform().files || name.empty()) return false;
   return platform().files->kind(name) == host_entry_kind::file;
@@ -215,16 +204,6 @@ int read_entry_from_loose_file(resource_locator& locator, std::string_view name)
   }
   locator.size = static_cast<uint32_t>(bytes.size());
   locator.data = std::move(bytes);
-  return 0;
-}
-
-int read_entry_from_mapped_list(resource_locator& locator, std::string_view name) {
-  if (locator.link_index < 0 || static_cast<size_t>(locator.link_index) >= mapped_resource_list.size()) return -3;
-  if (!copy_bytes(locator.data, mapped_resource_list[locator.link_index].data)) {
-    report_error_fmt(104030, 1, std::string(name));
-    return -3;
-  }
-  locator.size = static_cast<uint32_t>(locator.data.size());
   return 0;
 }
 

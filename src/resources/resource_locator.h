@@ -51,14 +51,6 @@ struct resource_memory_caches_record {
 };
 extern resource_memory_caches_record resource_memory_caches;
 
-// The compiler-link table of a development run (filled by the compiler link;
-// empty until then): names and their bytes.
-struct mapped_resource {
-  std::string name;
-  std::vector<uint8_t> data;
-};
-extern std::vector<mapped_resource> mapped_resource_list;
-
 // Normalises `in_name` (its '\' become '/' first, as the caller's buffer did),
 // probes extensions by kind and fills the locator. `out_name` receives the
 // resolved name (with the extension found, or the last one tried).
@@ -73,7 +65,7 @@ int locate_resource(resource_locator& locator, std::string_view name, bool want_
 // Readers by the locator's state: 0 with size and data set, negative after a
 // report.
 int read_entry_from_loose_file(resource_locator& locator, std::string_view name);
-int read_entry_from_mapped_list(resource_locator& locator, std::string_view name);
+// read_entry_from_mapped_list and find_in_mapped_list: resources/compiler_link.h
 int read_entry_from_memory_cache(resource_locator& locator, std::string_view name);
 // Dispatches on the state; any other state is a failure (-3, no report).
 int read_located_resource(resource_locator& locator, std::string_view name);
@@ -83,7 +75,6 @@ int read_located_resource(resource_locator& locator, std::string_view name);
 int preload_resource(int group, std::string& in_name, int kind);
 
 int find_in_memory_caches(resource_locator& locator, std::string_view name);
-int find_in_mapped_list(resource_locator& locator, std::string_view name);
 bool loose_file_exists(std::string_view name);
 
 // The name rule of the resolver: '\' and '/' as separators, "." and ".."

@@ -17,6 +17,7 @@
 #include "core/sjis.h"
 #include "app/startup.h"
 #include "format/compiled_files.h"
+#include "format/pack_format.h"
 #include "graphics/compositor.h"
 #include "graphics/layer_record.h"
 #include "platform/headless/headless_process.h"
@@ -99,7 +100,13 @@ TEST(PlayerWindowDemo, CompositedLayersInARealWindow) {
   temp_folder game;
   compiled_engine_config config;
   config.title = utf8_to_sjis("zarvik ウィンドウ");
-  game.write("kxbin/kxcfg.kbn", write_engine_config_file(config));
+  // In a pack, so the run is a release run (no compiler link).
+  pack_writer_entry config_entry;
+  config_entry.name = "kxbin\\kxcfg.kbn";
+  config_entry.data = write_engine_config_file(config);
+  std::vector<uint8_t> pack;
+  ASSERT_TRUE(build_pack({config_entry}, pack));
+  game.write("game.kpf", pack);
 
   auto ui = std::make_unique<SdlUi>();
   ASSERT_TRUE(ui->ready());

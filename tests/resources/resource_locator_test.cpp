@@ -1,4 +1,5 @@
 #include "resources_fixture.h"
+#include "resources/compiler_link.h"
 
 class locator : public resource_test {};
 
@@ -120,11 +121,12 @@ TEST_F(locator, MissingLooseFileReportsWhenRead) {
 
 TEST_F(locator, CompilerLinkTableComesBeforePacksAndLooseFiles) {
   game.write("k.txt", std::string("loose"));
-  mapped_resource_list.push_back({"K.TXT", bytes_of("linked")});
+  ASSERT_EQ(install_compiler_link_table(write_compiler_link_block({{"K.TXT", bytes_of("linked")}}), 1), 0);
   read_result r = fetch("k.txt");
   EXPECT_EQ(r.locator.state, resource_in_link_table);
   EXPECT_EQ(std::string(r.locator.data.begin(), r.locator.data.end()), "linked");
-  EXPECT_EQ(mapped_resource_list[0].data, bytes_of("linked"));  // the table keeps its own copy
+  r.locator.data[0] = 'X';  // the table keeps its own copy
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(compiler_link_table.entries[0].data), 6), "linked");
 }
 
 TEST_F(locator, MemoryCacheEvictsTheOldestAndRepreloadsWithoutReading) {

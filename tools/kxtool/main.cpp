@@ -13,6 +13,9 @@ int kxtool_decode(int argc, char** argv);
 int kxtool_run(const std::vector<std::string>& args);
 int kxtool_pictures(const std::vector<std::string>& args);
 int kxtool_sounds(const std::vector<std::string>& args);
+int kxtool_compile_link(const std::vector<std::string>& args);
+bool started_as_compiler(const char* argv0);
+int kxtool_as_compiler();
 
 // Writes the canonical command file kxbin\kxc.kbn.
 int kxtool_commands(const std::vector<std::string>& args) {
@@ -48,6 +51,7 @@ const kxtool_command commands[] = {
     {"kcg", kxtool_kcg, nullptr, "write a picture in the engine image format"},
     {"decode", kxtool_decode, nullptr, "decode any picture the player reads to PNG"},
     {"run", nullptr, kxtool_run, "GAME_FOLDER|PACK.kpf --frames N --out DIR [--every K] [--audio OUT.wav]   run headless, write frames and sound"},
+    {"compile-link", nullptr, kxtool_compile_link, "[GAME_FOLDER]   the compiler's side of a development run (also when started as system/ZIVer/ZIVer)"},
     {"pictures", nullptr, kxtool_pictures, "FOLDER   write the demo game's generated pictures (PNG)"},
     {"sounds", nullptr, kxtool_sounds, "FOLDER   write the demo game's generated sounds (WAV)"},
 };
@@ -61,6 +65,8 @@ int usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Placed where the player looks for its compiler, kxtool is that compiler.
+  if (argc > 0 && started_as_compiler(argv[0])) return kxtool_as_compiler();
   if (argc < 2) return usage();
   for (const auto& c : commands) {
     if (std::strcmp(argv[1], c.name) != 0) continue;

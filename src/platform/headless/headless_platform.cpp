@@ -356,6 +356,7 @@ HeadlessPlatform::HeadlessPlatform(const std::string& game_folder_host)
   services.audio = &audio;
   services.process = &process;
   services.libraries = &libraries;
+  services.shared_memory = &shared_memory;
   process.set_raise_listener([this] {
     ui_event e;
     e.message = msg_raise_request;

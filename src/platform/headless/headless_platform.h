@@ -141,6 +141,7 @@ struct HeadlessPlatform {
   HeadlessAudioDevice audio{&clock};
   HeadlessProcess process;
   HeadlessLibraries libraries;
+  HeadlessSharedMemory shared_memory;
 
   // The same FreeType code as the real backend, on the Debian IPA fonts only
   // (so frames do not depend on the machine's other fonts), until a test

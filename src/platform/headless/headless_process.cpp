@@ -1,5 +1,7 @@
 #include "platform/headless/headless_process.h"
 
+#include "platform/posix/process.h"
+
 #include <map>
 #include <utility>
 
@@ -100,6 +102,22 @@ bool HeadlessProcess::spawn(const std::vector<std::string>& argv_host) {
   return spawn_result_ && !argv_host.empty();
 }
 
+std::unique_ptr<ChildProcess> HeadlessProcess::start_child(const std::vector<std::string>& argv_host,
+                                                           const std::string& working_folder_host) {
+  {
+    std::lock_guard<std::mutex> g(mutex_);
+    spawns_.push_back(argv_host);
+    child_folders_.push_back(working_folder_host);
+    if (!spawn_result_) return nullptr;
+  }
+  return start_posix_child(argv_host, working_folder_host);
+}
+
+std::vector<std::string> HeadlessProcess::child_folders() const {
+  std::lock_guard<std::mutex> g(mutex_);
+  return child_folders_;
+}
+
 std::string HeadlessProcess::user_data_folder_host() const {
   std::lock_guard<std::mutex> g(mutex_);
   return user_data_;
@@ -156,6 +174,32 @@ bool HeadlessProcess::holds_instance() const {
 void HeadlessProcess::set_raise_listener(std::function<void()> listener) {
   std::lock_guard<std::mutex> g(mutex_);
   raise_listener_ = std::move(listener);
+}
+
+// ---------------------------------------------------------------- HeadlessSharedMemory
+
+std::unique_ptr<SharedMemoryBlock> HeadlessSharedMemory::create(const std::string& name,
+                                                                const std::string& scope_folder_host, size_t size) {
+  std::lock_guard<std::mutex> g(mutex_);
+  if (!refused_.empty() && refused_ == name) return nullptr;
+  std::unique_ptr<SharedMemoryBlock> block = real_.create(name, scope_folder_host, size);
+  if (block) created_.push_back(name + " " + std::to_string(size));
+  return block;
+}
+
+std::unique_ptr<SharedMemoryBlock> HeadlessSharedMemory::open(const std::string& name,
+                                                              const std::string& scope_folder_host) {
+  return real_.open(name, scope_folder_host);
+}
+
+void HeadlessSharedMemory::refuse_create(const std::string& name) {
+  std::lock_guard<std::mutex> g(mutex_);
+  refused_ = name;
+}
+
+std::vector<std::string> HeadlessSharedMemory::created() const {
+  std::lock_guard<std::mutex> g(mutex_);
+  return created_;
 }
 
 // ---------------------------------------------------------------- HeadlessLibraries

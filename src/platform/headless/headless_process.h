@@ -10,6 +10,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/dynamic_library.h"
+#include "platform/posix/shared_memory.h"
 
 class HeadlessProcess final : public Process {
  public:
@@ -28,6 +29,11 @@ class HeadlessProcess final : public Process {
   bool take_raise_request() override;
   // Records the argv; returns the result set by set_spawn_result (true).
   bool spawn(const std::vector<std::string>& argv_host) override;
+  // Records the argv and the folder, then starts the program for real (a
+  // test's stand-in program, or kxtool as the compiler); null when
+  // set_spawn_result(false) refuses it.
+  std::unique_ptr<ChildProcess> start_child(const std::vector<std::string>& argv_host,
+                                            const std::string& working_folder_host) override;
   std::string user_data_folder_host() const override;
   std::string documents_folder_host() const override;
   std::string temp_folder_host() const override;
@@ -38,6 +44,7 @@ class HeadlessProcess final : public Process {
   void set_folders(const std::string& user_data, const std::string& documents, const std::string& temp);
   void set_spawn_result(bool ok);
   std::vector<std::vector<std::string>> spawns() const;
+  std::vector<std::string> child_folders() const;  // working folders of start_child, in order
   int raise_requests_received() const;  // all that arrived, taken or not
   bool holds_instance() const;
   // Called (without this object's lock) for each raise request that arrives;
@@ -53,11 +60,31 @@ class HeadlessProcess final : public Process {
   std::string user_data_, documents_, temp_;
   bool spawn_result_ = true;
   std::vector<std::vector<std::string>> spawns_;
+  std::vector<std::string> child_folders_;
   std::string held_name_;
   bool holding_ = false;
   int raises_pending_ = 0;
   int raises_received_ = 0;
   std::function<void()> raise_listener_;
+};
+
+// Real named memory (so a real compiler process can take part), which the
+// test can refuse to create, with a record of every name asked for.
+class HeadlessSharedMemory final : public SharedMemory {
+ public:
+  std::unique_ptr<SharedMemoryBlock> create(const std::string& name, const std::string& scope_folder_host,
+                                            size_t size) override;
+  std::unique_ptr<SharedMemoryBlock> open(const std::string& name, const std::string& scope_folder_host) override;
+
+  // Test side: creation of the named block fails (empty name: none).
+  void refuse_create(const std::string& name);
+  std::vector<std::string> created() const;  // "NAME SIZE" per successful creation
+
+ private:
+  mutable std::mutex mutex_;
+  PosixSharedMemory real_;
+  std::string refused_;
+  std::vector<std::string> created_;
 };
 
 // Loads real libraries through dlopen (searched in a folder the test sets),

@@ -142,6 +142,16 @@ PosixHostFiles::PosixHostFiles(std::string game_folder_host) : game_folder_(std:
   add_write_root(game_folder_);
 }
 
+bool PosixHostFiles::set_game_folder_host(const std::string& host_folder) {
+  if (host_folder.empty() || host_folder[0] != '/') return false;
+  struct stat st;
+  if (::stat(host_folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  game_folder_ = host_folder;
+  if (game_folder_.back() != '/') game_folder_ += '/';
+  add_write_root(game_folder_);
+  return true;
+}
+
 std::string PosixHostFiles::host_path(std::string_view game_path) const {
   std::string out = is_absolute_game_path(game_path) ? "/" : game_folder_;
   bool resolving = true;  // stop matching once a component is missing

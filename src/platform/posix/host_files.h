@@ -26,6 +26,7 @@ class PosixHostFiles final : public HostFiles {
   bool remove_folder(std::string_view game_path) override;
   bool write_allowed(std::string_view game_path) const override;
   void add_write_root(const std::string& host_folder) override;
+  bool set_game_folder_host(const std::string& host_folder) override;
 
  private:
   std::string game_folder_;

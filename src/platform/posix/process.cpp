@@ -19,6 +19,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/posix/name_hash.h"
 #include "platform/text_encoding.h"
 #include "platform/posix/host_files.h"
 
@@ -140,10 +141,9 @@ std::string instance_folder_host() {
 }
 
 std::string instance_file_stem(const std::string& instance_name) {
-  // 64-bit FNV-1a, so distinct game paths do not share a lock by accident; the
-  // uid keeps users apart when the folder is /tmp.
-  uint64_t h = 0xcbf29ce484222325ull;
-  for (unsigned char c : instance_name) h = (h ^ c) * 0x100000001b3ull;
+  // 64 bits, so distinct game paths do not share a lock by accident; the uid
+  // keeps users apart when the folder is /tmp.
+  const uint64_t h = host_name_hash(instance_name);
   char buf[64];
   std::snprintf(buf, sizeof buf, "zarvik-%u-%016llx", static_cast<unsigned>(::getuid()),
                 static_cast<unsigned long long>(h));
@@ -296,14 +296,16 @@ void PosixProcess::set_raise_listener(std::function<void()> listener) {
   raise_listener_ = std::move(listener);
 }
 
-bool PosixProcess::spawn(const std::vector<std::string>& argv_host) {
-  if (argv_host.empty() || argv_host[0].empty()) return false;
+namespace {
+
+// posix_spawnp with default signal handling and an empty mask, whatever SDL
+// or the engine's threads changed in this process; -1 on failure.
+pid_t spawn_by_argv(const std::vector<std::string>& argv_host, const std::string& working_folder_host) {
+  if (argv_host.empty() || argv_host[0].empty()) return -1;
   std::vector<char*> args;
   for (const std::string& a : argv_host) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
 
-  // The child starts with default signal handling and an empty mask,
-  // whatever SDL or the engine's threads changed in this process.
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);
   sigset_t empty, defaults;
@@ -316,19 +318,85 @@ bool PosixProcess::spawn(const std::vector<std::string>& argv_host) {
   posix_spawnattr_setsigmask(&attr, &empty);
   posix_spawnattr_setsigdefault(&attr, &defaults);
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (!working_folder_host.empty()) posix_spawn_file_actions_addchdir_np(&actions, working_folder_host.c_str());
   pid_t pid = 0;
   // posix_spawnp searches PATH for a bare name like execvp; no shell ever
   // sees the arguments.
-  int rc = ::posix_spawnp(&pid, args[0], nullptr, &attr, args.data(), environ);
+  int rc = ::posix_spawnp(&pid, args[0], &actions, &attr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
-  if (rc != 0) return false;
-  // Reap the child when it ends so editors opened during a run leave no zombies.
+  return rc == 0 ? pid : -1;
+}
+
+void reap_in_background(pid_t pid) {
   std::thread([pid] {
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
   }).detach();
+}
+
+class PosixChildProcess final : public ChildProcess {
+ public:
+  explicit PosixChildProcess(pid_t pid) : pid_(pid) {}
+  ~PosixChildProcess() override {
+    if (!ended_) reap_in_background(pid_);
+  }
+  PosixChildProcess(const PosixChildProcess&) = delete;
+  PosixChildProcess& operator=(const PosixChildProcess&) = delete;
+
+  bool running() override {
+    if (ended_) return false;
+    int status = 0;
+    pid_t r = ::waitpid(pid_, &status, WNOHANG);
+    if (r == pid_ || (r < 0 && errno == ECHILD)) ended_ = true;
+    return !ended_;
+  }
+
+  void terminate() override {
+    if (!running()) return;
+    ::kill(pid_, SIGTERM);
+    // A second to end on its own, then by force.
+    for (int i = 0; i < 100 && running(); ++i) {
+      timespec ts{0, 10 * 1000000L};
+      nanosleep(&ts, nullptr);
+    }
+    if (running()) {
+      ::kill(pid_, SIGKILL);
+      int status = 0;
+      while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+      }
+      ended_ = true;
+    }
+  }
+
+ private:
+  pid_t pid_;
+  bool ended_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<ChildProcess> start_posix_child(const std::vector<std::string>& argv_host,
+                                                const std::string& working_folder_host) {
+  pid_t pid = spawn_by_argv(argv_host, working_folder_host);
+  if (pid < 0) return nullptr;
+  return std::make_unique<PosixChildProcess>(pid);
+}
+
+bool PosixProcess::spawn(const std::vector<std::string>& argv_host) {
+  pid_t pid = spawn_by_argv(argv_host, "");
+  if (pid < 0) return false;
+  // Reap the child when it ends so editors opened during a run leave no zombies.
+  reap_in_background(pid);
   return true;
+}
+
+std::unique_ptr<ChildProcess> PosixProcess::start_child(const std::vector<std::string>& argv_host,
+                                                        const std::string& working_folder_host) {
+  return start_posix_child(argv_host, working_folder_host);
 }
 
 std::string PosixProcess::user_data_folder_host() const {

@@ -23,6 +23,8 @@ class PosixProcess final : public Process {
   void release_single_instance() override;
   bool take_raise_request() override;
   bool spawn(const std::vector<std::string>& argv_host) override;
+  std::unique_ptr<ChildProcess> start_child(const std::vector<std::string>& argv_host,
+                                            const std::string& working_folder_host) override;
   std::string user_data_folder_host() const override;
   std::string documents_folder_host() const override;
   std::string temp_folder_host() const override;
@@ -46,6 +48,11 @@ class PosixProcess final : public Process {
   std::mutex listener_mutex_;
   std::function<void()> raise_listener_;
 };
+
+// Starts a program by argv in a working folder (empty: ours), with default
+// signal handling; the headless process service starts real programs too.
+std::unique_ptr<ChildProcess> start_posix_child(const std::vector<std::string>& argv_host,
+                                                const std::string& working_folder_host);
 
 // The program path as started, made absolute against `cwd` without resolving
 // symbolic links: a name without '/' is searched in `path_env` (PATH). Empty
