@@ -10,10 +10,13 @@
 #include <cstring>
 
 #include "core/engine_state.h"
+#include "core/object_tree.h"
+#include "graphics/layer_record.h"
 #include "image/decode_gif.h"
 #include "image/picture_loader.h"
 #include "image_test_util.h"
 #include "support/gif_encode.h"
+#include "support/headless_game.h"
 #include "support/reported_errors.h"
 
 namespace {
@@ -447,4 +450,37 @@ TEST(GifHostile, TruncationsAndFlipsDoNotCrash) {
     });
     EXPECT_GT(ok, 0);
   }
+}
+
+// Through the layer command: the record keeps the frames, a second GIF
+// replaces them, and the record's end frees them (ASan checks the last two).
+TEST(GifLayer, TheRecordKeepsTheFramesOfItsLastGif) {
+  gif_test_file two;
+  two.width = 12;
+  two.height = 9;
+  two.global_palette = gif_test_palette(8);
+  two.images = {image_of(0, 0, 12, 9, 8), image_of(2, 2, 3, 3, 8, 1)};
+  two.images[1].transparent_index = 1;
+  gif_test_file one = two;
+  one.images.resize(1);
+  headless_game g(
+      "script main.txt\n*SYSTEM_START\nlayer path=\"a\", file=\"cg/two.gif\", priority=1\nwait 1\n"
+      "layer path=\"a\", file=\"cg/one.gif\"\nwait 1\nlayer_delete path=\"a\"\n*idle\nwait 1\ngoto idle\n");
+  g.add_resource("cg\\two.gif", giflib_encode(two), 4);
+  g.add_resource("cg\\one.gif", gif_test_encode(one), 4);
+  ASSERT_EQ(g.start(), 0);
+  g.tick();
+  object_node* node = find_object_by_path(object_trees[tree_layers].root, "W0/a", find_leaf);
+  ASSERT_NE(node, nullptr);
+  cg_record* r = layer_record(node);
+  ASSERT_NE(r->gif_frames, nullptr);
+  EXPECT_EQ(static_cast<gif_frame_table*>(r->gif_frames)->frames.size(), 2u);
+  EXPECT_EQ(r->width, 12);
+  EXPECT_EQ(r->alpha_in_use, 1);  // the last control block is transparent
+  g.tick();
+  EXPECT_EQ(static_cast<gif_frame_table*>(r->gif_frames)->frames.size(), 1u);
+  EXPECT_EQ(r->alpha_in_use, 0);
+  g.run_ticks(2);
+  EXPECT_EQ(find_object_by_path(object_trees[tree_layers].root, "W0/a", find_leaf), nullptr);
+  EXPECT_TRUE(g.error_codes().empty());
 }
