@@ -51,10 +51,7 @@ struct gif_reader {
   }
 };
 
-struct free_deleter {
-  void operator()(uint8_t* p) const { std::free(p); }
-};
-using index_block = std::unique_ptr<uint8_t[], free_deleter>;
+using index_block = std::unique_ptr<uint8_t[], gif_index_free>;
 
 constexpr unsigned lzw_table_size = 4096;
 
@@ -170,6 +167,8 @@ int refuse_size(const std::string& name) {
 }
 
 }  // namespace
+
+void gif_index_free::operator()(uint8_t* p) const { std::free(p); }
 
 void draw_gif_frame(const gif_frame& frame, uint8_t* pixels, int32_t width, int32_t height) {
   if (!pixels || !frame.indexes || frame.left >= width || frame.top >= height || frame.left < 0 || frame.top < 0)

@@ -18,6 +18,11 @@ constexpr size_t gif_max_frames = 8192;
 // declare thousands of 8192 x 8192 images, so the total is bounded as well.
 constexpr uint64_t gif_max_frame_bytes = uint64_t{1} << 30;
 
+// Frame indexes come from calloc: large frames cost no page until written.
+struct gif_index_free {
+  void operator()(uint8_t* p) const;
+};
+
 // One image of the file, with the graphic-control values and the palette in
 // force when it was read.
 struct gif_frame {
@@ -31,7 +36,7 @@ struct gif_frame {
   uint8_t palette[256 * 3] = {};  // R, G, B
   // width x height palette indexes, rows from the top. Rows the data did not
   // reach hold index 0.
-  std::unique_ptr<uint8_t[]> indexes;
+  std::unique_ptr<uint8_t[], gif_index_free> indexes;
 };
 
 // The frames of the last GIF loaded into a record (its `gif_frames`).
