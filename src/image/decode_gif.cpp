@@ -328,7 +328,9 @@ int decode_gif_frames(const uint8_t* data, size_t size, const std::string& name,
   if (!frames.empty()) draw_gif_frame(*frames[0], picture.pixels, screen_width, screen_height);
   // Uncovered pixels are transparent, so the picture needs its alpha then too.
   picture.alpha_in_use = control.transparent || !covered ? 1 : 0;
-  picture.opaque = picture.alpha_in_use ? 0 : 1;
+  // Frame 0 may be transparent while the last control block is not: the
+  // loader's normalising pass is skipped only when no pixel can be clear.
+  picture.opaque = covered && !frames[0]->transparent && !control.transparent ? 1 : 0;
   commit_picture_buffer(out, picture);
   if (table) table->frames.swap(frames);  // the old frames go with `frames`
   return 0;

@@ -258,6 +258,23 @@ TEST(GifLayout, PositionCarryOverAndBlocks) {
   EXPECT_EQ(p.pixel(9, 20), 0x00808080u);
 }
 
+TEST(GifLayout, FlagFollowsTheLastControlBlockButClearPixelsAreNormalised) {
+  gif_test_file f;
+  f.width = 6;
+  f.height = 4;
+  f.global_palette = gif_test_palette(4);
+  f.images = {image_of(0, 0, 6, 4, 4), image_of(0, 0, 2, 2, 4)};
+  f.images[0].transparent_index = 1;
+  f.images[1].delay = 3;  // a control block without the transparent bit
+  owned_picture p;
+  gif_frame_table frames;
+  ASSERT_EQ(load_gif(gif_test_encode(f), p, frames).status, 0);
+  EXPECT_EQ(p.picture.alpha_in_use, 0);
+  std::vector<uint8_t> global = f.global_palette;
+  global.resize(768, 0);
+  EXPECT_EQ(screen_pixels(p), expected_screen(f, global));
+}
+
 TEST(GifLayout, FramesPastTheScreenAreClipped) {
   // Wider and taller than the screen, and placed past its right and bottom edges.
   for (const auto& [left, top, w, h] : std::vector<std::array<int, 4>>{

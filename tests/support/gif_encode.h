@@ -47,36 +47,45 @@ inline ColorMapObject* gif_test_map(const std::vector<uint8_t>& rgb) {
 }
 
 // Palettes are padded to a power of two (giflib's rule); empty on failure.
+// Written through giflib's line interface (its whole-file writer leaves the
+// saved images behind).
 inline std::vector<uint8_t> giflib_encode(const gif_test_file& f) {
   std::vector<uint8_t> out;
   int error = 0;
   GifFileType* g = EGifOpen(&out, gif_test_write_fn, &error);
   if (!g) return {};
-  g->SWidth = f.width;
-  g->SHeight = f.height;
-  g->SColorResolution = 8;
-  g->SBackGroundColor = 0;
-  g->SColorMap = f.global_palette.empty() ? nullptr : gif_test_map(f.global_palette);
-  for (size_t i = 0; i < f.images.size(); ++i) {
+  EGifSetGifVersion(g, true);
+  bool ok = true;
+  ColorMapObject* global = f.global_palette.empty() ? nullptr : gif_test_map(f.global_palette);
+  ok = EGifPutScreenDesc(g, f.width, f.height, 8, 0, global) == GIF_OK;
+  GifFreeMapObject(global);
+  for (size_t i = 0; ok && i < f.images.size(); ++i) {
     const gif_test_image& im = f.images[i];
-    SavedImage* si = GifMakeSavedImage(g, nullptr);
-    si->ImageDesc.Left = im.left;
-    si->ImageDesc.Top = im.top;
-    si->ImageDesc.Width = im.width;
-    si->ImageDesc.Height = im.height;
-    si->ImageDesc.Interlace = im.interlaced;
-    si->ImageDesc.ColorMap = im.local_palette.empty() ? nullptr : gif_test_map(im.local_palette);
-    si->RasterBits = static_cast<GifByteType*>(std::malloc(im.indexes.size() + 1));
-    std::memcpy(si->RasterBits, im.indexes.data(), im.indexes.size());
     if (im.transparent_index >= 0 || im.delay || im.disposal) {
       GraphicsControlBlock gcb{};
       gcb.DisposalMode = im.disposal;
       gcb.DelayTime = im.delay;
       gcb.TransparentColor = im.transparent_index;
-      EGifGCBToSavedExtension(&gcb, g, static_cast<int>(i));
+      GifByteType ext[4];
+      EGifGCBToExtension(&gcb, ext);
+      ok = EGifPutExtension(g, GRAPHICS_EXT_FUNC_CODE, 4, ext) == GIF_OK;
     }
+    ColorMapObject* local = im.local_palette.empty() ? nullptr : gif_test_map(im.local_palette);
+    ok = ok && EGifPutImageDesc(g, im.left, im.top, im.width, im.height, im.interlaced, local) == GIF_OK;
+    GifFreeMapObject(local);
+    std::vector<int> rows;
+    if (im.interlaced) {
+      const int starts[4] = {0, 4, 2, 1}, steps[4] = {8, 8, 4, 2};
+      for (int p = 0; p < 4; ++p)
+        for (int y = starts[p]; y < im.height; y += steps[p]) rows.push_back(y);
+    } else {
+      for (int y = 0; y < im.height; ++y) rows.push_back(y);
+    }
+    for (int y : rows)
+      ok = ok && EGifPutLine(g, const_cast<GifByteType*>(im.indexes.data()) + static_cast<size_t>(y) * im.width,
+                             im.width) == GIF_OK;
   }
-  const bool ok = EGifSpew(g) == GIF_OK;  // closes the file and frees everything
+  ok = EGifCloseFile(g, &error) == GIF_OK && ok;
   return ok ? out : std::vector<uint8_t>{};
 }
 
