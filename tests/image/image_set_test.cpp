@@ -283,6 +283,7 @@ TEST(ImageSetHostile, DrawingNeverWritesPastThePicture) {
       {"alpha part not a JPEG", set_of(colour(4, 3), {9, 9, 9}), -1, {}},
       {"empty parts", set_of({}, {}), -1, {}},
       {"height over 8192", set_of(grey(1, 8193, 1), {}), -1, {100091}},
+      {"no pictures", build_image_set(1, values, {}), 0, {}},
   };
   for (const bad_set& b : cases) {
     reported_errors probe;
