@@ -5,6 +5,7 @@
 #include "graphics/fonts.h"
 #include "graphics/layer_commands.h"
 #include "graphics/message_window.h"
+#include "image/image_sets.h"
 #include "resources/command_table.h"
 #include "save/save_commands.h"
 #include "script/argument_binding.h"
@@ -124,9 +125,9 @@ const command_handler engine_command_handlers[command_slot_count] = {
     /*  93 */ nullptr,  // cmd_window_hide
     /*  94 */ nullptr,  // cmd_window_query
     /*  95 */ cmd_text_append,
-    /*  96 */ nullptr,  // cmd_image_set_load
-    /*  97 */ nullptr,  // cmd_image_set_release
-    /*  98 */ nullptr,  // cmd_image_set_query
+    /*  96 */ cmd_image_set_load,
+    /*  97 */ cmd_image_set_release,
+    /*  98 */ cmd_image_set_query,
     /*  99 */ cmd_text_append_value,
     /* 100 */ nullptr,
     /* 101 */ nullptr,

@@ -339,6 +339,12 @@ std::vector<compiled_command> build() {
   t[95].parameters = {p("text", k_str)};
   t[99].parameters = {p("value", k_raw)};
 
+  // 96 image set: the layer, the set file, the picture number; 97 release;
+  // 98 query: the output variable and one switch per value.
+  t[96].parameters = {p("layer", k_str), p("file", k_str), p("number", k_int)};
+  t[98].parameters = {p("output", k_int)};
+  switches(t[98].parameters, {"count", "value1", "value2", "value3"});
+
   // 91 wait: frames or milliseconds.
   t[91].parameters = {p("frames", k_int), p("milliseconds", k_int)};
   return t;

@@ -14,7 +14,11 @@ int load_cg_file(cg_record* record, const std::string& name) {
   if (read_located_resource(locator, resolved) < 0) return -1;
   record->alpha_in_use = 0;
   picture_buffer fresh;
-  if (decode_picture_bytes(locator.type, locator.data.data(), locator.data.size(), resolved, fresh) != 0) return -1;
+  // A GIF keeps all its frames with the record; the table is made on the
+  // record's first GIF and kept.
+  gif_frame_table* frames = locator.type == picture_type_gif ? record_gif_frames(record) : nullptr;
+  if (decode_picture_bytes(locator.type, locator.data.data(), locator.data.size(), resolved, fresh, frames) != 0)
+    return -1;
   const uint8_t alpha_in_use = fresh.alpha_in_use;
   commit_cg_buffer(record, fresh);
   record->alpha_in_use = alpha_in_use;

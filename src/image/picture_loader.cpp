@@ -2,13 +2,14 @@
 
 #include "core/error_report.h"
 #include "image/decode_bmp.h"
+#include "image/decode_gif.h"
 #include "image/decode_jpeg.h"
 #include "image/decode_kcg.h"
 #include "image/decode_png.h"
 #include "resources/command_table.h"
 
 // Constant-initialised, so the built-in readers are there before any start-up code runs.
-picture_decoder_table picture_decoders = {{nullptr, decode_bmp, decode_png, decode_jpeg, nullptr, nullptr, nullptr,
+picture_decoder_table picture_decoders = {{nullptr, decode_bmp, decode_png, decode_jpeg, decode_gif, nullptr, nullptr,
                                            nullptr, decode_kcg}};
 
 int picture_type_of_name(const std::string& name) {
@@ -30,7 +31,8 @@ int picture_type_of_name(const std::string& name) {
   return 0;
 }
 
-int decode_picture_bytes(int type, const uint8_t* data, size_t size, const std::string& name, picture_buffer& out) {
+int decode_picture_bytes(int type, const uint8_t* data, size_t size, const std::string& name, picture_buffer& out,
+                         gif_frame_table* gif_frames) {
   if (type == picture_type_psd) {
     report_error_at_line_fmt(100220, 1, name);
     return -1;
@@ -42,7 +44,10 @@ int decode_picture_bytes(int type, const uint8_t* data, size_t size, const std::
     return -1;
   }
   picture_buffer fresh;
-  if (decoder(data, size, name, fresh) != 0) {
+  const int status = type == picture_type_gif && gif_frames && decoder == decode_gif
+                         ? decode_gif_frames(data, size, name, fresh, gif_frames)
+                         : decoder(data, size, name, fresh);
+  if (status != 0) {
     free_picture_buffer(fresh);
     if (type == picture_type_jpeg) report_error(100210, 1);
     if (type == picture_type_gif) report_error(100215, 1);

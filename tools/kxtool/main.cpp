@@ -10,6 +10,7 @@
 
 int kxtool_kcg(int argc, char** argv);
 int kxtool_decode(int argc, char** argv);
+int kxtool_imageset(int argc, char** argv);
 int kxtool_run(const std::vector<std::string>& args);
 int kxtool_pictures(const std::vector<std::string>& args);
 int kxtool_sounds(const std::vector<std::string>& args);
@@ -50,6 +51,7 @@ const kxtool_command commands[] = {
     {"asm", nullptr, kxtool_asm, "[--sjis] LISTING OUT.kpf|FOLDER   assemble a script listing into a game"},
     {"kcg", kxtool_kcg, nullptr, "write a picture in the engine image format"},
     {"decode", kxtool_decode, nullptr, "decode any picture the player reads to PNG"},
+    {"imageset", kxtool_imageset, nullptr, "[--mode N] [--quality Q] [--values A,B,C] OUT IN...   write an image set"},
     {"run", nullptr, kxtool_run, "GAME_FOLDER|PACK.kpf --frames N --out DIR [--every K] [--audio OUT.wav]   run headless, write frames and sound"},
     {"compile-link", nullptr, kxtool_compile_link, "[GAME_FOLDER]   the compiler's side of a development run (also when started as system/ZIVer/ZIVer)"},
     {"pictures", nullptr, kxtool_pictures, "FOLDER   write the demo game's generated pictures (PNG)"},
