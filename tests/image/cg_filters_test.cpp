@@ -440,3 +440,28 @@ TEST_F(filter_fixture, AnyWorkerCountGivesTheSameBytes) {
     EXPECT_EQ(results[0][i], results[2][i]) << "op " << runs[i].op << " with 4 workers";
   }
 }
+
+TEST_F(filter_fixture, ExtremeValuesAndTinyPicturesStayInside) {
+  // Every operation on pictures down to 1 x 1, with values at the ends of the
+  // 64-bit range: each call succeeds and (under the sanitizers) reads and
+  // writes only inside the pictures.
+  const int ops[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 19, 20, 21, 22, 23, 24, 27, 29, 37, 38, 39};
+  const int sizes[][2] = {{1, 1}, {1, 7}, {7, 1}, {3, 2}};
+  const int64_t values[] = {INT64_MIN, -1, 0, 1, 3, 256, 0xFFFFFF, INT64_MAX};
+  for (int op : ops)
+    for (const auto& sz : sizes)
+      for (int64_t v : values)
+        for (int second = 0; second < 2; ++second) {
+          std::vector<uint32_t> px(size_t(sz[0] * sz[1]));
+          for (size_t i = 0; i < px.size(); ++i) px[i] = uint32_t(i * 0x01030507u + 0x80000000u);
+          object_node* n = make_layer("W0/x", sz[0], sz[1], px, uint8_t(v & 1));
+          object_node* t = second ? make_layer("W0/y", 2, 2, {0, 0, 0, 0}) : nullptr;
+          ASSERT_EQ(apply(op, n, sz[0] / 2, 0, sz[0] - 1, sz[1] - 1, v, v, t, int(1 + (v & 1) + second)), 0)
+              << "op " << op << " size " << sz[0] << "x" << sz[1] << " value " << v;
+        }
+  // Unknown operation numbers change nothing.
+  object_node* n = make_layer("W0/x", 2, 1, {5, 6});
+  EXPECT_EQ(apply(13, n, 0, 0, 1, 0, 0), 0);
+  EXPECT_EQ(pixels_of(n), (std::vector<uint32_t>{5, 6}));
+  EXPECT_TRUE(game.errors().empty());
+}
