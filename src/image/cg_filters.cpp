@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "core/engine_state.h"
@@ -283,14 +284,17 @@ enum blur_bytes : int {
   blur_alpha = 2,   // A averaged, B = G = R = 0
 };
 
+constexpr int max_taps = 18;
+
 // The window of one position along a line: a plateau [a, b] of weight
-// `plateau_weight`, up to 18 single taps, and the weight sum.
+// `plateau_weight`, up to 18 single taps, and the weight sum with its
+// reciprocal.
 struct blur_window {
   int32_t a = 0, b = -1;
   int32_t plateau_weight = 1;
   int32_t tap_count = 0;
-  int32_t tap_pos[18];
-  int32_t tap_weight[18];
+  int32_t tap_pos[max_taps];
+  int32_t tap_weight[max_taps];
   uint32_t weight_sum = 1;
 };
 
@@ -299,39 +303,191 @@ struct blur_window {
 // weights: 512 within q = 2r / 8 of the centre, then halved outward (256 ...
 // 1, then 0); a window cut at the line's start takes the profile from its own
 // first pixel, so its centre sits r pixels into the window.
-std::vector<blur_window> plan_windows(int length, int r, bool weighted) {
-  std::vector<blur_window> plan(size_t(std::max(length, 0)));
+//
+// Positions whose window is not cut ([r, length - 1 - r]) all share one shape
+// relative to the position: `inner_*` describe it, so those pixels run as
+// plain loops over the line.
+struct blur_plan {
+  std::vector<blur_window> windows;
+  int inner_first = 0, inner_end = 0;  // uncut positions
+  int inner_low = 0, inner_high = 0;   // plateau: [i - low, i + high]
+  int32_t inner_plateau_weight = 1;
+  int inner_tap_count = 0;
+  int32_t inner_tap_offset[max_taps];
+  int32_t inner_tap_weight[max_taps];
+  double inner_inverse = 1;
+};
+
+blur_window plan_window(int i, int length, int r, bool weighted) {
+  blur_window win;
   const int q = 2 * r / 8;
-  for (int i = 0; i < length; ++i) {
-    blur_window& win = plan[size_t(i)];
-    const int ws = std::max(i - r, 0), we = std::min(i + r, length - 1);
-    if (weighted) {
-      const int c = ws + r;
-      win.a = std::max(ws, c - q);
-      win.b = std::min(we, c + q);
-      win.plateau_weight = 512;
-      uint32_t sum = win.b >= win.a ? uint32_t(win.b - win.a + 1) * 512u : 0u;
-      for (int k = 1; k <= 9; ++k) {
-        for (int p : {c - q - k, c + q + k}) {
-          if (p < ws || p > we) continue;
-          win.tap_pos[win.tap_count] = p;
-          win.tap_weight[win.tap_count] = 512 >> k;
-          ++win.tap_count;
-          sum += uint32_t(512 >> k);
-        }
+  const int ws = std::max(i - r, 0), we = std::min(i + r, length - 1);
+  if (weighted) {
+    const int c = ws + r;
+    win.a = std::max(ws, c - q);
+    win.b = std::min(we, c + q);
+    win.plateau_weight = 512;
+    uint32_t sum = win.b >= win.a ? uint32_t(win.b - win.a + 1) * 512u : 0u;
+    for (int k = 1; k <= 9; ++k) {
+      for (int p : {c - q - k, c + q + k}) {
+        if (p < ws || p > we) continue;
+        win.tap_pos[win.tap_count] = p;
+        win.tap_weight[win.tap_count] = 512 >> k;
+        ++win.tap_count;
+        sum += uint32_t(512 >> k);
       }
-      win.weight_sum = sum;
-      // A narrow line under a wide radius can meet only zero weights: such a
-      // window takes the plain mean instead of dividing by zero.
-      if (sum != 0) continue;
-      win.tap_count = 0;
     }
-    win.a = ws;
-    win.b = we;
-    win.plateau_weight = 1;
-    win.weight_sum = uint32_t(we - ws + 1);
+    win.weight_sum = sum;
+    // A narrow line under a wide radius can meet only zero weights: such a
+    // window takes the plain mean instead of dividing by zero.
+    if (sum != 0) return win;
+    win.tap_count = 0;
+  }
+  win.a = ws;
+  win.b = we;
+  win.plateau_weight = 1;
+  win.weight_sum = uint32_t(we - ws + 1);
+  return win;
+}
+
+blur_plan plan_windows(int length, int r, bool weighted) {
+  blur_plan plan;
+  plan.windows.resize(size_t(std::max(length, 0)));
+  for (int i = 0; i < length; ++i) plan.windows[size_t(i)] = plan_window(i, length, r, weighted);
+  plan.inner_first = std::min(r, length);
+  plan.inner_end = std::max(plan.inner_first, length - r);
+  if (plan.inner_first < plan.inner_end) {
+    const int i = plan.inner_first;
+    const blur_window& w = plan.windows[size_t(i)];
+    plan.inner_low = i - w.a;
+    plan.inner_high = w.b - i;
+    plan.inner_plateau_weight = w.plateau_weight;
+    plan.inner_tap_count = w.tap_count;
+    for (int t = 0; t < w.tap_count; ++t) {
+      plan.inner_tap_offset[t] = w.tap_pos[t] - i;
+      plan.inner_tap_weight[t] = w.tap_weight[t];
+    }
+    plan.inner_inverse = 1.0 / double(w.weight_sum);
   }
   return plan;
+}
+
+// acc / weight, truncated, for acc <= 255 * weight < 2^31: the reciprocal's
+// rounding error stays far below the 1 / weight gap between a true quotient
+// and the next integer, and the small bias keeps exact multiples from
+// falling just below their integer.
+inline uint8_t divide_by(uint32_t acc, double inverse) {
+  return uint8_t(int32_t(double(int32_t(acc)) * inverse + 0x1p-30));
+}
+
+// Line loops over the bytes of a row, four bytes at a time in vector types
+// (plain C++ extensions the compiler maps to the machine's vector unit, or to
+// scalar code). Every weight of the blurs is a power of two, so weighting is a
+// shift. The byte rows never overlap the sums.
+using u8x4 = uint8_t __attribute__((vector_size(4)));
+using u32x4 = uint32_t __attribute__((vector_size(16)));
+
+inline u32x4 load_widened(const uint8_t* p) {
+  u8x4 b;
+  std::memcpy(&b, p, 4);
+  return __builtin_convertvector(b, u32x4);
+}
+inline u32x4 load4(const uint32_t* p) {
+  u32x4 v;
+  std::memcpy(&v, p, 16);
+  return v;
+}
+inline void store4(uint32_t* p, u32x4 v) { std::memcpy(p, &v, 16); }
+
+inline int weight_shift(uint32_t weight) { return __builtin_ctz(weight); }
+
+using u8x16 = uint8_t __attribute__((vector_size(16)));
+using u16x8 = uint16_t __attribute__((vector_size(16)));
+
+// Sixteen bytes widened to four vectors of 32-bit lanes, by interleaving with
+// zero bytes (two unpack steps on most vector units).
+inline void load_widened16(const uint8_t* p, u32x4 out[4]) {
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  u8x16 b;
+  std::memcpy(&b, p, 16);
+  const u8x16 z8{};
+  const u16x8 z16{};
+  const u16x8 lo = (u16x8)__builtin_shufflevector(b, z8, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23);
+  const u16x8 hi = (u16x8)__builtin_shufflevector(b, z8, 8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31);
+  out[0] = (u32x4)__builtin_shufflevector(lo, z16, 0, 8, 1, 9, 2, 10, 3, 11);
+  out[1] = (u32x4)__builtin_shufflevector(lo, z16, 4, 12, 5, 13, 6, 14, 7, 15);
+  out[2] = (u32x4)__builtin_shufflevector(hi, z16, 0, 8, 1, 9, 2, 10, 3, 11);
+  out[3] = (u32x4)__builtin_shufflevector(hi, z16, 4, 12, 5, 13, 6, 14, 7, 15);
+#else
+  for (int k = 0; k < 4; ++k) out[k] = load_widened(p + 4 * k);
+#endif
+}
+
+// acc = (high - low) << shift
+void line_plateau(uint32_t* __restrict acc, const uint32_t* __restrict high, const uint32_t* __restrict low, int shift,
+                  size_t n) {
+  size_t i = 0;
+  for (; i + 4 <= n; i += 4) store4(acc + i, (load4(high + i) - load4(low + i)) << shift);
+  for (; i < n; ++i) acc[i] = (high[i] - low[i]) << shift;
+}
+// acc = sums << shift
+void line_scale(uint32_t* __restrict acc, const uint32_t* __restrict sums, int shift, size_t n) {
+  size_t i = 0;
+  for (; i + 4 <= n; i += 4) store4(acc + i, load4(sums + i) << shift);
+  for (; i < n; ++i) acc[i] = sums[i] << shift;
+}
+// acc += sum of rows[t] << shifts[t]: every tap of a line in one sweep, the
+// sums staying in registers.
+void line_taps(uint32_t* __restrict acc, const uint8_t* const* rows, const int* shifts, int count, size_t n) {
+  size_t i = 0;
+  for (; i + 16 <= n; i += 16) {
+    u32x4 a[4] = {load4(acc + i), load4(acc + i + 4), load4(acc + i + 8), load4(acc + i + 12)};
+    for (int t = 0; t < count; ++t) {
+      u32x4 w[4];
+      load_widened16(rows[t] + i, w);
+      for (int k = 0; k < 4; ++k) a[k] += w[k] << shifts[t];
+    }
+    for (int k = 0; k < 4; ++k) store4(acc + i + 4 * size_t(k), a[k]);
+  }
+  for (; i + 4 <= n; i += 4) {
+    u32x4 a = load4(acc + i);
+    for (int t = 0; t < count; ++t) a += load_widened(rows[t] + i) << shifts[t];
+    store4(acc + i, a);
+  }
+  for (; i < n; ++i)
+    for (int t = 0; t < count; ++t) acc[i] += uint32_t(rows[t][i]) << shifts[t];
+}
+void line_add(uint32_t* __restrict sums, const uint8_t* __restrict bytes, size_t n) {
+  size_t i = 0;
+  for (; i + 16 <= n; i += 16) {
+    u32x4 w[4];
+    load_widened16(bytes + i, w);
+    for (size_t k = 0; k < 4; ++k) store4(sums + i + 4 * k, load4(sums + i + 4 * k) + w[k]);
+  }
+  for (; i + 4 <= n; i += 4) store4(sums + i, load4(sums + i) + load_widened(bytes + i));
+  for (; i < n; ++i) sums[i] += bytes[i];
+}
+void line_sub(uint32_t* __restrict sums, const uint8_t* __restrict bytes, size_t n) {
+  size_t i = 0;
+  for (; i + 16 <= n; i += 16) {
+    u32x4 w[4];
+    load_widened16(bytes + i, w);
+    for (size_t k = 0; k < 4; ++k) store4(sums + i + 4 * k, load4(sums + i + 4 * k) - w[k]);
+  }
+  for (; i + 4 <= n; i += 4) store4(sums + i, load4(sums + i) - load_widened(bytes + i));
+  for (; i < n; ++i) sums[i] -= bytes[i];
+}
+
+// The bytes of one output line from the accumulated sums.
+void store_line(uint8_t* __restrict d, const uint8_t* __restrict own, const uint32_t* __restrict acc, size_t pixels,
+                double inverse, int bytes) {
+  const size_t n = pixels * 4;
+  for (size_t i = 0; i < n; ++i) d[i] = divide_by(acc[i], inverse);
+  if (bytes == blur_colour) {
+    for (size_t x = 0; x < pixels; ++x) d[x * 4 + 3] = own[x * 4 + 3];
+  } else if (bytes == blur_alpha) {
+    for (size_t x = 0; x < pixels; ++x) d[x * 4] = d[x * 4 + 1] = d[x * 4 + 2] = 0;
+  }
 }
 
 struct blur_pass {
@@ -341,48 +497,51 @@ struct blur_pass {
   size_t dst_stride = 0;
   int w = 0, h = 0;
   int bytes = blur_colour;
-  std::vector<blur_window> plan;  // along the pass's direction
+  blur_plan plan;  // along the pass's direction
 };
-
-inline void store_result(uint8_t* d, const uint8_t* s, const uint32_t sum[4], uint32_t weight, int bytes) {
-  switch (bytes) {
-    case blur_colour:
-      d[0] = uint8_t(sum[0] / weight);
-      d[1] = uint8_t(sum[1] / weight);
-      d[2] = uint8_t(sum[2] / weight);
-      d[3] = s[3];
-      break;
-    case blur_all:
-      for (int c = 0; c < 4; ++c) d[c] = uint8_t(sum[c] / weight);
-      break;
-    default:
-      d[0] = d[1] = d[2] = 0;
-      d[3] = uint8_t(sum[3] / weight);
-      break;
-  }
-}
 
 void horizontal_band(const filter_frame& f, int first, int last) {
   const blur_pass& p = *static_cast<const blur_pass*>(f.extra);
-  std::vector<uint32_t> prefix((size_t(p.w) + 1) * 4);
+  const blur_plan& plan = p.plan;
+  const size_t n = size_t(p.w) * 4;
+  std::vector<uint32_t> prefix(n + 4);
+  std::vector<uint32_t> acc(n);
   for (int y = first; y < last; ++y) {
     const uint8_t* s = p.src + size_t(y) * p.src_stride;
     uint8_t* d = p.dst + size_t(y) * p.dst_stride;
-    for (int c = 0; c < 4; ++c) prefix[size_t(c)] = 0;
-    for (int x = 0; x < p.w; ++x)
-      for (int c = 0; c < 4; ++c) prefix[size_t(x + 1) * 4 + size_t(c)] = prefix[size_t(x) * 4 + size_t(c)] + s[x * 4 + c];
+    for (size_t c = 0; c < 4; ++c) prefix[c] = 0;
+    for (size_t i = 0; i < n; ++i) prefix[i + 4] = prefix[i] + s[i];
+    // Uncut windows: the same shape at every position.
+    const size_t i0 = size_t(plan.inner_first) * 4, i1 = size_t(plan.inner_end) * 4;
+    if (i0 < i1) {
+      const size_t hi = size_t(plan.inner_high + 1) * 4, lo = size_t(plan.inner_low) * 4;
+      const uint32_t pw = uint32_t(plan.inner_plateau_weight);
+      line_plateau(acc.data() + i0, prefix.data() + i0 + hi, prefix.data() + i0 - lo, weight_shift(pw), i1 - i0);
+      const uint8_t* rows[max_taps];
+      int shifts[max_taps];
+      for (int t = 0; t < plan.inner_tap_count; ++t) {
+        rows[t] = s + ptrdiff_t(i0) + ptrdiff_t(plan.inner_tap_offset[t]) * 4;
+        shifts[t] = weight_shift(uint32_t(plan.inner_tap_weight[t]));
+      }
+      line_taps(acc.data() + i0, rows, shifts, plan.inner_tap_count, i1 - i0);
+      store_line(d + i0, s + i0, acc.data() + i0, size_t(plan.inner_end - plan.inner_first), plan.inner_inverse,
+                 p.bytes);
+    }
+    // Cut windows near the ends, one by one.
     for (int x = 0; x < p.w; ++x) {
-      const blur_window& win = p.plan[size_t(x)];
-      uint32_t sum[4] = {0, 0, 0, 0};
-      if (win.b >= win.a)
-        for (int c = 0; c < 4; ++c)
-          sum[c] = uint32_t(win.plateau_weight) *
-                   (prefix[size_t(win.b + 1) * 4 + size_t(c)] - prefix[size_t(win.a) * 4 + size_t(c)]);
+      if (x == plan.inner_first && plan.inner_first < plan.inner_end) x = plan.inner_end;
+      if (x >= p.w) break;
+      const blur_window& win = plan.windows[size_t(x)];
+      uint32_t* a = acc.data() + size_t(x) * 4;
+      for (int c = 0; c < 4; ++c)
+        a[c] = win.b >= win.a ? uint32_t(win.plateau_weight) * (prefix[size_t(win.b + 1) * 4 + size_t(c)] -
+                                                                prefix[size_t(win.a) * 4 + size_t(c)])
+                              : 0u;
       for (int t = 0; t < win.tap_count; ++t) {
         const uint8_t* tp = s + size_t(win.tap_pos[t]) * 4;
-        for (int c = 0; c < 4; ++c) sum[c] += uint32_t(win.tap_weight[t]) * tp[c];
+        for (int c = 0; c < 4; ++c) a[c] += uint32_t(win.tap_weight[t]) * tp[c];
       }
-      store_result(d + size_t(x) * 4, s + size_t(x) * 4, sum, win.weight_sum, p.bytes);
+      store_line(d + size_t(x) * 4, s + size_t(x) * 4, a, 1, 1.0 / double(win.weight_sum), p.bytes);
     }
   }
 }
@@ -395,41 +554,34 @@ void vertical_band(const filter_frame& f, int first, int last) {
   std::vector<uint32_t> sums(n, 0);
   std::vector<uint32_t> acc(n);
   int a = 0, b = -1;  // rows in sums
-  auto add_row = [&](int row, bool add) {
-    const uint8_t* s = p.src + size_t(row) * p.src_stride;
-    if (add) {
-      for (size_t i = 0; i < n; ++i) sums[i] += s[i];
-    } else {
-      for (size_t i = 0; i < n; ++i) sums[i] -= s[i];
-    }
-  };
+  auto add_row = [&](int row) { line_add(sums.data(), p.src + size_t(row) * p.src_stride, n); };
+  auto remove_row = [&](int row) { line_sub(sums.data(), p.src + size_t(row) * p.src_stride, n); };
   for (int y = first; y < last; ++y) {
-    const blur_window& win = p.plan[size_t(y)];
+    const blur_window& win = p.plan.windows[size_t(y)];
     if (win.b < win.a) {
       std::fill(sums.begin(), sums.end(), 0u);
       a = 0;
       b = -1;
     } else if (b < a || win.a > b || win.b < a || win.a < a) {
       std::fill(sums.begin(), sums.end(), 0u);
-      for (int r = win.a; r <= win.b; ++r) add_row(r, true);
+      for (int r = win.a; r <= win.b; ++r) add_row(r);
       a = win.a;
       b = win.b;
     } else {
-      while (b < win.b) add_row(++b, true);
-      while (b > win.b) add_row(b--, false);
-      while (a < win.a) add_row(a++, false);
+      while (b < win.b) add_row(++b);
+      while (b > win.b) remove_row(b--);
+      while (a < win.a) remove_row(a++);
     }
-    const uint32_t pw = uint32_t(win.plateau_weight);
-    for (size_t i = 0; i < n; ++i) acc[i] = sums[i] * pw;
+    line_scale(acc.data(), sums.data(), weight_shift(uint32_t(win.plateau_weight)), n);
+    const uint8_t* rows[max_taps];
+    int shifts[max_taps];
     for (int t = 0; t < win.tap_count; ++t) {
-      const uint8_t* s = p.src + size_t(win.tap_pos[t]) * p.src_stride;
-      const uint32_t tw = uint32_t(win.tap_weight[t]);
-      for (size_t i = 0; i < n; ++i) acc[i] += tw * s[i];
+      rows[t] = p.src + size_t(win.tap_pos[t]) * p.src_stride;
+      shifts[t] = weight_shift(uint32_t(win.tap_weight[t]));
     }
-    const uint8_t* own = p.src + size_t(y) * p.src_stride;
-    uint8_t* d = p.dst + size_t(y) * p.dst_stride;
-    for (int x = 0; x < p.w; ++x)
-      store_result(d + size_t(x) * 4, own + size_t(x) * 4, &acc[size_t(x) * 4], win.weight_sum, p.bytes);
+    line_taps(acc.data(), rows, shifts, win.tap_count, n);
+    store_line(p.dst + size_t(y) * p.dst_stride, p.src + size_t(y) * p.src_stride, acc.data(), size_t(p.w),
+               1.0 / double(win.weight_sum), p.bytes);
   }
 }
 
@@ -636,13 +788,14 @@ void run_rect_op(int op, filter_frame& f, bool alpha_in_use) {
   p.h = f.h;
   p.bytes = bytes;
   if (horizontal && vertical) {
-    std::vector<uint8_t> work(size_t(w) * size_t(h) * 4);
+    // Every byte of the work picture is written by the first pass.
+    std::unique_ptr<uint8_t[]> work(new uint8_t[size_t(w) * size_t(h) * 4]);
     p.src = rect;
     p.src_stride = pic_stride;
-    p.dst = work.data();
+    p.dst = work.get();
     p.dst_stride = size_t(w) * 4;
     run_blur_pass(p, true, r, weighted);
-    p.src = work.data();
+    p.src = work.get();
     p.src_stride = size_t(w) * 4;
     p.dst = f.out;
     p.dst_stride = f.out_stride;
