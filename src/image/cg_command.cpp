@@ -241,7 +241,12 @@ int run_selectors(cg_call& c) {
   };
   for (const filter_row& row : filters) {
     if (!given(row.selector)) continue;
-    if (row.max != none && !value_within(c.value, row.max)) return -1;
+    if (row.max != none) {
+      if (!value_within(c.value, row.max)) return -1;
+      // The check passes a value whose low 32 bits are in range; the filter
+      // gets exactly the value the check approved.
+      c.value = int64_t(uint32_t(uint64_t(c.value)));
+    }
     if (row.rect_error && !rect_absent()) {
       refuse(row.rect_error, row.selector);
       return -1;
@@ -272,6 +277,7 @@ int run_selectors(cg_call& c) {
   if (given(36)) return layer_copy(c, cg_operation::common_copy, 36);
   if (given(37)) {
     if (!value_within(c.value, 15)) return -1;
+    c.value = int64_t(uint32_t(uint64_t(c.value)));
     return result_of(run_cg_operation(operation(c, cg_operation::trim)));
   }
   if (given(38)) {

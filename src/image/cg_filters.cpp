@@ -696,7 +696,7 @@ void run_rect_op(int op, filter_frame& f, bool alpha_in_use) {
       copy_cg_rows(f.out, f.pic, f.x1, f.y1, f.x2, f.y2, f.pic_w, f.pic_h, f.w);
       return;
     case cg_filter_mirror: run_in_bands(mirror_band, f, f.h, w); return;
-    case cg_filter_flip: run_in_bands(flip_band, f, f.h, w); return;
+    case cg_filter_flip: flip_band(f, 0, f.h); return;  // row copies: bands only add hand-over cost
     case cg_filter_shuffle:
       copy_cg_rows(f.out, f.pic, 0, 0, f.pic_w - 1, f.pic_h - 1, f.pic_w, f.pic_h, f.pic_w);
       shuffle_picture(f.out, f.pic_w, f.pic_h, f.value);

@@ -113,6 +113,13 @@ TEST(CgCommand, SelectorsAreTestedInOrder) {
   // Colours 0x10, 0x20, 0x30 each + (150 - 128).
   EXPECT_EQ(pixel(layer("a"), 3, 2), 0x80263646u);
 
+  // A value whose low 32 bits pass the check reaches the filter as those
+  // bits: 2^32 + 128 is brightness 128, which keeps the colours.
+  headless_game big(game_listing("cg path=\"a\", brightness=1, value=0x100000080"));
+  r = run(big);
+  EXPECT_TRUE(r.codes.empty());
+  EXPECT_EQ(pixel(layer("a"), 3, 2), 0x80102030u);
+
   // Monochrome (8th) before the swirl and the fill.
   headless_game m(game_listing("cg path=\"a\", fill=1, swirl=1, monochrome=1, value=0"));
   r = run(m);
