@@ -210,14 +210,18 @@ void draw_text(const cg_call& c) {
   }
 }
 
+// A method or mode number: base + the selector's value, held where no value
+// wraps into another method's number.
+int method_number(int base, int selector) { return base + int(std::clamp<int64_t>(value_of(selector), -1000, 1000)); }
+
 // Step 7: the selectors in their order.
 int run_selectors(cg_call& c) {
   if (given(21)) return resize(c, 10);
-  if (given(22)) return resize(c, int(20 + value_of(22)));
-  if (given(23)) return resize(c, int(30 + value_of(23)));
-  if (given(24)) return resize(c, int(40 + value_of(24)));
-  if (given(25)) return resize(c, int(50 + value_of(25)));
-  if (given(26)) return rotation(c, cg_operation::rotate, 26, int(10 + value_of(26)));
+  if (given(22)) return resize(c, method_number(20, 22));
+  if (given(23)) return resize(c, method_number(30, 23));
+  if (given(24)) return resize(c, method_number(40, 24));
+  if (given(25)) return resize(c, method_number(50, 25));
+  if (given(26)) return rotation(c, cg_operation::rotate, 26, method_number(10, 26));
   if (given(27)) return rotation(c, cg_operation::rotate_bilinear, 27, 0);
 
   struct filter_row {
