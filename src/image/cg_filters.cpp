@@ -71,7 +71,7 @@ void run_in_bands(band_fn fn, const filter_frame& f, int rows, int64_t pixels_pe
   int n = std::max(1, worker_pool.worker_count.load());
   n = std::min(n, rows);
   while (n > 1 && int64_t(rows) * pixels_per_row / n < cg_filter_band_pixels_min) --n;
-  if (n <= 1 || quit_flag) {
+  if (n <= 1) {
     fn(f, 0, rows);
     return;
   }

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "core/engine_state.h"
 #include "core/object_tree.h"
 #include "core/worker_pool.h"
 #include "graphics/layer_record.h"
@@ -439,6 +440,15 @@ TEST_F(filter_fixture, AnyWorkerCountGivesTheSameBytes) {
     EXPECT_EQ(results[0][i], results[1][i]) << "op " << runs[i].op << " with 2 workers";
     EXPECT_EQ(results[0][i], results[2][i]) << "op " << runs[i].op << " with 4 workers";
   }
+  // With quit pending the workers skip their jobs; the filter still
+  // completes every band.
+  quit_flag = 1;
+  for (size_t i = 0; i < std::size(runs); ++i) {
+    object_node* n = make_layer("W0/r", 300, 200, px, runs[i].alpha);
+    ASSERT_EQ(apply(runs[i].op, n, 3, 2, 290, 197, runs[i].value, runs[i].value2), 0);
+    EXPECT_EQ(pixels_of(n), results[0][i]) << "op " << runs[i].op << " with quit set";
+  }
+  quit_flag = 0;
 }
 
 TEST_F(filter_fixture, ExtremeValuesAndTinyPicturesStayInside) {
