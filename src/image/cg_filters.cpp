@@ -7,7 +7,6 @@
 #include <memory>
 #include <vector>
 
-#include "core/engine_state.h"
 #include "core/error_report.h"
 #include "core/worker_pool.h"
 #include "graphics/colour_tone.h"
