@@ -5,6 +5,7 @@
 #include "graphics/fonts.h"
 #include "graphics/layer_commands.h"
 #include "graphics/message_window.h"
+#include "image/cg_command.h"
 #include "image/image_sets.h"
 #include "resources/command_table.h"
 #include "save/save_commands.h"
@@ -31,7 +32,7 @@ bool bound_integer_argument(int parameter_id, int64_t& value) {
 const command_handler engine_command_handlers[command_slot_count] = {
     /*   0 */ return_zero,
     /*   1 */ cmd_layer,
-    /*   2 */ nullptr,  // cmd_cg_process
+    /*   2 */ cmd_cg_process,
     /*   3 */ cmd_delete_layer,
     /*   4 */ cmd_get_layer_info,
     /*   5 */ nullptr,  // cmd_set_clipboard_text
