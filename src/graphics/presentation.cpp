@@ -48,9 +48,11 @@ struct nearest_tables {
 };
 
 // The presenting thread's tables; the frame thread's scaler has its own.
-bilinear_tables main_bilinear;
+// Per thread: in frame-thread mode the main thread's paint and the frame
+// thread's picture resizing both use the nearest and bilinear scalers.
+thread_local bilinear_tables main_bilinear;
 bilinear_tables frame_bilinear;
-nearest_tables main_nearest;
+thread_local nearest_tables main_nearest;
 
 uint8_t sharpen_entries[256];
 bool sharpen_built = false;
