@@ -395,8 +395,9 @@ void resize_smooth_threaded(uint8_t* dst, const uint8_t* src, int x1, int y1, in
   const int64_t ox = int64_t{x1 / 100} * 256, oy = int64_t{y1 / 100} * 256;
   // Sample positions stay on the picture: the half-step column of the last
   // columns (and any column fraction past the last pixel) would otherwise read
-  // the next row, or past the block at the bottom.
-  const int64_t last_x = int64_t{W - 1} * 256;
+  // the next row, or past the block at the bottom; a fraction past the last
+  // row would darken the bottom row with the zero spare row.
+  const int64_t last_x = int64_t{W - 1} * 256, last_y = int64_t{H - 1} * 256;
   t.row0.resize(size_t(h));
   t.row1.resize(size_t(h));
   t.col_offset.resize(size_t(w) * 2);
@@ -420,8 +421,9 @@ void resize_smooth_threaded(uint8_t* dst, const uint8_t* src, int x1, int y1, in
     // A half-step row past the picture takes the first sample's row.
     if ((p1 >> 8) > H - 1 || p1 < 0) p1 = p0;
     row_main[size_t(i)] = p0;
-    t.row0[size_t(i)] = p0;
-    t.row1[size_t(i)] = p1;
+    // No fraction past the last row: it would mix in the zero spare row.
+    t.row0[size_t(i)] = std::min(p0, last_y);
+    t.row1[size_t(i)] = std::min(p1, last_y);
   }
   // Valid runs: from the first index inside the picture up to the first one
   // past it.
