@@ -52,9 +52,8 @@ inline uint32_t load_pixel(const uint8_t* p) {
 }
 inline void store_pixel(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
 
-// Bilinear between the sample and the next destination pixel's sample, as
-// designed: byte = top + ((bottom - top) * fy >> 8) with top and bottom mixed
-// the same way along the row.
+// Bilinear: byte = top + ((bottom - top) * fy >> 8), top and bottom mixed the
+// same way along the row (s10 is the right neighbour, s01 the lower one).
 inline void bilinear_pixel_portable(uint8_t* out, const uint8_t* s00, const uint8_t* s10, const uint8_t* s01,
                                     const uint8_t* s11, int fx, int fy) {
   for (int c = 0; c < 4; ++c) {
@@ -163,14 +162,12 @@ void rotate_general(uint8_t* dst, const uint8_t* src, int W, int H, int a, kerne
         store_pixel(out + size_t(x) * 4, load_pixel(src + size_t(sy >> 16) * stride + size_t(sx >> 16) * 4));
       continue;
     }
-    // Bilinear: the span pixels whose neighbour sample (the next destination
-    // pixel's source point) is on the picture too; the others are not written.
-    int64_t bs = xs, be = xe;
-    intersect_linear(sx0 + cf, cf, 0, max_x, bs, be);
-    intersect_linear(sy0 + sf, sf, 0, max_y, bs, be);
-    int64_t sx = sx0 + cf * bs, sy = sy0 + sf * bs;
-    for (int64_t x = bs; x <= be; ++x, sx += cf, sy += sf) {
-      const int64_t x0 = sx >> 16, y0 = sy >> 16, x1 = (sx + cf) >> 16, y1 = (sy + sf) >> 16;
+    // Bilinear between the source pixel and its right and lower neighbours
+    // (the last column and row repeat), so every span pixel is written.
+    int64_t sx = sx0 + cf * xs, sy = sy0 + sf * xs;
+    for (int64_t x = xs; x <= xe; ++x, sx += cf, sy += sf) {
+      const int64_t x0 = sx >> 16, y0 = sy >> 16;
+      const int64_t x1 = std::min<int64_t>(x0 + 1, W - 1), y1 = std::min<int64_t>(y0 + 1, H - 1);
       const int fx = int((sx >> 8) & 255), fy = int((sy >> 8) & 255);
       bilinear_pixel(out + size_t(x) * 4, src + size_t(y0) * stride + size_t(x0) * 4,
                      src + size_t(y0) * stride + size_t(x1) * 4, src + size_t(y1) * stride + size_t(x0) * 4,

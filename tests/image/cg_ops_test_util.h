@@ -83,6 +83,23 @@ inline double psnr(const test_picture& a, const test_picture& b, int margin = 0)
   return 10 * std::log10(255.0 * 255.0 / (se / double(n)));
 }
 
+// PSNR over the pixels opaque in both pictures (the inside of a rotated
+// picture); `count` receives how many there were.
+inline double psnr_opaque(const test_picture& a, const test_picture& b, size_t& count) {
+  double se = 0;
+  count = 0;
+  for (int y = 0; y < a.h; ++y)
+    for (int x = 0; x < a.w; ++x) {
+      const uint8_t* p = a.block.data() + (size_t(y) * a.w + x) * 4;
+      const uint8_t* q = b.block.data() + (size_t(y) * b.w + x) * 4;
+      if (p[3] != 255 || q[3] != 255) continue;
+      ++count;
+      for (int c = 0; c < 3; ++c) se += (double(p[c]) - q[c]) * (double(p[c]) - q[c]);
+    }
+  if (se == 0) return 99;
+  return 10 * std::log10(255.0 * 255.0 / (se / double(count * 3)));
+}
+
 // A layer "W0/<name>" holding a copy of `p` (made through the picture
 // records, so its block comes from the picture allocator).
 inline object_node* layer_with_picture(const std::string& name, const test_picture& p, uint8_t alpha_in_use = 0) {
