@@ -26,8 +26,9 @@ struct overlap {
 };
 
 overlap place(const cg_record* src, const cg_record* dst, int64_t x, int64_t y) {
-  // Far positions only ever miss; clamping keeps the edge sums inside 64 bits.
-  constexpr int64_t far = int64_t{1} << 40;
+  // Far positions only ever miss. The overlap's lengths come back as 32-bit
+  // values, so clamp to where a miss still measures as one.
+  constexpr int64_t far = int64_t{1} << 30;
   blit_rect b;
   b.dst_x = cg_ops::clamp64(x, -far, far);
   b.dst_y = cg_ops::clamp64(y, -far, far);
