@@ -293,6 +293,24 @@ std::vector<compiled_command> build() {
     ps.push_back(p("tag1", k_int));
     ps.push_back(p("tag2", k_int));
   }
+  // 2 picture command: parameters by their designed numbers (parameter n is
+  // id n - 1). 5 is not read; value and value2 are raw (the handler evaluates
+  // them); 21..66 select the operation.
+  {
+    std::vector<compiled_parameter>& ps = t[2].parameters;
+    ps = {p("path", k_str),     p("second", k_str),  p("third", k_str),  p("fourth", k_str),
+          p("unused5", k_int),  p("value", k_raw),   p("value2", k_raw), p("text", k_str),
+          p("x1", k_int),       p("y1", k_int),      p("x2", k_int),     p("y2", k_int),
+          p("width", k_int),    p("height", k_int),  p("x1_100", k_int), p("y1_100", k_int),
+          p("x2_100", k_int),   p("y2_100", k_int),  p("width_100", k_int), p("height_100", k_int)};
+    switches(ps, {"resize_nearest", "resize_bilinear", "resize_bicubic", "resize_smooth", "resize_lanczos",
+                  "rotate", "rotate_bilinear", "monochrome", "tone", "sepia", "alpha_copy", "faded_copy", "mix",
+                  "touch", "difference_copy", "common_copy", "trim", "canvas", "brightness", "threshold", "flip",
+                  "mirror", "mosaic", "blur", "horizontal_blur", "vertical_blur", "box_blur", "shadow",
+                  "box_shadow", "shuffle", "horizontal_wave", "vertical_wave", "wave", "negative", "fill_colour",
+                  "fill_alpha", "fill", "swirl", "font_slot", "draw_text", "copy_attributes", "copy", "swap",
+                  "swap_attributes", "refresh_textures", "capture"});
+  }
   // 3 layer delete: the path (a trailing "/" names a group).
   t[3].parameters = {p("path", k_str)};
   // 4 layer information: the path, one switch per answer, the position of a

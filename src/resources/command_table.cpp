@@ -7,6 +7,7 @@
 #include "graphics/fonts.h"
 #include "graphics/layer_commands.h"
 #include "graphics/message_window.h"
+#include "image/cg_command.h"
 #include "resources/compiled_loaders.h"
 #include "save/save_commands.h"
 #include "script/argument_binding.h"
@@ -75,7 +76,7 @@ void set_engine_options_from_arguments(bool (*given)(int parameter_id, int64_t& 
 command_handler designed_command_handlers[command_slot_count] = {
     /*   0 */ return_zero,
     /*   1 */ cmd_layer,
-    /*   2 */ nullptr,  // cmd_cg_process
+    /*   2 */ cmd_cg_process,
     /*   3 */ cmd_delete_layer,
     /*   4 */ cmd_get_layer_info,
     /*   5 */ nullptr,  // cmd_set_clipboard_text
