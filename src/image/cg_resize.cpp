@@ -442,7 +442,10 @@ void resize_smooth_threaded(uint8_t* dst, const uint8_t* src, int x1, int y1, in
   const int rows = t.end_row - t.first_row;
   if (rows <= 0) return;
   const smooth_row_fn row = smooth_row();
+  // Small pictures finish before the workers would wake: one band.
+  constexpr int64_t pixels_per_band = 32768;
   int k = workers > 0 ? workers : std::max(1, worker_pool.worker_count.load());
+  if (workers <= 0 && int64_t{rows} * w < 2 * pixels_per_band) k = 1;
   k = std::min({k, worker_max, rows});
   // Workers skip their jobs while a quit is pending; the rows must still be
   // written, so the caller does them all then.
