@@ -128,6 +128,9 @@ struct smooth_tables {
   std::vector<int64_t> row0, row1;  // 24.8 absolute source rows of the two samples
   std::vector<uint32_t> col_offset;  // per column: byte offsets of the two samples
   std::vector<uint16_t> col_weights;  // per column: 256-f0, f0, 256-f1, f1
+  // The same spread over 16-bit lanes for the SIMD row: per column
+  // (256-f0) x4, (256-f1) x4, then f0 x4, f1 x4.
+  std::vector<uint16_t> col_lanes;
   int first_row = 0, end_row = 0, first_col = 0, end_col = 0;
   int W = 0, H = 0, w = 0;
 };
@@ -193,11 +196,8 @@ void smooth_row_sse2(uint8_t* out, const uint8_t* src, int64_t stride, const smo
   const __m128i vy1 = _mm_set1_epi16(short(r1 & 255)), viy1 = _mm_set1_epi16(short(256 - (r1 & 255)));
   for (int j = t.first_col; j < t.end_col; ++j) {
     const uint32_t* off = &t.col_offset[size_t(j) * 2];
-    const uint16_t* wt = &t.col_weights[size_t(j) * 4];
-    const __m128i wa = _mm_set_epi16(short(wt[2]), short(wt[2]), short(wt[2]), short(wt[2]), short(wt[0]),
-                                     short(wt[0]), short(wt[0]), short(wt[0]));
-    const __m128i wb = _mm_set_epi16(short(wt[3]), short(wt[3]), short(wt[3]), short(wt[3]), short(wt[1]),
-                                     short(wt[1]), short(wt[1]), short(wt[1]));
+    const __m128i wa = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&t.col_lanes[size_t(j) * 16]));
+    const __m128i wb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&t.col_lanes[size_t(j) * 16 + 8]));
     const __m128i s0 = smooth_pair(row0, stride, off, wa, wb, vy0, viy0);
     const __m128i s1 = smooth_pair(row1, stride, off, wa, wb, vy1, viy1);
     const __m128i px = _mm_packus_epi16(s0, s1);  // s00 s01 s10 s11
@@ -402,6 +402,7 @@ void resize_smooth_threaded(uint8_t* dst, const uint8_t* src, int x1, int y1, in
   t.row1.resize(size_t(h));
   t.col_offset.resize(size_t(w) * 2);
   t.col_weights.resize(size_t(w) * 4);
+  t.col_lanes.resize(size_t(w) * 16);
   std::vector<int64_t> col_main(static_cast<size_t>(w));
   for (int j = 0; j < w; ++j) {
     const int64_t p0 = ox + 256 * int64_t{j} * dx / mx;
@@ -412,6 +413,10 @@ void resize_smooth_threaded(uint8_t* dst, const uint8_t* src, int x1, int y1, in
       t.col_offset[size_t(j) * 2 + size_t(k)] = static_cast<uint32_t>((c[k] >> 8) * 4);
       t.col_weights[size_t(j) * 4 + size_t(k) * 2] = static_cast<uint16_t>(256 - (c[k] & 255));
       t.col_weights[size_t(j) * 4 + size_t(k) * 2 + 1] = static_cast<uint16_t>(c[k] & 255);
+      for (int lane = 0; lane < 4; ++lane) {
+        t.col_lanes[size_t(j) * 16 + size_t(k) * 4 + size_t(lane)] = static_cast<uint16_t>(256 - (c[k] & 255));
+        t.col_lanes[size_t(j) * 16 + 8 + size_t(k) * 4 + size_t(lane)] = static_cast<uint16_t>(c[k] & 255);
+      }
     }
   }
   std::vector<int64_t> row_main(static_cast<size_t>(h));
