@@ -136,72 +136,77 @@ struct smooth_tables {
 };
 smooth_tables smooth;
 
-// The four bilinear samples of one output pixel, averaged in pairs (the two
-// columns of a row first, then the two rows), each rounded up at halves.
-void smooth_row_portable(uint8_t* out, const uint8_t* src, int64_t stride, const smooth_tables& t, int64_t r0,
-                         int64_t r1) {
-  const uint8_t* rows[2] = {src + (r0 >> 8) * stride, src + (r1 >> 8) * stride};
-  const int fy[2] = {int(r0 & 255), int(r1 & 255)};
+// Each sample is a vertical mix of two horizontal mixes, and a horizontal mix
+// depends only on its source row and column: the two horizontal mixes of a
+// source row (at the main and the half-step column of every output column,
+// 16-bit lanes h[j * 8 + k * 4 + c]) are made once and shared by every output
+// row that reads the row. The bytes are those of the per-pixel formula:
+// horizontal p0 * (256 - f) + p1 * f >> 8, then vertical the same way, then
+// the four samples averaged in pairs (the two columns of a row first, then
+// the two rows), each rounded up at halves.
+void smooth_horizontal_portable(uint16_t* h, const uint8_t* row, const smooth_tables& t) {
   for (int j = t.first_col; j < t.end_col; ++j) {
-    const uint32_t* off = &t.col_offset[size_t(j) * 2];
-    const uint16_t* wt = &t.col_weights[size_t(j) * 4];
-    int s[2][2][4];
-    for (int r = 0; r < 2; ++r) {
-      for (int k = 0; k < 2; ++k) {
-        const uint8_t* p = rows[r] + off[k];
-        const uint8_t* q = p + stride;
-        const int w0 = wt[k * 2], w1 = wt[k * 2 + 1];
-        for (int c = 0; c < 4; ++c) {
-          const int top = (p[c] * w0 + p[4 + c] * w1) >> 8;
-          const int bottom = (q[c] * w0 + q[4 + c] * w1) >> 8;
-          s[r][k][c] = (top * (256 - fy[r]) + bottom * fy[r]) >> 8;
-        }
-      }
+    for (int k = 0; k < 2; ++k) {
+      const uint8_t* p = row + t.col_offset[size_t(j) * 2 + size_t(k)];
+      const int w0 = t.col_weights[size_t(j) * 4 + size_t(k) * 2], w1 = t.col_weights[size_t(j) * 4 + size_t(k) * 2 + 1];
+      for (int c = 0; c < 4; ++c)
+        h[size_t(j) * 8 + size_t(k) * 4 + size_t(c)] = static_cast<uint16_t>((p[c] * w0 + p[4 + c] * w1) >> 8);
     }
+  }
+}
+
+// a0/b0: the upper and lower source rows of the first sample row (fraction
+// fy0), a1/b1 those of the half-step sample row.
+void smooth_vertical_portable(uint8_t* out, const uint16_t* a0, const uint16_t* b0, int fy0, const uint16_t* a1,
+                              const uint16_t* b1, int fy1, int first, int end) {
+  for (int j = first; j < end; ++j) {
     uint8_t* d = out + size_t(j) * 4;
     for (int c = 0; c < 4; ++c) {
-      const int a = (s[0][0][c] + s[0][1][c] + 1) >> 1;
-      const int b = (s[1][0][c] + s[1][1][c] + 1) >> 1;
+      int s[2][2];
+      for (int k = 0; k < 2; ++k) {
+        const size_t x = size_t(j) * 8 + size_t(k) * 4 + size_t(c);
+        s[0][k] = (a0[x] * (256 - fy0) + b0[x] * fy0) >> 8;
+        s[1][k] = (a1[x] * (256 - fy1) + b1[x] * fy1) >> 8;
+      }
+      const int a = (s[0][0] + s[0][1] + 1) >> 1;
+      const int b = (s[1][0] + s[1][1] + 1) >> 1;
       d[c] = static_cast<uint8_t>((a + b + 1) >> 1);
     }
   }
 }
 
 #if defined(__SSE2__)
-// Both column samples of one source row position in eight 16-bit lanes.
-inline __m128i smooth_pair(const uint8_t* row, int64_t stride, const uint32_t* off, __m128i wa, __m128i wb,
-                           __m128i vy, __m128i viy) {
+// Every product and sum fits 16 bits unsigned (at most 255 * 256), so the
+// lanes compute the portable arithmetic exactly.
+void smooth_horizontal_sse2(uint16_t* h, const uint8_t* row, const smooth_tables& t) {
   const __m128i zero = _mm_setzero_si128();
-  const uint8_t* p0 = row + off[0];
-  const uint8_t* p1 = row + off[1];
-  // [P(c0) P(c1) P(c0+1) P(c1+1)] for this row and the next.
-  __m128i x = _mm_unpacklo_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p0)),
-                                 _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p1)));
-  __m128i y = _mm_unpacklo_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p0 + stride)),
-                                 _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p1 + stride)));
-  __m128i top = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(x, zero), wa),
-                                             _mm_mullo_epi16(_mm_unpackhi_epi8(x, zero), wb)),
-                               8);
-  __m128i bottom = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(y, zero), wa),
-                                                _mm_mullo_epi16(_mm_unpackhi_epi8(y, zero), wb)),
-                                  8);
-  return _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(top, viy), _mm_mullo_epi16(bottom, vy)), 8);
-}
-
-void smooth_row_sse2(uint8_t* out, const uint8_t* src, int64_t stride, const smooth_tables& t, int64_t r0,
-                     int64_t r1) {
-  const uint8_t* row0 = src + (r0 >> 8) * stride;
-  const uint8_t* row1 = src + (r1 >> 8) * stride;
-  const __m128i vy0 = _mm_set1_epi16(short(r0 & 255)), viy0 = _mm_set1_epi16(short(256 - (r0 & 255)));
-  const __m128i vy1 = _mm_set1_epi16(short(r1 & 255)), viy1 = _mm_set1_epi16(short(256 - (r1 & 255)));
   for (int j = t.first_col; j < t.end_col; ++j) {
     const uint32_t* off = &t.col_offset[size_t(j) * 2];
     const __m128i wa = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&t.col_lanes[size_t(j) * 16]));
     const __m128i wb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&t.col_lanes[size_t(j) * 16 + 8]));
-    const __m128i s0 = smooth_pair(row0, stride, off, wa, wb, vy0, viy0);
-    const __m128i s1 = smooth_pair(row1, stride, off, wa, wb, vy1, viy1);
-    const __m128i px = _mm_packus_epi16(s0, s1);  // s00 s01 s10 s11
-    const __m128i pairs = _mm_avg_epu8(px, _mm_srli_si128(px, 4));
+    // [P(c0) P(c1) P(c0+1) P(c1+1)]
+    const __m128i x = _mm_unpacklo_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + off[0])),
+                                         _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + off[1])));
+    const __m128i v = _mm_srli_epi16(
+        _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(x, zero), wa), _mm_mullo_epi16(_mm_unpackhi_epi8(x, zero), wb)),
+        8);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(h + size_t(j) * 8), v);
+  }
+}
+
+void smooth_vertical_sse2(uint8_t* out, const uint16_t* a0, const uint16_t* b0, int fy0, const uint16_t* a1,
+                          const uint16_t* b1, int fy1, int first, int end) {
+  const __m128i vy0 = _mm_set1_epi16(short(fy0)), viy0 = _mm_set1_epi16(short(256 - fy0));
+  const __m128i vy1 = _mm_set1_epi16(short(fy1)), viy1 = _mm_set1_epi16(short(256 - fy1));
+  auto mix = [](const uint16_t* a, const uint16_t* b, __m128i vi, __m128i v) {
+    const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
+    const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
+    return _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(p, vi), _mm_mullo_epi16(q, v)), 8);
+  };
+  for (int j = first; j < end; ++j) {
+    const size_t x = size_t(j) * 8;
+    const __m128i px = _mm_packus_epi16(mix(a0 + x, b0 + x, viy0, vy0), mix(a1 + x, b1 + x, viy1, vy1));
+    const __m128i pairs = _mm_avg_epu8(px, _mm_srli_si128(px, 4));  // s00 s01 | s10 s11
     const __m128i mean = _mm_avg_epu8(pairs, _mm_srli_si128(pairs, 8));
     const int v = _mm_cvtsi128_si32(mean);
     std::memcpy(out + size_t(j) * 4, &v, 4);
@@ -209,23 +214,60 @@ void smooth_row_sse2(uint8_t* out, const uint8_t* src, int64_t stride, const smo
 }
 #endif
 
-using smooth_row_fn = void (*)(uint8_t*, const uint8_t*, int64_t, const smooth_tables&, int64_t, int64_t);
+struct smooth_kernels {
+  void (*horizontal)(uint16_t* h, const uint8_t* row, const smooth_tables& t);
+  void (*vertical)(uint8_t* out, const uint16_t* a0, const uint16_t* b0, int fy0, const uint16_t* a1,
+                   const uint16_t* b1, int fy1, int first, int end);
+};
+const smooth_kernels smooth_portable{smooth_horizontal_portable, smooth_vertical_portable};
+#if defined(__SSE2__)
+const smooth_kernels smooth_sse2{smooth_horizontal_sse2, smooth_vertical_sse2};
+#endif
+
+using smooth_row_fn = const smooth_kernels*;
 
 smooth_row_fn smooth_row() {
 #if defined(__SSE2__)
-  if (presentation_settings.simd) return smooth_row_sse2;
+  if (presentation_settings.simd) return &smooth_sse2;
 #endif
-  return smooth_row_portable;
+  return &smooth_portable;
 }
 
+// Rows [first, end) of the valid rows; the columns outside the valid range
+// are cleared. Up to four source rows' horizontal mixes are kept.
 void smooth_rows(uint8_t* dst, const uint8_t* src, const smooth_tables& t, int first, int end, smooth_row_fn row) {
   const int64_t stride = int64_t{t.W} * 4;
   const size_t dst_stride = size_t(t.w) * 4;
+  constexpr int slots = 4;
+  std::vector<uint16_t> cache(size_t(t.w) * 8 * slots);
+  int64_t held[slots] = {-1, -1, -1, -1};
   for (int i = first; i < end; ++i) {
     uint8_t* out = dst + size_t(i) * dst_stride;
     if (t.first_col > 0) std::memset(out, 0, size_t(t.first_col) * 4);
     if (t.end_col < t.w) std::memset(out + size_t(t.end_col) * 4, 0, size_t(t.w - t.end_col) * 4);
-    row(out, src, stride, t, t.row0[size_t(i)], t.row1[size_t(i)]);
+    const int64_t r0 = t.row0[size_t(i)], r1 = t.row1[size_t(i)];
+    const int fy0 = int(r0 & 255), fy1 = int(r1 & 255);
+    // The source rows this output row reads; a row below that weighs nothing
+    // is not needed (its mix would be multiplied by 0).
+    int64_t need[4] = {r0 >> 8, fy0 ? (r0 >> 8) + 1 : r0 >> 8, r1 >> 8, fy1 ? (r1 >> 8) + 1 : r1 >> 8};
+    const uint16_t* mixes[4];
+    for (int n = 0; n < 4; ++n) {
+      int s = -1;
+      for (int k = 0; k < slots; ++k)
+        if (held[k] == need[n]) s = k;
+      if (s < 0) {
+        // A slot no row of this output row needs.
+        for (int k = 0; k < slots && s < 0; ++k) {
+          bool wanted = false;
+          for (int m = 0; m < 4; ++m) wanted |= held[k] == need[m];
+          if (!wanted) s = k;
+        }
+        row->horizontal(&cache[size_t(s) * size_t(t.w) * 8], src + need[n] * stride, t);
+        held[s] = need[n];
+      }
+      mixes[n] = &cache[size_t(s) * size_t(t.w) * 8];
+    }
+    row->vertical(out, mixes[0], mixes[1], fy0, mixes[2], mixes[3], fy1, t.first_col, t.end_col);
   }
 }
 
