@@ -272,6 +272,17 @@ TEST_F(LayerOps, CanvasMarginsAndCuts) {
   EXPECT_EQ(p.at(9, 5), src.at(14, 8));
   EXPECT_EQ(rec(out)->alpha_in_use, 0);
 
+  // -10 on every side of a 30 x 25 picture: its middle 10 x 5, flag kept.
+  const test_picture wide = numbered_picture(30, 25);
+  object_node* second_first = layer_with_picture("wide", wide, 0);
+  ASSERT_EQ(resize_cg_canvas(second_first, out, 1, -10, -10, -10, -10), 0);
+  p = picture_of(rec(out));
+  ASSERT_EQ(p.w, 10);
+  ASSERT_EQ(p.h, 5);
+  EXPECT_EQ(p.at(0, 0), wide.at(10, 10));
+  EXPECT_EQ(p.at(9, 4), wide.at(19, 14));
+  EXPECT_EQ(rec(out)->alpha_in_use, 0);
+
   // Mixed: cut on the left, grow on the right.
   ASSERT_EQ(resize_cg_canvas(first, out, 1, -4, 6, 0, 0), 0);
   p = picture_of(rec(out));
