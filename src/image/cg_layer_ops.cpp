@@ -60,7 +60,8 @@ struct source_rows {
     const size_t dst_bytes = cg_ops::block_bytes(written->width, written->height);
     if (!cg_ops::blocks_overlap(src->pixels, src_bytes, written->pixels, dst_bytes)) return;
     copy.resize(size_t(w) * 4 * size_t(h));
-    for (int r = 0; r < h; ++r) std::memcpy(copy.data() + size_t(r) * size_t(w) * 4, base + size_t(r) * stride, size_t(w) * 4);
+    for (int r = 0; r < h; ++r)
+      std::memcpy(copy.data() + size_t(r) * size_t(w) * 4, base + size_t(r) * stride, size_t(w) * 4);
     base = copy.data();
     stride = size_t(w) * 4;
   }
@@ -218,8 +219,8 @@ int trim_cg_transparent_edges(object_node* first, object_node* second, int n, in
   const uint8_t alpha = a->alpha_in_use;
   auto copy_box = [&](uint8_t* dst) {
     for (int r = 0; r < h; ++r)
-      pixel_kernels.kernel_copy(dst + size_t(r) * size_t(w) * 4, a->pixels + size_t(top + r) * stride + size_t(left) * 4,
-                                size_t(w) * 4);
+      pixel_kernels.kernel_copy(dst + size_t(r) * size_t(w) * 4,
+                                a->pixels + size_t(top + r) * stride + size_t(left) * 4, size_t(w) * 4);
   };
   if (n >= 1 && to->pixels && to->width == w && to->height == h) {
     // The second layer already has the size. When it is the first picture
@@ -282,7 +283,8 @@ int refresh_cg_textures(object_node* first, object_node* second) {
   if (!a) return 0;
   const cg_record* b = layer_record(second);
   int rc = -1;  // CPU drawing: there are no textures to refresh
-  if (cg_gpu_hooks.upload_layer_textures) rc = cg_gpu_hooks.upload_layer_textures(a, b ? b->width : 0, b ? b->height : 0, b);
+  if (cg_gpu_hooks.upload_layer_textures)
+    rc = cg_gpu_hooks.upload_layer_textures(a, b ? b->width : 0, b ? b->height : 0, b);
   if (rc != 0) write_info_log("", "KX_PASTESPRITE Error.");
   return 0;
 }

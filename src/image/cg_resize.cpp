@@ -53,9 +53,7 @@ void build_bicubic_table() {
 
 // Source position of output index i in 24.8 pixels from the rectangle's
 // origin: i / count of the extent, the 16.16 step taken first as designed.
-inline int64_t bicubic_offset(int64_t i, int64_t count, int64_t extent) {
-  return ((i * 65536) / count) * extent >> 8;
-}
+inline int64_t bicubic_offset(int64_t i, int64_t count, int64_t extent) { return ((i * 65536) / count) * extent >> 8; }
 
 // One output pixel from the 4 x 4 taps; taps outside the picture are left
 // out and the weights of the rest renormalise the sum.
@@ -125,8 +123,8 @@ inline void bicubic_taps(int f, int k[4]) {
 // Process-wide like the other step tables: only the command's call (one
 // thread) builds them; the workers read them.
 struct smooth_tables {
-  std::vector<int64_t> row0, row1;  // 24.8 absolute source rows of the two samples
-  std::vector<uint32_t> col_offset;  // per column: byte offsets of the two samples
+  std::vector<int64_t> row0, row1;    // 24.8 absolute source rows of the two samples
+  std::vector<uint32_t> col_offset;   // per column: byte offsets of the two samples
   std::vector<uint16_t> col_weights;  // per column: 256-f0, f0, 256-f1, f1
   // The same spread over 16-bit lanes for the SIMD row: per column
   // (256-f0) x4, (256-f1) x4, then f0 x4, f1 x4.
@@ -148,7 +146,8 @@ void smooth_horizontal_portable(uint16_t* h, const uint8_t* row, const smooth_ta
   for (int j = t.first_col; j < t.end_col; ++j) {
     for (int k = 0; k < 2; ++k) {
       const uint8_t* p = row + t.col_offset[size_t(j) * 2 + size_t(k)];
-      const int w0 = t.col_weights[size_t(j) * 4 + size_t(k) * 2], w1 = t.col_weights[size_t(j) * 4 + size_t(k) * 2 + 1];
+      const int w0 = t.col_weights[size_t(j) * 4 + size_t(k) * 2],
+                w1 = t.col_weights[size_t(j) * 4 + size_t(k) * 2 + 1];
       for (int c = 0; c < 4; ++c)
         h[size_t(j) * 8 + size_t(k) * 4 + size_t(c)] = static_cast<uint16_t>((p[c] * w0 + p[4 + c] * w1) >> 8);
     }

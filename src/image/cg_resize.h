@@ -56,5 +56,5 @@ double sinc(double x);
 // Bicubic kernel entry K[k] for the distance k / 256 pixel (k = 0..512).
 int bicubic_kernel_entry(int k);
 
-// Registers job 41 with the worker pool (start-up; also done on first use).
+// Registers job 41 with the worker pool (done on first use).
 void register_resize_jobs();

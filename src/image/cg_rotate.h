@@ -4,9 +4,11 @@
 // the destination held (mode 12). A positive angle turns the picture
 // counter-clockwise on the screen.
 //
-// Positions are 16.16 fixed point from cos and sin truncated to 1/65536, so
-// general angles match the fixed-point mapping exactly; 0, 90, 180 and 270
-// degrees move pixels exactly.
+// Destination (X, Y) samples the source at c + R (X - c, Y - c), c the
+// integer centre, in 16.16 fixed point from cos and sin truncated to 1/65536;
+// the last column is never sampled. 0, 90, 180 and 270 degrees move pixels
+// exactly. Bilinear mixes the source pixel with its right and lower
+// neighbours (the picture's last column and row repeat).
 #pragma once
 #include <cstdint>
 

@@ -18,7 +18,8 @@ struct test_picture {
   int w = 0, h = 0;
   std::vector<uint8_t> block;
   test_picture() = default;
-  test_picture(int width, int height) : w(width), h(height), block(size_t(width) * 4 * size_t(height) + size_t(width) * 4 + 4, 0) {}
+  test_picture(int width, int height)
+      : w(width), h(height), block(size_t(width) * 4 * size_t(height) + size_t(width) * 4 + 4, 0) {}
   uint8_t* data() { return block.data(); }
   const uint8_t* data() const { return block.data(); }
   uint32_t at(int x, int y) const {
@@ -75,7 +76,8 @@ inline double psnr(const test_picture& a, const test_picture& b, int margin = 0)
   for (int y = margin; y < a.h - margin; ++y)
     for (int x = margin; x < a.w - margin; ++x)
       for (int c = 0; c < 3; ++c) {
-        const double d = double(a.block[(size_t(y) * a.w + x) * 4 + c]) - double(b.block[(size_t(y) * b.w + x) * 4 + c]);
+        const double d =
+            double(a.block[(size_t(y) * a.w + x) * 4 + c]) - double(b.block[(size_t(y) * b.w + x) * 4 + c]);
         se += d * d;
         ++n;
       }

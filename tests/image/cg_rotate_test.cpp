@@ -2,6 +2,8 @@
 // the last column is never sampled, mode 12 keeps what the destination held,
 // general angles stay close to pixman's affine transform, and rotate_cg's
 // destination rules, flags and hostile inputs.
+#include "image/cg_rotate.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,7 +12,6 @@
 #include "cg_ops_test_util.h"
 #include "graphics/layer_record.h"
 #include "graphics/presentation.h"
-#include "image/cg_rotate.h"
 #include "support/headless_game.h"
 
 namespace {
@@ -55,7 +56,8 @@ TEST(Rotate, QuarterTurnsOfFiveByThreeMoveEveryPixelExactly) {
                                    std::pair{-270, &q90}, std::pair{-90, &q270}}) {
       const test_picture out = rotated(kernel, src, angle);
       for (int y = 0; y < 3; ++y)
-        for (int x = 0; x < 5; ++x) EXPECT_EQ(out.at(x, y), (*expected)[y][x]) << kernel << " " << angle << " " << x << "," << y;
+        for (int x = 0; x < 5; ++x)
+          EXPECT_EQ(out.at(x, y), (*expected)[y][x]) << kernel << " " << angle << " " << x << "," << y;
     }
   }
   // Mode 12 on a tall picture: the columns outside the footprint are
