@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cg_ops_test_util.h"
+#include "core/engine_state.h"
 #include "core/worker_pool.h"
 #include "graphics/layer_record.h"
 #include "graphics/presentation.h"
@@ -160,6 +161,19 @@ TEST(Resize, WorkerCountDoesNotChangeTheResult) {
     stop_worker_threads();
     for (size_t i = 2; i < results.size(); ++i) EXPECT_EQ(results[i], results[i % 2]) << method << " run " << i;
   }
+}
+
+TEST(Resize, APendingQuitLeavesNoRowUnwritten) {
+  // Workers skip their jobs while a quit is pending; the rows they would
+  // have written must still be written.
+  ASSERT_EQ(start_worker_threads(4), 0);
+  const test_picture src = noise_picture(300, 200, 13);
+  const test_picture calm = run_method(resize_smooth, src, 400, 300);
+  quit_flag = 1;
+  const test_picture quitting = run_method(resize_smooth, src, 400, 300);
+  quit_flag = 0;
+  stop_worker_threads();
+  EXPECT_EQ(quitting.pixels(), calm.pixels());
 }
 
 TEST(Resize, SimdAndPortableRowsAgree) {
