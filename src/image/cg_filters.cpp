@@ -513,6 +513,16 @@ void shuffle_picture(uint8_t* pic, int w, int h, int64_t value) {
 
 bool in_place_op(int op) { return op == cg_filter_threshold || op == cg_filter_fill; }
 
+bool known_op(int op) {
+  switch (op) {
+    case 1: case 2: case 3: case 4: case 5: case 6: case 7: case 8: case 9: case 10: case 11: case 12:
+    case 19: case 20: case 21: case 22: case 23: case 24: case 27: case 29: case 37: case 38: case 39:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // Runs a rectangle-sized op from f.pic into f.out.
 void run_rect_op(int op, filter_frame& f, bool alpha_in_use) {
   const int64_t w = f.w, h = f.h;
@@ -667,7 +677,8 @@ void copy_cg_rows(uint8_t* dst, const uint8_t* src, int x1, int y1, int x2, int 
 int apply_cg_filter(int op, object_node* first, object_node* second, int64_t x1, int64_t y1, int64_t x2, int64_t y2,
                     int64_t value, int64_t value2, int n, int fill_mode) {
   cg_record* src = layer_record(first);
-  if (!src || !src->pixels || src->width <= 0 || src->height <= 0) return 0;
+  // An operation number without an operation changes nothing.
+  if (!src || !src->pixels || src->width <= 0 || src->height <= 0 || !known_op(op)) return 0;
   cg_record* dst = n >= 1 ? layer_record(second) : nullptr;
   if (n >= 1 && !dst) return -1;
   const int pic_w = src->width, pic_h = src->height;

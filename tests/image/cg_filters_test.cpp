@@ -440,3 +440,104 @@ TEST_F(filter_fixture, AnyWorkerCountGivesTheSameBytes) {
     EXPECT_EQ(results[0][i], results[2][i]) << "op " << runs[i].op << " with 4 workers";
   }
 }
+
+TEST_F(filter_fixture, ExtremeValuesAndTinyPicturesStayInside) {
+  // Every operation on pictures down to 1 x 1, with values at the ends of the
+  // 64-bit range: each call succeeds and (under the sanitizers) reads and
+  // writes only inside the pictures.
+  const int ops[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 19, 20, 21, 22, 23, 24, 27, 29, 37, 38, 39};
+  const int sizes[][2] = {{1, 1}, {1, 7}, {7, 1}, {3, 2}};
+  const int64_t values[] = {INT64_MIN, -1, 0, 1, 3, 256, 0xFFFFFF, INT64_MAX};
+  for (int op : ops)
+    for (const auto& sz : sizes)
+      for (int64_t v : values)
+        for (int second = 0; second < 2; ++second) {
+          std::vector<uint32_t> px(size_t(sz[0] * sz[1]));
+          for (size_t i = 0; i < px.size(); ++i) px[i] = uint32_t(i * 0x01030507u + 0x80000000u);
+          object_node* n = make_layer("W0/x", sz[0], sz[1], px, uint8_t(v & 1));
+          object_node* t = second ? make_layer("W0/y", 2, 2, {0, 0, 0, 0}) : nullptr;
+          ASSERT_EQ(apply(op, n, sz[0] / 2, 0, sz[0] - 1, sz[1] - 1, v, v, t, int(1 + (v & 1) + second)), 0)
+              << "op " << op << " size " << sz[0] << "x" << sz[1] << " value " << v;
+        }
+  // Unknown operation numbers change nothing.
+  object_node* n = make_layer("W0/x", 2, 1, {5, 6});
+  EXPECT_EQ(apply(13, n, 0, 0, 1, 0, 0), 0);
+  EXPECT_EQ(pixels_of(n), (std::vector<uint32_t>{5, 6}));
+  EXPECT_TRUE(game.errors().empty());
+}
+
+namespace {
+
+// The blurs straight from their definition: one window per pixel, the
+// weight profile built entry by entry, sum(weight * byte) / sum(weight).
+std::vector<int> reference_profile(int r) {
+  std::vector<int> w(size_t(2 * r + 1), 0);
+  const int c = r, q = 2 * r / 8;
+  for (int i = c - q; i <= c + q; ++i) w[size_t(i)] = 512;
+  for (int i = c - q - 1, v = 256; i >= 0; --i, v /= 2) w[size_t(i)] = v;
+  for (int i = c + q + 1, v = 256; i <= 2 * r; ++i, v /= 2) w[size_t(i)] = v;
+  return w;
+}
+
+// One pass along rows (horizontal) or columns over a w x h picture; `bytes`:
+// 0 colours (alpha kept), 1 all four, 2 alpha alone (colours 0).
+std::vector<uint8_t> reference_pass(const std::vector<uint8_t>& in, int w, int h, int r, bool weighted, bool horizontal,
+                                    int bytes) {
+  std::vector<uint8_t> out(in.size());
+  const std::vector<int> prof = reference_profile(r);
+  const int len = horizontal ? w : h;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const int i = horizontal ? x : y;
+      const int ws = std::max(i - r, 0), we = std::min(i + r, len - 1);
+      uint64_t sum[4] = {0, 0, 0, 0}, wsum = 0, plain[4] = {0, 0, 0, 0};
+      for (int p = ws; p <= we; ++p) {
+        const uint8_t* s = &in[(size_t(horizontal ? y : p) * size_t(w) + size_t(horizontal ? p : x)) * 4];
+        const int wt = weighted ? prof[size_t(p - ws)] : 1;
+        for (int c = 0; c < 4; ++c) {
+          sum[c] += uint64_t(wt) * s[c];
+          plain[c] += s[c];
+        }
+        wsum += uint64_t(wt);
+      }
+      if (wsum == 0) {
+        for (int c = 0; c < 4; ++c) sum[c] = plain[c];
+        wsum = uint64_t(we - ws + 1);
+      }
+      const uint8_t* own = &in[(size_t(y) * size_t(w) + size_t(x)) * 4];
+      uint8_t* d = &out[(size_t(y) * size_t(w) + size_t(x)) * 4];
+      for (int c = 0; c < 4; ++c) d[c] = uint8_t(sum[c] / wsum);
+      if (bytes == 0) d[3] = own[3];
+      if (bytes == 2) d[0] = d[1] = d[2] = 0;
+    }
+  return out;
+}
+
+}  // namespace
+
+TEST_F(filter_fixture, BlursMatchTheirDefinitionAtEveryRadius) {
+  const int w = 61, h = 37;
+  std::mt19937 rng(11);
+  std::vector<uint32_t> px(size_t(w) * h);
+  for (uint32_t& v : px) v = rng();
+  std::vector<uint8_t> bytes(px.size() * 4);
+  std::memcpy(bytes.data(), px.data(), bytes.size());
+  for (int r : {1, 2, 3, 4, 5, 8, 9, 13, 20, 27, 40, 64, 100, 256}) {
+    for (int op = 2; op <= 7; ++op) {
+      for (uint8_t alpha : {uint8_t(0), uint8_t(1)}) {
+        bool weighted = (op == 2 && alpha) || op == 6;
+        int mode = alpha ? 1 : 0;
+        if (op == 6 || (op == 7 && alpha)) mode = 2;
+        bool hz = op != 4, vt = op != 3;
+        std::vector<uint8_t> want = bytes;
+        if (hz) want = reference_pass(want, w, h, r, weighted, true, mode);
+        if (vt) want = reference_pass(want, w, h, r, weighted, false, mode);
+        object_node* n = make_layer("W0/b", w, h, px, alpha);
+        ASSERT_EQ(apply(op, n, 0, 0, w - 1, h - 1, r), 0);
+        std::vector<uint32_t> got = pixels_of(n);
+        ASSERT_EQ(std::memcmp(got.data(), want.data(), want.size()), 0) << "op " << op << " radius " << r
+                                                                        << " alpha " << int(alpha);
+      }
+    }
+  }
+}

@@ -63,6 +63,11 @@ TEST(KxtoolRun, TheDemoMovesFadesAndBlends) {
   ASSERT_TRUE(load_frame(out.path() + "/frame_00090.png", c));
   EXPECT_NE(a.at(100, 100), c.at(100, 100));
 
+  // The swirled copy of the panel (40..179, 200..339) turns with the swing:
+  // its middle differs between frames 60 and 120, and it is not the sky.
+  EXPECT_NE(a.at(110, 260), b.at(110, 260));
+  EXPECT_NE(a.at(110, 260), a.at(548, 188));
+
   // The message box is drawn over the scene: its light border at (40, 300).
   EXPECT_GT((b.at(40, 300) >> 16) & 0xFF, 150u);
 
