@@ -48,9 +48,11 @@ struct nearest_tables {
 };
 
 // The presenting thread's tables; the frame thread's scaler has its own.
-bilinear_tables main_bilinear;
+// Per thread: in frame-thread mode the main thread's paint and the frame
+// thread's picture resizing both use the nearest and bilinear scalers.
+thread_local bilinear_tables main_bilinear;
 bilinear_tables frame_bilinear;
-nearest_tables main_nearest;
+thread_local nearest_tables main_nearest;
 
 uint8_t sharpen_entries[256];
 bool sharpen_built = false;
@@ -109,87 +111,106 @@ void build_bilinear_tables(bilinear_tables& t, int x0, int y0, int x1, int y1, i
   valid_range(dst_h, [&](int i) { return t.row_position[size_t(i)] >> 8; }, src_h, t.first_row, t.end_row);
 }
 
-// One destination row: P00 at row `top` plus each column's offset, P10 one
-// source row below (the spare row of the picture buffer at the bottom edge).
-void bilinear_row_portable(uint8_t* out, const uint8_t* top, int64_t stride, const bilinear_tables& t, int wy) {
-  const int iy = 256 - wy;
+// The scale in two steps, with exactly the formula's rounding: the horizontal
+// mix of one source row, h = (P0 * (256 - wx) + P1 * wx) >> 8 per channel,
+// depends only on that row, so it is made once per source row (16-bit lanes)
+// and shared by every destination row that reads the row; the vertical mix
+// (h_top * (256 - wy) + h_bottom * wy) >> 8 then makes each destination row.
+// The spare row of the picture buffer serves as the row below the last one.
+void bilinear_horizontal_portable(uint16_t* h, const uint8_t* row, const bilinear_tables& t) {
   for (int j = t.first_column; j < t.end_column; ++j) {
-    const uint8_t* p = top + t.column_offset[size_t(j)];
-    const uint8_t* q = p + stride;
+    const uint8_t* p = row + t.column_offset[size_t(j)];
     const int w0 = t.column_weights[size_t(j) * 2], w1 = t.column_weights[size_t(j) * 2 + 1];
-    uint8_t* d = out + size_t(j) * 4;
-    for (int c = 0; c < 4; ++c) {
-      int h0 = (p[c] * w0 + p[4 + c] * w1) >> 8;
-      int h1 = (q[c] * w0 + q[4 + c] * w1) >> 8;
-      int v = (h0 * iy + h1 * wy) >> 8;
-      d[c] = static_cast<uint8_t>(v > 255 ? 255 : v);
-    }
+    for (int c = 0; c < 4; ++c) h[size_t(j) * 4 + size_t(c)] = static_cast<uint16_t>((p[c] * w0 + p[4 + c] * w1) >> 8);
+  }
+}
+
+void bilinear_vertical_portable(uint8_t* out, const uint16_t* a, const uint16_t* b, int wy, int first, int end) {
+  const int iy = 256 - wy;
+  for (size_t x = size_t(first) * 4; x < size_t(end) * 4; ++x) {
+    const int v = (a[x] * iy + b[x] * wy) >> 8;
+    out[x] = static_cast<uint8_t>(v > 255 ? 255 : v);
   }
 }
 
 #if defined(__SSE2__)
-// Four 16-bit channels at once, two destination pixels per step. Every product
-// fits 16 bits unsigned (at most 255 * 256), so this is the portable
-// arithmetic exactly.
-inline __m128i horizontal_pair(const uint8_t* a, const uint8_t* b, __m128i wa, __m128i wb) {
+// Every product and sum fits 16 bits unsigned (at most 255 * 256), so the
+// 16-bit lanes compute the portable arithmetic exactly.
+void bilinear_horizontal_sse2(uint16_t* h, const uint8_t* row, const bilinear_tables& t) {
   const __m128i zero = _mm_setzero_si128();
-  __m128i pa = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a)), zero);
-  __m128i pb = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(b)), zero);
-  pa = _mm_mullo_epi16(pa, wa);
-  pb = _mm_mullo_epi16(pb, wb);
-  pa = _mm_add_epi16(pa, _mm_srli_si128(pa, 8));
-  pb = _mm_add_epi16(pb, _mm_srli_si128(pb, 8));
-  return _mm_srli_epi16(_mm_unpacklo_epi64(pa, pb), 8);
-}
-
-inline __m128i column_weight_vector(const uint16_t* lanes) {
-  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(lanes));
-}
-
-void bilinear_row_sse2(uint8_t* out, const uint8_t* top, int64_t stride, const bilinear_tables& t, int wy) {
-  const __m128i vy = _mm_set1_epi16(short(wy)), viy = _mm_set1_epi16(short(256 - wy));
+  auto pair = [&](int j) {  // P0 * w0 | P1 * w1
+    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&t.column_lanes[size_t(j) * 8]));
+    const __m128i p = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + t.column_offset[size_t(j)]));
+    return _mm_mullo_epi16(_mm_unpacklo_epi8(p, zero), w);
+  };
   int j = t.first_column;
   for (; j + 1 < t.end_column; j += 2) {
-    const uint8_t* p0 = top + t.column_offset[size_t(j)];
-    const uint8_t* p1 = top + t.column_offset[size_t(j) + 1];
-    __m128i w0 = column_weight_vector(&t.column_lanes[size_t(j) * 8]);
-    __m128i w1 = column_weight_vector(&t.column_lanes[size_t(j) * 8 + 8]);
-    __m128i h0 = horizontal_pair(p0, p1, w0, w1);
-    __m128i h1 = horizontal_pair(p0 + stride, p1 + stride, w0, w1);
-    __m128i v = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(h0, viy), _mm_mullo_epi16(h1, vy)), 8);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + size_t(j) * 4), _mm_packus_epi16(v, v));
+    const __m128i a = pair(j), b = pair(j + 1);
+    const __m128i v = _mm_srli_epi16(_mm_add_epi16(_mm_unpacklo_epi64(a, b), _mm_unpackhi_epi64(a, b)), 8);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(h + size_t(j) * 4), v);
   }
   if (j < t.end_column) {
-    // The odd last column, one pixel alone.
-    const uint8_t* p = top + t.column_offset[size_t(j)];
-    const uint8_t* q = p + stride;
-    const int w0 = t.column_weights[size_t(j) * 2], w1 = t.column_weights[size_t(j) * 2 + 1];
-    uint8_t* d = out + size_t(j) * 4;
-    for (int c = 0; c < 4; ++c) {
-      int h0 = (p[c] * w0 + p[4 + c] * w1) >> 8;
-      int h1 = (q[c] * w0 + q[4 + c] * w1) >> 8;
-      int v = (h0 * (256 - wy) + h1 * wy) >> 8;
-      d[c] = static_cast<uint8_t>(v > 255 ? 255 : v);
-    }
+    const __m128i a = pair(j);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(h + size_t(j) * 4),
+                     _mm_srli_epi16(_mm_add_epi16(a, _mm_srli_si128(a, 8)), 8));
   }
+}
+
+void bilinear_vertical_sse2(uint8_t* out, const uint16_t* a, const uint16_t* b, int wy, int first, int end) {
+  const __m128i vy = _mm_set1_epi16(short(wy)), viy = _mm_set1_epi16(short(256 - wy));
+  size_t x = size_t(first) * 4;
+  const size_t stop = size_t(end) * 4;
+  auto mix = [&](size_t at) {
+    const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + at));
+    const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + at));
+    return _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(p, viy), _mm_mullo_epi16(q, vy)), 8);
+  };
+  for (; x + 16 <= stop; x += 16)
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(mix(x), mix(x + 8)));
+  for (; x + 8 <= stop; x += 8) {
+    const __m128i v = mix(x);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(v, v));
+  }
+  if (x < stop) bilinear_vertical_portable(out + x, a + x, b + x, wy, 0, int((stop - x) / 4));
 }
 #endif
 
-using bilinear_row_fn = void (*)(uint8_t*, const uint8_t*, int64_t, const bilinear_tables&, int);
+struct bilinear_kernels {
+  void (*horizontal)(uint16_t* h, const uint8_t* row, const bilinear_tables& t);
+  void (*vertical)(uint8_t* out, const uint16_t* a, const uint16_t* b, int wy, int first, int end);
+};
+const bilinear_kernels bilinear_portable{bilinear_horizontal_portable, bilinear_vertical_portable};
+#if defined(__SSE2__)
+const bilinear_kernels bilinear_sse2{bilinear_horizontal_sse2, bilinear_vertical_sse2};
+#endif
+
+using bilinear_row_fn = const bilinear_kernels*;
 
 bilinear_row_fn bilinear_row() {
 #if defined(__SSE2__)
-  if (presentation_settings.simd) return bilinear_row_sse2;
+  if (presentation_settings.simd) return &bilinear_sse2;
 #endif
-  return bilinear_row_portable;
+  return &bilinear_portable;
 }
 
 // Rows [first, end) of a bilinear scale: rows outside the source and the
-// columns outside the valid range are cleared.
+// columns outside the valid range are cleared. The horizontal mixes of the
+// two source rows last used are kept, so each source row is mixed once.
 void bilinear_rows(uint8_t* dst, const uint8_t* src, int src_w, int dst_w, const bilinear_tables& t, int first,
                    int end, bilinear_row_fn row) {
   const int64_t src_stride = int64_t{src_w} * 4;
   const size_t dst_stride = size_t(dst_w) * 4;
+  std::vector<uint16_t> cache(size_t(dst_w) * 8);
+  uint16_t* slot[2] = {cache.data(), cache.data() + size_t(dst_w) * 4};
+  int64_t held[2] = {-1, -1};
+  auto mixed = [&](int64_t k, int keep) {
+    for (int s = 0; s < 2; ++s)
+      if (held[s] == k) return s;
+    const int s = keep == 0 ? 1 : 0;
+    row->horizontal(slot[s], src + k * src_stride, t);
+    held[s] = k;
+    return s;
+  };
   for (int i = first; i < end; ++i) {
     uint8_t* out = dst + size_t(i) * dst_stride;
     if (i < t.first_row || i >= t.end_row) {
@@ -200,7 +221,12 @@ void bilinear_rows(uint8_t* dst, const uint8_t* src, int src_w, int dst_w, const
     int wy = static_cast<int>(p & 255);
     if (t.first_column > 0) std::memset(out, 0, size_t(t.first_column) * 4);
     if (t.end_column < dst_w) std::memset(out + size_t(t.end_column) * 4, 0, size_t(dst_w - t.end_column) * 4);
-    row(out, src + (p >> 8) * src_stride, src_stride, t, wy);
+    const int64_t k = p >> 8;
+    // The row below is mixed only when it weighs: with wy 0 the result is
+    // the upper row's mix exactly.
+    const int upper = mixed(k, held[0] == k + 1 ? 0 : held[1] == k + 1 ? 1 : -1);
+    const int lower = wy != 0 ? mixed(k + 1, upper) : upper;
+    row->vertical(out, slot[upper], slot[lower], wy, t.first_column, t.end_column);
   }
 }
 
