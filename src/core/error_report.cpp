@@ -50,6 +50,20 @@ int parse_number(std::string_view f, size_t& i) {
   return v;
 }
 
+// Flags in a fixed order, each once, kept only where the conversion defines them.
+std::string flags_for(std::string_view given, char conv) {
+  const bool is_signed = conv == 'd' || conv == 'i';
+  const bool is_unsigned = conv == 'u' || conv == 'o' || conv == 'x' || conv == 'X' || conv == 'p';
+  std::string out;
+  for (char f : {'-', '+', ' ', '#', '0'}) {
+    bool want = given.find(f) != std::string_view::npos;
+    if (f == '#') want = conv == 'p' || (want && !is_signed && conv != 'u');
+    if ((f == '+' || f == ' ') && is_unsigned) want = false;
+    if (want) out += f;
+  }
+  return out;
+}
+
 void pad_to(std::string& out, std::string_view body, int width, bool left) {
   size_t w = width > 0 ? static_cast<size_t>(width) : 0;
   if (!left && body.size() < w) out.append(w - body.size(), ' ');
@@ -169,9 +183,11 @@ std::string format_checked(std::string_view f, const std::vector<report_arg>& ar
     }
     const report_arg& a = args[next_arg++];
     const bool left = flags.find('-') != std::string::npos;
-    // '#' has no meaning for d, i and u (and is undefined for them in C).
-    if (conv == 'd' || conv == 'i' || conv == 'u') flags.erase(std::remove(flags.begin(), flags.end(), '#'), flags.end());
-    std::string spec = "%" + flags;
+    // The specification handed to the C library is rebuilt in its one valid
+    // order (flags, width, precision, length, conversion), each flag once and
+    // only where C defines it: '#' is undefined for d, i and u, '+' and ' '
+    // mean nothing for unsigned conversions, and %p prints as %#llx.
+    std::string spec = "%" + flags_for(flags, conv);
     if (width >= 0) spec += std::to_string(width);
     if (precision >= 0) spec += "." + std::to_string(precision);
 
@@ -221,10 +237,7 @@ std::string format_checked(std::string_view f, const std::vector<report_arg>& ar
         if (narrow == 1) u = static_cast<uint16_t>(v);
         else if (narrow == 2) u = static_cast<uint8_t>(v);
         else if (narrow == 0 && v >= INT32_MIN && v <= static_cast<int64_t>(UINT32_MAX)) u = static_cast<uint32_t>(v);
-        if (conv == 'p')
-          append_snprintf(out, spec + "#llx", static_cast<unsigned long long>(u));
-        else
-          append_snprintf(out, spec + "ll" + conv, static_cast<unsigned long long>(u));
+        append_snprintf(out, spec + "ll" + (conv == 'p' ? 'x' : conv), static_cast<unsigned long long>(u));
         break;
       }
       default: {  // floating point
