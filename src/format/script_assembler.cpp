@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "format/canonical_commands.h"
+#include "format/expression_compiler.h"
 #include "format/variable_image.h"
 
 namespace {
@@ -441,15 +442,23 @@ class assembler {
       if (!bytes) return;
       e.text_expression = *bytes;
     } else if (!v.empty()) {
-      char* end = nullptr;
       if (kind == kind_int) {
-        e.int_value = std::strtoll(v.c_str(), &end, 0);
+        // The same literal rules as in expressions: hexadecimal is the bit pattern.
+        const bool negative = v[0] == '-';
+        const char* why = nullptr;
+        auto value = parse_integer_literal(std::string_view(v).substr(negative ? 1 : 0), negative, &why);
+        if (!value) {
+          error(std::string("the value of a global declaration must be an integer literal (") + why + ")");
+          return;
+        }
+        e.int_value = *value;
       } else {
+        char* end = nullptr;
         e.real_value = std::strtod(v.c_str(), &end);
-      }
-      if (*end) {
-        error("the value of a global declaration must be a number");
-        return;
+        if (*end) {
+          error("the value of a global declaration must be a number");
+          return;
+        }
       }
     }
     if (e.variable_id != names_[d->name]) {
