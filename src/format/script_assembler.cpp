@@ -863,7 +863,8 @@ class assembler {
     counts.variable_count = std::max<uint32_t>(next_variable_ - 1, 999);
     r.files.push_back({"kxbin\\kxt.kbn", write_variable_count_file(counts)});
     std::vector<compiled_script_record> list;
-    for (const assembled_script& s : r.scripts) list.push_back({s.number, s.source_name, 0});
+    // Each entry carries its script number, as a compiled game does (command 81 reads it).
+    for (const assembled_script& s : r.scripts) list.push_back({s.number, s.source_name, s.number});
     r.files.push_back({"kxbin\\kxt_list.kbn", write_script_list_file(list)});
     r.files.push_back({"kxbin\\kxl.kbn", write_label_file(labels_)});
     std::vector<initial_variable_entry> image = system_variable_entries();
