@@ -824,6 +824,12 @@ class assembler {
     add_expression(ins, 1, kind, *v, op);
   }
 
+  // A text or number literal, where a parameter needs a variable.
+  static bool is_literal(std::string_view v) {
+    if (!v.empty() && v.front() == '-') v.remove_prefix(1);
+    return !v.empty() && (v.front() == '"' || (v.front() >= '0' && v.front() <= '9'));
+  }
+
   void generic(uint8_t number, std::string_view rest) {
     const compiled_command& c = canonical_commands()[number];
     compiled_instruction& ins_first = emit(number);
@@ -840,6 +846,9 @@ class assembler {
       size_t id = 0;
       while (id < c.parameters.size() && c.parameters[id].name != name) ++id;
       if (id >= c.parameters.size()) return error(c.name + " has no parameter " + std::string(name));
+      if (c.parameters[id].takes_variable && is_literal(source))
+        return error(c.name + "'s parameter " + std::string(name) + " takes a variable, not \"" +
+                     std::string(source) + "\": write the variable's name without quotes");
       auto e = expression(source);
       if (!e) return;
       uint8_t value_type = 1;
