@@ -8,6 +8,11 @@
 // functions store their quit argument here, so it can also be cleared again.
 extern std::atomic<uint8_t> quit_flag;
 
+// Set while the run is ending on an error: a report with quit set (cleared by
+// one with quit 0, as quit_flag is) or a failure of the sound thread. The
+// process then exits with a non-zero status, so scripts and CI can tell.
+extern std::atomic<uint8_t> quit_by_error;
+
 // Set by the quit command when the player must start again after shutdown.
 extern std::atomic<uint8_t> restart_flag;
 

@@ -15,6 +15,7 @@ error_table_record error_table;
 std::optional<script_place> (*current_script_place)() = nullptr;
 std::atomic<uint8_t> error_dialog_shown{0};
 void (*error_report_listener)(int code, const std::string& text) = nullptr;
+void (*message_box_listener)(const std::string& caption, const std::string& text) = nullptr;
 std::string error_dialog_title = "ZARVIK Debug Info.";
 error_editor_target_record error_editor_target;
 void (*error_dialog_cursor_hook)() = nullptr;
@@ -354,6 +355,8 @@ void report(int code, int quit, bool with_place, const std::vector<report_arg>* 
   if (args) text = format_checked(text, *args);
   if (with_place) text = format_error_with_place(text);
   quit_flag = static_cast<uint8_t>(quit != 0);
+  // The licence notice is shown through a report but is no failure.
+  quit_by_error = static_cast<uint8_t>(quit != 0 && code != 100000);
   if (error_report_listener) error_report_listener(code, text);
   show_error_dialog(text);
 }
@@ -369,6 +372,7 @@ void report_error_at_line_fmt_args(int code, int quit, const std::vector<report_
 void show_message_box_args(std::string_view caption, std::string_view format, const std::vector<report_arg>& args) {
   std::string text = format_checked(format, args);
   cut_sjis(text, 1023);
+  if (message_box_listener) message_box_listener(std::string(caption), text);
   if (!platform_installed() || !platform().ui) {
     std::fprintf(stderr, "%s: %s\n", sjis_to_utf8(caption).c_str(), sjis_to_utf8(text).c_str());
     return;

@@ -77,6 +77,8 @@ extern std::optional<script_place> (*current_script_place)();
 // Called with every report's code and final text before the dialog step, also
 // for reports that show no dialog; the headless harness and tests listen here.
 extern void (*error_report_listener)(int code, const std::string& text);
+// Called with every message box's caption and text (Shift-JIS) before it is shown.
+extern void (*message_box_listener)(const std::string& caption, const std::string& text);
 
 // The place prefix of the at-line reports: resets the editor target, and when a
 // task runs prefixes the text with its file and line and targets them.

@@ -15,6 +15,7 @@
 
 sound_focus_links sound_focus;
 sound_thread_record sound_thread;
+void (*sound_error_listener)(int code, const std::string& text) = nullptr;
 
 void sound_sleep_ms(uint32_t ms) {
   if (sound_thread.sleep_ms) sound_thread.sleep_ms(ms);
@@ -207,6 +208,8 @@ std::string sound_error_text(int code) {
 void report_sound_thread_error(int code) {
   static const std::string caption = "DEBUG Message";
   std::string text = sound_error_text(code);
+  if (sound_error_listener) sound_error_listener(code, text);
   if (platform_installed() && platform().ui) platform().ui->message_box(caption, text, mb_ok);
+  quit_by_error = 1;
   quit_flag = 1;
 }

@@ -49,7 +49,10 @@ int start_root_sound();
 
 // The "DEBUG Message" text for a negative sound-thread code (Shift-JIS).
 std::string sound_error_text(int code);
-// Shows it (outside the lock) and sets quit.
+// Shows it (outside the lock), sets quit and marks the run as ending on an error.
 void report_sound_thread_error(int code);
+// Told of every sound-thread failure before its box is shown (kxtool run
+// prints them); null by default.
+extern void (*sound_error_listener)(int code, const std::string& text);
 
 void sound_sleep_ms(uint32_t ms);
