@@ -350,5 +350,7 @@ int win_main() {
     // The program exactly as it was started, by argv: no shell, no lower-casing.
     process->spawn({module_paths.program_path_host});
   }
+  // A run that ended on an error is no success.
+  if (quit_by_error.load() && exit_code == 0) exit_code = 1;
   return exit_code;
 }
