@@ -334,11 +334,48 @@ std::string format_error_with_place(std::string_view text) {
 
 // ---------------------------------------------------------------- the dialog
 
+namespace {
+
+struct deferred_dialog {
+  bool is_error_dialog = false;
+  std::string caption, text;
+};
+thread_local bool dialogs_deferred = false;
+thread_local std::vector<deferred_dialog> deferred_dialogs;
+
+void present_error_dialog(const std::string& shown);
+void present_message_box(const std::string& caption, const std::string& text);
+
+}  // namespace
+
+void defer_dialogs_on_this_thread(bool on) { dialogs_deferred = on; }
+
+void show_deferred_dialogs() {
+  std::vector<deferred_dialog> due;
+  due.swap(deferred_dialogs);
+  for (const deferred_dialog& d : due) {
+    if (d.is_error_dialog)
+      present_error_dialog(d.text);
+    else
+      present_message_box(d.caption, d.text);
+  }
+}
+
 void show_error_dialog(const std::string& text) {
   if (error_dialog_shown.exchange(1) != 0) return;
-  if (error_dialog_cursor_hook) error_dialog_cursor_hook();
   std::string shown = text;
   cut_sjis(shown, error_message_max);
+  if (dialogs_deferred) {
+    deferred_dialogs.push_back({true, std::string(), std::move(shown)});
+    return;
+  }
+  present_error_dialog(shown);
+}
+
+namespace {
+
+void present_error_dialog(const std::string& shown) {
+  if (error_dialog_cursor_hook) error_dialog_cursor_hook();
   if (!platform_installed() || !platform().ui) {
     std::fprintf(stderr, "%s\n%s\n", sjis_to_utf8(error_dialog_title).c_str(), sjis_to_utf8(shown).c_str());
     return;
@@ -348,6 +385,16 @@ void show_error_dialog(const std::string& text) {
   const bool offer_edit = engine_config.debug_switch == 1 && !error_editor_target.source_file.empty();
   while (platform().ui->error_dialog(error_dialog_title, shown, offer_edit) == 1 && offer_edit) launch_error_editor();
 }
+
+void present_message_box(const std::string& caption, const std::string& text) {
+  if (!platform_installed() || !platform().ui) {
+    std::fprintf(stderr, "%s: %s\n", sjis_to_utf8(caption).c_str(), sjis_to_utf8(text).c_str());
+    return;
+  }
+  platform().ui->message_box(caption, text, mb_system_modal);
+}
+
+}  // namespace
 
 namespace {
 void report(int code, int quit, bool with_place, const std::vector<report_arg>* args) {
@@ -373,11 +420,11 @@ void show_message_box_args(std::string_view caption, std::string_view format, co
   std::string text = format_checked(format, args);
   cut_sjis(text, 1023);
   if (message_box_listener) message_box_listener(std::string(caption), text);
-  if (!platform_installed() || !platform().ui) {
-    std::fprintf(stderr, "%s: %s\n", sjis_to_utf8(caption).c_str(), sjis_to_utf8(text).c_str());
+  if (dialogs_deferred) {
+    deferred_dialogs.push_back({false, std::string(caption), std::move(text)});
     return;
   }
-  platform().ui->message_box(std::string(caption), text, mb_system_modal);
+  present_message_box(std::string(caption), text);
 }
 
 // ---------------------------------------------------------------- external editors

@@ -87,6 +87,14 @@ std::string format_error_with_place(std::string_view text);
 // Shows the error dialog once per run; later calls return at once.
 void show_error_dialog(const std::string& text);
 
+// A thread that holds the engine lock for a whole cycle of work (the sound
+// thread) never shows a dialog inside it: with deferring on, the error dialog
+// and message boxes raised on this thread are kept (the once-per-run rule and
+// quit already applied) and shown by show_deferred_dialogs once the lock has
+// been left. Thread-local.
+void defer_dialogs_on_this_thread(bool on);
+void show_deferred_dialogs();
+
 // Dialog state. The title starts as "ZARVIK Debug Info."; start-up sets
 // "License Information" for "/info".
 extern std::atomic<uint8_t> error_dialog_shown;

@@ -226,6 +226,12 @@ class Ui {
   // The error dialog: the text, a Close button and, when offered, an Edit
   // button. Returns 1 for Edit, 0 for Close.
   virtual int error_dialog(const std::string& title, const std::string& text, bool offer_edit) = 0;
+  // Runs the window and dialog requests that other threads have handed to the
+  // calling thread. True when the caller is the thread that serves them: it
+  // must then keep calling this while it waits for another engine thread,
+  // which may be blocked in such a request. False on every other thread and
+  // for a Ui that serves any thread directly.
+  virtual bool serve_requests() { return false; }
 
   // ---- windows, beyond creation. Defaults suit a Ui without them.
   // The client area's size; false when the window does not exist.

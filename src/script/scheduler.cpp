@@ -166,14 +166,14 @@ void update_inactive_pause() {
 }
 
 void pause_while_inactive() {
-  std::lock_guard<std::recursive_mutex> lock(engine_lock);
+  std::lock_guard<engine_mutex> lock(engine_lock);
   if (inactive_pause.paused) return;
   inactive_pause.paused = 1;
   inactive_pause.pause_start = clock_now();
 }
 
 void resume_after_inactive() {
-  std::lock_guard<std::recursive_mutex> lock(engine_lock);
+  std::lock_guard<engine_mutex> lock(engine_lock);
   if (!inactive_pause.paused) return;
   inactive_pause.paused = 0;
   const uint32_t span = clock_now() - inactive_pause.pause_start;

@@ -4,7 +4,7 @@
 #include <mutex>
 
 #include "core/engine_state.h"
-#include "core/startup.h"
+#include "core/error_report.h"
 #include "core/sjis.h"
 #include "core/startup.h"
 #include "platform/platform.h"
@@ -72,7 +72,7 @@ int focus_pause() {
 }  // namespace
 
 int sound_cycle() {
-  std::lock_guard<std::recursive_mutex> g(engine_lock);
+  std::lock_guard<engine_mutex> g(engine_lock);
   // Without a tree there is nothing to do, but quit still ends the thread.
   if (!sound_tree_root()) return (quit_flag.load() || stop_threads_signal.load()) ? 1 : 0;
   int rc = focus_pause();
@@ -86,12 +86,17 @@ int sound_cycle() {
 
 void sound_thread_main() {
   {
-    std::lock_guard<std::recursive_mutex> g(engine_lock);
+    std::lock_guard<engine_mutex> g(engine_lock);
     sound_thread.state = 0;
   }
+  // A cycle holds the engine lock throughout; a report raised inside it (a
+  // damaged pack entry, memory) shows its dialog after the lock is left, or
+  // the thread that must show it could be the one waiting for the lock.
+  defer_dialogs_on_this_thread(true);
   for (;;) {
     sound_sleep_ms(pending_sound_requests() ? 3 : 20);
     int rc = sound_cycle();
+    show_deferred_dialogs();
     sound_thread.cycles.fetch_add(1);
     // Shutdown's own signal too: a late report may clear quit_flag again.
     if (rc > 0 || stop_threads_signal.load()) break;
@@ -102,11 +107,11 @@ void sound_thread_main() {
   }
   {
     // Let a producer that is just writing finish before the buffers go.
-    std::lock_guard<std::recursive_mutex> g(engine_lock);
+    std::lock_guard<engine_mutex> g(engine_lock);
     sound_sleep_ms(20);
   }
   free_all_sounds();
-  std::lock_guard<std::recursive_mutex> g(engine_lock);
+  std::lock_guard<engine_mutex> g(engine_lock);
   sound_thread.state = 1;
 }
 
@@ -125,9 +130,11 @@ void wait_sound_thread_end() {
   if (!sound_thread.started.load()) return;
   for (;;) {
     {
-      std::lock_guard<std::recursive_mutex> g(engine_lock);
+      std::lock_guard<engine_mutex> g(engine_lock);
       if (sound_thread.state.load() == 1) break;
     }
+    // The thread may be showing its error box through this one.
+    serve_ui_while_waiting();
     sound_sleep_ms(1);
   }
   if (sound_thread.thread.joinable()) sound_thread.thread.join();
@@ -136,7 +143,7 @@ void wait_sound_thread_end() {
 int start_root_sound() {
   object_node* node;
   {
-    std::lock_guard<std::recursive_mutex> g(engine_lock);
+    std::lock_guard<engine_mutex> g(engine_lock);
     if (!sound_tree_root()) return -1;
     // A ROOT left from an earlier run of the process is reused, not doubled.
     node = find_object_by_path(sound_tree_root(), "ROOT", find_leaf);
