@@ -274,7 +274,11 @@ int app_initialise() {
   if (startup_options.start_fullscreen && set_fullscreen()) {
     platform().ui->show_window(0, true);
     uint32_t from = clock->tick_ms();
-    while (clock->tick_ms() - from < 1500) clock->sleep_ms(1);
+    // The sound and frame threads already run: serve their dialogs meanwhile.
+    while (clock->tick_ms() - from < 1500) {
+      serve_ui_while_waiting();
+      clock->sleep_ms(1);
+    }
   }
   trace_step("play_time_clocks");
   uint32_t now = clock->tick_ms();
