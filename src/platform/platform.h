@@ -25,6 +25,19 @@ class Clock {
   // Sleep(ms); 0 yields. The headless clock advances virtual time instead.
   virtual void sleep_ms(uint32_t ms) = 0;
   virtual local_time local_now() = 0;
+
+  // Threads that keep step with the frame loop instead of pacing it (the
+  // sound thread) sleep through follow_sleep_ms between begin_following and
+  // end_following; a thread waiting for such a thread steps with
+  // wait_step_ms. On a real clock both are plain sleeps. A virtual clock whose
+  // time is followed wakes each follower exactly when the threads that move
+  // the clock pass its wake time, and holds the clock there until the
+  // follower sleeps again, so its work happens at the same virtual instants
+  // on every run; wait_step_ms then moves the clock like sleep_ms.
+  virtual void begin_following() {}
+  virtual void end_following() {}
+  virtual void follow_sleep_ms(uint32_t ms) { sleep_ms(ms); }
+  virtual void wait_step_ms(uint32_t ms) { sleep_ms(ms); }
 };
 
 // ---------------------------------------------------------------- HostFiles

@@ -77,7 +77,7 @@ bool wait_sound_request(int entry) {
     if (give_up_waiting()) return false;
     // The sound thread may be blocked in a dialog that this thread must show.
     serve_ui_while_waiting();
-    sound_sleep_ms(1);
+    sound_wait_step_ms(1);
   }
 }
 
@@ -88,7 +88,7 @@ bool wait_sound_idle(sound_record* record) {
     if (give_up_waiting()) return false;
     // The sound thread may be blocked in a dialog that this thread must show.
     serve_ui_while_waiting();
-    sound_sleep_ms(1);
+    sound_wait_step_ms(1);
   }
 }
 

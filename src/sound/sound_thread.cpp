@@ -19,6 +19,13 @@ void (*sound_error_listener)(int code, const std::string& text) = nullptr;
 
 void sound_sleep_ms(uint32_t ms) {
   if (sound_thread.sleep_ms) sound_thread.sleep_ms(ms);
+  else if (platform_installed() && platform().clock) platform().clock->follow_sleep_ms(ms);
+  else std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+void sound_wait_step_ms(uint32_t ms) {
+  if (sound_thread.sleep_ms) sound_thread.sleep_ms(ms);
+  else if (platform_installed() && platform().clock) platform().clock->wait_step_ms(ms);
   else std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
@@ -85,6 +92,11 @@ int sound_cycle() {
 }
 
 void sound_thread_main() {
+  // The thread keeps step with the clock the frame loop moves: on a virtual
+  // clock its cycles then come at the same virtual instants on every run.
+  Clock* clock = (!sound_thread.sleep_ms && platform_installed()) ? platform().clock : nullptr;
+  if (clock) clock->begin_following();
+  sound_thread.pacing_ready = 1;
   {
     std::lock_guard<engine_mutex> g(engine_lock);
     sound_thread.state = 0;
@@ -105,10 +117,13 @@ void sound_thread_main() {
       break;
     }
   }
+  // From here the thread no longer holds the clock back (the waits for its
+  // end move the clock).
+  if (clock) clock->end_following();
   {
     // Let a producer that is just writing finish before the buffers go.
     std::lock_guard<engine_mutex> g(engine_lock);
-    sound_sleep_ms(20);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   free_all_sounds();
   std::lock_guard<engine_mutex> g(engine_lock);
@@ -123,7 +138,13 @@ void start_sound_thread() {
     sound_thread.state = 0xFF;
   }
   sound_thread.started = 1;
+  sound_thread.pacing_ready = 0;
   sound_thread.thread = std::thread(sound_thread_main);
+  // The thread follows the clock before the caller can move it again, and
+  // has gone to its first sleep before the caller queues anything, so that
+  // sleep's length does not depend on which thread was faster.
+  while (!sound_thread.pacing_ready.load()) std::this_thread::yield();
+  if (!sound_thread.sleep_ms && platform_installed() && platform().clock) platform().clock->wait_step_ms(0);
 }
 
 void wait_sound_thread_end() {
@@ -135,7 +156,7 @@ void wait_sound_thread_end() {
     }
     // The thread may be showing its error box through this one.
     serve_ui_while_waiting();
-    sound_sleep_ms(1);
+    sound_wait_step_ms(1);
   }
   if (sound_thread.thread.joinable()) sound_thread.thread.join();
 }

@@ -2,6 +2,10 @@
 // main window's composited picture, and they change as the layers move.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -138,4 +142,42 @@ TEST(KxtoolRun, EveryReportIsPrintedAndAnErrorEndFails) {
       EXPECT_NE(err.find(c.printed), std::string::npos) << err;
     }
   }
+}
+
+// The sound thread keeps step with the game's virtual clock: the demo mixes
+// the same WAV bytes on every run, also while another process loads the CPU.
+TEST(KxtoolRun, TheDemoMixesTheSameWavEveryRun) {
+  const std::string pack = std::string(ZARVIK_BINARY_DIR) + "/demo/demo.kpf";
+  if (!std::filesystem::exists(pack)) GTEST_SKIP() << "the demo pack is not built";
+  temp_folder out;
+  auto run = [&](int n) {
+    const std::string dir = out.path() + "/run" + std::to_string(n);
+    EXPECT_EQ(run_kxtool("run '" + pack + "' --frames 240 --every 240 --out '" + dir + "' --audio '" + dir + "/s.wav'"),
+              0);
+    std::vector<uint8_t> wav;
+    if (FILE* f = std::fopen((dir + "/s.wav").c_str(), "rb")) {
+      for (int c; (c = std::fgetc(f)) != EOF;) wav.push_back(static_cast<uint8_t>(c));
+      std::fclose(f);
+    }
+    return wav;
+  };
+  const std::vector<uint8_t> first = run(1);
+  ASSERT_GT(first.size(), 44u + 4 * 44100u);
+  EXPECT_TRUE(run(2) == first);
+  // Two busy processes compete for the cores during the third run.
+  std::vector<pid_t> busy;
+  for (int i = 0; i < 2; ++i) {
+    pid_t p = fork();
+    if (p == 0) {
+      volatile unsigned long k = 0;
+      for (;;) k = k + 1;
+    }
+    if (p > 0) busy.push_back(p);
+  }
+  const std::vector<uint8_t> third = run(3);
+  for (pid_t p : busy) {
+    kill(p, SIGKILL);
+    waitpid(p, nullptr, 0);
+  }
+  EXPECT_TRUE(third == first);
 }

@@ -135,6 +135,8 @@ int kxtool_run(const std::vector<std::string>& args) {
   if (start_headless_game(platform, folder_text, 0, program_folder()) != 0) {
     std::fprintf(stderr, "kxtool run: the game did not start\n");
     status = 1;
+    // Threads started before the failure end before the platform goes.
+    shutdown_engine();
   } else {
     long written = 0;
     for (long f = 1; f <= frames; ++f) {
