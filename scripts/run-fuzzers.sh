@@ -1,11 +1,17 @@
 #!/usr/bin/env bash
 # Runs every libFuzzer program in BUILD/fuzz for SECONDS each, several at a
-# time (one per core), from an empty corpus plus any seeds under tests/fuzz/corpus/NAME.
+# time (one per core), from an empty corpus plus any seeds under
+# tests/fuzz/corpus/NAME and, for the picture and sound readers, the shared
+# conformance files ($ZARVIK_TESTDATA, else ../shared/testdata beside the checkout).
 set -euo pipefail
 build=${1:-build/fuzz}
 seconds=${2:-20}
 parallel=${FUZZ_JOBS:-$(nproc)}  # one fuzzer per core: each runs on one thread
 root=$(cd "$(dirname "$0")/.." && pwd)
+testdata=${ZARVIK_TESTDATA:-}
+for candidate in "$root/../shared/testdata" "$root/../../shared/testdata"; do
+  [ -z "$testdata" ] && [ -d "$candidate" ] && testdata=$(cd "$candidate" && pwd)
+done
 logs=$(mktemp -d)
 trap 'rm -rf "$logs"' EXIT
 
@@ -14,6 +20,14 @@ run_one() {
   name=$(basename "$f"); name=${name#fuzz_}
   work=$(mktemp -d)
   [ -d "$root/tests/fuzz/corpus/$name" ] && seeds=("$root/tests/fuzz/corpus/$name")
+  local shared=
+  case $name in
+    decode_png) shared=png ;;
+    decode_jpeg) shared=jpeg ;;
+    decode_bmp) shared=bmp ;;
+    ogg_memory | riff_walker) shared=sound ;;
+  esac
+  [ -n "$shared" ] && [ -n "$testdata" ] && [ -d "$testdata/$shared" ] && seeds+=("$testdata/$shared")
   if (cd "$work" && "$f" -max_total_time="$seconds" -rss_limit_mb=2048 -print_final_stats=0 \
         "$work" "${seeds[@]}" >"$logs/$name.log" 2>&1); then
     echo "fuzz $name: ${seconds}s, no finding"

@@ -28,11 +28,11 @@ frame_step_table frame_steps = default_frame_steps;
 
 namespace {
 uint8_t frame_thread_state() {
-  std::lock_guard<std::recursive_mutex> lock(engine_lock);
+  std::lock_guard lock(engine_lock);
   return frame_thread.state;
 }
 void set_frame_thread_state(uint8_t state) {
-  std::lock_guard<std::recursive_mutex> lock(engine_lock);
+  std::lock_guard lock(engine_lock);
   frame_thread.state = state;
 }
 }  // namespace

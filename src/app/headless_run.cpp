@@ -9,6 +9,8 @@ int start_headless_game(std::unique_ptr<HeadlessPlatform>& platform, const std::
                         uint32_t start_time_ms, const std::string& library_folder) {
   platform = std::make_unique<HeadlessPlatform>(game_folder);
   platform->clock.set(start_time_ms);
+  // A whole game on virtual time: the sound thread keeps step with it.
+  platform->clock.set_followed(true);
   if (!library_folder.empty()) platform->libraries.set_search_folder(library_folder);
   init_module_paths();
   return app_initialise();

@@ -257,7 +257,11 @@ int app_initialise() {
   if (startup_options.start_fullscreen && set_fullscreen()) {
     platform().ui->show_window(0, true);
     uint32_t from = clock->tick_ms();
-    while (clock->tick_ms() - from < 1500) clock->sleep_ms(1);
+    // The sound and frame threads already run: serve their dialogs meanwhile.
+    while (clock->tick_ms() - from < 1500) {
+      serve_ui_while_waiting();
+      clock->sleep_ms(1);
+    }
   }
   trace_step("play_time_clocks");
   start_play_time_counters(clock->tick_ms());
@@ -332,5 +336,7 @@ int win_main() {
     // The program exactly as it was started, by argv: no shell, no lower-casing.
     process->spawn({module_paths.program_path_host});
   }
+  // A run that ended on an error is no success.
+  if (quit_by_error.load() && exit_code == 0) exit_code = 1;
   return exit_code;
 }

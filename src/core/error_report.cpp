@@ -15,6 +15,7 @@ error_table_record error_table;
 std::optional<script_place> (*current_script_place)() = nullptr;
 std::atomic<uint8_t> error_dialog_shown{0};
 void (*error_report_listener)(int code, const std::string& text) = nullptr;
+void (*message_box_listener)(const std::string& caption, const std::string& text) = nullptr;
 std::string error_dialog_title = "ZARVIK Debug Info.";
 error_editor_target_record error_editor_target;
 void (*error_dialog_cursor_hook)() = nullptr;
@@ -48,6 +49,20 @@ int parse_number(std::string_view f, size_t& i) {
     ++i;
   }
   return v;
+}
+
+// Flags in a fixed order, each once, kept only where the conversion defines them.
+std::string flags_for(std::string_view given, char conv) {
+  const bool is_signed = conv == 'd' || conv == 'i';
+  const bool is_unsigned = conv == 'u' || conv == 'o' || conv == 'x' || conv == 'X' || conv == 'p';
+  std::string out;
+  for (char f : {'-', '+', ' ', '#', '0'}) {
+    bool want = given.find(f) != std::string_view::npos;
+    if (f == '#') want = conv == 'p' || (want && !is_signed && conv != 'u');
+    if ((f == '+' || f == ' ') && is_unsigned) want = false;
+    if (want) out += f;
+  }
+  return out;
 }
 
 void pad_to(std::string& out, std::string_view body, int width, bool left) {
@@ -169,9 +184,11 @@ std::string format_checked(std::string_view f, const std::vector<report_arg>& ar
     }
     const report_arg& a = args[next_arg++];
     const bool left = flags.find('-') != std::string::npos;
-    // '#' has no meaning for d, i and u (and is undefined for them in C).
-    if (conv == 'd' || conv == 'i' || conv == 'u') flags.erase(std::remove(flags.begin(), flags.end(), '#'), flags.end());
-    std::string spec = "%" + flags;
+    // The specification handed to the C library is rebuilt in its one valid
+    // order (flags, width, precision, length, conversion), each flag once and
+    // only where C defines it: '#' is undefined for d, i and u, '+' and ' '
+    // mean nothing for unsigned conversions, and %p prints as %#llx.
+    std::string spec = "%" + flags_for(flags, conv);
     if (width >= 0) spec += std::to_string(width);
     if (precision >= 0) spec += "." + std::to_string(precision);
 
@@ -221,10 +238,7 @@ std::string format_checked(std::string_view f, const std::vector<report_arg>& ar
         if (narrow == 1) u = static_cast<uint16_t>(v);
         else if (narrow == 2) u = static_cast<uint8_t>(v);
         else if (narrow == 0 && v >= INT32_MIN && v <= static_cast<int64_t>(UINT32_MAX)) u = static_cast<uint32_t>(v);
-        if (conv == 'p')
-          append_snprintf(out, spec + "#llx", static_cast<unsigned long long>(u));
-        else
-          append_snprintf(out, spec + "ll" + conv, static_cast<unsigned long long>(u));
+        append_snprintf(out, spec + "ll" + (conv == 'p' ? 'x' : conv), static_cast<unsigned long long>(u));
         break;
       }
       default: {  // floating point
@@ -320,11 +334,48 @@ std::string format_error_with_place(std::string_view text) {
 
 // ---------------------------------------------------------------- the dialog
 
+namespace {
+
+struct deferred_dialog {
+  bool is_error_dialog = false;
+  std::string caption, text;
+};
+thread_local bool dialogs_deferred = false;
+thread_local std::vector<deferred_dialog> deferred_dialogs;
+
+void present_error_dialog(const std::string& shown);
+void present_message_box(const std::string& caption, const std::string& text);
+
+}  // namespace
+
+void defer_dialogs_on_this_thread(bool on) { dialogs_deferred = on; }
+
+void show_deferred_dialogs() {
+  std::vector<deferred_dialog> due;
+  due.swap(deferred_dialogs);
+  for (const deferred_dialog& d : due) {
+    if (d.is_error_dialog)
+      present_error_dialog(d.text);
+    else
+      present_message_box(d.caption, d.text);
+  }
+}
+
 void show_error_dialog(const std::string& text) {
   if (error_dialog_shown.exchange(1) != 0) return;
-  if (error_dialog_cursor_hook) error_dialog_cursor_hook();
   std::string shown = text;
   cut_sjis(shown, error_message_max);
+  if (dialogs_deferred) {
+    deferred_dialogs.push_back({true, std::string(), std::move(shown)});
+    return;
+  }
+  present_error_dialog(shown);
+}
+
+namespace {
+
+void present_error_dialog(const std::string& shown) {
+  if (error_dialog_cursor_hook) error_dialog_cursor_hook();
   if (!platform_installed() || !platform().ui) {
     std::fprintf(stderr, "%s\n%s\n", sjis_to_utf8(error_dialog_title).c_str(), sjis_to_utf8(shown).c_str());
     return;
@@ -335,12 +386,24 @@ void show_error_dialog(const std::string& text) {
   while (platform().ui->error_dialog(error_dialog_title, shown, offer_edit) == 1 && offer_edit) launch_error_editor();
 }
 
+void present_message_box(const std::string& caption, const std::string& text) {
+  if (!platform_installed() || !platform().ui) {
+    std::fprintf(stderr, "%s: %s\n", sjis_to_utf8(caption).c_str(), sjis_to_utf8(text).c_str());
+    return;
+  }
+  platform().ui->message_box(caption, text, mb_system_modal);
+}
+
+}  // namespace
+
 namespace {
 void report(int code, int quit, bool with_place, const std::vector<report_arg>* args) {
   std::string text = error_text_for_code(code);
   if (args) text = format_checked(text, *args);
   if (with_place) text = format_error_with_place(text);
   quit_flag = static_cast<uint8_t>(quit != 0);
+  // The licence notice is shown through a report but is no failure.
+  quit_by_error = static_cast<uint8_t>(quit != 0 && code != 100000);
   if (error_report_listener) error_report_listener(code, text);
   show_error_dialog(text);
 }
@@ -356,11 +419,12 @@ void report_error_at_line_fmt_args(int code, int quit, const std::vector<report_
 void show_message_box_args(std::string_view caption, std::string_view format, const std::vector<report_arg>& args) {
   std::string text = format_checked(format, args);
   cut_sjis(text, 1023);
-  if (!platform_installed() || !platform().ui) {
-    std::fprintf(stderr, "%s: %s\n", sjis_to_utf8(caption).c_str(), sjis_to_utf8(text).c_str());
+  if (message_box_listener) message_box_listener(std::string(caption), text);
+  if (dialogs_deferred) {
+    deferred_dialogs.push_back({false, std::string(caption), std::move(text)});
     return;
   }
-  platform().ui->message_box(std::string(caption), text, mb_system_modal);
+  present_message_box(std::string(caption), text);
 }
 
 // ---------------------------------------------------------------- external editors

@@ -77,6 +77,8 @@ extern std::optional<script_place> (*current_script_place)();
 // Called with every report's code and final text before the dialog step, also
 // for reports that show no dialog; the headless harness and tests listen here.
 extern void (*error_report_listener)(int code, const std::string& text);
+// Called with every message box's caption and text (Shift-JIS) before it is shown.
+extern void (*message_box_listener)(const std::string& caption, const std::string& text);
 
 // The place prefix of the at-line reports: resets the editor target, and when a
 // task runs prefixes the text with its file and line and targets them.
@@ -84,6 +86,14 @@ std::string format_error_with_place(std::string_view text);
 
 // Shows the error dialog once per run; later calls return at once.
 void show_error_dialog(const std::string& text);
+
+// A thread that holds the engine lock for a whole cycle of work (the sound
+// thread) never shows a dialog inside it: with deferring on, the error dialog
+// and message boxes raised on this thread are kept (the once-per-run rule and
+// quit already applied) and shown by show_deferred_dialogs once the lock has
+// been left. Thread-local.
+void defer_dialogs_on_this_thread(bool on);
+void show_deferred_dialogs();
 
 // Dialog state. The title starts as "ZARVIK Debug Info."; start-up sets
 // "License Information" for "/info".

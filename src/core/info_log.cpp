@@ -27,7 +27,7 @@ std::string info_log_header(const local_time& t) {
 
 void write_info_log_args(const char* tag, std::string_view format, const std::vector<report_arg>& args) {
   if (!tag_written(tag) || !platform_installed() || !platform().files) return;
-  std::lock_guard<std::recursive_mutex> lock(engine_lock);
+  std::lock_guard<engine_mutex> lock(engine_lock);
   std::string entry = format_checked(format, args);
   if (entry.size() > info_log_entry_limit) entry.resize(info_log_entry_limit);
   std::string text;

@@ -7,19 +7,19 @@
 play_time_counters_record play_time_counters;
 
 void start_play_time_counters(uint32_t now) {
-  std::lock_guard<std::recursive_mutex> lock(engine_lock);
+  std::lock_guard<engine_mutex> lock(engine_lock);
   play_time_counters = play_time_counters_record{};
   for (play_time_counter& c : play_time_counters.counters) c.start = now;
 }
 
 void hold_play_time(play_time_hold_reason reason, uint32_t now) {
-  std::lock_guard<std::recursive_mutex> lock(engine_lock);
+  std::lock_guard<engine_mutex> lock(engine_lock);
   if (play_time_counters.hold_reasons == 0) play_time_counters.hold_start = now;
   play_time_counters.hold_reasons |= reason;
 }
 
 void release_play_time(play_time_hold_reason reason, uint32_t now) {
-  std::lock_guard<std::recursive_mutex> lock(engine_lock);
+  std::lock_guard<engine_mutex> lock(engine_lock);
   if (!(play_time_counters.hold_reasons & reason)) return;
   play_time_counters.hold_reasons &= static_cast<uint8_t>(~reason);
   if (play_time_counters.hold_reasons) return;
@@ -30,13 +30,13 @@ void release_play_time(play_time_hold_reason reason, uint32_t now) {
 }
 
 bool play_time_held(play_time_hold_reason reason) {
-  std::lock_guard<std::recursive_mutex> lock(engine_lock);
+  std::lock_guard<engine_mutex> lock(engine_lock);
   return (play_time_counters.hold_reasons & reason) != 0;
 }
 
 int64_t play_time_value(int counter, uint32_t now) {
   if (counter < 0 || counter >= play_time_counter_count) return 0;
-  std::lock_guard<std::recursive_mutex> lock(engine_lock);
+  std::lock_guard<engine_mutex> lock(engine_lock);
   const play_time_counter& c = play_time_counters.counters[counter];
   uint32_t until = now;
   if (!c.running)
@@ -48,7 +48,7 @@ int64_t play_time_value(int counter, uint32_t now) {
 
 void switch_play_time_counter(int counter, int64_t value, uint32_t now) {
   if (counter < 0 || counter >= play_time_counter_count) return;
-  std::lock_guard<std::recursive_mutex> lock(engine_lock);
+  std::lock_guard<engine_mutex> lock(engine_lock);
   play_time_counter& c = play_time_counters.counters[counter];
   if (c.running && value == 0) {
     c.running = 0;

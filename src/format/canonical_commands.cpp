@@ -365,6 +365,21 @@ std::vector<compiled_command> build() {
 
   // 91 wait: frames or milliseconds.
   t[91].parameters = {p("frames", k_int), p("milliseconds", k_int)};
+  // Parameters that name a variable: every output, and the variables that
+  // the save, load, array and variable commands read or fill.
+  for (compiled_command& c : t)
+    for (compiled_parameter& q : c.parameters)
+      if (q.name == "output") q.takes_variable = true;
+  auto mark = [&](int n, std::initializer_list<const char*> names) {
+    for (compiled_parameter& q : t[n].parameters)
+      for (const char* name : names)
+        if (q.name == name) q.takes_variable = true;
+  };
+  mark(44, {"variable"});
+  mark(73, {"variable"});
+  mark(51, {"integers", "reals"});
+  mark(89, {"source", "destination"});
+  mark(90, {"variable"});
   return t;
 }
 

@@ -110,6 +110,10 @@ struct compiled_parameter {
   std::string name;
   uint8_t kind = 0;         // 0 integer expression, 1 string, 2 raw
   uint8_t range_check = 0;  // 0 none, 1..28
+  // Authoring knowledge, not stored in the file: the parameter names a
+  // variable (an output, or the variable a command reads or fills), so the
+  // assembler refuses a literal there.
+  bool takes_variable = false;
 };
 struct compiled_command {
   std::string name;

@@ -4,6 +4,29 @@
 #include <charconv>
 #include <cstring>
 
+std::optional<int64_t> parse_integer_literal(std::string_view text, bool negative, const char** why) {
+  const char* dummy = nullptr;
+  const char*& reason = why ? *why : dummy;
+  if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    // Hexadecimal is the bit pattern: 0xFFFFFFFFFFFFFFFF is -1.
+    std::string_view digits = text.substr(2);
+    if (digits.empty()) return reason = "hexadecimal literal without digits", std::nullopt;
+    if (digits.size() > 16) return reason = "hexadecimal literal longer than 16 digits", std::nullopt;
+    uint64_t v = 0;
+    for (char c : digits) {
+      if (!std::isxdigit(static_cast<unsigned char>(c))) return reason = "malformed number", std::nullopt;
+      v = (v << 4) | static_cast<uint64_t>(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
+    }
+    return static_cast<int64_t>(negative ? 0 - v : v);
+  }
+  uint64_t v = 0;
+  auto r = std::from_chars(text.data(), text.data() + text.size(), v);
+  if (text.empty() || r.ptr != text.data() + text.size()) return reason = "malformed number", std::nullopt;
+  if (r.ec != std::errc() || v > (negative ? (uint64_t{1} << 63) : static_cast<uint64_t>(INT64_MAX)))
+    return reason = "integer literal out of range", std::nullopt;
+  return negative ? static_cast<int64_t>(0 - v) : static_cast<int64_t>(v);
+}
+
 namespace {
 
 bool is_lead_byte(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
@@ -128,15 +151,13 @@ class parser {
     size_t start = pos_;
     if (s_.substr(pos_, 2) == "0x" || s_.substr(pos_, 2) == "0X") {
       pos_ += 2;
-      uint64_t v = 0;
-      int digits = 0;
-      while (pos_ < s_.size() && std::isxdigit(static_cast<unsigned char>(s_[pos_]))) {
-        if (++digits > 16) fail("hexadecimal literal longer than 16 digits");
-        char c = s_[pos_++];
-        v = (v << 4) | static_cast<uint64_t>(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
-      }
-      if (!digits) fail("hexadecimal literal without digits");
-      append_integer_literal(out_, static_cast<int64_t>(negative ? 0 - v : v));
+      auto hex_digit = [&] { return pos_ < s_.size() && std::isxdigit(static_cast<unsigned char>(s_[pos_])); };
+      while (hex_digit() && pos_ - start < 18) ++pos_;
+      if (hex_digit()) fail("hexadecimal literal longer than 16 digits");
+      const char* why = nullptr;
+      auto v = parse_integer_literal(s_.substr(start, pos_ - start), negative, &why);
+      if (!v) fail(why);
+      append_integer_literal(out_, *v);
       return;
     }
     while (pos_ < s_.size() && s_[pos_] >= '0' && s_[pos_] <= '9') ++pos_;
@@ -161,11 +182,10 @@ class parser {
       append_real_literal(out_, negative ? -d : d);
       return;
     }
-    uint64_t v = 0;
-    auto r = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (r.ec != std::errc() || r.ptr != text.data() + text.size()) fail("integer literal out of range");
-    if (v > (negative ? (uint64_t{1} << 63) : static_cast<uint64_t>(INT64_MAX))) fail("integer literal out of range");
-    append_integer_literal(out_, negative ? static_cast<int64_t>(0 - v) : static_cast<int64_t>(v));
+    const char* why = nullptr;
+    auto v = parse_integer_literal(text, negative, &why);
+    if (!v) fail(why);
+    append_integer_literal(out_, *v);
   }
 
   void parse_text() {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +23,12 @@ struct expression_compile_result {
 // `source` is Shift-JIS (ASCII operators, double-byte characters allowed in
 // names and text literals).
 expression_compile_result compile_expression(std::string_view source, const expression_names& names);
+
+// An integer literal as expressions read it (text without sign; `negative`
+// for a leading '-'): decimal within int64, or "0x" with 1 to 16 hexadecimal
+// digits taken as the 64-bit pattern. Nothing on a malformed or out-of-range
+// text, with the reason in *why.
+std::optional<int64_t> parse_integer_literal(std::string_view text, bool negative, const char** why = nullptr);
 
 // Record builders, for writers and for tests that need exact or damaged bytes.
 void append_expression_record(std::vector<uint8_t>& out, uint8_t op, const std::vector<uint8_t>& payload = {});

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "format/canonical_commands.h"
+#include "format/expression_compiler.h"
 #include "format/variable_image.h"
 
 namespace {
@@ -441,15 +442,23 @@ class assembler {
       if (!bytes) return;
       e.text_expression = *bytes;
     } else if (!v.empty()) {
-      char* end = nullptr;
       if (kind == kind_int) {
-        e.int_value = std::strtoll(v.c_str(), &end, 0);
+        // The same literal rules as in expressions: hexadecimal is the bit pattern.
+        const bool negative = v[0] == '-';
+        const char* why = nullptr;
+        auto value = parse_integer_literal(std::string_view(v).substr(negative ? 1 : 0), negative, &why);
+        if (!value) {
+          error(std::string("the value of a global declaration must be an integer literal (") + why + ")");
+          return;
+        }
+        e.int_value = *value;
       } else {
+        char* end = nullptr;
         e.real_value = std::strtod(v.c_str(), &end);
-      }
-      if (*end) {
-        error("the value of a global declaration must be a number");
-        return;
+        if (*end) {
+          error("the value of a global declaration must be a number");
+          return;
+        }
       }
     }
     if (e.variable_id != names_[d->name]) {
@@ -815,6 +824,12 @@ class assembler {
     add_expression(ins, 1, kind, *v, op);
   }
 
+  // A text or number literal, where a parameter needs a variable.
+  static bool is_literal(std::string_view v) {
+    if (!v.empty() && v.front() == '-') v.remove_prefix(1);
+    return !v.empty() && (v.front() == '"' || (v.front() >= '0' && v.front() <= '9'));
+  }
+
   void generic(uint8_t number, std::string_view rest) {
     const compiled_command& c = canonical_commands()[number];
     compiled_instruction& ins_first = emit(number);
@@ -831,6 +846,9 @@ class assembler {
       size_t id = 0;
       while (id < c.parameters.size() && c.parameters[id].name != name) ++id;
       if (id >= c.parameters.size()) return error(c.name + " has no parameter " + std::string(name));
+      if (c.parameters[id].takes_variable && is_literal(source))
+        return error(c.name + "'s parameter " + std::string(name) + " takes a variable, not \"" +
+                     std::string(source) + "\": write the variable's name without quotes");
       auto e = expression(source);
       if (!e) return;
       uint8_t value_type = 1;
@@ -854,7 +872,8 @@ class assembler {
     counts.variable_count = std::max<uint32_t>(next_variable_ - 1, 999);
     r.files.push_back({"kxbin\\kxt.kbn", write_variable_count_file(counts)});
     std::vector<compiled_script_record> list;
-    for (const assembled_script& s : r.scripts) list.push_back({s.number, s.source_name, 0});
+    // Each entry carries its script number, as a compiled game does (command 81 reads it).
+    for (const assembled_script& s : r.scripts) list.push_back({s.number, s.source_name, s.number});
     r.files.push_back({"kxbin\\kxt_list.kbn", write_script_list_file(list)});
     r.files.push_back({"kxbin\\kxl.kbn", write_label_file(labels_)});
     std::vector<initial_variable_entry> image = system_variable_entries();
@@ -887,8 +906,25 @@ const expression_names& listing_system_names() {
 }
 
 const std::vector<compiled_error_text>& default_listing_error_texts() {
+  // Every code the player reports (the 15 with built-in texts aside), with
+  // the arguments its reports pass, in their order.
   static const std::vector<compiled_error_text> texts = {
       {100010, "Out of memory."},
+      {100030, "[%s] [%s] is not of a type this command reads."},
+      {100070, "[%s] is not a BMP file."},
+      {100080, "The BMP pixel data lies outside the file."},
+      {100090, "[%s]: compressed 4-bit and 8-bit BMP files are not supported."},
+      {100091, "[%s]: the picture's width or height is out of range."},
+      {100092, "[%s]: top-down BMP files are not supported."},
+      {100200, "The PNG file could not be decoded."},
+      {100210, "The JPEG file could not be decoded."},
+      {100215, "The GIF file could not be decoded."},
+      {100220, "[%s]: PSD pictures are not supported."},
+      {100230, "The group [%s] does not exist."},
+      {100240, "[%s] a new layer needs a priority."},
+      {100242, "[%s]: a name may not hold a space."},
+      {100243, "[%s] a canvas needs both a width and a height."},
+      {100310, "The layer [%s] (%d x %d) and its mask layer [%s] (%d x %d) differ in size."},
       {101000, "[%s] %s = %d is outside %d..%d."},
       {101010, "[%s] %s = %d must be at least %d."},
       {101020, "[%s] %s = %d is not a colour or -1."},
@@ -899,27 +935,58 @@ const std::vector<compiled_error_text>& default_listing_error_texts() {
       {101150, "[%s] this system variable cannot be assigned."},
       {101210, "[%s] %s = %d is above %d."},
       {101220, "[%s] %s = %d is negative."},
+      {101230, "[%s] the layer [%s] does not exist."},
+      {101240, "[%s] %s = %d: only %d font faces are installed."},
+      {101250, "The layer [%s] does not exist."},
+      {101280, "[%s] a group takes no picture file and shares no layer."},
       {101281, "[%s] %s takes no rectangle (x1, y1, x2, y2)."},
       {101282, "[%s] %s rotates the whole picture: give no rectangle (x1, y1, x2, y2)."},
       {101283, "[%s] %s works on the whole picture: give no rectangle (x1, y1, x2, y2)."},
       {101284, "[%s] %s works on the whole picture: give no rectangle (x1, y1, x2, y2)."},
       {101291, "[%s] a group cannot receive the picture."},
+      {101292, "[%s] a sound group takes no file."},
+      {101293, "[%s] [%s] names nothing."},
+      {101295, "[%s] a pixel query needs both its x and y."},
       {101296, "[%s] %s needs a second layer."},
       {101297, "[%s] %s needs a second layer to exchange with."},
       {101298, "[%s] %s needs a second layer."},
       {101300, "[%s] without its [%s]."},
       {101400, "[%s] no task [%s]."},
       {101420, "[%s] the SYSTEM task cannot be deleted."},
+      {101450, "[%s] %s: the text is empty."},
       {101600, "[%s] nested deeper than %d levels."},
+      {102000, "The message text is full."},
+      {102030, "A value for the message text is longer than 1024 bytes."},
+      {102040, "The glyph cache failed."},
+      {102100, "[%s] %s = [%s]: the save file cannot be opened."},
+      {102110, "[%s] the save file holds no entry for %s."},
+      {102120, "[%s] the saved value is not of the type [%s] declares."},
       {102130, "[%s] no script [%s]."},
+      {102140, "[%s] [%s] cannot be written (error %d: %s)."},
+      {102150, "[%s]: a save file name may not hold a folder separator."},
+      {102160, "[%s]: a save file name may be at most 32 bytes long."},
+      {102170, "[%s] %s = %d is already staged."},
       {105000, "The compiled files are of another version."},
       {107010, "Array index out of range."},
       {108010, "Variable not declared."},
+      {108030, "Not a save image (no KXSD mark)."},
+      {108040, "The save image is of another version."},
+      {108050, "A layer entry cannot be loaded without a layer path."},
+      {108070, "The saved data is larger than 40,000,000 bytes."},
+      {108080, "The saved dimension count differs from the variable's."},
+      {108090, "A saved dimension size differs from the variable's."},
+      {108100, "A variable entry cannot be loaded into a layer."},
+      {108110, "The saved entry is not a layer picture."},
       {108120, "loop end without loop."},
       {108180, "Label [%s] not found."},
+      {108200, "One text and one number are needed."},
       {108210, "The text is not a number."},
+      {108220, "This needs text variables."},
+      {110200, "The sound request queue is full."},
       {160010, "Text and number mixed."},
       {900000, "Damaged task state."},
+      {900010, "[internal] unknown message text command."},
+      {900020, "[internal] no object path."},
       {900030, "Damaged expression."},
       {900050, "Unknown command."},
       {900070, "Damaged initial-variable image."},

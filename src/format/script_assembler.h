@@ -52,6 +52,7 @@ assemble_result assemble_listing(std::string_view listing, const assembler_optio
 // The names of the system variables the listing language knows.
 const expression_names& listing_system_names();
 
-// The error texts every assembled game carries (ASCII, with the codes the
-// script machine reports); `error` lines of a listing add or replace texts.
+// The error texts every assembled game carries (ASCII): one for each code the
+// player can report, besides the player's built-in texts; `error` lines of a
+// listing add or replace texts.
 const std::vector<compiled_error_text>& default_listing_error_texts();

@@ -93,7 +93,16 @@ const std::string& mask_size_text() {
 // A zero-filled picture of the record's group size; the record keeps its old
 // picture and size when the size is refused or memory runs out.
 int reallocate_group_picture(object_node* node, cg_record* r, int64_t width, int64_t height) {
+  if (refuse_blank_picture_size(width, height)) return -1;
   update_layer_screen_rects(node);
+  if (width == 0 || height == 0) {
+    // A pure container: the size is stored, nothing is reallocated, and the
+    // children now show unclipped by it.
+    r->width = r->loaded_width = static_cast<int32_t>(width);
+    r->height = r->loaded_height = static_cast<int32_t>(height);
+    update_layer_screen_rects(node);
+    return 0;
+  }
   picture_buffer fresh;
   if (alloc_picture_buffer(fresh, width, height, std::string()) != 0) return -1;
   std::memset(fresh.pixels, 0, static_cast<size_t>(width) * 4 * static_cast<size_t>(height));

@@ -29,9 +29,14 @@ cg_record* create_blank_cg(std::string_view resolved_path, int64_t width, int64_
   object_node* root = object_trees[tree_layers].root;
   if (!root) return nullptr;
   // The picture first: a refused size or a failed allocation changes nothing.
+  // A zero width or height makes a pure container: no pixels at all.
+  if (refuse_blank_picture_size(width, height)) return nullptr;
+  const bool container = width == 0 || height == 0;
   picture_buffer fresh;
-  if (alloc_picture_buffer(fresh, width, height, std::string()) != 0) return nullptr;
-  std::memset(fresh.pixels, 0, static_cast<size_t>(width) * 4 * static_cast<size_t>(height));
+  if (!container) {
+    if (alloc_picture_buffer(fresh, width, height, std::string()) != 0) return nullptr;
+    std::memset(fresh.pixels, 0, static_cast<size_t>(width) * 4 * static_cast<size_t>(height));
+  }
 
   object_node* node = find_object_by_path(root, resolved_path, group ? find_group : find_leaf);
   if (!node) {
@@ -48,7 +53,12 @@ cg_record* create_blank_cg(std::string_view resolved_path, int64_t width, int64_
     free_picture_buffer(fresh);
     return nullptr;
   }
-  commit_cg_buffer(record, fresh);
+  if (container) {
+    record->width = record->loaded_width = static_cast<int32_t>(width);
+    record->height = record->loaded_height = static_cast<int32_t>(height);
+  } else {
+    commit_cg_buffer(record, fresh);
+  }
   record->redraw_flags[0] = record->redraw_flags[1] = 1;
   record->dirty_rect = empty_layer_rect;
   record->dirty_count = 0;

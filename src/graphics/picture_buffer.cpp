@@ -1,6 +1,7 @@
 #include "graphics/picture_buffer.h"
 
 #include <bit>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -41,6 +42,21 @@ uint8_t* alloc_picture_block(uint8_t* old_block, int64_t width, int64_t height, 
     return nullptr;
   }
   return static_cast<uint8_t*>(block);
+}
+
+bool refuse_blank_picture_size(int64_t width, int64_t height) {
+  if (width > max_picture_width) {
+    show_message_box("", cg_too_large_text(), width, height);
+    report_error(100010, 1);
+    return true;
+  }
+  // A height past what the record holds could never be allocated either.
+  if (width < 0 || height < 0 || height > INT32_MAX) {
+    write_info_log("", cg_memory_error_text(), std::string(), width, height);
+    report_error_fmt(104030, 1, std::string());
+    return true;
+  }
+  return false;
 }
 
 int alloc_picture_buffer(picture_buffer& out, int64_t width, int64_t height, const std::string& name) {

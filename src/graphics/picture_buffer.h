@@ -39,6 +39,12 @@ uint8_t* alloc_picture_block(uint8_t* old_block, int64_t width, int64_t height, 
 // (reported); `out` is unchanged on failure.
 int alloc_picture_buffer(picture_buffer& out, int64_t width, int64_t height, const std::string& name);
 
+// The size checks of a group's blank picture, where a zero width or height is
+// a pure container without pixels: a width above 8192 shows the too-large box
+// and reports 100010, a negative size is refused as a failed allocation (the
+// info-log line without a name, then 104030). True when refused (reported).
+bool refuse_blank_picture_size(int64_t width, int64_t height);
+
 void free_picture_buffer(picture_buffer& picture);
 
 // Installs `fresh` into `target`: the target's old block is freed, `fresh` is

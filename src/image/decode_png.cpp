@@ -164,6 +164,9 @@ int decode_png(const uint8_t* data, size_t size, const std::string& name, pictur
     report_error(100200, 1);
     return -1;
   }
+  // A chunk the player never uses (text, profiles) may claim any length; no
+  // such chunk gets more than 8 MiB, however large a hostile file says it is.
+  png_set_chunk_malloc_max(st.png, png_alloc_size_t{8} << 20);
   const int status = png_decode_body(&st);
   png_destroy_read_struct(&st.png, &st.info, nullptr);
   std::free(st.indexes);

@@ -26,6 +26,19 @@ class Clock {
   // Sleep(ms); 0 yields. The headless clock advances virtual time instead.
   virtual void sleep_ms(uint32_t ms) = 0;
   virtual local_time local_now() = 0;
+
+  // Threads that keep step with the frame loop instead of pacing it (the
+  // sound thread) sleep through follow_sleep_ms between begin_following and
+  // end_following; a thread waiting for such a thread steps with
+  // wait_step_ms. On a real clock both are plain sleeps. A virtual clock whose
+  // time is followed wakes each follower exactly when the threads that move
+  // the clock pass its wake time, and holds the clock there until the
+  // follower sleeps again, so its work happens at the same virtual instants
+  // on every run; wait_step_ms then moves the clock like sleep_ms.
+  virtual void begin_following() {}
+  virtual void end_following() {}
+  virtual void follow_sleep_ms(uint32_t ms) { sleep_ms(ms); }
+  virtual void wait_step_ms(uint32_t ms) { sleep_ms(ms); }
 };
 
 // ---------------------------------------------------------------- HostFiles
@@ -280,6 +293,12 @@ class Ui {
   // The error dialog: the text, a Close button and, when offered, an Edit
   // button. Returns 1 for Edit, 0 for Close.
   virtual int error_dialog(const std::string& title, const std::string& text, bool offer_edit) = 0;
+  // Runs the window and dialog requests that other threads have handed to the
+  // calling thread. True when the caller is the thread that serves them: it
+  // must then keep calling this while it waits for another engine thread,
+  // which may be blocked in such a request. False on every other thread and
+  // for a Ui that serves any thread directly.
+  virtual bool serve_requests() { return false; }
 
   // ---- windows, beyond creation. Defaults suit a Ui without them.
   // The client area's size; false when the window does not exist.

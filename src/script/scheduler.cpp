@@ -167,7 +167,7 @@ void update_inactive_pause() {
 }
 
 void pause_while_inactive() {
-  std::lock_guard<std::recursive_mutex> lock(engine_lock);
+  std::lock_guard<engine_mutex> lock(engine_lock);
   if (inactive_pause.paused) return;
   inactive_pause.paused = 1;
   inactive_pause.pause_start = clock_now();
@@ -175,7 +175,7 @@ void pause_while_inactive() {
 }
 
 void resume_after_inactive() {
-  std::lock_guard<std::recursive_mutex> lock(engine_lock);
+  std::lock_guard<engine_mutex> lock(engine_lock);
   if (!inactive_pause.paused) return;
   inactive_pause.paused = 0;
   // The paused span leaves the running play-time counters.

@@ -87,7 +87,7 @@ int resolve_sound_path(uint32_t id, sound_path& out) {
 }
 
 object_node* find_sound_node(const sound_path& p) {
-  std::lock_guard<std::recursive_mutex> g(engine_lock);
+  std::lock_guard<engine_mutex> g(engine_lock);
   if (!sound_tree_root()) return nullptr;
   return find_object_by_path(sound_tree_root(), p.path, p.group ? find_group : find_leaf);
 }
@@ -95,7 +95,7 @@ object_node* find_sound_node(const sound_path& p) {
 // A new node with a fresh record, made and hung on the tree under the lock
 // so the sound thread never sees it half built. Null after a report.
 object_node* create_sound_node(const sound_path& p) {
-  std::lock_guard<std::recursive_mutex> g(engine_lock);
+  std::lock_guard<engine_mutex> g(engine_lock);
   if (!sound_tree_root()) return nullptr;
   object_node* n = create_object_by_path(sound_tree_root(), p.path, p.group ? 1 : 0, 1, 0);
   if (!n) return nullptr;
@@ -136,7 +136,7 @@ int load_file(object_node* n, sound_record* r) {
     return -1;
   }
   {
-    std::lock_guard<std::recursive_mutex> g(engine_lock);
+    std::lock_guard<engine_mutex> g(engine_lock);
     r->codec = codec;
   }
   // The queue's name buffers hold 260 bytes; enqueue cuts a longer name.
@@ -186,7 +186,7 @@ void delete_subtree_below(object_node* group) {
   for (;;) {
     object_node* child;
     {
-      std::lock_guard<std::recursive_mutex> g(engine_lock);
+      std::lock_guard<engine_mutex> g(engine_lock);
       child = group->first_child;
     }
     if (!child) return;
@@ -201,7 +201,7 @@ void delete_sound_node(object_node* n) {
   if (!n) return;
   sound_record* r;
   {
-    std::lock_guard<std::recursive_mutex> g(engine_lock);
+    std::lock_guard<engine_mutex> g(engine_lock);
     r = sound_node_record(n);
   }
   // Waiting for the unload itself also lets every earlier request for the
@@ -209,7 +209,7 @@ void delete_sound_node(object_node* n) {
   int entry = enqueue_sound_request(n, sound_request_kind_unload, 0);
   if (entry >= 0) wait_sound_request(entry);
   wait_sound_idle(r);
-  std::lock_guard<std::recursive_mutex> g(engine_lock);
+  std::lock_guard<engine_mutex> g(engine_lock);
   detach_node(n);
   release_object_node_storage(n);
   retire_sound_node(n);
@@ -237,7 +237,7 @@ int cmd_sound_set() {
   }
   sound_record* r;
   {
-    std::lock_guard<std::recursive_mutex> g(engine_lock);
+    std::lock_guard<engine_mutex> g(engine_lock);
     r = sound_node_record(n);
   }
   if (!r) return -1;
@@ -246,7 +246,7 @@ int cmd_sound_set() {
   if (parameter_given(set_enabled)) {
     int32_t volume;
     {
-      std::lock_guard<std::recursive_mutex> g(engine_lock);
+      std::lock_guard<engine_mutex> g(engine_lock);
       r->enabled = static_cast<uint8_t>(int_argument(set_enabled));
       volume = r->volume;
     }
@@ -288,7 +288,7 @@ int cmd_sound_delete() {
   if (!n) return 0;
   {
     // The tree's top node and S0 itself are the tree, not sounds.
-    std::lock_guard<std::recursive_mutex> g(engine_lock);
+    std::lock_guard<engine_mutex> g(engine_lock);
     if (!n->parent) return 0;
   }
   if (p.group) delete_subtree_below(n);
@@ -303,7 +303,7 @@ int cmd_sound_query() {
   int rc = resolve_sound_path(query_path, p);
   if (rc < 0) return -1;
   object_node* n = rc == 0 ? find_sound_node(p) : nullptr;
-  std::lock_guard<std::recursive_mutex> g(engine_lock);
+  std::lock_guard<engine_mutex> g(engine_lock);
   sound_record* r = n ? sound_node_record(n) : nullptr;
   if (!r) {
     store_empty(out);

@@ -421,7 +421,7 @@ sound_record* alloc_sound_record(object_node* node) {
     return nullptr;
   }
   if (node) {
-    std::lock_guard<std::recursive_mutex> g(engine_lock);
+    std::lock_guard<engine_mutex> g(engine_lock);
     set_sound_node_record(node, r);
   }
   return r;
@@ -899,7 +899,7 @@ int pause_all_sounds(int pause) {
 }
 
 void free_all_sounds() {
-  std::lock_guard<std::recursive_mutex> g(engine_lock);
+  std::lock_guard<engine_mutex> g(engine_lock);
   walk_nodes(sound_tree_root(), [](object_node* n) {
     if (sound_record* r = sound_node_record(n)) free_sound_buffers(r);
     return 0;
@@ -934,12 +934,12 @@ void install_sound_tree_hooks() {
 }
 
 void retire_sound_node(object_node* node) {
-  std::lock_guard<std::recursive_mutex> g(engine_lock);
+  std::lock_guard<engine_mutex> g(engine_lock);
   if (node) retired_sound_nodes.push_back(node);
 }
 
 void destroy_sound_tree() {
-  std::lock_guard<std::recursive_mutex> g(engine_lock);
+  std::lock_guard<engine_mutex> g(engine_lock);
   for (object_node* n : retired_sound_nodes) {
     sound_record* r = sound_node_record(n);
     if (r) free_sound_buffers(r);

@@ -10,7 +10,7 @@
 sound_command_queue_record sound_command_queue;
 
 void init_sound_queue() {
-  std::lock_guard<std::recursive_mutex> g(engine_lock);
+  std::lock_guard<engine_mutex> g(engine_lock);
   sound_command_queue_record& q = sound_command_queue;
   for (int i = 0; i < sound_queue_size; ++i) {
     q.node[i] = nullptr;
@@ -40,7 +40,7 @@ void init_sound_queue() {
 int enqueue_sound_request(object_node* node, int kind, int32_t argument, const char* name) {
   sound_command_queue_record& q = sound_command_queue;
   {
-    std::lock_guard<std::recursive_mutex> g(engine_lock);
+    std::lock_guard<engine_mutex> g(engine_lock);
     int w = q.write_index;
     int next = (w + 1) % sound_queue_size;
     if (next != q.read_index) {
@@ -75,7 +75,9 @@ bool wait_sound_request(int entry) {
   for (;;) {
     if (sound_command_queue.done[entry].load()) return true;
     if (give_up_waiting()) return false;
-    sound_sleep_ms(1);
+    // The sound thread may be blocked in a dialog that this thread must show.
+    serve_ui_while_waiting();
+    sound_wait_step_ms(1);
   }
 }
 
@@ -84,18 +86,20 @@ bool wait_sound_idle(sound_record* record) {
   for (;;) {
     if (record->state.load() == sound_idle) return true;
     if (give_up_waiting()) return false;
-    sound_sleep_ms(1);
+    // The sound thread may be blocked in a dialog that this thread must show.
+    serve_ui_while_waiting();
+    sound_wait_step_ms(1);
   }
 }
 
 int pending_sound_requests() {
-  std::lock_guard<std::recursive_mutex> g(engine_lock);
+  std::lock_guard<engine_mutex> g(engine_lock);
   const sound_command_queue_record& q = sound_command_queue;
   return (q.write_index - q.read_index + sound_queue_size) % sound_queue_size;
 }
 
 int run_sound_queue() {
-  std::lock_guard<std::recursive_mutex> g(engine_lock);
+  std::lock_guard<engine_mutex> g(engine_lock);
   sound_command_queue_record& q = sound_command_queue;
   while (q.read_index != q.write_index) {
     int i = q.read_index;

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "core/engine_state.h"
+#include "core/error_report.h"
 #include "core/sjis.h"
 #include "platform/platform.h"
 #include "sound/sound_player.h"
@@ -13,9 +14,17 @@
 
 sound_focus_links sound_focus;
 sound_thread_record sound_thread;
+void (*sound_error_listener)(int code, const std::string& text) = nullptr;
 
 void sound_sleep_ms(uint32_t ms) {
   if (sound_thread.sleep_ms) sound_thread.sleep_ms(ms);
+  else if (platform_installed() && platform().clock) platform().clock->follow_sleep_ms(ms);
+  else std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+void sound_wait_step_ms(uint32_t ms) {
+  if (sound_thread.sleep_ms) sound_thread.sleep_ms(ms);
+  else if (platform_installed() && platform().clock) platform().clock->wait_step_ms(ms);
   else std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
@@ -69,7 +78,7 @@ int focus_pause() {
 }  // namespace
 
 int sound_cycle() {
-  std::lock_guard<std::recursive_mutex> g(engine_lock);
+  std::lock_guard<engine_mutex> g(engine_lock);
   // Without a tree there is nothing to do, but quit still ends the thread.
   if (!sound_tree_root()) return (quit_flag.load() || stop_threads_signal.load()) ? 1 : 0;
   int rc = focus_pause();
@@ -82,13 +91,23 @@ int sound_cycle() {
 }
 
 void sound_thread_main() {
+  // The thread keeps step with the clock the frame loop moves: on a virtual
+  // clock its cycles then come at the same virtual instants on every run.
+  Clock* clock = (!sound_thread.sleep_ms && platform_installed()) ? platform().clock : nullptr;
+  if (clock) clock->begin_following();
+  sound_thread.pacing_ready = 1;
   {
-    std::lock_guard<std::recursive_mutex> g(engine_lock);
+    std::lock_guard<engine_mutex> g(engine_lock);
     sound_thread.state = 0;
   }
+  // A cycle holds the engine lock throughout; a report raised inside it (a
+  // damaged pack entry, memory) shows its dialog after the lock is left, or
+  // the thread that must show it could be the one waiting for the lock.
+  defer_dialogs_on_this_thread(true);
   for (;;) {
     sound_sleep_ms(pending_sound_requests() ? 3 : 20);
     int rc = sound_cycle();
+    show_deferred_dialogs();
     sound_thread.cycles.fetch_add(1);
     // Shutdown's own signal too: a late report may clear quit_flag again.
     if (rc > 0 || stop_threads_signal.load()) break;
@@ -97,13 +116,16 @@ void sound_thread_main() {
       break;
     }
   }
+  // From here the thread no longer holds the clock back (the waits for its
+  // end move the clock).
+  if (clock) clock->end_following();
   {
     // Let a producer that is just writing finish before the buffers go.
-    std::lock_guard<std::recursive_mutex> g(engine_lock);
-    sound_sleep_ms(20);
+    std::lock_guard<engine_mutex> g(engine_lock);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   free_all_sounds();
-  std::lock_guard<std::recursive_mutex> g(engine_lock);
+  std::lock_guard<engine_mutex> g(engine_lock);
   sound_thread.state = 1;
 }
 
@@ -115,17 +137,25 @@ void start_sound_thread() {
     sound_thread.state = 0xFF;
   }
   sound_thread.started = 1;
+  sound_thread.pacing_ready = 0;
   sound_thread.thread = std::thread(sound_thread_main);
+  // The thread follows the clock before the caller can move it again, and
+  // has gone to its first sleep before the caller queues anything, so that
+  // sleep's length does not depend on which thread was faster.
+  while (!sound_thread.pacing_ready.load()) std::this_thread::yield();
+  if (!sound_thread.sleep_ms && platform_installed() && platform().clock) platform().clock->wait_step_ms(0);
 }
 
 void wait_sound_thread_end() {
   if (!sound_thread.started.load()) return;
   for (;;) {
     {
-      std::lock_guard<std::recursive_mutex> g(engine_lock);
+      std::lock_guard<engine_mutex> g(engine_lock);
       if (sound_thread.state.load() == 1) break;
     }
-    sound_sleep_ms(1);
+    // The thread may be showing its error box through this one.
+    serve_ui_while_waiting();
+    sound_wait_step_ms(1);
   }
   if (sound_thread.thread.joinable()) sound_thread.thread.join();
 }
@@ -133,7 +163,7 @@ void wait_sound_thread_end() {
 int start_root_sound() {
   object_node* node;
   {
-    std::lock_guard<std::recursive_mutex> g(engine_lock);
+    std::lock_guard<engine_mutex> g(engine_lock);
     if (!sound_tree_root()) return -1;
     // A ROOT left from an earlier run of the process is reused, not doubled.
     node = find_object_by_path(sound_tree_root(), "ROOT", find_leaf);
@@ -205,6 +235,8 @@ std::string sound_error_text(int code) {
 void report_sound_thread_error(int code) {
   static const std::string caption = "DEBUG Message";
   std::string text = sound_error_text(code);
+  if (sound_error_listener) sound_error_listener(code, text);
   if (platform_installed() && platform().ui) platform().ui->message_box(caption, text, mb_ok);
+  quit_by_error = 1;
   quit_flag = 1;
 }

@@ -26,9 +26,12 @@ struct sound_thread_record {
   std::atomic<uint8_t> paused_by_focus{0};
   std::atomic<uint8_t> started{0};  // set when start_sound_thread made the thread
   std::atomic<uint64_t> cycles{0};  // cycles run (tests keep step with the thread)
+  std::atomic<uint8_t> pacing_ready{0};  // set once the thread follows the clock
   std::thread thread;
-  // Pacing sleep of the thread and of the waiters. Real time, so the sound
-  // thread never moves the headless clock: positions come from the device.
+  // Pacing sleep of the thread and of the waiters, for tests that step the
+  // thread in real time. Unset: the thread sleeps through the clock's
+  // follow_sleep_ms and waiters step with wait_step_ms, so on a followed
+  // virtual clock every cycle falls on the same virtual instant each run.
   void (*sleep_ms)(uint32_t ms) = nullptr;
 };
 extern sound_thread_record sound_thread;
@@ -49,7 +52,12 @@ int start_root_sound();
 
 // The "DEBUG Message" text for a negative sound-thread code (Shift-JIS).
 std::string sound_error_text(int code);
-// Shows it (outside the lock) and sets quit.
+// Shows it (outside the lock), sets quit and marks the run as ending on an error.
 void report_sound_thread_error(int code);
+// Told of every sound-thread failure before its box is shown (kxtool run
+// prints them); null by default.
+extern void (*sound_error_listener)(int code, const std::string& text);
 
+// The thread's own pacing sleep, and one step of a wait for the thread.
 void sound_sleep_ms(uint32_t ms);
+void sound_wait_step_ms(uint32_t ms);

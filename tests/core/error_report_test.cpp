@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
+
 #include "core/engine_state.h"
 #include "core/sjis.h"
 #include "platform/headless/headless_platform.h"
@@ -102,6 +105,42 @@ TEST(FormatChecked, HostileFormatsNeverReadMissingArguments) {
   EXPECT_EQ(format_checked(sj("残り%d個"), A{int64_t{3}}), sj("残り3個"));
   // Arguments are typed: a text argument holding '%s' is never a format.
   EXPECT_EQ(format_checked("%s", A{std::string("%s%n")}), "%s%n");
+}
+
+// Every flag set, width and precision on every conversion prints a value,
+// never a broken specification: no '%' is left and the width is honoured.
+TEST(FormatChecked, EveryFlagWidthAndPrecisionIsWellFormed) {
+  using A = std::vector<report_arg>;
+  const char flag_chars[] = {'-', '+', ' ', '#', '0'};
+  for (const char* convs : {"diuoxXpc", "fFeEgGaA", "s"}) {
+    for (const char* c = convs; *c; ++c) {
+      for (int mask = 0; mask < 32; ++mask) {
+        std::string flags;
+        for (int b = 0; b < 5; ++b)
+          if (mask & (1 << b)) flags += flag_chars[b];
+        for (const char* width : {"", "6", "12"}) {
+          for (const char* precision : {"", ".0", ".3"}) {
+            for (const char* length : {"", "h", "ll"}) {
+              if (*c == 's' || *c == 'c' || convs[0] == 'f') {
+                if (*length) continue;
+              }
+              std::string spec = "%" + flags + width + precision + length + *c;
+              report_arg a = *c == 's' ? report_arg{std::string("ab")}
+                             : convs[0] == 'f' ? report_arg{2.5}
+                                               : report_arg{int64_t{255}};
+              std::string out = format_checked("<" + spec + ">", A{a});
+              SCOPED_TRACE(spec);
+              EXPECT_EQ(out.find('%'), std::string::npos) << out;
+              EXPECT_GE(out.size(), 2u + std::size_t(std::atoi(width)));
+            }
+          }
+        }
+      }
+    }
+  }
+  EXPECT_EQ(format_checked("[%6p][%-8p][%p][%+ p]", A{int64_t{255}, int64_t{16}, int64_t{0x1234}, int64_t{1}}),
+            "[  0xff][0x10    ][0x1234][0x1]");
+  EXPECT_EQ(format_checked("%#u|%+u|% x|%#i", A{int64_t{7}, int64_t{7}, int64_t{255}, int64_t{-3}}), "7|7|ff|-3");
 }
 
 TEST_F(report_fixture, FirstReportShowsTheDialogLaterOnesOnlySetQuit) {

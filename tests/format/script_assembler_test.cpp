@@ -153,3 +153,30 @@ TEST(ScriptAssembler, NamesAreKnownAboveTheirDeclaration) {
   EXPECT_EQ(r.scripts[0].code.instructions[1].arguments[1].value_type, 3);
   EXPECT_EQ(r.scripts[0].code.instructions[1].arguments[1].assignment_operator, 1);
 }
+
+// Parameters that name a variable refuse a literal, with a message that says
+// how to write it; a variable there assembles.
+TEST(ScriptAssembler, LiteralWhereACommandTakesAVariableIsRefused) {
+  const struct {
+    const char* line;
+    bool ok;
+  } cases[] = {
+      {"save_value file=\"d\", val_id=1, variable=\"seconds\"", false},
+      {"load_value file=\"d\", val_id=1, variable=\"seconds\"", false},
+      {"save_value file=\"d\", val_id=1, variable=seconds", true},
+      {"math output=\"seconds\", x=1, abs=1", false},
+      {"math output=5, x=1, abs=1", false},
+      {"math output=seconds, x=1, abs=1", true},
+      {"variable_info variable=\"seconds\", output=seconds, size1=1", false},
+  };
+  for (const auto& c : cases) {
+    assemble_result r = assemble_listing(std::string("script main.txt\nglobal int seconds = 0\n*SYSTEM_START\n") +
+                                             c.line + "\n",
+                                         assembler_options{});
+    EXPECT_EQ(r.ok, c.ok) << c.line;
+    if (!c.ok && !r.errors.empty()) {
+      EXPECT_EQ(r.errors[0].line, 4u);
+      EXPECT_NE(r.errors[0].message.find("takes a variable"), std::string::npos) << r.errors[0].message;
+    }
+  }
+}

@@ -6,6 +6,7 @@
 #include "core/engine_state.h"
 #include "image/decode_kcg.h"
 #include "core/compression_library.h"
+#include "quiet_reports.h"
 
 namespace {
 
@@ -22,6 +23,7 @@ int copy_uncompress(const void* source, uint32_t n, void* destination, uint32_t*
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  quiet_reports();
   static const std::string name = "fuzz";
   compression_library.uncompress = copy_uncompress;
   picture_buffer picture;

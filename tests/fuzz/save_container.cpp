@@ -15,6 +15,8 @@
 #include "script/expression.h"
 #include "script/variable_store.h"
 
+#include "quiet_reports.h"
+
 namespace {
 
 // A stand-in library: "packed" bytes are the payload itself.
@@ -61,6 +63,7 @@ bool small_enough(const uint8_t* data, size_t size, uint32_t val_id) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  quiet_reports();
   static object_node layer;
   static const bool ready = [] {
     install_expression_tables();

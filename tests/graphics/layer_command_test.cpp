@@ -224,11 +224,15 @@ TEST(LayerCommand, ChangingAGroupsWidthReallocatesAndClears) {
   EXPECT_EQ(grp->height, 8);
   for (int y = 0; y < 8; ++y)
     for (int x = 0; x < 24; ++x) ASSERT_EQ(pixel(grp, x, y), 0u);
-  // A width of 0 is refused; the record keeps its picture and size.
+  // A width of 0 makes the group a pure container: the size is stored and
+  // nothing is reallocated.
+  uint8_t* before = grp->pixels;
   g.run_ticks(1);
-  EXPECT_EQ(g.error_codes(), std::vector<int>{100010});
-  EXPECT_EQ(grp->width, 24);
-  EXPECT_NE(grp->pixels, nullptr);
+  EXPECT_TRUE(g.error_codes().empty());
+  EXPECT_EQ(grp->width, 0);
+  EXPECT_EQ(grp->loaded_width, 0);
+  EXPECT_EQ(grp->height, 8);
+  EXPECT_EQ(grp->pixels, before);
 }
 
 TEST(LayerCommand, MaskLayersAndLongPaths) {
@@ -347,4 +351,87 @@ TEST(LayerQuery, AnswersInTheirOrder) {
   EXPECT_EQ(g.text_value("gone_s"), "");
   EXPECT_EQ(g.int_value("v", 13), 100);
   EXPECT_EQ(g.error_codes(), std::vector<int>{101295});
+}
+
+
+// A group made with a zero size is a pure container: its children are drawn
+// at its position and not clipped by it, nested, moved, and after a positive
+// size and back to zero; pixel for pixel what the same children give placed
+// without the group. One game shows the grouped and the flat layers on
+// alternate frames.
+TEST(LayerCommand, ZeroSizeGroupsDrawTheirChildrenUnclipped) {
+  const std::string body =
+      "layer path=\"bg\", file=\"cg/grad.bmp\", priority=1\n"
+      "layer path=\"z/\", width=0, height=0, priority=5, x=30, y=20\n"
+      "layer path=\"z/a\", file=\"cg/small.bmp\", priority=1, x=5, y=5\n"
+      "layer path=\"z/b\", file=\"cg/grad.bmp\", priority=2, x=-20, y=-10, alpha=128\n"
+      "layer path=\"z/n/\", width=0, height=0, priority=3, x=50, y=40\n"
+      "layer path=\"z/n/c\", file=\"cg/mask.bmp\", priority=1, x=3, y=3, blend=1\n"
+      "layer path=\"a\", file=\"cg/small.bmp\", priority=11, x=35, y=25, visible=0\n"
+      "layer path=\"b\", file=\"cg/grad.bmp\", priority=12, x=10, y=10, alpha=128, visible=0\n"
+      "layer path=\"c\", file=\"cg/mask.bmp\", priority=13, x=83, y=63, blend=1, visible=0\n"
+      "wait 1\n"  // 1: grouped
+      "call flat(1)\n"
+      "wait 1\n"  // 2: flat
+      "call flat(0)\n"
+      "layer path=\"z/\", x=60, y=50\n"
+      "layer path=\"a\", x=65, y=55\nlayer path=\"b\", x=40, y=40\nlayer path=\"c\", x=113, y=93\n"
+      "wait 1\n"  // 3: grouped, moved
+      "call flat(1)\n"
+      "wait 1\n"  // 4: flat, moved
+      "call flat(0)\n"
+      "layer path=\"z/\", width=40, height=30\n"
+      "wait 1\n"  // 5: the group clips with a positive size
+      "layer path=\"z/\", width=0\n"
+      "wait 1\n"  // 6: back to a container
+      "call flat(1)\n"
+      "wait 1\n"  // 7: flat
+      "call flat(0)\n"
+      "layer path=\"z/n/\", x=-45\nlayer path=\"c\", x=18\n"
+      "wait 1\n"  // 8: grouped, nested group moved
+      "call flat(1)\n"
+      "wait 1\n"  // 9: flat
+      "*hold\nwait 1\ngoto hold\n"
+      "*flat\n"
+      "layer path=\"z/\", visible=1 - arg_int[1]\n"
+      "layer path=\"a\", visible=arg_int[1]\nlayer path=\"b\", visible=arg_int[1]\nlayer path=\"c\", visible=arg_int[1]\n"
+      "return";
+  layer_game g("", body);
+  ASSERT_EQ(g.start(), 0);
+  std::vector<std::vector<uint8_t>> frames;
+  for (int i = 0; i < 9; ++i) {
+    g.run_ticks(1);
+    // The main window's root picture, as the compositor left it.
+    const cg_record* root = layer("W0", true);
+    ASSERT_TRUE(root && root->pixels && root->width > 0);
+    frames.emplace_back(root->pixels, root->pixels + size_t(root->width) * 4 * size_t(root->height));
+  }
+  EXPECT_TRUE(g.errors().empty()) << first_error(g);
+  const struct {
+    int grouped, flat;
+  } pairs[] = {{1, 2}, {3, 4}, {6, 7}, {8, 9}};
+  for (const auto& p : pairs)
+    EXPECT_TRUE(frames[p.grouped - 1] == frames[p.flat - 1]) << "frames " << p.grouped << " and " << p.flat;
+  // With a positive size the group clips its children again.
+  EXPECT_FALSE(frames[4] == frames[3]);
+}
+
+// Only negative sizes are refused, as a failed allocation; a width above 8192
+// keeps its message and code.
+TEST(LayerCommand, NegativeAndTooLargeGroupSizesAreRefused) {
+  const struct {
+    const char* body;
+    int code;
+  } cases[] = {
+      {"layer path=\"g/\", width=-1, height=4, priority=2", 104030},
+      {"layer path=\"g/\", width=4, height=-3, priority=2", 104030},
+      {"layer path=\"g/\", width=0, height=0, priority=2\nlayer path=\"g/\", width=-5", 104030},
+      {"layer path=\"g/\", width=9000, height=0, priority=2", 100010},
+  };
+  for (const auto& c : cases) {
+    layer_game g("", c.body);
+    ASSERT_EQ(g.start(), 0);
+    g.run_ticks(1);
+    EXPECT_EQ(g.error_codes(), std::vector<int>{c.code}) << c.body;
+  }
 }

@@ -78,7 +78,7 @@ TEST(CgPicture, ARefusedBlankPictureKeepsTheOldOne) {
   EXPECT_EQ(r->dirty_rect.x1, 9);
   const uint8_t* before = r->pixels;
   EXPECT_EQ(create_blank_cg("W0/blank", 9000, 6), nullptr);
-  EXPECT_EQ(create_blank_cg("W0/blank", 10, 0), nullptr);
+  EXPECT_EQ(create_blank_cg("W0/blank", 10, -1), nullptr);  // a zero size is a container; negative is refused
   EXPECT_EQ(layer("W0/blank"), r);
   EXPECT_EQ(r->pixels, before);
   EXPECT_EQ(r->width, 10);

@@ -3,6 +3,8 @@
 // escape.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include <string>
 
 #include "core/engine_state.h"

@@ -2,6 +2,10 @@
 // main window's composited picture, and they change as the layers move.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -91,4 +95,94 @@ TEST(KxtoolRun, RefusesBadArguments) {
   EXPECT_EQ(run_kxtool("run x --frames 0 --out y"), 2);
   temp_folder out;
   EXPECT_EQ(run_kxtool("run /nonexistent/game --frames 2 --out '" + out.path() + "'"), 1);
+}
+
+namespace {
+
+// Runs kxtool with standard error kept; the exit status.
+int run_kxtool_capturing(const std::string& arguments, std::string& err, const temp_folder& scratch) {
+  const std::string log = scratch.path() + "/stderr.txt";
+  const std::string command =
+      "'" + std::string(ZARVIK_BINARY_DIR) + "/kxtool' " + arguments + " >/dev/null 2>'" + log + "'";
+  const int status = std::system(command.c_str());
+  err.clear();
+  if (FILE* f = std::fopen(log.c_str(), "rb")) {
+    for (int c; (c = std::fgetc(f)) != EOF;) err += static_cast<char>(c);
+    std::fclose(f);
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+// A game that ends on an error ends `kxtool run` with a failure status, and
+// every report on the way is printed: script errors, sound-thread failures
+// and message boxes. A game that quits by itself succeeds.
+TEST(KxtoolRun, EveryReportIsPrintedAndAnErrorEndFails) {
+  const struct {
+    const char* name;
+    const char* listing;
+    int status;
+    const char* printed;
+  } cases[] = {
+      {"script error", "script main.txt\n*SYSTEM_START\nwait 2\ngoto (\"nowhere\")\n", 1, "error 108180"},
+      {"damaged sound", "script main.txt\n*SYSTEM_START\nsound name=\"s\", file=\"sound/bad.ogg\", play=1\n*i\nwait 1\ngoto i\n",
+       1, "sound error 1030"},
+      {"damaged picture", "script main.txt\n*SYSTEM_START\nlayer path=\"p\", file=\"cg/bad.png\"\n*i\nwait 1\ngoto i\n", 1,
+       "error 100240"},
+      {"no error", "script main.txt\n*SYSTEM_START\n*i\nwait 1\ngoto i\n", 0, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    temp_folder dir;
+    dir.write("main.txt", std::string(c.listing));
+    dir.write("game/sound/bad.ogg", std::string());
+    dir.write("game/cg/bad.png", std::string("\x89PNG\r\n\x1a\nbroken"));
+    std::string err;
+    ASSERT_EQ(run_kxtool_capturing("asm '" + dir.path() + "/main.txt' '" + dir.path() + "/game/game.kpf'", err, dir), 0) << err;
+    EXPECT_EQ(run_kxtool_capturing("run '" + dir.path() + "/game' --frames 30 --out '" + dir.path() + "/out'", err, dir),
+              c.status)
+        << err;
+    if (c.printed) {
+      EXPECT_NE(err.find(c.printed), std::string::npos) << err;
+    }
+  }
+}
+
+// The sound thread keeps step with the game's virtual clock: the demo mixes
+// the same WAV bytes on every run, also while another process loads the CPU.
+TEST(KxtoolRun, TheDemoMixesTheSameWavEveryRun) {
+  const std::string pack = std::string(ZARVIK_BINARY_DIR) + "/demo/demo.kpf";
+  if (!std::filesystem::exists(pack)) GTEST_SKIP() << "the demo pack is not built";
+  temp_folder out;
+  auto run = [&](int n) {
+    const std::string dir = out.path() + "/run" + std::to_string(n);
+    EXPECT_EQ(run_kxtool("run '" + pack + "' --frames 240 --every 240 --out '" + dir + "' --audio '" + dir + "/s.wav'"),
+              0);
+    std::vector<uint8_t> wav;
+    if (FILE* f = std::fopen((dir + "/s.wav").c_str(), "rb")) {
+      for (int c; (c = std::fgetc(f)) != EOF;) wav.push_back(static_cast<uint8_t>(c));
+      std::fclose(f);
+    }
+    return wav;
+  };
+  const std::vector<uint8_t> first = run(1);
+  ASSERT_GT(first.size(), 44u + 4 * 44100u);
+  EXPECT_TRUE(run(2) == first);
+  // Two busy processes compete for the cores during the third run.
+  std::vector<pid_t> busy;
+  for (int i = 0; i < 2; ++i) {
+    pid_t p = fork();
+    if (p == 0) {
+      volatile unsigned long k = 0;
+      for (;;) k = k + 1;
+    }
+    if (p > 0) busy.push_back(p);
+  }
+  const std::vector<uint8_t> third = run(3);
+  for (pid_t p : busy) {
+    kill(p, SIGKILL);
+    waitpid(p, nullptr, 0);
+  }
+  EXPECT_TRUE(third == first);
 }

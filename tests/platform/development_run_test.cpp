@@ -75,12 +75,13 @@ TEST(DevelopmentRun, RealPlayerOnTheOffscreenDriverShowsThePackedDemosFrames) {
   // Frames at fixed virtual times, so the typesetter's timing matches the
   // headless run of the pack; every other service is the real one.
   HeadlessClock clock;
+  clock.set_followed(true);  // the sound thread keeps step, as in kxtool run
   real->services.clock = &clock;
   init_module_paths();
   ASSERT_EQ(app_initialise(), 0);
   EXPECT_FALSE(shm_left(game.path()));
   for (int f = 1; f <= 180; ++f) {
-    ASSERT_EQ(frame_tick(), 0) << "closed at frame " << f;
+    ASSERT_EQ(main_loop_pass(), 0) << "closed at frame " << f;
     if (f % 30) continue;
     SCOPED_TRACE(f);
     int width = 0, height = 0;
@@ -113,7 +114,7 @@ TEST(DevelopmentRun, ThePlayerProgramRunsAnEditedListing) {
   listing.write("main.txt", std::string("config title \"DEV\"\n"
                                         "global int n = 7\n"
                                         "*SYSTEM_START\n"
-                                        "save_value file=\"started\", val_id=1, variable=\"n\"\n"
+                                        "save_value file=\"started\", val_id=1, variable=n\n"
                                         "*idle\n"
                                         "wait 1\n"
                                         "goto idle\n"));

@@ -416,21 +416,19 @@ task_query output=s, exists=1
   EXPECT_EQ(game.error_codes(), std::vector<int>({101140}));
 }
 
-TEST(TaskCommands, ScriptList) {
+TEST(TaskCommands, ScriptListOverThreeScripts) {
   headless_game game(R"(
 script main.txt
 global int count = 0
-global int number = -1
-global int none = -1
-global string name2 = ""
-global string name9 = "x"
+global int numbers[5]
+global string names[5]
 global int plain = -1
 *SYSTEM_START
 script_list output=count, count=1
-script_list output=number, number=1, index=2
-script_list output=none, number=1, index=0
-script_list output=name2, name=1, index=2
-script_list output=name9, name=1, index=9
+loop 5
+  script_list output=numbers[loop_counter - 1], number=1, index=loop_counter - 1
+  script_list output=names[loop_counter - 1], name=1, index=loop_counter - 1
+end
 script_list output=plain, index=1
 *idle
 wait 1
@@ -438,15 +436,21 @@ goto idle
 script other.txt
 *o
 wait 1
+script third.txt
+*t
+wait 1
 )");
   ASSERT_EQ(game.start(), 0);
   game.run_ticks(1);
   EXPECT_TRUE(game.errors().empty()) << first_error(game);
-  EXPECT_EQ(game.int_value("count"), 2);
-  EXPECT_EQ(game.int_value("number"), 0);  // the entry value the assembler writes
-  EXPECT_EQ(game.int_value("none"), 0);
-  EXPECT_EQ(game.text_value("name2"), "other.txt");
-  EXPECT_EQ(game.text_value("name9"), "");
+  EXPECT_EQ(game.int_value("count"), 3);
+  // Entries 1..3 answer their script numbers 0..2; index 0 and 4 are outside.
+  const int64_t numbers[5] = {0, 0, 1, 2, 0};
+  const char* names[5] = {"", "main.txt", "other.txt", "third.txt", ""};
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(game.int_value("numbers", i), numbers[i]) << i;
+    EXPECT_EQ(game.text_value("names", i), names[i]) << i;
+  }
   EXPECT_EQ(game.int_value("plain"), 0);
 }
 

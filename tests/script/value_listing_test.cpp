@@ -67,3 +67,49 @@ goto idle
   EXPECT_EQ(game.real_value("derived_in", 31), 4.0);
   EXPECT_EQ(game.real_value("derived_in", 32), 8.0);
 }
+
+// Initial values read integer literals as expressions do: hexadecimal is the
+// 64-bit pattern, decimal stays inside int64.
+TEST(ValueListing, IntegerLiteralBoundariesInDeclarationsAndExpressions) {
+  headless_game game(R"(
+script main.txt
+global int top = 0x7FFFFFFFFFFFFFFF
+global int sign = 0x8000000000000000
+global int all = 0xFFFFFFFFFFFFFFFF
+global int minus_one = -0x1
+global int small = 0x0
+global int dec_top = 9223372036854775807
+global int dec_bottom = -9223372036854775808
+global int e_top = 0
+global int e_sign = 0
+global int e_all = 0
+*SYSTEM_START
+e_top = 0x7FFFFFFFFFFFFFFF
+e_sign = 0x8000000000000000
+e_all = 0xFFFFFFFFFFFFFFFF
+*idle
+wait 1
+goto idle
+)");
+  ASSERT_EQ(game.start(), 0);
+  game.run_ticks(1);
+  EXPECT_TRUE(game.errors().empty());
+  const struct {
+    const char* name;
+    int64_t value;
+  } cases[] = {
+      {"top", INT64_MAX},   {"sign", INT64_MIN},       {"all", -1},          {"minus_one", -1},
+      {"small", 0},         {"dec_top", INT64_MAX},    {"dec_bottom", INT64_MIN},
+      {"e_top", INT64_MAX}, {"e_sign", INT64_MIN},     {"e_all", -1},
+  };
+  for (const auto& c : cases) EXPECT_EQ(game.int_value(c.name), c.value) << c.name;
+}
+
+TEST(ValueListing, DeclarationLiteralsOutOfRangeAreRefused) {
+  for (const char* value : {"0x10000000000000000", "9223372036854775808", "-9223372036854775809", "0x", "12abc"}) {
+    assembler_options options;
+    assemble_result r =
+        assemble_listing(std::string("script main.txt\nglobal int n = ") + value + "\n*SYSTEM_START\n", options);
+    EXPECT_FALSE(r.ok) << value;
+  }
+}

@@ -175,7 +175,7 @@ TEST_F(SoundTest, ThreadPlaysTheSilentRootSoundAndStopsOnQuit) {
   EXPECT_EQ(sound_node_key1(root), sound_root_key1);
   ASSERT_TRUE(eventually([&] { return rec(root)->state.load() == sound_playing; }));
   {
-    std::lock_guard<std::recursive_mutex> g(engine_lock);
+    std::lock_guard<engine_mutex> g(engine_lock);
     EXPECT_EQ(rec(root)->format.rate, 8000u);
     EXPECT_EQ(rec(root)->format.bits, 8);
     EXPECT_EQ(rec(root)->length, 500);
@@ -225,7 +225,7 @@ TEST_F(SoundTest, TreeChangesAreSafeWhileTheThreadWalks) {
     if (i % 3 == 0) {
       request(n, sound_request_kind_unload, 0);
       {
-        std::lock_guard<std::recursive_mutex> g(engine_lock);
+        std::lock_guard<engine_mutex> g(engine_lock);
         detach_node(n);  // stays allocated, as the delete command leaves it
       }
       detached.push_back(n);

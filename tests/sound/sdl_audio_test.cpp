@@ -62,7 +62,7 @@ TEST_F(SoundTest, PlayerThroughSdlDiskDriver) {
   ASSERT_TRUE(wait_sound_request(request(n, sound_request_kind_play, 0)));
   for (int i = 0; i < 3000; ++i) {
     {
-      std::lock_guard<std::recursive_mutex> g(engine_lock);
+      std::lock_guard<engine_mutex> g(engine_lock);
       if (rec(n)->passes >= 1) break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(1));

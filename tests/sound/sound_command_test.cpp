@@ -82,7 +82,7 @@ class SoundGame : public ::testing::Test {
       if (tick(g) != 0) break;
   }
   static std::vector<int16_t> output(headless_game& g) {
-    std::lock_guard<std::recursive_mutex> lock(engine_lock);
+    std::lock_guard<engine_mutex> lock(engine_lock);
     g.backend().audio.pull();
     return g.backend().audio.output();
   }
@@ -202,7 +202,7 @@ TEST_F(SoundGame, QueriesOfMissingSoundsCreateNothing) {
   EXPECT_EQ(g.int_value("v"), 0);
   EXPECT_EQ(g.text_value("s"), "");
   EXPECT_EQ(g.int_value("w"), 0);
-  std::lock_guard<std::recursive_mutex> lock(engine_lock);
+  std::lock_guard<engine_mutex> lock(engine_lock);
   object_node* s0 = find_child_by_name(sound_tree_root(), "S0");
   ASSERT_NE(s0, nullptr);
   EXPECT_EQ(s0->first_child, nullptr);
@@ -241,7 +241,7 @@ TEST_F(SoundGame, DeletingAGroupRemovesEverySoundBelowIt) {
   ASSERT_EQ(g.start(), 0);
   run_for(g, 400);
   EXPECT_EQ(g.int_value("v"), 1);
-  std::lock_guard<std::recursive_mutex> lock(engine_lock);
+  std::lock_guard<engine_mutex> lock(engine_lock);
   object_node* s0 = find_child_by_name(sound_tree_root(), "S0");
   ASSERT_NE(s0, nullptr);
   ASSERT_NE(s0->first_child, nullptr);
@@ -297,7 +297,7 @@ TEST_F(SoundGame, LongFileNamesAreCutNotOverrun) {
   auto boxes = g.backend().ui.boxes();
   ASSERT_FALSE(boxes.empty());
   EXPECT_EQ(sjis_to_utf8(boxes.back().text).rfind("エラー番号：1020", 0), 0u);
-  std::lock_guard<std::recursive_mutex> lock(engine_lock);
+  std::lock_guard<engine_mutex> lock(engine_lock);
   object_node* a = find_object_by_path(sound_tree_root(), "S0/a", find_leaf);
   ASSERT_NE(a, nullptr);
   std::string resolved = name;  // the resolver's separators are '\\'

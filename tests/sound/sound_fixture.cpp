@@ -216,7 +216,7 @@ std::string path_of(object_node* n) {
   return p.empty() ? n->name : p + "/" + n->name;
 }
 object_node* make_child(object_node* parent, const std::string& name, int group) {
-  std::lock_guard<std::recursive_mutex> g(engine_lock);
+  std::lock_guard<engine_mutex> g(engine_lock);
   std::string p = path_of(parent);
   object_node* n = create_object_by_path(sound_tree_root(), p.empty() ? name : p + "/" + name, group, 1, 0);
   if (n) alloc_sound_record(n);

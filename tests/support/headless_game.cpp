@@ -69,8 +69,20 @@ headless_game::headless_game(const std::string& listing_utf8) {
   for (const assembled_file& f : assembly_.files) files_[f.name] = f.bytes;
 }
 
-headless_game::~headless_game() {
+namespace {
+// The engine is one per process: a game started while another still runs
+// ends that one first, as a player would quit before the next starts.
+headless_game* live_game = nullptr;
+}  // namespace
+
+void headless_game::end_run() {
   if (started_) shutdown_engine();
+  started_ = false;
+  if (live_game == this) live_game = nullptr;
+}
+
+headless_game::~headless_game() {
+  end_run();
   error_report_listener = nullptr;
   reset_scheduler();
   reset_engine_records();
@@ -117,6 +129,8 @@ int headless_game::start() {
   }
   folder_.write("game.kpf", pack);
 
+  if (live_game && live_game != this) live_game->end_run();
+  live_game = this;
   // A fresh engine: every table back at its start-up state.
   reset_engine_records();
   error_dialog_shown = 0;

@@ -74,6 +74,8 @@ class headless_game {
   uint64_t instructions() const;
   uint32_t now_ms() const;
   bool quitting() const;
+  // Shuts the engine down (the destructor does it too).
+  void end_run();
 
  private:
   temp_folder folder_;

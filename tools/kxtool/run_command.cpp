@@ -10,12 +10,14 @@
 #include <system_error>
 #include <vector>
 
+#include "core/engine_state.h"
 #include "core/error_report.h"
 #include "app/frame_loop.h"
 #include "core/sjis.h"
 #include "app/startup.h"
 #include "kxtool_files.h"
 #include "app/headless_run.h"
+#include "sound/sound_thread.h"
 
 namespace fs = std::filesystem;
 
@@ -34,6 +36,14 @@ bool parse_count(const char* text, long& out) {
 
 void print_report(int code, const std::string& text) {
   std::fprintf(stderr, "kxtool run: error %d: %s\n", code, sjis_to_utf8(text).c_str());
+}
+
+void print_message_box(const std::string& caption, const std::string& text) {
+  std::fprintf(stderr, "kxtool run: message box [%s]: %s\n", sjis_to_utf8(caption).c_str(), sjis_to_utf8(text).c_str());
+}
+
+void print_sound_error(int code, const std::string& text) {
+  std::fprintf(stderr, "kxtool run: sound error %d: %s\n", -code, sjis_to_utf8(text).c_str());
 }
 
 std::string program_folder() {
@@ -115,12 +125,18 @@ int kxtool_run(const std::vector<std::string>& args) {
   std::string folder_text = fs::absolute(folder).string();
   if (folder_text.back() != '/') folder_text += '/';
 
+  // Every report, message box and sound-thread failure is printed, and a run
+  // that ends on an error exits non-zero.
   error_report_listener = print_report;
+  message_box_listener = print_message_box;
+  sound_error_listener = print_sound_error;
   std::unique_ptr<HeadlessPlatform> platform;
   int status = 0;
   if (start_headless_game(platform, folder_text, 0, program_folder()) != 0) {
     std::fprintf(stderr, "kxtool run: the game did not start\n");
     status = 1;
+    // Threads started before the failure end before the platform goes.
+    shutdown_engine();
   } else {
     long written = 0;
     for (long f = 1; f <= frames; ++f) {
@@ -139,6 +155,10 @@ int kxtool_run(const std::vector<std::string>& args) {
     }
     std::printf("kxtool run: %ld frames written to %s\n", written, out.c_str());
     shutdown_engine();
+    if (quit_by_error.load()) {
+      std::fprintf(stderr, "kxtool run: the game ended on an error\n");
+      status = 1;
+    }
     // What the headless device mixed over the run, as a stereo WAV.
     if (!audio_out.empty() &&
         !kxtool_write_file(audio_out, encode_wav(platform->audio.output(0), 2, platform->audio.output_rate())))
@@ -146,6 +166,8 @@ int kxtool_run(const std::vector<std::string>& args) {
   }
   platform.reset();
   error_report_listener = nullptr;
+  message_box_listener = nullptr;
+  sound_error_listener = nullptr;
   if (!scratch.empty()) fs::remove_all(scratch, ec);
   return status;
 }

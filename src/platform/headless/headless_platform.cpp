@@ -1,13 +1,68 @@
 #include "platform/headless/headless_platform.h"
 
+#include <chrono>
+
 #include "platform/posix/host_files.h"
 
 uint32_t HeadlessClock::tick_ms() {
   std::lock_guard<std::mutex> g(mutex_);
-  return now_;
+  return base_ + static_cast<uint32_t>(elapsed_);
 }
 
 void HeadlessClock::sleep_ms(uint32_t ms) { advance(ms); }
+
+void HeadlessClock::set_followed(bool on) {
+  std::lock_guard<std::mutex> g(mutex_);
+  followed_ = on;
+}
+
+void HeadlessClock::begin_following() {
+  std::lock_guard<std::mutex> g(mutex_);
+  if (!followed_ || followers_.count(std::this_thread::get_id())) return;
+  followers_[std::this_thread::get_id()] = follower{};
+  ++running_;
+}
+
+void HeadlessClock::end_following() {
+  std::lock_guard<std::mutex> g(mutex_);
+  auto it = followers_.find(std::this_thread::get_id());
+  if (it == followers_.end()) return;
+  if (!it->second.waiting) --running_;
+  followers_.erase(it);
+  changed_.notify_all();
+}
+
+void HeadlessClock::follow_sleep_ms(uint32_t ms) {
+  std::unique_lock<std::mutex> l(mutex_);
+  auto it = followers_.find(std::this_thread::get_id());
+  if (it == followers_.end()) {
+    // Not following: real time, so the clock never moves from here.
+    l.unlock();
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    return;
+  }
+  follower& f = it->second;
+  f.wake = elapsed_ + (ms ? ms : 1);
+  f.waiting = true;
+  --running_;
+  changed_.notify_all();
+  changed_.wait(l, [&] { return !f.waiting; });
+}
+
+void HeadlessClock::wait_step_ms(uint32_t ms) {
+  bool followed;
+  {
+    // With no thread following, nothing a waiter waits for moves with the
+    // clock: it waits in real time and leaves the clock alone.
+    std::lock_guard<std::mutex> g(mutex_);
+    followed = followed_ && !followers_.empty();
+  }
+  if (followed) {
+    advance(ms);
+  } else {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  }
+}
 
 local_time HeadlessClock::local_now() {
   std::lock_guard<std::mutex> g(mutex_);
@@ -15,13 +70,33 @@ local_time HeadlessClock::local_now() {
 }
 
 void HeadlessClock::advance(uint32_t ms) {
-  std::lock_guard<std::mutex> g(mutex_);
-  now_ += ms;  // wraps like the real tick
+  std::unique_lock<std::mutex> l(mutex_);
+  const uint64_t target = elapsed_ + ms;
+  for (;;) {
+    // Followers that are awake finish their work at this instant first.
+    changed_.wait(l, [&] { return running_ == 0; });
+    uint64_t next = target;
+    for (const auto& [id, f] : followers_)
+      if (f.waiting && f.wake < next) next = f.wake;
+    if (next > elapsed_) elapsed_ = next;
+    bool woke = false;
+    for (auto& [id, f] : followers_)
+      if (f.waiting && f.wake <= elapsed_) {
+        f.waiting = false;
+        ++running_;
+        woke = true;
+      }
+    if (!woke) {
+      if (elapsed_ >= target) return;
+      continue;
+    }
+    changed_.notify_all();
+  }
 }
 
 void HeadlessClock::set(uint32_t now_ms) {
   std::lock_guard<std::mutex> g(mutex_);
-  now_ = now_ms;
+  base_ = now_ms - static_cast<uint32_t>(elapsed_);
 }
 
 void HeadlessClock::set_local_time(const local_time& t) {

@@ -1,11 +1,13 @@
 // The headless backend: runs the real engine on virtual time, answers every
 // dialog from a script of replies and keeps every presented frame as pixels.
 #pragma once
+#include <condition_variable>
 #include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/freetype/freetype_fonts.h"
@@ -15,18 +17,38 @@
 
 // Virtual time: tick_ms() returns the virtual now; sleep_ms() advances it, so
 // paced loops run at full speed with exact frame timing.
+//
+// Followed time (on for whole headless runs, set_followed): a following
+// thread's follow_sleep_ms blocks until the clock is advanced to its wake
+// time; advancing stops at every such wake time, lets the follower run and
+// waits until it sleeps again (or stops following) before going on. Without
+// it, followers sleep real time and tests step them by hand.
 class HeadlessClock final : public Clock {
  public:
   uint32_t tick_ms() override;
   void sleep_ms(uint32_t ms) override;
   local_time local_now() override;
+  void begin_following() override;
+  void end_following() override;
+  void follow_sleep_ms(uint32_t ms) override;
+  void wait_step_ms(uint32_t ms) override;
   void advance(uint32_t ms);
   void set(uint32_t now_ms);
   void set_local_time(const local_time& t);
+  void set_followed(bool on);
 
  private:
+  struct follower {
+    bool waiting = false;
+    uint64_t wake = 0;
+  };
   mutable std::mutex mutex_;
-  uint32_t now_ = 0;
+  std::condition_variable changed_;
+  uint64_t elapsed_ = 0;  // virtual ms advanced so far (never wraps)
+  uint32_t base_ = 0;     // tick = base + elapsed, wrapping like the real tick
+  bool followed_ = false;
+  std::map<std::thread::id, follower> followers_;
+  int running_ = 0;  // followers awake (not in follow_sleep_ms)
   local_time local_{2026, 1, 2, 3, 4, 5, 0, 5};
 };
 

@@ -257,13 +257,13 @@ void SdlUi::call_on_main(const std::function<void()>& job) {
   r->cv.wait(l, [&] { return r->done; });
 }
 
-void SdlUi::serve_requests() {
-  if (std::this_thread::get_id() != main_thread_) return;
+bool SdlUi::serve_requests() {
+  if (std::this_thread::get_id() != main_thread_) return false;
   for (;;) {
     std::shared_ptr<sdl_request> r;
     {
       std::lock_guard<std::mutex> g(requests_mutex_);
-      if (requests_.empty()) return;
+      if (requests_.empty()) return true;
       r = requests_.front();
       requests_.pop_front();
     }

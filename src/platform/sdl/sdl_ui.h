@@ -72,7 +72,7 @@ class SdlUi final : public Ui {
 
   // Runs the requests other threads have queued. The main thread must call it
   // (or poll_event) while it waits for a thread that may use the Ui.
-  void serve_requests();
+  bool serve_requests() override;
   // Draws the window again and reads back what the renderer holds (BGRA rows
   // of width * 4 bytes); for tests and screenshots.
   bool read_window_pixels(int window, std::vector<uint8_t>& bgra, int& width, int& height);
