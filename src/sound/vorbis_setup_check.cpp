@@ -88,6 +88,23 @@ using fault = vorbis_setup_fault;
     if (r.failed()) return fault::truncated;     \
   } while (0)
 
+#define VS_TRY(expr)                     \
+  do {                                   \
+    fault f_ = (expr);                   \
+    if (f_ != fault::none) return f_;    \
+  } while (0)
+
+// Codewords of `count` entries of one length take their share of the code
+// space (2^32 = the whole tree, lengths 1..32). A tree filled past the whole
+// has no valid Huffman code; libvorbis takes some such books and then
+// decodes entries that its tables do not hold (a divide by zero in its
+// residue decode).
+fault fill_tree(uint64_t& code_space, uint32_t length, uint64_t count = 1) {
+  code_space += count << (32 - length);  // count < 2^24: no overflow below 2^56
+  VS_CHECK(code_space <= (uint64_t{1} << 32), fault::codebook_lengths);
+  return fault::none;
+}
+
 fault read_codebook(bit_reader& r, vorbis_setup_summary::codebook& cb) {
   cb.bit_offset = r.position();
   uint32_t sync;
@@ -97,16 +114,19 @@ fault read_codebook(bit_reader& r, vorbis_setup_summary::codebook& cb) {
   VS_READ(cb.entries, 24);
   uint32_t ordered;
   VS_READ(ordered, 1);
+  uint64_t code_space = 0, used_entries = 0;
   if (!ordered) {
     uint32_t sparse;
     VS_READ(sparse, 1);
     // One length of 5 bits, or a flag and maybe a length, per entry: the
     // packet end bounds the loop, whatever the entry count claims.
     for (uint32_t i = 0; i < cb.entries; ++i) {
-      uint32_t used = 1;
+      uint32_t used = 1, length;
       if (sparse) VS_READ(used, 1);
-      if (used) r.skip(5);
-      if (r.failed()) return fault::truncated;
+      if (!used) continue;
+      VS_READ(length, 5);
+      VS_TRY(fill_tree(code_space, length + 1));
+      ++used_entries;
     }
   } else {
     uint32_t current = 0, length;
@@ -118,11 +138,16 @@ fault read_codebook(bit_reader& r, vorbis_setup_summary::codebook& cb) {
       VS_READ(number, ilog(cb.entries - current));
       VS_CHECK(number <= cb.entries - current, fault::codebook_lengths);
       VS_CHECK(number == 0 || length <= 32, fault::codebook_lengths);
+      if (number) VS_TRY(fill_tree(code_space, length, number));
+      used_entries += number;
       current += number;
       if (length <= 32) ++length;
       else length = 33;
     }
   }
+  // A tree with gaps is as broken as an overfilled one (libvorbis decodes
+  // into the gap), except the single codeword of a one-entry book.
+  VS_CHECK(used_entries < 2 || code_space == (uint64_t{1} << 32), fault::codebook_lengths);
   VS_READ(cb.lookup_type, 4);
   VS_CHECK(cb.lookup_type <= 2, fault::lookup_type);
   if (cb.lookup_type != 0) {
@@ -152,12 +177,6 @@ fault use_book(const vorbis_setup_summary& s, uint32_t book) {
   VS_CHECK(s.codebooks[book].dimensions != 0, fault::zero_dimension);
   return fault::none;
 }
-
-#define VS_TRY(expr)                     \
-  do {                                   \
-    fault f_ = (expr);                   \
-    if (f_ != fault::none) return f_;    \
-  } while (0)
 
 fault read_floor(bit_reader& r, const vorbis_setup_summary& s, uint32_t& type) {
   VS_READ(type, 16);

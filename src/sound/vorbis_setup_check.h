@@ -12,7 +12,7 @@ enum class vorbis_setup_fault {
   truncated,            // a field runs past the end of the packet
   not_setup,            // packet type or "vorbis" signature wrong
   codebook_sync,        // codebook does not start with 0x564342
-  codebook_lengths,     // ordered lengths overrun the entries or pass 32 bits
+  codebook_lengths,     // lengths overrun the entries, pass 32 bits, or over- or underfill the code tree
   lookup_type,          // lookup type above 2
   lookup_count,         // value count or expanded table past 32 bits (or unbounded)
   time_domain,          // a time-domain placeholder is not 0

@@ -35,6 +35,7 @@ struct setup_desc {
     uint32_t sync = 0x564342, dims = 1, entries = 8, lookup = 0;
     bool ordered = false;
     uint32_t ordered_run = 0;  // entries of the ordered run (default: all)
+    uint32_t length = 0;       // of every codeword (default: the full tree)
   };
   std::vector<book> books{{0x564342, 1, 8, 0}, {0x564342, 2, 16, 1}};
   uint32_t time_value = 0;
@@ -58,6 +59,7 @@ std::vector<uint8_t> build_setup(const setup_desc& d) {
     w.put(b.entries, 24);
     int k = 0;
     while ((1u << k) < b.entries) ++k;
+    if (b.length) k = static_cast<int>(b.length);
     w.put(b.ordered, 1);
     if (b.ordered) {
       w.put(k == 0 ? 0 : k - 1, 5);
@@ -248,6 +250,26 @@ std::vector<uint8_t> zero_residue_book(const std::vector<uint8_t>& image, bool c
   return image_of(packets);
 }
 
+// The same with the first two codewords of a residue's cascade book (stored
+// as plain lengths) shortened to one bit, which overfills its tree: the
+// fault the fuzzer found in the corpus, a divide by zero in libvorbis.
+std::vector<uint8_t> overfill_residue_book(const std::vector<uint8_t>& image) {
+  std::vector<packet_copy> packets = packets_of(image);
+  std::vector<uint8_t>& setup = packets[2].bytes;
+  vorbis_setup_summary s;
+  EXPECT_EQ(check_vorbis_setup_packet(setup.data(), setup.size(), 2, &s), fault::none);
+  auto bit = [&](uint64_t at) { return (setup[at / 8] >> (at % 8)) & 1; };
+  for (uint32_t book : s.residues.at(0).books) {
+    const uint64_t at = s.codebooks[book].bit_offset;
+    if (bit(at + 64) || bit(at + 65) || s.codebooks[book].entries < 3) continue;  // ordered or sparse
+    put_bits(setup, at + 66, 0, 5);
+    put_bits(setup, at + 71, 0, 5);
+    return image_of(packets);
+  }
+  ADD_FAILURE() << "no plain-length cascade book";
+  return image;
+}
+
 }  // namespace
 
 TEST(VorbisSetupCheck, EachInconsistencyIsRefusedAndTheBaseSetupIsTakenByLibvorbis) {
@@ -284,6 +306,12 @@ TEST(VorbisSetupCheck, EachInconsistencyIsRefusedAndTheBaseSetupIsTakenByLibvorb
       {"type-1 table past 32 bits",
        [](setup_desc& d) { d.books.push_back({0x564342, 65535, 1u << 23, 1, true}); }, fault::lookup_count},
       {"ordered run past the entries", [](setup_desc& d) { d.books[0].ordered = true, d.books[0].ordered_run = 9; },
+       fault::codebook_lengths},
+      {"codeword lengths overfill the tree", [](setup_desc& d) { d.books[0].length = 2; }, fault::codebook_lengths},
+      {"codeword lengths leave a gap", [](setup_desc& d) { d.books[0].length = 4; }, fault::codebook_lengths},
+      {"one codeword in a tree of one entry", [](setup_desc& d) { d.books.push_back({0x564342, 1, 1, 0}); },
+       fault::none},
+      {"ordered lengths overfill the tree", [](setup_desc& d) { d.books[0].ordered = true, d.books[0].length = 2; },
        fault::codebook_lengths},
       {"codebook sync", [](setup_desc& d) { d.books[1].sync = 0x564343; }, fault::codebook_sync},
       {"lookup type 3", [](setup_desc& d) { d.books[0].lookup = 3; }, fault::lookup_type},
@@ -372,6 +400,7 @@ TEST(VorbisSetupCheck, HostileSetupsInsideOggImages) {
   const row rows[] = {
       {"classbook of dimension 0", zero_residue_book(good, false), fault::zero_dimension},
       {"cascade book of dimension 0 (a type-1 lookup)", zero_residue_book(good, true), fault::lookup_count},
+      {"overfilled code tree", overfill_residue_book(good), fault::codebook_lengths},
       {"second chained link", chained, fault::zero_dimension},
       {"damaged audio page", bad_crc, fault::zero_dimension},
       {"not Ogg", std::vector<uint8_t>(300, 'x'), fault::none},
