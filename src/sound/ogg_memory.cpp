@@ -1,5 +1,7 @@
 #include "sound/ogg_memory.h"
 
+#include "sound/vorbis_setup_check.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -44,5 +46,11 @@ const ov_callbacks ogg_memory_callbacks = {ogg_memory_read, ogg_memory_seek, ogg
 
 int ogg_memory_open(ogg_memory_source* source, OggVorbis_File* vf) {
   source->position = 0;
+  // libvorbis trusts parts of the setup header it should not (a codebook of
+  // dimension 0 in a residue divides by zero mid-decode): such a stream
+  // fails to open like any other bad header.
+  if (source->size > 0 &&
+      check_vorbis_setups(source->data, static_cast<size_t>(source->size)) != vorbis_setup_fault::none)
+    return OV_EBADHEADER;
   return ov_open_callbacks(source, vf, nullptr, 0, ogg_memory_callbacks);
 }

@@ -23,5 +23,6 @@ long ogg_memory_tell(void* source);
 
 extern const ov_callbacks ogg_memory_callbacks;
 
-// Sets the position to 0 and opens the stream over the source.
+// Sets the position to 0, refuses images whose Vorbis setup headers are
+// inconsistent (OV_EBADHEADER) and opens the stream over the source.
 int ogg_memory_open(ogg_memory_source* source, OggVorbis_File* vf);

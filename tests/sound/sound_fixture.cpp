@@ -78,11 +78,15 @@ std::vector<int16_t> tone_samples(size_t frames, int channels, int rate) {
   return s;
 }
 
-std::vector<uint8_t> encode_ogg(const std::vector<int16_t>& interleaved, int channels, int rate, int serial) {
+std::vector<uint8_t> encode_ogg(const std::vector<int16_t>& interleaved, int channels, int rate, int serial,
+                                float quality) {
   std::vector<uint8_t> out;
   vorbis_info vi;
   vorbis_info_init(&vi);
-  if (vorbis_encode_init_vbr(&vi, channels, rate, 0.4f) != 0) return out;
+  if (vorbis_encode_init_vbr(&vi, channels, rate, quality) != 0) {
+    vorbis_info_clear(&vi);  // a refused mode still holds its partial setup
+    return out;
+  }
   vorbis_comment vc;
   vorbis_comment_init(&vc);
   vorbis_dsp_state vd;

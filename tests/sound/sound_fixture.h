@@ -30,7 +30,8 @@ std::vector<int16_t> ramp_samples(size_t frames, int channels = 1);
 // Sine (plus a little deterministic noise) for the codecs.
 std::vector<int16_t> tone_samples(size_t frames, int channels, int rate);
 // Ogg Vorbis made with libvorbisenc.
-std::vector<uint8_t> encode_ogg(const std::vector<int16_t>& interleaved, int channels, int rate, int serial);
+std::vector<uint8_t> encode_ogg(const std::vector<int16_t>& interleaved, int channels, int rate, int serial,
+                                float quality = 0.4f);
 // Reference decode through libvorbisfile on a file.
 std::vector<int16_t> decode_ogg_reference(const std::string& host_path, int* channels = nullptr, long* rate = nullptr);
 
