@@ -25,7 +25,7 @@ run_one() {
     decode_png) shared=png ;;
     decode_jpeg) shared=jpeg ;;
     decode_bmp) shared=bmp ;;
-    ogg_memory | riff_walker) shared=sound ;;
+    ogg_memory | riff_walker | vorbis_setup_check) shared=sound ;;
   esac
   [ -n "$shared" ] && [ -n "$testdata" ] && [ -d "$testdata/$shared" ] && seeds+=("$testdata/$shared")
   if (cd "$work" && "$f" -max_total_time="$seconds" -rss_limit_mb=2048 -print_final_stats=0 \
