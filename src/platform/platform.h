@@ -132,6 +132,12 @@ class Process {
   virtual std::string user_data_folder_host() const = 0;
   virtual std::string documents_folder_host() const = 0;
   virtual std::string temp_folder_host() const = 0;
+  // Physical memory: total and available bytes, and the share in use in
+  // percent. False when the platform cannot tell.
+  virtual bool memory_status(uint64_t* total, uint64_t* available, uint32_t* load_percent) const {
+    (void)total, (void)available, (void)load_percent;
+    return false;
+  }
 };
 
 // ---------------------------------------------------------------- DynamicLibrary
