@@ -20,6 +20,12 @@
 // empty result (and a test failure) when the listing does not assemble.
 std::vector<uint8_t> build_game_pack(const std::string& listing_utf8, const compiled_engine_config& config = {});
 
+// A kxcfg.dat of 32 little-endian slots: the given ones set, every other slot
+// holding the value that keeps its default.
+std::vector<uint8_t> engine_settings_file(std::initializer_list<std::pair<int, uint32_t>> slots);
+// CPU drawing with smoothing (slot 8 = 2): no GPU fall-back message at start.
+inline std::vector<uint8_t> cpu_drawing_settings() { return engine_settings_file({{8, 2}}); }
+
 struct headless_game_error {
   int code = 0;
   std::string text;       // Shift-JIS, as the dialog shows it
