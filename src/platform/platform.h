@@ -393,6 +393,37 @@ class AudioDevice {
   virtual std::unique_ptr<AudioBuffer> create_buffer(const audio_buffer_format& format, uint32_t bytes) = 0;
 };
 
+// ---------------------------------------------------------------- AudioDecoder
+
+// The format block of a WAV file's "fmt " chunk, as stored.
+struct wave_stream_format {
+  uint16_t format_tag = 0;
+  uint16_t channels = 0;
+  uint32_t rate = 0;
+  uint32_t bytes_per_second = 0;
+  uint16_t block_align = 0;
+  uint16_t bits = 0;
+  std::vector<uint8_t> extra;  // the bytes after the 18-byte block (cbSize of them)
+};
+
+// 16-bit signed interleaved PCM, one or two channels.
+struct decoded_pcm {
+  uint16_t channels = 0;
+  uint32_t rate = 0;
+  std::vector<uint8_t> samples;
+};
+
+enum : int { audio_decode_ok = 0, audio_decode_no_decoder = -1, audio_decode_broken = -2 };
+
+// The system's audio conversion service: turns the data chunk of a WAV file
+// in any format it knows into 16-bit PCM, mixing more than two channels down
+// to stereo.
+class AudioDecoder {
+ public:
+  virtual ~AudioDecoder() = default;
+  virtual int decode_wave(const wave_stream_format& format, const uint8_t* data, size_t size, decoded_pcm& out) = 0;
+};
+
 // ---------------------------------------------------------------- FontRasterizer
 
 // One installed face as the font list shows it.
@@ -444,6 +475,7 @@ struct Platform {
   AudioDevice* audio = nullptr;
   FontRasterizer* fonts = nullptr;
   SharedMemory* shared_memory = nullptr;
+  AudioDecoder* audio_decoder = nullptr;
 };
 
 Platform& platform();

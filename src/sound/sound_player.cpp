@@ -1,5 +1,7 @@
 #include "sound/sound_player.h"
 
+#include "platform/platform.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -122,6 +124,37 @@ int sound_open_ogg(sound_record* r) {
                              static_cast<uint32_t>(rate) * ba, static_cast<uint16_t>(ba), 16);
 }
 
+namespace {
+
+int convert_with_audio_service(const wave_format_block& in, const uint8_t* data, size_t size,
+                               wave_format_block& out_format, std::vector<uint8_t>& out_pcm) {
+  AudioDecoder* decoder = platform_installed() ? platform().audio_decoder : nullptr;
+  if (!decoder) return wave_error_no_converter;
+  wave_stream_format f;
+  f.format_tag = in.format_tag;
+  f.channels = in.channels;
+  f.rate = in.rate;
+  f.bytes_per_second = in.bytes_per_second;
+  f.block_align = in.block_align;
+  f.bits = in.bits;
+  f.extra = in.extra;
+  decoded_pcm pcm;
+  const int rc = decoder->decode_wave(f, data, size, pcm);
+  if (rc == audio_decode_no_decoder) return wave_error_no_converter;
+  if (rc != audio_decode_ok || pcm.channels < 1 || pcm.channels > 2 || pcm.rate == 0) return wave_error_not_possible;
+  out_format = wave_format_block{};
+  out_format.format_tag = wave_tag_pcm;
+  out_format.channels = pcm.channels;
+  out_format.rate = pcm.rate;
+  out_format.bits = 16;
+  out_format.block_align = static_cast<uint16_t>(pcm.channels * 2);
+  out_format.bytes_per_second = pcm.rate * out_format.block_align;
+  out_pcm.swap(pcm.samples);
+  return 0;
+}
+
+}  // namespace
+
 int sound_open_wav(sound_record* r) {
   // A converted sound keeps its PCM block and format: the image is no longer a
   // RIFF file, so re-parsing it (on resume) would fail.
@@ -132,7 +165,11 @@ int sound_open_wav(sound_record* r) {
     wave_format_block fmt;
     rc = read_wave_format(r->file_image.data(), chunks, fmt);
     if (rc) return rc;
-    if (fmt.format_tag == wave_tag_pcm) {
+    // Plain PCM plays in place when the device takes it as it is: one or two
+    // channels of 8, 16, 24 or 32 bits.
+    const bool plays_in_place = fmt.format_tag == wave_tag_pcm && fmt.channels >= 1 && fmt.channels <= 2 &&
+                                (fmt.bits == 8 || fmt.bits == 16 || fmt.bits == 24 || fmt.bits == 32);
+    if (plays_in_place) {
       r->data_form = sound_form_pcm;
       r->pcm_offset = chunks.data_offset;
       r->pcm_bytes = static_cast<uint32_t>(std::min<size_t>(chunks.data_size, UINT32_MAX));
@@ -141,7 +178,12 @@ int sound_open_wav(sound_record* r) {
       wave_format_block out;
       std::vector<uint8_t> pcm;
       try {
-        rc = convert_wave_to_pcm(fmt, r->file_image.data() + chunks.data_offset, chunks.data_size, out, pcm);
+        const uint8_t* data = r->file_image.data() + chunks.data_offset;
+        rc = fmt.format_tag == wave_tag_pcm ? wave_error_no_converter
+                                            : convert_wave_to_pcm(fmt, data, chunks.data_size, out, pcm);
+        // What the player does not convert itself goes to the system's audio
+        // conversion service.
+        if (rc == wave_error_no_converter) rc = convert_with_audio_service(fmt, data, chunks.data_size, out, pcm);
       } catch (const std::bad_alloc&) {
         rc = wave_error_output_memory;
       }

@@ -1,5 +1,7 @@
 #include "platform/headless/headless_platform.h"
 
+#include "platform/ffmpeg/ffmpeg_audio_decoder.h"
+
 #include "platform/posix/host_files.h"
 
 uint32_t HeadlessClock::tick_ms() {
@@ -357,6 +359,8 @@ HeadlessPlatform::HeadlessPlatform(const std::string& game_folder_host)
   services.process = &process;
   services.libraries = &libraries;
   services.shared_memory = &shared_memory;
+  audio_decoder = make_ffmpeg_audio_decoder();
+  services.audio_decoder = audio_decoder.get();
   process.set_raise_listener([this] {
     ui_event e;
     e.message = msg_raise_request;

@@ -142,6 +142,8 @@ struct HeadlessPlatform {
   HeadlessProcess process;
   HeadlessLibraries libraries;
   HeadlessSharedMemory shared_memory;
+  // The same audio conversion service as the real backend.
+  std::unique_ptr<AudioDecoder> audio_decoder;
 
   // The same FreeType code as the real backend, on the Debian IPA fonts only
   // (so frames do not depend on the machine's other fonts), until a test
