@@ -126,6 +126,20 @@ int sound_open_ogg(sound_record* r) {
 
 namespace {
 
+bool converts_itself(const wave_format_block& f) {
+  if (f.channels > 2) return false;
+  switch (f.format_tag) {
+    case wave_tag_alaw:
+    case wave_tag_mulaw:
+    case wave_tag_ima_adpcm:
+    case wave_tag_ms_adpcm: return true;
+    case wave_tag_extensible:
+      // Only extensible PCM (its sub-format starts with tag 1).
+      return f.extra.size() >= 22 && f.extra[6] == 1 && f.extra[7] == 0;
+    default: return false;
+  }
+}
+
 int convert_with_audio_service(const wave_format_block& in, const uint8_t* data, size_t size,
                                wave_format_block& out_format, std::vector<uint8_t>& out_pcm) {
   AudioDecoder* decoder = platform_installed() ? platform().audio_decoder : nullptr;
@@ -167,8 +181,9 @@ int sound_open_wav(sound_record* r) {
     if (rc) return rc;
     // Plain PCM plays in place when the device takes it as it is: one or two
     // channels of 8, 16, 24 or 32 bits.
-    const bool plays_in_place = fmt.format_tag == wave_tag_pcm && fmt.channels >= 1 && fmt.channels <= 2 &&
-                                (fmt.bits == 8 || fmt.bits == 16 || fmt.bits == 24 || fmt.bits == 32);
+    // (A block with no channels or no bits stays here and fails as no buffer.)
+    const bool usual_bits = fmt.bits == 0 || fmt.bits == 8 || fmt.bits == 16 || fmt.bits == 24 || fmt.bits == 32;
+    const bool plays_in_place = fmt.format_tag == wave_tag_pcm && fmt.channels <= 2 && usual_bits;
     if (plays_in_place) {
       r->data_form = sound_form_pcm;
       r->pcm_offset = chunks.data_offset;
@@ -179,11 +194,12 @@ int sound_open_wav(sound_record* r) {
       std::vector<uint8_t> pcm;
       try {
         const uint8_t* data = r->file_image.data() + chunks.data_offset;
-        rc = fmt.format_tag == wave_tag_pcm ? wave_error_no_converter
-                                            : convert_wave_to_pcm(fmt, data, chunks.data_size, out, pcm);
-        // What the player does not convert itself goes to the system's audio
-        // conversion service.
-        if (rc == wave_error_no_converter) rc = convert_with_audio_service(fmt, data, chunks.data_size, out, pcm);
+        // The player converts its own formats of one or two channels; whatever
+        // else goes to the system's audio conversion service.
+        if (converts_itself(fmt))
+          rc = convert_wave_to_pcm(fmt, data, chunks.data_size, out, pcm);
+        else
+          rc = convert_with_audio_service(fmt, data, chunks.data_size, out, pcm);
       } catch (const std::bad_alloc&) {
         rc = wave_error_output_memory;
       }
