@@ -184,6 +184,9 @@ int app_initialise() {
   trace_step("create_window_states");
   if (create_window_states() != 0) return -1;
   trace_step("load_engine_config");
+  // A configured size of 0 x 0 takes the real desktop's.
+  engine_config.desktop_width = static_cast<uint32_t>(system_info.desktop_width);
+  engine_config.desktop_height = static_cast<uint32_t>(system_info.desktop_height);
   if (load_engine_config() != 0) return -1;
   frame_thread.enabled = engine_config.frame_thread_mode;
 

@@ -11,6 +11,8 @@
 #include "core/settings.h"
 #include "core/sjis.h"
 #include "core/system_info.h"
+#include "app/game_window.h"
+#include "app/startup.h"
 #include "support/headless_game.h"
 
 namespace {
@@ -233,4 +235,43 @@ goto idle
   // Keyboard on again and the mouse off: the key counts on, the button holds.
   EXPECT_GT(game.int_value("n", 2), key_when_stopped);
   EXPECT_LE(game.int_value("n", 3) - game.int_value("n", 1), 1);
+}
+
+namespace {
+
+// A game of the configured size on a desktop of the given one: the desktop
+// the script reads, the window's logical size and the frame size.
+void check_window_size(const char* size_line, int desktop_w, int desktop_h, int logical_w, int logical_h,
+                       int frame_w, int frame_h) {
+  headless_game game(std::string(size_line) + R"(
+global int n[2]
+*SYSTEM_START
+n[0] = @105
+n[1] = @106
+*idle
+wait 1
+goto idle
+)");
+  game.write_file("kxcfg.dat", cpu_drawing_settings());
+  game.prepare([=](HeadlessPlatform& p) { p.ui.set_desktop_mode(desktop_w, desktop_h, 32, 60); });
+  ASSERT_EQ(game.start(), 0);
+  game.run_ticks(2);
+  EXPECT_EQ(game.int_value("n", 0), desktop_w);
+  EXPECT_EQ(game.int_value("n", 1), desktop_h);
+  const window_state* main = game_window_record(0);
+  ASSERT_NE(main, nullptr);
+  EXPECT_EQ(main->logical_width, logical_w);
+  EXPECT_EQ(main->logical_height, logical_h);
+  EXPECT_EQ(cpu_frame_buffer.frame_width, frame_w);
+  EXPECT_EQ(cpu_frame_buffer.frame_height, frame_h);
+}
+
+}  // namespace
+
+TEST(EngineValues, ZeroSizeTakesTheRealDesktop) { check_window_size("config size 0 0", 1366, 768, 1366, 768, 1366, 768); }
+TEST(EngineValues, LargerThanTheDesktopDrawsAtHalfTheDesktop) {
+  check_window_size("config size 1600 900", 1280, 720, 1600, 900, 640, 360);
+}
+TEST(EngineValues, AWindowThatFitsKeepsItsSize) {
+  check_window_size("config size 800 600", 1280, 720, 800, 600, 800, 600);
 }
