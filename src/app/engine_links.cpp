@@ -3,6 +3,7 @@
 #include "app/frame_loop.h"
 #include "app/game_window.h"
 #include "app/input.h"
+#include "core/error_report.h"
 #include "core/window_state.h"
 #include "platform/platform.h"
 #include "script/scheduler.h"
@@ -36,4 +37,5 @@ void link_engine_hooks() {
   scheduler_hooks.pump_messages = pump_while_paused;
   scheduler_hooks.cursor_position = screen_cursor;
   input_hooks.update_inactive_pause = update_inactive_pause;
+  error_dialog_cursor_hook = force_cursor_visible;
 }

@@ -175,6 +175,12 @@ void set_input_id_value(uint32_t id, int64_t element, int64_t value) {
   else key_states[code].press_count = value;
 }
 
+void force_cursor_visible() {
+  if (window_state* main = game_window_record(0)) main->cursor_hidden = 0;
+  cursor_hide_applied = 0;
+  if (platform_installed() && platform().ui) platform().ui->set_cursor_visible(true);
+}
+
 void install_key_state_handlers() {
   key_state_handlers[0] = key_value_decrement;
   key_state_handlers[1] = key_press;

@@ -118,6 +118,10 @@ void sample_input_for_frame();  // inside the tick
 int count_joysticks();          // 1 when at least one joystick exists
 void poll_joysticks();
 
+// Ends an automatic hiding of the cursor and shows it (the error dialog and
+// message boxes need it).
+void force_cursor_visible();
+
 // From the window procedure (main thread).
 void note_mouse_moved();
 void note_mouse_wheel(int16_t delta);

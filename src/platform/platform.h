@@ -194,6 +194,10 @@ enum : uint32_t {
   msg_close = 0x0010,
   msg_quit = 0x0012,
   msg_activate_app = 0x001C,
+  // Non-client (title bar) mouse messages: wparam is the hit-test code.
+  msg_nc_left_button_down = 0x00A1,
+  msg_nc_left_button_up = 0x00A2,
+  msg_nc_left_button_double = 0x00A3,
   msg_key_down = 0x0100,
   msg_key_up = 0x0101,
   msg_char = 0x0102,
@@ -210,6 +214,7 @@ enum : uint32_t {
   msg_middle_button_down = 0x0207,
   msg_middle_button_up = 0x0208,
   msg_mouse_wheel = 0x020A,
+  msg_exit_size_move = 0x0232,
   msg_drop_files = 0x0233,
   msg_raise_request = 0x8001,  // another start of this program asked us to come to front
 };
@@ -229,7 +234,11 @@ struct window_desc {
   int width = 640, height = 480;  // client size
   bool visible = true;
   bool resizable = false;
+  bool borderless = false;  // no title bar or frame
 };
+
+// Hit-test code of the title bar (msg_nc_* wparam).
+constexpr uint64_t hit_caption = 2;
 
 // Message box flags and results, numbered as the original ones.
 enum : uint32_t {
@@ -308,6 +317,8 @@ class Ui {
   // client point (x, y) would; the move ends when the left button is released.
   virtual void begin_window_drag(int window, int x, int y) { (void)window, (void)x, (void)y; }
   virtual void set_cursor_visible(bool visible) { (void)visible; }
+  // Whole-window transparency of a layered window: 0 (clear) .. 255 (opaque).
+  virtual void set_window_alpha(int window, int alpha) { (void)window, (void)alpha; }
 
   // ---- input, sampled by the main thread once per loop pass.
   // Down bits (bit 7) by virtual-key code: keys, and the mouse buttons at 1

@@ -53,6 +53,8 @@ class HeadlessUi final : public Ui {
   void invalidate(int window) override;
   void restore_window(int window) override;
   void begin_window_drag(int window, int x, int y) override;
+  void set_window_alpha(int window, int alpha) override;
+  int window_alpha(int window) const;  // 256 until set
   void set_cursor_visible(bool visible) override;
   void keyboard_state(uint8_t out[256]) override;
   bool cursor_position(int window, int* x, int* y) override;
@@ -114,6 +116,7 @@ class HeadlessUi final : public Ui {
   std::vector<std::string> calls_;
   std::map<int, window_desc> windows_;
   std::map<int, bool> visible_;
+  std::map<int, int> alpha_;
   std::map<int, headless_frame> frames_;
   uint8_t keys_[256] = {};
   int cursor_x_ = -100000, cursor_y_ = -100000;
