@@ -46,6 +46,7 @@ struct decode_session {
   decoded_pcm* out = nullptr;
 
   ~decode_session() {
+    av_channel_layout_uninit(&in_layout);
     swr_free(&resampler);
     av_frame_free(&frame);
     av_packet_free(&packet);
@@ -53,19 +54,41 @@ struct decode_session {
     avcodec_free_context(&context);
   }
 
-  bool convert_frame() {
-    if (!resampler) {
-      out_channels = std::min(frame->ch_layout.nb_channels, 2);
-      out_rate = frame->sample_rate > 0 ? frame->sample_rate : context->sample_rate;
-      if (out_channels < 1 || out_rate < 1) return false;
-      AVChannelLayout out_layout;
-      av_channel_layout_default(&out_layout, out_channels);
-      if (swr_alloc_set_opts2(&resampler, &out_layout, AV_SAMPLE_FMT_S16, out_rate, &frame->ch_layout,
-                              static_cast<AVSampleFormat>(frame->format), out_rate, 0, nullptr) < 0 ||
-          swr_init(resampler) < 0)
-        return false;
+  // The input the resampler was made for; a frame in another layout, sample
+  // format or rate gets a new resampler (the old one's tail is kept).
+  AVChannelLayout in_layout{};
+  int in_format = -1;
+  int in_rate = 0;
+
+  bool make_resampler() {
+    if (resampler) {
+      if (!append(nullptr, 0)) return false;
+      swr_free(&resampler);
+    }
+    av_channel_layout_uninit(&in_layout);
+    if (av_channel_layout_copy(&in_layout, &frame->ch_layout) < 0) return false;
+    in_format = frame->format;
+    in_rate = frame->sample_rate > 0 ? frame->sample_rate : context->sample_rate;
+    if (in_rate < 1 || in_layout.nb_channels < 1) return false;
+    if (!out_channels) {
+      out_channels = std::min(in_layout.nb_channels, 2);
+      out_rate = in_rate;
       out->channels = static_cast<uint16_t>(out_channels);
       out->rate = static_cast<uint32_t>(out_rate);
+    }
+    AVChannelLayout out_layout;
+    av_channel_layout_default(&out_layout, out_channels);
+    return swr_alloc_set_opts2(&resampler, &out_layout, AV_SAMPLE_FMT_S16, out_rate, &in_layout,
+                               static_cast<AVSampleFormat>(in_format), in_rate, 0, nullptr) >= 0 &&
+           swr_init(resampler) >= 0;
+  }
+
+  bool convert_frame() {
+    if (frame->nb_samples <= 0) return true;
+    const int rate = frame->sample_rate > 0 ? frame->sample_rate : context->sample_rate;
+    if (!resampler || frame->format != in_format || rate != in_rate ||
+        av_channel_layout_compare(&frame->ch_layout, &in_layout) != 0) {
+      if (!make_resampler()) return false;
     }
     return append(frame->extended_data, frame->nb_samples);
   }
