@@ -13,7 +13,7 @@ packages=(
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libegl-dev libgles-dev
   # tests, fuzzing and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev libclang-rt-14-dev libpixman-1-dev libstb-dev
-  libgif-dev libpng-tools libjpeg-turbo-progs sox libsox-fmt-all lua5.4 liblua5.4-dev
+  libgif-dev libpng-tools libjpeg-turbo-progs sox libsox-fmt-all ffmpeg lua5.4 liblua5.4-dev
   # running the real window without a display, and driving it in tests
   xvfb xdotool x11-apps x11-utils imagemagick
 )

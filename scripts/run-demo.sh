@@ -13,4 +13,11 @@ cmake --build "$build" --target demo >/dev/null
 cp "$build/demo/demo.kpf" "$game/demo.kpf"
 ln -sfn "$build/zarvik" "$game/zarvik"
 ln -sfn "$build/RIRud.so" "$game/RIRud.so"
+# The demo's own engine settings (kxcfg.dat, 32 little-endian slots), unless
+# the user made other ones: CPU drawing with smoothing (slot 8 = 2), so no
+# GPU fall-back box greets the player; every other slot keeps its default.
+if [ ! -e "$game/kxcfg.dat" ]; then
+  slots=(1 0 1 1 4 0 0 0 2 0 0 0 0 0 1 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0)
+  for v in "${slots[@]}"; do printf "\\x$(printf %02x "$v")\\x00\\x00\\x00"; done > "$game/kxcfg.dat"
+fi
 exec "$game/zarvik" "${@:2}"

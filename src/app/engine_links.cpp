@@ -3,7 +3,9 @@
 #include "app/frame_loop.h"
 #include "app/game_window.h"
 #include "app/input.h"
+#include "core/error_report.h"
 #include "core/window_state.h"
+#include "graphics/layer_commands.h"
 #include "platform/platform.h"
 #include "script/scheduler.h"
 
@@ -23,6 +25,13 @@ bool pump_while_paused() {
   return message_loop.running != 0;
 }
 
+// The layer commands' point tests use each window's own logical size.
+void window_logical_size(int window, int64_t& width, int64_t& height) {
+  const window_state* w = game_window_record(window);
+  width = w ? w->logical_width : 0;
+  height = w ? w->logical_height : 0;
+}
+
 // The debug escape watches the screen's corners.
 bool screen_cursor(int& x, int& y) {
   Ui* ui = platform().ui;
@@ -36,4 +45,6 @@ void link_engine_hooks() {
   scheduler_hooks.pump_messages = pump_while_paused;
   scheduler_hooks.cursor_position = screen_cursor;
   input_hooks.update_inactive_pause = update_inactive_pause;
+  error_dialog_cursor_hook = force_cursor_visible;
+  layer_command_hooks.window_logical_size = window_logical_size;
 }

@@ -17,7 +17,9 @@
 #include "graphics/layer_record.h"
 #include "graphics/presentation.h"
 #include "core/engine_config.h"
+#include "script/scheduler.h"
 #include "script/system_values.h"
+#include "system/settings_commands.h"
 #include "system/file_list.h"
 
 window_events_record window_events;
@@ -333,12 +335,19 @@ int create_game_window(int window, int width, int height, const std::string& tit
   // Window 0 is shown by the first frame; a sub window of kind 1 at once.
   desc.visible = window != 0 && w->kind == 1;
   desc.resizable = window == 0 && screen_state.resizable;
+  // Window 0 of the borderless frame kind (the configuration's style switch 1)
+  // has no title bar or frame.
+  desc.borderless = window == 0 && engine_config.main_window_style == 1;
   if (window != 0 && (w->x != 0 || w->y != 0)) {
     desc.x = w->x;
     desc.y = w->y;
   }
   Ui* ui = platform().ui;
   if (!ui->create_window(window, desc)) return 0;
+  if (startup_options.layered_windows) {
+    w->alpha = layered_window_alpha;
+    ui->set_window_alpha(window, layered_window_alpha);
+  }
 
   // The window's own surface record of its logical size, replacing an earlier one.
   cg_record* surface = new (std::nothrow) cg_record();
@@ -376,7 +385,8 @@ bool on_sys_command(window_state& w, uint32_t command) {
       record_event(window_events.minimise_pressed, w.index + 1, event_minimise);
       return w.minimise_allowed != 0;
     case sc_screensave:
-      return true;
+      // The settings command's block keeps the screen saver from starting.
+      return system_settings.screen_saver_block == 0;
     case sc_close: {
       uint8_t mode = w.close_mode;
       if (mode == close_recorded) {
@@ -493,8 +503,28 @@ void game_wnd_proc(const ui_event& e) {
     case msg_middle_button_down:
       record_event(window_events.last_mouse_button, 4, event_button);
       return;
+    case msg_nc_left_button_down:
+      // With the system call's drag-pause option, holding the title bar holds
+      // the scripts as an inactive window does.
+      if (window_events.drag_pause_option && e.wparam == hit_caption) {
+        pause_while_inactive();
+        window_events.drag_paused = 1;
+      }
+      return;
+    case msg_nc_left_button_up:
     case msg_left_button_up:
+    case msg_exit_size_move:
+      if (window_events.drag_pause_option && inactive_pause.paused.load()) resume_after_inactive();
       window_events.drag_paused = 0;
+      return;
+    case msg_nc_left_button_double:
+      // kxcfg.dat slot 9: the script hears of the double click instead of the
+      // window maximising.
+      if (engine_settings.title_double_click_to_script == 1) {
+        if (!screen_state.maximised) record_event(window_events.title_double_click, w->index + 1, event_title);
+        return;
+      }
+      // Otherwise the platform's title bar does what it always does.
       return;
     case msg_mouse_wheel:
       note_mouse_wheel(static_cast<int16_t>((e.wparam >> 16) & 0xFFFF));

@@ -6,6 +6,7 @@
 #include "app/frame_loop.h"
 #include "app/startup.h"
 #include "graphics/message_window.h"
+#include "script/control_flow.h"
 #include "script/system_values.h"
 #include "system/file_list.h"
 
@@ -83,8 +84,8 @@ int64_t mouse_position(int window, int axis) {
   return axis == 0 ? w->mouse_x : w->mouse_y;
 }
 int64_t input_value(uint32_t id, int64_t element) {
-  if (id == 134 && element >= 0 && element < key_state_code_count) return key_states[element].value;
-  return 0;
+  if (id == 134) return element >= 0 && element < key_state_code_count ? key_states[element].value : 0;
+  return input_id_value(id, element);
 }
 uint8_t* key_state_phase(int code) {
   return code >= 0 && code < key_state_code_count ? &key_states[code].phase : nullptr;
@@ -99,6 +100,87 @@ std::string file_list_entry(int64_t index) {
 
 }  // namespace
 
+namespace {
+
+// The entry of a joystick id (266..270, 271+129..271+133, 533..537): pad
+// directions by pad number, buttons numbered over all pads (32 each).
+int joystick_code_for(int which, int64_t element) {
+  if (which < 4) {
+    if (element < 0 || element >= joystick_max) return -1;
+    return joystick_code_base + joystick_codes_each * static_cast<int>(element) + which;
+  }
+  if (element < 0 || element >= int64_t{joystick_max} * 32) return -1;
+  return joystick_code_base + joystick_codes_each * static_cast<int>(element / 32) + 4 + static_cast<int>(element % 32);
+}
+
+// The input code an entry of the 134 mapped entries stands for, or -1.
+int mapped_entry_code(int entry, int64_t element) {
+  if (entry < 0) return -1;
+  if (entry < mapped_input_code_count) return mapped_input_codes[entry];
+  if (entry < mapped_input_code_count + 5) return joystick_code_for(entry - mapped_input_code_count, element);
+  return -1;
+}
+
+void set_file_list_count(int64_t count) {
+  // Only shortening makes sense: there are no names to add.
+  if (count < 0) count = 0;
+  if (static_cast<uint64_t>(count) < file_list.names.size()) file_list.names.resize(static_cast<size_t>(count));
+}
+
+}  // namespace
+
+namespace {
+struct mapped_code_table {
+  uint16_t codes[mapped_input_code_count] = {};
+  mapped_code_table() {
+    int n = 0;
+    for (int code = 0; code <= 7; ++code) codes[n++] = static_cast<uint16_t>(code);
+    for (uint8_t code : sampled_keyboard_codes) codes[n++] = code;
+    // Caps lock, the two Windows keys and the application key: not sampled,
+    // so they read as never pressed, but scripts may write them.
+    for (int code : {20, 91, 92, 93}) codes[n++] = static_cast<uint16_t>(code);
+  }
+};
+const mapped_code_table mapped_table;
+}  // namespace
+const uint16_t* const mapped_input_codes = mapped_table.codes;
+
+int input_id_code(uint32_t id, int64_t element) {
+  if (id >= 137 && id <= 270) return mapped_entry_code(static_cast<int>(id - 137), element);
+  if (id >= 271 && id <= 404) return mapped_entry_code(static_cast<int>(id - 271), element);
+  return -1;
+}
+
+int64_t input_id_value(uint32_t id, int64_t element) {
+  if (id >= 137 && id <= 270) {
+    int code = input_id_code(id, element);
+    return code >= 0 ? key_states[code].value : 0;
+  }
+  if (id >= 271 && id <= 404) {
+    int code = input_id_code(id, element);
+    return code >= 0 ? key_states[code].press_count : 0;
+  }
+  if (id >= 405 && id <= 532) return mapped_entry_code(static_cast<int>(id - 405), 0);
+  if (id >= 533 && id <= 537) {
+    int code = joystick_code_for(static_cast<int>(id - 533), element);
+    return code >= 0 ? code : 0;
+  }
+  return 0;
+}
+
+void set_input_id_value(uint32_t id, int64_t element, int64_t value) {
+  int code = input_id_code(id, element);
+  if (code < 0) return;
+  if (id <= 270) set_system_value(code, value);
+  else key_states[code].press_count = value;
+}
+
+void force_cursor_visible() {
+  if (window_state* main = game_window_record(0)) main->cursor_hidden = 0;
+  cursor_hide_applied = 0;
+  if (platform_installed() && platform().ui) platform().ui->set_cursor_visible(true);
+}
+
 void install_key_state_handlers() {
   key_state_handlers[0] = key_value_decrement;
   key_state_handlers[1] = key_press;
@@ -111,6 +193,8 @@ void install_key_state_handlers() {
   engine_facts.key_state_value = key_state_value;
   engine_facts.file_list_count = file_list_count;
   engine_facts.file_list_entry = file_list_entry;
+  control_flow_hooks.set_input_value = set_input_id_value;
+  control_flow_hooks.set_file_list_count = set_file_list_count;
   // The typesetter's advance and skip keys read the same table.
   message_input_hooks.key_value = [](int code) -> int64_t {
     const int64_t* v = key_state_value(code);
@@ -192,7 +276,28 @@ void note_mouse_wheel(int16_t delta) {
   input_exchange.wheel = delta;
 }
 
+namespace {
+
+// Command 39's settings, as the script last set them.
+void apply_run_settings() {
+  input_state.mouse_sampling = run_settings.input_setting_a != 0 ? 1 : 0;
+  input_state.keyboard_sampling = run_settings.input_setting_b != 0 ? 1 : 0;
+  const uint8_t pending = run_settings.pending_state;
+  run_settings.pending_state = 0;
+  if (pending == 1) {
+    input_state.cursor_auto_hide = 1;
+  } else if (pending == 2) {
+    input_state.cursor_auto_hide = 0;
+    if (window_state* main = game_window_record(0)) main->cursor_hidden = 0;
+    if (cursor_hide_applied) platform().ui->set_cursor_visible(true);
+    cursor_hide_applied = 0;
+  }
+}
+
+}  // namespace
+
 void sample_input_for_frame() {
+  apply_run_settings();
   input_snapshot& cur = input_state.current;
   uint8_t moved;
   int16_t wheel;

@@ -95,6 +95,21 @@ struct input_hook_table {
 };
 extern input_hook_table input_hooks;
 
+// Script ids 137..537 (system values). Ids 137..270 read and write the value
+// and ids 271..404 the press count of one of 134 entries: 129 fixed input codes
+// (`mapped_input_codes`: 0..7, the 117 sampled keyboard codes in table order,
+// then 20, 91, 92, 93), and five joystick entries whose element picks the
+// code: 266..269 (and 400..403) up, down, left, right of pad `element`, 270
+// (and 404) button `element` counted over all pads, 32 per pad. Ids 405..532
+// give the input code of fixed entries 0..127, ids 533..537 the code of the
+// five joystick entries for `element`. Writes of values follow the key-state
+// rule (set_system_value); press counts are stored as given.
+constexpr int mapped_input_code_count = 129;
+extern const uint16_t* const mapped_input_codes;
+int input_id_code(uint32_t id, int64_t element);  // -1: no code
+int64_t input_id_value(uint32_t id, int64_t element);
+void set_input_id_value(uint32_t id, int64_t element, int64_t value);
+
 // Start-up: the handler table, the button masks and the script-visible input
 // values (engine_facts).
 void install_key_state_handlers();
@@ -102,6 +117,10 @@ void poll_input();              // main thread, once per loop pass
 void sample_input_for_frame();  // inside the tick
 int count_joysticks();          // 1 when at least one joystick exists
 void poll_joysticks();
+
+// Ends an automatic hiding of the cursor and shows it (the error dialog and
+// message boxes need it).
+void force_cursor_visible();
 
 // From the window procedure (main thread).
 void note_mouse_moved();

@@ -6,7 +6,6 @@
 
 void mark_path_special_characters() {}
 
-void set_script_defaults() {}
 
 
 void enumerate_monitors() {}
@@ -28,7 +27,9 @@ void detect_directx_version(int* major, int* minor, char* letter) {
   *letter = 0;
 }
 void write_environment_report() {}
-int init_direct3d() { return 0; }
+// No GPU device yet: 1 ("could not be made"), so a game set for GPU drawing
+// falls back to CPU drawing with its message.
+int init_direct3d() { return 1; }
 void release_direct3d() {}
 void release_renderer_resources() {}
 

@@ -27,6 +27,7 @@
 #include "image/cg_picture.h"
 #include "app/command_handlers.h"
 #include "app/engine_links.h"
+#include "app/engine_values.h"
 #include "system/settings_commands.h"
 #include "core/play_time.h"
 #include "resources/command_table.h"
@@ -179,9 +180,13 @@ int app_initialise() {
   init_startup_tables();
   trace_step("test_folder_writable");
   test_folder_writable();
+  publish_engine_values();
   trace_step("create_window_states");
   if (create_window_states() != 0) return -1;
   trace_step("load_engine_config");
+  // A configured size of 0 x 0 takes the real desktop's.
+  engine_config.desktop_width = static_cast<uint32_t>(system_info.desktop_width);
+  engine_config.desktop_height = static_cast<uint32_t>(system_info.desktop_height);
   if (load_engine_config() != 0) return -1;
   frame_thread.enabled = engine_config.frame_thread_mode;
 

@@ -26,7 +26,11 @@ extern local_time start_time;
 struct startup_options_record {
   uint8_t start_fullscreen = 0;  // the configuration asks to start in full screen
   uint8_t joystick_enabled = 0;  // count_joysticks found one
+  // Layered-window mode: game windows are made translucent (alpha 160). The
+  // design gives this mode no switch that sets it; it stays off.
+  uint8_t layered_windows = 0;
 };
+constexpr int layered_window_alpha = 160;
 extern startup_options_record startup_options;
 
 // When enabled, every start-up and shutdown step appends its name, so the

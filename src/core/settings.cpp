@@ -1,5 +1,7 @@
 #include "core/settings.h"
 
+#include <algorithm>
+
 #include "core/sjis.h"
 #include "format/byte_io.h"
 #include "platform/platform.h"
@@ -83,6 +85,7 @@ void copy_command_line() {
   command_line_slots.slots[0] = utf8_to_sjis(process->program_path_host());
   std::vector<std::string> args = process->arguments();
   for (size_t i = 0; i < args.size() && i + 1 < argument_slot_count; ++i) command_line_slots.slots[i + 1] = args[i];
+  command_line_slots.argument_count = static_cast<int>(std::min<size_t>(args.size(), argument_slot_count - 1));
 }
 
 void read_engine_settings() {

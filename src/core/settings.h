@@ -48,6 +48,7 @@ extern save_settings_record save_settings;
 // Slot 0 the program as started, 1..8 the first eight arguments, "" when absent.
 struct command_line_slots_record {
   std::string slots[argument_slot_count];  // Shift-JIS
+  int argument_count = 0;  // arguments given after the program, at most 8
 };
 extern command_line_slots_record command_line_slots;
 

@@ -583,6 +583,10 @@ class assembler {
       config_.sound_on = number();
     } else if (key == "frame_thread") {
       config_.frame_thread_mode = number();
+    } else if (key == "thick_frame") {
+      config_.keep_thick_frame = number();
+    } else if (key == "window_style") {
+      config_.main_window_style = number();
     } else if (key == "loose_first") {
       config_.release_loose_first = number();
       config_.dev_loose_first = number();

@@ -36,7 +36,13 @@ std::vector<system_variable_layout> make_layouts() {
   for (uint16_t id = 118; id <= 121; ++id) add(id, 3, 1);
   for (uint16_t id = 122; id <= 133; ++id) add(id, 1, 1);
   add(134, 1, 1024);  // every input code
-  for (uint16_t id = 135; id <= 537; ++id) add(id, 1, 1);
+  // Input values: one element each, but the joystick entries take the pad
+  // (directions, 16 pads) or the button over all pads (32 each) as element.
+  for (uint16_t id = 135; id <= 537; ++id) {
+    const bool pad = (id >= 266 && id <= 269) || (id >= 400 && id <= 403) || (id >= 533 && id <= 536);
+    const bool button = id == 270 || id == 404 || id == 537;
+    add(id, 1, button ? 512 : pad ? 16 : 1);
+  }
   return v;
 }
 

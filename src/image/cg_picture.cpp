@@ -1,5 +1,6 @@
 #include "image/cg_picture.h"
 
+#include "image/decode_kcg.h"
 #include "image/picture_loader.h"
 #include "resources/resource_locator.h"
 
@@ -25,4 +26,7 @@ int load_cg_file(cg_record* record, const std::string& name) {
   return 0;
 }
 
-void install_picture_loading() { layer_picture_hooks.load_cg_file = load_cg_file; }
+void install_picture_loading() {
+  layer_picture_hooks.load_cg_file = load_cg_file;
+  install_kcg_workers();
+}

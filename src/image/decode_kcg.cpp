@@ -7,8 +7,32 @@
 #include "core/error_report.h"
 #include "format/kcg_format.h"
 #include "core/compression_library.h"
+#include "core/worker_pool.h"
 
 kcg_decoder_hooks kcg_decoder;
+
+namespace {
+
+// A worker's side of jobs 1000-1002: argument 0 is the part's job.
+void kcg_worker_job(const worker_job& job) { run_kcg_part_job(*job.ptr<kcg_part_job>(0)); }
+
+// Part 1 on worker 0, part 2 on worker 1, while the loading thread waits;
+// with fewer than two workers both run here, one after the other.
+void post_kcg_part_jobs(kcg_part_job* jobs) {
+  if (worker_pool.worker_count.load() < 2 || !worker_threads_running()) {
+    run_kcg_part_job(jobs[0]);
+    if (jobs[0].result == 0) run_kcg_part_job(jobs[1]);
+    return;
+  }
+  dispatch_worker_jobs(jobs[0].kind, 2, [&](worker_job& job, int i) { job.set_ptr(0, &jobs[i]); });
+}
+
+}  // namespace
+
+void install_kcg_workers() {
+  for (int32_t kind : {kcg_job_raw, kcg_job_zlib, kcg_job_library}) register_worker_job_kind(kind, kcg_worker_job);
+  kcg_decoder.post_part_jobs = post_kcg_part_jobs;
+}
 
 void run_kcg_part_job(kcg_part_job& job) {
   job.result = -1;
@@ -43,9 +67,16 @@ void run_kcg_part_job(kcg_part_job& job) {
 
 int decode_kcg(const uint8_t* data, size_t size, const std::string& name, picture_buffer& out) {
   kcg_header header;
-  if (!read_kcg_header(data, size, header) || !header.magic_ok) {
+  if (!read_kcg_header(data, size, header)) {
+    // Shorter than a header: there is nothing to go on with.
     show_message_box("", "File Check Error.");
     return -1;
+  }
+  if (!header.magic_ok) {
+    // A wrong magic alone is only shown; the header is used as it stands,
+    // and the checks below still keep every part inside the file.
+    show_message_box("", "File Check Error.");
+    header.magic_ok = true;
   }
   const kcg_layout layout = check_kcg_layout(header, size);
   if (layout == kcg_layout::bad_size) {

@@ -30,6 +30,9 @@ struct kcg_decoder_hooks {
   void (*post_part_jobs)(kcg_part_job* jobs) = nullptr;
 };
 extern kcg_decoder_hooks kcg_decoder;
+// Start-up: registers the job kinds 1000-1002 with the worker pool and posts
+// the two parts to workers 0 and 1 whenever two or more workers run.
+void install_kcg_workers();
 
 // Decodes a whole kcg file held in memory. 0 success (the picture, with its
 // alpha in use, is committed into `out`), -1 failure (reported or shown);

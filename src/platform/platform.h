@@ -145,6 +145,12 @@ class Process {
   virtual std::string user_data_folder_host() const = 0;
   virtual std::string documents_folder_host() const = 0;
   virtual std::string temp_folder_host() const = 0;
+  // Physical memory: total and available bytes, and the share in use in
+  // percent. False when the platform cannot tell.
+  virtual bool memory_status(uint64_t* total, uint64_t* available, uint32_t* load_percent) const {
+    (void)total, (void)available, (void)load_percent;
+    return false;
+  }
 };
 
 // ---------------------------------------------------------------- DynamicLibrary
@@ -201,6 +207,10 @@ enum : uint32_t {
   msg_close = 0x0010,
   msg_quit = 0x0012,
   msg_activate_app = 0x001C,
+  // Non-client (title bar) mouse messages: wparam is the hit-test code.
+  msg_nc_left_button_down = 0x00A1,
+  msg_nc_left_button_up = 0x00A2,
+  msg_nc_left_button_double = 0x00A3,
   msg_key_down = 0x0100,
   msg_key_up = 0x0101,
   msg_char = 0x0102,
@@ -217,6 +227,7 @@ enum : uint32_t {
   msg_middle_button_down = 0x0207,
   msg_middle_button_up = 0x0208,
   msg_mouse_wheel = 0x020A,
+  msg_exit_size_move = 0x0232,
   msg_drop_files = 0x0233,
   msg_raise_request = 0x8001,  // another start of this program asked us to come to front
 };
@@ -236,7 +247,11 @@ struct window_desc {
   int width = 640, height = 480;  // client size
   bool visible = true;
   bool resizable = false;
+  bool borderless = false;  // no title bar or frame
 };
+
+// Hit-test code of the title bar (msg_nc_* wparam).
+constexpr uint64_t hit_caption = 2;
 
 // Message box flags and results, numbered as the original ones.
 enum : uint32_t {
@@ -321,6 +336,8 @@ class Ui {
   // client point (x, y) would; the move ends when the left button is released.
   virtual void begin_window_drag(int window, int x, int y) { (void)window, (void)x, (void)y; }
   virtual void set_cursor_visible(bool visible) { (void)visible; }
+  // Whole-window transparency of a layered window: 0 (clear) .. 255 (opaque).
+  virtual void set_window_alpha(int window, int alpha) { (void)window, (void)alpha; }
 
   // ---- input, sampled by the main thread once per loop pass.
   // Down bits (bit 7) by virtual-key code: keys, and the mouse buttons at 1
@@ -406,6 +423,37 @@ class AudioDevice {
   virtual std::unique_ptr<AudioBuffer> create_buffer(const audio_buffer_format& format, uint32_t bytes) = 0;
 };
 
+// ---------------------------------------------------------------- AudioDecoder
+
+// The format block of a WAV file's "fmt " chunk, as stored.
+struct wave_stream_format {
+  uint16_t format_tag = 0;
+  uint16_t channels = 0;
+  uint32_t rate = 0;
+  uint32_t bytes_per_second = 0;
+  uint16_t block_align = 0;
+  uint16_t bits = 0;
+  std::vector<uint8_t> extra;  // the bytes after the 18-byte block (cbSize of them)
+};
+
+// 16-bit signed interleaved PCM, one or two channels.
+struct decoded_pcm {
+  uint16_t channels = 0;
+  uint32_t rate = 0;
+  std::vector<uint8_t> samples;
+};
+
+enum : int { audio_decode_ok = 0, audio_decode_no_decoder = -1, audio_decode_broken = -2 };
+
+// The system's audio conversion service: turns the data chunk of a WAV file
+// in any format it knows into 16-bit PCM, mixing more than two channels down
+// to stereo.
+class AudioDecoder {
+ public:
+  virtual ~AudioDecoder() = default;
+  virtual int decode_wave(const wave_stream_format& format, const uint8_t* data, size_t size, decoded_pcm& out) = 0;
+};
+
 // ---------------------------------------------------------------- FontRasterizer
 
 // One installed face as the font list shows it.
@@ -457,6 +505,7 @@ struct Platform {
   AudioDevice* audio = nullptr;
   FontRasterizer* fonts = nullptr;
   SharedMemory* shared_memory = nullptr;
+  AudioDecoder* audio_decoder = nullptr;
 };
 
 Platform& platform();

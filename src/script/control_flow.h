@@ -28,10 +28,12 @@ int cmd_message_end();              // 68
 int cmd_declare_string_variable();  // 79
 int cmd_wait();                     // 91
 
-// The input-related run settings of command 39, read by input sampling.
+// The input-related run settings of command 39, read by input sampling:
+// A nonzero samples the mouse, B nonzero the keyboard, the switch turns the
+// cursor's automatic hiding after a key press on (1) and off.
 struct run_settings_record {
-  int64_t input_setting_a = 0;
-  int64_t input_setting_b = 0;
+  int64_t input_setting_a = 1;
+  int64_t input_setting_b = 1;
   int64_t input_switch = 0;
   uint8_t pending_state = 0;  // 1: switched on, 2: switched off; input sampling takes it
   uint8_t switch_active = 0;

@@ -1,5 +1,7 @@
 #include "sound/sound_player.h"
 
+#include "platform/platform.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -122,6 +124,51 @@ int sound_open_ogg(sound_record* r) {
                              static_cast<uint32_t>(rate) * ba, static_cast<uint16_t>(ba), 16);
 }
 
+namespace {
+
+bool converts_itself(const wave_format_block& f) {
+  if (f.channels > 2) return false;
+  switch (f.format_tag) {
+    case wave_tag_alaw:
+    case wave_tag_mulaw:
+    case wave_tag_ima_adpcm:
+    case wave_tag_ms_adpcm: return true;
+    case wave_tag_extensible:
+      // Only extensible PCM (its sub-format starts with tag 1).
+      return f.extra.size() >= 22 && f.extra[6] == 1 && f.extra[7] == 0;
+    default: return false;
+  }
+}
+
+int convert_with_audio_service(const wave_format_block& in, const uint8_t* data, size_t size,
+                               wave_format_block& out_format, std::vector<uint8_t>& out_pcm) {
+  AudioDecoder* decoder = platform_installed() ? platform().audio_decoder : nullptr;
+  if (!decoder) return wave_error_no_converter;
+  wave_stream_format f;
+  f.format_tag = in.format_tag;
+  f.channels = in.channels;
+  f.rate = in.rate;
+  f.bytes_per_second = in.bytes_per_second;
+  f.block_align = in.block_align;
+  f.bits = in.bits;
+  f.extra = in.extra;
+  decoded_pcm pcm;
+  const int rc = decoder->decode_wave(f, data, size, pcm);
+  if (rc == audio_decode_no_decoder) return wave_error_no_converter;
+  if (rc != audio_decode_ok || pcm.channels < 1 || pcm.channels > 2 || pcm.rate == 0) return wave_error_not_possible;
+  out_format = wave_format_block{};
+  out_format.format_tag = wave_tag_pcm;
+  out_format.channels = pcm.channels;
+  out_format.rate = pcm.rate;
+  out_format.bits = 16;
+  out_format.block_align = static_cast<uint16_t>(pcm.channels * 2);
+  out_format.bytes_per_second = pcm.rate * out_format.block_align;
+  out_pcm.swap(pcm.samples);
+  return 0;
+}
+
+}  // namespace
+
 int sound_open_wav(sound_record* r) {
   // A converted sound keeps its PCM block and format: the image is no longer a
   // RIFF file, so re-parsing it (on resume) would fail.
@@ -132,7 +179,12 @@ int sound_open_wav(sound_record* r) {
     wave_format_block fmt;
     rc = read_wave_format(r->file_image.data(), chunks, fmt);
     if (rc) return rc;
-    if (fmt.format_tag == wave_tag_pcm) {
+    // Plain PCM plays in place when the device takes it as it is: one or two
+    // channels of 8, 16, 24 or 32 bits.
+    // (A block with no channels or no bits stays here and fails as no buffer.)
+    const bool usual_bits = fmt.bits == 0 || fmt.bits == 8 || fmt.bits == 16 || fmt.bits == 24 || fmt.bits == 32;
+    const bool plays_in_place = fmt.format_tag == wave_tag_pcm && fmt.channels <= 2 && usual_bits;
+    if (plays_in_place) {
       r->data_form = sound_form_pcm;
       r->pcm_offset = chunks.data_offset;
       r->pcm_bytes = static_cast<uint32_t>(std::min<size_t>(chunks.data_size, UINT32_MAX));
@@ -141,7 +193,13 @@ int sound_open_wav(sound_record* r) {
       wave_format_block out;
       std::vector<uint8_t> pcm;
       try {
-        rc = convert_wave_to_pcm(fmt, r->file_image.data() + chunks.data_offset, chunks.data_size, out, pcm);
+        const uint8_t* data = r->file_image.data() + chunks.data_offset;
+        // The player converts its own formats of one or two channels; whatever
+        // else goes to the system's audio conversion service.
+        if (converts_itself(fmt))
+          rc = convert_wave_to_pcm(fmt, data, chunks.data_size, out, pcm);
+        else
+          rc = convert_with_audio_service(fmt, data, chunks.data_size, out, pcm);
       } catch (const std::bad_alloc&) {
         rc = wave_error_output_memory;
       }

@@ -48,6 +48,7 @@ uint32_t shown(const headless_frame& f, int x, int y) {
 
 TEST(player_frame, ScriptLayersReachTheWindowAndCloseAsksFirst) {
   engine_fixture engine;
+  engine.game.write("kxcfg.dat", cpu_drawing_settings());
   passes = 0;
   frame_steps.run_scripts = layer_scripts;
   engine.host.ui.queue_reply(id_no);

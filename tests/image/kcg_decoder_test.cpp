@@ -171,7 +171,8 @@ TEST_F(KcgDecoder, DamagedLayoutsFailTheSameWayOnAnyWorkerCount) {
     void (*apply)(std::vector<uint8_t>&);
   };
   const damage cases[] = {
-      {"bad magic", 0, [](std::vector<uint8_t>& f) { f[0] = 'X'; }},
+      // A wrong magic is only shown, but a wrong magic with a bad layout fails.
+      {"bad magic and sizes", 0, [](std::vector<uint8_t>& f) { f[0] = 'X'; f[36] -= 1; f[52] += 1; }},
       {"short header", 0, [](std::vector<uint8_t>& f) { f.resize(55); }},
       {"part 2 larger than the picture", 0, [](std::vector<uint8_t>& f) { f[48] += 4; f[52] += 4; }},
       {"raw sizes differ", 0, [](std::vector<uint8_t>& f) { f[36] -= 1; f[52] += 1; }},

@@ -313,6 +313,7 @@ loop 2100
 end
 n = -1
 )") + idle);
+    game.write_file("kxcfg.dat", cpu_drawing_settings());
     ASSERT_EQ(game.start(), 0);
     engine_facts.screen_width = 1920;
     engine_facts.screen_height = 1080;

@@ -26,6 +26,7 @@
 #include "script/scheduler.h"
 #include "script/variable_store.h"
 #include "sound/sound_thread.h"
+#include "support/headless_game.h"
 #include "support/temp_folder.h"
 
 namespace fs = std::filesystem;
@@ -124,6 +125,7 @@ goto count
                             .c_str()),
             0);
   fs::create_symlink(binary_dir + "/RIRud.so", game.path() + "RIRud.so");
+  game.write("kxcfg.dat", cpu_drawing_settings());  // no GPU fall-back box to answer
   std::string program = game.path() + "zarvik";
   char* argv[] = {program.data(), nullptr};
   std::unique_ptr<RealPlatform> real = make_real_platform(1, argv, {});

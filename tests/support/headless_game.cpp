@@ -57,6 +57,17 @@ std::vector<uint8_t> build_game_pack(const std::string& listing_utf8, const comp
   return pack;
 }
 
+std::vector<uint8_t> engine_settings_file(std::initializer_list<std::pair<int, uint32_t>> slots) {
+  // Slots 0, 2, 3, 4 and 14 are 1 by default; the rest keep theirs at 0.
+  uint32_t values[32] = {};
+  for (int slot : {0, 2, 3, 4, 14}) values[slot] = 1;
+  for (auto [slot, value] : slots)
+    if (slot >= 0 && slot < 32) values[slot] = value;
+  std::vector<uint8_t> bytes(128);
+  for (size_t i = 0; i < 128; ++i) bytes[i] = uint8_t(values[i / 4] >> (8 * (i % 4)));
+  return bytes;
+}
+
 headless_game::headless_game(const std::string& listing_utf8) {
   assembler_options options;
   options.code_key = derive_code_file_key();
@@ -143,7 +154,7 @@ int headless_game::start() {
   pack_folder_prefix.clear();
   started_ = true;
   // The player's own start-up, as win_main runs it.
-  return start_headless_game(platform_, folder_.path(), start_time_, std::string(ZARVIK_BINARY_DIR) + "/");
+  return start_headless_game(platform_, folder_.path(), start_time_, std::string(ZARVIK_BINARY_DIR) + "/", prepare_);
 }
 
 int headless_game::tick() {

@@ -4,6 +4,7 @@
 // The test then reads variables, reported errors, log lines and counters.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -18,6 +19,12 @@
 // `config` is the configuration before the listing's own config lines. An
 // empty result (and a test failure) when the listing does not assemble.
 std::vector<uint8_t> build_game_pack(const std::string& listing_utf8, const compiled_engine_config& config = {});
+
+// A kxcfg.dat of 32 little-endian slots: the given ones set, every other slot
+// holding the value that keeps its default.
+std::vector<uint8_t> engine_settings_file(std::initializer_list<std::pair<int, uint32_t>> slots);
+// CPU drawing with smoothing (slot 8 = 2): no GPU fall-back message at start.
+inline std::vector<uint8_t> cpu_drawing_settings() { return engine_settings_file({{8, 2}}); }
 
 struct headless_game_error {
   int code = 0;
@@ -47,6 +54,9 @@ class headless_game {
   void add_resource(const std::string& name, std::vector<uint8_t> bytes, uint8_t type);
   void write_file(const std::string& relative, const std::vector<uint8_t>& bytes);
   void set_command_handler(int slot, command_handler handler);
+  // Sets up the fake machine (desktop, arguments, memory...) once the
+  // headless platform exists, before start-up asks it anything.
+  void prepare(std::function<void(HeadlessPlatform&)> f) { prepare_ = std::move(f); }
   // The virtual clock's value when the game starts.
   void set_start_time(uint32_t ms) { start_time_ = ms; }
 
@@ -85,4 +95,5 @@ class headless_game {
   std::map<std::string, uint8_t> types_;
   bool started_ = false;
   uint32_t start_time_ = 0;
+  std::function<void(HeadlessPlatform&)> prepare_;
 };

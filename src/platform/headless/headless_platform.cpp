@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "platform/ffmpeg/ffmpeg_audio_decoder.h"
+
 #include "platform/posix/host_files.h"
 
 uint32_t HeadlessClock::tick_ms() {
@@ -311,6 +313,18 @@ void HeadlessUi::restore_window(int window) {
   calls_.push_back("restore_window " + std::to_string(window));
 }
 
+void HeadlessUi::set_window_alpha(int window, int alpha) {
+  std::lock_guard<std::mutex> g(mutex_);
+  alpha_[window] = alpha;
+  calls_.push_back("set_window_alpha " + std::to_string(window) + " " + std::to_string(alpha));
+}
+
+int HeadlessUi::window_alpha(int window) const {
+  std::lock_guard<std::mutex> g(mutex_);
+  auto it = alpha_.find(window);
+  return it == alpha_.end() ? 256 : it->second;
+}
+
 void HeadlessUi::begin_window_drag(int window, int x, int y) {
   std::lock_guard<std::mutex> g(mutex_);
   calls_.push_back("begin_window_drag " + std::to_string(window) + " " + std::to_string(x) + " " + std::to_string(y));
@@ -432,6 +446,8 @@ HeadlessPlatform::HeadlessPlatform(const std::string& game_folder_host)
   services.process = &process;
   services.libraries = &libraries;
   services.shared_memory = &shared_memory;
+  audio_decoder = make_ffmpeg_audio_decoder();
+  services.audio_decoder = audio_decoder.get();
   process.set_raise_listener([this] {
     ui_event e;
     e.message = msg_raise_request;

@@ -75,6 +75,8 @@ class HeadlessUi final : public Ui {
   void invalidate(int window) override;
   void restore_window(int window) override;
   void begin_window_drag(int window, int x, int y) override;
+  void set_window_alpha(int window, int alpha) override;
+  int window_alpha(int window) const;  // 256 until set
   void set_cursor_visible(bool visible) override;
   void keyboard_state(uint8_t out[256]) override;
   bool cursor_position(int window, int* x, int* y) override;
@@ -136,6 +138,7 @@ class HeadlessUi final : public Ui {
   std::vector<std::string> calls_;
   std::map<int, window_desc> windows_;
   std::map<int, bool> visible_;
+  std::map<int, int> alpha_;
   std::map<int, headless_frame> frames_;
   uint8_t keys_[256] = {};
   int cursor_x_ = -100000, cursor_y_ = -100000;
@@ -164,6 +167,8 @@ struct HeadlessPlatform {
   HeadlessProcess process;
   HeadlessLibraries libraries;
   HeadlessSharedMemory shared_memory;
+  // The same audio conversion service as the real backend.
+  std::unique_ptr<AudioDecoder> audio_decoder;
 
   // The same FreeType code as the real backend, on the Debian IPA fonts only
   // (so frames do not depend on the machine's other fonts), until a test

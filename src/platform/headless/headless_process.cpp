@@ -265,3 +265,18 @@ int HeadlessLibraries::open_count() const {
   std::lock_guard<std::mutex> g(mutex_);
   return open_;
 }
+
+bool HeadlessProcess::memory_status(uint64_t* total, uint64_t* available, uint32_t* load_percent) const {
+  std::lock_guard<std::mutex> g(mutex_);
+  if (memory_total_ == 0) return false;
+  *total = memory_total_;
+  *available = memory_available_;
+  *load_percent = static_cast<uint32_t>((memory_total_ - memory_available_) * 100 / memory_total_);
+  return true;
+}
+
+void HeadlessProcess::set_memory(uint64_t total, uint64_t available) {
+  std::lock_guard<std::mutex> g(mutex_);
+  memory_total_ = total;
+  memory_available_ = available < total ? available : total;
+}

@@ -37,6 +37,9 @@ class HeadlessProcess final : public Process {
   std::string user_data_folder_host() const override;
   std::string documents_folder_host() const override;
   std::string temp_folder_host() const override;
+  bool memory_status(uint64_t* total, uint64_t* available, uint32_t* load_percent) const override;
+  // The fake machine's memory (8 GiB, 3 GiB free until set).
+  void set_memory(uint64_t total, uint64_t available);
 
   // Test side.
   void set_program_path(const std::string& host);
@@ -66,6 +69,7 @@ class HeadlessProcess final : public Process {
   int raises_pending_ = 0;
   int raises_received_ = 0;
   std::function<void()> raise_listener_;
+  uint64_t memory_total_ = uint64_t{8} << 30, memory_available_ = uint64_t{3} << 30;
 };
 
 // Real named memory (so a real compiler process can take part), which the

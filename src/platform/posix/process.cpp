@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/sysinfo.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -420,4 +421,30 @@ std::string PosixProcess::temp_folder_host() const {
   const char* tmp = std::getenv("TMPDIR");
   if (is_absolute_folder(tmp)) return with_slash(tmp);
   return "/tmp/";
+}
+
+bool PosixProcess::memory_status(uint64_t* total, uint64_t* available, uint32_t* load_percent) const {
+  // MemAvailable counts reclaimable caches as free, as the original's
+  // "available physical memory" does; sysinfo only knows the truly free pages.
+  uint64_t total_kb = 0, available_kb = 0;
+  std::ifstream in("/proc/meminfo");
+  std::string key;
+  uint64_t value = 0;
+  std::string unit;
+  while (in >> key >> value) {
+    std::getline(in, unit);
+    if (key == "MemTotal:") total_kb = value;
+    else if (key == "MemAvailable:") available_kb = value;
+  }
+  if (total_kb == 0) {
+    struct sysinfo si {};
+    if (sysinfo(&si) != 0 || si.totalram == 0) return false;
+    total_kb = uint64_t(si.totalram) * si.mem_unit / 1024;
+    available_kb = uint64_t(si.freeram) * si.mem_unit / 1024;
+  }
+  if (available_kb > total_kb) available_kb = total_kb;
+  *total = total_kb * 1024;
+  *available = available_kb * 1024;
+  *load_percent = static_cast<uint32_t>((total_kb - available_kb) * 100 / total_kb);
+  return true;
 }

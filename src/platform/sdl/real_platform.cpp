@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "platform/ffmpeg/ffmpeg_audio_decoder.h"
+
 RealPlatform::RealPlatform(int argc, char** argv, const sdl_ui_options& ui_options)
     : process(std::make_unique<PosixProcess>(argc, argv)) {
   std::string program = process->program_path_host();
@@ -14,6 +16,7 @@ RealPlatform::RealPlatform(int argc, char** argv, const sdl_ui_options& ui_optio
   ui = std::make_unique<SdlUi>(ui_options);
   audio = std::make_unique<SdlAudioDevice>();
   fonts = std::make_unique<FreeTypeFontRasterizer>();
+  audio_decoder = make_ffmpeg_audio_decoder();
   // Scripts may also write to the per-user data and temporary folders.
   files->add_write_root(process->user_data_folder_host());
   files->add_write_root(process->temp_folder_host());
@@ -24,6 +27,7 @@ RealPlatform::RealPlatform(int argc, char** argv, const sdl_ui_options& ui_optio
   services.ui = ui.get();
   services.audio = audio.get();
   services.fonts = fonts.get();
+  services.audio_decoder = audio_decoder.get();
   services.shared_memory = &shared_memory;
   // A second start's raise request reaches the frame loop as an event.
   SdlUi* u = ui.get();

@@ -31,6 +31,7 @@ struct RealPlatform {
   std::unique_ptr<SdlUi> ui;
   std::unique_ptr<SdlAudioDevice> audio;
   std::unique_ptr<FreeTypeFontRasterizer> fonts;
+  std::unique_ptr<AudioDecoder> audio_decoder;
   PosixSharedMemory shared_memory;
 };
 

@@ -283,6 +283,7 @@ bool SdlUi::create_window(int window, const window_desc& desc) {
     int w = desc.width > 0 ? desc.width : 1, h = desc.height > 0 ? desc.height : 1;
     uint32_t flags = desc.visible ? SDL_WINDOW_SHOWN : SDL_WINDOW_HIDDEN;
     if (desc.resizable) flags |= SDL_WINDOW_RESIZABLE;
+    if (desc.borderless) flags |= SDL_WINDOW_BORDERLESS;
     int x = desc.x >= 0 ? desc.x : static_cast<int>(SDL_WINDOWPOS_CENTERED);
     int y = desc.y >= 0 ? desc.y : static_cast<int>(SDL_WINDOWPOS_CENTERED);
     game_window gw;
@@ -813,6 +814,15 @@ void SdlUi::restore_window(int window) {
   call_on_main([&] {
     auto it = windows_.find(window);
     if (it != windows_.end()) SDL_RestoreWindow(it->second.window);
+  });
+}
+
+void SdlUi::set_window_alpha(int window, int alpha) {
+  call_on_main([&] {
+    auto it = windows_.find(window);
+    if (it == windows_.end()) return;
+    const int a = alpha < 0 ? 0 : alpha > 255 ? 255 : alpha;
+    SDL_SetWindowOpacity(it->second.window, static_cast<float>(a) / 255.0f);
   });
 }
 

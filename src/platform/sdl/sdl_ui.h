@@ -61,6 +61,7 @@ class SdlUi final : public Ui {
   void set_client_size(int window, int width, int height) override;
   void restore_window(int window) override;
   void begin_window_drag(int window, int x, int y) override;
+  void set_window_alpha(int window, int alpha) override;
   void set_cursor_visible(bool visible) override;
   void keyboard_state(uint8_t out[256]) override;
   bool cursor_position(int window, int* x, int* y) override;
