@@ -16,6 +16,8 @@ packages=(
   libgif-dev libpng-tools libjpeg-turbo-progs sox libsox-fmt-all lua5.4 liblua5.4-dev
   # running the real window without a display, and driving it in tests
   xvfb xdotool x11-apps imagemagick
+  # a small window manager and xwininfo for the window-command checks under Xvfb
+  openbox x11-utils libx11-dev libxext-dev
 )
 
 missing=()
