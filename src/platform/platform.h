@@ -132,6 +132,13 @@ class Process {
   virtual std::string user_data_folder_host() const = 0;
   virtual std::string documents_folder_host() const = 0;
   virtual std::string temp_folder_host() const = 0;
+  // Physical memory in bytes, in all and still free; false when unknown.
+  virtual bool memory_status(uint64_t* total, uint64_t* available) {
+    (void)total, (void)available;
+    return false;
+  }
+  // Whether the program runs with the system administrator's rights.
+  virtual bool is_administrator() const { return false; }
 };
 
 // ---------------------------------------------------------------- DynamicLibrary

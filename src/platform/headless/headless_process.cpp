@@ -265,3 +265,9 @@ int HeadlessLibraries::open_count() const {
   std::lock_guard<std::mutex> g(mutex_);
   return open_;
 }
+
+bool HeadlessProcess::memory_status(uint64_t* total, uint64_t* available) {
+  *total = memory_total_;
+  *available = memory_available_;
+  return true;
+}

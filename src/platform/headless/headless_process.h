@@ -36,6 +36,14 @@ class HeadlessProcess final : public Process {
                                             const std::string& working_folder_host) override;
   std::string user_data_folder_host() const override;
   std::string documents_folder_host() const override;
+  bool memory_status(uint64_t* total, uint64_t* available) override;
+  bool is_administrator() const override { return administrator_; }
+  // Test side: the memory the fake machine reports (6 GiB, 3 GiB free until set).
+  void set_memory(uint64_t total, uint64_t available) {
+    memory_total_ = total;
+    memory_available_ = available;
+  }
+  void set_administrator(bool administrator) { administrator_ = administrator; }
   std::string temp_folder_host() const override;
 
   // Test side.
@@ -52,6 +60,9 @@ class HeadlessProcess final : public Process {
   void set_raise_listener(std::function<void()> listener);
 
  private:
+  uint64_t memory_total_ = uint64_t{6} << 30, memory_available_ = uint64_t{3} << 30;
+  bool administrator_ = false;
+
   void receive_raise_request();
 
   mutable std::mutex mutex_;

@@ -8,6 +8,7 @@
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysinfo.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -421,3 +422,15 @@ std::string PosixProcess::temp_folder_host() const {
   if (is_absolute_folder(tmp)) return with_slash(tmp);
   return "/tmp/";
 }
+
+bool PosixProcess::memory_status(uint64_t* total, uint64_t* available) {
+  struct sysinfo info {};
+  if (sysinfo(&info) != 0) return false;
+  const uint64_t unit = info.mem_unit ? info.mem_unit : 1;
+  *total = static_cast<uint64_t>(info.totalram) * unit;
+  // Free memory counts what the system would give back from its caches too.
+  *available = (static_cast<uint64_t>(info.freeram) + info.bufferram) * unit;
+  return true;
+}
+
+bool PosixProcess::is_administrator() const { return geteuid() == 0; }
