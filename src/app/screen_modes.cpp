@@ -228,8 +228,8 @@ int switch_to_fullscreen() {
 
   const int gw = game_width(), gh = game_height();
   int mw = system_info.desktop_width, mh = system_info.desktop_height;
-  // Slot 6 is 0 when the search is on.
-  if (engine_settings.best_mode_search == 0 &&
+  // kxcfg.dat slot 6 (0 there) turns the search on.
+  if (engine_settings.best_mode_search != 0 &&
       !find_best_display_mode(display, gw, gh, system_info.desktop_width, system_info.desktop_height,
                               screen_state.fullscreen_depth, &mw, &mh)) {
     mw = system_info.desktop_width;

@@ -129,7 +129,7 @@ int headless_game::start() {
   pack_folder_prefix.clear();
   started_ = true;
   // The player's own start-up, as win_main runs it.
-  return start_headless_game(platform_, folder_.path(), start_time_, std::string(ZARVIK_BINARY_DIR) + "/");
+  return start_headless_game(platform_, folder_.path(), start_time_, std::string(ZARVIK_BINARY_DIR) + "/", prepare_);
 }
 
 int headless_game::tick() {

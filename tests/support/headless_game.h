@@ -4,6 +4,7 @@
 // The test then reads variables, reported errors, log lines and counters.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -47,6 +48,9 @@ class headless_game {
   void add_resource(const std::string& name, std::vector<uint8_t> bytes, uint8_t type);
   void write_file(const std::string& relative, const std::vector<uint8_t>& bytes);
   void set_command_handler(int slot, command_handler handler);
+  // Before start(): sets the headless platform up (fake displays, devices)
+  // before the player's start-up runs.
+  void prepare_platform(std::function<void(HeadlessPlatform&)> prepare) { prepare_ = std::move(prepare); }
   // The virtual clock's value when the game starts.
   void set_start_time(uint32_t ms) { start_time_ = ms; }
 
@@ -83,4 +87,5 @@ class headless_game {
   std::map<std::string, uint8_t> types_;
   bool started_ = false;
   uint32_t start_time_ = 0;
+  std::function<void(HeadlessPlatform&)> prepare_;
 };

@@ -163,6 +163,15 @@ bool HeadlessUi::poll_event(ui_event& out) {
   if (events_.empty()) return false;
   out = std::move(events_.front());
   events_.pop_front();
+  // A size message tells the size the window has when it is read, as a real
+  // window system's query would: one queued before a later change is not stale.
+  if (out.message == msg_size) {
+    auto it = windows_.find(out.window);
+    if (it != windows_.end()) {
+      out.x = it->second.width, out.y = it->second.height;
+      out.lparam = (out.x & 0xFFFF) | (static_cast<int64_t>(out.y & 0xFFFF) << 16);
+    }
+  }
   return true;
 }
 
@@ -546,6 +555,7 @@ bool HeadlessUi::enter_fullscreen(int window, int display, const ui_display_mode
   }
   placement_record& p = placements_[window];
   const ui_rect& b = displays_[display].info.bounds;
+  if (!p.fullscreen) p.windowed_width = it->second.width, p.windowed_height = it->second.height;
   p.fullscreen = true;
   p.x = b.x, p.y = b.y;
   int w = mode ? mode->width : b.width, h = mode ? mode->height : b.height;
@@ -567,6 +577,16 @@ bool HeadlessUi::leave_fullscreen(int window) {
   if (p == placements_.end() || !p->second.fullscreen) return false;
   p->second.fullscreen = false;
   current_modes_.clear();
+  auto it = windows_.find(window);
+  if (it != windows_.end() && p->second.windowed_width > 0) {
+    it->second.width = p->second.windowed_width;
+    it->second.height = p->second.windowed_height;
+    ui_event e;
+    e.message = msg_size;
+    e.window = window;
+    e.x = it->second.width, e.y = it->second.height;
+    events_.push_back(e);
+  }
   return true;
 }
 

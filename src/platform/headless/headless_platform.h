@@ -113,6 +113,7 @@ class HeadlessUi final : public Ui {
     bool resizable = false, minimised = false, maximised = false, fullscreen = false;
     int min_width = 0, min_height = 0, max_width = 0, max_height = 0;
     ui_stacking stacking = ui_stacking::top;
+    int windowed_width = 0, windowed_height = 0;  // the client before full screen
   };
   placement_record placement(int window) const;
   // Input the next keyboard_state / cursor_position / joystick_state report.
