@@ -92,17 +92,23 @@ object_node* find_layer_for_window(const std::string& path, int mode, bool& fail
   return node;
 }
 
+// The layer a window shows is composited again over its whole picture: its
+// own dirty rectangle too, since the compositor redraws a root by it.
 void redraw_whole(object_node* node) {
   cg_record* r = layer_record(node);
   if (!r) return;
   mark_layer_dirty(node);
+  layer_rect whole = layer_rect_at(0, 0, r->width, r->height);
+  union_dirty_rect(whole, r, 0);
   r->full_redraw = 1;
   r->redraw_pending = 1;
 }
 
 // Step 4: a window that does not exist yet.
 int create_sub_window(int n, window_state& w, int64_t width, int64_t height) {
-  w.x = w.y = 0;
+  // Made where step 8 will put it, so it never shows elsewhere first.
+  w.x = given(set_x) ? clamp_int(value(set_x), -1000000, 1000000) : 0;
+  w.y = given(set_y) ? clamp_int(value(set_y), -1000000, 1000000) : 0;
   const std::string title = given(set_title) ? text(set_title) : std::string();
   if (!given(set_title)) {
     report_error_at_line_fmt(101320, 1, command_name(set_command));

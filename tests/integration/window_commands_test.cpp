@@ -271,3 +271,21 @@ TEST(Quit, SetsTheRestartByteAndEndsTheRun) {
     EXPECT_EQ(restart_flag.load(), r.restart) << r.body;
   }
 }
+
+TEST(WindowSet, ASubWindowShowsTheGroupItIsGiven) {
+  headless_game g(listing("", "layer path=\":/sub/\", width=32, height=16, priority=1\n"
+                              "layer path=\":/sub/pic\", file=\"cg/pic.bmp\", priority=1\n"
+                              "wait 2\n"  // the group's own changes are long composited
+                              "window window=1, title=\"s\", width=32, height=16, layer=\":/sub/\""));
+  g.add_resource("cg\\pic.bmp", bmp24(32, 16, [](int, int) { return 0x40C040u; }), 1);
+  ASSERT_EQ(g.start(), 0);
+  g.run_ticks(4);
+  EXPECT_TRUE(g.error_codes().empty());
+  headless_frame f = g.backend().ui.frame(1);
+  ASSERT_EQ(f.width, 32);
+  ASSERT_EQ(f.height, 16);
+  const uint8_t* p = f.bgra.data() + (8 * 32 + 16) * 4;
+  EXPECT_EQ(p[0], 0x40);
+  EXPECT_EQ(p[1], 0xC0);
+  EXPECT_EQ(p[2], 0x40);
+}

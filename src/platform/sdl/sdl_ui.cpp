@@ -1031,8 +1031,9 @@ bool SdlUi::enter_fullscreen(int window, int display, const ui_display_mode* mod
     SDL_Window* w = it->second.window;
     SDL_Rect b{};
     if (SDL_GetDisplayBounds(display, &b) != 0) return;
-    // Full screen happens on the display that holds the window.
-    SDL_SetWindowPosition(w, b.x, b.y);
+    // Full screen happens on the display that holds the window; one on
+    // another display is moved there first.
+    if (SDL_GetWindowDisplayIndex(w) != display) SDL_SetWindowPosition(w, b.x, b.y);
     if (!mode) {
       ok = SDL_SetWindowFullscreen(w, SDL_WINDOW_FULLSCREEN_DESKTOP) == 0;
       return;
@@ -1087,10 +1088,9 @@ void SdlUi::move_window(int window, int x, int y) {
   call_on_main([&] {
     auto it = windows_.find(window);
     if (it == windows_.end()) return;
-    // The engine places the outer corner; SDL places the client.
-    int top = 0, left = 0;
-    SDL_GetWindowBordersSize(it->second.window, &top, &left, nullptr, nullptr);
-    SDL_SetWindowPosition(it->second.window, x + left, y + top);
+    // The engine places the outer corner, as the window manager places a
+    // window whose position is asked for (north-west gravity).
+    SDL_SetWindowPosition(it->second.window, x, y);
   });
 }
 
