@@ -609,6 +609,11 @@ void HeadlessUi::move_window(int window, int x, int y) {
   p.x = x, p.y = y;
   // The cursor stays where it is on the screen; clients are placed by x, y.
   it->second.x = x, it->second.y = y;
+  ui_event e;
+  e.message = msg_move;
+  e.window = window;
+  e.x = x, e.y = y;
+  events_.push_back(e);
 }
 
 bool HeadlessUi::window_frame_extents(int window, int* left, int* top, int* right, int* bottom) {
