@@ -433,6 +433,9 @@ bool parse_headless_display(const std::string& text, headless_display& out) {
     if (std::sscanf(s, "%d%d%n", &x, &y, &used) != 2) return false;
     s += used;
   }
+  // Sizes and places a desktop could have; anything else is a typing error.
+  auto fits = [](int v, int limit) { return v >= -limit && v <= limit; };
+  if (w > 65535 || h > 65535 || !fits(x, 1000000) || !fits(y, 1000000)) return false;
   out.info.bounds = {x, y, w, h};
   out.info.usable = {x, y, w, h > 40 ? h - 40 : h};
   out.desktop = {w, h, 32, 60};
@@ -441,7 +444,8 @@ bool parse_headless_display(const std::string& text, headless_display& out) {
     ++s;
     while (*s) {
       int mw = 0, mh = 0;
-      if (std::sscanf(s, "%dx%d%n", &mw, &mh, &used) != 2 || mw <= 0 || mh <= 0) return false;
+      if (std::sscanf(s, "%dx%d%n", &mw, &mh, &used) != 2 || mw <= 0 || mh <= 0 || mw > 65535 || mh > 65535)
+        return false;
       out.modes.push_back({mw, mh, 32, 60});
       s += used;
       if (*s == ',') ++s;
