@@ -302,13 +302,6 @@ int set_fullscreen(int on) {
 
 // ---------------------------------------------------------------- the main window's size
 
-void window_frame_size(int window, int* width, int* height) {
-  int l = 0, t = 0, r = 0, b = 0;
-  ui()->window_frame_extents(window, &l, &t, &r, &b);
-  *width = l + r;
-  *height = t + b;
-}
-
 void on_get_min_max_info() {
   const int gw = game_width(), gh = game_height();
   const int dw = system_info.desktop_width, dh = system_info.desktop_height;

@@ -65,8 +65,6 @@ void on_get_min_max_info();
 // The main window moved: follow its monitor (desktop size, size limits, and a
 // device reset in GPU mode when the monitor changed).
 void on_move_monitor();
-// What the frame adds to the client, in each direction summed.
-void window_frame_size(int window, int* width, int* height);
 
 // The one place screen changes ask the GPU drawing for a device reset: sets
 // screen_state.device_reset_requested in GPU drawing mode.

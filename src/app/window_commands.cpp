@@ -189,9 +189,8 @@ int cmd_window_set() {
 
   // 5. Title.
   if (given(set_title)) {
-    std::string title = text(set_title);
-    if (title.empty()) title = " ";
-    w.title = cut_title(title);
+    const std::string title = text(set_title);
+    w.title = title.empty() ? std::string(1, ' ') : cut_title(title);
     u->set_window_title(n, w.title);
   }
   // 6. Alpha (255 and above: opaque).
@@ -303,8 +302,7 @@ int cmd_window_set() {
     const uint8_t r = value(set_resizable) != 0 ? 1 : 0;
     if (r != screen_state.resizable) {
       screen_state.resizable = r;
-      int fw = 0, fh = 0;
-      window_frame_size(0, &fw, &fh);
+      // The frame changes size with the border; the platform keeps the client.
       screen_state.frame_change_pending = 1;
       u->set_window_resizable(0, r != 0);
       request_device_reset();
