@@ -15,7 +15,9 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libclang-rt-14-dev libpixman-1-dev libstb-dev
   libgif-dev libpng-tools libjpeg-turbo-progs sox libsox-fmt-all ffmpeg lua5.4 liblua5.4-dev
   # running the real window without a display, and driving it in tests
-  xvfb xdotool x11-apps x11-utils imagemagick
+  xvfb xdotool x11-apps imagemagick
+  # a small window manager and xwininfo for the window-command checks under Xvfb
+  openbox x11-utils libx11-dev libxext-dev
 )
 
 missing=()

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/window_commands.h"
 #include "graphics/fonts.h"
 #include "graphics/layer_commands.h"
 #include "graphics/message_window.h"
@@ -42,7 +43,7 @@ const command_handler engine_command_handlers[command_slot_count] = {
     /*   9 */ return_zero,
     /*  10 */ nullptr,  // cmd_message_box
     /*  11 */ cmd_else_if,
-    /*  12 */ nullptr,  // cmd_quit
+    /*  12 */ cmd_quit,
     /*  13 */ cmd_set_engine_options,
     /*  14 */ cmd_args_only_14,
     /*  15 */ nullptr,
@@ -122,9 +123,9 @@ const command_handler engine_command_handlers[command_slot_count] = {
     /*  89 */ cmd_string_array_util,
     /*  90 */ cmd_variable_info,
     /*  91 */ cmd_wait,
-    /*  92 */ nullptr,  // cmd_window_set
-    /*  93 */ nullptr,  // cmd_window_hide
-    /*  94 */ nullptr,  // cmd_window_query
+    /*  92 */ cmd_window_set,
+    /*  93 */ cmd_window_hide,
+    /*  94 */ cmd_window_query,
     /*  95 */ cmd_text_append,
     /*  96 */ cmd_image_set_load,
     /*  97 */ cmd_image_set_release,

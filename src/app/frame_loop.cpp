@@ -9,6 +9,7 @@
 #include "app/input.h"
 #include "graphics/layer_changes.h"
 #include "app/pending_hooks.h"
+#include "app/screen_modes.h"
 #include "app/startup.h"
 #include "core/worker_pool.h"
 #include "graphics/compositor.h"

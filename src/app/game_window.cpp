@@ -9,6 +9,7 @@
 #include "core/error_report.h"
 #include "app/frame_loop.h"
 #include "app/input.h"
+#include "app/screen_modes.h"
 #include "core/settings.h"
 #include "core/sjis.h"
 #include "app/startup.h"
@@ -234,35 +235,6 @@ void take_window_events() {
   if (bits & event_button) set_kept_system_value(136, window_events.last_mouse_button);
 }
 
-void choose_output_size(int gw, int gh, int aw, int ah) {
-  if (gw <= 0 || gh <= 0 || aw <= 0 || ah <= 0) return;
-  int policy = engine_settings.scaling_policy;
-  bool maximised_window = screen_state.maximised && !screen_state.fullscreen;
-  bool wide = double(ah) <= double(gh) * double(aw) / double(gw);
-  int ow = gw, oh = gh;
-  uint8_t mode = 0;
-  if (policy == 1 || maximised_window || policy == 2) {
-    bool by_height = policy == 2 && !maximised_window ? !wide : wide;
-    if (by_height) {
-      ow = static_cast<int>(int64_t{gw} * ah / gh), oh = ah, mode = 2;
-    } else {
-      ow = aw, oh = static_cast<int>(int64_t{gh} * aw / gw), mode = 1;
-    }
-  } else if (policy == 3) {
-    ow = aw, oh = ah, mode = 3;
-  }
-  if (policy != 2 && system_info.desktop_width > 0 && system_info.desktop_height > 0 &&
-      (system_info.desktop_width < ow || system_info.desktop_height < oh)) {
-    ow = system_info.desktop_width / 2;
-    oh = system_info.desktop_height / 2;
-  }
-  screen_state.scaling_mode = mode;
-  if (ow == cpu_frame_buffer.output_width && oh == cpu_frame_buffer.output_height) return;
-  if (apply_frame_buffer_rule(cpu_frame_buffer.pixels, ow, oh) != 0) return;
-  cpu_frame_buffer.output_width = ow;
-  cpu_frame_buffer.output_height = oh;
-}
-
 void init_window_state(window_state& w, int index) {
   w.index = index;
   w.kind = 0;
@@ -452,6 +424,9 @@ void game_wnd_proc(const ui_event& e) {
     case msg_size:
       on_size(*w, e);
       repaint_window(*w, true);
+      return;
+    case msg_move:  // the main window follows its monitor
+      if (w->index == 0) on_move_monitor();
       return;
     case msg_command:
       record_event(window_events.last_menu_command, int64_t(e.wparam & 0xFFFF), event_menu);

@@ -56,10 +56,6 @@ void set_window_drag_layer(object_node* layer, int window);
 // Step 9 of the input sampling: a recorded press on the drag layer starts the drag.
 void take_layer_drag_press();
 
-// Output size for a game of w x h shown in an available area, by the scaling
-// policy of kxcfg.dat slot 7 (0 game size, 1 fit, 2 fill, 3 stretch); a
-// maximised window always fits. Reallocates the frame buffer when it changed.
-void choose_output_size(int game_width, int game_height, int available_width, int available_height);
 
 int create_window_states();  // 0, or -1 when a record cannot be made
 void init_window_state(window_state& record, int index);

@@ -8,25 +8,12 @@ void mark_path_special_characters() {}
 
 
 
-void enumerate_monitors() {}
-void create_menu_popup_window() {}
-int set_fullscreen() { return 0; }
-bool in_fullscreen() { return false; }
-int switch_to_windowed() { return 0; }
-void update_fullscreen_menu_bar() {}
 void show_pending_popup_menu() {}
-void destroy_menu_handles() {}
 
 
 bool movie_playing() { return false; }
 void dshow_movie_close() {}
 
-void detect_directx_version(int* major, int* minor, char* letter) {
-  *major = 0;
-  *minor = 0;
-  *letter = 0;
-}
-void write_environment_report() {}
 // No GPU device yet: 1 ("could not be made"), so a game set for GPU drawing
 // falls back to CPU drawing with its message.
 int init_direct3d() { return 1; }

@@ -15,15 +15,8 @@ void mark_path_special_characters();  // '.', ':' and '/' in the path character 
 void set_script_defaults();
 
 
-// ---- screen modes, menus
-void enumerate_monitors();
-void create_menu_popup_window();
-int set_fullscreen();  // 1 when switched
-bool in_fullscreen();
-int switch_to_windowed();
-void update_fullscreen_menu_bar();
+// ---- menus
 void show_pending_popup_menu();
-void destroy_menu_handles();
 
 
 // ---- sound and movies
@@ -31,8 +24,6 @@ bool movie_playing();
 void dshow_movie_close();
 
 // ---- GPU drawing
-void detect_directx_version(int* major, int* minor, char* letter);
-void write_environment_report();
 int init_direct3d();  // 0 = success, 1 = no device (switch to CPU drawing)
 void release_direct3d();
 void release_renderer_resources();

@@ -14,10 +14,13 @@
 #include "app/input.h"
 #include "core/object_tree.h"
 #include "app/pending_hooks.h"
+#include "app/environment_report.h"
+#include "app/screen_modes.h"
 #include "core/settings.h"
 #include "core/sjis.h"
 #include "core/system_info.h"
 #include "core/worker_pool.h"
+#include "d3d/directx_version.h"
 #include "graphics/blend_modes.h"
 #include "graphics/fonts.h"
 #include "graphics/layer_record.h"
@@ -115,12 +118,11 @@ void init_startup_tables() {
   reset_engine_options();
   init_message_window();
   build_font_list();
-  int major = 0, minor = 0;
+  uint32_t directx = 0;
   char letter = 0;
-  detect_directx_version(&major, &minor, &letter);
-  uint32_t letter_code = (letter >= 'a' && letter <= 'z') ? static_cast<uint32_t>(letter - 'a' + 1) : 0;
-  startup_tables.directx_version =
-      (static_cast<uint32_t>(major) * 65536u + static_cast<uint32_t>(minor) * 256u + letter_code) >> 16;
+  detect_directx_version(&directx, &letter);
+  startup_tables.directx_version = encode_directx_version(directx, letter);
+  system_info.directx_version = startup_tables.directx_version;
   static const char* const pictures[4] = {".bmp", ".png", ".jpg", ".gif"};
   static const char* const sounds[2] = {".wav", ".ogg"};
   for (int i = 0; i < 4; ++i) startup_tables.picture_extensions[i] = pictures[i];
@@ -141,6 +143,7 @@ int app_initialise() {
   trace_step("query_system_info");
   query_system_info();
   enumerate_monitors();
+  screen_state.fullscreen_depth = system_info.desktop_depth;
   if (system_info.os_code >= 1 && system_info.os_code <= 19) {
     show_message_box(messages().error_caption, messages().old_windows);
     return -1;
@@ -220,6 +223,7 @@ int app_initialise() {
     show_message_box(messages().error_caption, messages().no_window);
     return -1;
   }
+  on_get_min_max_info();  // the user's drag limits of the main window
 
   trace_step("set_timer_resolution");
   frame_counters.ticks_this_second = frame_counters.frames_this_second = 0;
@@ -259,7 +263,7 @@ int app_initialise() {
     trace_step("start_frame_thread");
     start_frame_thread();
   }
-  if (startup_options.start_fullscreen && set_fullscreen()) {
+  if (startup_options.start_fullscreen && set_fullscreen(1)) {
     platform().ui->show_window(0, true);
     uint32_t from = clock->tick_ms();
     // The sound and frame threads already run: serve their dialogs meanwhile.
@@ -312,7 +316,7 @@ void shutdown_engine() {
   destroy_menu_handles();
   if (in_fullscreen()) {
     trace_step("switch_to_windowed");
-    switch_to_windowed();
+    if (switch_to_windowed() == 0) screen_state.fullscreen = screen_state.maximised = 0;
   }
   trace_step("release_resources");
   release_renderer_resources();

@@ -16,7 +16,7 @@ struct engine_settings_record {
   uint8_t sse_allowed = 1;       // slot 2
   uint8_t sse2_allowed = 1;      // slot 3
   uint8_t worker_maximum = 4;    // slot 4: 0 gives 1
-  uint8_t best_mode_search = 1;  // slot 6: 0 on, 1 off
+  uint8_t best_mode_search = 1;  // 1 on (kxcfg.dat slot 6 = 0), 0 off (slot 6 = 1)
   // slot 7 (0 fit, 1 fill, 2 stretch, 3 game size) stored in the screen-mode
   // numbering: 0 game size, 1 fit keeping aspect, 2 fill keeping aspect, 3 stretch.
   uint8_t scaling_policy = 1;

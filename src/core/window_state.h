@@ -78,6 +78,13 @@ struct screen_state_record {
   int32_t saved_frame_width = 0, saved_frame_height = 0;
   // The main window's client size as the platform last reported it.
   std::atomic<int32_t> client_width{0}, client_height{0};
+  // ---- screen modes
+  uint8_t frame_change_pending = 0;  // the sizing border changed; on_size re-fits the frame
+  uint8_t device_flag_at_entry = 0;  // the device-assisted switch flag when full screen began
+  int32_t fullscreen_depth = 32;     // the desktop depth
+  // Set by screen changes in GPU drawing mode; the GPU drawing resets its
+  // device and clears it.
+  std::atomic<uint8_t> device_reset_requested{0};
 };
 extern screen_state_record screen_state;
 

@@ -363,6 +363,24 @@ std::vector<compiled_command> build() {
   t[98].parameters = {p("output", k_int)};
   switches(t[98].parameters, {"count", "value1", "value2", "value3"});
 
+  // 12 quit: the restart byte.
+  t[12].parameters = {p("restart", k_int)};
+  // 92 window set: the window (0..3), then every setting by its id.
+  t[92].parameters = {p("window", k_int, 5), p("title", k_str)};
+  switches(t[92].parameters, {"alpha", "visible", "x", "y", "stacking", "width", "height", "display_width",
+                              "display_height", "foreground", "sizing_border", "fullscreen", "minimise",
+                              "maximise", "maximise_allowed", "minimise_allowed", "close_mode", "flash_count",
+                              "flash_interval"});
+  for (const char* n : {"layer", "menu", "shape", "drag_layer"}) t[92].parameters.push_back(p(n, k_str));
+  t[92].parameters.push_back(p("resizable", k_int));
+  // 93 window hide: the sub window.
+  t[93].parameters = {p("window", k_int)};
+  // 94 window query: the window, the output, one switch per value (9 unused).
+  t[94].parameters = {p("window", k_int, 5), p("output", k_int)};
+  switches(t[94].parameters, {"exists", "alpha", "visible", "active", "title", "left", "top", "unused9",
+                              "logical_width", "logical_height", "client_width", "client_height", "monitor",
+                              "fullscreen", "maximised", "minimised"});
+
   // 91 wait: frames or milliseconds.
   t[91].parameters = {p("frames", k_int), p("milliseconds", k_int)};
   // Parameters that name a variable: every output, and the variables that

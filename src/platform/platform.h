@@ -151,6 +151,8 @@ class Process {
     (void)total, (void)available, (void)load_percent;
     return false;
   }
+  // Whether the program runs with the system administrator's rights.
+  virtual bool is_administrator() const { return false; }
 };
 
 // ---------------------------------------------------------------- DynamicLibrary
@@ -284,6 +286,24 @@ struct ui_joystick_state {
   uint32_t buttons = 0;
 };
 
+// ---- displays and window placement (screen modes, window commands)
+
+struct ui_rect {
+  int x = 0, y = 0, width = 0, height = 0;
+};
+// One monitor: its place on the desktop, the part not taken by panels, and
+// the name the system gives it (UTF-8).
+struct ui_display {
+  ui_rect bounds, usable;
+  std::string name;
+};
+struct ui_display_mode {
+  int width = 0, height = 0;
+  int depth = 0;    // bits per pixel as the engine counts them (24-bit colour is 32)
+  int refresh = 0;  // Hz, 0 when unknown
+};
+enum class ui_stacking { top, topmost, bottom, behind_main };
+
 class Ui {
  public:
   virtual ~Ui() = default;
@@ -370,6 +390,79 @@ class Ui {
     (void)width, (void)height, (void)depth, (void)refresh;
     return false;
   }
+
+  // ---- displays and window placement. Defaults: one unknown display and a
+  // window that ignores what it cannot do.
+  virtual int display_count() { return 0; }
+  virtual bool display_info(int display, ui_display& out) {
+    (void)display, (void)out;
+    return false;
+  }
+  // The display modes a display offers (any order); false past the end.
+  virtual int display_mode_count(int display) {
+    (void)display;
+    return 0;
+  }
+  virtual bool display_mode(int display, int index, ui_display_mode& out) {
+    (void)display, (void)index, (void)out;
+    return false;
+  }
+  // The display that holds the window's centre; -1 when unknown.
+  virtual int window_display(int window) {
+    (void)window;
+    return -1;
+  }
+  // Full screen on `display`: with a null mode over the desktop as it is,
+  // otherwise after switching the display to `mode`. False when it failed
+  // (the window is then windowed again).
+  virtual bool enter_fullscreen(int window, int display, const ui_display_mode* mode) {
+    (void)window, (void)display, (void)mode;
+    return false;
+  }
+  // Back to a window; the display gets its desktop mode back.
+  virtual bool leave_fullscreen(int window) {
+    (void)window;
+    return false;
+  }
+  // The outer top-left corner in screen coordinates.
+  virtual bool window_position(int window, int* x, int* y) {
+    (void)window, (void)x, (void)y;
+    return false;
+  }
+  virtual void move_window(int window, int x, int y) { (void)window, (void)x, (void)y; }
+  // What the frame adds around the client: left, top, right, bottom.
+  virtual bool window_frame_extents(int window, int* left, int* top, int* right, int* bottom) {
+    (void)window;
+    *left = *top = *right = *bottom = 0;
+    return false;
+  }
+  // Smallest and largest client the user may drag the window to (0: no limit).
+  virtual void set_window_size_limits(int window, int min_width, int min_height, int max_width, int max_height) {
+    (void)window, (void)min_width, (void)min_height, (void)max_width, (void)max_height;
+  }
+  virtual void set_window_resizable(int window, bool resizable) { (void)window, (void)resizable; }
+  // Whole-window opacity 0 (invisible) .. 255 (opaque).
+  virtual void set_window_opacity(int window, int alpha) { (void)window, (void)alpha; }
+  // Draws the user's attention: `count` flashes `interval_ms` apart (0: the system's pace).
+  virtual void flash_window(int window, int count, int interval_ms) { (void)window, (void)count, (void)interval_ms; }
+  virtual void set_window_stacking(int window, ui_stacking where) { (void)window, (void)where; }
+  // The window shows only these client rectangles; an empty list removes the shape.
+  virtual bool set_window_shape(int window, const std::vector<ui_rect>& rects) {
+    (void)window, (void)rects;
+    return false;
+  }
+  virtual void minimise_window(int window) { (void)window; }
+  virtual void maximise_window(int window) { (void)window; }
+  virtual bool window_minimised(int window) {
+    (void)window;
+    return false;
+  }
+  virtual bool window_maximised(int window) {
+    (void)window;
+    return false;
+  }
+  // Moves the cursor to a screen point.
+  virtual void warp_cursor(int screen_x, int screen_y) { (void)screen_x, (void)screen_y; }
 };
 
 // ---------------------------------------------------------------- AudioDevice
@@ -411,10 +504,23 @@ class AudioBuffer {
   virtual uint32_t frequency() const = 0;
 };
 
+// A sound device of the system as the environment report lists it.
+struct audio_device_info {
+  std::string name;  // UTF-8
+  int channels = 0;
+  int rate = 0;  // frames per second it prefers, 0 when unknown
+  int bits = 0;  // sample bits it prefers
+};
+
 // One output stream with one software mixer under it.
 class AudioDevice {
  public:
   virtual ~AudioDevice() = default;
+  // The system's playback (or recording) devices; empty when it cannot tell.
+  virtual std::vector<audio_device_info> list_devices(bool recording) {
+    (void)recording;
+    return {};
+  }
   // Starts the output; false when there is no usable audio output.
   virtual bool open() = 0;
   virtual void close() = 0;

@@ -9,6 +9,7 @@
 #include "app/frame_loop.h"
 #include "core/info_log.h"
 #include "app/pending_hooks.h"
+#include "app/screen_modes.h"
 #include "script/scheduler.h"
 #include "core/settings.h"
 #include "core/sjis.h"
@@ -52,6 +53,20 @@ inline void reset_engine_records() {
   system_info = {};
   compression_library = {};
   engine_config = {};
+  monitor_list = {};
+  menu_bar = {};
+  menu_bar_hooks = {};
+  screen_state.fullscreen = 0;
+  screen_state.maximised = 0;
+  screen_state.maximising = 0;
+  screen_state.restore_pending = 0;
+  screen_state.resizable = 0;
+  screen_state.scaling_mode = 0;
+  screen_state.saved_output_width = screen_state.saved_output_height = 0;
+  screen_state.saved_frame_width = screen_state.saved_frame_height = 0;
+  screen_state.frame_change_pending = 0;
+  screen_state.device_reset_requested = 0;
+  screen_state.fullscreen_depth = 32;
 }
 
 // The configuration of the fixture's game: the engine's own defaults.

@@ -39,6 +39,11 @@ TEST(HeadlessGame, LogLinesComeFromTheGameFolder) {
   std::vector<uint8_t> update = build_game_pack("*SYSTEM_START\nwait 1\ngoto SYSTEM_START\n");
   game.write_file("update1.kpf", update);
   game.write_file("pac/update1.kpf", update);
+  // CPU drawing (kxcfg.dat slot 8 = 2): a GPU-drawing start begins info.txt
+  // afresh with the environment report, after the packs were opened.
+  std::vector<uint8_t> cfg(4 * 9, 0xFF);
+  cfg[8 * 4] = 2, cfg[8 * 4 + 1] = cfg[8 * 4 + 2] = cfg[8 * 4 + 3] = 0;
+  game.write_file("kxcfg.dat", cfg);
   ASSERT_EQ(game.start(), 0);
   game.run_ticks(2);
   bool found = false;

@@ -90,6 +90,25 @@ TEST(KxtoolRun, TheDemoMovesFadesAndBlends) {
   EXPECT_GT(peak, 4000);
 }
 
+TEST(KxtoolRun, FakeDisplaysAndTheWindowCallsOfARun) {
+  const std::string pack = std::string(ZARVIK_BINARY_DIR) + "/demo/demo.kpf";
+  if (!std::filesystem::exists(pack)) GTEST_SKIP() << "the demo pack is not built";
+  temp_folder out;
+  const std::string calls = out.path() + "/calls.txt";
+  ASSERT_EQ(run_kxtool("run '" + pack + "' --frames 2 --out '" + out.path() + "' --display 1024x768" +
+                       " --display 800x600+1024+0@640x480 --calls '" + calls + "'"),
+            0);
+  std::string text;
+  FILE* f = std::fopen(calls.c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  for (int c; (c = std::fgetc(f)) != EOF;) text += static_cast<char>(c);
+  std::fclose(f);
+  // The drag limits come from the first display: 640 x 480 fits 1024 x 768 whole.
+  EXPECT_NE(text.find("create_window 0\n"), std::string::npos);
+  EXPECT_NE(text.find("size_limits 0 160x120 1024x768\n"), std::string::npos);
+  EXPECT_EQ(run_kxtool("run '" + pack + "' --frames 2 --out '" + out.path() + "' --display 12xx"), 2);
+}
+
 TEST(KxtoolRun, RefusesBadArguments) {
   EXPECT_EQ(run_kxtool("run"), 2);
   EXPECT_EQ(run_kxtool("run x --frames 0 --out y"), 2);

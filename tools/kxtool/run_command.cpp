@@ -24,7 +24,13 @@ namespace fs = std::filesystem;
 namespace {
 
 int run_usage() {
-  std::fprintf(stderr, "usage: kxtool run GAME_FOLDER|PACK.kpf --frames N --out DIR [--every K] [--audio OUT.wav]\n");
+  std::fprintf(stderr,
+               "usage: kxtool run GAME_FOLDER|PACK.kpf --frames N --out DIR [--every K] [--audio OUT.wav]\n"
+               "                  [--display WxH[+X+Y][@WxH,WxH...]]... [--fullscreen-fails] [--calls FILE]\n"
+               "  --display adds a fake monitor (the first is the primary one; default one\n"
+               "  1920x1080 with a few modes): size, place, then the modes it offers besides\n"
+               "  its desktop's (32 bits, 60 Hz). --fullscreen-fails makes every mode switch\n"
+               "  fail. --calls writes every window call the player made, one a line.\n");
   return 2;
 }
 
@@ -79,6 +85,9 @@ int kxtool_run(const std::vector<std::string>& args) {
   std::string out;
   std::string audio_out;
   long frames = 0, every = 1;
+  std::vector<headless_display> displays;
+  bool fullscreen_fails = false;
+  std::string calls_out;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--frames" && i + 1 < args.size()) {
@@ -89,6 +98,15 @@ int kxtool_run(const std::vector<std::string>& args) {
       out = args[++i];
     } else if (a == "--audio" && i + 1 < args.size()) {
       audio_out = args[++i];
+    } else if (a == "--display" && i + 1 < args.size()) {
+      headless_display d;
+      if (!parse_headless_display(args[++i], d)) return run_usage();
+      d.info.name = "Display " + std::to_string(displays.size() + 1);
+      displays.push_back(d);
+    } else if (a == "--fullscreen-fails") {
+      fullscreen_fails = true;
+    } else if (a == "--calls" && i + 1 < args.size()) {
+      calls_out = args[++i];
     } else if (!a.empty() && a[0] == '-') {
       return run_usage();
     } else if (game.empty()) {
@@ -132,7 +150,11 @@ int kxtool_run(const std::vector<std::string>& args) {
   sound_error_listener = print_sound_error;
   std::unique_ptr<HeadlessPlatform> platform;
   int status = 0;
-  if (start_headless_game(platform, folder_text, 0, program_folder()) != 0) {
+  auto prepare = [&](HeadlessPlatform& p) {
+    if (!displays.empty()) p.ui.set_displays(displays);
+    p.ui.set_fullscreen_fails(fullscreen_fails);
+  };
+  if (start_headless_game(platform, folder_text, 0, program_folder(), prepare) != 0) {
     std::fprintf(stderr, "kxtool run: the game did not start\n");
     status = 1;
     // Threads started before the failure end before the platform goes.
@@ -158,6 +180,11 @@ int kxtool_run(const std::vector<std::string>& args) {
     if (quit_by_error.load()) {
       std::fprintf(stderr, "kxtool run: the game ended on an error\n");
       status = 1;
+    }
+    if (!calls_out.empty()) {
+      std::string text;
+      for (const std::string& c : platform->ui.calls()) text += c + "\n";
+      if (!kxtool_write_file(calls_out, std::vector<uint8_t>(text.begin(), text.end()))) status = 1;
     }
     // What the headless device mixed over the run, as a stereo WAV.
     if (!audio_out.empty() &&

@@ -87,3 +87,11 @@ void HeadlessAudioDevice::set_capture(bool on) {
   std::lock_guard<std::mutex> g(mutex_);
   capture_ = on;
 }
+
+std::vector<audio_device_info> HeadlessAudioDevice::list_devices(bool recording) {
+  return recording ? inputs_ : outputs_;
+}
+
+void HeadlessAudioDevice::set_devices(bool recording, std::vector<audio_device_info> devices) {
+  (recording ? inputs_ : outputs_) = std::move(devices);
+}

@@ -19,8 +19,12 @@ class HeadlessAudioDevice final : public AudioDevice {
   void close() override;
   int output_rate() const override;
   std::unique_ptr<AudioBuffer> create_buffer(const audio_buffer_format& format, uint32_t bytes) override;
+  std::vector<audio_device_info> list_devices(bool recording) override;
 
   // Test side.
+  // The devices list_devices reports (one stereo 44.1 kHz 16-bit output and
+  // one mono input until set).
+  void set_devices(bool recording, std::vector<audio_device_info> devices);
   void set_open_result(bool ok);  // false makes open() fail
   // Renders every frame due up to the clock's now.
   void pull();
@@ -39,6 +43,8 @@ class HeadlessAudioDevice final : public AudioDevice {
   size_t voice_count() const { return mixer_.voice_count(); }
 
  private:
+  std::vector<audio_device_info> outputs_{{"Headless Output", 2, 44100, 16}};
+  std::vector<audio_device_info> inputs_{{"Headless Input", 1, 22050, 16}};
   void render_locked(size_t frames);
 
   Clock* clock_;

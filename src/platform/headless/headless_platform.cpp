@@ -1,6 +1,8 @@
 #include "platform/headless/headless_platform.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 
 #include "platform/ffmpeg/ffmpeg_audio_decoder.h"
 
@@ -119,6 +121,8 @@ void HeadlessUi::destroy_window(int window) {
   if (focused_window_ == window) focused_window_ = -1;  // no message to a window that is gone
   windows_.erase(window);
   visible_.erase(window);
+  placements_.erase(window);
+  shapes_.erase(window);
   calls_.push_back("destroy_window " + std::to_string(window));
 }
 
@@ -147,6 +151,8 @@ void HeadlessUi::set_window_title(int window, const std::string& title) {
 void HeadlessUi::raise_window(int window) {
   std::lock_guard<std::mutex> g(mutex_);
   calls_.push_back("raise_window " + std::to_string(window));
+  auto p = placements_.find(window);
+  if (p != placements_.end()) p->second.minimised = false;
 }
 
 void HeadlessUi::present(int window, const uint8_t* bgra, int width, int height, int stride, int dst_x, int dst_y) {
@@ -233,6 +239,15 @@ bool HeadlessUi::poll_event(ui_event& out) {
   if (events_.empty()) return false;
   out = std::move(events_.front());
   events_.pop_front();
+  // A size message tells the size the window has when it is read, as a real
+  // window system's query would: one queued before a later change is not stale.
+  if (out.message == msg_size) {
+    auto it = windows_.find(out.window);
+    if (it != windows_.end()) {
+      out.x = it->second.width, out.y = it->second.height;
+      out.lparam = (out.x & 0xFFFF) | (static_cast<int64_t>(out.y & 0xFFFF) << 16);
+    }
+  }
   return true;
 }
 
@@ -311,6 +326,8 @@ void HeadlessUi::invalidate(int window) {
 void HeadlessUi::restore_window(int window) {
   std::lock_guard<std::mutex> g(mutex_);
   calls_.push_back("restore_window " + std::to_string(window));
+  auto p = placements_.find(window);
+  if (p != placements_.end()) p->second.minimised = p->second.maximised = false;
 }
 
 void HeadlessUi::set_window_alpha(int window, int alpha) {
@@ -469,6 +486,10 @@ HeadlessPlatform::~HeadlessPlatform() {
 
 bool HeadlessUi::desktop_mode(int* width, int* height, int* depth, int* refresh) {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (!displays_.empty()) {
+    const ui_display_mode& m = displays_[0].desktop;
+    desktop_[0] = m.width, desktop_[1] = m.height, desktop_[2] = m.depth, desktop_[3] = m.refresh;
+  }
   *width = desktop_[0];
   *height = desktop_[1];
   *depth = desktop_[2];
@@ -482,9 +503,315 @@ void HeadlessUi::set_desktop_mode(int width, int height, int depth, int refresh)
   desktop_[1] = height;
   desktop_[2] = depth;
   desktop_[3] = refresh;
+  displays_.clear();  // the default display follows the desktop mode
 }
 
 void HeadlessUi::block_screen_saver(bool blocked) {
   std::lock_guard<std::mutex> g(mutex_);
   calls_.push_back(blocked ? "block_screen_saver" : "allow_screen_saver");
+}
+
+// ---------------------------------------------------------------- displays and placement
+
+bool parse_headless_display(const std::string& text, headless_display& out) {
+  out = headless_display{};
+  int w = 0, h = 0, x = 0, y = 0, used = 0;
+  const char* s = text.c_str();
+  if (std::sscanf(s, "%dx%d%n", &w, &h, &used) != 2 || w <= 0 || h <= 0) return false;
+  s += used;
+  if (*s == '+' || *s == '-') {
+    if (std::sscanf(s, "%d%d%n", &x, &y, &used) != 2) return false;
+    s += used;
+  }
+  // Sizes and places a desktop could have; anything else is a typing error.
+  auto fits = [](int v, int limit) { return v >= -limit && v <= limit; };
+  if (w > 65535 || h > 65535 || !fits(x, 1000000) || !fits(y, 1000000)) return false;
+  out.info.bounds = {x, y, w, h};
+  out.info.usable = {x, y, w, h > 40 ? h - 40 : h};
+  out.desktop = {w, h, 32, 60};
+  out.modes.push_back(out.desktop);
+  if (*s == '@') {
+    ++s;
+    while (*s) {
+      int mw = 0, mh = 0;
+      if (std::sscanf(s, "%dx%d%n", &mw, &mh, &used) != 2 || mw <= 0 || mh <= 0 || mw > 65535 || mh > 65535)
+        return false;
+      out.modes.push_back({mw, mh, 32, 60});
+      s += used;
+      if (*s == ',') ++s;
+      else if (*s) return false;
+    }
+  } else if (*s) {
+    return false;
+  }
+  return true;
+}
+
+void HeadlessUi::ensure_displays_locked() {
+  if (!displays_.empty()) return;
+  headless_display d;
+  d.info.bounds = {0, 0, desktop_[0], desktop_[1]};
+  d.info.usable = {0, 0, desktop_[0], desktop_[1] > 40 ? desktop_[1] - 40 : desktop_[1]};
+  d.info.name = "Headless Display";
+  d.desktop = {desktop_[0], desktop_[1], desktop_[2], desktop_[3]};
+  d.modes = {d.desktop, {1280, 720, 32, 60}, {1024, 768, 32, 60}, {800, 600, 32, 60}, {640, 480, 32, 60}};
+  displays_.push_back(d);
+}
+
+int HeadlessUi::display_of_window_locked(int window) const {
+  auto it = windows_.find(window);
+  if (it == windows_.end()) return -1;
+  auto p = placements_.find(window);
+  int x = p != placements_.end() ? p->second.x : std::max(0, it->second.x);
+  int y = p != placements_.end() ? p->second.y : std::max(0, it->second.y);
+  int cx = x + it->second.width / 2, cy = y + it->second.height / 2;
+  for (size_t i = 0; i < displays_.size(); ++i) {
+    const ui_rect& b = displays_[i].info.bounds;
+    if (cx >= b.x && cy >= b.y && cx < b.x + b.width && cy < b.y + b.height) return static_cast<int>(i);
+  }
+  return 0;  // the nearest: the primary one
+}
+
+void HeadlessUi::set_displays(std::vector<headless_display> displays) {
+  std::lock_guard<std::mutex> g(mutex_);
+  displays_ = std::move(displays);
+  current_modes_.clear();
+  if (!displays_.empty()) {
+    const ui_display_mode& m = displays_[0].desktop;
+    desktop_[0] = m.width, desktop_[1] = m.height, desktop_[2] = m.depth, desktop_[3] = m.refresh;
+  }
+}
+
+void HeadlessUi::set_fullscreen_fails(bool fails) {
+  std::lock_guard<std::mutex> g(mutex_);
+  fullscreen_fails_ = fails;
+}
+
+void HeadlessUi::set_frame_extents(int left, int top, int right, int bottom) {
+  std::lock_guard<std::mutex> g(mutex_);
+  frame_[0] = left, frame_[1] = top, frame_[2] = right, frame_[3] = bottom;
+}
+
+int HeadlessUi::display_count() {
+  std::lock_guard<std::mutex> g(mutex_);
+  ensure_displays_locked();
+  return static_cast<int>(displays_.size());
+}
+
+bool HeadlessUi::display_info(int display, ui_display& out) {
+  std::lock_guard<std::mutex> g(mutex_);
+  ensure_displays_locked();
+  if (display < 0 || display >= static_cast<int>(displays_.size())) return false;
+  out = displays_[display].info;
+  return true;
+}
+
+int HeadlessUi::display_mode_count(int display) {
+  std::lock_guard<std::mutex> g(mutex_);
+  ensure_displays_locked();
+  if (display < 0 || display >= static_cast<int>(displays_.size())) return 0;
+  return static_cast<int>(displays_[display].modes.size());
+}
+
+bool HeadlessUi::display_mode(int display, int index, ui_display_mode& out) {
+  std::lock_guard<std::mutex> g(mutex_);
+  ensure_displays_locked();
+  if (display < 0 || display >= static_cast<int>(displays_.size())) return false;
+  const auto& modes = displays_[display].modes;
+  if (index < 0 || index >= static_cast<int>(modes.size())) return false;
+  out = modes[index];
+  return true;
+}
+
+int HeadlessUi::window_display(int window) {
+  std::lock_guard<std::mutex> g(mutex_);
+  ensure_displays_locked();
+  return display_of_window_locked(window);
+}
+
+bool HeadlessUi::enter_fullscreen(int window, int display, const ui_display_mode* mode) {
+  std::lock_guard<std::mutex> g(mutex_);
+  ensure_displays_locked();
+  std::string line = "enter_fullscreen " + std::to_string(window) + " display " + std::to_string(display);
+  line += mode ? " mode " + std::to_string(mode->width) + "x" + std::to_string(mode->height) + "x" +
+                     std::to_string(mode->depth)
+               : std::string(" desktop");
+  calls_.push_back(line);
+  auto it = windows_.find(window);
+  if (fullscreen_fails_ || it == windows_.end() || display < 0 || display >= static_cast<int>(displays_.size()))
+    return false;
+  if (mode) {
+    bool offered = false;
+    for (const ui_display_mode& m : displays_[display].modes)
+      offered |= m.width == mode->width && m.height == mode->height && m.depth == mode->depth;
+    if (!offered) return false;
+    current_modes_[display] = *mode;
+  }
+  placement_record& p = placements_[window];
+  const ui_rect& b = displays_[display].info.bounds;
+  if (!p.fullscreen) p.windowed_width = it->second.width, p.windowed_height = it->second.height;
+  p.fullscreen = true;
+  p.x = b.x, p.y = b.y;
+  int w = mode ? mode->width : b.width, h = mode ? mode->height : b.height;
+  it->second.width = w;
+  it->second.height = h;
+  ui_event e;
+  e.message = msg_size;
+  e.window = window;
+  e.x = w, e.y = h;
+  e.lparam = (w & 0xFFFF) | (static_cast<int64_t>(h & 0xFFFF) << 16);
+  events_.push_back(e);
+  return true;
+}
+
+bool HeadlessUi::leave_fullscreen(int window) {
+  std::lock_guard<std::mutex> g(mutex_);
+  calls_.push_back("leave_fullscreen " + std::to_string(window));
+  auto p = placements_.find(window);
+  if (p == placements_.end() || !p->second.fullscreen) return false;
+  p->second.fullscreen = false;
+  current_modes_.clear();
+  auto it = windows_.find(window);
+  if (it != windows_.end() && p->second.windowed_width > 0) {
+    it->second.width = p->second.windowed_width;
+    it->second.height = p->second.windowed_height;
+    ui_event e;
+    e.message = msg_size;
+    e.window = window;
+    e.x = it->second.width, e.y = it->second.height;
+    events_.push_back(e);
+  }
+  return true;
+}
+
+bool HeadlessUi::window_position(int window, int* x, int* y) {
+  std::lock_guard<std::mutex> g(mutex_);
+  auto it = windows_.find(window);
+  if (it == windows_.end()) return false;
+  auto p = placements_.find(window);
+  *x = p != placements_.end() ? p->second.x : std::max(0, it->second.x);
+  *y = p != placements_.end() ? p->second.y : std::max(0, it->second.y);
+  return true;
+}
+
+void HeadlessUi::move_window(int window, int x, int y) {
+  std::lock_guard<std::mutex> g(mutex_);
+  calls_.push_back("move_window " + std::to_string(window) + " " + std::to_string(x) + " " + std::to_string(y));
+  auto it = windows_.find(window);
+  if (it == windows_.end()) return;
+  placement_record& p = placements_[window];
+  p.x = x, p.y = y;
+  // The cursor stays where it is on the screen; clients are placed by x, y.
+  it->second.x = x, it->second.y = y;
+  ui_event e;
+  e.message = msg_move;
+  e.window = window;
+  e.x = x, e.y = y;
+  events_.push_back(e);
+}
+
+bool HeadlessUi::window_frame_extents(int window, int* left, int* top, int* right, int* bottom) {
+  std::lock_guard<std::mutex> g(mutex_);
+  *left = frame_[0], *top = frame_[1], *right = frame_[2], *bottom = frame_[3];
+  return windows_.count(window) != 0;
+}
+
+void HeadlessUi::set_window_size_limits(int window, int min_width, int min_height, int max_width, int max_height) {
+  std::lock_guard<std::mutex> g(mutex_);
+  calls_.push_back("size_limits " + std::to_string(window) + " " + std::to_string(min_width) + "x" +
+                   std::to_string(min_height) + " " + std::to_string(max_width) + "x" + std::to_string(max_height));
+  placement_record& p = placements_[window];
+  p.min_width = min_width, p.min_height = min_height, p.max_width = max_width, p.max_height = max_height;
+}
+
+void HeadlessUi::set_window_resizable(int window, bool resizable) {
+  std::lock_guard<std::mutex> g(mutex_);
+  calls_.push_back("resizable " + std::to_string(window) + " " + (resizable ? "1" : "0"));
+  placements_[window].resizable = resizable;
+  auto it = windows_.find(window);
+  if (it != windows_.end()) it->second.resizable = resizable;
+}
+
+void HeadlessUi::set_window_opacity(int window, int alpha) {
+  std::lock_guard<std::mutex> g(mutex_);
+  calls_.push_back("opacity " + std::to_string(window) + " " + std::to_string(alpha));
+  placements_[window].opacity = alpha;
+}
+
+void HeadlessUi::flash_window(int window, int count, int interval_ms) {
+  std::lock_guard<std::mutex> g(mutex_);
+  calls_.push_back("flash " + std::to_string(window) + " " + std::to_string(count) + " " +
+                   std::to_string(interval_ms));
+}
+
+void HeadlessUi::set_window_stacking(int window, ui_stacking where) {
+  static const char* const names[] = {"top", "topmost", "bottom", "behind_main"};
+  std::lock_guard<std::mutex> g(mutex_);
+  calls_.push_back("stacking " + std::to_string(window) + " " + names[static_cast<int>(where)]);
+  placements_[window].stacking = where;
+}
+
+bool HeadlessUi::set_window_shape(int window, const std::vector<ui_rect>& rects) {
+  std::lock_guard<std::mutex> g(mutex_);
+  calls_.push_back("shape " + std::to_string(window) + " " + std::to_string(rects.size()));
+  if (!windows_.count(window)) return false;
+  shapes_[window] = rects;
+  return true;
+}
+
+void HeadlessUi::minimise_window(int window) {
+  std::lock_guard<std::mutex> g(mutex_);
+  calls_.push_back("minimise_window " + std::to_string(window));
+  placements_[window].minimised = true;
+}
+
+void HeadlessUi::maximise_window(int window) {
+  std::lock_guard<std::mutex> g(mutex_);
+  calls_.push_back("maximise_window " + std::to_string(window));
+  placements_[window].maximised = true;
+}
+
+bool HeadlessUi::window_minimised(int window) {
+  std::lock_guard<std::mutex> g(mutex_);
+  auto p = placements_.find(window);
+  return p != placements_.end() && p->second.minimised;
+}
+
+bool HeadlessUi::window_maximised(int window) {
+  std::lock_guard<std::mutex> g(mutex_);
+  auto p = placements_.find(window);
+  return p != placements_.end() && p->second.maximised;
+}
+
+void HeadlessUi::warp_cursor(int screen_x, int screen_y) {
+  std::lock_guard<std::mutex> g(mutex_);
+  calls_.push_back("warp_cursor " + std::to_string(screen_x) + " " + std::to_string(screen_y));
+  cursor_x_ = screen_x;
+  cursor_y_ = screen_y;
+}
+
+bool HeadlessUi::window_fullscreen(int window) const {
+  std::lock_guard<std::mutex> g(mutex_);
+  auto p = placements_.find(window);
+  return p != placements_.end() && p->second.fullscreen;
+}
+
+ui_display_mode HeadlessUi::current_mode(int display) const {
+  std::lock_guard<std::mutex> g(mutex_);
+  auto it = current_modes_.find(display);
+  if (it != current_modes_.end()) return it->second;
+  if (display >= 0 && display < static_cast<int>(displays_.size())) return displays_[display].desktop;
+  return {desktop_[0], desktop_[1], desktop_[2], desktop_[3]};
+}
+
+std::vector<ui_rect> HeadlessUi::window_shape(int window) const {
+  std::lock_guard<std::mutex> g(mutex_);
+  auto it = shapes_.find(window);
+  return it == shapes_.end() ? std::vector<ui_rect>{} : it->second;
+}
+
+HeadlessUi::placement_record HeadlessUi::placement(int window) const {
+  std::lock_guard<std::mutex> g(mutex_);
+  auto it = placements_.find(window);
+  return it == placements_.end() ? placement_record{} : it->second;
 }

@@ -52,6 +52,18 @@ class HeadlessClock final : public Clock {
   local_time local_{2026, 1, 2, 3, 4, 5, 0, 5};
 };
 
+// A fake display for the headless Ui: where it lies, its usable part, its
+// name, its desktop mode and the modes it offers.
+struct headless_display {
+  ui_display info;
+  ui_display_mode desktop;
+  std::vector<ui_display_mode> modes;
+};
+// "1920x1080", "1920x1080+1920+0" or "1920x1080+1920+0@1024x768,800x600":
+// size, offset, then the modes besides the desktop's (32 bits, 60 Hz). The
+// usable part is the bounds less 40 rows at the bottom. False when malformed.
+bool parse_headless_display(const std::string& text, headless_display& out);
+
 struct headless_frame {
   int width = 0, height = 0;
   std::vector<uint8_t> bgra;  // width * 4 bytes per row
@@ -85,8 +97,49 @@ class HeadlessUi final : public Ui {
   int joystick_count() override;
   bool desktop_mode(int* width, int* height, int* depth, int* refresh) override;
   bool joystick_state(int id, ui_joystick_state& out) override;
+  // ---- displays and window placement
+  int display_count() override;
+  bool display_info(int display, ui_display& out) override;
+  int display_mode_count(int display) override;
+  bool display_mode(int display, int index, ui_display_mode& out) override;
+  int window_display(int window) override;
+  bool enter_fullscreen(int window, int display, const ui_display_mode* mode) override;
+  bool leave_fullscreen(int window) override;
+  bool window_position(int window, int* x, int* y) override;
+  void move_window(int window, int x, int y) override;
+  bool window_frame_extents(int window, int* left, int* top, int* right, int* bottom) override;
+  void set_window_size_limits(int window, int min_width, int min_height, int max_width, int max_height) override;
+  void set_window_resizable(int window, bool resizable) override;
+  void set_window_opacity(int window, int alpha) override;
+  void flash_window(int window, int count, int interval_ms) override;
+  void set_window_stacking(int window, ui_stacking where) override;
+  bool set_window_shape(int window, const std::vector<ui_rect>& rects) override;
+  void minimise_window(int window) override;
+  void maximise_window(int window) override;
+  bool window_minimised(int window) override;
+  bool window_maximised(int window) override;
+  void warp_cursor(int screen_x, int screen_y) override;
 
   // Test side.
+  // The fake displays (one 1920 x 1080 display with a few modes until set);
+  // the first is the primary one, whose desktop mode desktop_mode reports.
+  void set_displays(std::vector<headless_display> displays);
+  // The next full-screen switches fail (as a driver refusing the mode would).
+  void set_fullscreen_fails(bool fails);
+  // What the frame adds around a client (left, top, right, bottom; 0 until set).
+  void set_frame_extents(int left, int top, int right, int bottom);
+  bool window_fullscreen(int window) const;
+  ui_display_mode current_mode(int display) const;
+  std::vector<ui_rect> window_shape(int window) const;
+  struct placement_record {
+    int x = 0, y = 0;
+    int opacity = 255;
+    bool resizable = false, minimised = false, maximised = false, fullscreen = false;
+    int min_width = 0, min_height = 0, max_width = 0, max_height = 0;
+    ui_stacking stacking = ui_stacking::top;
+    int windowed_width = 0, windowed_height = 0;  // the client before full screen
+  };
+  placement_record placement(int window) const;
   // Input the next keyboard_state / cursor_position / joystick_state report.
   void set_key(int virtual_key, bool down);
   // The cursor in screen coordinates; a window's client starts at its
@@ -144,6 +197,14 @@ class HeadlessUi final : public Ui {
   int cursor_x_ = -100000, cursor_y_ = -100000;
   int joystick_count_ = 0;
   int desktop_[4] = {1920, 1080, 32, 60};
+  std::vector<headless_display> displays_;
+  std::map<int, ui_display_mode> current_modes_;  // displays switched away from their desktop mode
+  std::map<int, placement_record> placements_;
+  std::map<int, std::vector<ui_rect>> shapes_;
+  bool fullscreen_fails_ = false;
+  int frame_[4] = {0, 0, 0, 0};
+  void ensure_displays_locked();
+  int display_of_window_locked(int window) const;
   ui_joystick_state joysticks_[16];
   bool joystick_connected_[16] = {};
 };

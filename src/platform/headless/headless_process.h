@@ -36,6 +36,8 @@ class HeadlessProcess final : public Process {
                                             const std::string& working_folder_host) override;
   std::string user_data_folder_host() const override;
   std::string documents_folder_host() const override;
+  bool is_administrator() const override { return administrator_; }
+  void set_administrator(bool administrator) { administrator_ = administrator; }
   std::string temp_folder_host() const override;
   bool memory_status(uint64_t* total, uint64_t* available, uint32_t* load_percent) const override;
   // The fake machine's memory (8 GiB, 3 GiB free until set).
@@ -55,6 +57,8 @@ class HeadlessProcess final : public Process {
   void set_raise_listener(std::function<void()> listener);
 
  private:
+  bool administrator_ = false;
+
   void receive_raise_request();
 
   mutable std::mutex mutex_;

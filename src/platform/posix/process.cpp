@@ -8,8 +8,8 @@
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/sysinfo.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -448,3 +448,5 @@ bool PosixProcess::memory_status(uint64_t* total, uint64_t* available, uint32_t*
   *load_percent = static_cast<uint32_t>((total_kb - available_kb) * 100 / total_kb);
   return true;
 }
+
+bool PosixProcess::is_administrator() const { return geteuid() == 0; }

@@ -29,6 +29,7 @@ class PosixProcess final : public Process {
   std::string documents_folder_host() const override;
   std::string temp_folder_host() const override;
   bool memory_status(uint64_t* total, uint64_t* available, uint32_t* load_percent) const override;
+  bool is_administrator() const override;
 
   // Called on the listener thread after each raise request is counted (the
   // real Ui turns it into a msg_raise_request event). Pass {} to remove.

@@ -54,3 +54,24 @@ void SdlAudioDevice::callback(void* self, uint8_t* stream, int length) {
   size_t rest = static_cast<size_t>(length) - frames * 4;
   if (rest) std::memset(stream + frames * 4, 0, rest);
 }
+
+std::vector<audio_device_info> SdlAudioDevice::list_devices(bool recording) {
+  std::vector<audio_device_info> out;
+  const bool started = SDL_WasInit(SDL_INIT_AUDIO) != 0;
+  if (!started && SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return out;
+  const int capture = recording ? 1 : 0;
+  for (int i = 0, n = SDL_GetNumAudioDevices(capture); i < n; ++i) {
+    audio_device_info d;
+    const char* name = SDL_GetAudioDeviceName(i, capture);
+    d.name = name ? name : "";
+    SDL_AudioSpec spec{};
+    if (SDL_GetAudioDeviceSpec(i, capture, &spec) == 0) {
+      d.channels = spec.channels;
+      d.rate = spec.freq;
+      d.bits = SDL_AUDIO_BITSIZE(spec.format);
+    }
+    out.push_back(std::move(d));
+  }
+  if (!started) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  return out;
+}

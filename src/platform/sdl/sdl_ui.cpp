@@ -3,6 +3,7 @@
 #include <SDL2/SDL.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <condition_variable>
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/sdl/x11_window.h"
 #include "platform/text_encoding.h"
 
 struct sdl_request {
@@ -965,5 +967,257 @@ void SdlUi::block_screen_saver(bool blocked) {
       SDL_DisableScreenSaver();
     else
       SDL_EnableScreenSaver();
+  });
+}
+
+// ---------------------------------------------------------------- displays and placement
+
+namespace {
+
+ui_display_mode engine_mode(const SDL_DisplayMode& m) {
+  // A 24-bit colour format is stored in 32-bit pixels, as the engine counts depth.
+  return {m.w, m.h, static_cast<int>(SDL_BYTESPERPIXEL(m.format)) * 8, m.refresh_rate};
+}
+
+}  // namespace
+
+int SdlUi::display_count() {
+  int n = 0;
+  call_on_main([&] {
+    if (ready_) n = SDL_GetNumVideoDisplays();
+  });
+  return n < 0 ? 0 : n;
+}
+
+bool SdlUi::display_info(int display, ui_display& out) {
+  bool ok = false;
+  call_on_main([&] {
+    if (!ready_) return;
+    SDL_Rect b{}, u{};
+    if (SDL_GetDisplayBounds(display, &b) != 0) return;
+    if (SDL_GetDisplayUsableBounds(display, &u) != 0) u = b;
+    out.bounds = {b.x, b.y, b.w, b.h};
+    out.usable = {u.x, u.y, u.w, u.h};
+    const char* name = SDL_GetDisplayName(display);
+    out.name = name ? name : "";
+    ok = true;
+  });
+  return ok;
+}
+
+int SdlUi::display_mode_count(int display) {
+  int n = 0;
+  call_on_main([&] {
+    if (ready_) n = SDL_GetNumDisplayModes(display);
+  });
+  return n < 0 ? 0 : n;
+}
+
+bool SdlUi::display_mode(int display, int index, ui_display_mode& out) {
+  bool ok = false;
+  call_on_main([&] {
+    SDL_DisplayMode m{};
+    if (!ready_ || SDL_GetDisplayMode(display, index, &m) != 0) return;
+    out = engine_mode(m);
+    ok = true;
+  });
+  return ok;
+}
+
+int SdlUi::window_display(int window) {
+  int d = -1;
+  call_on_main([&] {
+    auto it = windows_.find(window);
+    if (it != windows_.end()) d = SDL_GetWindowDisplayIndex(it->second.window);
+  });
+  return d;
+}
+
+bool SdlUi::enter_fullscreen(int window, int display, const ui_display_mode* mode) {
+  bool ok = false;
+  call_on_main([&] {
+    auto it = windows_.find(window);
+    if (it == windows_.end()) return;
+    SDL_Window* w = it->second.window;
+    SDL_Rect b{};
+    if (SDL_GetDisplayBounds(display, &b) != 0) return;
+    // Full screen happens on the display that holds the window; one on
+    // another display is moved there first.
+    if (SDL_GetWindowDisplayIndex(w) != display) SDL_SetWindowPosition(w, b.x, b.y);
+    if (!mode) {
+      ok = SDL_SetWindowFullscreen(w, SDL_WINDOW_FULLSCREEN_DESKTOP) == 0;
+      return;
+    }
+    // The listed mode of that size and depth, at the best refresh.
+    SDL_DisplayMode want{}, found{};
+    for (int i = 0, n = SDL_GetNumDisplayModes(display); i < n; ++i) {
+      SDL_DisplayMode m{};
+      if (SDL_GetDisplayMode(display, i, &m) != 0) continue;
+      ui_display_mode e = engine_mode(m);
+      if (e.width == mode->width && e.height == mode->height && e.depth == mode->depth &&
+          (!want.w || m.refresh_rate > want.refresh_rate))
+        want = m;
+    }
+    if (!want.w || !SDL_GetClosestDisplayMode(display, &want, &found)) return;
+    if (SDL_SetWindowDisplayMode(w, &found) != 0) return;
+    if (SDL_SetWindowFullscreen(w, SDL_WINDOW_FULLSCREEN) != 0) {
+      SDL_SetWindowFullscreen(w, 0);
+      return;
+    }
+    ok = true;
+  });
+  return ok;
+}
+
+bool SdlUi::leave_fullscreen(int window) {
+  bool ok = false;
+  call_on_main([&] {
+    auto it = windows_.find(window);
+    if (it == windows_.end()) return;
+    ok = SDL_SetWindowFullscreen(it->second.window, 0) == 0;
+  });
+  return ok;
+}
+
+bool SdlUi::window_position(int window, int* x, int* y) {
+  bool ok = false;
+  call_on_main([&] {
+    auto it = windows_.find(window);
+    if (it == windows_.end()) return;
+    int cx = 0, cy = 0, top = 0, left = 0;
+    SDL_GetWindowPosition(it->second.window, &cx, &cy);
+    SDL_GetWindowBordersSize(it->second.window, &top, &left, nullptr, nullptr);
+    *x = cx - left;
+    *y = cy - top;
+    ok = true;
+  });
+  return ok;
+}
+
+void SdlUi::move_window(int window, int x, int y) {
+  call_on_main([&] {
+    auto it = windows_.find(window);
+    if (it == windows_.end()) return;
+    // The engine places the outer corner, as the window manager places a
+    // window whose position is asked for (north-west gravity).
+    SDL_SetWindowPosition(it->second.window, x, y);
+  });
+}
+
+bool SdlUi::window_frame_extents(int window, int* left, int* top, int* right, int* bottom) {
+  bool ok = false;
+  *left = *top = *right = *bottom = 0;
+  call_on_main([&] {
+    auto it = windows_.find(window);
+    if (it == windows_.end()) return;
+    ok = SDL_GetWindowBordersSize(it->second.window, top, left, bottom, right) == 0;
+  });
+  return ok;
+}
+
+void SdlUi::set_window_size_limits(int window, int min_width, int min_height, int max_width, int max_height) {
+  call_on_main([&] {
+    auto it = windows_.find(window);
+    if (it == windows_.end()) return;
+    SDL_SetWindowMinimumSize(it->second.window, std::max(1, min_width), std::max(1, min_height));
+    // SDL has no "no limit": a very large maximum stands for it.
+    SDL_SetWindowMaximumSize(it->second.window, max_width > 0 ? max_width : 16384,
+                             max_height > 0 ? max_height : 16384);
+  });
+}
+
+void SdlUi::set_window_resizable(int window, bool resizable) {
+  call_on_main([&] {
+    auto it = windows_.find(window);
+    if (it != windows_.end()) SDL_SetWindowResizable(it->second.window, resizable ? SDL_TRUE : SDL_FALSE);
+  });
+}
+
+void SdlUi::set_window_opacity(int window, int alpha) {
+  call_on_main([&] {
+    auto it = windows_.find(window);
+    if (it == windows_.end()) return;
+    int a = alpha < 0 ? 0 : alpha > 255 ? 255 : alpha;
+    if (SDL_SetWindowOpacity(it->second.window, static_cast<float>(a) / 255.0f) != 0)
+      std::fprintf(stderr, "zarvik: window opacity: %s\n", SDL_GetError());
+  });
+}
+
+void SdlUi::flash_window(int window, int count, int interval_ms) {
+  (void)interval_ms;  // the system keeps its own pace
+  call_on_main([&] {
+    auto it = windows_.find(window);
+    if (it == windows_.end()) return;
+    SDL_FlashWindow(it->second.window, count > 0 ? SDL_FLASH_UNTIL_FOCUSED : SDL_FLASH_CANCEL);
+  });
+}
+
+void SdlUi::set_window_stacking(int window, ui_stacking where) {
+  call_on_main([&] {
+    auto it = windows_.find(window);
+    if (it == windows_.end()) return;
+    SDL_Window* w = it->second.window;
+    SDL_SetWindowAlwaysOnTop(w, where == ui_stacking::topmost ? SDL_TRUE : SDL_FALSE);
+    switch (where) {
+      case ui_stacking::top:
+      case ui_stacking::topmost:
+        SDL_RaiseWindow(w);
+        break;
+      case ui_stacking::bottom:
+        x11_lower_window(w);
+        break;
+      case ui_stacking::behind_main: {
+        auto main = windows_.find(0);
+        if (main != windows_.end() && main->first != window) x11_stack_below(w, main->second.window);
+        break;
+      }
+    }
+  });
+}
+
+bool SdlUi::set_window_shape(int window, const std::vector<ui_rect>& rects) {
+  bool ok = false;
+  call_on_main([&] {
+    auto it = windows_.find(window);
+    if (it != windows_.end()) ok = x11_set_window_shape(it->second.window, rects);
+  });
+  return ok;
+}
+
+void SdlUi::minimise_window(int window) {
+  call_on_main([&] {
+    auto it = windows_.find(window);
+    if (it != windows_.end()) SDL_MinimizeWindow(it->second.window);
+  });
+}
+
+void SdlUi::maximise_window(int window) {
+  call_on_main([&] {
+    auto it = windows_.find(window);
+    if (it != windows_.end()) SDL_MaximizeWindow(it->second.window);
+  });
+}
+
+bool SdlUi::window_minimised(int window) {
+  bool r = false;
+  call_on_main([&] {
+    auto it = windows_.find(window);
+    if (it != windows_.end()) r = (SDL_GetWindowFlags(it->second.window) & SDL_WINDOW_MINIMIZED) != 0;
+  });
+  return r;
+}
+
+bool SdlUi::window_maximised(int window) {
+  bool r = false;
+  call_on_main([&] {
+    auto it = windows_.find(window);
+    if (it != windows_.end()) r = (SDL_GetWindowFlags(it->second.window) & SDL_WINDOW_MAXIMIZED) != 0;
+  });
+  return r;
+}
+
+void SdlUi::warp_cursor(int screen_x, int screen_y) {
+  call_on_main([&] {
+    if (ready_ && has_display_) SDL_WarpMouseGlobal(screen_x, screen_y);
   });
 }

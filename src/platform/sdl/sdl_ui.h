@@ -70,6 +70,28 @@ class SdlUi final : public Ui {
   int joystick_count() override;
   bool desktop_mode(int* width, int* height, int* depth, int* refresh) override;
   bool joystick_state(int id, ui_joystick_state& out) override;
+  // ---- displays and window placement
+  int display_count() override;
+  bool display_info(int display, ui_display& out) override;
+  int display_mode_count(int display) override;
+  bool display_mode(int display, int index, ui_display_mode& out) override;
+  int window_display(int window) override;
+  bool enter_fullscreen(int window, int display, const ui_display_mode* mode) override;
+  bool leave_fullscreen(int window) override;
+  bool window_position(int window, int* x, int* y) override;
+  void move_window(int window, int x, int y) override;
+  bool window_frame_extents(int window, int* left, int* top, int* right, int* bottom) override;
+  void set_window_size_limits(int window, int min_width, int min_height, int max_width, int max_height) override;
+  void set_window_resizable(int window, bool resizable) override;
+  void set_window_opacity(int window, int alpha) override;
+  void flash_window(int window, int count, int interval_ms) override;
+  void set_window_stacking(int window, ui_stacking where) override;
+  bool set_window_shape(int window, const std::vector<ui_rect>& rects) override;
+  void minimise_window(int window) override;
+  void maximise_window(int window) override;
+  bool window_minimised(int window) override;
+  bool window_maximised(int window) override;
+  void warp_cursor(int screen_x, int screen_y) override;
 
   // Runs the requests other threads have queued. The main thread must call it
   // (or poll_event) while it waits for a thread that may use the Ui.
