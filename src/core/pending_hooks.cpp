@@ -37,8 +37,6 @@ void detect_directx_version(int* major, int* minor, char* letter) {
   *letter = 0;
 }
 void write_environment_report() {}
-int init_direct3d() { return 0; }
-void release_direct3d() {}
 void release_renderer_resources() {}
 
 void clear_save_handle_tables() {}

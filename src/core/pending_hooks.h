@@ -37,7 +37,9 @@ void dshow_movie_close();
 // ---- GPU drawing
 void detect_directx_version(int* major, int* minor, char* letter);
 void write_environment_report();
-int init_direct3d();  // 0 = success, 1 = no device (switch to CPU drawing)
+// Defined by the GPU drawing (src/d3d/d3d_device.cpp), called at their place
+// in start-up and shutdown.
+int init_direct3d();  // 0 = ready (or CPU drawing chosen), 1 = no device (switch to CPU drawing)
 void release_direct3d();
 void release_renderer_resources();
 

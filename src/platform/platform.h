@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/gpu_device.h"
+
 // ---------------------------------------------------------------- Clock
 
 struct local_time {
@@ -370,6 +372,7 @@ struct Platform {
   Ui* ui = nullptr;
   AudioDevice* audio = nullptr;
   FontRasterizer* fonts = nullptr;
+  GpuSystem* gpu = nullptr;  // null: no GPU drawing
 };
 
 Platform& platform();

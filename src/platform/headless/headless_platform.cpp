@@ -285,6 +285,7 @@ HeadlessPlatform::HeadlessPlatform(const std::string& game_folder_host)
   services.audio = &audio;
   services.process = &process;
   services.libraries = &libraries;
+  services.gpu = &gpu;
   process.set_raise_listener([this] {
     ui_event e;
     e.message = msg_raise_request;
