@@ -89,6 +89,19 @@ void install_gpu_drawing_hooks() {
   layer_record_hooks.release_textures = release_record_textures;
 }
 
+void reset_gpu_drawing() {
+  d3d_renderer_state_record& st = d3d_renderer_state;
+  st.device.reset();
+  st.white_texture = st.black_texture = 0;
+  st.effect_ready = false;
+  st.max_texture_width = st.max_texture_height = 0;
+  st.caps_dumped = st.modes_listed = false;
+  st.current = gpu_draw_state{};
+  gpu_scene.scene_layer = nullptr;
+  gpu_scene.redraw_request = 0;
+  gpu_scene.switched_to_cpu = 0;
+}
+
 void apply_screen_tone(uint8_t* bgra, size_t pixel_count, uint32_t tone) {
   int table[3][256];
   for (int ch = 0; ch < 3; ++ch) {

@@ -38,6 +38,10 @@ int read_back_buffer_with_tone(uint8_t* destination, int width, int height, int 
 // v += ((255 - v) * max(t - 128, 0)) >> 7 - (v * max(128 - t, 0)) >> 7.
 void apply_screen_tone(uint8_t* bgra, size_t pixel_count, uint32_t tone);
 
+// Back to the state before start-up: no device, no scene layer, the
+// once-per-run reports due again (a new engine in the same process).
+void reset_gpu_drawing();
+
 // Fills the compositor, layer-command and layer-record hooks with the GPU
 // drawing's services (idempotent).
 void install_gpu_drawing_hooks();

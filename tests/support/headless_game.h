@@ -47,6 +47,8 @@ class headless_game {
   void add_resource(const std::string& name, std::vector<uint8_t> bytes, uint8_t type);
   void write_file(const std::string& relative, const std::vector<uint8_t>& bytes);
   void set_command_handler(int slot, command_handler handler);
+  // The GPU backends the run may use (our rasteriser unless set).
+  void set_gpu_choice(gpu_choice choice) { gpu_choice_ = choice; }
   // The virtual clock's value when the game starts.
   void set_start_time(uint32_t ms) { start_time_ = ms; }
 
@@ -84,4 +86,5 @@ class headless_game {
   std::map<int, command_handler> saved_handlers_;
   bool started_ = false;
   uint32_t start_time_ = 0;
+  gpu_choice gpu_choice_ = gpu_choice::software;
 };

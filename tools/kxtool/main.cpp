@@ -47,7 +47,7 @@ const kxtool_command commands[] = {
     {"asm", nullptr, kxtool_asm, "[--sjis] LISTING OUT.kpf|FOLDER   assemble a script listing into a game"},
     {"kcg", kxtool_kcg, nullptr, "write a picture in the engine image format"},
     {"decode", kxtool_decode, nullptr, "decode any picture the player reads to PNG"},
-    {"run", nullptr, kxtool_run, "GAME_FOLDER|PACK.kpf --frames N --out DIR [--every K] [--audio OUT.wav]   run headless, write frames and sound"},
+    {"run", nullptr, kxtool_run, "GAME_FOLDER|PACK.kpf --frames N --out DIR [--every K] [--audio OUT.wav] [--gpu NAME]   run headless, write frames and sound"},
     {"pictures", nullptr, kxtool_pictures, "FOLDER   write the demo game's generated pictures (PNG)"},
     {"sounds", nullptr, kxtool_sounds, "FOLDER   write the demo game's generated sounds (WAV)"},
 };

@@ -22,7 +22,8 @@ namespace fs = std::filesystem;
 namespace {
 
 int run_usage() {
-  std::fprintf(stderr, "usage: kxtool run GAME_FOLDER|PACK.kpf --frames N --out DIR [--every K] [--audio OUT.wav]\n");
+  std::fprintf(stderr, "usage: kxtool run GAME_FOLDER|PACK.kpf --frames N --out DIR [--every K] [--audio OUT.wav]\n"
+               "                 [--gpu auto|cpu|hardware|llvmpipe|software]\n");
   return 2;
 }
 
@@ -69,6 +70,9 @@ int kxtool_run(const std::vector<std::string>& args) {
   std::string out;
   std::string audio_out;
   long frames = 0, every = 1;
+  // The player's order (hardware OpenGL ES, llvmpipe, our rasteriser) unless
+  // a backend or CPU drawing is chosen, so frames can be compared across them.
+  gpu_choice gpu = gpu_choice::automatic;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--frames" && i + 1 < args.size()) {
@@ -77,6 +81,8 @@ int kxtool_run(const std::vector<std::string>& args) {
       if (!parse_count(args[++i].c_str(), every)) return run_usage();
     } else if (a == "--out" && i + 1 < args.size()) {
       out = args[++i];
+    } else if (a == "--gpu" && i + 1 < args.size()) {
+      if (!parse_gpu_choice(args[++i], gpu)) return run_usage();
     } else if (a == "--audio" && i + 1 < args.size()) {
       audio_out = args[++i];
     } else if (!a.empty() && a[0] == '-') {
@@ -118,7 +124,7 @@ int kxtool_run(const std::vector<std::string>& args) {
   error_report_listener = print_report;
   std::unique_ptr<HeadlessPlatform> platform;
   int status = 0;
-  if (start_headless_game(platform, folder_text, 0, program_folder()) != 0) {
+  if (start_headless_game(platform, folder_text, 0, program_folder(), gpu) != 0) {
     std::fprintf(stderr, "kxtool run: the game did not start\n");
     status = 1;
   } else {

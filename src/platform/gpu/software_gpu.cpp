@@ -251,7 +251,9 @@ void SoftwareGpuDevice::draw_triangle(const gpu_vertex& a, const gpu_vertex& b, 
       const rgba s0 = sample(t0, u, v, filter);
       const rgba s1 = sample(t1, u, v, filter);
       const rgba src = shade(s, s0, s1, d);
-      const float sr = clamp01(src.r), sg = clamp01(src.g), sb = clamp01(src.b), sa = clamp01(src.a);
+      // The fragment reaches the blender in the target's 8 bits, as on a GPU.
+      const float sr = to_byte(src.r) / 255.f, sg = to_byte(src.g) / 255.f, sb = to_byte(src.b) / 255.f,
+                  sa = to_byte(src.a) / 255.f;
       uint8_t* out = &target_[(size_t(y) * size_t(width_) + size_t(x)) * 4];
       const float dr = out[2] / 255.f, dg = out[1] / 255.f, db = out[0] / 255.f, da = out[3] / 255.f;
       out[2] = to_byte(blend_channel(s, sr, sa, dr));

@@ -6,8 +6,9 @@
 #include "graphics/layer_record.h"
 
 int start_headless_game(std::unique_ptr<HeadlessPlatform>& platform, const std::string& game_folder,
-                        uint32_t start_time_ms, const std::string& library_folder) {
+                        uint32_t start_time_ms, const std::string& library_folder, gpu_choice gpu) {
   platform = std::make_unique<HeadlessPlatform>(game_folder);
+  platform->gpu.set_choice(gpu);
   platform->clock.set(start_time_ms);
   if (!library_folder.empty()) platform->libraries.set_search_folder(library_folder);
   init_module_paths();
