@@ -265,15 +265,21 @@ void layer_tile_quad(const cg_record& r, int offset_x, int offset_y, int tile_w,
 uint32_t layer_diffuse_colour(const cg_record& r) {
   switch (r.blend_mode) {
     case 0: case 1: case 2: case 3: case 5: case 6: case 7: case 9: case 98: case 100: {
-      const uint32_t a = r.visible ? uint32_t(std::clamp<int>(r.alpha, 0, 255)) : 0;
+      const uint32_t a = r.visible ? opacity_byte(r.alpha) : 0;
       return a | a << 8 | a << 16 | a << 24;
     }
     default: return 0xFF000000u;
   }
 }
 
+uint32_t opacity_byte(int alpha) {
+  // Opacity 0..256 (256 opaque) onto the colour byte 0..255, so the GPU
+  // weighs a layer as the CPU compositor does (200 is 200/256 there).
+  return uint32_t((std::clamp(alpha, 0, 256) * 255 + 128) >> 8);
+}
+
 bool apply_blend_mode_states(int mode, int alpha, gpu_draw_state& s) {
-  const uint32_t a = uint32_t(std::clamp(alpha, 0, 255));
+  const uint32_t a = opacity_byte(alpha);
   auto blend = [&](gpu_blend src, gpu_blend dst, gpu_blend_op op) {
     s.src = src;
     s.dst = dst;

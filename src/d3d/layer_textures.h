@@ -67,7 +67,9 @@ void fill_frame_vertex(sprite_vertex& v, float x, float y, float z, uint32_t col
 // bottom-left, bottom-right).
 void layer_tile_quad(const cg_record& record, int offset_x, int offset_y, int tile_w, int tile_h, uint32_t colour,
                      sprite_vertex out[4]);
-// The diffuse colour of a layer: its alpha (0..255, 0 when hidden) in all four
+// A layer's opacity (0..256) as a colour byte: (alpha * 255 + 128) >> 8.
+uint32_t opacity_byte(int alpha);
+// The diffuse colour of a layer: its opacity byte (0 when hidden) in all four
 // bytes for the modes drawn with it, opaque black for the others.
 uint32_t layer_diffuse_colour(const cg_record& record);
 // Sets the blend and stage states of a blend mode into `state`; false (state

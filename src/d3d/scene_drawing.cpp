@@ -142,12 +142,12 @@ void switch_to_cpu_drawing() {
   gpu_scene.switched_to_cpu = 1;
   gpu_scene.redraw_request = 0;
   return_layers_to_cpu(object_trees[tree_layers].root);
-  // The last GPU frame would show under the layers the CPU now draws.
+  // The scene layer only carried GPU frames: left shown, its last frame would
+  // cover the layers the CPU draws now.
   if (object_node* scene = live_scene_layer()) {
-    cg_record* r = layer_record(scene);
-    if (r && r->pixels) {
-      std::memset(r->pixels, 0, size_t(r->width) * 4 * size_t(r->height));
-      note_layer_pixels_changed(r);
+    if (cg_record* r = layer_record(scene)) {
+      mark_layer_dirty(scene);
+      r->visible = 0;
       mark_layer_dirty(scene);
     }
   }

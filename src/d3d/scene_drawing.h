@@ -26,7 +26,7 @@ int render_frame_gpu();
 int reset_device();
 // Turns GPU drawing off for the rest of the run: layers that lived in
 // textures are drawn by the CPU compositor again and the scene layer is
-// emptied.
+// hidden.
 void switch_to_cpu_drawing();
 
 // Copies the target's top-left w x h pixels into `destination` (w*4 bytes a

@@ -131,7 +131,7 @@ int headless_game::start() {
   started_ = true;
   // The player's own start-up, as win_main runs it.
   return start_headless_game(platform_, folder_.path(), start_time_, std::string(ZARVIK_BINARY_DIR) + "/",
-                             gpu_choice_);
+                             gpu_choice_, prepare_);
 }
 
 int headless_game::tick() {

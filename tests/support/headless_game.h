@@ -4,6 +4,7 @@
 // The test then reads variables, reported errors, log lines and counters.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -49,6 +50,8 @@ class headless_game {
   void set_command_handler(int slot, command_handler handler);
   // The GPU backends the run may use (our rasteriser unless set).
   void set_gpu_choice(gpu_choice choice) { gpu_choice_ = choice; }
+  // Before start(): sees the platform before the start-up sequence runs.
+  void set_prepare(std::function<void(HeadlessPlatform&)> prepare) { prepare_ = std::move(prepare); }
   // The virtual clock's value when the game starts.
   void set_start_time(uint32_t ms) { start_time_ = ms; }
 
@@ -87,4 +90,5 @@ class headless_game {
   bool started_ = false;
   uint32_t start_time_ = 0;
   gpu_choice gpu_choice_ = gpu_choice::software;
+  std::function<void(HeadlessPlatform&)> prepare_;
 };

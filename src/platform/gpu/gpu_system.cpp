@@ -7,6 +7,7 @@ std::unique_ptr<GpuDevice> StandardGpuSystem::create_device(gpu_attempt attempt,
                                                             std::string* why) {
   std::string dummy;
   if (!why) why = &dummy;
+  attempts_.push_back(attempt);
   if (refuse_all_) {
     *why = "devices refused";
     return nullptr;

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/gpu_device.h"
 
@@ -26,6 +27,7 @@ class StandardGpuSystem final : public GpuSystem {
   void set_software_shader_level(int level) { software_shader_level_ = level; }
   SoftwareGpuDevice* last_software_device() const { return last_software_; }
   int devices_made() const { return devices_made_; }
+  const std::vector<gpu_attempt>& attempts() const { return attempts_; }
 
  private:
   gpu_choice choice_;
@@ -33,4 +35,5 @@ class StandardGpuSystem final : public GpuSystem {
   int software_shader_level_ = 20;
   SoftwareGpuDevice* last_software_ = nullptr;  // owned by the engine; valid while it keeps the device
   int devices_made_ = 0;
+  std::vector<gpu_attempt> attempts_;  // every create_device, in order
 };

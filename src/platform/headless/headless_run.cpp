@@ -6,9 +6,11 @@
 #include "graphics/layer_record.h"
 
 int start_headless_game(std::unique_ptr<HeadlessPlatform>& platform, const std::string& game_folder,
-                        uint32_t start_time_ms, const std::string& library_folder, gpu_choice gpu) {
+                        uint32_t start_time_ms, const std::string& library_folder, gpu_choice gpu,
+                        const std::function<void(HeadlessPlatform&)>& prepare) {
   platform = std::make_unique<HeadlessPlatform>(game_folder);
   platform->gpu.set_choice(gpu);
+  if (prepare) prepare(*platform);
   platform->clock.set(start_time_ms);
   if (!library_folder.empty()) platform->libraries.set_search_folder(library_folder);
   init_module_paths();
