@@ -195,6 +195,11 @@ int render_frame_gpu() {
   if (r && r->pixels && frame && r->width == frame->width && r->height == frame->height) {
     if (read_back_buffer_with_tone(r->pixels, r->width, r->height, r->gpu_monochrome,
                                    uint32_t(r->gpu_colour_tone)) == 0) {
+      // The target's alpha is only what the blending left there (a multiply
+      // leaves 0 where a picture is transparent); the scene is a whole
+      // frame, so it must not let anything under it show through.
+      const size_t n = size_t(r->width) * size_t(r->height);
+      for (size_t i = 0; i < n; ++i) r->pixels[i * 4 + 3] = 255;
       note_layer_pixels_changed(r);
       mark_layer_dirty(scene);
     }
