@@ -92,6 +92,7 @@ int create_d3d_device() {
     }
   }
   if (!device) {
+    if (!why.empty()) write_info_log("", "[DX] %s", why);
     d3d_log("[DX]ハードウェアの理想の状態で初期化できませんでした。");
     device = system->create_device(gpu_attempt::mixed, st.target_width, st.target_height, &why);
     if (device) {
@@ -100,6 +101,7 @@ int create_d3d_device() {
     }
   }
   if (!device) {
+    write_info_log("", "[DX] %s", why);
     d3d_log("[DX]ハードウェアの２番目に理想の状態で初期化できませんでした。");
     device = system->create_device(gpu_attempt::software, st.target_width, st.target_height, &why);
     if (device) {

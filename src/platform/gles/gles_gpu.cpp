@@ -4,7 +4,10 @@
 #include <EGL/eglext.h>
 #include <GLES3/gl3.h>
 
+#include <condition_variable>
 #include <cstring>
+#include <functional>
+#include <thread>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -126,9 +129,9 @@ GLuint compile(GLenum kind, const char* text, std::string* log) {
 // never terminated (another device may still use one).
 std::mutex display_mutex;
 
-class GlesGpuDevice final : public GpuDevice {
+class GlesContext final : public GpuDevice {
  public:
-  ~GlesGpuDevice() override {
+  ~GlesContext() override {
     if (display_ == EGL_NO_DISPLAY) return;
     if (context_ != EGL_NO_CONTEXT && make_current()) {
       for (auto& t : textures_) glDeleteTextures(1, &t.second.name);
@@ -170,9 +173,7 @@ class GlesGpuDevice final : public GpuDevice {
     }
     if (context_ == EGL_NO_CONTEXT) return fail(why, "eglCreateContext");
     if (!make_current()) return fail(why, "eglMakeCurrent");
-    const bool ok = setup(kind, why);
-    release_current();
-    return ok;
+    return setup(kind, why);
   }
 
   const gpu_device_info& info() const override { return info_; }
@@ -186,8 +187,6 @@ class GlesGpuDevice final : public GpuDevice {
 
   uint32_t create_texture(int width, int height, gpu_texture_format format) override {
     if (width <= 0 || height <= 0 || width > info_.max_texture_width || height > info_.max_texture_height) return 0;
-    current_scope scope(this);
-    if (!scope.ok) return 0;
     while (glGetError() != GL_NO_ERROR) {
     }
     GLuint name = 0;
@@ -216,8 +215,7 @@ class GlesGpuDevice final : public GpuDevice {
   void release_texture(uint32_t id) override {
     auto it = textures_.find(id);
     if (it == textures_.end()) return;
-    current_scope scope(this);
-    if (scope.ok) glDeleteTextures(1, &it->second.name);
+    glDeleteTextures(1, &it->second.name);
     textures_.erase(it);
   }
 
@@ -227,8 +225,6 @@ class GlesGpuDevice final : public GpuDevice {
     if (it == textures_.end()) return false;
     const texture& t = it->second;
     if (x < 0 || y < 0 || width <= 0 || height <= 0 || x + width > t.width || y + height > t.height) return false;
-    current_scope scope(this);
-    if (!scope.ok) return false;
     while (glGetError() != GL_NO_ERROR) {
     }
     glBindTexture(GL_TEXTURE_2D, t.name);
@@ -256,7 +252,6 @@ class GlesGpuDevice final : public GpuDevice {
 
   bool begin_scene() override {
     if (in_scene_) return false;
-    if (!make_current()) return false;
     in_scene_ = true;
     bind_target();
     return true;
@@ -265,14 +260,10 @@ class GlesGpuDevice final : public GpuDevice {
   bool end_scene() override {
     if (!in_scene_) return false;
     in_scene_ = false;
-    const bool ok = glGetError() == GL_NO_ERROR;
-    release_current();
-    return ok;
+    return glGetError() == GL_NO_ERROR;
   }
 
   bool clear(uint32_t argb) override {
-    current_scope scope(this);
-    if (!scope.ok) return false;
     bind_target();
     glDisable(GL_BLEND);
     glClearColor(float((argb >> 16) & 255) / 255.f, float((argb >> 8) & 255) / 255.f, float(argb & 255) / 255.f,
@@ -305,8 +296,6 @@ class GlesGpuDevice final : public GpuDevice {
 
   bool read_back(uint8_t* bgra, int width, int height, size_t stride) override {
     if (width <= 0 || height <= 0 || width > width_ || height > height_) return false;
-    current_scope scope(this);
-    if (!scope.ok) return false;
     bind_target();
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     rows_.resize(size_t(width) * size_t(height) * 4);
@@ -330,25 +319,6 @@ class GlesGpuDevice final : public GpuDevice {
     GLuint name = 0;
     int width = 0, height = 0;
     gpu_texture_format format = gpu_texture_format::bgra8888;
-  };
-
-  // Makes the context current on this thread for one call outside a scene:
-  // the context moves between the main thread (creation, rebuilds) and the
-  // frame thread (drawing), so it is never left current between calls.
-  struct current_scope {
-    explicit current_scope(GlesGpuDevice* d) : device(d) {
-      if (d->in_scene_) {
-        ok = true;
-        return;
-      }
-      ok = d->make_current();
-      release = ok;
-    }
-    ~current_scope() {
-      if (release) device->release_current();
-    }
-    GlesGpuDevice* device;
-    bool ok = false, release = false;
   };
 
   bool make_current() {
@@ -489,6 +459,114 @@ class GlesGpuDevice final : public GpuDevice {
   uint32_t next_texture_ = 1;
   bool in_scene_ = false;
   std::vector<uint8_t> rows_;
+};
+
+// Runs every call of one device on a thread of its own, where its context is
+// current for the device's whole life. The engine calls from the main thread
+// (creation, rebuilds) and the frame thread (drawing); a context cannot
+// follow it there when that thread already has another API's context current
+// (the window's renderer), so the context stays put and the calls travel.
+class GlesGpuDevice final : public GpuDevice {
+ public:
+  GlesGpuDevice() : thread_([this] { serve(); }) {}
+  ~GlesGpuDevice() override {
+    run([this] { context_.reset(); });
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+  }
+
+  bool open(EGLDisplay display, gles_device_kind kind, int width, int height, std::string* why) {
+    bool ok = false;
+    run([&] {
+      context_ = std::make_unique<GlesContext>();
+      ok = context_->open(display, kind, width, height, why);
+      if (ok) info_ = context_->info();
+    });
+    return ok;
+  }
+
+  const gpu_device_info& info() const override { return info_; }
+  int target_width() const override { return info_width_(); }
+  int target_height() const override { return info_height_(); }
+  int load_effect(const std::string& technique) override {
+    int r = -1;
+    run([&] { r = context_->load_effect(technique); });
+    return r;
+  }
+  uint32_t create_texture(int width, int height, gpu_texture_format format) override {
+    uint32_t r = 0;
+    run([&] { r = context_->create_texture(width, height, format); });
+    return r;
+  }
+  void release_texture(uint32_t texture) override {
+    run([&] { context_->release_texture(texture); });
+  }
+  bool upload_texture(uint32_t texture, int x, int y, int width, int height, const uint8_t* bgra, size_t stride,
+                      bool dither) override {
+    bool r = false;
+    run([&] { r = context_->upload_texture(texture, x, y, width, height, bgra, stride, dither); });
+    return r;
+  }
+  bool begin_scene() override { return call_bool([this] { return context_->begin_scene(); }); }
+  bool end_scene() override { return call_bool([this] { return context_->end_scene(); }); }
+  bool clear(uint32_t argb) override { return call_bool([&] { return context_->clear(argb); }); }
+  bool draw_quad(const gpu_vertex vertices[4], const gpu_draw_state& state) override {
+    return call_bool([&] { return context_->draw_quad(vertices, state); });
+  }
+  bool read_back(uint8_t* bgra, int width, int height, size_t stride) override {
+    return call_bool([&] { return context_->read_back(bgra, width, height, stride); });
+  }
+
+ private:
+  int info_width_() const { return context_ ? context_->target_width() : 0; }
+  int info_height_() const { return context_ ? context_->target_height() : 0; }
+
+  template <class F>
+  bool call_bool(F f) {
+    bool r = false;
+    run([&] { r = f(); });
+    return r;
+  }
+
+  void run(const std::function<void()>& job) {
+    std::lock_guard<std::mutex> one_caller(call_mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    job_ = &job;
+    done_ = false;
+    wake_.notify_all();
+    finished_.wait(lock, [this] { return done_; });
+  }
+
+  void serve() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [this] { return job_ || stop_; });
+      if (job_) {
+        const std::function<void()>* job = job_;
+        job_ = nullptr;
+        lock.unlock();
+        (*job)();
+        lock.lock();
+        done_ = true;
+        finished_.notify_all();
+        continue;
+      }
+      if (stop_) break;
+    }
+    eglReleaseThread();
+  }
+
+  gpu_device_info info_;
+  std::unique_ptr<GlesContext> context_;
+  std::mutex call_mutex_, mutex_;
+  std::condition_variable wake_, finished_;
+  const std::function<void()>* job_ = nullptr;
+  bool done_ = false, stop_ = false;
+  std::thread thread_;
 };
 
 // Candidate displays for a kind: EGL devices first (a DRM device for
