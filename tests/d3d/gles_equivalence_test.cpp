@@ -1,6 +1,7 @@
 // OpenGL ES (Mesa's llvmpipe, as in CI) against our rasteriser: the same
 // scenes, every blend mode, several tiles, scaling, rotation and both effect
-// passes, equal within one step per channel (two at a rare rounding step).
+// passes, point and linear filtering, 32-bit and dithered 16-bit textures,
+// equal within one step per channel (two at a rare rounding step).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -113,8 +114,11 @@ TEST(GlesEquivalence, LlvmpipeDrawsWhatTheRasteriserDraws) {
 
   std::vector<uint8_t> frames[2];
   for (int pass = 0; pass < 2; ++pass) {
-    for (int filter : {0, 1}) {
+    for (int filter : {0, 1, 2}) {
       reset_gpu_drawing();
+      // The third run: linear filtering over dithered 16-bit textures.
+      engine_settings.texture_bits = filter == 2 ? 16 : 32;
+      engine_settings.texture_option = 1;
       if (pass == 0) {
         d3d_renderer_state.device = std::make_unique<SoftwareGpuDevice>(target_w, target_h);
       } else {
@@ -123,7 +127,7 @@ TEST(GlesEquivalence, LlvmpipeDrawsWhatTheRasteriserDraws) {
         ASSERT_TRUE(d3d_renderer_state.device) << why;
       }
       d3d_renderer_state.max_texture_width = d3d_renderer_state.max_texture_height = 8192;
-      d3d_renderer_state.mag_filter = d3d_renderer_state.min_filter = filter;
+      d3d_renderer_state.mag_filter = d3d_renderer_state.min_filter = filter == 0 ? 0 : 1;
       ASSERT_EQ(set_device_defaults(), 0);
       ASSERT_EQ(init_shader_effect(), 0);
       std::vector<uint8_t> out = draw_scenes(layers, rule_of, second_of);
@@ -142,8 +146,8 @@ TEST(GlesEquivalence, LlvmpipeDrawsWhatTheRasteriserDraws) {
     if (diff > 1) ++worse;
   }
   if (worse) {
-    write_bgra_png(folder.path() + "../gles-software.png", frames[0].data(), target_w, target_h * 2, false);
-    write_bgra_png(folder.path() + "../gles-llvmpipe.png", frames[1].data(), target_w, target_h * 2, false);
+    write_bgra_png(folder.path() + "../gles-software.png", frames[0].data(), target_w, target_h * 3, false);
+    write_bgra_png(folder.path() + "../gles-llvmpipe.png", frames[1].data(), target_w, target_h * 3, false);
   }
   // llvmpipe blends and filters in 8-bit fixed point: where a fractional
   // alpha meets a rounding step it can land one step further than a float

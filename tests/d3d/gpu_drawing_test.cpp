@@ -335,3 +335,19 @@ TEST(GpuPixels, Quantise4444RoundsAndDitheringKeepsTheMean) {
   }
   EXPECT_NEAR(sum / out.size(), 8.0, 0.6);
 }
+
+TEST(GpuTiles, SixteenBitTexturesHoldFourBitsAChannel) {
+  gpu_fixture f;
+  engine_settings.texture_bits = 16;
+  engine_settings.texture_option = 0;  // no dithering: nearest levels
+  test_layer layer(4, 4, 0xFF6496FAu);
+  ASSERT_EQ(paste_sprite_texture(&layer.r, 0, 512, 256), 0);
+  f.device().begin_scene();
+  f.device().clear(0xFF000000u);
+  draw_layer_effect(&layer.r, nullptr, nullptr);
+  f.device().end_scene();
+  std::vector<uint8_t> out(4 * 4 * 4);
+  ASSERT_EQ(read_back_buffer_with_tone(out.data(), 4, 4, 128, 0x808080), 0);
+  // R 100 -> 6 * 17, G 150 -> 9 * 17, B 250 -> 15 * 17.
+  EXPECT_EQ(pixel_at(out, 4, 2, 2), 0xFF6699FFu);
+}
