@@ -141,4 +141,12 @@ BENCHMARK(BM_cpu_frame)->Iterations(1);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  // The workers wait for jobs until told to stop.
+  stop_worker_threads();
+  return 0;
+}

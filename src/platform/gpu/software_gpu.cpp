@@ -235,8 +235,19 @@ void SoftwareGpuDevice::draw_triangle(const gpu_vertex& a, const gpu_vertex& b, 
     return (dy == 0 && dx > 0) || dy < 0;
   };
   const bool tl[3] = {top_left(1, 2), top_left(2, 0), top_left(0, 1)};
+  const bool needs_t1 = s.pass >= 0 || s.combiner == gpu_combiner::modulate_toward_t1;
   for (double y = miny; y <= maxy; ++y) {
-    for (double x = minx; x <= maxx; ++x) {
+    // The row's span from the three edges, widened by a pixel: the exact
+    // test below decides every pixel, this only skips the bounding box's
+    // empty corners (rotated quads).
+    double lo = minx, hi = maxx;
+    for (int e = 0; e < 3; ++e) {
+      const int i = (e + 1) % 3, j = (e + 2) % 3;
+      const double a = -(py[j] - py[i]), b = (px[j] - px[i]) * (y - py[i]) + (py[j] - py[i]) * px[i];
+      if (a > 0) lo = std::max(lo, std::floor(-b / a) - 1);
+      if (a < 0) hi = std::min(hi, std::ceil(-b / a) + 1);
+    }
+    for (double x = lo; x <= hi; ++x) {
       double w[3];
       bool inside = true;
       for (int e = 0; e < 3 && inside; ++e) {
@@ -249,7 +260,7 @@ void SoftwareGpuDevice::draw_triangle(const gpu_vertex& a, const gpu_vertex& b, 
       const float u = float(l0 * p[0]->uv[0][0] + l1 * p[1]->uv[0][0] + l2 * p[2]->uv[0][0]);
       const float v = float(l0 * p[0]->uv[0][1] + l1 * p[1]->uv[0][1] + l2 * p[2]->uv[0][1]);
       const rgba s0 = sample(t0, u, v, filter);
-      const rgba s1 = sample(t1, u, v, filter);
+      const rgba s1 = needs_t1 ? sample(t1, u, v, filter) : rgba{1, 1, 1, 1};
       const rgba src = shade(s, s0, s1, d);
       // The fragment reaches the blender in the target's 8 bits, as on a GPU.
       const float sr = to_byte(src.r) / 255.f, sg = to_byte(src.g) / 255.f, sb = to_byte(src.b) / 255.f,
