@@ -214,6 +214,13 @@ TEST(GpuScene, SceneLayerOfTheFrameSizeGetsTheOpaqueFrame) {
   const uint8_t* p = drawn->pixels + (size_t(470) * 640 + 630) * 4;
   EXPECT_EQ(p[3], 255);
   EXPECT_EQ(p[0], 90);  // bg's blue
+  // The target is cleared to opaque black: beyond the frame (the target is
+  // 1280 x 960) nothing is drawn.
+  std::vector<uint8_t> target(size_t(1280) * 960 * 4);
+  ASSERT_EQ(read_back_buffer_with_tone(target.data(), 1280, 960, 128, 0x808080), 0);
+  uint32_t beyond;
+  std::memcpy(&beyond, &target[(size_t(900) * 1280 + 1000) * 4], 4);
+  EXPECT_EQ(beyond, 0xFF000000u);
 }
 
 TEST(GpuScene, ShaderLevelBelowTheEffectsGivesTheCheckBoxAndCpuDrawing) {
