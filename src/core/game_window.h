@@ -124,8 +124,8 @@ struct screen_state_record {
   int32_t saved_frame_width = 0, saved_frame_height = 0;
   // The main window's client size as the platform last reported it.
   std::atomic<int32_t> client_width{0}, client_height{0};
-  // The main window changed size: the GPU device is rebuilt before its next
-  // scene (taken by the scene drawing).
+  // The main window's client changed size: the GPU device is rebuilt before
+  // its next scene (taken by the scene drawing).
   std::atomic<uint8_t> device_reset_request{0};
 };
 extern screen_state_record screen_state;
