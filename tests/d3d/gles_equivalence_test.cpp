@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/settings.h"
@@ -154,4 +155,43 @@ TEST(GlesEquivalence, LlvmpipeDrawsWhatTheRasteriserDraws) {
   // pipeline. Such channels stay rare and never more than 2 away.
   EXPECT_LE(largest, 2);
   EXPECT_LE(worse, frames[0].size() / 10000) << "largest difference " << largest;
+}
+
+// Made on one thread, drawn on another, read back on a third, released on the
+// first: the engine's start-up, frame thread and shutdown do just that.
+TEST(GlesDevice, ServesCallsFromEveryThread) {
+  std::string why;
+  std::unique_ptr<GpuDevice> d = make_gles_device(gles_device_kind::llvmpipe, 64, 32, &why);
+  if (!d) GTEST_SKIP() << "no EGL device could be made (" << why << ")";
+  const uint32_t t = d->create_texture(16, 16, gpu_texture_format::bgra8888);
+  ASSERT_NE(t, 0u);
+  std::vector<uint8_t> green(16 * 16 * 4);
+  for (size_t i = 0; i < green.size(); i += 4) green[i + 1] = 200, green[i + 3] = 255;
+  bool drawn = false;
+  std::thread frame([&] {
+    EXPECT_TRUE(d->upload_texture(t, 0, 0, 16, 16, green.data(), 64, false));
+    gpu_vertex q[4] = {};
+    const float xs[4] = {-0.5f, 15.5f, -0.5f, 15.5f}, ys[4] = {-0.5f, -0.5f, 15.5f, 15.5f};
+    for (int i = 0; i < 4; ++i) {
+      q[i].x = xs[i] + 8;
+      q[i].y = ys[i] + 4;
+      q[i].rhw = 1;
+      q[i].diffuse = 0xFFFFFFFFu;
+      q[i].uv[0][0] = float(i & 1);
+      q[i].uv[0][1] = float(i >> 1);
+    }
+    gpu_draw_state s;
+    s.texture0 = t;
+    drawn = d->begin_scene() && d->clear(0xFF000000u) && d->draw_quad(q, s) && d->end_scene();
+  });
+  frame.join();
+  EXPECT_TRUE(drawn);
+  std::vector<uint8_t> out(64 * 32 * 4);
+  std::thread reader([&] { EXPECT_TRUE(d->read_back(out.data(), 64, 32, 256)); });
+  reader.join();
+  EXPECT_EQ(out[(size_t(10) * 64 + 12) * 4 + 1], 200);  // inside the quad
+  EXPECT_EQ(out[(size_t(30) * 64 + 60) * 4 + 1], 0);    // outside
+  EXPECT_FALSE(d->read_back(out.data(), 65, 32, 260));  // beyond the target
+  d->release_texture(t);
+  d.reset();
 }
