@@ -158,6 +158,7 @@ void on_size(window_state& w, const ui_event& e) {
   if (w.index != 0) return;  // sub windows keep their logical size
   int cw = e.x, ch = e.y;
   if (cw <= 0 || ch <= 0) return;
+  if (cw != screen_state.client_width || ch != screen_state.client_height) request_device_reset();
   screen_state.client_width = cw;
   screen_state.client_height = ch;
   int gw = w.logical_width, gh = w.logical_height;

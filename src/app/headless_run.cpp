@@ -6,9 +6,10 @@
 #include "graphics/layer_record.h"
 
 int start_headless_game(std::unique_ptr<HeadlessPlatform>& platform, const std::string& game_folder,
-                        uint32_t start_time_ms, const std::string& library_folder,
+                        uint32_t start_time_ms, const std::string& library_folder, gpu_choice gpu,
                         const std::function<void(HeadlessPlatform&)>& prepare) {
   platform = std::make_unique<HeadlessPlatform>(game_folder);
+  platform->gpu.set_choice(gpu);
   platform->clock.set(start_time_ms);
   // A whole game on virtual time: the sound thread keeps step with it.
   platform->clock.set_followed(true);

@@ -14,10 +14,12 @@
 // `start_time_ms`, libraries searched in `library_folder` when not empty) and
 // runs the player's start-up as the entry point does. The platform stays
 // installed as long as `platform` lives. 0 when the game is running; nonzero
-// when start-up ended. `prepare`, when given, sets up the fake machine (its
-// desktop, arguments, memory...) before start-up asks it anything.
+// when start-up ended. `gpu` picks the GPU backends the run may use;
+// `prepare`, when given, sets up the fake machine (its desktop, displays,
+// arguments, memory...) before start-up asks it anything.
 int start_headless_game(std::unique_ptr<HeadlessPlatform>& platform, const std::string& game_folder,
                         uint32_t start_time_ms, const std::string& library_folder,
+                        gpu_choice gpu = gpu_choice::software,
                         const std::function<void(HeadlessPlatform&)>& prepare = {});
 
 // The main window's composited frame: window 0's root layer picture as the

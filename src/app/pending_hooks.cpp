@@ -14,10 +14,6 @@ void show_pending_popup_menu() {}
 bool movie_playing() { return false; }
 void dshow_movie_close() {}
 
-// No GPU device yet: 1 ("could not be made"), so a game set for GPU drawing
-// falls back to CPU drawing with its message.
-int init_direct3d() { return 1; }
-void release_direct3d() {}
 void release_renderer_resources() {}
 
 void clear_save_handle_tables() {}

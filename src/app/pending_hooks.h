@@ -24,8 +24,6 @@ bool movie_playing();
 void dshow_movie_close();
 
 // ---- GPU drawing
-int init_direct3d();  // 0 = success, 1 = no device (switch to CPU drawing)
-void release_direct3d();
 void release_renderer_resources();
 
 // ---- errors, save, fonts, Flash

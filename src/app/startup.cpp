@@ -29,6 +29,7 @@
 #include "graphics/presentation.h"
 #include "image/cg_picture.h"
 #include "app/command_handlers.h"
+#include "d3d/d3d_device.h"
 #include "app/engine_links.h"
 #include "app/engine_values.h"
 #include "system/settings_commands.h"

@@ -53,8 +53,8 @@ void apply_engine_settings(const std::vector<uint8_t>& bytes) {
   flag_slot(s, 10, e.script_switch);
   flag_slot(s, 12, e.device_option);
   if (s.size() > 13 && s[13] <= 1) {
-    e.texture_tile_columns = s[13] ? 16 : 32;
-    e.texture_tile_rows = s[13] ? 26 : 21;
+    e.texture_bits = s[13] ? 16 : 32;
+    e.texture_format_code = s[13] ? 26 : 21;
   }
   flag_slot(s, 14, e.texture_option);
   flag_slot(s, 22, e.disable_composition);

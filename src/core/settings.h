@@ -31,8 +31,10 @@ struct engine_settings_record {
   uint8_t title_double_click_to_script = 0;  // slot 9
   uint8_t script_switch = 0;                 // slot 10: read by scripts only
   uint8_t device_option = 0;                 // slot 12
-  int texture_tile_columns = 32, texture_tile_rows = 21;  // slot 13: 1 gives (16, 26), 0 (32, 21)
-  uint8_t texture_option = 1;       // slot 14
+  // slot 13: 1 gives 16-bit layer textures (bits 16, format code 26: A4R4G4B4),
+  // 0 32-bit ones (32, 21: A8R8G8B8).
+  int texture_bits = 32, texture_format_code = 21;
+  uint8_t texture_option = 1;       // slot 14: 16-bit textures are dithered
   uint8_t disable_composition = 0;  // slot 22
   int texture_size_large = 512, texture_size_small = 256;
 };

@@ -289,7 +289,7 @@ void write_cg_record_image(const cg_record& r, uint8_t out[cg_record_image_size]
   put_u8(out, 604, r.gpu_byte);
   put_u32(out, 608, 1);  // the second-source path buffer always exists
   put_u16(out, 612, uint16_t(r.gpu_level));
-  for (int i = 0; i < cg_texture_slots; ++i) put_pointer(out, 616 + 4 * size_t(i), r.texture_tiles[i]);
+  for (int i = 0; i < cg_texture_slots; ++i) put_u32(out, 616 + 4 * size_t(i), i < r.texture_tile_count ? 1 : 0);
 }
 
 int read_cg_record_image(const uint8_t* in, size_t size, cg_record& r) {

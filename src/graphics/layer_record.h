@@ -73,6 +73,8 @@ inline bool layer_rect_contains(const layer_rect& outer, const layer_rect& inner
 
 // ---------------------------------------------------------------- the record
 
+struct layer_texture_set;  // GPU drawing (src/d3d)
+
 constexpr size_t cg_record_image_size = 1640;
 constexpr size_t cg_path_max = 260;  // the 261-byte path buffers, NUL included
 constexpr int cg_texture_slots = 256;
@@ -127,7 +129,11 @@ struct cg_record {
   uint8_t gpu_byte = 0;
   std::string second_source_path;
   int16_t gpu_level = 0;
-  void* texture_tiles[cg_texture_slots] = {};
+  // The picture's GPU texture tiles, owned by the GPU drawing (released
+  // through layer_record_hooks.release_textures); the image marks the first
+  // cg_texture_slots of texture_tile_count as present.
+  layer_texture_set* gpu_textures = nullptr;
+  int32_t texture_tile_count = 0;
 
   // ---- held in memory only (not part of the image)
   int32_t dirty_count = 0;  // dirty rectangles begun afresh

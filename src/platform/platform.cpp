@@ -18,3 +18,30 @@ Platform& platform() {
 void install_platform(Platform* p) { installed_platform = p; }
 
 bool platform_installed() { return installed_platform != nullptr; }
+
+namespace {
+struct gpu_choice_name_entry {
+  gpu_choice choice;
+  const char* name;
+};
+constexpr gpu_choice_name_entry gpu_choice_names[] = {{gpu_choice::automatic, "auto"},
+                                                      {gpu_choice::cpu_only, "cpu"},
+                                                      {gpu_choice::hardware, "hardware"},
+                                                      {gpu_choice::llvmpipe, "llvmpipe"},
+                                                      {gpu_choice::software, "software"}};
+}  // namespace
+
+bool parse_gpu_choice(const std::string& name, gpu_choice& out) {
+  for (const auto& e : gpu_choice_names)
+    if (name == e.name) {
+      out = e.choice;
+      return true;
+    }
+  return false;
+}
+
+const char* gpu_choice_name(gpu_choice choice) {
+  for (const auto& e : gpu_choice_names)
+    if (e.choice == choice) return e.name;
+  return "auto";
+}

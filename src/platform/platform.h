@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/gpu_device.h"
+
 // ---------------------------------------------------------------- Clock
 
 struct local_time {
@@ -612,6 +614,7 @@ struct Platform {
   FontRasterizer* fonts = nullptr;
   SharedMemory* shared_memory = nullptr;
   AudioDecoder* audio_decoder = nullptr;
+  GpuSystem* gpu = nullptr;  // null: no GPU drawing
 };
 
 Platform& platform();

@@ -69,8 +69,8 @@ TEST_F(settings_test, EveryListedSlotHasItsEffect) {
   EXPECT_EQ(e.title_double_click_to_script, 1);
   EXPECT_EQ(e.script_switch, 1);
   EXPECT_EQ(e.device_option, 1);
-  EXPECT_EQ(e.texture_tile_columns, 16);
-  EXPECT_EQ(e.texture_tile_rows, 26);
+  EXPECT_EQ(e.texture_bits, 16);
+  EXPECT_EQ(e.texture_format_code, 26);
   EXPECT_EQ(e.texture_option, 0);
   EXPECT_EQ(e.disable_composition, 1);
 }
@@ -85,8 +85,8 @@ TEST_F(settings_test, ScalingAndDrawingSlotsMapEveryValue) {
     EXPECT_EQ(engine_settings.smoothing, v == 3 ? 0 : 1);
   }
   read_cfg(slots_file({{13, 0}, {4, 7}}));
-  EXPECT_EQ(engine_settings.texture_tile_columns, 32);
-  EXPECT_EQ(engine_settings.texture_tile_rows, 21);
+  EXPECT_EQ(engine_settings.texture_bits, 32);
+  EXPECT_EQ(engine_settings.texture_format_code, 21);
   EXPECT_EQ(engine_settings.worker_maximum, 4);  // any value but 0 keeps four
 }
 

@@ -110,9 +110,7 @@ TEST_F(startup_test, StartUpAndShutdownRunInTheDesignedOrder) {
       "count_joysticks",    "write_environment_report", "system_start",          "start_worker_threads",
       "init_sound_player",  "play_time_clocks",        "init_direct3d",          "message_loop",
       "shutdown_engine",    "wait_sound_thread",       "wait_frame_thread",      "stop_worker_threads",
-      // No GPU device could be made: drawing fell back to the CPU, so there is
-      // no device to release.
-      "dshow_movie_close",       "release_direct_sound",   "destroy_menu_handles",
+      "release_direct3d",   "dshow_movie_close",       "release_direct_sound",   "destroy_menu_handles",
       "release_resources",  "unload_compression_library"};
   EXPECT_EQ(steps(), expected);
   EXPECT_STREQ(startup_tables.version_tag, "revkivraz");

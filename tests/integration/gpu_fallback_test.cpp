@@ -27,6 +27,7 @@ goto count
 void run_game(const std::vector<uint8_t>& kxcfg, int boxes) {
   const std::string message = "GPU描画が出来ませんでした。CPU描画に移行します。";
   headless_game game(drawing_game);
+  game.prepare([](HeadlessPlatform& p) { p.gpu.refuse_all(true); });  // a machine with no GPU device
   if (!kxcfg.empty()) game.write_file("kxcfg.dat", kxcfg);
   ASSERT_EQ(game.start(), 0);
   game.run_ticks(10);

@@ -1,5 +1,7 @@
 #include "support/headless_game.h"
 
+#include "d3d/scene_drawing.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -151,10 +153,12 @@ int headless_game::start() {
   reset_pack_tables();
   reset_resource_caches();
   reset_compiled_tables();
+  reset_gpu_drawing();
   pack_folder_prefix.clear();
   started_ = true;
   // The player's own start-up, as win_main runs it.
-  return start_headless_game(platform_, folder_.path(), start_time_, std::string(ZARVIK_BINARY_DIR) + "/", prepare_);
+  return start_headless_game(platform_, folder_.path(), start_time_, std::string(ZARVIK_BINARY_DIR) + "/",
+                             gpu_choice_, prepare_);
 }
 
 int headless_game::tick() {

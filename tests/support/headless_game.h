@@ -57,6 +57,8 @@ class headless_game {
   // Sets up the fake machine (desktop, arguments, memory...) once the
   // headless platform exists, before start-up asks it anything.
   void prepare(std::function<void(HeadlessPlatform&)> f) { prepare_ = std::move(f); }
+  // The GPU backends the run may use (our rasteriser unless set).
+  void set_gpu_choice(gpu_choice choice) { gpu_choice_ = choice; }
   // The virtual clock's value when the game starts.
   void set_start_time(uint32_t ms) { start_time_ = ms; }
 
@@ -95,5 +97,6 @@ class headless_game {
   std::map<std::string, uint8_t> types_;
   bool started_ = false;
   uint32_t start_time_ = 0;
+  gpu_choice gpu_choice_ = gpu_choice::software;
   std::function<void(HeadlessPlatform&)> prepare_;
 };

@@ -52,7 +52,7 @@ const kxtool_command commands[] = {
     {"kcg", kxtool_kcg, nullptr, "write a picture in the engine image format"},
     {"decode", kxtool_decode, nullptr, "decode any picture the player reads to PNG"},
     {"imageset", kxtool_imageset, nullptr, "[--mode N] [--quality Q] [--values A,B,C] OUT IN...   write an image set"},
-    {"run", nullptr, kxtool_run, "GAME_FOLDER|PACK.kpf --frames N --out DIR [--every K] [--audio OUT.wav]   run headless, write frames and sound"},
+    {"run", nullptr, kxtool_run, "GAME_FOLDER|PACK.kpf --frames N --out DIR [--every K] [--audio OUT.wav] [--gpu NAME]   run headless, write frames and sound"},
     {"compile-link", nullptr, kxtool_compile_link, "[GAME_FOLDER]   the compiler's side of a development run (also when started as system/ZIVer/ZIVer)"},
     {"pictures", nullptr, kxtool_pictures, "FOLDER   write the demo game's generated pictures (PNG)"},
     {"sounds", nullptr, kxtool_sounds, "FOLDER   write the demo game's generated sounds (WAV)"},

@@ -26,7 +26,9 @@ namespace {
 int run_usage() {
   std::fprintf(stderr,
                "usage: kxtool run GAME_FOLDER|PACK.kpf --frames N --out DIR [--every K] [--audio OUT.wav]\n"
+               "                  [--gpu auto|cpu|hardware|llvmpipe|software]\n"
                "                  [--display WxH[+X+Y][@WxH,WxH...]]... [--fullscreen-fails] [--calls FILE]\n"
+               "  --gpu picks the drawing (default: the player's order of GPU backends).\n"
                "  --display adds a fake monitor (the first is the primary one; default one\n"
                "  1920x1080 with a few modes): size, place, then the modes it offers besides\n"
                "  its desktop's (32 bits, 60 Hz). --fullscreen-fails makes every mode switch\n"
@@ -88,6 +90,9 @@ int kxtool_run(const std::vector<std::string>& args) {
   std::vector<headless_display> displays;
   bool fullscreen_fails = false;
   std::string calls_out;
+  // The player's order (hardware OpenGL ES, llvmpipe, our rasteriser) unless
+  // a backend or CPU drawing is chosen, so frames can be compared across them.
+  gpu_choice gpu = gpu_choice::automatic;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--frames" && i + 1 < args.size()) {
@@ -96,6 +101,8 @@ int kxtool_run(const std::vector<std::string>& args) {
       if (!parse_count(args[++i].c_str(), every)) return run_usage();
     } else if (a == "--out" && i + 1 < args.size()) {
       out = args[++i];
+    } else if (a == "--gpu" && i + 1 < args.size()) {
+      if (!parse_gpu_choice(args[++i], gpu)) return run_usage();
     } else if (a == "--audio" && i + 1 < args.size()) {
       audio_out = args[++i];
     } else if (a == "--display" && i + 1 < args.size()) {
@@ -154,7 +161,7 @@ int kxtool_run(const std::vector<std::string>& args) {
     if (!displays.empty()) p.ui.set_displays(displays);
     p.ui.set_fullscreen_fails(fullscreen_fails);
   };
-  if (start_headless_game(platform, folder_text, 0, program_folder(), prepare) != 0) {
+  if (start_headless_game(platform, folder_text, 0, program_folder(), gpu, prepare) != 0) {
     std::fprintf(stderr, "kxtool run: the game did not start\n");
     status = 1;
     // Threads started before the failure end before the platform goes.

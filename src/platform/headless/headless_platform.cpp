@@ -465,6 +465,7 @@ HeadlessPlatform::HeadlessPlatform(const std::string& game_folder_host)
   services.shared_memory = &shared_memory;
   audio_decoder = make_ffmpeg_audio_decoder();
   services.audio_decoder = audio_decoder.get();
+  services.gpu = &gpu;
   process.set_raise_listener([this] {
     ui_event e;
     e.message = msg_raise_request;

@@ -12,6 +12,7 @@
 
 #include "platform/freetype/freetype_fonts.h"
 #include "platform/headless/headless_audio.h"
+#include "platform/gpu/gpu_system.h"
 #include "platform/headless/headless_process.h"
 #include "platform/platform.h"
 
@@ -230,6 +231,9 @@ struct HeadlessPlatform {
   HeadlessSharedMemory shared_memory;
   // The same audio conversion service as the real backend.
   std::unique_ptr<AudioDecoder> audio_decoder;
+  // Our own rasteriser unless a run chooses otherwise (set before start-up):
+  // frames then do not depend on the machine's GPU.
+  StandardGpuSystem gpu{gpu_choice::software};
 
   // The same FreeType code as the real backend, on the Debian IPA fonts only
   // (so frames do not depend on the machine's other fonts), until a test

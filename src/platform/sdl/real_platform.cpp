@@ -3,11 +3,38 @@
 #include <SDL2/SDL.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+// "--gpu=NAME" as the first argument wins over ZARVIK_GPU; a name that is not
+// a backend's is reported and ignored.
+gpu_choice choose_gpu(int argc, char** argv) {
+  gpu_choice choice = gpu_choice::automatic;
+  std::string name;
+  if (const char* env = std::getenv("ZARVIK_GPU")) name = env;
+  if (argc > 1 && std::strncmp(argv[1], "--gpu=", 6) == 0) name = argv[1] + 6;
+  if (!name.empty() && !parse_gpu_choice(name, choice))
+    std::fprintf(stderr, "zarvik: unknown GPU backend '%s' (auto, cpu, hardware, llvmpipe, software)\n", name.c_str());
+  return choice;
+}
+
+// The GPU choice is the player's own option, not one of the game's arguments.
+int strip_gpu_argument(int argc, char** argv) {
+  if (argc > 1 && std::strncmp(argv[1], "--gpu=", 6) == 0) {
+    for (int i = 1; i + 1 < argc; ++i) argv[i] = argv[i + 1];
+    return argc - 1;
+  }
+  return argc;
+}
+}  // namespace
 
 #include "platform/ffmpeg/ffmpeg_audio_decoder.h"
 
 RealPlatform::RealPlatform(int argc, char** argv, const sdl_ui_options& ui_options)
-    : process(std::make_unique<PosixProcess>(argc, argv)) {
+    : gpu(choose_gpu(argc, argv)) {
+  process = std::make_unique<PosixProcess>(strip_gpu_argument(argc, argv), argv);
   std::string program = process->program_path_host();
   size_t slash = program.find_last_of('/');
   game_folder_host = slash == std::string::npos ? std::string("./") : program.substr(0, slash + 1);
@@ -29,6 +56,7 @@ RealPlatform::RealPlatform(int argc, char** argv, const sdl_ui_options& ui_optio
   services.fonts = fonts.get();
   services.audio_decoder = audio_decoder.get();
   services.shared_memory = &shared_memory;
+  services.gpu = &gpu;
   // A second start's raise request reaches the frame loop as an event.
   SdlUi* u = ui.get();
   process->set_raise_listener([u] {

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "platform/freetype/freetype_fonts.h"
+#include "platform/gpu/gpu_system.h"
 #include "platform/platform.h"
 #include "platform/posix/clock.h"
 #include "platform/posix/dynamic_library.h"
@@ -25,6 +26,9 @@ struct RealPlatform {
   // the folder a linked player was started from is the game folder.
   std::string game_folder_host;
   PosixClock clock;
+  // Hardware OpenGL ES, then llvmpipe, then our rasteriser, unless the user
+  // chose one (--gpu=NAME as the first argument, or ZARVIK_GPU).
+  StandardGpuSystem gpu;
   std::unique_ptr<PosixProcess> process;
   std::unique_ptr<PosixDynamicLibrary> libraries;
   std::unique_ptr<PosixHostFiles> files;
