@@ -16,6 +16,8 @@ packages=(
   libgif-dev libjpeg-turbo-progs sox libsox-fmt-all lua5.4 liblua5.4-dev
   # running the real window without a display, and driving it in tests
   xvfb xdotool x11-apps imagemagick
+  # the clipboard and the folder chooser of the desktop (system services)
+  xclip zenity
 )
 
 missing=()

@@ -22,6 +22,7 @@ std::atomic<uint8_t> tick_suspended{0};
 frame_thread_record frame_thread;
 pending_popup_record pending_popup;
 message_loop_record message_loop;
+bool (*window_event_filter)(const ui_event& event) = nullptr;
 
 const frame_step_table default_frame_steps = {
     sample_input_for_frame,   run_script_threads,          propagate_layer_changes,
@@ -205,6 +206,7 @@ void pump_messages() {
         message_loop.exit_code = static_cast<int>(event.wparam);
         return;
       }
+      if (window_event_filter && window_event_filter(event)) continue;
       frame_thread.in_window_proc = 1;
       frame_steps.window_proc(event);
       frame_thread.in_window_proc = 0;

@@ -102,5 +102,8 @@ void take_waiting_events();
 // Dispatches the waiting events while pumping is allowed; msg_quit clears
 // message_loop.running.
 void pump_messages();
+// Set by the system services: sees each event before the window procedure
+// and takes it (true) when the player's own box has it (edit box, input box).
+extern bool (*window_event_filter)(const ui_event& event);
 // The main thread's loop after start-up; returns the exit code.
 int run_message_loop();

@@ -92,10 +92,6 @@ uint8_t* key_state_phase(int code) {
 int64_t* key_state_value(int code) {
   return code >= 0 && code < key_state_code_count ? &key_states[code].value : nullptr;
 }
-int64_t file_list_count() { return static_cast<int64_t>(file_list.names.size()); }
-std::string file_list_entry(int64_t index) {
-  return index >= 0 && index < file_list_count() ? file_list.names[size_t(index)] : std::string();
-}
 
 }  // namespace
 

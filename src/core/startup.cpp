@@ -35,6 +35,7 @@
 #include "script/scheduler.h"
 #include "sound/sound_player.h"
 #include "sound/sound_thread.h"
+#include "system/system_services.h"
 
 module_paths_record module_paths;
 frame_buffer_record cpu_frame_buffer;
@@ -133,6 +134,7 @@ void init_startup_tables() {
   install_expression_tables();
   install_scheduler();
   install_key_state_handlers();
+  install_system_services();
   set_script_defaults();
   reset_engine_options();
   init_message_window();

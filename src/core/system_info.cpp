@@ -54,8 +54,3 @@ void read_cpu_name() {
 }
 
 int disable_desktop_composition() { return -1; }
-
-void delete_debug_log() {
-  std::lock_guard<std::recursive_mutex> lock(engine_lock);
-  platform().files->remove_file("debuglog.txt");
-}

@@ -24,5 +24,3 @@ void query_system_info();
 void read_cpu_name();
 // There is no desktop compositor switch on this platform: -1, "interface missing".
 int disable_desktop_composition();
-// Deletes the script debug log "debuglog.txt" in the game folder.
-void delete_debug_log();

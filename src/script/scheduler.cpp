@@ -13,6 +13,7 @@
 #include "resources/compiled_loaders.h"
 #include "resources/engine_config.h"
 #include "script/argument_binding.h"
+#include "script/play_time_pause.h"
 #include "script/script_code.h"
 #include "script/system_values.h"
 #include "script/task.h"
@@ -170,14 +171,16 @@ void pause_while_inactive() {
   if (inactive_pause.paused) return;
   inactive_pause.paused = 1;
   inactive_pause.pause_start = clock_now();
+  if (platform_installed() && platform().clock) pause_play_time(pause_reason_inactive);
 }
 
 void resume_after_inactive() {
   std::lock_guard<std::recursive_mutex> lock(engine_lock);
   if (!inactive_pause.paused) return;
   inactive_pause.paused = 0;
-  const uint32_t span = clock_now() - inactive_pause.pause_start;
-  if (scheduler_hooks.exclude_play_time) scheduler_hooks.exclude_play_time(span);
+  // The span leaves the play-time counters through the one shared pause, so
+  // an explicit pause overlapping this one is not taken off twice.
+  if (platform_installed() && platform().clock) resume_play_time(pause_reason_inactive);
   inactive_pause.pause_start = 0;
 }
 

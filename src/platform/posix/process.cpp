@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -296,8 +297,21 @@ void PosixProcess::set_raise_listener(std::function<void()> listener) {
   raise_listener_ = std::move(listener);
 }
 
-bool PosixProcess::spawn(const std::vector<std::string>& argv_host) {
-  if (argv_host.empty() || argv_host[0].empty()) return false;
+namespace {
+
+void reap_in_background(pid_t pid) {
+  // Reap the child when it ends so programs started during a run leave no zombies.
+  std::thread([pid] {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }).detach();
+}
+
+}  // namespace
+
+pid_t spawn_child_process(const std::vector<std::string>& argv_host, int stdout_fd) {
+  if (argv_host.empty() || argv_host[0].empty()) return -1;
   std::vector<char*> args;
   for (const std::string& a : argv_host) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
@@ -316,20 +330,91 @@ bool PosixProcess::spawn(const std::vector<std::string>& argv_host) {
   posix_spawnattr_setsigmask(&attr, &empty);
   posix_spawnattr_setsigdefault(&attr, &defaults);
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (stdout_fd >= 0) posix_spawn_file_actions_adddup2(&actions, stdout_fd, 1);
   pid_t pid = 0;
   // posix_spawnp searches PATH for a bare name like execvp; no shell ever
   // sees the arguments.
-  int rc = ::posix_spawnp(&pid, args[0], nullptr, &attr, args.data(), environ);
+  int rc = ::posix_spawnp(&pid, args[0], &actions, &attr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
-  if (rc != 0) return false;
-  // Reap the child when it ends so editors opened during a run leave no zombies.
-  std::thread([pid] {
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-  }).detach();
+  return rc == 0 ? pid : -1;
+}
+
+int poll_child_process(pid_t pid, int* exit_code) {
+  int status = 0;
+  pid_t r;
+  do {
+    r = ::waitpid(pid, &status, WNOHANG);
+  } while (r < 0 && errno == EINTR);
+  if (r == 0) return 0;
+  if (r < 0) return -1;
+  if (exit_code) *exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+  return 1;
+}
+
+bool run_child_and_capture(const std::vector<std::string>& argv_host, std::string* output, int* exit_code) {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+  pid_t pid = spawn_child_process(argv_host, fds[1]);
+  ::close(fds[1]);
+  if (pid < 0) {
+    ::close(fds[0]);
+    return false;
+  }
+  char buf[4096];
+  for (;;) {
+    ssize_t n = ::read(fds[0], buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    if (output) output->append(buf, static_cast<size_t>(n));
+  }
+  ::close(fds[0]);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (exit_code) *exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
   return true;
 }
+
+bool PosixProcess::spawn(const std::vector<std::string>& argv_host) {
+  pid_t pid = spawn_child_process(argv_host);
+  if (pid < 0) return false;
+  reap_in_background(pid);
+  return true;
+}
+
+int64_t PosixProcess::start_child(const std::vector<std::string>& argv_host) {
+  pid_t pid = spawn_child_process(argv_host);
+  if (pid < 0) return 0;
+  std::lock_guard<std::mutex> g(children_mutex_);
+  children_.push_back(pid);
+  return pid;
+}
+
+int PosixProcess::poll_child(int64_t handle, int* exit_code) {
+  std::lock_guard<std::mutex> g(children_mutex_);
+  auto it = std::find(children_.begin(), children_.end(), static_cast<pid_t>(handle));
+  if (it == children_.end()) return -1;
+  int r = poll_child_process(*it, exit_code);
+  if (r != 0) children_.erase(it);  // reaped (or gone): the handle is spent
+  return r < 0 ? 1 : r;
+}
+
+void PosixProcess::release_child(int64_t handle) {
+  std::lock_guard<std::mutex> g(children_mutex_);
+  auto it = std::find(children_.begin(), children_.end(), static_cast<pid_t>(handle));
+  if (it == children_.end()) return;
+  reap_in_background(*it);
+  children_.erase(it);
+}
+
+bool PosixProcess::run_and_capture(const std::vector<std::string>& argv_host, std::string* output, int* exit_code) {
+  return run_child_and_capture(argv_host, output, exit_code);
+}
+
+bool PosixProcess::is_administrator() const { return ::geteuid() == 0; }
 
 std::string PosixProcess::user_data_folder_host() const {
   const char* data = std::getenv("XDG_DATA_HOME");
