@@ -210,6 +210,9 @@ struct modal_state {
   int ok_x = 0, cancel_x = 0, button_y = 0;
 };
 modal_state modal;
+// Events that arrived after the open box had its answer: handed back to the
+// Ui when it closes, so typing ahead reaches the next box or the game.
+std::vector<ui_event> typed_ahead;
 
 constexpr int button_w = 80, button_h = 22;
 
@@ -283,6 +286,16 @@ bool inside(int px, int py, int x, int y, int w, int h) { return px >= x && py >
 
 // The filter's part for the modal box (state_mutex held). True when taken.
 bool modal_event_locked(const ui_event& e, bool& redraw) {
+  if (modal.result >= 0) {
+    switch (e.message) {
+      case msg_text_input: case msg_text_editing: case msg_key_down: case msg_key_up: case msg_sys_key_down:
+      case msg_sys_key_up: case msg_char: case msg_left_button_down: case msg_left_button_up:
+        typed_ahead.push_back(e);
+        return true;
+      default:
+        return false;
+    }
+  }
   switch (e.message) {
     case msg_text_input:
       if (modal.is_input) modal.editor.insert(e.text), modal.editor.composition.clear(), redraw = true;
@@ -489,11 +502,14 @@ int run_input_box(const std::string& caption, const std::string& prompt, const s
     if (result >= 0) break;
     if (!modal_wait_step(10)) break;
   }
+  std::vector<ui_event> ahead;
   {
     std::lock_guard<std::mutex> g(state_mutex);
     if (result == 1) out = modal.editor.text;
     modal = modal_state{};
+    ahead.swap(typed_ahead);
   }
+  for (const ui_event& e : ahead) ui->post_event(e);
   ui->clear_overlay(0, overlay_modal);
   // The edit box, when it has the focus, takes the text input back.
   if (edit_box_focused())
