@@ -38,6 +38,14 @@ bool ends_with_nocase(const std::string& s, const char* tail) {
   return a.size() >= b.size() && a.compare(a.size() - b.size(), b.size(), b) == 0;
 }
 
+// "a//b" as "a/b": argv shows what a user would type.
+std::string tidy_host_path(std::string p) {
+  std::string out;
+  for (char c : p)
+    if (!(c == '/' && !out.empty() && out.back() == '/')) out += c;
+  return out;
+}
+
 bool ends_with_separator(const std::string& s) {
   // The last character, not a trail byte that happens to be 0x5C.
   size_t last = std::string::npos;
@@ -119,11 +127,11 @@ bool start_script_program(const std::string& file, const std::string& parameters
   if (!contained_for("start", game_path)) return false;
   std::vector<std::string> argv;
   if (files->is_executable(game_path)) {
-    argv.push_back(files->host_path(game_path));
+    argv.push_back(tidy_host_path(files->host_path(game_path)));
     for (std::string& a : split_parameters(parameters)) argv.push_back(std::move(a));
   } else {
     // A document or a folder: the desktop's default action.
-    argv = {"xdg-open", files->host_path(game_path)};
+    argv = {"xdg-open", tidy_host_path(files->host_path(game_path))};
   }
   Process* process = platform().process;
   if (!wait) return process->spawn(argv);
