@@ -80,7 +80,9 @@ TEST(HostFiles, ScriptPathsRefuseOtherSystemsAndFollowTheScriptFolder) {
     SCOPED_TRACE(r.in);
     std::string out = "?";
     EXPECT_EQ(files.script_path(r.in, out), r.ok);
-    if (r.ok) EXPECT_EQ(out, r.out);
+    if (r.ok) {
+      EXPECT_EQ(out, r.out);
+    }
   }
   // The script folder moves relative paths (and only them); a missing
   // folder leaves it where it was.
