@@ -315,6 +315,9 @@ class Ui {
   virtual void set_cursor_visible(bool visible) { (void)visible; }
 
   // ---- clipboard, text input, the player's own boxes, the folder chooser.
+  // False when nobody can answer a box (headless, no display): the player's
+  // own boxes then take their default answer once the waiting input is used up.
+  virtual bool has_user() const { return true; }
   // Clipboard text in Shift-JIS; false when there is none (or no clipboard).
   virtual bool set_clipboard_text(const std::string& sjis) {
     (void)sjis;

@@ -501,6 +501,13 @@ int run_input_box(const std::string& caption, const std::string& prompt, const s
     }
     if (result >= 0) break;
     if (!modal_wait_step(10)) break;
+    if (!ui->has_user()) {
+      // Nobody to type: the input that was waiting has been taken, the box
+      // takes OK with its text (as an unanswered message box takes its first
+      // button).
+      std::lock_guard<std::mutex> g(state_mutex);
+      if (modal.result < 0) modal.result = 1;
+    }
   }
   std::vector<ui_event> ahead;
   {

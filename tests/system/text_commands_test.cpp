@@ -112,3 +112,22 @@ message_box caption="Name", text="Who?", input=1, default_text="ab", limit=4, te
   auto calls = ui.calls();
   EXPECT_NE(std::find(calls.begin(), calls.end(), "show_cursor"), calls.end());
 }
+
+TEST(TextCommands, UnansweredInputBoxTakesOkHeadless) {
+  // Nobody types (kxtool run): once the waiting input is used up the box
+  // answers OK with its text instead of waiting for ever.
+  headless_game game(std::string(R"(
+global string typed = "?"
+global int result = -1
+global int cancelled = -1
+*SYSTEM_START
+message_box caption="Name", text="Who?", input=1, default_text="ab", text_output=typed, result=result
+system_call function=10201, text1="x", output=cancelled
+)") + idle);
+  ASSERT_EQ(game.start(), 0);
+  game.run_ticks(1);
+  EXPECT_EQ(errors_of(game), "");
+  EXPECT_EQ(game.int_value("result"), 1);
+  EXPECT_EQ(game.text_value("typed"), "ab");
+  EXPECT_EQ(game.int_value("cancelled"), 1);
+}

@@ -58,6 +58,8 @@ class HeadlessUi final : public Ui {
   bool cursor_position(int window, int* x, int* y) override;
   int joystick_count() override;
   bool joystick_state(int id, ui_joystick_state& out) override;
+  // Boxes are answered by the events queued before they open.
+  bool has_user() const override { return false; }
   // The clipboard lives in the process (another HeadlessUi does not see it).
   bool set_clipboard_text(const std::string& sjis) override;
   bool clipboard_text(std::string& sjis) override;

@@ -66,6 +66,7 @@ class SdlUi final : public Ui {
   bool cursor_position(int window, int* x, int* y) override;
   int joystick_count() override;
   bool joystick_state(int id, ui_joystick_state& out) override;
+  bool has_user() const override { return has_display_; }
   bool set_clipboard_text(const std::string& sjis) override;
   bool clipboard_text(std::string& sjis) override;
   void start_text_input(int window, int x, int y, int width, int height) override;
