@@ -19,6 +19,8 @@ packages=(
   xvfb xdotool x11-apps imagemagick
   # a small window manager and xwininfo for the window-command checks under Xvfb
   openbox x11-utils libx11-dev libxext-dev
+  # the clipboard and the folder chooser of the desktop (system services)
+  xclip zenity
 )
 
 missing=()

@@ -16,6 +16,9 @@
 #include "script/task_commands.h"
 #include "script/value_commands.h"
 #include "sound/sound_commands.h"
+#include "system/file_commands.h"
+#include "system/system_call.h"
+#include "system/text_commands.h"
 #include "system/settings_commands.h"
 
 namespace {
@@ -36,12 +39,12 @@ const command_handler engine_command_handlers[command_slot_count] = {
     /*   2 */ cmd_cg_process,
     /*   3 */ cmd_delete_layer,
     /*   4 */ cmd_get_layer_info,
-    /*   5 */ nullptr,  // cmd_set_clipboard_text
-    /*   6 */ nullptr,  // cmd_get_clipboard_text
-    /*   7 */ nullptr,  // cmd_read_text_lines
-    /*   8 */ nullptr,  // cmd_count_csv_fields
+    /*   5 */ cmd_set_clipboard_text,
+    /*   6 */ cmd_get_clipboard_text,
+    /*   7 */ cmd_read_text_lines,
+    /*   8 */ cmd_count_csv_fields,
     /*   9 */ return_zero,
-    /*  10 */ nullptr,  // cmd_message_box
+    /*  10 */ cmd_message_box,
     /*  11 */ cmd_else_if,
     /*  12 */ cmd_quit,
     /*  13 */ cmd_set_engine_options,
@@ -50,8 +53,8 @@ const command_handler engine_command_handlers[command_slot_count] = {
     /*  16 */ nullptr,
     /*  17 */ nullptr,
     /*  18 */ nullptr,
-    /*  19 */ nullptr,  // cmd_file_operation
-    /*  20 */ nullptr,  // cmd_file_exists
+    /*  19 */ cmd_file_operation,
+    /*  20 */ cmd_file_exists,
     /*  21 */ nullptr,  // cmd_flash_open
     /*  22 */ nullptr,  // cmd_flash_close
     /*  23 */ nullptr,  // cmd_flash_query
@@ -134,7 +137,7 @@ const command_handler engine_command_handlers[command_slot_count] = {
     /* 100 */ nullptr,
     /* 101 */ nullptr,
     /* 102 */ nullptr,
-    /* 103 */ nullptr,  // cmd_system_call
+    /* 103 */ cmd_system_call,
     /* 104 */ nullptr,
     /* 105 */ nullptr,
     /* 106 */ nullptr,

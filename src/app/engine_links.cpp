@@ -7,7 +7,11 @@
 #include "core/window_state.h"
 #include "graphics/layer_commands.h"
 #include "platform/platform.h"
+#include "core/engine_state.h"
+#include "script/control_flow.h"
 #include "script/scheduler.h"
+#include "system/file_list.h"
+#include "system/system_dialogs.h"
 
 bool main_window_active() {
   const window_state* w = game_window_record(0);
@@ -38,6 +42,24 @@ bool screen_cursor(int& x, int& y) {
   return ui && ui->screen_cursor_position(&x, &y);
 }
 
+// A wait inside a box the player draws (input box, start-and-wait): the
+// window goes on being handled while the script waits.
+bool modal_wait_step_of_program(uint32_t ms) {
+  Clock* clock = platform().clock;
+  const bool on_frame_thread = frame_thread.enabled && frame_thread.thread.get_id() == std::this_thread::get_id();
+  if (on_frame_thread) {
+    // The main thread handles the window while this thread "paces".
+    frame_thread.in_pacing = 1;
+    clock->sleep_ms(ms);
+    frame_thread.in_pacing = 0;
+    while (frame_thread.in_window_proc) clock->sleep_ms(0);
+  } else {
+    pump_messages();
+    clock->sleep_ms(ms);
+  }
+  return !quit_flag && message_loop.running && !stop_threads_signal;
+}
+
 }  // namespace
 
 void link_engine_hooks() {
@@ -47,4 +69,7 @@ void link_engine_hooks() {
   input_hooks.update_inactive_pause = update_inactive_pause;
   error_dialog_cursor_hook = force_cursor_visible;
   layer_command_hooks.window_logical_size = window_logical_size;
+  // The system services: the player's own boxes see each event first.
+  window_event_filter = system_dialog_event_filter;
+  modal_wait_hook = modal_wait_step_of_program;
 }

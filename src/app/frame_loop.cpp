@@ -18,6 +18,7 @@
 
 pending_popup_record pending_popup;
 message_loop_record message_loop;
+bool (*window_event_filter)(const ui_event& event) = nullptr;
 
 const frame_step_table default_frame_steps = {
     sample_input_for_frame,   run_script_threads,          propagate_layer_changes,
@@ -193,6 +194,7 @@ void pump_messages() {
         message_loop.exit_code = static_cast<int>(event.wparam);
         return;
       }
+      if (window_event_filter && window_event_filter(event)) continue;
       frame_thread.in_window_proc = 1;
       frame_steps.window_proc(event);
       frame_thread.in_window_proc = 0;

@@ -64,5 +64,8 @@ void pump_messages();
 // runs it) and the window messages. Nonzero once the program is closing.
 // Headless runs drive the player pass by pass through it.
 int main_loop_pass();
+// Set by the system services: sees each event before the window procedure
+// and takes it (true) when the player's own box has it (edit box, input box).
+extern bool (*window_event_filter)(const ui_event& event);
 // The main thread's loop after start-up; returns the exit code.
 int run_message_loop();

@@ -26,5 +26,21 @@ bool composited_main_frame(int& width, int& height, std::vector<uint8_t>& bgra) 
   height = r->height;
   const size_t bytes = static_cast<size_t>(width) * 4 * static_cast<size_t>(height);
   bgra.assign(r->pixels, r->pixels + bytes);
+  // The player's own boxes (edit box, input and notice boxes) lie over the
+  // frame in the window, as a user sees them.
+  if (auto* ui = platform_installed() ? dynamic_cast<HeadlessUi*>(platform().ui) : nullptr) {
+    for (int slot = 0; slot < 2; ++slot) {
+      int ox = 0, oy = 0;
+      headless_frame o = ui->overlay(0, slot, &ox, &oy);
+      for (int y = 0; y < o.height; ++y) {
+        if (oy + y < 0 || oy + y >= height) continue;
+        for (int x = 0; x < o.width; ++x) {
+          if (ox + x < 0 || ox + x >= width) continue;
+          std::memcpy(bgra.data() + (static_cast<size_t>(oy + y) * width + ox + x) * 4,
+                      o.bgra.data() + (static_cast<size_t>(y) * o.width + x) * 4, 4);
+        }
+      }
+    }
+  }
   return true;
 }

@@ -23,6 +23,6 @@ int start_headless_game(std::unique_ptr<HeadlessPlatform>& platform, const std::
                         const std::function<void(HeadlessPlatform&)>& prepare = {});
 
 // The main window's composited frame: window 0's root layer picture as the
-// compositor left it (B, G, R, A rows of width * 4 bytes). False when there
-// is no such picture.
+// compositor left it (B, G, R, A rows of width * 4 bytes), with the player's
+// own boxes over it. False when there is no such picture.
 bool composited_main_frame(int& width, int& height, std::vector<uint8_t>& bgra);

@@ -93,10 +93,6 @@ uint8_t* key_state_phase(int code) {
 int64_t* key_state_value(int code) {
   return code >= 0 && code < key_state_code_count ? &key_states[code].value : nullptr;
 }
-int64_t file_list_count() { return static_cast<int64_t>(file_list.names.size()); }
-std::string file_list_entry(int64_t index) {
-  return index >= 0 && index < file_list_count() ? file_list.names[size_t(index)] : std::string();
-}
 
 }  // namespace
 
@@ -119,12 +115,6 @@ int mapped_entry_code(int entry, int64_t element) {
   if (entry < mapped_input_code_count) return mapped_input_codes[entry];
   if (entry < mapped_input_code_count + 5) return joystick_code_for(entry - mapped_input_code_count, element);
   return -1;
-}
-
-void set_file_list_count(int64_t count) {
-  // Only shortening makes sense: there are no names to add.
-  if (count < 0) count = 0;
-  if (static_cast<uint64_t>(count) < file_list.names.size()) file_list.names.resize(static_cast<size_t>(count));
 }
 
 }  // namespace

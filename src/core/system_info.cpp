@@ -81,11 +81,6 @@ void read_cpu_name() {
 
 int disable_desktop_composition() { return -1; }
 
-void delete_debug_log() {
-  std::lock_guard<engine_mutex> lock(engine_lock);
-  platform().files->remove_file("debuglog.txt");
-}
-
 // ---------------------------------------------------------------- environment report
 
 const char* sound_format_name(uint32_t f) {

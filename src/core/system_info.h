@@ -32,9 +32,6 @@ void query_system_info();
 void read_cpu_name();
 // There is no desktop compositor switch on this platform: -1, "interface missing".
 int disable_desktop_composition();
-// Deletes the script debug log "debuglog.txt" in the game folder.
-void delete_debug_log();
-
 // ---------------------------------------------------------------- environment report
 
 // Wave format bits of a sound device, numbered as the original ones:

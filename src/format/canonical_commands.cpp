@@ -380,6 +380,35 @@ std::vector<compiled_command> build() {
   switches(t[94].parameters, {"exists", "alpha", "visible", "active", "title", "left", "top", "unused9",
                               "logical_width", "logical_height", "client_width", "client_height", "monitor",
                               "fullscreen", "maximised", "minimised"});
+  // 5, 6 clipboard: the switch and the text, or the output element.
+  t[5].parameters = {p("switch", k_int), p("text", k_str)};
+  t[6].parameters = {p("switch", k_int), p("output", k_int)};
+  // 7 text lines: the resource and the string array; 8 its field count.
+  t[7].parameters = {p("file", k_str), p("output", k_int)};
+  t[8].parameters = {p("file", k_str), p("switch", k_int), p("output", k_int)};
+  // 10 message box: parameters by their numbers (n is id n - 1).
+  t[10].parameters = {p("caption", k_str), p("text", k_str)};
+  numbered(t[10].parameters, "unused", 3, 9, k_int);
+  t[10].parameters.push_back(p("default_text", k_str));
+  switches(t[10].parameters, {"text_output", "result", "unused13", "ok_cancel", "yes_no", "yes_no_cancel", "input",
+                              "limit", "default_button", "icon", "disabled"});
+  // 19 file operations.
+  t[19].parameters = {p("path", k_str), p("destination", k_str), p("folder", k_str)};
+  switches(t[19].parameters, {"create", "copy", "delete", "start", "start_wait"});
+  t[19].parameters.push_back(p("parameters", k_str));
+  t[19].parameters.push_back(p("level", k_int));
+  t[19].parameters.push_back(p("layer", k_str));
+  switches(t[19].parameters, {"bmp", "png", "jpeg", "preload_picture", "preload_sound"});
+  // 20 existence tests: the name by its kind, the answer, the output.
+  t[20].parameters = {p("folder", k_str), p("file", k_str), p("picture", k_str), p("sound", k_str)};
+  switches(t[20].parameters, {"exists", "size", "program", "output"});
+  // 103 system call: the function, the output, four integers, the two texts
+  // at 23 and 24.
+  t[103].parameters = {p("function", k_int), p("output", k_int)};
+  numbered(t[103].parameters, "i", 1, 4, k_int);
+  numbered(t[103].parameters, "unused", 7, 22, k_int);
+  t[103].parameters.push_back(p("text1", k_str));
+  t[103].parameters.push_back(p("text2", k_str));
 
   // 91 wait: frames or milliseconds.
   t[91].parameters = {p("frames", k_int), p("milliseconds", k_int)};

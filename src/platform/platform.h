@@ -103,6 +103,41 @@ class HostFiles {
     (void)host_folder;
     return false;
   }
+
+  // ---- scripts' paths and the operations scripts reach.
+  // A path a script gives (Shift-JIS, '\' or '/' separated) as a game path:
+  // relative paths start from the script folder, a leading separator makes
+  // an absolute host path. Drive letters ("C:...") and network paths
+  // ("\\server\...") have no meaning here: false.
+  virtual bool script_path(std::string_view script_path_sjis, std::string& game_path) const {
+    game_path.assign(script_path_sjis);
+    return true;
+  }
+  // Moves the script folder (the current directory scripts see; the process's
+  // working directory never moves, so loose files and the engine's own files
+  // keep their places). False, unchanged, when it is not an existing folder.
+  virtual bool set_script_folder(std::string_view script_path_sjis) {
+    (void)script_path_sjis;
+    return false;
+  }
+  // The script folder as a Shift-JIS host path ending in '/'.
+  virtual std::string script_folder() const { return {}; }
+  // Copies a file (read from anywhere) to a contained destination through a
+  // temporary file renamed over it: a failed copy leaves the old file.
+  virtual bool copy_file(std::string_view from_game_path, std::string_view to_game_path) {
+    std::vector<uint8_t> bytes;
+    return read_file(from_game_path, bytes) && replace_file(to_game_path, bytes.data(), bytes.size());
+  }
+  // Bytes available to this user on the file system holding the path.
+  virtual bool free_space(std::string_view game_path, uint64_t* bytes) const {
+    (void)game_path, (void)bytes;
+    return false;
+  }
+  // A regular file this user may execute.
+  virtual bool is_executable(std::string_view game_path) const {
+    (void)game_path;
+    return false;
+  }
 };
 
 // ---------------------------------------------------------------- Process
@@ -154,6 +189,30 @@ class Process {
     return false;
   }
   // Whether the program runs with the system administrator's rights.
+
+  // ---- programs a script starts and waits for.
+  // Starts a program by argv (never a shell) and keeps it to be waited on:
+  // a handle above 0, or 0 when it could not start.
+  virtual int64_t start_child(const std::vector<std::string>& argv_host) {
+    (void)argv_host;
+    return 0;
+  }
+  // 1 when the child has ended (it is reaped; *exit_code gets its status), 0
+  // while it runs, -1 for an unknown handle.
+  virtual int poll_child(int64_t handle, int* exit_code) {
+    (void)handle, (void)exit_code;
+    return -1;
+  }
+  // Stops waiting: the child runs on and is reaped when it ends.
+  virtual void release_child(int64_t handle) { (void)handle; }
+  // Runs a program by argv and collects what it writes to its standard
+  // output until it ends (the desktop's folder chooser). False when it could
+  // not start.
+  virtual bool run_and_capture(const std::vector<std::string>& argv_host, std::string* output, int* exit_code) {
+    (void)argv_host, (void)output, (void)exit_code;
+    return false;
+  }
+  // The user has administrator rights (the effective user is root).
   virtual bool is_administrator() const { return false; }
 };
 
@@ -234,6 +293,8 @@ enum : uint32_t {
   msg_exit_size_move = 0x0232,
   msg_drop_files = 0x0233,
   msg_raise_request = 0x8001,  // another start of this program asked us to come to front
+  msg_text_input = 0x8002,     // text typed while text input is on (ui_event::text)
+  msg_text_editing = 0x8003,   // the input method's composition so far (ui_event::text; x = caret)
 };
 
 struct ui_event {
@@ -243,6 +304,7 @@ struct ui_event {
   int64_t lparam = 0;
   int x = 0, y = 0;       // client coordinates for mouse messages
   std::vector<std::string> files;  // msg_drop_files: Shift-JIS paths
+  std::string text;                // msg_text_input, msg_text_editing: Shift-JIS
 };
 
 struct window_desc {
@@ -267,6 +329,8 @@ enum : uint32_t {
   mb_icon_question = 0x20,
   mb_icon_warning = 0x30,
   mb_icon_information = 0x40,
+  mb_default_button2 = 0x100,
+  mb_default_button3 = 0x200,
   mb_system_modal = 0x1000,
 };
 enum : int { id_ok = 1, id_cancel = 2, id_yes = 6, id_no = 7 };
@@ -360,6 +424,40 @@ class Ui {
   virtual void set_cursor_visible(bool visible) { (void)visible; }
   // Whole-window transparency of a layered window: 0 (clear) .. 255 (opaque).
   virtual void set_window_alpha(int window, int alpha) { (void)window, (void)alpha; }
+
+  // ---- clipboard, text input, the player's own boxes, the folder chooser.
+  // False when nobody can answer a box (headless, no display): the player's
+  // own boxes then take their default answer once the waiting input is used up.
+  virtual bool has_user() const { return true; }
+  // Clipboard text in Shift-JIS; false when there is none (or no clipboard).
+  virtual bool set_clipboard_text(const std::string& sjis) {
+    (void)sjis;
+    return false;
+  }
+  virtual bool clipboard_text(std::string& sjis) {
+    (void)sjis;
+    return false;
+  }
+  // Text input for the player's edit boxes: while on, typed text arrives as
+  // msg_text_input and the input method's composition as msg_text_editing;
+  // its candidate window goes near the client rectangle given.
+  virtual void start_text_input(int window, int x, int y, int width, int height) {
+    (void)window, (void)x, (void)y, (void)width, (void)height;
+  }
+  virtual void stop_text_input() {}
+  // A BGRA picture the player drew (its edit box, input and notice boxes)
+  // shown over the window's frame at client point (x, y) until cleared.
+  // Slot 0: the edit box; slot 1: a modal box.
+  virtual void set_overlay(int window, int slot, const uint8_t* bgra, int width, int height, int x, int y) {
+    (void)window, (void)slot, (void)bgra, (void)width, (void)height, (void)x, (void)y;
+  }
+  virtual void clear_overlay(int window, int slot) { (void)window, (void)slot; }
+  // The desktop's folder chooser, starting at `initial` (Shift-JIS host
+  // path). True with the chosen folder; false when cancelled or unavailable.
+  virtual bool browse_for_folder(const std::string& initial, const std::string& title, std::string& chosen) {
+    (void)initial, (void)title, (void)chosen;
+    return false;
+  }
 
   // ---- input, sampled by the main thread once per loop pass.
   // Down bits (bit 7) by virtual-key code: keys, and the mouse buttons at 1

@@ -19,3 +19,11 @@ void clear_file_list();
 // Appends a name: 0, or -1 when the list is full or the name (with its NUL)
 // does not fit an entry. Names are never cut: a cut path names another file.
 int add_file_list_entry(const std::string& name);
+
+// Entries for scripts: the count (system value 15) and an entry (14).
+int64_t file_list_count();
+std::string file_list_entry(int64_t index);
+// A script's write to the count (system value 15): clamped to 0 .. the
+// entries held, so the list never reads past its names; a lower count drops
+// the entries past it.
+void set_file_list_count(int64_t count);

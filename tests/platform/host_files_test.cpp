@@ -115,3 +115,75 @@ TEST(HostFiles, ReadAtIsBounded) {
   EXPECT_FALSE(f->read_at(7, buf, 4));
   EXPECT_FALSE(f->read_at(~0ull, buf, 1));
 }
+
+TEST(HostFiles, ScriptPathsRefuseOtherSystemsAndFollowTheScriptFolder) {
+  temp_folder dir;
+  dir.write("Work/Deep/a.txt", std::string("a"));
+  PosixHostFiles files(dir.path());
+  struct row {
+    const char* in;
+    bool ok;
+    const char* out;
+  };
+  const row rows[] = {
+      {"data\\x.txt", true, "data/x.txt"},      {"c:\\windows\\x", false, ""}, {"Z:x", false, ""},
+      {"\\\\server\\share\\x", false, ""},     {"//server/share", false, ""}, {"\\tmp\\x", true, "/tmp/x"},
+      {"..\\..\\x", true, "../../x"},           {"", true, ""},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.in);
+    std::string out = "?";
+    EXPECT_EQ(files.script_path(r.in, out), r.ok);
+    if (r.ok) {
+      EXPECT_EQ(out, r.out);
+    }
+  }
+  // The script folder moves relative paths (and only them); a missing
+  // folder leaves it where it was.
+  std::string game = utf8_to_sjis(files.game_folder_host());
+  EXPECT_EQ(files.script_folder(), game);
+  EXPECT_FALSE(files.set_script_folder("nowhere"));
+  ASSERT_TRUE(files.set_script_folder("work\\DEEP"));
+  std::string out;
+  ASSERT_TRUE(files.script_path("a.txt", out));
+  std::vector<uint8_t> bytes;
+  EXPECT_TRUE(files.read_file(out, bytes));
+  EXPECT_EQ(files.kind("a.txt"), host_entry_kind::missing);  // the engine's own paths did not move
+  ASSERT_TRUE(files.set_script_folder(".."));
+  ASSERT_TRUE(files.script_path("deep/a.txt", out));
+  EXPECT_TRUE(files.read_file(out, bytes));
+  // Round trip: the folder handed to scripts names the same folder again.
+  std::string again = files.script_folder();
+  ASSERT_TRUE(files.set_script_folder(again));
+  EXPECT_EQ(files.script_folder(), again);
+}
+
+TEST(HostFiles, CopyFreeSpaceAndExecutables) {
+  temp_folder dir;
+  temp_folder outside;
+  dir.write("from.txt", std::string("new"));
+  dir.write("to.txt", std::string("old"));
+  dir.write("run.sh", std::string("#!/bin/sh\n"));
+  ::chmod((dir.path() + "run.sh").c_str(), 0755);
+  PosixHostFiles files(dir.path());
+  EXPECT_TRUE(files.copy_file("from.txt", "to.txt"));
+  std::vector<uint8_t> out;
+  ASSERT_TRUE(files.read_file("to.txt", out));
+  EXPECT_EQ(std::string(out.begin(), out.end()), "new");
+  EXPECT_FALSE(files.copy_file("missing.txt", "to.txt"));
+  EXPECT_FALSE(files.copy_file("from.txt", outside.path() + "x.txt"));  // destination outside
+  EXPECT_TRUE(files.copy_file(outside.path() + "../" + "none", "y.txt") == false);
+  // No temporary file is left behind by either.
+  int entries = 0;
+  for (const auto& e : files.list_folder("")) entries += e.name.find(".tmp") != std::string::npos;
+  EXPECT_EQ(entries, 0);
+  uint64_t space = 0;
+  EXPECT_TRUE(files.free_space("", &space));
+  EXPECT_GT(space, 0u);
+  uint64_t for_missing = 0;
+  EXPECT_TRUE(files.free_space("not/yet/made", &for_missing));  // the file system that would hold it
+  EXPECT_GT(for_missing, 0u);
+  EXPECT_TRUE(files.is_executable("run.sh"));
+  EXPECT_FALSE(files.is_executable("from.txt"));
+  EXPECT_FALSE(files.is_executable(""));  // a folder
+}

@@ -426,7 +426,158 @@ std::vector<std::string> HeadlessUi::calls() const {
 headless_frame HeadlessUi::frame(int window) const {
   std::lock_guard<std::mutex> g(mutex_);
   auto it = frames_.find(window);
-  return it == frames_.end() ? headless_frame{} : it->second;
+  if (it == frames_.end()) return headless_frame{};
+  headless_frame f = it->second;
+  for (const auto& [key, o] : overlays_) {
+    if (key.first != window) continue;
+    for (int y = 0; y < o.pixels.height; ++y) {
+      int ty = o.y + y;
+      if (ty < 0 || ty >= f.height) continue;
+      for (int x = 0; x < o.pixels.width; ++x) {
+        int tx = o.x + x;
+        if (tx < 0 || tx >= f.width) continue;
+        const uint8_t* s = o.pixels.bgra.data() + (static_cast<size_t>(y) * o.pixels.width + x) * 4;
+        uint8_t* d = f.bgra.data() + (static_cast<size_t>(ty) * f.width + tx) * 4;
+        d[0] = s[0], d[1] = s[1], d[2] = s[2], d[3] = s[3];
+      }
+    }
+  }
+  return f;
+}
+
+bool HeadlessUi::set_clipboard_text(const std::string& sjis) {
+  std::lock_guard<std::mutex> g(mutex_);
+  clipboard_ = sjis;
+  has_clipboard_ = true;
+  calls_.push_back("set_clipboard_text");
+  return true;
+}
+
+bool HeadlessUi::clipboard_text(std::string& sjis) {
+  std::lock_guard<std::mutex> g(mutex_);
+  calls_.push_back("clipboard_text");
+  if (!has_clipboard_) return false;
+  sjis = clipboard_;
+  return true;
+}
+
+void HeadlessUi::start_text_input(int window, int x, int y, int width, int height) {
+  std::lock_guard<std::mutex> g(mutex_);
+  text_input_ = true;
+  calls_.push_back("start_text_input " + std::to_string(window) + " " + std::to_string(x) + " " + std::to_string(y) +
+                   " " + std::to_string(width) + "x" + std::to_string(height));
+}
+
+void HeadlessUi::stop_text_input() {
+  std::lock_guard<std::mutex> g(mutex_);
+  text_input_ = false;
+  calls_.push_back("stop_text_input");
+}
+
+void HeadlessUi::set_overlay(int window, int slot, const uint8_t* bgra, int width, int height, int x, int y) {
+  if (!bgra || width <= 0 || height <= 0) return;
+  std::lock_guard<std::mutex> g(mutex_);
+  overlay_record& o = overlays_[{window, slot}];
+  o.pixels.width = width;
+  o.pixels.height = height;
+  o.pixels.bgra.assign(bgra, bgra + static_cast<size_t>(width) * height * 4);
+  o.x = x;
+  o.y = y;
+}
+
+void HeadlessUi::clear_overlay(int window, int slot) {
+  std::lock_guard<std::mutex> g(mutex_);
+  if (overlays_.erase({window, slot})) calls_.push_back("clear_overlay " + std::to_string(window) + " " + std::to_string(slot));
+}
+
+bool HeadlessUi::browse_for_folder(const std::string& initial, const std::string& title, std::string& chosen) {
+  std::lock_guard<std::mutex> g(mutex_);
+  folder_requests_.push_back({initial, title});
+  calls_.push_back("browse_for_folder");
+  if (folder_replies_.empty()) return false;
+  auto reply = folder_replies_.front();
+  folder_replies_.pop_front();
+  if (reply.first) chosen = reply.second;
+  return reply.first;
+}
+
+void HeadlessUi::set_clipboard(const std::string& sjis) {
+  std::lock_guard<std::mutex> g(mutex_);
+  clipboard_ = sjis;
+  has_clipboard_ = true;
+}
+
+bool HeadlessUi::clipboard(std::string& sjis) const {
+  std::lock_guard<std::mutex> g(mutex_);
+  sjis = clipboard_;
+  return has_clipboard_;
+}
+
+bool HeadlessUi::text_input_on() const {
+  std::lock_guard<std::mutex> g(mutex_);
+  return text_input_;
+}
+
+void HeadlessUi::type_text(int window, const std::string& sjis) {
+  ui_event e;
+  e.message = msg_text_input;
+  e.window = window;
+  e.text = sjis;
+  post_event(e);
+}
+
+void HeadlessUi::compose_text(int window, const std::string& sjis, int caret) {
+  ui_event e;
+  e.message = msg_text_editing;
+  e.window = window;
+  e.text = sjis;
+  e.x = caret;
+  post_event(e);
+}
+
+void HeadlessUi::press_key(int window, int virtual_key) {
+  ui_event e;
+  e.window = window;
+  e.wparam = static_cast<uint64_t>(virtual_key);
+  e.message = msg_key_down;
+  e.lparam = 1;
+  post_event(e);
+  e.message = msg_key_up;
+  e.lparam = static_cast<int64_t>(1 | (1ull << 30) | (1ull << 31));
+  post_event(e);
+}
+
+void HeadlessUi::click(int window, int x, int y) {
+  ui_event e;
+  e.window = window;
+  e.x = x;
+  e.y = y;
+  e.lparam = (x & 0xFFFF) | (static_cast<int64_t>(y & 0xFFFF) << 16);
+  e.message = msg_left_button_down;
+  e.wparam = 1;
+  post_event(e);
+  e.message = msg_left_button_up;
+  e.wparam = 0;
+  post_event(e);
+}
+
+void HeadlessUi::queue_folder_reply(bool chosen, const std::string& folder_sjis) {
+  std::lock_guard<std::mutex> g(mutex_);
+  folder_replies_.push_back({chosen, folder_sjis});
+}
+
+std::vector<HeadlessUi::folder_request> HeadlessUi::folder_requests() const {
+  std::lock_guard<std::mutex> g(mutex_);
+  return folder_requests_;
+}
+
+headless_frame HeadlessUi::overlay(int window, int slot, int* x, int* y) const {
+  std::lock_guard<std::mutex> g(mutex_);
+  auto it = overlays_.find({window, slot});
+  if (it == overlays_.end()) return headless_frame{};
+  if (x) *x = it->second.x;
+  if (y) *y = it->second.y;
+  return it->second.pixels;
 }
 
 window_desc HeadlessUi::window(int window) const {

@@ -141,6 +141,37 @@ class HeadlessUi final : public Ui {
     int windowed_width = 0, windowed_height = 0;  // the client before full screen
   };
   placement_record placement(int window) const;
+  // Boxes are answered by the events queued before they open.
+  bool has_user() const override { return false; }
+  // The clipboard lives in the process (another HeadlessUi does not see it).
+  bool set_clipboard_text(const std::string& sjis) override;
+  bool clipboard_text(std::string& sjis) override;
+  void start_text_input(int window, int x, int y, int width, int height) override;
+  void stop_text_input() override;
+  void set_overlay(int window, int slot, const uint8_t* bgra, int width, int height, int x, int y) override;
+  void clear_overlay(int window, int slot) override;
+  // Answers from queue_folder_reply; cancelled without one.
+  bool browse_for_folder(const std::string& initial, const std::string& title, std::string& chosen) override;
+
+  // Test side.
+  // What another program put on the clipboard.
+  void set_clipboard(const std::string& sjis);
+  bool clipboard(std::string& sjis) const;
+  bool text_input_on() const;
+  // The user types: msg_text_input with the text, or a key pressed and released.
+  void type_text(int window, const std::string& sjis);
+  void compose_text(int window, const std::string& sjis, int caret);
+  void press_key(int window, int virtual_key);
+  void click(int window, int x, int y);
+  // The next folder chooser answer: the chosen folder, or cancelled.
+  void queue_folder_reply(bool chosen, const std::string& folder_sjis = "");
+  struct folder_request {
+    std::string initial, title;
+  };
+  std::vector<folder_request> folder_requests() const;
+  // A box the player drew over the frame (slot 0 edit box, 1 modal box);
+  // width 0 when none.
+  headless_frame overlay(int window, int slot, int* x = nullptr, int* y = nullptr) const;
   // Input the next keyboard_state / cursor_position / joystick_state report.
   void set_key(int virtual_key, bool down);
   // The cursor in screen coordinates; a window's client starts at its
@@ -159,6 +190,8 @@ class HeadlessUi final : public Ui {
   // The fake display's desktop mode (1920 x 1080, 32 bits, 60 Hz until set).
   void set_desktop_mode(int width, int height, int depth, int refresh);
   void set_joystick(int id, const ui_joystick_state& state, bool connected = true);
+  // frame() is what the user sees: the presented frame with the player's
+  // boxes over it.
   // The user resizes (state 0 restored, 1 minimised, 2 maximised): the client
   // takes the size and a msg_size arrives.
   void user_resize(int window, int width, int height, int state);
@@ -208,6 +241,16 @@ class HeadlessUi final : public Ui {
   int display_of_window_locked(int window) const;
   ui_joystick_state joysticks_[16];
   bool joystick_connected_[16] = {};
+  bool has_clipboard_ = false;
+  std::string clipboard_;
+  bool text_input_ = false;
+  struct overlay_record {
+    headless_frame pixels;
+    int x = 0, y = 0;
+  };
+  std::map<std::pair<int, int>, overlay_record> overlays_;
+  std::deque<std::pair<bool, std::string>> folder_replies_;
+  std::vector<folder_request> folder_requests_;
 };
 
 // Owns one headless service of each kind and installs them. The process

@@ -2,8 +2,14 @@
 
 #include "platform/posix/process.h"
 
+#include <sys/wait.h>
+
+#include <cerrno>
 #include <map>
+#include <thread>
 #include <utility>
+
+#include "platform/posix/process.h"
 
 namespace {
 
@@ -116,6 +122,102 @@ std::unique_ptr<ChildProcess> HeadlessProcess::start_child(const std::vector<std
 std::vector<std::string> HeadlessProcess::child_folders() const {
   std::lock_guard<std::mutex> g(mutex_);
   return child_folders_;
+}
+
+int64_t HeadlessProcess::start_child(const std::vector<std::string>& argv_host) {
+  std::lock_guard<std::mutex> g(mutex_);
+  spawns_.push_back(argv_host);
+  if (argv_host.empty()) return 0;
+  child c{next_child_++, -1, child_polls_};
+  if (real_children_) {
+    pid_t pid = spawn_child_process(argv_host);
+    if (pid < 0) return 0;
+    c.pid = pid;
+  } else if (!spawn_result_) {
+    return 0;
+  }
+  children_.push_back(c);
+  return c.handle;
+}
+
+int HeadlessProcess::poll_child(int64_t handle, int* exit_code) {
+  std::lock_guard<std::mutex> g(mutex_);
+  for (size_t i = 0; i < children_.size(); ++i) {
+    child& c = children_[i];
+    if (c.handle != handle) continue;
+    int r;
+    if (c.pid >= 0) {
+      r = poll_child_process(static_cast<pid_t>(c.pid), exit_code);
+      if (r < 0) r = 1;
+    } else if (c.polls_left > 0) {
+      --c.polls_left;
+      r = 0;
+    } else {
+      if (exit_code) *exit_code = child_exit_;
+      r = 1;
+    }
+    if (r == 1) children_.erase(children_.begin() + static_cast<ptrdiff_t>(i));
+    return r;
+  }
+  return -1;
+}
+
+void HeadlessProcess::release_child(int64_t handle) {
+  std::lock_guard<std::mutex> g(mutex_);
+  for (size_t i = 0; i < children_.size(); ++i) {
+    if (children_[i].handle != handle) continue;
+    if (children_[i].pid >= 0) {
+      pid_t pid = static_cast<pid_t>(children_[i].pid);
+      std::thread([pid] {
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+      }).detach();
+    }
+    children_.erase(children_.begin() + static_cast<ptrdiff_t>(i));
+    ++released_;
+    return;
+  }
+}
+
+bool HeadlessProcess::run_and_capture(const std::vector<std::string>& argv_host, std::string* output,
+                                      int* exit_code) {
+  std::lock_guard<std::mutex> g(mutex_);
+  spawns_.push_back(argv_host);
+  if (!capture_started_) return false;
+  if (output) *output = capture_output_;
+  if (exit_code) *exit_code = capture_exit_;
+  return true;
+}
+
+
+void HeadlessProcess::use_real_children(bool on) {
+  std::lock_guard<std::mutex> g(mutex_);
+  real_children_ = on;
+}
+
+void HeadlessProcess::set_child_polls(int polls, int exit_code) {
+  std::lock_guard<std::mutex> g(mutex_);
+  child_polls_ = polls;
+  child_exit_ = exit_code;
+}
+
+void HeadlessProcess::set_capture_reply(bool started, const std::string& output, int exit_code) {
+  std::lock_guard<std::mutex> g(mutex_);
+  capture_started_ = started;
+  capture_output_ = output;
+  capture_exit_ = exit_code;
+}
+
+
+int HeadlessProcess::live_children() const {
+  std::lock_guard<std::mutex> g(mutex_);
+  return static_cast<int>(children_.size());
+}
+
+int HeadlessProcess::released_children() const {
+  std::lock_guard<std::mutex> g(mutex_);
+  return released_;
 }
 
 std::string HeadlessProcess::user_data_folder_host() const {

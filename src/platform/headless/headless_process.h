@@ -42,12 +42,26 @@ class HeadlessProcess final : public Process {
   bool memory_status(uint64_t* total, uint64_t* available, uint32_t* load_percent) const override;
   // The fake machine's memory (8 GiB, 3 GiB free until set).
   void set_memory(uint64_t total, uint64_t available);
+  // Started children are recorded (also in spawns()); each ends after the
+  // number of polls set by set_child_polls, unless real children are on.
+  int64_t start_child(const std::vector<std::string>& argv_host) override;
+  int poll_child(int64_t handle, int* exit_code) override;
+  void release_child(int64_t handle) override;
+  // Answers from set_capture_reply (recorded in spawns()); false without one.
+  bool run_and_capture(const std::vector<std::string>& argv_host, std::string* output, int* exit_code) override;
 
   // Test side.
   void set_program_path(const std::string& host);
   void set_arguments(const std::vector<std::string>& sjis_arguments);
   void set_folders(const std::string& user_data, const std::string& documents, const std::string& temp);
   void set_spawn_result(bool ok);
+  // Children started later really run (posix_spawn), for waits on real time.
+  void use_real_children(bool on);
+  void set_child_polls(int polls, int exit_code = 0);
+  void set_capture_reply(bool started, const std::string& output, int exit_code);
+  // Children started and not yet ended or released.
+  int live_children() const;
+  int released_children() const;
   std::vector<std::vector<std::string>> spawns() const;
   std::vector<std::string> child_folders() const;  // working folders of start_child, in order
   int raise_requests_received() const;  // all that arrived, taken or not
@@ -66,6 +80,19 @@ class HeadlessProcess final : public Process {
   std::vector<std::string> arguments_;
   std::string user_data_, documents_, temp_;
   bool spawn_result_ = true;
+  struct child {
+    int64_t handle;
+    int64_t pid;  // real children
+    int polls_left;
+  };
+  std::vector<child> children_;
+  int64_t next_child_ = 1;
+  bool real_children_ = false;
+  int child_polls_ = 0, child_exit_ = 0;
+  int released_ = 0;
+  bool capture_started_ = false;
+  std::string capture_output_;
+  int capture_exit_ = 0;
   std::vector<std::vector<std::string>> spawns_;
   std::vector<std::string> child_folders_;
   std::string held_name_;

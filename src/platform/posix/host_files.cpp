@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -337,4 +338,111 @@ bool PosixHostFiles::make_folder(std::string_view game_path) {
 bool PosixHostFiles::remove_folder(std::string_view game_path) {
   if (!write_allowed(game_path)) return false;
   return ::rmdir(host_path(game_path).c_str()) == 0;
+}
+
+bool PosixHostFiles::script_path(std::string_view path, std::string& game_path) const {
+  game_path.clear();
+  // "C:" and "\\server": places of another system, never this disk.
+  if (path.size() >= 2 && path[1] == ':' &&
+      ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')))
+    return false;
+  auto separator = [&](size_t i) { return i < path.size() && (path[i] == '\\' || path[i] == '/'); };
+  if (separator(0) && separator(1)) return false;
+  std::string p(path);
+  for (size_t i = 0; i < p.size(); i += sjis_char_length(p, i))
+    if (p[i] == '\\') p[i] = '/';  // never a trail byte
+  if (separator(0)) {
+    game_path = p;
+  } else if (script_folder_.empty()) {
+    game_path = p;
+  } else {
+    game_path = utf8_to_sjis(script_folder_) + p;
+  }
+  return true;
+}
+
+bool PosixHostFiles::set_script_folder(std::string_view path) {
+  std::string game_path;
+  if (!script_path(path, game_path)) return false;
+  std::string host = host_path(game_path);
+  struct stat st;
+  if (::stat(host.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  std::string folder = normalise_host_path(host);
+  if (folder[0] != '/') {
+    // Kept absolute: a relative one would be read against the game folder again.
+    char buf[PATH_MAX];
+    if (!::realpath(folder.c_str(), buf)) return false;
+    folder = buf;
+  }
+  if (folder.back() != '/') folder += '/';
+  script_folder_ = folder;
+  return true;
+}
+
+std::string PosixHostFiles::script_folder() const {
+  return utf8_to_sjis(script_folder_.empty() ? game_folder_ : script_folder_);
+}
+
+bool PosixHostFiles::copy_file(std::string_view from_game_path, std::string_view to_game_path) {
+  if (!write_allowed(to_game_path)) return false;
+  int in = ::open(host_path(from_game_path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return false;
+  struct stat st;
+  if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(in);
+    return false;
+  }
+  std::string target = host_path(to_game_path);
+  std::string temp = target + ".tmpXXXXXX";
+  int out = ::mkstemp(temp.data());
+  if (out < 0) {
+    ::close(in);
+    return false;
+  }
+  ::fchmod(out, st.st_mode & 0777);
+  std::vector<uint8_t> buf(1 << 20);
+  bool ok = true;
+  for (;;) {
+    ssize_t n = ::read(in, buf.data(), buf.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) ok = false;
+    if (n <= 0) break;
+    if (!write_all_fd(out, buf.data(), static_cast<size_t>(n))) {
+      ok = false;
+      break;
+    }
+  }
+  ::close(in);
+  ok = ok && ::fsync(out) == 0;
+  ok = (::close(out) == 0) && ok;
+  if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
+  if (!ok) ::unlink(temp.c_str());
+  return ok;
+}
+
+bool PosixHostFiles::free_space(std::string_view game_path, uint64_t* bytes) const {
+  // A path that does not exist yet asks about the file system that would hold it.
+  std::string path = normalise_host_path(host_path(game_path));
+  struct statvfs vfs;
+  while (::statvfs(path.c_str(), &vfs) != 0) {
+    size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) {
+      path = ".";
+    } else if (slash == 0) {
+      if (path == "/") return false;
+      path = "/";
+    } else {
+      path.resize(slash);
+    }
+    if (path == "." && ::statvfs(".", &vfs) != 0) return false;
+    if (path == ".") break;
+  }
+  if (bytes) *bytes = static_cast<uint64_t>(vfs.f_bavail) * static_cast<uint64_t>(vfs.f_frsize);
+  return true;
+}
+
+bool PosixHostFiles::is_executable(std::string_view game_path) const {
+  std::string host = host_path(game_path);
+  struct stat st;
+  return ::stat(host.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(host.c_str(), X_OK) == 0;
 }

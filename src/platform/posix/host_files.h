@@ -28,8 +28,16 @@ class PosixHostFiles final : public HostFiles {
   void add_write_root(const std::string& host_folder) override;
   bool set_game_folder_host(const std::string& host_folder) override;
 
+  bool script_path(std::string_view script_path_sjis, std::string& game_path) const override;
+  bool set_script_folder(std::string_view script_path_sjis) override;
+  std::string script_folder() const override;
+  bool copy_file(std::string_view from_game_path, std::string_view to_game_path) override;
+  bool free_space(std::string_view game_path, uint64_t* bytes) const override;
+  bool is_executable(std::string_view game_path) const override;
+
  private:
   std::string game_folder_;
+  std::string script_folder_;  // host, ending in '/'; empty: the game folder
   std::vector<std::string> write_roots_;  // canonical, ending in '/'
 };
 

@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -299,9 +300,21 @@ void PosixProcess::set_raise_listener(std::function<void()> listener) {
 
 namespace {
 
+void reap_in_background(pid_t pid) {
+  // Reap the child when it ends so programs started during a run leave no zombies.
+  std::thread([pid] {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }).detach();
+}
+
 // posix_spawnp with default signal handling and an empty mask, whatever SDL
-// or the engine's threads changed in this process; -1 on failure.
-pid_t spawn_by_argv(const std::vector<std::string>& argv_host, const std::string& working_folder_host) {
+// or the engine's threads changed in this process; in `working_folder_host`
+// (empty: ours), with `stdout_fd` (>= 0) as the child's standard output.
+// -1 on failure.
+pid_t spawn_by_argv(const std::vector<std::string>& argv_host, const std::string& working_folder_host,
+                    int stdout_fd = -1) {
   if (argv_host.empty() || argv_host[0].empty()) return -1;
   std::vector<char*> args;
   for (const std::string& a : argv_host) args.push_back(const_cast<char*>(a.c_str()));
@@ -322,6 +335,7 @@ pid_t spawn_by_argv(const std::vector<std::string>& argv_host, const std::string
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   if (!working_folder_host.empty()) posix_spawn_file_actions_addchdir_np(&actions, working_folder_host.c_str());
+  if (stdout_fd >= 0) posix_spawn_file_actions_adddup2(&actions, stdout_fd, 1);
   pid_t pid = 0;
   // posix_spawnp searches PATH for a bare name like execvp; no shell ever
   // sees the arguments.
@@ -329,14 +343,6 @@ pid_t spawn_by_argv(const std::vector<std::string>& argv_host, const std::string
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
   return rc == 0 ? pid : -1;
-}
-
-void reap_in_background(pid_t pid) {
-  std::thread([pid] {
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-  }).detach();
 }
 
 class PosixChildProcess final : public ChildProcess {
@@ -400,6 +406,77 @@ std::unique_ptr<ChildProcess> PosixProcess::start_child(const std::vector<std::s
   return start_posix_child(argv_host, working_folder_host);
 }
 
+pid_t spawn_child_process(const std::vector<std::string>& argv_host, int stdout_fd) {
+  return spawn_by_argv(argv_host, std::string(), stdout_fd);
+}
+
+int poll_child_process(pid_t pid, int* exit_code) {
+  int status = 0;
+  pid_t r;
+  do {
+    r = ::waitpid(pid, &status, WNOHANG);
+  } while (r < 0 && errno == EINTR);
+  if (r == 0) return 0;
+  if (r < 0) return -1;
+  if (exit_code) *exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+  return 1;
+}
+
+bool run_child_and_capture(const std::vector<std::string>& argv_host, std::string* output, int* exit_code) {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+  pid_t pid = spawn_child_process(argv_host, fds[1]);
+  ::close(fds[1]);
+  if (pid < 0) {
+    ::close(fds[0]);
+    return false;
+  }
+  char buf[4096];
+  for (;;) {
+    ssize_t n = ::read(fds[0], buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    if (output) output->append(buf, static_cast<size_t>(n));
+  }
+  ::close(fds[0]);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (exit_code) *exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+  return true;
+}
+
+int64_t PosixProcess::start_child(const std::vector<std::string>& argv_host) {
+  pid_t pid = spawn_child_process(argv_host);
+  if (pid < 0) return 0;
+  std::lock_guard<std::mutex> g(children_mutex_);
+  children_.push_back(pid);
+  return pid;
+}
+
+int PosixProcess::poll_child(int64_t handle, int* exit_code) {
+  std::lock_guard<std::mutex> g(children_mutex_);
+  auto it = std::find(children_.begin(), children_.end(), static_cast<pid_t>(handle));
+  if (it == children_.end()) return -1;
+  int r = poll_child_process(*it, exit_code);
+  if (r != 0) children_.erase(it);  // reaped (or gone): the handle is spent
+  return r < 0 ? 1 : r;
+}
+
+void PosixProcess::release_child(int64_t handle) {
+  std::lock_guard<std::mutex> g(children_mutex_);
+  auto it = std::find(children_.begin(), children_.end(), static_cast<pid_t>(handle));
+  if (it == children_.end()) return;
+  reap_in_background(*it);
+  children_.erase(it);
+}
+
+bool PosixProcess::run_and_capture(const std::vector<std::string>& argv_host, std::string* output, int* exit_code) {
+  return run_child_and_capture(argv_host, output, exit_code);
+}
+
+bool PosixProcess::is_administrator() const { return ::geteuid() == 0; }
+
 std::string PosixProcess::user_data_folder_host() const {
   const char* data = std::getenv("XDG_DATA_HOME");
   if (data && data[0] == '/') return with_slash(data);
@@ -449,4 +526,3 @@ bool PosixProcess::memory_status(uint64_t* total, uint64_t* available, uint32_t*
   return true;
 }
 
-bool PosixProcess::is_administrator() const { return geteuid() == 0; }

@@ -1,6 +1,8 @@
 // The real process service: own path, single instance with a raise request,
 // spawning by argv, per-user folders.
 #pragma once
+#include <sys/types.h>
+
 #include <atomic>
 #include <functional>
 #include <mutex>
@@ -29,6 +31,10 @@ class PosixProcess final : public Process {
   std::string documents_folder_host() const override;
   std::string temp_folder_host() const override;
   bool memory_status(uint64_t* total, uint64_t* available, uint32_t* load_percent) const override;
+  int64_t start_child(const std::vector<std::string>& argv_host) override;
+  int poll_child(int64_t handle, int* exit_code) override;
+  void release_child(int64_t handle) override;
+  bool run_and_capture(const std::vector<std::string>& argv_host, std::string* output, int* exit_code) override;
   bool is_administrator() const override;
 
   // Called on the listener thread after each raise request is counted (the
@@ -49,12 +55,22 @@ class PosixProcess final : public Process {
   std::atomic<int> raise_requests_{0};
   std::mutex listener_mutex_;
   std::function<void()> raise_listener_;
+  std::mutex children_mutex_;
+  std::vector<pid_t> children_;  // started to be waited on, not yet reaped
 };
 
 // Starts a program by argv in a working folder (empty: ours), with default
 // signal handling; the headless process service starts real programs too.
 std::unique_ptr<ChildProcess> start_posix_child(const std::vector<std::string>& argv_host,
                                                 const std::string& working_folder_host);
+// Starts argv by posix_spawnp (PATH searched for a bare name, no shell), with
+// default signals and an empty signal mask; `stdout_fd` >= 0 becomes the
+// child's standard output. The pid, or -1.
+pid_t spawn_child_process(const std::vector<std::string>& argv_host, int stdout_fd = -1);
+// waitpid without blocking: 1 ended (reaped, *exit_code set), 0 running, -1 error.
+int poll_child_process(pid_t pid, int* exit_code);
+// Runs argv to its end, collecting its standard output.
+bool run_child_and_capture(const std::vector<std::string>& argv_host, std::string* output, int* exit_code);
 
 // The program path as started, made absolute against `cwd` without resolving
 // symbolic links: a name without '/' is searched in `path_env` (PATH). Empty

@@ -46,6 +46,7 @@ RealPlatform::RealPlatform(int argc, char** argv, const sdl_ui_options& ui_optio
   audio_decoder = make_ffmpeg_audio_decoder();
   // Scripts may also write to the per-user data and temporary folders.
   files->add_write_root(process->user_data_folder_host());
+  files->add_write_root(process->documents_folder_host());
   files->add_write_root(process->temp_folder_host());
   services.clock = &clock;
   services.files = files.get();

@@ -13,6 +13,7 @@
 
 #include "platform/sdl/x11_window.h"
 #include "platform/text_encoding.h"
+#include "platform/posix/process.h"
 
 struct sdl_request {
   std::function<void()> job;
@@ -215,6 +216,9 @@ SdlUi::SdlUi(const sdl_ui_options& options) : main_thread_(std::this_thread::get
   driver_ = d ? d : "";
   has_display_ = driver_ != "offscreen" && driver_ != "dummy";
   software_renderer_ = !has_display_;
+  // Text input only while one of the player's edit boxes wants it: an input
+  // method left on would swallow the game's keys.
+  SDL_StopTextInput();
   SDL_EventState(SDL_DROPFILE, SDL_ENABLE);
   SDL_EventState(SDL_DROPBEGIN, SDL_ENABLE);
   SDL_EventState(SDL_DROPCOMPLETE, SDL_ENABLE);
@@ -338,6 +342,8 @@ void SdlUi::destroy_window_main(int window) {
     id_to_window_.erase(SDL_GetWindowID(it->second.window));
     client_sizes_.erase(window);
   }
+  for (SDL_Texture* t : it->second.overlay)
+    if (t) SDL_DestroyTexture(t);
   SDL_DestroyTexture(it->second.texture);
   SDL_DestroyRenderer(it->second.renderer);
   SDL_DestroyWindow(it->second.window);
@@ -384,11 +390,25 @@ void SdlUi::raise_window(int window) {
   });
 }
 
-void SdlUi::redraw(game_window& w) {
+void SdlUi::draw_contents(game_window& w) {
   SDL_SetRenderDrawColor(w.renderer, 0, 0, 0, 255);
   SDL_RenderClear(w.renderer);
-  // The texture is the window's client size; a resized window stretches it.
+  // The texture is the window's client size; a resized window stretches it,
+  // and the player's boxes with it.
   SDL_RenderCopy(w.renderer, w.texture, nullptr, nullptr);
+  int ow = w.width, oh = w.height;
+  SDL_GetRendererOutputSize(w.renderer, &ow, &oh);
+  for (int slot = 0; slot < 2; ++slot) {
+    if (!w.overlay[slot]) continue;
+    const int* r = w.overlay_rect[slot];
+    SDL_Rect d{r[0] * ow / std::max(1, w.width), r[1] * oh / std::max(1, w.height), r[2] * ow / std::max(1, w.width),
+               r[3] * oh / std::max(1, w.height)};
+    SDL_RenderCopy(w.renderer, w.overlay[slot], nullptr, &d);
+  }
+}
+
+void SdlUi::redraw(game_window& w) {
+  draw_contents(w);
   SDL_RenderPresent(w.renderer);
 }
 
@@ -421,9 +441,7 @@ bool SdlUi::read_window_pixels(int window, std::vector<uint8_t>& bgra, int& widt
     game_window& w = it->second;
     int ow = 0, oh = 0;
     if (SDL_GetRendererOutputSize(w.renderer, &ow, &oh) != 0 || ow <= 0 || oh <= 0) return;
-    SDL_SetRenderDrawColor(w.renderer, 0, 0, 0, 255);
-    SDL_RenderClear(w.renderer);
-    SDL_RenderCopy(w.renderer, w.texture, nullptr, nullptr);
+    draw_contents(w);
     bgra.assign(static_cast<size_t>(ow) * oh * 4, 0);
     if (SDL_RenderReadPixels(w.renderer, nullptr, SDL_PIXELFORMAT_BGRA32, bgra.data(), ow * 4) != 0) return;
     SDL_RenderPresent(w.renderer);
@@ -705,6 +723,16 @@ void SdlUi::translate(const SDL_Event& e) {
     case SDL_DROPTEXT:
       SDL_free(e.drop.file);
       return;
+    case SDL_TEXTINPUT:
+    case SDL_TEXTEDITING: {
+      out.window = window_index_for_id(e.type == SDL_TEXTINPUT ? e.text.windowID : e.edit.windowID);
+      if (out.window < 0) out.window = 0;
+      out.message = e.type == SDL_TEXTINPUT ? msg_text_input : msg_text_editing;
+      out.text = utf8_to_sjis(e.type == SDL_TEXTINPUT ? e.text.text : e.edit.text);
+      if (e.type == SDL_TEXTEDITING) out.x = e.edit.start;
+      push_event(out);
+      return;
+    }
     case SDL_JOYDEVICEADDED:
       // A game controller also announces itself as a joystick: one open.
       if (pads_ready_) open_controller(e.jdevice.which);
@@ -775,9 +803,101 @@ int SdlUi::message_box(const std::string& caption, const std::string& text, uint
   if (icon == mb_icon_warning) sdl_flags = SDL_MESSAGEBOX_WARNING;
   int answer = buttons.front().first;  // also when the Ui is already shut down
   std::string caption_utf8 = dialog_text_utf8(caption), text_utf8 = dialog_text_utf8(text);
-  int first = buttons.front().first;
-  call_on_main([&] { answer = show_box_main(caption_utf8, text_utf8, sdl_flags, buttons, first, escape_id, first); });
+  // The second or third button may be the default; one that does not exist
+  // leaves the first.
+  size_t default_index = (flags & mb_default_button3) ? 2 : (flags & mb_default_button2) ? 1 : 0;
+  if (default_index >= buttons.size()) default_index = 0;
+  int default_id = buttons[default_index].first;
+  call_on_main(
+      [&] { answer = show_box_main(caption_utf8, text_utf8, sdl_flags, buttons, default_id, escape_id, default_id); });
   return answer;
+}
+
+bool SdlUi::set_clipboard_text(const std::string& sjis) {
+  bool ok = false;
+  std::string utf8 = sjis_to_utf8(sjis);
+  call_on_main([&] { ok = ready_ && SDL_SetClipboardText(utf8.c_str()) == 0; });
+  return ok;
+}
+
+bool SdlUi::clipboard_text(std::string& sjis) {
+  bool ok = false;
+  std::string utf8;
+  call_on_main([&] {
+    if (!ready_ || !SDL_HasClipboardText()) return;
+    char* t = SDL_GetClipboardText();
+    if (!t) return;
+    utf8 = t;
+    SDL_free(t);
+    ok = true;
+  });
+  if (ok) sjis = utf8_to_sjis(utf8);
+  return ok;
+}
+
+void SdlUi::start_text_input(int window, int x, int y, int width, int height) {
+  call_on_main([&] {
+    if (!ready_) return;
+    (void)window;
+    SDL_Rect r{x, y, width, height};
+    SDL_SetTextInputRect(&r);
+    SDL_StartTextInput();
+  });
+}
+
+void SdlUi::stop_text_input() {
+  call_on_main([&] {
+    if (ready_) SDL_StopTextInput();
+  });
+}
+
+void SdlUi::set_overlay(int window, int slot, const uint8_t* bgra, int width, int height, int x, int y) {
+  if (!bgra || width <= 0 || height <= 0 || slot < 0 || slot > 1) return;
+  call_on_main([&] {
+    auto it = windows_.find(window);
+    if (it == windows_.end()) return;
+    game_window& w = it->second;
+    SDL_Texture*& t = w.overlay[slot];
+    int tw = 0, th = 0;
+    if (t) SDL_QueryTexture(t, nullptr, nullptr, &tw, &th);
+    if (!t || tw != width || th != height) {
+      if (t) SDL_DestroyTexture(t);
+      t = SDL_CreateTexture(w.renderer, SDL_PIXELFORMAT_BGRA32, SDL_TEXTUREACCESS_STREAMING, width, height);
+      if (!t) return;
+      SDL_SetTextureBlendMode(t, SDL_BLENDMODE_NONE);
+    }
+    SDL_UpdateTexture(t, nullptr, bgra, width * 4);
+    int* r = w.overlay_rect[slot];
+    r[0] = x, r[1] = y, r[2] = width, r[3] = height;
+    redraw(w);
+  });
+}
+
+void SdlUi::clear_overlay(int window, int slot) {
+  if (slot < 0 || slot > 1) return;
+  call_on_main([&] {
+    auto it = windows_.find(window);
+    if (it == windows_.end() || !it->second.overlay[slot]) return;
+    SDL_DestroyTexture(it->second.overlay[slot]);
+    it->second.overlay[slot] = nullptr;
+    redraw(it->second);
+  });
+}
+
+bool SdlUi::browse_for_folder(const std::string& initial, const std::string& title, std::string& chosen) {
+  std::string start = sjis_to_utf8(initial);
+  if (!start.empty() && start.back() != '/') start += '/';
+  std::vector<std::string> argv = {"zenity", "--file-selection", "--directory"};
+  if (!title.empty()) argv.push_back("--title=" + sjis_to_utf8(title));
+  if (!start.empty()) argv.push_back("--filename=" + start);
+  std::string output;
+  int status = 1;
+  // Not installed, or closed without a choice: cancelled.
+  if (!run_child_and_capture(argv, &output, &status) || status != 0) return false;
+  while (!output.empty() && (output.back() == '\n' || output.back() == '\r')) output.pop_back();
+  if (output.empty()) return false;
+  chosen = utf8_to_sjis(output);
+  return true;
 }
 
 int SdlUi::error_dialog(const std::string& title, const std::string& text, bool offer_edit) {

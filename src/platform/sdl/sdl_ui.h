@@ -92,6 +92,15 @@ class SdlUi final : public Ui {
   bool window_minimised(int window) override;
   bool window_maximised(int window) override;
   void warp_cursor(int screen_x, int screen_y) override;
+  bool has_user() const override { return has_display_; }
+  bool set_clipboard_text(const std::string& sjis) override;
+  bool clipboard_text(std::string& sjis) override;
+  void start_text_input(int window, int x, int y, int width, int height) override;
+  void stop_text_input() override;
+  void set_overlay(int window, int slot, const uint8_t* bgra, int width, int height, int x, int y) override;
+  void clear_overlay(int window, int slot) override;
+  // The desktop's chooser (zenity, started by argv) when it is installed.
+  bool browse_for_folder(const std::string& initial, const std::string& title, std::string& chosen) override;
 
   // Runs the requests other threads have queued. The main thread must call it
   // (or poll_event) while it waits for a thread that may use the Ui.
@@ -108,6 +117,9 @@ class SdlUi final : public Ui {
     SDL_Renderer* renderer = nullptr;
     SDL_Texture* texture = nullptr;
     int width = 0, height = 0;
+    // The player's own boxes over the frame, in client coordinates.
+    SDL_Texture* overlay[2] = {nullptr, nullptr};
+    int overlay_rect[2][4] = {};
   };
 
   void call_on_main(const std::function<void()>& job);
@@ -119,6 +131,7 @@ class SdlUi final : public Ui {
   void translate(const SDL_Event& e);
   int window_index_for_id(uint32_t id) const;
   void redraw(game_window& w);
+  void draw_contents(game_window& w);
   void push_event(ui_event e);
   void destroy_window_main(int window);
   int show_box_main(const std::string& caption_utf8, const std::string& text_utf8, uint32_t sdl_flags,
