@@ -11,6 +11,8 @@ packages=(
   # platform backends
   libsdl2-dev libfreetype-dev libfontconfig-dev fonts-ipafont-gothic fonts-ipafont-mincho
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libegl-dev libgles-dev
+  # making test movies and the demo's movie; the decode benchmark's baseline
+  ffmpeg
   # tests, fuzzing and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev libclang-rt-14-dev libpixman-1-dev libstb-dev
   libgif-dev libpng-tools libjpeg-turbo-progs sox libsox-fmt-all lua5.4 liblua5.4-dev

@@ -18,6 +18,7 @@
 #include "graphics/presentation.h"
 #include "core/engine_config.h"
 #include "script/system_values.h"
+#include "sound/movie_commands.h"
 #include "system/file_list.h"
 
 window_events_record window_events;
@@ -441,7 +442,11 @@ void game_wnd_proc(const ui_event& e) {
       return;
     case msg_size:
       on_size(*w, e);
+      if (w->index == 0) movie_follow_window();
       repaint_window(*w, true);
+      return;
+    case msg_movie_event:
+      movie_window_event();
       return;
     case msg_command:
       record_event(window_events.last_menu_command, int64_t(e.wparam & 0xFFFF), event_menu);

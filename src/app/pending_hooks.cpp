@@ -19,8 +19,6 @@ void show_pending_popup_menu() {}
 void destroy_menu_handles() {}
 
 
-bool movie_playing() { return false; }
-void dshow_movie_close() {}
 
 void detect_directx_version(int* major, int* minor, char* letter) {
   *major = 0;

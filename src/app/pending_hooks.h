@@ -26,10 +26,6 @@ void show_pending_popup_menu();
 void destroy_menu_handles();
 
 
-// ---- sound and movies
-bool movie_playing();
-void dshow_movie_close();
-
 // ---- GPU drawing
 void detect_directx_version(int* major, int* minor, char* letter);
 void write_environment_report();

@@ -87,3 +87,7 @@ void HeadlessAudioDevice::set_capture(bool on) {
   std::lock_guard<std::mutex> g(mutex_);
   capture_ = on;
 }
+
+std::unique_ptr<AudioStream> HeadlessAudioDevice::create_stream(audio_stream_source source) {
+  return mixer_.create_stream(std::move(source));
+}

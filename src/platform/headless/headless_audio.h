@@ -19,6 +19,7 @@ class HeadlessAudioDevice final : public AudioDevice {
   void close() override;
   int output_rate() const override;
   std::unique_ptr<AudioBuffer> create_buffer(const audio_buffer_format& format, uint32_t bytes) override;
+  std::unique_ptr<AudioStream> create_stream(audio_stream_source source) override;
 
   // Test side.
   void set_open_result(bool ok);  // false makes open() fail

@@ -1,5 +1,7 @@
 #include "platform/headless/headless_platform.h"
 
+#include <cstring>
+
 #include "platform/posix/host_files.h"
 
 uint32_t HeadlessClock::tick_ms() {
@@ -320,7 +322,56 @@ std::vector<std::string> HeadlessUi::calls() const {
 headless_frame HeadlessUi::frame(int window) const {
   std::lock_guard<std::mutex> g(mutex_);
   auto it = frames_.find(window);
-  return it == frames_.end() ? headless_frame{} : it->second;
+  headless_frame f = it == frames_.end() ? headless_frame{} : it->second;
+  auto o = overlays_.find(window);
+  if (o == overlays_.end()) return f;
+  if (f.width <= 0 || f.height <= 0) {
+    auto w = windows_.find(window);
+    if (w == windows_.end()) return f;
+    f.width = w->second.width;
+    f.height = w->second.height;
+    f.bgra.assign(static_cast<size_t>(f.width) * f.height * 4, 0);
+  }
+  const headless_frame& p = o->second.picture;
+  for (int y = 0; y < p.height; ++y) {
+    int ty = o->second.y + y;
+    if (ty < 0 || ty >= f.height) continue;
+    for (int x = 0; x < p.width; ++x) {
+      int tx = o->second.x + x;
+      if (tx < 0 || tx >= f.width) continue;
+      std::memcpy(f.bgra.data() + (static_cast<size_t>(ty) * f.width + tx) * 4,
+                  p.bgra.data() + (static_cast<size_t>(y) * p.width + x) * 4, 4);
+    }
+  }
+  return f;
+}
+
+void HeadlessUi::show_overlay(int window, const uint8_t* bgra, int width, int height, int stride, int x, int y) {
+  if (!bgra || width <= 0 || height <= 0 || stride < width * 4) return;
+  std::lock_guard<std::mutex> g(mutex_);
+  headless_overlay& o = overlays_[window];
+  o.x = x;
+  o.y = y;
+  o.picture.width = width;
+  o.picture.height = height;
+  o.picture.bgra.resize(static_cast<size_t>(width) * height * 4);
+  for (int row = 0; row < height; ++row)
+    std::memcpy(o.picture.bgra.data() + static_cast<size_t>(row) * width * 4, bgra + static_cast<size_t>(row) * stride,
+                static_cast<size_t>(width) * 4);
+  o.updates = ++overlay_updates_[window];
+}
+
+void HeadlessUi::clear_overlay(int window) {
+  std::lock_guard<std::mutex> g(mutex_);
+  if (overlays_.erase(window)) calls_.push_back("clear_overlay " + std::to_string(window));
+}
+
+bool HeadlessUi::overlay(int window, headless_overlay& out) const {
+  std::lock_guard<std::mutex> g(mutex_);
+  auto it = overlays_.find(window);
+  if (it == overlays_.end()) return false;
+  out = it->second;
+  return true;
 }
 
 window_desc HeadlessUi::window(int window) const {
@@ -357,6 +408,10 @@ HeadlessPlatform::HeadlessPlatform(const std::string& game_folder_host)
   services.process = &process;
   services.libraries = &libraries;
   services.shared_memory = &shared_memory;
+  ffmpeg_movie_options movie_options;
+  movie_options.wait_for_decoder = true;
+  movies = std::make_unique<FfmpegMoviePlayer>(&ui, &audio, &clock, movie_options);
+  services.movies = movies.get();
   process.set_raise_listener([this] {
     ui_event e;
     e.message = msg_raise_request;
@@ -371,6 +426,7 @@ void HeadlessPlatform::use_font_config_file(const std::string& config_file_host)
 }
 
 HeadlessPlatform::~HeadlessPlatform() {
+  movies.reset();
   process.set_raise_listener({});
   process.release_single_instance();
   if (platform_installed() && &platform() == &services) install_platform(nullptr);

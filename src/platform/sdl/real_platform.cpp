@@ -14,6 +14,7 @@ RealPlatform::RealPlatform(int argc, char** argv, const sdl_ui_options& ui_optio
   ui = std::make_unique<SdlUi>(ui_options);
   audio = std::make_unique<SdlAudioDevice>();
   fonts = std::make_unique<FreeTypeFontRasterizer>();
+  movies = std::make_unique<FfmpegMoviePlayer>(ui.get(), audio.get(), &clock);
   // Scripts may also write to the per-user data and temporary folders.
   files->add_write_root(process->user_data_folder_host());
   files->add_write_root(process->temp_folder_host());
@@ -25,6 +26,7 @@ RealPlatform::RealPlatform(int argc, char** argv, const sdl_ui_options& ui_optio
   services.audio = audio.get();
   services.fonts = fonts.get();
   services.shared_memory = &shared_memory;
+  services.movies = movies.get();
   // A second start's raise request reaches the frame loop as an event.
   SdlUi* u = ui.get();
   process->set_raise_listener([u] {
@@ -39,6 +41,7 @@ RealPlatform::~RealPlatform() {
   process->set_raise_listener({});
   process->release_single_instance();
   if (platform_installed() && &platform() == &services) install_platform(nullptr);
+  movies.reset();
   audio.reset();
   fonts.reset();
   ui.reset();

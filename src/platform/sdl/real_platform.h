@@ -2,6 +2,7 @@
 #pragma once
 #include <memory>
 
+#include "platform/ffmpeg/ffmpeg_movie.h"
 #include "platform/freetype/freetype_fonts.h"
 #include "platform/platform.h"
 #include "platform/posix/clock.h"
@@ -32,6 +33,7 @@ struct RealPlatform {
   std::unique_ptr<SdlAudioDevice> audio;
   std::unique_ptr<FreeTypeFontRasterizer> fonts;
   PosixSharedMemory shared_memory;
+  std::unique_ptr<FfmpegMoviePlayer> movies;
 };
 
 // Null when SDL's video cannot start even with the offscreen driver (the

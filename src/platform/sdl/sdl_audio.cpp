@@ -54,3 +54,9 @@ void SdlAudioDevice::callback(void* self, uint8_t* stream, int length) {
   size_t rest = static_cast<size_t>(length) - frames * 4;
   if (rest) std::memset(stream + frames * 4, 0, rest);
 }
+
+std::unique_ptr<AudioStream> SdlAudioDevice::create_stream(audio_stream_source source) {
+  // Without an open device nobody pulls the stream and its clock would stand.
+  if (!device_) return nullptr;
+  return mixer_.create_stream(std::move(source));
+}

@@ -336,6 +336,7 @@ void SdlUi::destroy_window_main(int window) {
     client_sizes_.erase(window);
   }
   SDL_DestroyTexture(it->second.texture);
+  if (it->second.overlay) SDL_DestroyTexture(it->second.overlay);
   SDL_DestroyRenderer(it->second.renderer);
   SDL_DestroyWindow(it->second.window);
   windows_.erase(it);
@@ -381,12 +382,66 @@ void SdlUi::raise_window(int window) {
   });
 }
 
-void SdlUi::redraw(game_window& w) {
+void SdlUi::draw_layers(game_window& w) {
   SDL_SetRenderDrawColor(w.renderer, 0, 0, 0, 255);
   SDL_RenderClear(w.renderer);
   // The texture is the window's client size; a resized window stretches it.
   SDL_RenderCopy(w.renderer, w.texture, nullptr, nullptr);
+  if (w.overlay_shown && w.overlay) {
+    int ow = 0, oh = 0;
+    if (SDL_GetRendererOutputSize(w.renderer, &ow, &oh) == 0 && w.width > 0 && w.height > 0) {
+      // The overlay stretches with the frame beneath it.
+      SDL_Rect r{static_cast<int>(int64_t{w.overlay_x} * ow / w.width),
+                 static_cast<int>(int64_t{w.overlay_y} * oh / w.height),
+                 static_cast<int>(int64_t{w.overlay_width} * ow / w.width),
+                 static_cast<int>(int64_t{w.overlay_height} * oh / w.height)};
+      SDL_RenderCopy(w.renderer, w.overlay, nullptr, &r);
+    }
+  }
+}
+
+void SdlUi::redraw(game_window& w) {
+  draw_layers(w);
   SDL_RenderPresent(w.renderer);
+}
+
+void SdlUi::show_overlay(int window, const uint8_t* bgra, int width, int height, int stride, int x, int y) {
+  if (!bgra || width <= 0 || height <= 0 || stride < width * 4) return;
+  call_on_main([&] {
+    auto it = windows_.find(window);
+    if (it == windows_.end()) return;
+    game_window& w = it->second;
+    if (!w.overlay || w.overlay_width != width || w.overlay_height != height) {
+      if (w.overlay) SDL_DestroyTexture(w.overlay);
+      w.overlay = SDL_CreateTexture(w.renderer, SDL_PIXELFORMAT_BGRA32, SDL_TEXTUREACCESS_STREAMING, width, height);
+      if (!w.overlay) {
+        w.overlay_shown = false;
+        return;
+      }
+      SDL_SetTextureBlendMode(w.overlay, SDL_BLENDMODE_NONE);
+      w.overlay_width = width;
+      w.overlay_height = height;
+    }
+    SDL_UpdateTexture(w.overlay, nullptr, bgra, stride);
+    w.overlay_x = x;
+    w.overlay_y = y;
+    w.overlay_shown = true;
+    redraw(w);
+  });
+}
+
+void SdlUi::clear_overlay(int window) {
+  call_on_main([&] {
+    auto it = windows_.find(window);
+    if (it == windows_.end()) return;
+    game_window& w = it->second;
+    if (w.overlay) SDL_DestroyTexture(w.overlay);
+    w.overlay = nullptr;
+    w.overlay_width = w.overlay_height = 0;
+    if (!w.overlay_shown) return;
+    w.overlay_shown = false;
+    redraw(w);
+  });
 }
 
 void SdlUi::present(int window, const uint8_t* bgra, int width, int height, int stride, int dst_x, int dst_y) {
@@ -418,9 +473,7 @@ bool SdlUi::read_window_pixels(int window, std::vector<uint8_t>& bgra, int& widt
     game_window& w = it->second;
     int ow = 0, oh = 0;
     if (SDL_GetRendererOutputSize(w.renderer, &ow, &oh) != 0 || ow <= 0 || oh <= 0) return;
-    SDL_SetRenderDrawColor(w.renderer, 0, 0, 0, 255);
-    SDL_RenderClear(w.renderer);
-    SDL_RenderCopy(w.renderer, w.texture, nullptr, nullptr);
+    draw_layers(w);
     bgra.assign(static_cast<size_t>(ow) * oh * 4, 0);
     if (SDL_RenderReadPixels(w.renderer, nullptr, SDL_PIXELFORMAT_BGRA32, bgra.data(), ow * 4) != 0) return;
     SDL_RenderPresent(w.renderer);

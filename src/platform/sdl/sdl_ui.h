@@ -69,6 +69,8 @@ class SdlUi final : public Ui {
   int joystick_count() override;
   bool desktop_mode(int* width, int* height, int* depth, int* refresh) override;
   bool joystick_state(int id, ui_joystick_state& out) override;
+  void show_overlay(int window, const uint8_t* bgra, int width, int height, int stride, int x, int y) override;
+  void clear_overlay(int window) override;
 
   // Runs the requests other threads have queued. The main thread must call it
   // (or poll_event) while it waits for a thread that may use the Ui.
@@ -85,6 +87,11 @@ class SdlUi final : public Ui {
     SDL_Renderer* renderer = nullptr;
     SDL_Texture* texture = nullptr;
     int width = 0, height = 0;
+    // The movie picture over the frame, in client (texture) coordinates.
+    SDL_Texture* overlay = nullptr;
+    int overlay_width = 0, overlay_height = 0;
+    int overlay_x = 0, overlay_y = 0;
+    bool overlay_shown = false;
   };
 
   void call_on_main(const std::function<void()>& job);
@@ -96,6 +103,7 @@ class SdlUi final : public Ui {
   void translate(const SDL_Event& e);
   int window_index_for_id(uint32_t id) const;
   void redraw(game_window& w);
+  void draw_layers(game_window& w);
   void push_event(ui_event e);
   void destroy_window_main(int window);
   int show_box_main(const std::string& caption_utf8, const std::string& text_utf8, uint32_t sdl_flags,
