@@ -78,11 +78,12 @@ struct FfmpegMoviePlayer::session {
   // Counters of decode_all.
   int64_t pictures_decoded = 0;
 
-  // Clock when there is no sound stream.
+  // The movie's clock: the sound stream while it plays, else the platform clock.
   std::unique_ptr<AudioStream> stream;
   Clock* clock = nullptr;
   uint32_t clock_base = 0;
-  uint64_t clock_elapsed_ms = 0;
+  double clock_seconds = 0;
+  bool sound_done = false;
   bool paused = false;
 
   int window = 0;
@@ -351,12 +352,21 @@ struct FfmpegMoviePlayer::session {
 
   // ---- the movie's clock, in seconds
 
+  // What the mixer has taken of the sound; once the sound has run out (a
+  // movie whose pictures last longer, or a damaged one) the platform clock
+  // carries on from there, so the last pictures and the end still come.
   double now() {
-    if (stream) return static_cast<double>(stream->frames_played()) / out_rate;
-    uint32_t t = clock->tick_ms();
-    if (!paused) clock_elapsed_ms += static_cast<uint32_t>(t - clock_base);
+    const uint32_t t = clock ? clock->tick_ms() : 0;
+    const uint32_t delta = t - clock_base;
     clock_base = t;
-    return static_cast<double>(clock_elapsed_ms) / 1000.0;
+    if (stream && !sound_done) {
+      clock_seconds = static_cast<double>(stream->frames_played()) / out_rate;
+      std::lock_guard<std::mutex> g(mutex);
+      if (finished && samples.empty()) sound_done = true;
+      return clock_seconds;
+    }
+    if (!paused) clock_seconds += delta / 1000.0;
+    return clock_seconds;
   }
 
   void set_paused(bool p) {
