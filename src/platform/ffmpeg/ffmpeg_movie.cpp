@@ -23,6 +23,7 @@ extern "C" {
 namespace {
 
 constexpr int max_picture_side = 4096;  // a rectangle beyond any display is cut here
+constexpr size_t max_queued_pictures = 90;
 
 std::string av_error_text(int code) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -239,8 +240,14 @@ struct FfmpegMoviePlayer::session {
       return;
     }
     std::unique_lock<std::mutex> l(mutex);
+    // Pictures may pile up past the queue while the sound runs short (the
+    // file holds them before the sound that plays beside them), within a
+    // hard limit.
+    const size_t sound_low = static_cast<size_t>(out_rate) / 4 * 2;
     produce.wait(l, [&] {
-      return quit || audio_hungry || video_hungry || pictures.size() < options.video_queue_frames;
+      if (quit || pictures.size() < options.video_queue_frames) return true;
+      if (pictures.size() >= max_queued_pictures) return false;
+      return audio_hungry || video_hungry || (audio_index >= 0 && samples.size() < sound_low);
     });
     if (quit) return;
     pictures.push_back({pts, w, h, std::move(buffer)});
@@ -271,7 +278,7 @@ struct FfmpegMoviePlayer::session {
     if (free_run || got == 0) return;
     const size_t cap = static_cast<size_t>(options.audio_queue_ms) * out_rate / 1000 * 2;
     std::unique_lock<std::mutex> l(mutex);
-    produce.wait(l, [&] { return quit || video_hungry || samples.size() < cap; });
+    produce.wait(l, [&] { return quit || video_hungry || samples.size() < cap || (video_index >= 0 && pictures.empty()); });
     if (quit) return;
     samples.insert(samples.end(), out.begin(), out.begin() + static_cast<std::ptrdiff_t>(got) * 2);
     consume.notify_all();
