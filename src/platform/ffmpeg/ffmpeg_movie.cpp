@@ -74,6 +74,7 @@ struct FfmpegMoviePlayer::session {
   std::deque<int16_t> samples;              // stereo frames, interleaved
   bool audio_started = false;
   double last_video_pts = -1, frame_duration = 1.0 / 30;
+  double decoded_pts = -1;  // the latest picture decoded, shown or not
   std::atomic<int> target_width{0}, target_height{0};
 
   // Counters of decode_all.
@@ -212,6 +213,11 @@ struct FfmpegMoviePlayer::session {
       pts = last_video_pts < 0 ? 0 : last_video_pts + frame_duration;
     last_video_pts = pts;
     ++pictures_decoded;
+    {
+      std::lock_guard<std::mutex> g(mutex);
+      decoded_pts = pts;
+      consume.notify_all();
+    }
     int w = target_width.load(), h = target_height.load();
     if (w == 0 && h == 0) w = f->width, h = f->height;
     if (w <= 0 || h <= 0) return;  // no room to show it: the sound still plays
@@ -463,7 +469,8 @@ void FfmpegMoviePlayer::update() {
   {
     std::unique_lock<std::mutex> l(s->mutex);
     if (s->options.wait_for_decoder && s->video_index >= 0) {
-      auto ready = [&] { return (!s->pictures.empty() && s->pictures.back().pts > now) || s->finished || s->quit; };
+      // A picture past the clock has been decoded (or there is no more).
+      auto ready = [&] { return s->decoded_pts > now || s->finished || s->quit || !s->failure.empty(); };
       if (!ready()) {
         s->video_hungry = true;
         s->produce.notify_all();
