@@ -60,9 +60,10 @@ int frame_tick() {
   if (!pacing_state.skip_flag && !frame_steps.movie_playing()) {
     for (int window = 0; window < 4; ++window)
       if (frame_steps.render_window(window)) return 1;
-  } else if (frame_steps.movie_playing() && frame_steps.present_movie) {
-    frame_steps.present_movie();
   }
+  // A movie runs on its own, like the child window it was: its picture
+  // follows its clock whether or not the tick draws.
+  if (frame_steps.present_movie) frame_steps.present_movie();
   if (!pacing_state.first_frame) {
     pacing_state.first_frame = 1;
     if (engine_config.main_window_kind == 1) platform().ui->show_window(0, true);

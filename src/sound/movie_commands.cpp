@@ -303,7 +303,7 @@ int cmd_movie_status() {
 bool movie_playing() { return movie_player.playing.load() != 0; }
 
 void present_movie_frame() {
-  if (!movie_playing() || !movie_player.open) return;
+  if (!movie_player.open) return;
   if (MoviePlayer* p = movie_service()) p->update();
 }
 

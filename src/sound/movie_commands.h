@@ -63,7 +63,7 @@ int cmd_movie_status();
 
 // The tick skips rendering and presenting while this holds.
 bool movie_playing();
-// The tick's step while a movie plays: the frame its clock has reached.
+// The tick's step: the frame the open movie's clock has reached.
 void present_movie_frame();
 // msg_movie_event: the movie may have ended.
 void movie_window_event();
