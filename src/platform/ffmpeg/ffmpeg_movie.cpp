@@ -56,6 +56,8 @@ struct FfmpegMoviePlayer::session {
   int video_index = -1, audio_index = -1;
   SwsContext* scaler = nullptr;
   SwrContext* resampler = nullptr;
+  int in_format = -1, in_rate = 0;  // what the resampler was made for
+  AVChannelLayout in_layout{};
   int out_rate = 44100;
   double start_seconds = 0;  // the container's start time
   AVPacket* packet = nullptr;
@@ -103,6 +105,7 @@ struct FfmpegMoviePlayer::session {
     stream.reset();  // the mixer stops pulling before the FIFO goes
     sws_freeContext(scaler);
     swr_free(&resampler);
+    av_channel_layout_uninit(&in_layout);
     avcodec_free_context(&video);
     avcodec_free_context(&audio);
     avformat_close_input(&format);
@@ -171,21 +174,24 @@ struct FfmpegMoviePlayer::session {
     int a = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, v, nullptr, 0);
     if (a >= 0 && (audio = open_decoder(a, false))) {
       AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
-      AVChannelLayout in_layout;
+      AVChannelLayout source_layout;
       if (audio->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || audio->ch_layout.nb_channels <= 0)
-        av_channel_layout_default(&in_layout, audio->ch_layout.nb_channels > 0 ? audio->ch_layout.nb_channels : 2);
+        av_channel_layout_default(&source_layout, audio->ch_layout.nb_channels > 0 ? audio->ch_layout.nb_channels : 2);
       else
-        av_channel_layout_copy(&in_layout, &audio->ch_layout);
+        av_channel_layout_copy(&source_layout, &audio->ch_layout);
       if (audio->sample_rate > 0 &&
-          swr_alloc_set_opts2(&resampler, &stereo, AV_SAMPLE_FMT_S16, out_rate, &in_layout, audio->sample_fmt,
+          swr_alloc_set_opts2(&resampler, &stereo, AV_SAMPLE_FMT_S16, out_rate, &source_layout, audio->sample_fmt,
                               audio->sample_rate, 0, nullptr) == 0 &&
           swr_init(resampler) == 0) {
         audio_index = a;
+        in_format = audio->sample_fmt;
+        in_rate = audio->sample_rate;
+        av_channel_layout_copy(&this->in_layout, &audio->ch_layout);
       } else {
         swr_free(&resampler);
         avcodec_free_context(&audio);
       }
-      av_channel_layout_uninit(&in_layout);
+      av_channel_layout_uninit(&source_layout);
     }
     if (video_index < 0 && audio_index < 0) {
       *error = "no stream that can be decoded";
@@ -221,6 +227,7 @@ struct FfmpegMoviePlayer::session {
     int w = target_width.load(), h = target_height.load();
     if (w == 0 && h == 0) w = f->width, h = f->height;
     if (w <= 0 || h <= 0) return;  // no room to show it: the sound still plays
+    if (f->width <= 0 || f->height <= 0 || f->format < 0) return;
     w = std::min(w, max_picture_side), h = std::min(h, max_picture_side);
     std::vector<uint8_t> buffer;
     {
@@ -271,6 +278,29 @@ struct FfmpegMoviePlayer::session {
           samples.resize(samples.size() + static_cast<size_t>(at * out_rate) * 2, 0);
         }
       }
+    }
+    // A stream may change its layout, format or rate part-way (or a damaged
+    // frame claims to): the resampler must match every frame it reads.
+    if (f->sample_rate <= 0 || f->ch_layout.nb_channels <= 0 || f->nb_samples <= 0 || !f->extended_data) return;
+    if (f->format != in_format || f->sample_rate != in_rate || av_channel_layout_compare(&f->ch_layout, &in_layout) != 0) {
+      AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+      AVChannelLayout layout;
+      if (f->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
+        av_channel_layout_default(&layout, f->ch_layout.nb_channels);
+      else if (av_channel_layout_copy(&layout, &f->ch_layout) < 0)
+        return;
+      swr_free(&resampler);
+      const int r = swr_alloc_set_opts2(&resampler, &stereo, AV_SAMPLE_FMT_S16, out_rate, &layout,
+                                        static_cast<AVSampleFormat>(f->format), f->sample_rate, 0, nullptr);
+      av_channel_layout_uninit(&layout);
+      if (r < 0 || swr_init(resampler) < 0) {
+        fail("cannot resample the sound");
+        return;
+      }
+      in_format = f->format;
+      in_rate = f->sample_rate;
+      av_channel_layout_uninit(&in_layout);
+      av_channel_layout_copy(&in_layout, &f->ch_layout);
     }
     int room = swr_get_out_samples(resampler, f->nb_samples);
     if (room <= 0) return;
