@@ -251,7 +251,9 @@ TEST(MovieCommands, EndEventEndsPlaybackAndRenderingComesBack) {
     EXPECT_GT(render_calls, 0);
     const int updates = g.fake.updates;
     g.game.run_ticks(3);
-    if (!mci) EXPECT_EQ(g.fake.updates, updates);  // closed
+    if (!mci) {
+      EXPECT_EQ(g.fake.updates, updates);  // closed
+    }
     // DirectShow closes the movie at its end; MCI leaves the last picture up.
     const bool closed = !g.fake.calls.empty() && g.fake.calls.back() == "close";
     EXPECT_EQ(closed, !mci);
