@@ -12,6 +12,8 @@ packages=(
   libsdl2-dev libfreetype-dev libfontconfig-dev fonts-ipafont-gothic fonts-ipafont-mincho
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libegl-dev libgles-dev
   libegl-mesa0 libgles2 libgl1-mesa-dri  # OpenGL ES over EGL: llvmpipe without a GPU, headless too
+  # making test movies and the demo's movie; the decode benchmark's baseline
+  ffmpeg
   # tests, fuzzing and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev libclang-rt-14-dev libpixman-1-dev libstb-dev
   libgif-dev libpng-tools libjpeg-turbo-progs sox libsox-fmt-all ffmpeg lua5.4 liblua5.4-dev

@@ -3,7 +3,8 @@
 # listing demo/main.txt and the pictures kxtool draws, see demo/CMakeLists.txt);
 # this puts it in a game folder under the build directory with the player and
 # its compression library and starts the player there: a window titled ZARVIK
-# whose layers move, fade and blend until it is closed.
+# that plays its opening movie once, then shows layers that move, fade and
+# blend until it is closed.
 set -euo pipefail
 build=${1:-build/release}
 build=$(cd "$build" && pwd)
@@ -11,6 +12,11 @@ game="$build/game"
 mkdir -p "$game"
 cmake --build "$build" --target demo >/dev/null
 cp "$build/demo/demo.kpf" "$game/demo.kpf"
+# The opening movie is a loose file of the game folder.
+if [ -f "$build/demo/movie/opening.mpg" ]; then
+  mkdir -p "$game/movie"
+  cp "$build/demo/movie/opening.mpg" "$game/movie/opening.mpg"
+fi
 ln -sfn "$build/zarvik" "$game/zarvik"
 ln -sfn "$build/RIRud.so" "$game/RIRud.so"
 # The demo's own engine settings (kxcfg.dat, 32 little-endian slots), unless

@@ -15,6 +15,7 @@
 #include "script/math_commands.h"
 #include "script/task_commands.h"
 #include "script/value_commands.h"
+#include "sound/movie_commands.h"
 #include "sound/sound_commands.h"
 #include "system/file_commands.h"
 #include "system/system_call.h"
@@ -94,9 +95,9 @@ const command_handler engine_command_handlers[command_slot_count] = {
     /*  57 */ cmd_args_only_57,
     /*  58 */ cmd_args_only_58,
     /*  59 */ nullptr,  // cmd_mouse_cursor
-    /*  60 */ nullptr,  // cmd_movie_play
-    /*  61 */ nullptr,  // cmd_movie_stop
-    /*  62 */ nullptr,  // cmd_movie_status
+    /*  60 */ cmd_movie_play,
+    /*  61 */ cmd_movie_stop,
+    /*  62 */ cmd_movie_status,
     /*  63 */ cmd_args_only_63,
     /*  64 */ return_zero,
     /*  65 */ nullptr,  // cmd_read_registry

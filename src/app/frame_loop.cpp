@@ -14,6 +14,7 @@
 #include "core/worker_pool.h"
 #include "graphics/compositor.h"
 #include "script/scheduler.h"
+#include "sound/movie_commands.h"
 #include "core/engine_config.h"
 
 pending_popup_record pending_popup;
@@ -24,7 +25,7 @@ const frame_step_table default_frame_steps = {
     sample_input_for_frame,   run_script_threads,          propagate_layer_changes,
     render_window,            movie_playing,               update_fullscreen_menu_bar,
     repaint_window_without_device, reset_dirty_rects,      show_pending_popup_menu,
-    poll_input,               game_wnd_proc,
+    poll_input,               game_wnd_proc,               present_movie_frame,
 };
 frame_step_table frame_steps = default_frame_steps;
 
@@ -62,6 +63,9 @@ int frame_tick() {
     for (int window = 0; window < 4; ++window)
       if (frame_steps.render_window(window)) return 1;
   }
+  // A movie runs on its own, like the child window it was: its picture
+  // follows its clock whether or not the tick draws.
+  if (frame_steps.present_movie) frame_steps.present_movie();
   if (!pacing_state.first_frame) {
     pacing_state.first_frame = 1;
     if (engine_config.main_window_kind == 1) platform().ui->show_window(0, true);

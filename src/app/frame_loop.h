@@ -39,6 +39,7 @@ struct frame_step_table {
   void (*show_pending_popup_menu)();
   void (*poll_input)();
   void (*window_proc)(const ui_event& event);
+  void (*present_movie)();  // every tick: the movie's picture, when one is open
 };
 // The engine's own steps; tests swap entries and restore from here.
 extern const frame_step_table default_frame_steps;

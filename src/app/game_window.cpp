@@ -21,6 +21,7 @@
 #include "script/scheduler.h"
 #include "script/system_values.h"
 #include "system/settings_commands.h"
+#include "sound/movie_commands.h"
 #include "system/file_list.h"
 
 window_events_record window_events;
@@ -424,10 +425,14 @@ void game_wnd_proc(const ui_event& e) {
       return;
     case msg_size:
       on_size(*w, e);
+      if (w->index == 0) movie_follow_window();
       repaint_window(*w, true);
       return;
     case msg_move:  // the main window follows its monitor
       if (w->index == 0) on_move_monitor();
+      return;
+    case msg_movie_event:
+      movie_window_event();
       return;
     case msg_command:
       record_event(window_events.last_menu_command, int64_t(e.wparam & 0xFFFF), event_menu);

@@ -42,5 +42,25 @@ bool composited_main_frame(int& width, int& height, std::vector<uint8_t>& bgra) 
       }
     }
   }
+  draw_headless_overlay(width, height, bgra);
   return true;
+}
+
+void draw_headless_overlay(int width, int height, std::vector<uint8_t>& bgra) {
+  auto* ui = platform_installed() ? dynamic_cast<HeadlessUi*>(platform().ui) : nullptr;
+  headless_overlay o;
+  if (!ui || !ui->overlay(0, o) || width <= 0 || height <= 0) return;
+  // The overlay lies in client coordinates; the frame is the logical picture.
+  int client_w = width, client_h = height;
+  if (!ui->client_size(0, &client_w, &client_h) || client_w <= 0 || client_h <= 0) client_w = width, client_h = height;
+  for (int y = 0; y < height; ++y) {
+    const int64_t cy = int64_t{y} * client_h / height - o.y;
+    if (cy < 0 || cy >= o.picture.height) continue;
+    for (int x = 0; x < width; ++x) {
+      const int64_t cx = int64_t{x} * client_w / width - o.x;
+      if (cx < 0 || cx >= o.picture.width) continue;
+      std::memcpy(bgra.data() + (static_cast<size_t>(y) * width + x) * 4,
+                  o.picture.bgra.data() + (static_cast<size_t>(cy) * o.picture.width + cx) * 4, 4);
+    }
+  }
 }

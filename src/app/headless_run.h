@@ -24,5 +24,9 @@ int start_headless_game(std::unique_ptr<HeadlessPlatform>& platform, const std::
 
 // The main window's composited frame: window 0's root layer picture as the
 // compositor left it (B, G, R, A rows of width * 4 bytes), with the player's
-// own boxes over it. False when there is no such picture.
+// own boxes and the movie picture the headless Ui shows over the main window
+// drawn in. False when there is no such picture.
 bool composited_main_frame(int& width, int& height, std::vector<uint8_t>& bgra);
+// Draws the headless Ui's overlay of window 0 (client coordinates) over a
+// frame of the main window's logical size.
+void draw_headless_overlay(int width, int height, std::vector<uint8_t>& bgra);

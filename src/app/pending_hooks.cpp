@@ -11,8 +11,6 @@ void mark_path_special_characters() {}
 void show_pending_popup_menu() {}
 
 
-bool movie_playing() { return false; }
-void dshow_movie_close() {}
 
 void release_renderer_resources() {}
 

@@ -19,10 +19,6 @@ void set_script_defaults();
 void show_pending_popup_menu();
 
 
-// ---- sound and movies
-bool movie_playing();
-void dshow_movie_close();
-
 // ---- GPU drawing
 void release_renderer_resources();
 

@@ -44,6 +44,7 @@
 #include "script/expression.h"
 #include "script/random.h"
 #include "script/scheduler.h"
+#include "sound/movie_commands.h"
 #include "sound/sound_player.h"
 #include "sound/sound_thread.h"
 
@@ -306,6 +307,8 @@ void shutdown_engine() {
   }
   trace_step("dshow_movie_close");
   dshow_movie_close();
+  mci_movie_close();
+  movie_player.playing = 0;
   if (engine_config.sound_on) {
     trace_step("release_direct_sound");
     release_direct_sound();

@@ -326,6 +326,14 @@ std::vector<compiled_command> build() {
                              "window_alpha", "window_pixel", "colour_at", "bounds", "tag1", "tag2", "search",
                              "child_count", "child_name", "child_group", "position", "output", "px", "py"});
 
+  // 60 movie play: the file, the play switch, the rectangle, the volume;
+  // 61 movie close: nothing; 62 movie status: one switch per value, the file
+  // whose MPEG kind is wanted, the output variable.
+  t[60].parameters = {p("file", k_str), p("play", k_int),   p("x", k_int),
+                      p("y", k_int),    p("width", k_int),  p("height", k_int), p("volume", k_int)};
+  t[62].parameters = {p("playing", k_int), p("x", k_int),      p("y", k_int),    p("width", k_int),
+                      p("height", k_int),  p("volume", k_int), p("file", k_str), p("output", k_int)};
+
   // 76 sound: the path, then the settings in the order the handler applies
   // them (pan and frequency 0..512).
   t[76].parameters = {p("name", k_str),       p("enabled", k_int),   p("file", k_str),

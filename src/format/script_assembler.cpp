@@ -961,6 +961,8 @@ const std::vector<compiled_error_text>& default_listing_error_texts() {
       {101400, "[%s] no task [%s]."},
       {101420, "[%s] the SYSTEM task cannot be deleted."},
       {101450, "[%s] %s: the text is empty."},
+      {101510, "The movie file is not given."},
+      {101520, "The movie cannot be played."},
       {101600, "[%s] nested deeper than %d levels."},
       {102000, "The message text is full."},
       {102030, "A value for the message text is longer than 1024 bytes."},

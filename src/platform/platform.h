@@ -5,6 +5,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -295,6 +296,7 @@ enum : uint32_t {
   msg_raise_request = 0x8001,  // another start of this program asked us to come to front
   msg_text_input = 0x8002,     // text typed while text input is on (ui_event::text)
   msg_text_editing = 0x8003,   // the input method's composition so far (ui_event::text; x = caret)
+  msg_movie_event = 0x8004,    // the movie player has news for window 0 (its movie ended)
 };
 
 struct ui_event {
@@ -563,6 +565,14 @@ class Ui {
   }
   // Moves the cursor to a screen point.
   virtual void warp_cursor(int screen_x, int screen_y) { (void)screen_x, (void)screen_y; }
+  // ---- a picture over the client area (a movie), above whatever present()
+  // draws, until it is cleared: the child video window of the original.
+  // Shows a BGRA picture (its own size, rows `stride` bytes apart) with its
+  // top-left corner at client point (x, y), replacing the one shown before.
+  virtual void show_overlay(int window, const uint8_t* bgra, int width, int height, int stride, int x, int y) {
+    (void)window, (void)bgra, (void)width, (void)height, (void)stride, (void)x, (void)y;
+  }
+  virtual void clear_overlay(int window) { (void)window; }
 };
 
 // ---------------------------------------------------------------- AudioDevice
@@ -612,6 +622,26 @@ struct audio_device_info {
   int bits = 0;  // sample bits it prefers
 };
 
+// A stream the mixer pulls from a producer (a movie's sound), mixed beside the
+// buffers at the device's output rate.
+class AudioStream {
+ public:
+  virtual ~AudioStream() = default;
+  // Frames the mixer has taken so far; the device first mixes up to now (the
+  // headless device renders up to the virtual clock), so this is the clock of
+  // what a listener has heard.
+  virtual uint64_t frames_played() = 0;
+  // Attenuation in hundredths of a decibel, -10000 (silent) .. 0.
+  virtual bool set_volume(int32_t hundredths_db) = 0;
+  // A paused stream is not pulled and its clock stands still.
+  virtual void set_paused(bool paused) = 0;
+};
+
+// Fills `out` with up to `frames` interleaved stereo 16-bit frames at the
+// device's output rate and returns how many it gave (the rest is silence).
+// Called by the mixer under its lock: it must not call into the device.
+using audio_stream_source = std::function<size_t(int16_t* out, size_t frames)>;
+
 // One output stream with one software mixer under it.
 class AudioDevice {
  public:
@@ -627,6 +657,12 @@ class AudioDevice {
   virtual int output_rate() const = 0;
   // A silent buffer of `bytes` (rounded down to whole frames); null on failure.
   virtual std::unique_ptr<AudioBuffer> create_buffer(const audio_buffer_format& format, uint32_t bytes) = 0;
+  // A stream pulled from `source`, paused until set_paused(false); null when
+  // the device cannot mix one.
+  virtual std::unique_ptr<AudioStream> create_stream(audio_stream_source source) {
+    (void)source;
+    return nullptr;
+  }
 };
 
 // ---------------------------------------------------------------- AudioDecoder
@@ -697,6 +733,40 @@ class FontRasterizer {
   virtual std::unique_ptr<RasterFont> open_font(const std::string& face_sjis, int cell_height, bool bold) = 0;
 };
 
+// ---------------------------------------------------------------- MoviePlayer
+
+// Where a movie is drawn: a rectangle of a game window's client area.
+struct movie_rect {
+  int x = 0, y = 0, width = 0, height = 0;
+};
+
+// One movie at a time, decoded on a thread of its own and timed by its sound:
+// its picture is drawn over a game window through the Ui, its sound is one
+// more stream of the audio device's mixer. When it ends (last frame shown,
+// sound played out, or the decoder gave up part-way) a msg_movie_event for
+// window 0 is posted to the Ui's queue.
+class MoviePlayer {
+ public:
+  virtual ~MoviePlayer() = default;
+  // Closes any movie, opens `host_path` (UTF-8) and plays it from its start
+  // into `rect` of `window` at `volume` (hundredths of a decibel, -10000..0).
+  // False, with the reason in `error`, when nothing in the file can be played.
+  virtual bool play(const std::string& host_path, int window, const movie_rect& rect, int32_t volume,
+                    std::string* error) = 0;
+  // Holds the movie: the picture stays, the sound stops.
+  virtual void stop() = 0;
+  // Ends the movie and takes its picture away.
+  virtual void close() = 0;
+  virtual void set_volume(int32_t hundredths_db) = 0;
+  virtual void set_rect(const movie_rect& rect) = 0;
+  // Shows the frame due by the movie's clock; the frame loop calls it once a
+  // frame while the movie plays.
+  virtual void update() = 0;
+  // True once after the movie ended; `reason` is empty for a normal end, else
+  // why the decoder gave up.
+  virtual bool take_end(std::string* reason) = 0;
+};
+
 // ---------------------------------------------------------------- Platform
 
 // Hands out the services. main() installs one with the real backends; tests
@@ -713,6 +783,7 @@ struct Platform {
   SharedMemory* shared_memory = nullptr;
   AudioDecoder* audio_decoder = nullptr;
   GpuSystem* gpu = nullptr;  // null: no GPU drawing
+  MoviePlayer* movies = nullptr;
 };
 
 Platform& platform();

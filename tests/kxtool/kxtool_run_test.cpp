@@ -109,6 +109,57 @@ TEST(KxtoolRun, FakeDisplaysAndTheWindowCallsOfARun) {
   EXPECT_EQ(run_kxtool("run '" + pack + "' --frames 2 --out '" + out.path() + "' --display 12xx"), 2);
 }
 
+// A game folder with a loose movie beside its pack: the frames show the
+// movie's picture in its rectangle and the WAV holds its tone.
+TEST(KxtoolRun, WritesMovieFramesAndSound) {
+  if (std::system("ffmpeg -hide_banner -loglevel quiet -version >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "the ffmpeg program is not installed";
+  temp_folder game, out;
+  std::filesystem::create_directories(game.path() + "/movie");
+  ASSERT_EQ(std::system(("ffmpeg -hide_banner -loglevel error -y -f lavfi -i color=c=0xC04020:size=160x120:rate=25:"
+                         "duration=1 -f lavfi -i sine=frequency=440:sample_rate=44100:duration=1 -c:v mpeg2video "
+                         "-b:v 800k -c:a mp2 -f vob '" + game.path() + "/movie/Clip.MPG' >/dev/null 2>&1")
+                            .c_str()),
+            0);
+  const std::string listing = out.path() + "/movie.txt";
+  FILE* f = std::fopen(listing.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  std::fputs("config size 320 240\nscript main.txt\n*SYSTEM_START\nlayer path=\"bg/\", width=320, height=240\n"
+             "movie_play file=\"movie/clip.mpg\", play=1, x=100, y=60, width=160, height=120\n*idle\nwait 1\n"
+             "goto idle\n",
+             f);
+  std::fclose(f);
+  ASSERT_EQ(run_kxtool("asm '" + listing + "' '" + game.path() + "/game.kpf'"), 0);
+  ASSERT_EQ(run_kxtool("run '" + game.path() + "' --frames 30 --every 30 --out '" + out.path() + "' --audio '" +
+                       out.path() + "/sound.wav'"),
+            0);
+  frame_picture a;
+  ASSERT_TRUE(load_frame(out.path() + "/frame_00030.png", a));
+  ASSERT_EQ(a.p.width, 320);
+  const uint32_t inside = a.at(180, 120), outside = a.at(50, 50);
+  EXPECT_NEAR(int((inside >> 16) & 0xFF), 0xC0, 24);
+  EXPECT_NEAR(int((inside >> 8) & 0xFF), 0x40, 24);
+  EXPECT_NEAR(int(inside & 0xFF), 0x20, 24);
+  EXPECT_EQ(outside & 0xFFFFFF, 0u);
+  EXPECT_EQ(a.at(99, 59) & 0xFFFFFF, 0u);  // just outside the rectangle's corner
+
+  std::vector<uint8_t> wav;
+  FILE* w = std::fopen((out.path() + "/sound.wav").c_str(), "rb");
+  ASSERT_NE(w, nullptr);
+  for (int ch; (ch = std::fgetc(w)) != EOF;) wav.push_back(static_cast<uint8_t>(ch));
+  std::fclose(w);
+  ASSERT_GT(wav.size(), 44u + 4 * 17640);
+  // Left channel zero crossings between 0.1 s and 0.4 s: a 440 Hz tone.
+  int crossings = 0, previous = 0;
+  for (size_t frame = 4410; frame < 17640; ++frame) {
+    const size_t at = 44 + frame * 4;
+    const int v = int16_t(wav[at] | wav[at + 1] << 8);
+    if (frame > 4410 && (v < 0) != (previous < 0)) ++crossings;
+    previous = v;
+  }
+  EXPECT_NEAR(crossings / 2.0 / 0.3, 440.0, 10.0);
+}
+
 TEST(KxtoolRun, RefusesBadArguments) {
   EXPECT_EQ(run_kxtool("run"), 2);
   EXPECT_EQ(run_kxtool("run x --frames 0 --out y"), 2);

@@ -98,6 +98,33 @@ TEST(SdlUi, PresentedFrameReachesTheWindowAndOpaqueAlpha) {
   EXPECT_EQ(ui.sdl_window_id(0), 0u);
 }
 
+// A movie picture lies over the frame, frames presented beneath it stay
+// beneath, and clearing it shows the frame again.
+TEST(SdlUi, OverlayCoversTheFrameUntilCleared) {
+  SdlUi ui(offscreen());
+  ASSERT_TRUE(ui.ready());
+  window_desc d;
+  d.width = 96;
+  d.height = 64;
+  ASSERT_TRUE(ui.create_window(0, d));
+  std::vector<uint8_t> frame = pattern(96, 64);
+  ui.present(0, frame.data(), 96, 64, 96 * 4);
+  std::vector<uint8_t> movie(static_cast<size_t>(20) * 10 * 4);
+  for (size_t i = 0; i < movie.size(); i += 4) movie[i] = 0x10, movie[i + 1] = 0x80, movie[i + 2] = 0xF0;
+  ui.show_overlay(0, movie.data(), 20, 10, 20 * 4, 30, 40);
+  ui.present(0, frame.data(), 96, 64, 96 * 4);  // the game draws on beneath
+  std::vector<uint8_t> px;
+  int w = 0, h = 0;
+  ASSERT_TRUE(ui.read_window_pixels(0, px, w, h));
+  expect_pixel(px, w, 30, 40, 0x10, 0x80, 0xF0);
+  expect_pixel(px, w, 49, 49, 0x10, 0x80, 0xF0);
+  expect_pixel(px, w, 29, 40, 29, 40, 29 ^ 40);
+  expect_pixel(px, w, 50, 49, 50, 49, 50 ^ 49);
+  ui.clear_overlay(0);
+  ASSERT_TRUE(ui.read_window_pixels(0, px, w, h));
+  expect_pixel(px, w, 30, 40, 30, 40, 30 ^ 40);
+}
+
 TEST(SdlUi, WindowCloseAndInputBecomeEngineMessages) {
   SdlUi ui(offscreen());
   ASSERT_TRUE(ui.ready());

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -130,4 +131,55 @@ TEST(HeadlessAudio, FollowsTheVirtualClockAndBoundsItsCapture) {
   clock.advance(3 * 3600 * 1000);  // hours at once: mixed in pieces, not kept
   EXPECT_EQ(device.frames_rendered(), 2000u + 3u * 3600 * 8000);
   EXPECT_EQ(device.output().size(), 2000u * 2);
+}
+
+// A movie's sound: a stream pulled beside the buffers, whose count of frames
+// taken is the movie's clock.
+TEST(AudioMixer, StreamsArePulledBesideBuffersAndKeepTheirClock) {
+  audio_mixer m(44100);
+  size_t asked = 0;
+  size_t supply = 300;  // frames the producer has; the rest is silence
+  auto stream = m.create_stream([&](int16_t* out, size_t frames) {
+    asked += frames;
+    size_t n = std::min(frames, supply);
+    for (size_t i = 0; i < n * 2; ++i) out[i] = 1000;
+    supply -= n;
+    return n;
+  });
+  ASSERT_NE(stream, nullptr);
+  auto b = m.create_buffer({1, 44100, 16, 2}, 2000);
+  std::vector<int16_t> dc(1000, 500);
+  ASSERT_TRUE(b->write(0, dc.data(), 2000));
+  ASSERT_TRUE(b->play(true));
+
+  // Paused at first: not pulled, the clock stands.
+  std::vector<int16_t> out = render(m, 100);
+  EXPECT_EQ(asked, 0u);
+  EXPECT_EQ(stream->frames_played(), 0u);
+  EXPECT_EQ(out[0], 500);
+
+  stream->set_paused(false);
+  out = render(m, 200);
+  EXPECT_EQ(out[0], 1500);
+  EXPECT_EQ(out[399], 1500);
+  EXPECT_EQ(stream->frames_played(), 200u);
+  // An underrun: only what was given counts, the rest is silence.
+  out = render(m, 200);
+  EXPECT_EQ(out[2 * 99], 1500);
+  EXPECT_EQ(out[2 * 100], 500);
+  EXPECT_EQ(stream->frames_played(), 300u);
+
+  supply = 1000;
+  ASSERT_TRUE(stream->set_volume(-602));  // half
+  out = render(m, 10);
+  EXPECT_NEAR(out[0], 500 + 500, 2);
+  EXPECT_FALSE(stream->set_volume(1));
+  // Frames nobody hears are taken all the same.
+  m.advance(400);
+  EXPECT_EQ(stream->frames_played(), 710u);
+
+  stream.reset();  // the source is never called again
+  const size_t before = asked;
+  render(m, 100);
+  EXPECT_EQ(asked, before);
 }

@@ -95,3 +95,7 @@ std::vector<audio_device_info> HeadlessAudioDevice::list_devices(bool recording)
 void HeadlessAudioDevice::set_devices(bool recording, std::vector<audio_device_info> devices) {
   (recording ? inputs_ : outputs_) = std::move(devices);
 }
+
+std::unique_ptr<AudioStream> HeadlessAudioDevice::create_stream(audio_stream_source source) {
+  return mixer_.create_stream(std::move(source));
+}

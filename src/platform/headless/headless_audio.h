@@ -20,6 +20,7 @@ class HeadlessAudioDevice final : public AudioDevice {
   int output_rate() const override;
   std::unique_ptr<AudioBuffer> create_buffer(const audio_buffer_format& format, uint32_t bytes) override;
   std::vector<audio_device_info> list_devices(bool recording) override;
+  std::unique_ptr<AudioStream> create_stream(audio_stream_source source) override;
 
   // Test side.
   // The devices list_devices reports (one stereo 44.1 kHz 16-bit output and

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/ffmpeg/ffmpeg_audio_decoder.h"
 
@@ -426,8 +427,31 @@ std::vector<std::string> HeadlessUi::calls() const {
 headless_frame HeadlessUi::frame(int window) const {
   std::lock_guard<std::mutex> g(mutex_);
   auto it = frames_.find(window);
-  if (it == frames_.end()) return headless_frame{};
-  headless_frame f = it->second;
+  headless_frame f = it == frames_.end() ? headless_frame{} : it->second;
+  // The movie picture over the frame (over the window when nothing was
+  // presented yet), then the player's own boxes over both.
+  auto m = movie_overlays_.find(window);
+  if (m != movie_overlays_.end()) {
+    if (f.width <= 0 || f.height <= 0) {
+      auto w = windows_.find(window);
+      if (w == windows_.end()) return f;
+      f.width = w->second.width;
+      f.height = w->second.height;
+      f.bgra.assign(static_cast<size_t>(f.width) * f.height * 4, 0);
+    }
+    const headless_frame& p = m->second.picture;
+    for (int y = 0; y < p.height; ++y) {
+      int ty = m->second.y + y;
+      if (ty < 0 || ty >= f.height) continue;
+      for (int x = 0; x < p.width; ++x) {
+        int tx = m->second.x + x;
+        if (tx < 0 || tx >= f.width) continue;
+        std::memcpy(f.bgra.data() + (static_cast<size_t>(ty) * f.width + tx) * 4,
+                    p.bgra.data() + (static_cast<size_t>(y) * p.width + x) * 4, 4);
+      }
+    }
+  }
+  if (f.width <= 0 || f.height <= 0) return f;
   for (const auto& [key, o] : overlays_) {
     if (key.first != window) continue;
     for (int y = 0; y < o.pixels.height; ++y) {
@@ -436,9 +460,9 @@ headless_frame HeadlessUi::frame(int window) const {
       for (int x = 0; x < o.pixels.width; ++x) {
         int tx = o.x + x;
         if (tx < 0 || tx >= f.width) continue;
-        const uint8_t* s = o.pixels.bgra.data() + (static_cast<size_t>(y) * o.pixels.width + x) * 4;
+        const uint8_t* src = o.pixels.bgra.data() + (static_cast<size_t>(y) * o.pixels.width + x) * 4;
         uint8_t* d = f.bgra.data() + (static_cast<size_t>(ty) * f.width + tx) * 4;
-        d[0] = s[0], d[1] = s[1], d[2] = s[2], d[3] = s[3];
+        d[0] = src[0], d[1] = src[1], d[2] = src[2], d[3] = src[3];
       }
     }
   }
@@ -580,6 +604,34 @@ headless_frame HeadlessUi::overlay(int window, int slot, int* x, int* y) const {
   return it->second.pixels;
 }
 
+void HeadlessUi::show_overlay(int window, const uint8_t* bgra, int width, int height, int stride, int x, int y) {
+  if (!bgra || width <= 0 || height <= 0 || stride < width * 4) return;
+  std::lock_guard<std::mutex> g(mutex_);
+  headless_overlay& o = movie_overlays_[window];
+  o.x = x;
+  o.y = y;
+  o.picture.width = width;
+  o.picture.height = height;
+  o.picture.bgra.resize(static_cast<size_t>(width) * height * 4);
+  for (int row = 0; row < height; ++row)
+    std::memcpy(o.picture.bgra.data() + static_cast<size_t>(row) * width * 4, bgra + static_cast<size_t>(row) * stride,
+                static_cast<size_t>(width) * 4);
+  o.updates = ++overlay_updates_[window];
+}
+
+void HeadlessUi::clear_overlay(int window) {
+  std::lock_guard<std::mutex> g(mutex_);
+  if (movie_overlays_.erase(window)) calls_.push_back("clear_overlay " + std::to_string(window));
+}
+
+bool HeadlessUi::overlay(int window, headless_overlay& out) const {
+  std::lock_guard<std::mutex> g(mutex_);
+  auto it = movie_overlays_.find(window);
+  if (it == movie_overlays_.end()) return false;
+  out = it->second;
+  return true;
+}
+
 window_desc HeadlessUi::window(int window) const {
   std::lock_guard<std::mutex> g(mutex_);
   auto it = windows_.find(window);
@@ -617,6 +669,10 @@ HeadlessPlatform::HeadlessPlatform(const std::string& game_folder_host)
   audio_decoder = make_ffmpeg_audio_decoder();
   services.audio_decoder = audio_decoder.get();
   services.gpu = &gpu;
+  ffmpeg_movie_options movie_options;
+  movie_options.wait_for_decoder = true;
+  movies = std::make_unique<FfmpegMoviePlayer>(&ui, &audio, &clock, movie_options);
+  services.movies = movies.get();
   process.set_raise_listener([this] {
     ui_event e;
     e.message = msg_raise_request;
@@ -631,6 +687,7 @@ void HeadlessPlatform::use_font_config_file(const std::string& config_file_host)
 }
 
 HeadlessPlatform::~HeadlessPlatform() {
+  movies.reset();
   process.set_raise_listener({});
   process.release_single_instance();
   if (platform_installed() && &platform() == &services) install_platform(nullptr);

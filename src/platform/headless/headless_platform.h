@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/ffmpeg/ffmpeg_movie.h"
 #include "platform/freetype/freetype_fonts.h"
 #include "platform/headless/headless_audio.h"
 #include "platform/gpu/gpu_system.h"
@@ -70,6 +71,13 @@ struct headless_frame {
   std::vector<uint8_t> bgra;  // width * 4 bytes per row
 };
 
+// A picture shown over a window's client (a movie frame) at (x, y).
+struct headless_overlay {
+  int x = 0, y = 0;
+  headless_frame picture;
+  uint64_t updates = 0;  // pictures shown since the window's first
+};
+
 class HeadlessUi final : public Ui {
  public:
   bool create_window(int window, const window_desc& desc) override;
@@ -120,6 +128,8 @@ class HeadlessUi final : public Ui {
   bool window_minimised(int window) override;
   bool window_maximised(int window) override;
   void warp_cursor(int screen_x, int screen_y) override;
+  void show_overlay(int window, const uint8_t* bgra, int width, int height, int stride, int x, int y) override;
+  void clear_overlay(int window) override;
 
   // Test side.
   // The fake displays (one 1920 x 1080 display with a few modes until set);
@@ -203,7 +213,10 @@ class HeadlessUi final : public Ui {
   void queue_reply(int answer);  // next message box / dialog answer
   std::vector<box_record> boxes() const;
   std::vector<std::string> calls() const;  // one line per call, for order checks
+  // What the window shows: the presented frame with the overlay over it.
   headless_frame frame(int window) const;
+  // The overlay alone; false when none is shown.
+  bool overlay(int window, headless_overlay& out) const;
   window_desc window(int window) const;
   bool window_visible(int window) const;
 
@@ -227,6 +240,8 @@ class HeadlessUi final : public Ui {
   std::map<int, bool> visible_;
   std::map<int, int> alpha_;
   std::map<int, headless_frame> frames_;
+  std::map<int, headless_overlay> movie_overlays_;  // the movie picture (show_overlay)
+  std::map<int, uint64_t> overlay_updates_;
   uint8_t keys_[256] = {};
   int cursor_x_ = -100000, cursor_y_ = -100000;
   int joystick_count_ = 0;
@@ -283,4 +298,8 @@ struct HeadlessPlatform {
   // points it at a fontconfig file of its own.
   std::unique_ptr<FreeTypeFontRasterizer> fonts;
   void use_font_config_file(const std::string& config_file_host);
+
+  // The real FFmpeg player on the headless Ui and mixer; it waits for its
+  // decoder, so movie frames and sound follow virtual time exactly.
+  std::unique_ptr<FfmpegMoviePlayer> movies;
 };

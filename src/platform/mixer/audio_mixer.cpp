@@ -48,6 +48,13 @@ struct mixer_voice {
 
 uint8_t silence_byte(const audio_buffer_format& f) { return f.bits == 8 ? 0x80 : 0x00; }
 
+struct mixer_stream_voice {
+  audio_stream_source source;
+  bool paused = true;
+  float gain = 1.0f;
+  uint64_t played = 0;  // frames the source gave
+};
+
 }  // namespace
 
 float audio_gain_from_hundredths_db(int32_t hundredths_db) {
@@ -60,8 +67,23 @@ struct audio_mixer::core {
   mutable std::mutex mutex;
   int rate = 44100;
   std::vector<mixer_voice*> voices;
+  std::vector<mixer_stream_voice*> streams;
   std::function<void()> before_access;
   std::vector<float> accumulator;
+  std::vector<int16_t> stream_scratch;
+
+  // Pulls `frames` from every running stream; `acc` (stereo) gets them mixed
+  // in when given, else they are only consumed.
+  void pull_streams(float* acc, size_t frames) {
+    for (mixer_stream_voice* s : streams) {
+      if (s->paused || !s->source) continue;
+      stream_scratch.assign(frames * 2, 0);
+      size_t got = std::min(frames, s->source(stream_scratch.data(), frames));
+      s->played += got;
+      if (!acc) continue;
+      for (size_t i = 0; i < got * 2; ++i) acc[i] += static_cast<float>(stream_scratch[i]) * s->gain;
+    }
+  }
 
   void touch() {
     std::function<void()> hook;
@@ -190,7 +212,49 @@ class mixer_buffer final : public AudioBuffer {
   mixer_voice voice_;
 };
 
+class mixer_stream final : public AudioStream {
+ public:
+  mixer_stream(std::shared_ptr<audio_mixer::core> core, audio_stream_source source) : core_(std::move(core)) {
+    voice_.source = std::move(source);
+    std::lock_guard<std::mutex> g(core_->mutex);
+    core_->streams.push_back(&voice_);
+  }
+  ~mixer_stream() override {
+    // After this the mixer never calls the source again.
+    std::lock_guard<std::mutex> g(core_->mutex);
+    auto& v = core_->streams;
+    v.erase(std::remove(v.begin(), v.end(), &voice_), v.end());
+  }
+  uint64_t frames_played() override {
+    core_->touch();
+    std::lock_guard<std::mutex> g(core_->mutex);
+    return voice_.played;
+  }
+  bool set_volume(int32_t hundredths_db) override {
+    if (hundredths_db < -10000 || hundredths_db > 0) return false;
+    core_->touch();
+    std::lock_guard<std::mutex> g(core_->mutex);
+    voice_.gain = audio_gain_from_hundredths_db(hundredths_db);
+    return true;
+  }
+  void set_paused(bool paused) override {
+    core_->touch();
+    std::lock_guard<std::mutex> g(core_->mutex);
+    voice_.paused = paused;
+  }
+
+ private:
+  std::shared_ptr<audio_mixer::core> core_;
+  mixer_stream_voice voice_;
+};
+
 }  // namespace
+
+std::unique_ptr<AudioStream> audio_mixer::create_stream(audio_stream_source source) {
+  if (!source) return nullptr;
+  core_->touch();
+  return std::make_unique<mixer_stream>(core_, std::move(source));
+}
 
 audio_mixer::audio_mixer(int output_rate) : core_(std::make_shared<core>()) { core_->rate = output_rate; }
 audio_mixer::~audio_mixer() = default;
@@ -265,6 +329,7 @@ void audio_mixer::render(int16_t* out, size_t frames) {
       }
     }
   }
+  core_->pull_streams(acc.data(), frames);
   for (size_t i = 0; i < frames * 2; ++i) {
     float s = std::nearbyint(acc[i]);
     out[i] = static_cast<int16_t>(std::clamp(s, -32768.0f, 32767.0f));
@@ -273,6 +338,8 @@ void audio_mixer::render(int16_t* out, size_t frames) {
 
 void audio_mixer::advance(size_t frames) {
   std::lock_guard<std::mutex> g(core_->mutex);
+  // Streams are consumed all the same, so their clocks keep time.
+  core_->pull_streams(nullptr, frames);
   const uint64_t out_rate = static_cast<uint64_t>(core_->rate);
   for (mixer_voice* v : core_->voices) {
     if (!v->playing || v->frames == 0) continue;

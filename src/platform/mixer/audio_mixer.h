@@ -25,6 +25,8 @@ class audio_mixer {
   void set_before_access(std::function<void()> hook);
 
   std::unique_ptr<AudioBuffer> create_buffer(const audio_buffer_format& format, uint32_t bytes);
+  // A stream pulled from `source` at the output rate (paused at first).
+  std::unique_ptr<AudioStream> create_stream(audio_stream_source source);
   // Mixes `frames` stereo frames (2 * frames samples) into `out`.
   void render(int16_t* out, size_t frames);
   // Moves every playing voice on by `frames` output frames without mixing

@@ -44,6 +44,7 @@ RealPlatform::RealPlatform(int argc, char** argv, const sdl_ui_options& ui_optio
   audio = std::make_unique<SdlAudioDevice>();
   fonts = std::make_unique<FreeTypeFontRasterizer>();
   audio_decoder = make_ffmpeg_audio_decoder();
+  movies = std::make_unique<FfmpegMoviePlayer>(ui.get(), audio.get(), &clock);
   // Scripts may also write to the per-user data and temporary folders.
   files->add_write_root(process->user_data_folder_host());
   files->add_write_root(process->documents_folder_host());
@@ -58,6 +59,7 @@ RealPlatform::RealPlatform(int argc, char** argv, const sdl_ui_options& ui_optio
   services.audio_decoder = audio_decoder.get();
   services.shared_memory = &shared_memory;
   services.gpu = &gpu;
+  services.movies = movies.get();
   // A second start's raise request reaches the frame loop as an event.
   SdlUi* u = ui.get();
   process->set_raise_listener([u] {
@@ -72,6 +74,7 @@ RealPlatform::~RealPlatform() {
   process->set_raise_listener({});
   process->release_single_instance();
   if (platform_installed() && &platform() == &services) install_platform(nullptr);
+  movies.reset();
   audio.reset();
   fonts.reset();
   ui.reset();

@@ -2,6 +2,7 @@
 #pragma once
 #include <memory>
 
+#include "platform/ffmpeg/ffmpeg_movie.h"
 #include "platform/freetype/freetype_fonts.h"
 #include "platform/gpu/gpu_system.h"
 #include "platform/platform.h"
@@ -37,6 +38,7 @@ struct RealPlatform {
   std::unique_ptr<FreeTypeFontRasterizer> fonts;
   std::unique_ptr<AudioDecoder> audio_decoder;
   PosixSharedMemory shared_memory;
+  std::unique_ptr<FfmpegMoviePlayer> movies;
 };
 
 // Null when SDL's video cannot start even with the offscreen driver (the

@@ -75,3 +75,9 @@ std::vector<audio_device_info> SdlAudioDevice::list_devices(bool recording) {
   if (!started) SDL_QuitSubSystem(SDL_INIT_AUDIO);
   return out;
 }
+
+std::unique_ptr<AudioStream> SdlAudioDevice::create_stream(audio_stream_source source) {
+  // Without an open device nobody pulls the stream and its clock would stand.
+  if (!device_) return nullptr;
+  return mixer_.create_stream(std::move(source));
+}

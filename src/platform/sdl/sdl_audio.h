@@ -17,6 +17,7 @@ class SdlAudioDevice final : public AudioDevice {
   int output_rate() const override;
   std::unique_ptr<AudioBuffer> create_buffer(const audio_buffer_format& format, uint32_t bytes) override;
   std::vector<audio_device_info> list_devices(bool recording) override;
+  std::unique_ptr<AudioStream> create_stream(audio_stream_source source) override;
 
  private:
   static void callback(void* self, uint8_t* stream, int length);

@@ -345,6 +345,7 @@ void SdlUi::destroy_window_main(int window) {
   for (SDL_Texture* t : it->second.overlay)
     if (t) SDL_DestroyTexture(t);
   SDL_DestroyTexture(it->second.texture);
+  if (it->second.movie_overlay) SDL_DestroyTexture(it->second.movie_overlay);
   SDL_DestroyRenderer(it->second.renderer);
   SDL_DestroyWindow(it->second.window);
   windows_.erase(it);
@@ -396,6 +397,17 @@ void SdlUi::draw_contents(game_window& w) {
   // The texture is the window's client size; a resized window stretches it,
   // and the player's boxes with it.
   SDL_RenderCopy(w.renderer, w.texture, nullptr, nullptr);
+  if (w.movie_overlay_shown && w.movie_overlay) {
+    int ow = 0, oh = 0;
+    if (SDL_GetRendererOutputSize(w.renderer, &ow, &oh) == 0 && w.width > 0 && w.height > 0) {
+      // The overlay stretches with the frame beneath it.
+      SDL_Rect r{static_cast<int>(int64_t{w.movie_overlay_x} * ow / w.width),
+                 static_cast<int>(int64_t{w.movie_overlay_y} * oh / w.height),
+                 static_cast<int>(int64_t{w.movie_overlay_width} * ow / w.width),
+                 static_cast<int>(int64_t{w.movie_overlay_height} * oh / w.height)};
+      SDL_RenderCopy(w.renderer, w.movie_overlay, nullptr, &r);
+    }
+  }
   int ow = w.width, oh = w.height;
   SDL_GetRendererOutputSize(w.renderer, &ow, &oh);
   for (int slot = 0; slot < 2; ++slot) {
@@ -410,6 +422,45 @@ void SdlUi::draw_contents(game_window& w) {
 void SdlUi::redraw(game_window& w) {
   draw_contents(w);
   SDL_RenderPresent(w.renderer);
+}
+
+void SdlUi::show_overlay(int window, const uint8_t* bgra, int width, int height, int stride, int x, int y) {
+  if (!bgra || width <= 0 || height <= 0 || stride < width * 4) return;
+  call_on_main([&] {
+    auto it = windows_.find(window);
+    if (it == windows_.end()) return;
+    game_window& w = it->second;
+    if (!w.movie_overlay || w.movie_overlay_width != width || w.movie_overlay_height != height) {
+      if (w.movie_overlay) SDL_DestroyTexture(w.movie_overlay);
+      w.movie_overlay = SDL_CreateTexture(w.renderer, SDL_PIXELFORMAT_BGRA32, SDL_TEXTUREACCESS_STREAMING, width, height);
+      if (!w.movie_overlay) {
+        w.movie_overlay_shown = false;
+        return;
+      }
+      SDL_SetTextureBlendMode(w.movie_overlay, SDL_BLENDMODE_NONE);
+      w.movie_overlay_width = width;
+      w.movie_overlay_height = height;
+    }
+    SDL_UpdateTexture(w.movie_overlay, nullptr, bgra, stride);
+    w.movie_overlay_x = x;
+    w.movie_overlay_y = y;
+    w.movie_overlay_shown = true;
+    redraw(w);
+  });
+}
+
+void SdlUi::clear_overlay(int window) {
+  call_on_main([&] {
+    auto it = windows_.find(window);
+    if (it == windows_.end()) return;
+    game_window& w = it->second;
+    if (w.movie_overlay) SDL_DestroyTexture(w.movie_overlay);
+    w.movie_overlay = nullptr;
+    w.movie_overlay_width = w.movie_overlay_height = 0;
+    if (!w.movie_overlay_shown) return;
+    w.movie_overlay_shown = false;
+    redraw(w);
+  });
 }
 
 void SdlUi::present(int window, const uint8_t* bgra, int width, int height, int stride, int dst_x, int dst_y) {

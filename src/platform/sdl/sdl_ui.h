@@ -101,6 +101,8 @@ class SdlUi final : public Ui {
   void clear_overlay(int window, int slot) override;
   // The desktop's chooser (zenity, started by argv) when it is installed.
   bool browse_for_folder(const std::string& initial, const std::string& title, std::string& chosen) override;
+  void show_overlay(int window, const uint8_t* bgra, int width, int height, int stride, int x, int y) override;
+  void clear_overlay(int window) override;
 
   // Runs the requests other threads have queued. The main thread must call it
   // (or poll_event) while it waits for a thread that may use the Ui.
@@ -120,6 +122,11 @@ class SdlUi final : public Ui {
     // The player's own boxes over the frame, in client coordinates.
     SDL_Texture* overlay[2] = {nullptr, nullptr};
     int overlay_rect[2][4] = {};
+    // The movie picture under them, in client (texture) coordinates.
+    SDL_Texture* movie_overlay = nullptr;
+    int movie_overlay_width = 0, movie_overlay_height = 0;
+    int movie_overlay_x = 0, movie_overlay_y = 0;
+    bool movie_overlay_shown = false;
   };
 
   void call_on_main(const std::function<void()>& job);
