@@ -104,6 +104,7 @@ struct row_gradient {
       span[k] = r - l;
     }
   }
+  bool flat() const { return (span[0] | span[1] | span[2]) == 0; }
   uint32_t at(int j) const {
     uint32_t out = 0;
     for (int k = 0; k < 3; ++k) {
@@ -219,6 +220,25 @@ bool glyph_kernel_antialiased(const uint8_t* bits, int stride, int rows, const g
     const row_gradient grad(corners, i, w, h);
     ptrdiff_t step = 0;
     uint8_t* const start = row_start(s, rotation, x, y, w, h, i, step);
+    if (!overlay_glyphs && grad.flat() && static_cast<size_t>((w - 1) / 2) < row_bytes) {
+      // One colour along the row: only the alpha differs per pixel.
+      const uint32_t g = grad.at(0);
+      const uint8_t* r1 = r0 + row_bytes;
+      const uint8_t* r2 = r1 + row_bytes;
+      const uint8_t* r3 = r2 + row_bytes;
+      for (int j = 0; j < w; ++j) {
+        const size_t byte = static_cast<size_t>(j / 2);
+        const int sh = (j & 1) ? 0 : 8;
+        int coverage = ((glyph_tables.ink_count[r0[byte]] >> sh) & 0xFF) +
+                       ((glyph_tables.ink_count[r1[byte]] >> sh) & 0xFF) +
+                       ((glyph_tables.ink_count[r2[byte]] >> sh) & 0xFF) +
+                       ((glyph_tables.ink_count[r3[byte]] >> sh) & 0xFF);
+        put_pixel(start + step * j, g, glyph_tables.coverage_alpha[coverage]);
+      }
+      continue;
+    }
+    const bool flat = grad.flat();
+    const uint32_t flat_colour = grad.at(0);
     for (int j = 0; j < w; ++j) {
       size_t byte = static_cast<size_t>(j / 2);
       if (byte >= row_bytes) break;
@@ -230,12 +250,18 @@ bool glyph_kernel_antialiased(const uint8_t* bits, int stride, int rows, const g
       int a = glyph_tables.coverage_alpha[coverage];
       uint8_t* p = start + step * j;
       if (!overlay_glyphs) {
-        put_pixel(p, grad.at(j), a);
+        put_pixel(p, flat ? flat_colour : grad.at(j), a);
         continue;
       }
       int d = p[3];
       if (a == 0 && d == 255) continue;  // paper over an opaque pixel changes nothing
-      uint32_t g = grad.at(j);
+      uint32_t g = flat ? flat_colour : grad.at(j);
+      if (d == 0) {
+        // Over a transparent pixel the blend below gives exactly the glyph's
+        // colour and alpha: na = a and every channel moves by (g - old) * b / b.
+        put_pixel(p, g, a);
+        continue;
+      }
       int b = a + 1;
       int na = d + b - (d * b >> 8) - 1;
       for (int c = 0; c < 3; ++c) {

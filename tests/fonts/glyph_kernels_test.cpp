@@ -1,6 +1,8 @@
 // The glyph kernels on synthetic bitmaps: tables, gradient corners and
 // interpolation, rotation placement, the one-bit and anti-aliased passes,
 // bounds, stretching and the extra passes.
+#include <algorithm>
+#include <random>
 #include <set>
 
 #include "font_test_support.h"
@@ -356,6 +358,58 @@ TEST_F(GlyphKernels, KernelColoursFollowTheGradientFormula) {
             ASSERT_EQ(aa.at(px, py), want) << rotation << " " << kind << " " << w << "x" << h << " " << i << "," << j;
           }
       }
+    }
+  }
+}
+
+TEST_F(GlyphKernels, AntialiasedPixelsFollowTheirFormulaOverAnyBackground) {
+  // Random ink over backgrounds whose alpha is 0, 255 or anything between,
+  // flat and graded, with and without overlay: every pixel as the formula
+  // gives it (the kernel's shortcuts for flat rows and transparent pixels
+  // must not show).
+  std::mt19937 rng(5);
+  const int w = 23, h = 17, side = 128;
+  bitmap b(side);
+  for (auto& byte : b.bits) byte = static_cast<uint8_t>(rng() | rng());
+  for (int kind : {0, 1, 3, 5}) {
+    gradient_corners c = gradient_corners_for(kind, 0, 0x10F080, 0xE01005);
+    for (int overlay : {0, 1}) {
+      test_picture pic(w + 2, h + 2), before(w + 2, h + 2);
+      for (int i = 0; i < (w + 2) * (h + 2); ++i) {
+        uint32_t alpha = i % 3 == 0 ? 0 : i % 3 == 1 ? 255 : rng() & 0xFF;
+        pic.set_index(i, (alpha << 24) | (rng() & 0xFFFFFF));
+      }
+      before.pixels = pic.pixels;
+      glyph_surface s = pic.surface();
+      ASSERT_TRUE(glyph_kernel_antialiased(b.bits.data(), side, side, c, 0, w, h, 1, 1, overlay, s));
+      const int64_t divisor = std::max<int64_t>(1, int64_t(h) * 100 / w);
+      for (int i = 0; i < h; ++i)
+        for (int j = 0; j < w; ++j) {
+          const int64_t r = int64_t(i) * 400 / divisor;
+          int n = 0;
+          for (int k = 0; k < 4; ++k)
+            for (int bit = 0; bit < 4; ++bit) {
+              int col = j * 4 + bit;
+              n += (b.bits[size_t(r + k) * (side / 8) + col / 8] & (0x80 >> (col % 8))) ? 0 : 1;
+            }
+          const int a = std::min(18 * n, 255);
+          const uint32_t g = gradient_colour(c, i, j, w, h);
+          const uint32_t old = before.at(j + 1, i + 1);
+          uint32_t want;
+          if (!overlay) {
+            want = uint32_t(a) << 24 | g;
+          } else if (a == 0 && old >> 24 == 255) {
+            want = old;
+          } else {
+            const int d = int(old >> 24), bb = a + 1, na = d + bb - (d * bb >> 8) - 1;
+            want = uint32_t(na) << 24;
+            for (int k = 0; k < 3; ++k) {
+              const int o = int(channel(old, 8 * k)), gc = int(channel(g, 8 * k));
+              want |= uint32_t(o + (gc - o) * bb / (na + 1)) << (8 * k);
+            }
+          }
+          ASSERT_EQ(pic.at(j + 1, i + 1), want) << kind << " " << overlay << " " << i << "," << j;
+        }
     }
   }
 }
