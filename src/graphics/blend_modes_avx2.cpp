@@ -200,12 +200,24 @@ inline vec rule_weights(const uint8_t* m) {
 template <int M, variant_kind V>
 inline void step(uint8_t* dp, const uint8_t* sp, const uint8_t* mp, int o) {
   const vec zero = _mm256_setzero_si256();
-  vec s8 = load(sp), d8 = load(dp);
+  vec w32 = zero;
+  if constexpr (V == k_rule || V == k_rule_alpha) {
+    w32 = rule_weights(mp);
+    // Weights of 1 or less leave all eight pixels as they are.
+    if (_mm256_testz_si256(w32, w32)) return;
+  }
+  vec s8 = load(sp);
+  if constexpr (V == k_alpha_opacity) {
+    // Eight clear pixels weigh (o * 0 + o) >> 8 = 0 below full opacity:
+    // nothing changes. (Other shortcuts on the alpha cost more in branches
+    // than they save.)
+    vec a = _mm256_and_si256(s8, _mm256_set1_epi32(int(0xFF000000u)));
+    if (_mm256_testz_si256(a, a)) return;
+  }
+  vec d8 = load(dp);
   vec s16[2] = {_mm256_unpacklo_epi8(s8, zero), _mm256_unpackhi_epi8(s8, zero)};
   vec d16[2] = {_mm256_unpacklo_epi8(d8, zero), _mm256_unpackhi_epi8(d8, zero)};
   vec r[2];
-  vec w32 = zero;
-  if constexpr (V == k_rule || V == k_rule_alpha) w32 = rule_weights(mp);
   if constexpr (V == k_rule_alpha) {
     // w2 = w * (a + 1) (normal: w * a), up to 65,536: 32-bit products.
     vec a = _mm256_srli_epi32(s8, 24);
