@@ -1,8 +1,7 @@
 // The anti-aliased glyph kernel's rows of one colour, eight pixels a step,
 // with AVX2: the same coverage (ink bits of a 4 x 4 block through the
-// coverage-to-alpha table) and the same overlay blend, whose division is
-// done in single floats (exact: the dividend is below 2^17 in magnitude and
-// the divisor at most 256, so the truncated quotient is the true one).
+// coverage-to-alpha table) and the same overlay blend, whose divisions are
+// done by one single-float reciprocal per pixel (exact; see below).
 //
 // Only this file is compiled for AVX2 (a target pragma after every include),
 // and it defines nothing but functions of internal linkage besides the entry.
@@ -35,8 +34,8 @@ void row_avx2(const glyph_row_args& r) {
   const __m256i colour = _mm256_set1_epi32(static_cast<int>(r.colour & 0xFFFFFF));
   const __m256i byte_mask = _mm256_set1_epi32(0xFF);
   const __m256i one = _mm256_set1_epi32(1);
-  __m256 gc[3];
-  for (int c = 0; c < 3; ++c) gc[c] = _mm256_set1_ps(static_cast<float>((r.colour >> (8 * c)) & 0xFF));
+  __m256i gc_int[3];
+  for (int c = 0; c < 3; ++c) gc_int[c] = _mm256_set1_epi32(static_cast<int>((r.colour >> (8 * c)) & 0xFF));
   for (int j = 0; j < r.count; j += 8) {
     // Coverage: per pixel the clear bits of its nibble in four bitmap rows.
     __m128i coverage = _mm_setzero_si128();
@@ -63,14 +62,21 @@ void row_avx2(const glyph_row_args& r) {
     const __m256i b = _mm256_add_epi32(a, one);
     const __m256i na = _mm256_sub_epi32(_mm256_add_epi32(d, b),
                                         _mm256_add_epi32(_mm256_srli_epi32(_mm256_mullo_epi32(d, b), 8), one));
-    const __m256 divisor = _mm256_cvtepi32_ps(_mm256_add_epi32(na, one));
+    // One reciprocal for the three channels: with |n| <= 65280 and a
+    // divisor of at most 256, trunc(|n| * fl(1 / divisor) + 2^-10) is
+    // trunc(|n| / divisor): the product errs by under 2^-15, a whole quotient
+    // is lifted clear of the one below, and a quotient that is not whole lies
+    // at least 1/256 below the next.
+    const __m256 reciprocal = _mm256_div_ps(_mm256_set1_ps(1.0f), _mm256_cvtepi32_ps(_mm256_add_epi32(na, one)));
     const __m256 weight = _mm256_cvtepi32_ps(b);
+    const __m256 lift = _mm256_set1_ps(1.0f / 1024.0f);
     __m256i out = _mm256_slli_epi32(na, 24);
     for (int c = 0; c < 3; ++c) {
       const __m256i old = _mm256_and_si256(_mm256_srli_epi32(px, 8 * c), byte_mask);
-      const __m256 n = _mm256_mul_ps(_mm256_sub_ps(gc[c], _mm256_cvtepi32_ps(old)), weight);
-      const __m256i q = _mm256_cvttps_epi32(_mm256_div_ps(n, divisor));
-      out = _mm256_or_si256(out, _mm256_slli_epi32(_mm256_add_epi32(old, q), 8 * c));
+      const __m256i diff = _mm256_sub_epi32(gc_int[c], old);
+      const __m256 n = _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_abs_epi32(diff)), weight);
+      const __m256i q = _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(n, reciprocal), lift));
+      out = _mm256_or_si256(out, _mm256_slli_epi32(_mm256_add_epi32(old, _mm256_sign_epi32(q, diff)), 8 * c));
     }
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), out);
   }
