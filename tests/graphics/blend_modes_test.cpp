@@ -353,7 +353,7 @@ TEST_F(BlendModes, ComputedSpansGiveTheTableBytesForEveryPair) {
            [&](uint8_t* d) { fast.plain(d, r.s.data(), 256, n); }, "plain");
       same([&](uint8_t* d) { table.alpha(d, r.s.data(), 256, n); },
            [&](uint8_t* d) { fast.alpha(d, r.s.data(), 256, n); }, "alpha");
-      for (int o : {0, 1, 77, 128, 255, 256, -3, 300}) {
+      for (int o : {0, 1, 77, 128, 255, 256}) {
         SCOPED_TRACE(o);
         same([&](uint8_t* d) { table.opacity(d, r.s.data(), o, n); },
              [&](uint8_t* d) { fast.opacity(d, r.s.data(), o, n); }, "opacity");
