@@ -764,20 +764,8 @@ int cmd_let_decoded() {
     }
   }
   // The evaluator's state as the value's evaluation leaves it.
-  expression_state_record& st = expression_state;
-  st.depth = 1;
-  st.next_string_slot = 1;
-  st.level = 0;
-  st.mode = result_mode_int;
-  st.integer_arithmetic = 1;
-  st.not_constant = 0;
-  st.failed = 0;
-  st.stack[0] = value_entry{x, static_cast<double>(left.value), 0};
-  st.last_variable_id = last ? last->last_id : 0;
-  st.last_element = last ? last->last_element : 0;
-  st.last_prefix = last ? last->last_prefix : 0;
-  st.last_whole_array = 0;
-  st.target_index_count = 0;
+  set_integer_result_state(x, static_cast<double>(left.value), last ? last->last_id : 0,
+                           last ? last->last_element : 0, last ? last->last_prefix : 0);
   assign_int_value(d.assign_op, id, element, x);
   return 0;
 }
@@ -785,6 +773,31 @@ int cmd_let_decoded() {
 }  // namespace
 
 void decode_simple_lets(script_code& code) {
+  // Arguments of one integer literal or one user variable, for binding.
+  code.decoded_arguments.assign(code.arguments.size(), decoded_argument{});
+  for (size_t k = 0; k < code.arguments.size(); ++k) {
+    const argument_record& a = code.arguments[k];
+    if (static_cast<uint64_t>(a.offset) + a.length > code.expression_pool.size() || a.length < 3) continue;
+    const uint8_t* p = code.expression_pool.data() + a.offset;
+    const uint32_t n = get_u16(p + 1);
+    if (n != a.length - 3) continue;  // exactly one record
+    decoded_argument& d = code.decoded_arguments[k];
+    const uint8_t* payload = p + 3;
+    switch (p[0]) {
+      case 'B': if (n >= 1) d.kind = 1, d.value = static_cast<int8_t>(payload[0]); break;
+      case 'W': if (n >= 2) d.kind = 1, d.value = static_cast<int16_t>(get_u16(payload)); break;
+      case 'I': if (n >= 4) d.kind = 1, d.value = static_cast<int32_t>(get_u32(payload)); break;
+      case 'L': if (n >= 8) d.kind = 1, d.value = static_cast<int64_t>(get_u64(payload)); break;
+      case 'H':
+        if (n >= 3 && get_u16(payload + 1) >= first_user_variable) {
+          d.kind = 2;
+          d.id = get_u16(payload + 1);
+          d.prefix = payload[0] == '`' ? 1 : payload[0] == '#' ? 2 : 0;
+        }
+        break;
+      default: break;
+    }
+  }
   code.lets.clear();
   code.let_index.assign(code.instruction_count, UINT32_MAX);
   for (uint32_t pc = 0; pc < code.instruction_count; ++pc) {

@@ -54,6 +54,8 @@ struct script_code {
   // Decoded lets, by instruction (index into `lets`, or none).
   std::vector<decoded_let> lets;
   std::vector<uint32_t> let_index;
+  // Per argument record (same index as `arguments`).
+  std::vector<decoded_argument> decoded_arguments;
 };
 
 enum : uint8_t { script_not_loaded = 0, script_loaded = 1, script_load_failed = 2 };

@@ -1,7 +1,7 @@
-// Lets of the common shape run from their decoded form; every case must end
-// exactly as the general let handler ends it: the same values, the same
-// reports. Each listing runs twice, decoded and with the decoded handlers put
-// back to the general one.
+// Lets of the common shape and integer arguments of one literal or variable
+// run from their decoded forms; every case must end exactly as the general
+// path ends it: the same values, the same reports. Each listing runs twice,
+// decoded and with the decoded forms taken away.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -40,15 +40,18 @@ global int out[40]
 )";
 
 outcome run(const std::string& body, bool decoded) {
-  headless_game game(std::string(declarations) + "*SYSTEM_START\n" + body + "\n*idle\nwait 1\ngoto idle\n");
+  headless_game game(std::string(declarations) + "*SYSTEM_START\n" + body +
+                     "\n*idle\nwait 1\ngoto idle\n*f\nreturn arg_int[1], arg_int[2], arg_int[3], arg_int[4], arg_int[5]\n");
   outcome o;
   if (game.start() != 0) return o;
   for (auto& code : script_file_records.codes) {
     if (!code) continue;
     o.decoded += code->lets.size();
+    for (const decoded_argument& a : code->decoded_arguments) o.decoded += a.kind != 0;
     if (decoded) continue;
     for (uint32_t pc = 0; pc < code->instruction_count; ++pc)
       if (code->let_index[pc] != UINT32_MAX) code->handlers[1][pc] = &cmd_let;
+    code->decoded_arguments.clear();
   }
   game.run_ticks(2);
   for (const char* name : {"x", "y", "z", "big", "least", "zero", "minus", "i", "j"}) o.ints.push_back(game.int_value(name));
@@ -142,6 +145,26 @@ out[34] = loop_counter + 1
   expect_same("x = a[t][0]", true);
   expect_same("x = t + 1", true);
   expect_same("x = @5000 + 1", false);
+}
+
+TEST(DecodedLet, IntegerArgumentsOfOneLiteralOrVariable) {
+  expect_same(R"(
+call f(y, 7, int r, -300, #z)
+out[0] = ret_int[1]
+out[1] = ret_int[2]
+out[2] = ret_int[3]
+out[3] = ret_int[4]
+out[4] = ret_int[5]
+call f(big, 0x123456789, int ra[0], minus)
+out[5] = ret_int[1]
+out[6] = ret_int[2]
+out[7] = ret_int[3]
+out[8] = ret_int[4]
+loop y
+  out[9] += 1
+end
+)");
+  expect_same("call f(int t, 1)\nout[0] = ret_int[1]", true);
 }
 
 }  // namespace
