@@ -4,6 +4,7 @@
 // decoded and with the decoded forms taken away.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -145,6 +146,49 @@ out[34] = loop_counter + 1
   expect_same("x = a[t][0]", true);
   expect_same("x = t + 1", true);
   expect_same("x = @5000 + 1", false);
+}
+
+// Random lets of the decoded shapes (and a few beyond them): operands drawn
+// from integer, real and text variables, array elements with indexes inside
+// and outside, and literals of every width; every operator and assignment.
+// Lines that report end the run, so each batch is made of lines that cannot
+// fail, plus single lines that may.
+TEST(DecodedLet, RandomLetsMatchTheGeneralHandler) {
+  std::mt19937 rng(17);
+  auto pick = [&](std::initializer_list<const char*> v) { return std::string(*(v.begin() + rng() % v.size())); };
+  auto index = [&](bool inside) {
+    if (inside) return pick({"0", "1", "2", "i", "j"});
+    return pick({"4", "5", "-1", "minus", "y", "big"});
+  };
+  auto operand = [&](bool safe) {
+    switch (rng() % 5) {
+      case 0: return pick({"x", "y", "z", "big", "least", "zero", "minus", "i", "j", "r", "#y", "`z"});
+      case 1: return pick({"0", "7", "-128", "300", "-70000", "0x7FFFFFFF", "0x123456789AB"});
+      case 2: return "a[" + index(true) + "][" + index(true) + "]";
+      case 3: return "ra[" + index(true) + "]";
+      default: return safe ? std::string("out[" + index(true) + "]") : "a[" + index(false) + "][0]";
+    }
+  };
+  auto target = [&]() {
+    switch (rng() % 4) {
+      case 0: return pick({"x", "y", "z", "least", "i"});
+      case 1: return "a[" + index(true) + "][" + index(rng() % 4 != 0) + "]";
+      case 2: return "out[" + index(true) + "]";
+      default: return pick({"rr", "ra[1]"});
+    }
+  };
+  const char* ops[] = {"+", "-", "*", "/", "%", "&", "|", "^"};
+  const char* assigns[] = {"=", "+=", "-=", "*=", "/=", "%=", "&=", "|=", "^="};
+  for (int batch = 0; batch < 6; ++batch) {
+    std::string body;
+    for (int line = 0; line < 40; ++line) {
+      std::string value = operand(true);
+      if (rng() % 3) value += std::string(" ") + ops[rng() % 8] + " " + operand(true);
+      body += target() + " " + assigns[rng() % 9] + " " + value + "\n";
+    }
+    expect_same(body);
+  }
+  for (int k = 0; k < 6; ++k) expect_same("x = " + operand(false) + " + " + operand(false), false);
 }
 
 TEST(DecodedLet, IntegerArgumentsOfOneLiteralOrVariable) {
