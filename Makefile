@@ -3,7 +3,7 @@
 #   make test   builds and runs every test, also under ASan + UBSan, and the fuzzers briefly
 JOBS ?= $(shell nproc)
 
-.PHONY: run test deps build build-asan build-fuzz fuzz
+.PHONY: run test deps build build-asan build-fuzz fuzz bench
 
 deps:
 	@./scripts/install-deps.sh
@@ -30,3 +30,9 @@ test: build build-asan build-fuzz
 	@ctest --preset release
 	@ctest --preset asan
 	@./scripts/run-fuzzers.sh build/fuzz 20
+
+# Builds and runs every benchmark (each program three times, the best run of
+# each figure kept) and prints one table of ratios against the baselines.
+bench: build
+	@cmake --build --preset release -j $(JOBS) --target all
+	@python3 scripts/bench-report.py build/release

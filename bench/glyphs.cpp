@@ -71,7 +71,7 @@ struct picture {
 };
 
 void draw_line(benchmark::State& state, const std::vector<std::string>& chars, int mode, bool cold,
-               bool warm_up = true) {
+               bool warm_up = true, int gradient = 3, int extra = 0) {
   if (!fonts().ok) {
     state.SkipWithError("the IPA fonts are not installed");
     return;
@@ -83,18 +83,48 @@ void draw_line(benchmark::State& state, const std::vector<std::string>& chars, i
   int x = 0, y = 0;
   // Warm: run the characters once so every glyph is in the caches.
   if (!cold && warm_up)
-    for (const std::string& c : chars) draw_text_glyph(c, 0xFFFFFF, 0x8080FF, 3, 0, cell, cell, 0, mode, 0, 0, 0, 1, s);
+    for (const std::string& c : chars) draw_text_glyph(c, 0xFFFFFF, 0x8080FF, gradient, 0, cell, cell, 0, mode, extra, 0, 0, 1, s);
   for (auto _ : state) {
     const std::string& c = chars[i++ % chars.size()];
     // Cold: alternate the cell height, which rebuilds the slot's font.
     int h = cold ? cell + static_cast<int>(i & 1) : cell;
-    x += draw_text_glyph(c, 0xFFFFFF, 0x8080FF, 3, 0, cell, h, 0, mode, 0, x, y, 1, s);
-    if (x > 640 - cell) x = 0, y = (y + cell) % (480 - 2 * cell);
+    x += draw_text_glyph(c, 0xFFFFFF, 0x8080FF, gradient, 0, cell, h, 0, mode, extra, x + 12, y + 12, 1, s);
+    if (x > 640 - 3 * cell) x = 0, y = (y + cell) % (480 - 3 * cell);
   }
   state.SetItemsProcessed(state.iterations());
 }
 
 void BM_glyph_warm_antialiased(benchmark::State& state) { draw_line(state, sentence(), 1, false); }
+// Flat colour, one pass: the plain case.
+void BM_glyph_warm_plain(benchmark::State& state) { draw_line(state, sentence(), 1, false, true, 0, 0); }
+// An edge (five passes) and a shadow (three passes), flat colour.
+void BM_glyph_warm_edge(benchmark::State& state) { draw_line(state, sentence(), 1, false, true, 0, 2); }
+void BM_glyph_warm_shadow(benchmark::State& state) { draw_line(state, sentence(), 1, false, true, 0, 12); }
+
+// Where a warm glyph's time goes: the cache step alone (render_glyph), and
+// one pass of the anti-aliased kernel alone, flat and with a gradient.
+void BM_glyph_part_render_glyph(benchmark::State& state) {
+  if (!fonts().ok) return state.SkipWithError("the IPA fonts are not installed");
+  const auto& chars = sentence();
+  for (const std::string& c : chars) render_glyph(c, 24, 24, 0, 1);
+  size_t i = 0;
+  for (auto _ : state) benchmark::DoNotOptimize(render_glyph(chars[i++ % chars.size()], 24, 24, 0, 1));
+}
+void glyph_kernel_pass(benchmark::State& state, int gradient) {
+  if (!fonts().ok) return state.SkipWithError("the IPA fonts are not installed");
+  picture pic;
+  glyph_surface s = pic.surface();
+  render_glyph(sentence()[0], 24, 24, 0, 1);
+  const glyph_cache_record& c = glyph_caches[0];
+  gradient_corners corners = gradient_corners_for(gradient, 0, 0xFFFFFF, 0x8080FF);
+  int x = 0;
+  for (auto _ : state) {
+    glyph_kernel_antialiased(c.bits.data(), c.stride, c.stride, corners, 0, 24, 24, x, 100, 1, s);
+    x = (x + 24) % 600;
+  }
+}
+void BM_glyph_part_kernel_flat(benchmark::State& state) { glyph_kernel_pass(state, 0); }
+void BM_glyph_part_kernel_gradient(benchmark::State& state) { glyph_kernel_pass(state, 3); }
 void BM_glyph_warm_one_bit(benchmark::State& state) { draw_line(state, sentence(), 0, false); }
 // Same font throughout; the characters outnumber the glyph cache, so nearly
 // every glyph is rendered by FreeType first.
@@ -133,6 +163,12 @@ void BM_freetype_bare_render(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_glyph_warm_antialiased);
+BENCHMARK(BM_glyph_warm_plain);
+BENCHMARK(BM_glyph_warm_edge);
+BENCHMARK(BM_glyph_warm_shadow);
+BENCHMARK(BM_glyph_part_render_glyph)->Name("BM_glyph_part/render_glyph");
+BENCHMARK(BM_glyph_part_kernel_flat)->Name("BM_glyph_part/kernel_flat");
+BENCHMARK(BM_glyph_part_kernel_gradient)->Name("BM_glyph_part/kernel_gradient");
 BENCHMARK(BM_glyph_warm_one_bit);
 BENCHMARK(BM_glyph_new_glyphs_antialiased);
 BENCHMARK(BM_glyph_cold_antialiased);

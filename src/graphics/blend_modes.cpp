@@ -1,7 +1,9 @@
 // Blend modes: tables, span routines and the dispatch tables.
 #include "graphics/blend_modes.h"
 
+#include <array>
 #include <cmath>
+#include <utility>
 
 blend_table_set blend_tables;
 int32_t rule_table[256];
@@ -233,11 +235,49 @@ const blend_mode_spans mode_spans[blend_mode_count] = {
     table_spans<18>(),
 };
 
+template <int... Ms>
+constexpr std::array<blend_mode_spans, blend_mode_count> all_table_spans(std::integer_sequence<int, Ms...>) {
+  return {table_spans<Ms>()...};
+}
+
+const std::array<blend_mode_spans, blend_mode_count> table_form_spans =
+    all_table_spans(std::make_integer_sequence<int, blend_mode_count>{});
+
+// What the dispatch tables hold: the kernels, and for every variant left in
+// table form the computed span when there is one.
+blend_mode_spans installed_spans[blend_mode_count];
+
+void install_mode_spans() {
+  blend_mode_spans computed[blend_mode_count];
+  // The computed spans go with the AVX2 kernel set; the lower levels (chosen
+  // by the processor or the settings) keep the table forms.
+  bool use_computed = pixel_kernels.level == 3 && pixel_kernels.avx2 && fill_computed_blend_spans(computed);
+  for (int m = 0; m < blend_mode_count; ++m) {
+    blend_mode_spans spans = mode_spans[m];
+    if (use_computed) {
+      const blend_mode_spans& table = table_form_spans[size_t(m)];
+      const blend_mode_spans& fast = computed[m];
+      if (spans.plain == table.plain) spans.plain = fast.plain;
+      if (spans.opacity == table.opacity) spans.opacity = fast.opacity;
+      if (spans.alpha == table.alpha) spans.alpha = fast.alpha;
+      if (spans.alpha_opacity == table.alpha_opacity) spans.alpha_opacity = fast.alpha_opacity;
+      if (spans.rule == table.rule) spans.rule = fast.rule;
+      if (spans.rule_alpha == table.rule_alpha) spans.rule_alpha = fast.rule_alpha;
+    }
+    installed_spans[m] = spans;
+  }
+}
+
 }  // namespace
 
 const blend_mode_spans& blend_spans_of(int mode) {
   static const blend_mode_spans none{};
-  return mode >= 0 && mode < blend_mode_count ? mode_spans[mode] : none;
+  return mode >= 0 && mode < blend_mode_count ? installed_spans[mode] : none;
+}
+
+const blend_mode_spans& blend_table_spans_of(int mode) {
+  static const blend_mode_spans none{};
+  return mode >= 0 && mode < blend_mode_count ? table_form_spans[size_t(mode)] : none;
 }
 
 void init_blend_dispatch_tables() {
@@ -253,9 +293,10 @@ void init_blend_dispatch_tables() {
     for (int a = 0; a < 256; ++a)
       for (int b = 0; b < 256; ++b) table[a * 256 + b] = uint8_t(blend_mode_formula(m, a, b));
   }
+  install_mode_spans();
   blend_span_tables = {};
   for (int m = 0; m < blend_mode_count; ++m) {
-    const blend_mode_spans& spans = mode_spans[m];
+    const blend_mode_spans& spans = installed_spans[m];
     blend_span_tables.span_table_opacity[2 * m] = spans.opacity;
     blend_span_tables.span_table_opacity[2 * m + 1] = spans.plain;
     blend_span_tables.span_table_alpha[2 * m] = spans.alpha_opacity;

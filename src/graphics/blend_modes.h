@@ -100,3 +100,10 @@ struct blend_mode_spans {
   span_rule_fn rule_alpha;
 };
 const blend_mode_spans& blend_spans_of(int mode);
+// Every variant of a mode in its table form (one look-up per byte), the
+// reference the computed spans are held to.
+const blend_mode_spans& blend_table_spans_of(int mode);
+// The spans computed with SIMD arithmetic for every mode, where the build and
+// the processor allow them (false otherwise). init_blend_dispatch_tables puts
+// them in place of the table forms when the SIMD kernels are in use.
+bool fill_computed_blend_spans(blend_mode_spans (&out)[blend_mode_count]);

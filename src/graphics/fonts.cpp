@@ -125,6 +125,8 @@ bool prepare_cache(glyph_cache_record& c, int width, int height, int font_height
   ++glyph_cache_counters.misses;
   c.font.reset();
   c.valid = false;
+  c.rendered.clear();
+  c.rendered_bytes = 0;
   int stride = glyph_tables.stride_bits[width];
   try {
     c.bits.assign(static_cast<size_t>(stride) * stride / 8, 0xFF);
@@ -162,6 +164,17 @@ glyph_metrics render_glyph(std::string_view text, int width, int height, int bol
   glyph_cache_record& c = glyph_caches[current_slot()];
   if (!prepare_cache(c, width, height, width * scale, bold ? 1 : 0)) return m;
   const int S = c.stride;
+  const uint32_t key = length == 1 ? static_cast<uint8_t>(text[0])
+                                   : 0x10000u | static_cast<uint8_t>(text[0]) << 8 | static_cast<uint8_t>(text[1]);
+  auto known = c.rendered.find(key);
+  if (known != c.rendered.end() && known->second.bits.size() == c.bits.size()) {
+    std::copy(known->second.bits.begin(), known->second.bits.end(), c.bits.begin());
+    m.advance = known->second.advance;
+    m.height = known->second.height;
+    c.last_advance = m.advance;
+    c.last_height = m.height;
+    return m;
+  }
   std::fill(c.bits.begin(), c.bits.end(), 0xFF);
   c.font->draw_text(text, 0, 0, c.bits.data(), S / 8, S, S);
 
@@ -189,6 +202,15 @@ glyph_metrics render_glyph(std::string_view text, int width, int height, int bol
   }
   c.last_advance = m.advance;
   c.last_height = m.height;
+  // Kept up to a few megabytes per slot (large cells make large bitmaps).
+  constexpr size_t rendered_limit = size_t(4) << 20;
+  if (c.rendered_bytes + c.bits.size() <= rendered_limit) {
+    glyph_cache_record::rendered_glyph& r = c.rendered[key];
+    r.bits = c.bits;
+    r.advance = m.advance;
+    r.height = m.height;
+    c.rendered_bytes += c.bits.size();
+  }
   return m;
 }
 

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <unordered_map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,6 +46,14 @@ struct glyph_cache_record {
   uint8_t bold = 0;
   int32_t face_index = -1;
   int32_t last_advance = 0, last_height = 0;
+  // Characters already rendered under this key: their bitmaps and metrics,
+  // so a character drawn again skips the rasteriser. Emptied with the key.
+  struct rendered_glyph {
+    std::vector<uint8_t> bits;
+    int32_t advance = 0, height = 0;
+  };
+  std::unordered_map<uint32_t, rendered_glyph> rendered;
+  size_t rendered_bytes = 0;
 };
 extern glyph_cache_record glyph_caches[font_slot_count];
 

@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstring>
 #include <deque>
 #include <new>
 #include <unordered_map>
@@ -38,6 +39,17 @@ constexpr int scan_depth_limit = 32;
 // Entry counts of the registered packs, by slot, as their headers gave them
 // at registration.
 std::vector<uint32_t> registered_entry_counts;
+
+// An entry's name as stored (unscrambled, not lower-cased), read again from
+// its pack for a report; the lower-cased name when that fails.
+std::string stored_entry_name(const std::string& pack_path, uint64_t position, std::string_view lowered_name) {
+  std::string name(lowered_name);
+  std::unique_ptr<HostReadFile> file = pack_file_open(pack_path);
+  if (!file || !file->read_at(position + 1, reinterpret_cast<uint8_t*>(name.data()), name.size()))
+    return std::string(lowered_name);
+  for (char& c : name) c = static_cast<char>(unscramble_name_byte(static_cast<uint8_t>(c)));
+  return name;
+}
 
 std::string lowered(std::string_view s) {
   std::string out(s);
@@ -166,101 +178,213 @@ int open_pack_archives() {
     if (!path.empty()) add_pack_file(path);  // failures are reported; the rest still register
   }
 
-  // Every entry of every pack, in registration and table order.
+  // Every entry of every pack, in registration and table order. Names go
+  // into one block of bytes; rows hold offsets into it.
   struct entry_row {
     uint32_t hash;
-    uint16_t pack;
+    uint32_t name_offset;
     uint64_t position;
     uint64_t data_position;
+    uint16_t name_length;
+    uint16_t pack;
     uint8_t type;
     bool hidden;
-    std::string name;  // lower-cased
   };
   std::vector<entry_row> rows;
   rows.reserve(pack_entry_tables.entry_total);
-  // (hash, lower-cased name) -> the visible row of that name. Two entries are
-  // the same file only when both their stored hashes and names agree. The
-  // keys view the rows' names: `rows` is reserved for every entry, so it never
-  // moves.
-  struct row_key {
-    uint32_t hash;
-    std::string_view name;
-    bool operator==(const row_key& o) const { return hash == o.hash && name == o.name; }
-  };
-  struct row_key_hash {
-    size_t operator()(const row_key& k) const { return k.hash; }
-  };
-  std::unordered_map<row_key, size_t, row_key_hash> visible;
-  visible.reserve(pack_entry_tables.entry_total);
+  std::unique_ptr<char[]> names;
+  size_t names_size = 0, names_capacity = 0;
   static const std::string config_name = "kxbin\\kxcfg.kbn";
+  const auto& lengths = pack_name_length_table();
+  uint8_t unscramble[256];
+  for (int b = 0; b < 256; ++b) unscramble[b] = unscramble_name_byte(static_cast<uint8_t>(b));
+  std::vector<uint8_t> table;
 
+  // Reading stops at the first pack that cannot be opened or whose table
+  // does not fit; that failure is reported after the duplicate test of the
+  // packs before it, the order in which one pack after another would meet
+  // them.
+  size_t failed_pack = SIZE_MAX;
+  int failure_code = 0;
   for (size_t pack = 0; pack < pack_entry_tables.pack_paths.size(); ++pack) {
     const std::string& path = pack_entry_tables.pack_paths[pack];
     std::unique_ptr<HostReadFile> file = pack_file_open(path);
     if (!file) {
-      report_error_fmt(901040, 1, path);
-      return -1;
+      failed_pack = pack, failure_code = 901040;
+      break;
     }
+    // The table is walked in place: the same checks as read_pack_entry_table
+    // without building a record per entry.
     pack_header_info header;
-    std::vector<pack_entry_info> entries;
-    if (read_pack_header(*file, header) != pack_header_status::ok || header.entry_count != registered_entry_counts[pack] ||
-        !read_pack_entry_table(*file, header, entries)) {
-      // The table does not fit the file (or changed since registration).
-      report_error_fmt(104120, 1, path);
-      return -1;
+    bool fits = read_pack_header(*file, header) == pack_header_status::ok &&
+                header.entry_count == registered_entry_counts[pack];
+    if (fits) {
+      uint64_t file_size = file->size();
+      fits = file_size >= pack_header_size && header.table_size <= file_size - pack_header_size &&
+             header.entry_count <= header.table_size / pack_entry_fixed_size;
+    }
+    if (fits) {
+      table.resize(header.table_size);
+      fits = !header.table_size || file->read_at(pack_header_size, table.data(), table.size());
     }
     file.reset();
-    bool update_pack = is_update_pack_path(path);
-    for (pack_entry_info& e : entries) {
-      rows.push_back({e.name_hash, static_cast<uint16_t>(pack), e.entry_position, e.fields_position, e.type, false,
-                      e.name});
-      entry_row& row = rows.back();
-      lower_path_sjis(row.name);
-      if (row.name == config_name) pack_entry_tables.release_mode = 1;
-      auto [found, inserted] = visible.try_emplace(row_key{row.hash, row.name}, rows.size() - 1);
-      if (!inserted) {
-        if (!update_pack) {
-          report_error_fmt(104150, 0, e.name);  // as stored
-          return -1;
-        }
-        rows[found->second].hidden = true;
-        found->second = rows.size() - 1;
+    size_t first_row = rows.size();
+    for (size_t pos = 0, i = 0; fits && i < header.entry_count; ++i) {
+      if (table.size() - pos < pack_entry_fixed_size) {
+        fits = false;
+        break;
       }
+      size_t n = lengths[table[pos + 4]];
+      if (table.size() - pos < pack_entry_fixed_size + n) {
+        fits = false;
+        break;
+      }
+      entry_row r;
+      r.hash = get_u32(&table[pos]);
+      r.name_length = static_cast<uint16_t>(n);
+      r.position = pack_header_size + pos + 4;
+      size_t p = pos + 5 + n;
+      r.type = table[p];
+      r.data_position = pack_header_size + p + 1;
+      r.pack = static_cast<uint16_t>(pack);
+      r.hidden = false;
+      if (names_size + n > names_capacity) {
+        // Grown by doubling; no byte is cleared before it is written.
+        size_t grown = std::max(names_size + n + table.size(), names_capacity * 2);
+        std::unique_ptr<char[]> bigger(new char[grown]);
+        if (names_size) std::memcpy(bigger.get(), names.get(), names_size);
+        names = std::move(bigger);
+        names_capacity = grown;
+      }
+      r.name_offset = static_cast<uint32_t>(names_size);
+      char* name = names.get() + names_size;
+      names_size += n;
+      // Unscrambled and lower-cased (Shift-JIS aware) in one pass.
+      const uint8_t* stored = &table[pos + 5];
+      for (size_t k = 0; k < n; ++k) {
+        uint8_t c = unscramble[stored[k]];
+        if (k + 1 < n && is_sjis_lead(c)) {
+          name[k] = static_cast<char>(c);
+          name[k + 1] = static_cast<char>(unscramble[stored[k + 1]]);
+          ++k;
+          continue;
+        }
+        name[k] = static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+      }
+      if (std::string_view(name, n) == config_name) pack_entry_tables.release_mode = 1;
+      rows.push_back(r);
+      pos = p + 1 + pack_entry_fields_size;
+    }
+    if (!fits) {
+      // The table does not fit the file (or changed since registration).
+      rows.resize(first_row);
+      failed_pack = pack, failure_code = 104120;
+      break;
     }
   }
 
-  // (hash, row) pairs sort like a stable sort by hash, and stay in cache.
-  std::vector<std::pair<uint32_t, uint32_t>> order;
-  order.reserve(rows.size());
-  for (size_t i = 0; i < rows.size(); ++i)
-    if (!rows[i].hidden) order.emplace_back(rows[i].hash, static_cast<uint32_t>(i));
-  std::sort(order.begin(), order.end());
+  // Every row by hash, in row order among equal hashes: a stable radix sort
+  // of (hash, row) keys, byte by byte from the lowest.
+  std::vector<uint64_t> keys(rows.size()), spare(rows.size());
+  for (size_t i = 0; i < rows.size(); ++i) keys[i] = uint64_t(rows[i].hash) << 32 | i;
+  // Three passes of 11, 11 and 10 bits; the counts of all three in one walk.
+  {
+    static constexpr int shifts[3] = {32, 43, 54};
+    std::vector<uint32_t> counts(3 * 2049, 0);
+    for (uint64_t k : keys)
+      for (int d = 0; d < 3; ++d) ++counts[d * 2049 + ((k >> shifts[d]) & 0x7FF) + 1];
+    for (int d = 0; d < 3; ++d) {
+      uint32_t* c = counts.data() + d * 2049;
+      for (int b = 1; b < 2049; ++b) c[b] += c[b - 1];
+      for (uint64_t k : keys) spare[c[(k >> shifts[d]) & 0x7FF]++] = k;
+      keys.swap(spare);
+    }
+  }
+
+  // Duplicates share a hash, so they sit in one run of the sorted keys. Taken
+  // in row order, a name met again in an update pack hides the copy seen so
+  // far; met again elsewhere it is an error, the first such row in row order
+  // being the one reported. (Update packs register last, so the copy seen so
+  // far of a name met in an ordinary pack is never in an update pack.)
+  std::vector<uint8_t> update_packs(pack_entry_tables.pack_paths.size());
+  for (size_t pack = 0; pack < update_packs.size(); ++pack)
+    update_packs[pack] = is_update_pack_path(pack_entry_tables.pack_paths[pack]) ? 1 : 0;
+  auto row_name = [&](const entry_row& r) { return std::string_view(names.get() + r.name_offset, r.name_length); };
+  size_t duplicate_row = SIZE_MAX;
+  for (size_t start = 0; start < keys.size();) {
+    size_t end = start + 1;
+    while (end < keys.size() && (keys[end] >> 32) == (keys[start] >> 32)) ++end;
+    for (size_t j = start + 1; j < end; ++j) {
+      entry_row& later = rows[uint32_t(keys[j])];
+      for (size_t i = start; i < j; ++i) {
+        entry_row& earlier = rows[uint32_t(keys[i])];
+        if (earlier.hidden || row_name(earlier) != row_name(later)) continue;
+        if (update_packs[later.pack])
+          earlier.hidden = true;
+        else
+          duplicate_row = std::min<size_t>(duplicate_row, uint32_t(keys[j]));
+        break;
+      }
+    }
+    start = end;
+  }
+  if (duplicate_row != SIZE_MAX && (failed_pack == SIZE_MAX || rows[duplicate_row].pack < failed_pack)) {
+    const entry_row& r = rows[duplicate_row];
+    report_error_fmt(104150, 0, stored_entry_name(pack_entry_tables.pack_paths[r.pack], r.position, row_name(r)));
+    return -1;
+  }
+  if (failed_pack != SIZE_MAX) {
+    report_error_fmt(failure_code, 1, pack_entry_tables.pack_paths[failed_pack]);
+    return -1;
+  }
+
   pack_entry_tables_record& t = pack_entry_tables;
-  t.hashes.reserve(order.size());
-  t.pack_indexes.reserve(order.size());
-  t.positions.reserve(order.size());
-  t.data_positions.reserve(order.size());
-  t.types.reserve(order.size());
-  t.names.reserve(order.size());
-  for (const auto& [hash, i] : order) {
-    entry_row& r = rows[i];
-    t.hashes.push_back(r.hash);
-    t.pack_indexes.push_back(r.pack);
-    t.positions.push_back(r.position);
-    t.data_positions.push_back(r.data_position);
-    t.types.push_back(r.type);
-    t.names.push_back(std::move(r.name));
+  size_t count = 0;
+  for (uint64_t k : keys)
+    if (!rows[uint32_t(k)].hidden) keys[count++] = k;
+  keys.resize(count);
+  t.hashes.resize(count);
+  t.pack_indexes.resize(count);
+  t.positions.resize(count);
+  t.data_positions.resize(count);
+  t.types.resize(count);
+  t.name_offsets.resize(count);
+  t.name_lengths.resize(count);
+  for (size_t k = 0; k < count; ++k) {
+    const entry_row& r = rows[uint32_t(keys[k])];
+    t.hashes[k] = r.hash;
+    t.pack_indexes[k] = r.pack;
+    t.positions[k] = r.position;
+    t.data_positions[k] = r.data_position;
+    t.types[k] = r.type;
+    t.name_offsets[k] = r.name_offset;
+    t.name_lengths[k] = r.name_length;
+  }
+  t.name_bytes = std::move(names);
+  t.name_bytes_size = names_size;
+  size_t slots = 16;
+  while (slots < count * 2) slots *= 2;
+  t.lookup_slots.assign(slots, 0);
+  for (size_t k = 0; k < count; ++k) {
+    size_t slot = t.hashes[k] & (slots - 1);
+    while (t.lookup_slots[slot] != 0) slot = (slot + 1) & (slots - 1);
+    t.lookup_slots[slot] = static_cast<uint32_t>(k + 1);
   }
   return 0;
 }
 
 int find_in_packs(resource_locator& locator, std::string_view name) {
   const pack_entry_tables_record& t = pack_entry_tables;
-  uint32_t hash = murmur_hash2(name.data(), name.size(), 0);
-  auto first = std::lower_bound(t.hashes.begin(), t.hashes.end(), hash);
-  for (auto it = first; it != t.hashes.end() && *it == hash; ++it) {
-    size_t i = static_cast<size_t>(it - t.hashes.begin());
-    if (!ascii_iequal(t.names[i], name)) continue;
+  if (t.lookup_slots.empty()) return 0;
+  const uint32_t hash = murmur_hash2(name.data(), name.size(), 0);
+  const size_t mask = t.lookup_slots.size() - 1;
+  // Visible names are unique, so the one entry of this hash and name is the
+  // match whatever the probe order.
+  for (size_t slot = hash & mask; t.lookup_slots[slot] != 0; slot = (slot + 1) & mask) {
+    const size_t i = t.lookup_slots[slot] - 1;
+    if (t.hashes[i] != hash) continue;
+    std::string_view stored = t.name(i);
+    if (stored != name && !ascii_iequal(stored, name)) continue;
     locator.state = resource_in_pack;
     locator.entry_index = static_cast<int32_t>(i);
     locator.pack_index = t.pack_indexes[i];

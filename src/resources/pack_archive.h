@@ -24,7 +24,19 @@ struct pack_entry_tables_record {
   std::vector<uint64_t> positions;       // file offset of the entry's length byte
   std::vector<uint64_t> data_positions;  // file offset just behind the type byte
   std::vector<uint8_t> types;
-  std::vector<std::string> names;  // unscrambled and lower-cased
+  // Names, unscrambled and lower-cased, back to back in one block (in the
+  // packs' order): entry i's name is name_lengths[i] bytes at name_offsets[i].
+  std::shared_ptr<const char[]> name_bytes;
+  size_t name_bytes_size = 0;
+  std::vector<uint32_t> name_offsets;
+  std::vector<uint16_t> name_lengths;
+  // Open addressing over the visible entries by name hash: each slot holds
+  // an entry index + 1, or 0 when empty; the size is a power of two.
+  std::vector<uint32_t> lookup_slots;
+  size_t size() const { return hashes.size(); }
+  std::string_view name(size_t i) const {
+    return std::string_view(name_bytes.get() + name_offsets[i], name_lengths[i]);
+  }
   uint8_t release_mode = 0;        // a pack holds "kxbin\kxcfg.kbn"
   std::array<std::string, 10> update_slots;  // 1..9: update1.kpf .. update9.kpf
 };

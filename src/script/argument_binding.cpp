@@ -9,6 +9,7 @@
 #include "core/engine_config.h"
 #include "script/expression.h"
 #include "script/system_values.h"
+#include "script/variable_store.h"
 
 running_instruction_record running_instruction;
 uint8_t command_arg_slots[parameter_id_limit];
@@ -67,8 +68,33 @@ int check_and_report(uint32_t code, int64_t value, const std::string& command, c
   return -1;
 }
 
+// A decoded integer argument in integer arithmetic, leaving the evaluator as
+// the record walk would; false (nothing changed) for a variable that is
+// missing or holds texts, which the record walk then handles and reports.
+bool decoded_int(const decoded_argument& d, int64_t& out) {
+  if (d.kind == 1) {
+    out = d.value;
+    set_integer_result_state(out, static_cast<double>(out), 0, 0, 0);
+    return true;
+  }
+  const variable_record* v = find_variable(d.id);
+  if (!v) return false;
+  const bool inside = v->element_count > 0;
+  if (v->type == variable_type_int)
+    out = inside ? v->int_values[0] : 0;
+  else if (v->type == variable_type_real)
+    out = saturate_to_int64(inside ? v->real_values[0] : 0.0);
+  else
+    return false;
+  set_integer_result_state(out, static_cast<double>(out), d.id, 0, d.prefix);
+  return true;
+}
+
 int bind(int command_number, bool call_form) {
-  std::memset(command_arg_slots, 0, sizeof command_arg_slots);
+  // A copy of zeros compiles to a few vector stores, where a memset of this
+  // size becomes a slow-starting string store.
+  static const uint8_t no_slots[sizeof command_arg_slots] = {};
+  std::memcpy(command_arg_slots, no_slots, sizeof command_arg_slots);
   const running_instruction_record& ri = running_instruction;
   const command_definition_record* command =
       command_number >= 0 && static_cast<size_t>(command_number) < command_table.commands.size()
@@ -117,8 +143,12 @@ int bind(int command_number, bool call_form) {
     // in the pool, and the handler that reads it checks it itself.
     if (in_pool) bytes = ri.expression_pool ? ri.expression_pool + a.offset : nullptr;
     if (p.kind == param_kind_integer) {
-      int64_t v = eval_int_by_value_type(a.value_type, bytes, a.length);
-      if (expression_state.failed) return -1;
+      int64_t v;
+      const decoded_argument* d = ri.decoded && ri.decoded_for == ri.arguments ? &ri.decoded[i - 1] : nullptr;
+      if (!(d && d->kind && in_pool && (a.value_type == 1 || a.value_type == 3) && decoded_int(*d, v))) {
+        v = eval_int_by_value_type(a.value_type, bytes, a.length);
+        if (expression_state.failed) return -1;
+      }
       s.integer_value[i] = v;
     } else if (p.kind == param_kind_string) {
       if (!s.string_value[i]) {

@@ -17,11 +17,24 @@ struct argument_record {
 };
 
 // The running instruction, filled by the scheduler before it calls a handler.
+// An argument whose expression is one integer literal or one user variable,
+// decoded when its script is installed (kind 0: anything else).
+struct decoded_argument {
+  uint8_t kind = 0;  // 0 none, 1 literal, 2 user variable (element 0)
+  uint8_t prefix = 0;
+  uint32_t id = 0;
+  int64_t value = 0;
+};
+
 struct running_instruction_record {
   uint32_t argument_count = 0;
   const argument_record* arguments = nullptr;  // the instruction's first record
   const uint8_t* expression_pool = nullptr;
   uint32_t expression_pool_size = 0;
+  // The decoded forms of `arguments`, valid only while decoded_for equals
+  // `arguments` (a caller that sets the records alone never matches).
+  const decoded_argument* decoded = nullptr;
+  const argument_record* decoded_for = nullptr;
 };
 extern running_instruction_record running_instruction;
 

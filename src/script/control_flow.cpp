@@ -6,6 +6,7 @@
 #include "core/error_report.h"
 #include "core/frame_state.h"
 #include "core/object_tree.h"
+#include "format/byte_io.h"
 #include "platform/platform.h"
 #include "resources/command_table.h"
 #include "resources/compiled_loaders.h"
@@ -505,7 +506,6 @@ int cmd_let() {
   const uint32_t id = expression_state.last_variable_id;
   const int64_t element = expression_state.last_element;
   const uint32_t op = value->assignment_operator;
-  const std::string& let_name = command_name(cmd_no_let);
 
   if (id >= first_user_variable) {
     const variable_record* v = find_variable(id);
@@ -522,7 +522,7 @@ int cmd_let() {
     }
     if (type == variable_type_text) {
       if (op > 1) {
-        report_error_at_line_fmt(101140, 1, let_name);
+        report_error_at_line_fmt(101140, 1, command_name(cmd_no_let));
         return -1;
       }
       std::string text;
@@ -537,7 +537,7 @@ int cmd_let() {
       set_string_element_n(id, element, text.data(), text.size());
       return 0;
     }
-    report_error_at_line_fmt(101140, 1, let_name);
+    report_error_at_line_fmt(101140, 1, command_name(cmd_no_let));
     return -1;
   }
 
@@ -557,7 +557,7 @@ int cmd_let() {
   const bool int_id = id == 15 || (id >= 107 && id <= 110) || id == 122 || id == 134 || id == 135 || id == 136 ||
                       (id >= 137 && id <= 404);
   if (!int_id) {
-    report_error_at_line_fmt(101150, 1, let_name);
+    report_error_at_line_fmt(101150, 1, command_name(cmd_no_let));
     return -1;
   }
   int64_t x = 0;
@@ -573,6 +573,241 @@ int cmd_let() {
     set_kept_system_value(id, x);
   }
   return 0;
+}
+
+// ---------------------------------------------------------------- decoded lets
+
+namespace {
+
+// Decodes one operand at `pos`: an integer literal record, a user variable
+// record, or an array element whose indexes are literals or variables.
+bool decode_operand(const uint8_t* bytes, uint32_t length, uint32_t& pos, decoded_operand& out, decoded_let& d,
+                    uint8_t& next_index, bool target) {
+  auto record = [&](uint32_t at, uint8_t& kind, uint32_t& n) {
+    if (length - at < 3) return false;
+    kind = bytes[at];
+    n = get_u16(bytes + at + 1);
+    return n <= length - at - 3;
+  };
+  auto scalar = [&](uint8_t kind, const uint8_t* p, uint32_t n, decoded_operand& o) {
+    switch (kind) {
+      case 'B': if (n < 1) return false; o.kind = 0, o.value = static_cast<int8_t>(p[0]); return true;
+      case 'W': if (n < 2) return false; o.kind = 0, o.value = static_cast<int16_t>(get_u16(p)); return true;
+      case 'I': if (n < 4) return false; o.kind = 0, o.value = static_cast<int32_t>(get_u32(p)); return true;
+      case 'L': if (n < 8) return false; o.kind = 0, o.value = static_cast<int64_t>(get_u64(p)); return true;
+      case 'H':
+        if (n < 3 || get_u16(p + 1) < first_user_variable) return false;
+        o.kind = 1, o.id = get_u16(p + 1), o.prefix = p[0] == '`' ? 1 : p[0] == '#' ? 2 : 0;
+        return true;
+      default: return false;
+    }
+  };
+  uint8_t kind;
+  uint32_t n;
+  if (pos >= length || !record(pos, kind, n)) return false;
+  const uint8_t* p = bytes + pos + 3;
+  pos += 3 + n;
+  if (kind != 'V') {
+    if (target && kind != 'H') return false;
+    return scalar(kind, p, n, out);
+  }
+  if (n < 3 || get_u16(p + 1) < first_user_variable) return false;
+  out.kind = 2, out.id = get_u16(p + 1), out.prefix = p[0] == '`' ? 1 : p[0] == '#' ? 2 : 0;
+  out.first_index = next_index;
+  out.index_count = 0;
+  for (;;) {
+    if (pos >= length || !record(pos, kind, n)) return false;
+    p = bytes + pos + 3;
+    pos += 3 + n;
+    if (kind == ')') return true;
+    if (kind == ',') continue;
+    if (out.index_count >= max_index_count || next_index >= 16) return false;
+    if (!scalar(kind, p, n, d.indexes[next_index])) return false;
+    ++next_index;
+    ++out.index_count;
+  }
+}
+
+bool decode_let(const script_code& code, uint32_t pc, decoded_let& d) {
+  if (code.argument_counts[pc] < 2) return false;
+  const argument_record* args = code.arguments.data() + code.first_argument[pc];
+  if (args[1].assignment_operator >= assign_op_count) return false;
+  for (int k = 0; k < 2; ++k)
+    if (static_cast<uint64_t>(args[k].offset) + args[k].length > code.expression_pool.size() || !args[k].length)
+      return false;
+  const uint8_t* pool = code.expression_pool.data();
+  uint8_t next_index = 0;
+  uint32_t pos = 0;
+  if (!decode_operand(pool + args[0].offset, args[0].length, pos, d.target, d, next_index, true) ||
+      pos != args[0].length)
+    return false;
+  const uint8_t* value = pool + args[1].offset;
+  const uint32_t length = args[1].length;
+  pos = 0;
+  if (!decode_operand(value, length, pos, d.left, d, next_index, false)) return false;
+  if (pos < length) {
+    if (!decode_operand(value, length, pos, d.right, d, next_index, false)) return false;
+    if (length - pos != 3 || get_u16(value + pos + 1) != 0) return false;
+    const uint8_t op = value[pos];
+    if (op != '+' && op != '-' && op != '*' && op != '/' && op != '%' && op != 'A' && op != 'O' && op != '^')
+      return false;
+    d.binary = op;
+  }
+  d.assign_op = args[1].assignment_operator;
+  return true;
+}
+
+// An element of a user variable in integer arithmetic; false where the
+// record walk would report (missing variable) or yield a text.
+inline bool read_int(uint32_t id, int64_t element, int64_t& out) {
+  const variable_record* v = find_variable(id);
+  if (!v) return false;
+  const bool inside = element >= 0 && static_cast<uint64_t>(element) < v->element_count;
+  if (v->type == variable_type_int) {
+    out = inside ? v->int_values[element] : 0;
+    return true;
+  }
+  if (v->type == variable_type_real) {
+    out = saturate_to_int64(inside ? v->real_values[element] : 0.0);
+    return true;
+  }
+  return false;
+}
+
+// The element offset of an array operand as the closing index record
+// computes it; `inside` false when an index lies outside.
+inline bool element_offset(const decoded_let& d, const decoded_operand& o, bool target, int64_t& offset,
+                           bool& inside, int64_t* indexes) {
+  for (uint32_t j = 0; j < o.index_count; ++j) {
+    const decoded_operand& x = d.indexes[o.first_index + j];
+    if (x.kind == 0)
+      indexes[j] = x.value;
+    else if (!read_int(x.id, 0, indexes[j]))
+      return false;
+  }
+  const variable_record* v = find_variable(o.id);
+  if (!target && (!v || v->type == variable_type_none)) return false;
+  uint32_t dims = v && v->type != variable_type_none ? v->dimension_count : 0;
+  if (dims > max_dimension_count) dims = max_dimension_count;
+  inside = o.index_count <= dims;
+  offset = 0;
+  for (uint32_t j = 0; j < o.index_count && inside; ++j) {
+    if (static_cast<uint64_t>(indexes[j]) >= v->dimensions[j]) {
+      inside = false;
+      break;
+    }
+    uint64_t stride = 1;
+    for (uint32_t k = j + 1; k < dims; ++k) stride *= v->dimensions[k];
+    offset += static_cast<int64_t>(static_cast<uint64_t>(indexes[j]) * stride);
+  }
+  return true;
+}
+
+// A value operand: its value, and the last reference it leaves.
+struct operand_result {
+  int64_t value;
+  uint32_t last_id;
+  int64_t last_element;
+  uint8_t last_prefix;
+  bool referenced;
+};
+
+inline bool read_operand(const decoded_let& d, const decoded_operand& o, operand_result& r) {
+  switch (o.kind) {
+    case 0:
+      r.value = o.value, r.referenced = false;
+      return true;
+    case 1:
+      r.last_id = o.id, r.last_element = 0, r.last_prefix = o.prefix, r.referenced = true;
+      return read_int(o.id, 0, r.value);
+    default: {
+      int64_t indexes[max_index_count], offset;
+      bool inside;
+      if (!element_offset(d, o, false, offset, inside, indexes) || !inside) return false;
+      r.last_id = o.id, r.last_element = offset, r.last_prefix = o.prefix, r.referenced = true;
+      return read_int(o.id, offset, r.value);
+    }
+  }
+}
+
+int cmd_let_decoded() {
+  const script_code* code = scheduler_state.running_code;
+  const decoded_let& d = code->lets[code->let_index[scheduler_state.current_pc]];
+  // The target: a variable, or an element (whose indexes may lie outside).
+  uint32_t id = d.target.id;
+  int64_t element = 0;
+  if (d.target.kind == 2) {
+    int64_t indexes[max_index_count];
+    bool inside;
+    if (!element_offset(d, d.target, true, element, inside, indexes)) return cmd_let();
+    if (!inside) element = -1;
+  }
+  variable_record* target = find_variable(id);
+  if (!target || target->type != variable_type_int) return cmd_let();
+  operand_result left, right;
+  if (!read_operand(d, d.left, left)) return cmd_let();
+  int64_t x = left.value;
+  const operand_result* last = left.referenced ? &left : nullptr;
+  if (d.binary) {
+    if (!read_operand(d, d.right, right)) return cmd_let();
+    if (right.referenced) last = &right;
+    const int64_t r = right.value;
+    switch (d.binary) {
+      case '+': x = wrap_add(x, r); break;
+      case '-': x = wrap_sub(x, r); break;
+      case '*': x = wrap_mul(x, r); break;
+      case '/': x = r == 0 ? 0 : r == -1 ? static_cast<int64_t>(0 - static_cast<uint64_t>(x)) : x / r; break;
+      case '%': x = r == 0 || r == -1 ? 0 : x % r; break;
+      case 'A': x &= r; break;
+      case 'O': x |= r; break;
+      default: x ^= r; break;
+    }
+  }
+  // The evaluator's state as the value's evaluation leaves it.
+  set_integer_result_state(x, static_cast<double>(left.value), last ? last->last_id : 0,
+                           last ? last->last_element : 0, last ? last->last_prefix : 0);
+  assign_int_value(d.assign_op, id, element, x);
+  return 0;
+}
+
+}  // namespace
+
+void decode_simple_lets(script_code& code) {
+  // Arguments of one integer literal or one user variable, for binding.
+  code.decoded_arguments.assign(code.arguments.size(), decoded_argument{});
+  for (size_t k = 0; k < code.arguments.size(); ++k) {
+    const argument_record& a = code.arguments[k];
+    if (static_cast<uint64_t>(a.offset) + a.length > code.expression_pool.size() || a.length < 3) continue;
+    const uint8_t* p = code.expression_pool.data() + a.offset;
+    const uint32_t n = get_u16(p + 1);
+    if (n != a.length - 3) continue;  // exactly one record
+    decoded_argument& d = code.decoded_arguments[k];
+    const uint8_t* payload = p + 3;
+    switch (p[0]) {
+      case 'B': if (n >= 1) d.kind = 1, d.value = static_cast<int8_t>(payload[0]); break;
+      case 'W': if (n >= 2) d.kind = 1, d.value = static_cast<int16_t>(get_u16(payload)); break;
+      case 'I': if (n >= 4) d.kind = 1, d.value = static_cast<int32_t>(get_u32(payload)); break;
+      case 'L': if (n >= 8) d.kind = 1, d.value = static_cast<int64_t>(get_u64(payload)); break;
+      case 'H':
+        if (n >= 3 && get_u16(payload + 1) >= first_user_variable) {
+          d.kind = 2;
+          d.id = get_u16(payload + 1);
+          d.prefix = payload[0] == '`' ? 1 : payload[0] == '#' ? 2 : 0;
+        }
+        break;
+      default: break;
+    }
+  }
+  code.lets.clear();
+  code.let_index.assign(code.instruction_count, UINT32_MAX);
+  for (uint32_t pc = 0; pc < code.instruction_count; ++pc) {
+    if (code.commands[pc] != cmd_no_let || code.handlers[1][pc] != &cmd_let) continue;
+    decoded_let d;
+    if (!decode_let(code, pc, d)) continue;
+    code.let_index[pc] = static_cast<uint32_t>(code.lets.size());
+    code.lets.push_back(d);
+    code.handlers[1][pc] = &cmd_let_decoded;
+  }
 }
 
 int cmd_declare_int_var() { return declare_command(40, variable_type_int); }

@@ -19,6 +19,12 @@ int cmd_run_settings();             // 39
 int cmd_declare_int_var();          // 40
 int cmd_label_exists();             // 42
 int cmd_let();                      // 43
+// Gives the lets of the common shape (see decoded_let) a handler that runs
+// them from their decoded form, with the same effects as cmd_let; any other
+// case at run time (a missing, real or text variable, an index outside its
+// array) goes through cmd_let itself. Called when a script is installed.
+struct script_code;
+void decode_simple_lets(script_code& code);
 int cmd_loop();                     // 45
 int cmd_loop_break();               // 46
 int cmd_loop_continue();            // 47

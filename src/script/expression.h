@@ -112,6 +112,12 @@ int eval_string_by_value_type(uint32_t value_type, char* buffer, const uint8_t* 
 // bounds-checked and its indexes are kept in target_indexes.
 int evaluate_target(const uint8_t* bytes, uint32_t length);
 
+// The evaluator's state after an integer-mode evaluation that ended with one
+// value (its integer, the real the stack entry holds) and the given last
+// reference: what the decoded fast paths leave behind.
+void set_integer_result_state(int64_t value, double real_value, uint32_t last_id, int64_t last_element,
+                              uint8_t last_prefix);
+
 // Saturating double -> int64 (NaN gives 0).
 int64_t saturate_to_int64(double v);
 

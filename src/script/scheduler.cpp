@@ -90,6 +90,10 @@ void run_task(task_record* task) {
         code->argument_counts[pc] ? code->arguments.data() + code->first_argument[pc] : nullptr;
     running_instruction.expression_pool = code->expression_pool.data();
     running_instruction.expression_pool_size = static_cast<uint32_t>(code->expression_pool.size());
+    running_instruction.decoded_for = running_instruction.arguments;
+    running_instruction.decoded = running_instruction.arguments && !code->decoded_arguments.empty()
+                                      ? code->decoded_arguments.data() + code->first_argument[pc]
+                                      : nullptr;
     const int array = (inactive_pause.keep_running_inactive || !inactive_pause.paused) ? 1 : 0;
     ++s.instructions;
     yield = code->handlers[array][pc]();

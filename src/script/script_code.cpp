@@ -10,6 +10,7 @@
 #include "format/hashes.h"
 #include "resources/compiled_loaders.h"
 #include "resources/pack_archive.h"
+#include "script/control_flow.h"
 #include "script/expression.h"
 #include "script/scheduler.h"
 #include "script/task.h"
@@ -127,6 +128,7 @@ int install_script_code(uint32_t script_number, std::unique_ptr<script_code> cod
   c.handlers[1].resize(c.instruction_count);
   for (uint32_t i = 0; i < c.instruction_count; ++i) c.handlers[1][i] = command_handler_for(c.commands[i]);
   resolve_constant_labels(c);
+  decode_simple_lets(c);
   script_file_records.codes[script_number] = std::move(code);
   script_file_records.states[script_number] = script_loaded;
   return init_static_variables(static_cast<int>(script_number)) == 0 ? 1 : 0;

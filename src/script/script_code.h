@@ -22,6 +22,25 @@ constexpr uint32_t resolved_label_flag = 0x10000000;
 
 // One loaded script. Built once, kept for the run; the arrays never move, so
 // tasks and the running instruction may point into them.
+// A let of the common shape, decoded at load: an integer target (a variable
+// or an array element) and a value of one or two operands (variables, array
+// elements with plain indexes, integer literals) joined by one operator.
+struct decoded_operand {
+  uint8_t kind = 0;  // 0 integer literal, 1 variable (element 0), 2 array element
+  uint8_t prefix = 0;
+  uint8_t index_count = 0;  // kind 2: indexes at decoded_let::indexes[first_index...]
+  uint8_t first_index = 0;
+  uint32_t id = 0;
+  int64_t value = 0;  // kind 0
+};
+struct decoded_let {
+  decoded_operand target;
+  decoded_operand left, right;
+  uint8_t binary = 0;  // 0: the value is `left` alone; else the operator record
+  uint8_t assign_op = 0;
+  decoded_operand indexes[16];  // literals and variables only
+};
+
 struct script_code {
   uint32_t instruction_count = 0;
   std::vector<command_handler> handlers[2];  // 0: pre-hook array, 1: command handlers
@@ -32,6 +51,11 @@ struct script_code {
   std::vector<argument_record> arguments;
   std::vector<uint8_t> expression_pool;
   std::vector<uint32_t> line_table;
+  // Decoded lets, by instruction (index into `lets`, or none).
+  std::vector<decoded_let> lets;
+  std::vector<uint32_t> let_index;
+  // Per argument record (same index as `arguments`).
+  std::vector<decoded_argument> decoded_arguments;
 };
 
 enum : uint8_t { script_not_loaded = 0, script_loaded = 1, script_load_failed = 2 };

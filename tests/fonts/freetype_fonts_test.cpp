@@ -196,8 +196,11 @@ TEST_F(FreeTypeFonts, CachesHitAndMiss) {
   render_glyph(sj("い"), 20, 20, 0, 1);
   EXPECT_EQ(glyph_cache_counters.hits, 2u);
   EXPECT_EQ(glyph_cache_counters.misses, 1u);
-  EXPECT_EQ(fonts->counters().hits, 1u);    // あ again
-  EXPECT_EQ(fonts->counters().misses, 2u);  // い is new
+  // あ again comes from the slot's rendered glyphs without asking the
+  // rasteriser; い is new to both.
+  EXPECT_EQ(fonts->counters().hits, 0u);
+  EXPECT_EQ(fonts->counters().misses, 2u);
+  EXPECT_EQ(glyph_caches[0].rendered.size(), 2u);
   // Every key part rebuilds: cell width, cell height, glyph mode, bold, face.
   render_glyph(sj("あ"), 22, 20, 0, 1);
   render_glyph(sj("あ"), 22, 24, 0, 1);
@@ -292,4 +295,29 @@ TEST(HeadlessFonts, TheHeadlessPlatformServesTheIpaFonts) {
   EXPECT_EQ(current_face_name(), sj("ＭＳ 明朝"));
   EXPECT_EQ(index_of(sj("ＭＳ ゴシック")), -1);
   release_glyph_caches();
+}
+
+TEST_F(FreeTypeFonts, ARenderedGlyphAgainHasTheSameBitsAndMetrics) {
+  // Fixed and proportional faces, one- and two-byte characters, both glyph
+  // modes: the second rendering (from the slot's rendered glyphs) equals the
+  // first, also after other characters came in between.
+  for (const char* face : {"ＭＳ ゴシック", "ＭＳ Ｐゴシック"}) {
+    ASSERT_EQ(select_font_by_name(sj(face)), 1);
+    for (int mode : {0, 1}) {
+      std::vector<std::vector<uint8_t>> first;
+      std::vector<std::pair<int, int>> metrics;
+      const std::vector<std::string> chars = {sj("あ"), "i", sj("漢"), "W", "\xB1"};
+      for (const std::string& c : chars) {
+        glyph_metrics m = render_glyph(c, 24, 26, 0, mode);
+        first.push_back(glyph_caches[0].bits);
+        metrics.push_back({m.advance, m.height});
+      }
+      for (size_t k = chars.size(); k-- > 0;) {
+        glyph_metrics m = render_glyph(chars[k], 24, 26, 0, mode);
+        EXPECT_EQ(glyph_caches[0].bits, first[k]) << face << " " << mode << " " << k;
+        EXPECT_EQ(std::make_pair(int(m.advance), int(m.height)), metrics[k]) << face << " " << mode << " " << k;
+        EXPECT_EQ(glyph_caches[0].last_advance, metrics[k].first);
+      }
+    }
+  }
 }

@@ -1,6 +1,8 @@
 // The glyph kernels on synthetic bitmaps: tables, gradient corners and
 // interpolation, rotation placement, the one-bit and anti-aliased passes,
 // bounds, stretching and the extra passes.
+#include <algorithm>
+#include <random>
 #include <set>
 
 #include "font_test_support.h"
@@ -356,6 +358,100 @@ TEST_F(GlyphKernels, KernelColoursFollowTheGradientFormula) {
             ASSERT_EQ(aa.at(px, py), want) << rotation << " " << kind << " " << w << "x" << h << " " << i << "," << j;
           }
       }
+    }
+  }
+}
+
+TEST_F(GlyphKernels, AntialiasedPixelsFollowTheirFormulaOverAnyBackground) {
+  // Random ink over backgrounds whose alpha is 0, 255 or anything between,
+  // flat and graded, with and without overlay: every pixel as the formula
+  // gives it (the kernel's shortcuts for flat rows and transparent pixels
+  // must not show).
+  std::mt19937 rng(5);
+  const int w = 23, h = 17, side = 128;
+  bitmap b(side);
+  for (auto& byte : b.bits) byte = static_cast<uint8_t>(rng() | rng());
+  for (int kind : {0, 1, 3, 5}) {
+    gradient_corners c = gradient_corners_for(kind, 0, 0x10F080, 0xE01005);
+    for (int overlay : {0, 1}) {
+      test_picture pic(w + 2, h + 2), before(w + 2, h + 2);
+      for (int i = 0; i < (w + 2) * (h + 2); ++i) {
+        uint32_t alpha = i % 3 == 0 ? 0 : i % 3 == 1 ? 255 : rng() & 0xFF;
+        pic.set_index(i, (alpha << 24) | (rng() & 0xFFFFFF));
+      }
+      before.pixels = pic.pixels;
+      glyph_surface s = pic.surface();
+      ASSERT_TRUE(glyph_kernel_antialiased(b.bits.data(), side, side, c, 0, w, h, 1, 1, overlay, s));
+      const int64_t divisor = std::max<int64_t>(1, int64_t(h) * 100 / w);
+      for (int i = 0; i < h; ++i)
+        for (int j = 0; j < w; ++j) {
+          const int64_t r = int64_t(i) * 400 / divisor;
+          int n = 0;
+          for (int k = 0; k < 4; ++k)
+            for (int bit = 0; bit < 4; ++bit) {
+              int col = j * 4 + bit;
+              n += (b.bits[size_t(r + k) * (side / 8) + col / 8] & (0x80 >> (col % 8))) ? 0 : 1;
+            }
+          const int a = std::min(18 * n, 255);
+          const uint32_t g = gradient_colour(c, i, j, w, h);
+          const uint32_t old = before.at(j + 1, i + 1);
+          uint32_t want;
+          if (!overlay) {
+            want = uint32_t(a) << 24 | g;
+          } else if (a == 0 && old >> 24 == 255) {
+            want = old;
+          } else {
+            const int d = int(old >> 24), bb = a + 1, na = d + bb - (d * bb >> 8) - 1;
+            want = uint32_t(na) << 24;
+            for (int k = 0; k < 3; ++k) {
+              const int o = int(channel(old, 8 * k)), gc = int(channel(g, 8 * k));
+              want |= uint32_t(o + (gc - o) * bb / (na + 1)) << (8 * k);
+            }
+          }
+          ASSERT_EQ(pic.at(j + 1, i + 1), want) << kind << " " << overlay << " " << i << "," << j;
+        }
+    }
+  }
+}
+
+TEST_F(GlyphKernels, OverlayOverEveryAlphaAndCoverage) {
+  // A 256-pixel cell whose row i has coverage i (0..16) everywhere, drawn
+  // over pixels of every alpha 0..255 (the column) with varied colours, in
+  // four glyph colours: each pixel as the overlay formula gives it.
+  const int w = 256, h = 17, side = 1088;
+  bitmap b(side);
+  const int64_t divisor = std::max<int64_t>(1, int64_t(h) * 100 / w);
+  for (int i = 0; i < h; ++i) {
+    const int64_t r = int64_t(i) * 400 / divisor;
+    for (int j = 0; j < w; ++j)
+      for (int bit = 0; bit < i; ++bit) b.ink(j * 4 + bit % 4, int(r) + bit / 4);  // i of the 16 bits
+  }
+  for (uint32_t colour : {0x000000u, 0xFFFFFFu, 0x80FF01u, 0x3C9A5Eu}) {
+    gradient_corners c{colour, colour, colour, colour};
+    for (int round = 0; round < 4; ++round) {
+      test_picture pic(w, h), before(w, h);
+      for (int i = 0; i < h; ++i)
+        for (int j = 0; j < w; ++j) {
+          uint32_t rgb = 0;
+          for (int k = 0; k < 3; ++k) rgb |= uint32_t((j * (k + 3) + i * 29 + round * 71 + k * 50) & 0xFF) << (8 * k);
+          pic.set(j, i, uint32_t(j) << 24 | rgb);
+        }
+      before.pixels = pic.pixels;
+      glyph_surface s = pic.surface();
+      ASSERT_TRUE(glyph_kernel_antialiased(b.bits.data(), side, side, c, 0, w, h, 0, 0, 1, s));
+      for (int i = 0; i < h; ++i)
+        for (int j = 0; j < w; ++j) {
+          const int a = std::min(18 * i, 255);
+          const uint32_t old = before.at(j, i);
+          const int d = int(old >> 24), bb = a + 1, na = d + bb - (d * bb >> 8) - 1;
+          uint32_t want = (a == 0 && d == 255) ? old : uint32_t(na) << 24;
+          if (!(a == 0 && d == 255))
+            for (int k = 0; k < 3; ++k) {
+              const int o = int(channel(old, 8 * k)), gc = int(channel(colour, 8 * k));
+              want |= uint32_t(o + (gc - o) * bb / (na + 1)) << (8 * k);
+            }
+          ASSERT_EQ(pic.at(j, i), want) << std::hex << colour << std::dec << " row " << i << " alpha " << j;
+        }
     }
   }
 }

@@ -51,10 +51,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   build_name_length_table();
   files.bytes.assign(data, data + size);
   if (open_pack_archives() != 0) return 0;
-  size_t n = std::min<size_t>(pack_entry_tables.names.size(), 32);
+  size_t n = std::min<size_t>(pack_entry_tables.size(), 32);
   for (size_t i = 0; i < n; ++i) {
     resource_locator l;
-    std::string name = pack_entry_tables.names[i];
+    std::string name(pack_entry_tables.name(i));
     if (find_in_packs(l, name) == 2) read_entry_from_pack(l, name);
   }
   return 0;

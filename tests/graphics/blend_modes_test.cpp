@@ -301,3 +301,88 @@ TEST_F(BlendModes, DispatchResultsDoNotDependOnTheKernelSet) {
 }
 
 }  // namespace
+
+// ---- computed spans against the table forms, over every byte pair ----
+
+// Rows whose pixel i carries the layer byte i >> 8 over the background byte
+// i & 255 in each colour channel (channel c rotated by c * 85 so the three
+// cover the pairs in different orders), with alpha and mask bytes varied
+// per pixel; 65,536 pixels, so every (a, b) pair meets every variant.
+struct pair_rows {
+  std::vector<uint8_t> d, s, m;
+};
+
+pair_rows every_pair(int alpha_seed) {
+  pair_rows r;
+  r.d.resize(65536 * 4);
+  r.s.resize(65536 * 4);
+  r.m.resize(65536 * 4);
+  for (int i = 0; i < 65536; ++i) {
+    for (int c = 0; c < 3; ++c) {
+      int k = (i + c * 85 * 256) & 0xFFFF;
+      r.s[i * 4 + c] = uint8_t(k >> 8);
+      r.d[i * 4 + c] = uint8_t(k & 255);
+    }
+    r.s[i * 4 + 3] = uint8_t((i * 7 + alpha_seed) & 255);
+    r.d[i * 4 + 3] = uint8_t(i * 13);
+    r.m[i * 4] = uint8_t((i * 5 + alpha_seed) & 255);
+  }
+  return r;
+}
+
+TEST_F(BlendModes, ComputedSpansGiveTheTableBytesForEveryPair) {
+  blend_mode_spans computed[blend_mode_count];
+  if (!fill_computed_blend_spans(computed)) GTEST_SKIP() << "no SIMD spans on this processor";
+  // The last 13 bytes stay off the 32-byte steps, so the tail is covered too.
+  for (int seed : {0, 255, 131}) {
+    pair_rows r = every_pair(seed);
+    const size_t n = r.d.size() - 13;
+    for (int m = 0; m < blend_mode_count; ++m) {
+      SCOPED_TRACE(m);
+      const blend_mode_spans& table = blend_table_spans_of(m);
+      const blend_mode_spans& fast = computed[m];
+      auto same = [&](auto run_table, auto run_fast, const char* what) {
+        std::vector<uint8_t> want = r.d, got = r.d;
+        run_table(want.data());
+        run_fast(got.data());
+        for (size_t i = 0; i < want.size(); ++i)
+          ASSERT_EQ(got[i], want[i]) << what << " byte " << i << " s=" << int(r.s[i]) << " d=" << int(r.d[i])
+                                     << " alpha=" << int(r.s[i | 3]);
+      };
+      same([&](uint8_t* d) { table.plain(d, r.s.data(), 256, n); },
+           [&](uint8_t* d) { fast.plain(d, r.s.data(), 256, n); }, "plain");
+      same([&](uint8_t* d) { table.alpha(d, r.s.data(), 256, n); },
+           [&](uint8_t* d) { fast.alpha(d, r.s.data(), 256, n); }, "alpha");
+      for (int o : {0, 1, 77, 128, 255, 256}) {
+        SCOPED_TRACE(o);
+        same([&](uint8_t* d) { table.opacity(d, r.s.data(), o, n); },
+             [&](uint8_t* d) { fast.opacity(d, r.s.data(), o, n); }, "opacity");
+        same([&](uint8_t* d) { table.alpha_opacity(d, r.s.data(), o, n); },
+             [&](uint8_t* d) { fast.alpha_opacity(d, r.s.data(), o, n); }, "alpha x opacity");
+      }
+      for (auto [o, p, v] : {std::tuple{256, 100, 256}, std::tuple{255, 150, 60}, std::tuple{256, 256, 256},
+                             std::tuple{180, 140, 40}, std::tuple{0, 200, 10}, std::tuple{256, 180, 0}}) {
+        build_rule_table(o, p, v);
+        same([&](uint8_t* d) { table.rule(d, r.s.data(), r.m.data(), p, v, n); },
+             [&](uint8_t* d) { fast.rule(d, r.s.data(), r.m.data(), p, v, n); }, "rule");
+        same([&](uint8_t* d) { table.rule_alpha(d, r.s.data(), r.m.data(), p, v, n); },
+             [&](uint8_t* d) { fast.rule_alpha(d, r.s.data(), r.m.data(), p, v, n); }, "rule x alpha");
+      }
+    }
+  }
+}
+
+// The dispatch tables hold the computed spans where the table forms stood,
+// and the kernels where the kernels stood.
+TEST_F(BlendModes, DispatchUsesComputedSpansBesideTheKernels) {
+  blend_mode_spans computed[blend_mode_count];
+  if (!fill_computed_blend_spans(computed) || !pixel_kernels.avx2) GTEST_SKIP() << "no SIMD spans";
+  EXPECT_EQ(select_span_alpha(blend_overlay, 256), computed[blend_overlay].alpha);
+  EXPECT_EQ(select_span_opacity(blend_divide, 100), computed[blend_divide].opacity);
+  EXPECT_EQ(select_span_rule_alpha(blend_normal, 100), computed[blend_normal].rule_alpha);
+  EXPECT_NE(select_span_alpha(blend_normal, 256), computed[blend_normal].alpha);  // the kernel
+  EXPECT_NE(select_span_opacity(blend_multiply, 256), computed[blend_multiply].plain);
+  init_pixel_kernels(false, false);  // the portable level keeps the table forms
+  init_blend_dispatch_tables();
+  EXPECT_EQ(select_span_alpha(blend_overlay, 256), blend_table_spans_of(blend_overlay).alpha);
+}

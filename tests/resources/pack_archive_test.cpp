@@ -120,6 +120,36 @@ TEST_F(pack_archive, DuplicateInOrdinaryPacksIsAnError) {
   EXPECT_EQ(quit_flag.load(), 0);  // the duplicate report passes quit 0; start-up ends on the result
 }
 
+TEST_F(pack_archive, TheFirstFaultInPackOrderIsTheOneReported) {
+  // Packs are met in registration order (the game folder, then pac): a
+  // duplicate in the folder is reported before a damaged table in pac, and
+  // a damaged table in the folder before a duplicate in pac. The duplicate
+  // is named as the later pack stores it.
+  std::vector<uint8_t> damaged;
+  ASSERT_TRUE(build_pack({pack_file("n", bytes_of("x"))}, damaged));
+  damaged[8] = 0xFF;  // more entries than the table holds
+  write_pack("a.kpf", {pack_file("one.txt", bytes_of("a")), pack_file("same.txt", bytes_of("a"))});
+  write_pack("b.kpf", {pack_file("Same.Txt", bytes_of("b"))});
+  game.write("pac/c.kpf", damaged);
+  {
+    report_probe probe;
+    EXPECT_EQ(open_pack_archives(), -1);
+    EXPECT_EQ(probe.codes(), std::vector<int>{104150});
+    ASSERT_EQ(probe.texts().size(), 1u);
+    const bool a_first = pack_entry_tables.pack_paths[0] == ".\\a.kpf";
+    EXPECT_NE(probe.texts()[0].find(a_first ? "Same.Txt" : "same.txt"), std::string::npos) << probe.texts()[0];
+  }
+  std::remove((game.path() + "a.kpf").c_str());
+  std::remove((game.path() + "b.kpf").c_str());
+  std::remove((game.path() + "pac/c.kpf").c_str());
+  game.write("c.kpf", damaged);
+  write_pack("pac/a.kpf", {pack_file("same.txt", bytes_of("a"))});
+  write_pack("pac/b.kpf", {pack_file("same.txt", bytes_of("b"))});
+  report_probe probe;
+  EXPECT_EQ(open_pack_archives(), -1);
+  EXPECT_EQ(probe.codes(), std::vector<int>{104120});
+}
+
 TEST_F(pack_archive, UpdatePacksHideEarlierEntries) {
   const std::string zero = name_hashing_to_zero();
   ASSERT_EQ(name_hash(zero), 0u);

@@ -1,0 +1,348 @@
+// Blend-mode spans computed with AVX2 arithmetic instead of one table look-up
+// per byte. Every mode is worked out on 16-bit lanes so that it yields
+// exactly the byte its 256 x 256 table holds (the tests compare both over all
+// 65,536 byte pairs), and every variant's weighting is rewritten in a form
+// that gives the same bytes:
+//   d + (((T - d) * w) >> 8)  ==  (d * (256 - w) + T * w) >> 8      (0 <= w <= 256)
+//   d - ((o * (d - T) + 255) >> 8)  ==  (d * (256 - o) + T * o) >> 8 (0 <= o <= 256)
+// (both floor the same quantity, all terms non-negative and below 65,536).
+// Anything the vector loop does not cover (the tail of a row, an opacity
+// outside 0..256) goes through the table form.
+//
+// Only this file is compiled for AVX2 (a target pragma after every include),
+// and it defines nothing but functions of internal linkage.
+#include "graphics/blend_modes.h"
+
+#include <utility>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx2")
+#endif
+
+namespace {
+
+using vec = __m256i;
+
+inline vec load(const uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+inline void store(uint8_t* p, vec v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
+inline vec set16(int x) { return _mm256_set1_epi16(static_cast<short>(x)); }
+
+// trunc(x / 255) for 0 <= x <= 65535.
+inline vec div255(vec x) { return _mm256_srli_epi16(_mm256_mulhi_epu16(x, set16(0x8081)), 7); }
+
+// trunc(n / q) for 16-bit lanes: n signed (-32768..32767 as int16) or
+// unsigned (when `unsigned_n`), q 1..65535, through single floats. The
+// quotient is exact after truncation: n and q are exact in a float, the
+// division is correctly rounded, and a quotient below 65,536 that is not a
+// whole number lies at least 1/q (>= 2^-16) from the next whole number, more
+// than half a unit in the last place (<= 2^-9).
+template <bool unsigned_n>
+inline vec divide16(vec n, vec q) {
+  const vec zero = _mm256_setzero_si256();
+  vec n_lo, n_hi;
+  if constexpr (unsigned_n) {
+    n_lo = _mm256_unpacklo_epi16(n, zero);
+    n_hi = _mm256_unpackhi_epi16(n, zero);
+  } else {
+    n_lo = _mm256_srai_epi32(_mm256_unpacklo_epi16(n, n), 16);
+    n_hi = _mm256_srai_epi32(_mm256_unpackhi_epi16(n, n), 16);
+  }
+  vec q_lo = _mm256_unpacklo_epi16(q, zero), q_hi = _mm256_unpackhi_epi16(q, zero);
+  vec r_lo = _mm256_cvttps_epi32(_mm256_div_ps(_mm256_cvtepi32_ps(n_lo), _mm256_cvtepi32_ps(q_lo)));
+  vec r_hi = _mm256_cvttps_epi32(_mm256_div_ps(_mm256_cvtepi32_ps(n_hi), _mm256_cvtepi32_ps(q_hi)));
+  return _mm256_packs_epi32(r_lo, r_hi);  // callers clamp to 0..255 afterwards
+}
+
+inline vec clamp_byte(vec x) { return _mm256_min_epi16(_mm256_max_epi16(x, _mm256_setzero_si256()), set16(255)); }
+inline vec select16(vec mask, vec yes, vec no) { return _mm256_blendv_epi8(no, yes, mask); }
+
+// T(a, b) of mode M on 16-bit lanes holding bytes: a the layer, b below.
+template <int M>
+inline vec mode16(vec a, vec b) {
+  if constexpr (M == blend_normal) {
+    return a;
+  } else if constexpr (M == blend_add) {
+    return _mm256_min_epi16(_mm256_add_epi16(a, b), set16(255));
+  } else if constexpr (M == blend_subtract) {
+    return _mm256_subs_epu16(a, b);
+  } else if constexpr (M == blend_multiply) {
+    return div255(_mm256_mullo_epi16(a, b));
+  } else if constexpr (M == blend_divide) {
+    // b = 0 behaves as b = 1: 255 * a clamps to 255 unless a = 0.
+    vec q = divide16<true>(_mm256_mullo_epi16(a, set16(255)), _mm256_max_epi16(b, set16(1)));
+    return _mm256_min_epu16(q, set16(255));
+  } else if constexpr (M == blend_screen) {
+    return _mm256_sub_epi16(_mm256_add_epi16(a, b), div255(_mm256_mullo_epi16(a, b)));
+  } else if constexpr (M == blend_lighten) {
+    return _mm256_max_epi16(a, b);
+  } else if constexpr (M == blend_darken) {
+    return _mm256_min_epi16(a, b);
+  } else if constexpr (M == blend_difference) {
+    return _mm256_or_si256(_mm256_subs_epu16(a, b), _mm256_subs_epu16(b, a));
+  } else if constexpr (M == blend_exclusion) {
+    vec p = div255(_mm256_mullo_epi16(a, b));
+    return _mm256_sub_epi16(_mm256_add_epi16(a, b), _mm256_add_epi16(p, p));
+  } else if constexpr (M == blend_overlay || M == blend_hard_light) {
+    // Overlay splits on the background, hard light on the layer.
+    vec key = M == blend_overlay ? b : a, other = M == blend_overlay ? a : b;
+    vec low = _mm256_cmpgt_epi16(set16(128), key);
+    vec high = _mm256_cmpgt_epi16(key, set16(128));
+    vec twice = _mm256_add_epi16(key, key);
+    vec k = select16(low, twice, _mm256_sub_epi16(set16(512), twice));
+    vec r = div255(_mm256_mullo_epi16(k, other));
+    r = _mm256_add_epi16(r, _mm256_and_si256(high, _mm256_sub_epi16(twice, set16(257))));
+    vec middle = _mm256_cmpeq_epi16(key, set16(128));
+    return select16(middle, other, r);
+  } else if constexpr (M == blend_colour_dodge) {
+    vec q = divide16<true>(_mm256_slli_epi16(b, 8), _mm256_sub_epi16(set16(256), a));
+    return _mm256_min_epu16(q, set16(255));
+  } else if constexpr (M == blend_colour_burn) {
+    vec q = divide16<true>(_mm256_slli_epi16(_mm256_sub_epi16(set16(255), b), 8), _mm256_add_epi16(a, set16(1)));
+    return _mm256_subs_epu16(set16(255), q);
+  } else if constexpr (M == blend_linear_burn) {
+    return _mm256_subs_epu16(_mm256_add_epi16(a, b), set16(255));
+  } else if constexpr (M == blend_soft_light) {
+    // clamp(b + (((a - 128) * t) >> k), 0, 255) in 32-bit lanes, with
+    // t = trunc(16384 - f * sqrt(256 - b)), f = 768 - 8b where a >= 128 and
+    // b <= 32 (k = 15), else f = 1 (k = 15 for a < 128, else 16). In single
+    // floats: the square root and 16384 - root are within half a unit of the
+    // doubles, and no t lands that close to a whole number (the tests compare
+    // every pair with the table).
+    const vec zero = _mm256_setzero_si256();
+    vec high_a = _mm256_cmpgt_epi16(a, set16(127));
+    vec near_black = _mm256_cmpgt_epi16(set16(33), b);
+    vec scaled = _mm256_and_si256(high_a, near_black);
+    vec factor = select16(scaled, _mm256_sub_epi16(set16(768), _mm256_slli_epi16(b, 3)), set16(1));
+    vec shift = _mm256_sub_epi16(set16(16), _mm256_andnot_si256(_mm256_andnot_si256(near_black, high_a), set16(1)));
+    vec centred = _mm256_sub_epi16(a, set16(128));
+    vec rest = _mm256_sub_epi16(set16(256), b);
+    vec out[2];
+    for (int h = 0; h < 2; ++h) {
+      vec f32 = h == 0 ? _mm256_unpacklo_epi16(factor, zero) : _mm256_unpackhi_epi16(factor, zero);
+      vec r32 = h == 0 ? _mm256_unpacklo_epi16(rest, zero) : _mm256_unpackhi_epi16(rest, zero);
+      vec k32 = h == 0 ? _mm256_unpacklo_epi16(shift, zero) : _mm256_unpackhi_epi16(shift, zero);
+      vec c32 = h == 0 ? _mm256_unpacklo_epi16(centred, centred) : _mm256_unpackhi_epi16(centred, centred);
+      vec b32 = h == 0 ? _mm256_unpacklo_epi16(b, zero) : _mm256_unpackhi_epi16(b, zero);
+      c32 = _mm256_srai_epi32(c32, 16);
+      __m256 root = _mm256_sqrt_ps(_mm256_cvtepi32_ps(r32));
+      __m256 tf = _mm256_sub_ps(_mm256_set1_ps(16384.0f), _mm256_mul_ps(_mm256_cvtepi32_ps(f32), root));
+      vec t = _mm256_cvttps_epi32(tf);
+      out[h] = _mm256_add_epi32(b32, _mm256_srav_epi32(_mm256_mullo_epi32(c32, t), k32));
+    }
+    return clamp_byte(_mm256_packs_epi32(out[0], out[1]));
+  } else if constexpr (M == blend_vivid_light) {
+    // a < 128: (510a + 255b - 65025) / 2a, at most 0 when a = 0 (the
+    // divisor is then taken as 1); 128 <= a < 255: 255b / (510 - 2a);
+    // a = 255: 255. Both quotients land in 0..255 after the clamp.
+    vec low = _mm256_cmpgt_epi16(set16(128), a);
+    vec b255 = _mm256_mullo_epi16(b, set16(255));
+    // 510a + 255b - 65025 lies in -65025..64770: carry it as 32-bit.
+    const vec zero = _mm256_setzero_si256();
+    vec r[2];
+    for (int h = 0; h < 2; ++h) {
+      vec a32 = h == 0 ? _mm256_unpacklo_epi16(a, zero) : _mm256_unpackhi_epi16(a, zero);
+      vec b32 = h == 0 ? _mm256_unpacklo_epi16(b255, zero) : _mm256_unpackhi_epi16(b255, zero);
+      vec low32 = h == 0 ? _mm256_unpacklo_epi16(low, low) : _mm256_unpackhi_epi16(low, low);
+      vec a2 = _mm256_add_epi32(a32, a32);
+      vec n_low = _mm256_sub_epi32(_mm256_add_epi32(_mm256_mullo_epi32(a32, _mm256_set1_epi32(510)), b32),
+                                   _mm256_set1_epi32(65025));
+      vec q_low = _mm256_max_epi32(a2, _mm256_set1_epi32(1));
+      vec q_high = _mm256_max_epi32(_mm256_sub_epi32(_mm256_set1_epi32(510), a2), _mm256_set1_epi32(1));
+      vec n = _mm256_blendv_epi8(b32, n_low, low32);
+      vec q = _mm256_blendv_epi8(q_high, q_low, low32);
+      r[h] = _mm256_cvttps_epi32(_mm256_div_ps(_mm256_cvtepi32_ps(n), _mm256_cvtepi32_ps(q)));
+    }
+    vec v = clamp_byte(_mm256_packs_epi32(r[0], r[1]));
+    return select16(_mm256_cmpeq_epi16(a, set16(255)), set16(255), v);
+  } else if constexpr (M == blend_linear_light) {
+    return clamp_byte(_mm256_sub_epi16(_mm256_add_epi16(_mm256_add_epi16(a, a), b), set16(256)));
+  } else if constexpr (M == blend_pin_light) {
+    vec twice = _mm256_add_epi16(a, a);
+    vec low = _mm256_cmpgt_epi16(set16(128), a);
+    return select16(low, _mm256_min_epi16(b, twice), _mm256_max_epi16(b, _mm256_sub_epi16(twice, set16(255))));
+  } else {
+    return b;
+  }
+}
+
+// (d * (256 - w) + T * w) >> 8 with 0 <= w <= 256 per lane.
+inline vec weigh(vec d, vec t, vec w) {
+  vec keep = _mm256_mullo_epi16(d, _mm256_sub_epi16(set16(256), w));
+  return _mm256_srli_epi16(_mm256_add_epi16(keep, _mm256_mullo_epi16(t, w)), 8);
+}
+
+// The colour lanes of each pixel (16-bit lanes 0..2 of every 4).
+inline vec colour_lanes() { return _mm256_set1_epi64x(0x0000FFFFFFFFFFFFLL); }
+
+// Each pixel's alpha (lane 3 of 4) copied to its four lanes.
+inline vec spread_alpha(vec x) { return _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(x, 0xFF), 0xFF); }
+
+enum variant_kind { k_plain, k_opacity, k_alpha, k_alpha_opacity, k_rule, k_rule_alpha };
+
+// Rule weights of the eight pixels of a 32-byte step, 0 where the table says
+// 1 or less (the pixel is then left as it is).
+inline vec rule_weights(const uint8_t* m) {
+  // Eight scalar loads: cheaper than a gather on processors that microcode it.
+  vec w = _mm256_setr_epi32(rule_table[m[0]], rule_table[m[4]], rule_table[m[8]], rule_table[m[12]],
+                            rule_table[m[16]], rule_table[m[20]], rule_table[m[24]], rule_table[m[28]]);
+  return _mm256_and_si256(w, _mm256_cmpgt_epi32(w, _mm256_set1_epi32(1)));
+}
+
+// One 32-byte step (eight pixels) of variant V of mode M. The bytes go to
+// 16-bit lanes in two halves (unpack low: pixels 0, 1, 4, 5; high: 2, 3, 6, 7)
+// and come back in order through the saturating pack.
+template <int M, variant_kind V>
+inline void step(uint8_t* dp, const uint8_t* sp, const uint8_t* mp, int o) {
+  const vec zero = _mm256_setzero_si256();
+  vec w32 = zero;
+  if constexpr (V == k_rule || V == k_rule_alpha) {
+    w32 = rule_weights(mp);
+    // Weights of 1 or less leave all eight pixels as they are.
+    if (_mm256_testz_si256(w32, w32)) return;
+  }
+  vec s8 = load(sp);
+  if constexpr (V == k_alpha_opacity) {
+    // Eight clear pixels weigh (o * 0 + o) >> 8 = 0 below full opacity:
+    // nothing changes. (Other shortcuts on the alpha cost more in branches
+    // than they save.)
+    vec a = _mm256_and_si256(s8, _mm256_set1_epi32(int(0xFF000000u)));
+    if (_mm256_testz_si256(a, a)) return;
+  }
+  vec d8 = load(dp);
+  vec s16[2] = {_mm256_unpacklo_epi8(s8, zero), _mm256_unpackhi_epi8(s8, zero)};
+  vec d16[2] = {_mm256_unpacklo_epi8(d8, zero), _mm256_unpackhi_epi8(d8, zero)};
+  vec r[2];
+  if constexpr (V == k_rule_alpha) {
+    // w2 = w * (a + 1) (normal: w * a), up to 65,536: 32-bit products.
+    vec a = _mm256_srli_epi32(s8, 24);
+    if constexpr (M != blend_normal) a = _mm256_add_epi32(a, _mm256_set1_epi32(1));
+    w32 = _mm256_mullo_epi32(w32, a);
+  }
+  for (int h = 0; h < 2; ++h) {
+    vec t = mode16<M>(s16[h], d16[h]);
+    vec d = d16[h];
+    if constexpr (V == k_plain) {
+      r[h] = t;
+    } else if constexpr (V == k_opacity) {
+      if constexpr (M == blend_difference) {
+        // d + trunc(o * (T - d) / 256): toward zero on both sides.
+        vec up = _mm256_cmpgt_epi16(t, d);
+        vec size = _mm256_srli_epi16(
+            _mm256_mullo_epi16(_mm256_or_si256(_mm256_subs_epu16(t, d), _mm256_subs_epu16(d, t)), set16(o)), 8);
+        r[h] = select16(up, _mm256_add_epi16(d, size), _mm256_sub_epi16(d, size));
+      } else {
+        r[h] = weigh(d, t, set16(o));
+      }
+    } else if constexpr (V == k_alpha) {
+      vec w = _mm256_and_si256(_mm256_add_epi16(spread_alpha(s16[h]), set16(1)), colour_lanes());
+      r[h] = weigh(d, t, w);
+    } else if constexpr (V == k_alpha_opacity) {
+      // (o * a + o) >> 8 with o < 256 stays below 65,536.
+      vec w = _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_add_epi16(spread_alpha(s16[h]), set16(1)), set16(o)), 8);
+      r[h] = weigh(d, t, _mm256_and_si256(w, colour_lanes()));
+    } else if constexpr (V == k_rule) {
+      // Pixels 0, 1 | 4, 5 for the low half, 2, 3 | 6, 7 for the high one;
+      // w <= 256 fits a 16-bit lane.
+      vec w16 = _mm256_or_si256(w32, _mm256_slli_epi32(w32, 16));
+      vec w = h == 0 ? _mm256_unpacklo_epi32(w16, w16) : _mm256_unpackhi_epi32(w16, w16);
+      r[h] = weigh(d, t, _mm256_and_si256(w, colour_lanes()));
+    } else {
+      // d + (((T - d) * w2) >> 16) in 32-bit lanes, one pixel per four.
+      vec x = _mm256_sub_epi16(t, d);
+      vec x_lo = _mm256_srai_epi32(_mm256_unpacklo_epi16(x, x), 16);  // pixel 0 | 4 (or 2 | 6)
+      vec x_hi = _mm256_srai_epi32(_mm256_unpackhi_epi16(x, x), 16);  // pixel 1 | 5 (or 3 | 7)
+      vec w_lo = h == 0 ? _mm256_shuffle_epi32(w32, 0x00) : _mm256_shuffle_epi32(w32, 0xAA);
+      vec w_hi = h == 0 ? _mm256_shuffle_epi32(w32, 0x55) : _mm256_shuffle_epi32(w32, 0xFF);
+      vec p = _mm256_packs_epi32(_mm256_srai_epi32(_mm256_mullo_epi32(x_lo, w_lo), 16),
+                                 _mm256_srai_epi32(_mm256_mullo_epi32(x_hi, w_hi), 16));
+      r[h] = _mm256_add_epi16(d, _mm256_and_si256(p, colour_lanes()));
+    }
+  }
+  store(dp, _mm256_packus_epi16(r[0], r[1]));
+}
+
+template <int M, variant_kind V>
+inline size_t run(uint8_t* d, const uint8_t* s, const uint8_t* m, int o, size_t n) {
+  size_t i = 0;
+  for (; i + 32 <= n; i += 32) step<M, V>(d + i, s + i, m ? m + i : nullptr, o);
+  return i;
+}
+
+// The table forms finish what the vector loop leaves (fewer than 32 bytes,
+// whole pixels) and take opacities outside the range the rewrites hold for.
+template <int M>
+void plain_span(uint8_t* d, const uint8_t* s, int o, size_t n) {
+  size_t i = run<M, k_plain>(d, s, nullptr, o, n);
+  if (i < n) blend_table_spans_of(M).plain(d + i, s + i, o, n - i);
+}
+
+template <int M>
+void opacity_span(uint8_t* d, const uint8_t* s, int o, size_t n) {
+  size_t i = o >= 0 && o <= 256 ? run<M, k_opacity>(d, s, nullptr, o, n) : 0;
+  if (i < n) blend_table_spans_of(M).opacity(d + i, s + i, o, n - i);
+}
+
+template <int M>
+void alpha_span(uint8_t* d, const uint8_t* s, int o, size_t n) {
+  size_t i = run<M, k_alpha>(d, s, nullptr, o, n);
+  if (i < n) blend_table_spans_of(M).alpha(d + i, s + i, o, n - i);
+}
+
+template <int M>
+void alpha_opacity_span(uint8_t* d, const uint8_t* s, int o, size_t n) {
+  size_t i = 0;
+  if (o == 256)
+    i = run<M, k_alpha>(d, s, nullptr, o, n);  // (256 * a + 256) >> 8 = a + 1
+  else if (o >= 0 && o < 256)
+    i = run<M, k_alpha_opacity>(d, s, nullptr, o, n);
+  if (i < n) blend_table_spans_of(M).alpha_opacity(d + i, s + i, o, n - i);
+}
+
+template <int M>
+void rule_span(uint8_t* d, const uint8_t* s, const uint8_t* m, int p, int v, size_t n) {
+  size_t i = run<M, k_rule>(d, s, m, 0, n);
+  if (i < n) blend_table_spans_of(M).rule(d + i, s + i, m + i, p, v, n - i);
+}
+
+template <int M>
+void rule_alpha_span(uint8_t* d, const uint8_t* s, const uint8_t* m, int p, int v, size_t n) {
+  size_t i = run<M, k_rule_alpha>(d, s, m, 0, n);
+  if (i < n) blend_table_spans_of(M).rule_alpha(d + i, s + i, m + i, p, v, n - i);
+}
+
+template <int M>
+blend_mode_spans computed() {
+  return {&plain_span<M>, &opacity_span<M>, &alpha_span<M>, &alpha_opacity_span<M>, &rule_span<M>,
+          &rule_alpha_span<M>};
+}
+
+template <int... Ms>
+void fill_all(blend_mode_spans* out, std::integer_sequence<int, Ms...>) {
+  ((out[Ms] = computed<Ms>()), ...);
+}
+
+}  // namespace
+
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
+
+bool fill_computed_blend_spans(blend_mode_spans (&out)[blend_mode_count]) {
+  if (!kernel_set_avx2()) return false;
+  fill_all(out, std::make_integer_sequence<int, blend_mode_count>{});
+  return true;
+}
+
+#else
+
+bool fill_computed_blend_spans(blend_mode_spans (&)[blend_mode_count]) { return false; }
+
+#endif
