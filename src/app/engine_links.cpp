@@ -2,10 +2,15 @@
 
 #include "app/frame_loop.h"
 #include "app/game_window.h"
+#include "app/client_size.h"
 #include "app/input.h"
+#include "app/menu_view.h"
 #include "core/window_state.h"
 #include "platform/platform.h"
 #include "script/scheduler.h"
+#include "system/cursor_tray.h"
+#include "system/menus.h"
+#include "system/settings_commands.h"
 
 bool main_window_active() {
   const window_state* w = game_window_record(0);
@@ -36,4 +41,9 @@ void link_engine_hooks() {
   scheduler_hooks.pump_messages = pump_while_paused;
   scheduler_hooks.cursor_position = screen_cursor;
   input_hooks.update_inactive_pause = update_inactive_pause;
+  // Menus, the cursor and the client size.
+  install_menu_tree_hooks();
+  menu_links.request_popup = request_popup_menu;
+  input_hooks.apply_cursor_request = apply_cursor_show_request;
+  settings_links.set_client_size = set_main_client_size;
 }

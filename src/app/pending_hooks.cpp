@@ -15,8 +15,6 @@ int set_fullscreen() { return 0; }
 bool in_fullscreen() { return false; }
 int switch_to_windowed() { return 0; }
 void update_fullscreen_menu_bar() {}
-void show_pending_popup_menu() {}
-void destroy_menu_handles() {}
 
 
 bool movie_playing() { return false; }
@@ -34,4 +32,3 @@ void release_renderer_resources() {}
 
 void clear_save_handle_tables() {}
 void free_text_gdi_slots() {}
-void flash_release() {}

@@ -22,8 +22,6 @@ int set_fullscreen();  // 1 when switched
 bool in_fullscreen();
 int switch_to_windowed();
 void update_fullscreen_menu_bar();
-void show_pending_popup_menu();
-void destroy_menu_handles();
 
 
 // ---- sound and movies
@@ -37,7 +35,6 @@ int init_direct3d();  // 0 = success, 1 = no device (switch to CPU drawing)
 void release_direct3d();
 void release_renderer_resources();
 
-// ---- errors, save, fonts, Flash
+// ---- errors, save, fonts
 void clear_save_handle_tables();
 void free_text_gdi_slots();
-void flash_release();

@@ -27,6 +27,11 @@
 #include "image/cg_picture.h"
 #include "app/command_handlers.h"
 #include "app/engine_links.h"
+#include "app/menu_view.h"
+#include "system/cursor_tray.h"
+#include "system/flash_host.h"
+#include "system/menus.h"
+#include "system/registry_store.h"
 #include "system/settings_commands.h"
 #include "core/play_time.h"
 #include "resources/command_table.h"
@@ -228,6 +233,7 @@ int app_initialise() {
   install_sound_tree_hooks();
   link_sound_focus();
   apply_screen_saver_block();
+  reset_registry_store();
   if (create_tree_roots() != 0) return -1;
   if (engine_config.sound_on) {
     trace_step("create_direct_sound");
@@ -301,6 +307,8 @@ void shutdown_engine() {
   destroy_sound_tree();
   trace_step("destroy_menu_handles");
   destroy_menu_handles();
+  destroy_menu_tree();
+  remove_tray_icon();
   if (in_fullscreen()) {
     trace_step("switch_to_windowed");
     switch_to_windowed();

@@ -11,6 +11,7 @@
 #include "platform/freetype/freetype_fonts.h"
 #include "platform/headless/headless_audio.h"
 #include "platform/headless/headless_process.h"
+#include "platform/posix/no_flash.h"
 #include "platform/platform.h"
 
 // Virtual time: tick_ms() returns the virtual now; sleep_ms() advances it, so
@@ -61,6 +62,32 @@ class HeadlessUi final : public Ui {
   int joystick_count() override;
   bool desktop_mode(int* width, int* height, int* depth, int* refresh) override;
   bool joystick_state(int id, ui_joystick_state& out) override;
+  // ---- menus, cursor and tray icon (begin)
+  void warp_cursor(int window, int x, int y) override;
+  void set_system_cursor(int shape) override;
+  bool set_colour_cursor(const uint8_t* bgra, int width, int height, int hot_x, int hot_y) override;
+  int show_tray_icon(const ui_tray_icon& icon) override;
+  void remove_tray_icon() override;
+  bool interactive() const override { return false; }
+  // Menus the player opens take only the events queued for them here (the
+  // user's clicks and keys in a menu), then close.
+  bool poll_menu_event(ui_event& out) override;
+  void queue_menu_event(const ui_event& event);
+  // Test side: the desktop has a system tray (none until set).
+  void set_tray_manager(bool present);
+  struct cursor_record {
+    bool visible = true;
+    int shape = 0;             // system cursor shape, -1 for a colour cursor
+    int width = 0, height = 0, hot_x = 0, hot_y = 0;
+    std::vector<uint8_t> bgra;  // the colour cursor's picture
+  };
+  cursor_record cursor() const;
+  struct tray_record {
+    bool shown = false, docked = false;
+    ui_tray_icon icon;
+  };
+  tray_record tray() const;
+  // ---- menus, cursor and tray icon (end)
 
   // Test side.
   // Input the next keyboard_state / cursor_position / joystick_state report.
@@ -121,6 +148,10 @@ class HeadlessUi final : public Ui {
   int desktop_[4] = {1920, 1080, 32, 60};
   ui_joystick_state joysticks_[16];
   bool joystick_connected_[16] = {};
+  cursor_record cursor_;
+  std::deque<ui_event> menu_events_;
+  tray_record tray_;
+  bool tray_manager_ = false;
 };
 
 // Owns one headless service of each kind and installs them. The process
@@ -142,6 +173,7 @@ struct HeadlessPlatform {
   HeadlessProcess process;
   HeadlessLibraries libraries;
   HeadlessSharedMemory shared_memory;
+  NoFlashBackend flash;  // a test may point services.flash at a fake
 
   // The same FreeType code as the real backend, on the Debian IPA fonts only
   // (so frames do not depend on the machine's other fonts), until a test

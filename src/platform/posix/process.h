@@ -28,6 +28,7 @@ class PosixProcess final : public Process {
   std::string user_data_folder_host() const override;
   std::string documents_folder_host() const override;
   std::string temp_folder_host() const override;
+  std::string user_config_folder_host() const override;
 
   // Called on the listener thread after each raise request is counted (the
   // real Ui turns it into a msg_raise_request event). Pass {} to remove.

@@ -8,6 +8,7 @@
 #include "platform/posix/dynamic_library.h"
 #include "platform/posix/host_files.h"
 #include "platform/posix/process.h"
+#include "platform/posix/no_flash.h"
 #include "platform/posix/shared_memory.h"
 #include "platform/sdl/sdl_audio.h"
 #include "platform/sdl/sdl_ui.h"
@@ -32,6 +33,7 @@ struct RealPlatform {
   std::unique_ptr<SdlAudioDevice> audio;
   std::unique_ptr<FreeTypeFontRasterizer> fonts;
   PosixSharedMemory shared_memory;
+  NoFlashBackend flash;
 };
 
 // Null when SDL's video cannot start even with the offscreen driver (the

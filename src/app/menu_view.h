@@ -1,0 +1,29 @@
+// Menus drawn by the player in the main window: a popup menu (set 1 or the
+// tray's set 2) opened at the cursor, with hover, keyboard navigation, greyed
+// and checked items, separators and submenus. The chosen item's id reaches
+// the window procedure as a msg_command, 0 when nothing was chosen.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "system/menus.h"
+
+// The tick's step: shows the pending popup set at the cursor and posts the
+// choice.
+void show_pending_popup_menu();
+// Asks the tick to show `set` when it ends.
+void request_popup_menu(int set);
+// Shutdown: the built sets are dropped.
+void destroy_menu_handles();
+
+// Runs a menu of `items` with its top-left corner at client point (x, y) of
+// the main window until an item is chosen (its id) or the menu is closed (0).
+uint32_t run_menu(const std::vector<menu_item_model>& items, int x, int y);
+
+// Layout of one drawn menu panel (exposed for tests).
+struct menu_panel_layout {
+  int width = 0, height = 0;
+  std::vector<int> item_top;  // per item, from the panel's top
+  std::vector<int> item_height;
+};
+menu_panel_layout layout_menu_panel(const std::vector<menu_item_model>& items);
