@@ -16,6 +16,8 @@ packages=(
   libgif-dev libpng-tools libjpeg-turbo-progs sox libsox-fmt-all lua5.4 liblua5.4-dev
   # running the real window without a display, and driving it in tests
   xvfb xdotool x11-apps x11-utils imagemagick
+  # the tray icon: Xlib, and a system tray to dock into under Xvfb
+  libx11-dev trayer
 )
 
 missing=()

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/sdl/x11_tray.h"
 
 struct SDL_Window;
 struct SDL_Renderer;
@@ -69,6 +70,14 @@ class SdlUi final : public Ui {
   int joystick_count() override;
   bool desktop_mode(int* width, int* height, int* depth, int* refresh) override;
   bool joystick_state(int id, ui_joystick_state& out) override;
+  // ---- menus, cursor and tray icon (begin)
+  void warp_cursor(int window, int x, int y) override;
+  void set_system_cursor(int shape) override;
+  bool set_colour_cursor(const uint8_t* bgra, int width, int height, int hot_x, int hot_y) override;
+  int show_tray_icon(const ui_tray_icon& icon) override;
+  void remove_tray_icon() override;
+  bool tray_is_docked() const;
+  // ---- menus, cursor and tray icon (end)
 
   // Runs the requests other threads have queued. The main thread must call it
   // (or poll_event) while it waits for a thread that may use the Ui.
@@ -139,6 +148,10 @@ class SdlUi final : public Ui {
   bool dropping_ = false;
   uint32_t drop_window_id_ = 0;
   std::vector<std::string> drop_files_;
+  // ---- menus, cursor and tray icon (begin), main thread only
+  void* cursor_ = nullptr;        // SDL_Cursor* now set
+  std::unique_ptr<X11Tray> tray_;
+  // ---- menus, cursor and tray icon (end)
 };
 
 // Windows virtual-key code for an SDL scancode, 0 when unmapped. The one table
