@@ -233,7 +233,13 @@ int app_initialise() {
   install_sound_tree_hooks();
   link_sound_focus();
   apply_screen_saver_block();
+  // Menus, cursor, tray, registry and Flash start afresh with each run.
   reset_registry_store();
+  clear_menu_sets();
+  cursor_state = cursor_state_record{};
+  tray_state = tray_state_record{};
+  flash_release();
+  flash_host = flash_host_record{};
   if (create_tree_roots() != 0) return -1;
   if (engine_config.sound_on) {
     trace_step("create_direct_sound");
@@ -307,7 +313,6 @@ void shutdown_engine() {
   destroy_sound_tree();
   trace_step("destroy_menu_handles");
   destroy_menu_handles();
-  destroy_menu_tree();
   remove_tray_icon();
   if (in_fullscreen()) {
     trace_step("switch_to_windowed");

@@ -51,10 +51,12 @@ int resolve_menu(const char* name, resolved_menu& out, int mode_for_group) {
   out.group = kind == 1;
   object_node* root = object_trees[tree_menus].root;
   if (!root) return 0;
-  if (out.path.empty())
+  if (out.path.empty()) {  // the tree's root: a group
+    out.group = true;
     out.node = root;
-  else
+  } else {
     out.node = find_object_by_path(root, out.path, out.group ? mode_for_group : find_leaf);
+  }
   return 0;
 }
 
@@ -112,15 +114,6 @@ menu_record* alloc_menu_record(std::string_view caption) {
 void install_menu_tree_hooks() {
   object_tree_hooks[tree_menus].root = menu_payload;
   object_tree_hooks[tree_menus].first_node = menu_payload;
-}
-
-void destroy_menu_tree() {
-  std::lock_guard<std::recursive_mutex> g(engine_lock);
-  object_node* root = object_trees[tree_menus].root;
-  if (!root) return;
-  delete_menu_children(root);
-  delete menu_node_record(root);
-  root->kind_record = nullptr;
 }
 
 int build_menu_from_node(menu_set_model& set, const object_node* node, std::vector<menu_item_model>& items) {

@@ -37,8 +37,6 @@ std::string cut_sjis_text(std::string_view text, size_t limit);
 menu_record* alloc_menu_record(std::string_view caption);
 // Fills the menu tree's payload makers (the root and "M0").
 void install_menu_tree_hooks();
-// Frees every node below the menu tree's root and their records (shutdown).
-void destroy_menu_tree();
 
 struct menu_item_model {
   uint32_t id = 0;
