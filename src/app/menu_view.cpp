@@ -10,6 +10,8 @@
 #include "platform/platform.h"
 #include "platform/text_encoding.h"
 
+menu_view_record menu_view;
+
 namespace {
 
 constexpr int item_height = 20, separator_height = 7, text_left = 22, text_right = 24, min_width = 80;
@@ -166,6 +168,9 @@ uint32_t run_menu(const std::vector<menu_item_model>& items, int x, int y) {
   panels[0].layout = layout_menu_panel(items);
   place(panels[0], x, y);
   redraw(panels, false);
+  menu_view.x = panels[0].x, menu_view.y = panels[0].y;
+  menu_view.width = panels[0].layout.width, menu_view.height = panels[0].layout.height;
+  menu_view.open = 1;
   uint32_t chosen = 0;
   bool done = false;
   bool restore = false;
@@ -254,6 +259,7 @@ uint32_t run_menu(const std::vector<menu_item_model>& items, int x, int y) {
         break;  // other input goes to the menu only
     }
   }
+  menu_view.open = 0;
   if (window_state* main = game_window_record(0)) repaint_window(*main, true);
   return chosen;
 }

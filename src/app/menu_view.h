@@ -3,6 +3,7 @@
 // and checked items, separators and submenus. The chosen item's id reaches
 // the window procedure as a msg_command, 0 when nothing was chosen.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -19,6 +20,14 @@ void destroy_menu_handles();
 // Runs a menu of `items` with its top-left corner at client point (x, y) of
 // the main window until an item is chosen (its id) or the menu is closed (0).
 uint32_t run_menu(const std::vector<menu_item_model>& items, int x, int y);
+
+// The menu on screen, readable from any thread (screenshots and the
+// real-window tests): whether one is open and where its first panel is.
+struct menu_view_record {
+  std::atomic<uint8_t> open{0};
+  std::atomic<int> x{0}, y{0}, width{0}, height{0};
+};
+extern menu_view_record menu_view;
 
 // Layout of one drawn menu panel (exposed for tests).
 struct menu_panel_layout {

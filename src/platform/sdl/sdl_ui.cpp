@@ -641,6 +641,7 @@ void SdlUi::translate(const SDL_Event& e) {
       return;
     }
     case SDL_MOUSEMOTION:
+      warp_window_ = -1;
       out.window = window_index_for_id(e.motion.windowID);
       if (out.window < 0) return;
       out.message = msg_mouse_move;
@@ -849,7 +850,9 @@ void SdlUi::set_cursor_visible(bool visible) {
 void SdlUi::warp_cursor(int window, int x, int y) {
   call_on_main([&] {
     auto it = windows_.find(window);
-    if (ready_ && it != windows_.end()) SDL_WarpMouseInWindow(it->second.window, x, y);
+    if (!ready_ || it == windows_.end()) return;
+    SDL_WarpMouseInWindow(it->second.window, x, y);
+    warp_window_ = window, warp_x_ = x, warp_y_ = y;
   });
 }
 
@@ -953,6 +956,11 @@ bool SdlUi::cursor_position(int window, int* x, int* y) {
   call_on_main([&] {
     auto it = windows_.find(window);
     if (it == windows_.end()) return;
+    if (warp_window_ == window) {
+      *x = warp_x_, *y = warp_y_;
+      ok = true;
+      return;
+    }
     // Over the window its own motion events are exact; elsewhere ask the
     // system where the cursor is.
     if (SDL_GetMouseFocus() == it->second.window) {

@@ -151,6 +151,9 @@ class SdlUi final : public Ui {
   // ---- menus, cursor and tray icon (begin), main thread only
   void* cursor_ = nullptr;        // SDL_Cursor* now set
   std::unique_ptr<X11Tray> tray_;
+  // Where warp_cursor put the cursor, until the motion it causes arrives
+  // (SDL's own mouse state follows only its events).
+  int warp_window_ = -1, warp_x_ = 0, warp_y_ = 0;
   // ---- menus, cursor and tray icon (end)
 };
 
