@@ -334,3 +334,35 @@ TEST(Captions, CutOnACharacterBoundary) {
 }
 
 }  // namespace
+
+namespace {
+
+// Command 55 answers the first given of: exists, visible, enabled, position,
+// checked, id, caption.
+TEST(Menus, QueryAnswersTheFirstSwitchInItsOrder) {
+  headless_game g(R"(
+global int q[6] = -1
+global string c = "?"
+*SYSTEM_START
+menu_item path="q/", caption="Q", position=1
+menu_item path="q/i", caption="Item", position=4, visible=0, enabled=0, checked=1, id=9
+menu_get output=q[0], path="q/i", id=1, caption=1, exists=1
+menu_get output=q[1], path="q/i", id=1, position=1, visible=1
+menu_get output=q[2], path="q/i", id=1, checked=1, position=1, enabled=1
+menu_get output=q[3], path="q/i", id=1, checked=1, position=1
+menu_get output=q[4], path="q/i", id=1, checked=1
+menu_get output=q[5], path="q/i", id=1
+menu_get output=c, path="q/i", caption=1
+*idle
+wait 1
+goto idle
+)");
+  ASSERT_EQ(g.start(), 0);
+  g.run_ticks(2);
+  const int64_t expected[6] = {1, 0, 0, 4, 1, 9};
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(g.int_value("q", i), expected[i]) << i;
+  EXPECT_EQ(g.text_value("c"), "Item");
+  EXPECT_TRUE(g.error_codes().empty());
+}
+
+}  // namespace
