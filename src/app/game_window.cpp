@@ -9,6 +9,7 @@
 #include "core/error_report.h"
 #include "app/frame_loop.h"
 #include "app/input.h"
+#include "app/menu_view.h"
 #include "core/settings.h"
 #include "core/sjis.h"
 #include "app/startup.h"
@@ -423,6 +424,7 @@ void game_wnd_proc(const ui_event& e) {
     ui->raise_window(0);
     return;
   }
+  if (route_event_to_menu(e)) return;  // an open menu on the frame thread takes the input
   if (!w || window_states.created[e.window] != 1) {
     // A window the engine did not make (or no longer has): closing it just
     // destroys it; the main window's end still ends the loop.

@@ -1,11 +1,16 @@
 #include "app/menu_view.h"
 
 #include <algorithm>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <memory>
 #include <string>
 
 #include "app/frame_loop.h"
 #include "app/game_window.h"
+#include "core/engine_state.h"
+#include "core/frame_state.h"
 #include "core/window_state.h"
 #include "platform/platform.h"
 #include "platform/text_encoding.h"
@@ -13,6 +18,23 @@
 menu_view_record menu_view;
 
 namespace {
+
+std::mutex routed_lock;
+std::deque<ui_event> routed_events;  // input of the open menu, from the main thread
+
+bool on_frame_thread() {
+  return frame_thread.enabled && frame_thread.thread.get_id() == std::this_thread::get_id();
+}
+
+bool next_menu_event(Ui* ui, ui_event& e) {
+  // A Ui nobody answers serves its scripted menu input to any thread.
+  if (!on_frame_thread() || !ui->interactive()) return ui->poll_menu_event(e);
+  std::lock_guard<std::mutex> g(routed_lock);
+  if (routed_events.empty()) return false;
+  e = routed_events.front();
+  routed_events.pop_front();
+  return true;
+}
 
 constexpr int item_height = 20, separator_height = 7, text_left = 22, text_right = 24, min_width = 80;
 constexpr int font_cell = 14;
@@ -176,8 +198,8 @@ uint32_t run_menu(const std::vector<menu_item_model>& items, int x, int y) {
   bool restore = false;
   while (!done) {
     ui_event e;
-    if (!ui->poll_menu_event(e)) {
-      if (!ui->interactive()) break;
+    if (!next_menu_event(ui, e)) {
+      if (!ui->interactive() || quit_flag) break;
       platform().clock->sleep_ms(10);
       continue;
     }
@@ -252,7 +274,7 @@ uint32_t run_menu(const std::vector<menu_item_model>& items, int x, int y) {
       case msg_quit:
       case msg_close:
       case msg_destroy:
-        ui->post_event(e);  // the loop handles it after the menu
+        if (!on_frame_thread()) ui->post_event(e);  // the loop handles it after the menu
         done = true;
         break;
       default:
@@ -260,8 +282,31 @@ uint32_t run_menu(const std::vector<menu_item_model>& items, int x, int y) {
     }
   }
   menu_view.open = 0;
+  {
+    std::lock_guard<std::mutex> g(routed_lock);
+    routed_events.clear();
+  }
   if (window_state* main = game_window_record(0)) repaint_window(*main, true);
   return chosen;
+}
+
+bool route_event_to_menu(const ui_event& e) {
+  if (!menu_view.open || !frame_thread.enabled) return false;
+  switch (e.message) {
+    case msg_mouse_move:
+    case msg_left_button_down:
+    case msg_left_button_up:
+    case msg_right_button_down:
+    case msg_right_button_up:
+    case msg_key_down:
+    case msg_close: {
+      std::lock_guard<std::mutex> g(routed_lock);
+      routed_events.push_back(e);
+      return e.message != msg_close;  // the close goes on to the window too
+    }
+    default:
+      return false;
+  }
 }
 
 void request_popup_menu(int set) {

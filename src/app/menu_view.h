@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/platform.h"
+
 #include "system/menus.h"
 
 // The tick's step: shows the pending popup set at the cursor and posts the
@@ -28,6 +30,11 @@ struct menu_view_record {
   std::atomic<int> x{0}, y{0}, width{0}, height{0};
 };
 extern menu_view_record menu_view;
+
+// Frame-thread mode: the menu runs on the frame thread while the main thread
+// takes the window's events; the window procedure hands the input of an open
+// menu over here. True when the event went to the menu.
+bool route_event_to_menu(const ui_event& e);
 
 // Layout of one drawn menu panel (exposed for tests).
 struct menu_panel_layout {

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <string>
 
 #include "app/game_window.h"
@@ -12,6 +14,7 @@
 #include "support/headless_game.h"
 #include "support/solid_layer.h"
 #include "system/cursor_tray.h"
+#include "script/variable_store.h"
 #include "system/menus.h"
 
 namespace {
@@ -363,6 +366,45 @@ goto idle
   for (int i = 0; i < 6; ++i) EXPECT_EQ(g.int_value("q", i), expected[i]) << i;
   EXPECT_EQ(g.text_value("c"), "Item");
   EXPECT_TRUE(g.error_codes().empty());
+}
+
+}  // namespace
+
+namespace {
+
+// In frame-thread mode the popup runs on the frame thread; the choice still
+// reaches the window procedure on the main thread.
+TEST(Menus, PopupOnTheFrameThread) {
+  headless_game g(R"(
+config frame_thread 1
+global int go = 0
+*SYSTEM_START
+menu_item path="ft/", caption="F", position=1
+menu_item path="ft/a", caption="A", position=1, id=11
+menu_item path="ft/b", caption="B", position=2, id=12
+*idle
+wait 1
+if go == 1
+go = 2
+popup_menu path="ft/", show=1
+end
+goto idle
+)");
+  ASSERT_EQ(g.start(), 0);
+  g.run_ticks(3);
+  window_events.last_menu_command = -1;
+  HeadlessUi& ui = g.backend().ui;
+  ui.queue_menu_event(key(vk_down));
+  ui.queue_menu_event(key(vk_down));
+  ui.queue_menu_event(key(vk_return));
+  set_numeric_element(g.variable_id("go"), 0, 1);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (window_events.last_menu_command.load() != 12 && std::chrono::steady_clock::now() < until) {
+    g.run_ticks(1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_EQ(window_events.last_menu_command.load(), 12);
+  EXPECT_EQ(g.int_value("go"), 2);
 }
 
 }  // namespace
