@@ -194,6 +194,7 @@ uint32_t run_menu(const std::vector<menu_item_model>& items, int x, int y) {
   menu_view.width = panels[0].layout.width, menu_view.height = panels[0].layout.height;
   menu_view.open = 1;
   uint32_t chosen = 0;
+  std::vector<ui_event> deferred;
   bool done = false;
   bool restore = false;
   while (!done) {
@@ -277,10 +278,20 @@ uint32_t run_menu(const std::vector<menu_item_model>& items, int x, int y) {
         if (!on_frame_thread()) ui->post_event(e);  // the loop handles it after the menu
         done = true;
         break;
+      case msg_mouse_wheel:
+      case msg_key_up:
+      case msg_char:
+      case msg_middle_button_down:
+      case msg_middle_button_up:
+      case msg_left_button_double:
+        break;  // input while the menu is open belongs to the menu
       default:
-        break;  // other input goes to the menu only
+        deferred.push_back(e);  // focus, size, paint...: the window hears of them afterwards
+        break;
     }
   }
+  if (!on_frame_thread())
+    for (const ui_event& d : deferred) ui->post_event(d);
   menu_view.open = 0;
   {
     std::lock_guard<std::mutex> g(routed_lock);

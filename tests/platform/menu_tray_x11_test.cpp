@@ -163,6 +163,8 @@ goto idle
   (void)ready_id;
   EXPECT_EQ(tray_state.shown, 1);
   EXPECT_EQ(tray_state.docked, 1) << "the icon did not dock in trayer";
+  EXPECT_TRUE(real->ui->tray_is_docked());
+  EXPECT_TRUE(real->ui->colour_cursor_set()) << "the cursor from the layer was not made";
   const std::string game_window = find_window("MENUGAME");
   ASSERT_FALSE(game_window.empty());
   run("xdotool windowactivate --sync " + game_window);
@@ -205,6 +207,17 @@ goto idle
   user2.join();
   EXPECT_EQ(menu_view.x.load(), 40);
   ASSERT_TRUE(run_until([] { return window_events.last_menu_command.load() == 102; }));
+
+  // Again, chosen by keyboard: Down to "Open", Enter.
+  set_numeric_element(popup_id, 0, 1);
+  done = false;
+  std::thread user3([&] {
+    if (wait_for([] { return menu_view.open.load() == 1; })) run("xdotool key --delay 50 Down Return");
+    done = true;
+  });
+  ASSERT_TRUE(run_until([&] { return done.load() && menu_view.open.load() == 0; }));
+  user3.join();
+  EXPECT_TRUE(run_until([] { return window_events.last_menu_command.load() == 101; }));
 
   shutdown_engine();
   real.reset();

@@ -885,6 +885,7 @@ void SdlUi::set_system_cursor(int shape) {
     SDL_SetCursor(c);
     if (cursor_) SDL_FreeCursor(static_cast<SDL_Cursor*>(cursor_));
     cursor_ = c;
+    colour_cursor_ = false;
   });
 }
 
@@ -905,6 +906,7 @@ bool SdlUi::set_colour_cursor(const uint8_t* bgra, int width, int height, int ho
     if (cursor_) SDL_FreeCursor(static_cast<SDL_Cursor*>(cursor_));
     cursor_ = c;
     made = true;
+    colour_cursor_ = true;
   });
   return made;
 }

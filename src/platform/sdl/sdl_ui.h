@@ -77,6 +77,7 @@ class SdlUi final : public Ui {
   int show_tray_icon(const ui_tray_icon& icon) override;
   void remove_tray_icon() override;
   bool tray_is_docked() const;
+  bool colour_cursor_set() const { return colour_cursor_; }
   // ---- menus, cursor and tray icon (end)
 
   // Runs the requests other threads have queued. The main thread must call it
@@ -154,6 +155,7 @@ class SdlUi final : public Ui {
   // Where warp_cursor put the cursor, until the motion it causes arrives
   // (SDL's own mouse state follows only its events).
   int warp_window_ = -1, warp_x_ = 0, warp_y_ = 0;
+  std::atomic<bool> colour_cursor_{false};
   // ---- menus, cursor and tray icon (end)
 };
 
