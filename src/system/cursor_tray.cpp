@@ -164,12 +164,10 @@ bool tray_click_opens_menu(uint32_t mouse_message) {
 int cmd_tray_icon_menu() {
   if (bind_command_arguments(87) != 0) return -1;
   std::vector<uint8_t> icon_pixels;
-  bool icon_given = false;
   if (parameter_given(2)) {
     std::lock_guard<std::recursive_mutex> g(engine_lock);
     const cg_record* r = layer_by_path(parameter_text(2));
     if (!r) return 0;
-    icon_given = true;
     if (r->width == tray_icon_size && r->height == tray_icon_size) {
       icon_pixels = picture_copy(r);
     } else if (parameter_given(0) && parameter_int(0) == 1) {
@@ -177,7 +175,6 @@ int cmd_tray_icon_menu() {
                        tray_icon_size);
     }
   }
-  (void)icon_given;
   if (parameter_given(0)) {
     if (parameter_int(0) == 1) {
       ui_tray_icon icon;
