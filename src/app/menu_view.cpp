@@ -320,6 +320,82 @@ bool route_event_to_menu(const ui_event& e) {
   }
 }
 
+namespace {
+
+struct bar_layout {
+  std::vector<int> left, width;
+  int strip_width = 0;
+};
+
+bar_layout layout_bar(const std::vector<menu_item_model>& items) {
+  bar_layout b;
+  int x = 4;
+  for (const menu_item_model& m : items) {
+    const int w = m.separator ? 8 : text_width(m.caption) + 16;
+    b.left.push_back(x);
+    b.width.push_back(w);
+    x += w;
+  }
+  b.strip_width = screen_state.client_width > 0 ? screen_state.client_width.load() : 0;
+  if (b.strip_width <= 0)
+    if (const window_state* main = game_window_record(0)) b.strip_width = main->logical_width;
+  b.strip_width = std::max(b.strip_width, x + 4);
+  return b;
+}
+
+std::vector<menu_item_model> bar_items() {
+  std::lock_guard<std::mutex> g(menu_sets_lock);
+  return menu_sets[menu_set_bar].items;
+}
+
+void draw_bar(const std::vector<menu_item_model>& items, int hover) {
+  const bar_layout b = layout_bar(items);
+  std::vector<uint8_t> px(static_cast<size_t>(b.strip_width) * 4 * menu_bar_height);
+  fill(px, b.strip_width, 0, 0, b.strip_width, menu_bar_height, colour_face);
+  fill(px, b.strip_width, 0, menu_bar_height - 1, b.strip_width, menu_bar_height, colour_frame);
+  for (size_t i = 0; i < items.size(); ++i) {
+    const menu_item_model& m = items[i];
+    if (m.separator) continue;
+    const bool lit = static_cast<int>(i) == hover && !m.greyed;
+    if (lit) fill(px, b.strip_width, b.left[i], 1, b.left[i] + b.width[i], menu_bar_height - 2, colour_hover);
+    draw_text(px, b.strip_width, b.left[i] + 8, (menu_bar_height - font_cell) / 2 - 1, m.caption,
+              m.greyed ? colour_grey : lit ? colour_hover_text : colour_text);
+  }
+  if (Ui* ui = platform().ui) ui->present(0, px.data(), b.strip_width, menu_bar_height, b.strip_width * 4, 0, 0);
+}
+
+}  // namespace
+
+bool draw_menu_bar() {
+  const std::vector<menu_item_model> items = bar_items();
+  if (items.empty()) return false;
+  draw_bar(items, -1);
+  return true;
+}
+
+bool menu_bar_press(int x, int y) {
+  const std::vector<menu_item_model> items = bar_items();
+  if (items.empty() || y < 0 || y >= menu_bar_height) return false;
+  const bar_layout b = layout_bar(items);
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (x < b.left[i] || x >= b.left[i] + b.width[i]) continue;
+    const menu_item_model& m = items[i];
+    if (m.separator || m.greyed) return true;
+    draw_bar(items, static_cast<int>(i));
+    uint32_t chosen = m.id;
+    if (m.has_submenu) chosen = run_menu(m.submenu, b.left[i], menu_bar_height);
+    draw_bar(items, -1);
+    if (chosen) {
+      ui_event e;
+      e.message = msg_command;
+      e.wparam = chosen;
+      if (Ui* ui = platform().ui) ui->post_event(e);
+    }
+    return true;
+  }
+  return true;
+}
+
 void request_popup_menu(int set) {
   if (set == menu_set_popup || set == menu_set_tray) pending_popup.menu_set = static_cast<uint8_t>(set);
 }

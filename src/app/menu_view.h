@@ -36,6 +36,17 @@ extern menu_view_record menu_view;
 // menu over here. True when the event went to the menu.
 bool route_event_to_menu(const ui_event& e);
 
+// The main window's menu bar (set 0), drawn as a strip across the top of the
+// client: the call points for the screen-mode code, which decides where the
+// strip goes (above the picture in a window, over it in full screen).
+constexpr int menu_bar_height = 20;
+// Draws the strip with the bar's top items; false when set 0 is empty.
+bool draw_menu_bar();
+// A press at client point (x, y): inside the strip, the item under it opens
+// its menu below it (or is chosen when it has none) and the choice is posted
+// as msg_command. True when the press was the bar's.
+bool menu_bar_press(int x, int y);
+
 // Layout of one drawn menu panel (exposed for tests).
 struct menu_panel_layout {
   int width = 0, height = 0;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/game_window.h"
+#include "app/menu_view.h"
 #include "core/object_tree.h"
 #include "platform/text_encoding.h"
 #include "support/headless_game.h"
@@ -405,6 +406,47 @@ goto idle
   }
   EXPECT_EQ(window_events.last_menu_command.load(), 12);
   EXPECT_EQ(g.int_value("go"), 2);
+}
+
+}  // namespace
+
+namespace {
+
+// The bar's call points: the strip is drawn across the top, and a press on a
+// top item opens its menu below it.
+TEST(Menus, BarStripDrawsAndOpensItsMenus) {
+  headless_game g(R"(
+config window_kind 1
+*SYSTEM_START
+menu_item path="bar/", caption="Bar", position=1
+menu_item path="bar/file/", caption="File", position=1
+menu_item path="bar/file/new", caption="New", position=1, id=31
+menu_item path="bar/file/quit", caption="Quit", position=2, id=32
+menu_item path="bar/help", caption="Help", position=2, id=40
+*idle
+wait 1
+goto idle
+)");
+  ASSERT_EQ(g.start(), 0);
+  g.run_ticks(3);
+  EXPECT_FALSE(menu_bar_press(5, 5));  // no bar yet
+  object_node* bar = find_object_by_path(object_trees[tree_menus].root, "M0/bar", find_group);
+  ASSERT_NE(bar, nullptr);
+  ASSERT_EQ(rebuild_menu_set(menu_set_bar, bar), 0);
+  ASSERT_TRUE(draw_menu_bar());
+  const headless_frame f = g.backend().ui.frame(0);
+  ASSERT_GT(f.width, 10);
+  EXPECT_EQ(f.bgra[(2 * f.width + 2) * 4], 0xF0);  // the strip's face
+  HeadlessUi& ui = g.backend().ui;
+  window_events.last_menu_command = -1;
+  ui.queue_menu_event(key(vk_down));
+  ui.queue_menu_event(key(vk_down));
+  ui.queue_menu_event(key(vk_return));
+  EXPECT_TRUE(menu_bar_press(8, 10));  // "File"
+  EXPECT_EQ(menu_view.y.load(), menu_bar_height);
+  g.run_ticks(1);
+  EXPECT_EQ(window_events.last_menu_command.load(), 32);
+  EXPECT_FALSE(menu_bar_press(8, menu_bar_height));  // below the strip
 }
 
 }  // namespace
