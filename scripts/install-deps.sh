@@ -23,6 +23,8 @@ packages=(
   openbox x11-utils libx11-dev libxext-dev
   # the clipboard and the folder chooser of the desktop (system services)
   xclip zenity
+  # the tray icon: a system tray to dock into under Xvfb
+  trayer
 )
 
 missing=()

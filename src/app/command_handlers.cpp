@@ -20,6 +20,10 @@
 #include "system/file_commands.h"
 #include "system/system_call.h"
 #include "system/text_commands.h"
+#include "system/cursor_tray.h"
+#include "system/flash_host.h"
+#include "system/menus.h"
+#include "system/registry_store.h"
 #include "system/settings_commands.h"
 
 namespace {
@@ -56,9 +60,9 @@ const command_handler engine_command_handlers[command_slot_count] = {
     /*  18 */ nullptr,
     /*  19 */ cmd_file_operation,
     /*  20 */ cmd_file_exists,
-    /*  21 */ nullptr,  // cmd_flash_open
-    /*  22 */ nullptr,  // cmd_flash_close
-    /*  23 */ nullptr,  // cmd_flash_query
+    /*  21 */ cmd_flash_open,
+    /*  22 */ cmd_flash_close,
+    /*  23 */ cmd_flash_query,
     /*  24 */ cmd_declare_real_var,
     /*  25 */ cmd_font_settings,
     /*  26 */ cmd_font_info,
@@ -87,20 +91,20 @@ const command_handler engine_command_handlers[command_slot_count] = {
     /*  49 */ nullptr,
     /*  50 */ cmd_math,
     /*  51 */ cmd_get_system_values,
-    /*  52 */ nullptr,  // cmd_menu_item
-    /*  53 */ nullptr,  // cmd_popup_menu
-    /*  54 */ nullptr,  // cmd_delete_menu_item
-    /*  55 */ nullptr,  // cmd_get_menu_item
+    /*  52 */ cmd_menu_item,
+    /*  53 */ cmd_popup_menu,
+    /*  54 */ cmd_delete_menu_item,
+    /*  55 */ cmd_get_menu_item,
     /*  56 */ cmd_args_only_56,
     /*  57 */ cmd_args_only_57,
     /*  58 */ cmd_args_only_58,
-    /*  59 */ nullptr,  // cmd_mouse_cursor
+    /*  59 */ cmd_mouse_cursor,
     /*  60 */ cmd_movie_play,
     /*  61 */ cmd_movie_stop,
     /*  62 */ cmd_movie_status,
     /*  63 */ cmd_args_only_63,
     /*  64 */ return_zero,
-    /*  65 */ nullptr,  // cmd_read_registry
+    /*  65 */ cmd_read_registry,
     /*  66 */ cmd_return,
     /*  67 */ return_zero,
     /*  68 */ cmd_message_end,
@@ -122,7 +126,7 @@ const command_handler engine_command_handlers[command_slot_count] = {
     /*  84 */ cmd_task_query,
     /*  85 */ cmd_message_window_set,
     /*  86 */ cmd_message_window_query,
-    /*  87 */ nullptr,  // cmd_tray_icon_menu
+    /*  87 */ cmd_tray_icon_menu,
     /*  88 */ cmd_args_only_88,
     /*  89 */ cmd_string_array_util,
     /*  90 */ cmd_variable_info,

@@ -2,8 +2,10 @@
 
 #include "app/frame_loop.h"
 #include "app/game_window.h"
+#include "app/client_size.h"
 #include "app/input.h"
 #include "core/error_report.h"
+#include "app/menu_view.h"
 #include "core/window_state.h"
 #include "graphics/layer_commands.h"
 #include "platform/platform.h"
@@ -12,6 +14,9 @@
 #include "script/scheduler.h"
 #include "system/file_list.h"
 #include "system/system_dialogs.h"
+#include "system/cursor_tray.h"
+#include "system/menus.h"
+#include "system/settings_commands.h"
 
 bool main_window_active() {
   const window_state* w = game_window_record(0);
@@ -67,9 +72,18 @@ void link_engine_hooks() {
   scheduler_hooks.pump_messages = pump_while_paused;
   scheduler_hooks.cursor_position = screen_cursor;
   input_hooks.update_inactive_pause = update_inactive_pause;
-  error_dialog_cursor_hook = force_cursor_visible;
+  // The error dialog needs the cursor at once, not at the next sampling.
+  error_dialog_cursor_hook = [] {
+    force_cursor_visible();
+    apply_cursor_show_request();
+  };
   layer_command_hooks.window_logical_size = window_logical_size;
   // The system services: the player's own boxes see each event first.
   window_event_filter = system_dialog_event_filter;
   modal_wait_hook = modal_wait_step_of_program;
+  // Menus, the cursor and the client size.
+  install_menu_tree_hooks();
+  menu_links.request_popup = request_popup_menu;
+  input_hooks.apply_cursor_request = apply_cursor_show_request;
+  settings_links.set_client_size = set_main_client_size;
 }

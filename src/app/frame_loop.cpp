@@ -7,6 +7,7 @@
 #include "core/engine_state.h"
 #include "app/game_window.h"
 #include "app/input.h"
+#include "app/menu_view.h"
 #include "graphics/layer_changes.h"
 #include "app/pending_hooks.h"
 #include "app/screen_modes.h"

@@ -10,6 +10,7 @@
 #include "app/frame_loop.h"
 #include "app/input.h"
 #include "app/screen_modes.h"
+#include "app/menu_view.h"
 #include "core/settings.h"
 #include "core/sjis.h"
 #include "app/startup.h"
@@ -22,7 +23,9 @@
 #include "script/system_values.h"
 #include "system/settings_commands.h"
 #include "sound/movie_commands.h"
+#include "system/cursor_tray.h"
 #include "system/file_list.h"
+#include "system/menus.h"
 
 window_events_record window_events;
 window_drag_record window_drag;
@@ -405,6 +408,7 @@ void game_wnd_proc(const ui_event& e) {
     ui->raise_window(0);
     return;
   }
+  if (route_event_to_menu(e)) return;  // an open menu on the frame thread takes the input
   if (!w || window_states.created[e.window] != 1) {
     // A window the engine did not make (or no longer has): closing it just
     // destroys it; the main window's end still ends the loop.
@@ -437,6 +441,17 @@ void game_wnd_proc(const ui_event& e) {
     case msg_command:
       record_event(window_events.last_menu_command, int64_t(e.wparam & 0xFFFF), event_menu);
       return;
+    case msg_tray_icon:  // ---- tray icon clicks (begin)
+      if (w->index != 0) return;
+      if (e.wparam == msg_left_button_down || tray_click_opens_menu(static_cast<uint32_t>(e.wparam))) {
+        platform().ui->raise_window(0);
+        repaint_window(*w, true);
+      }
+      if (tray_click_opens_menu(static_cast<uint32_t>(e.wparam))) {
+        std::lock_guard<std::mutex> g(menu_sets_lock);
+        if (!menu_sets[menu_set_tray].items.empty()) pending_popup.menu_set = menu_set_tray;
+      }
+      return;  // ---- tray icon clicks (end)
     case msg_close:  // the close button, a signal, or request_close
       if (on_sys_command(*w, sc_close)) close_game_window(*w);
       return;

@@ -8,6 +8,7 @@
 #include "graphics/message_window.h"
 #include "script/control_flow.h"
 #include "script/system_values.h"
+#include "system/cursor_tray.h"
 #include "system/file_list.h"
 
 key_state key_states[key_state_code_count];
@@ -52,29 +53,16 @@ int floor_div(int64_t a, int64_t b) {
   return static_cast<int>(q);
 }
 
-uint8_t cursor_hide_applied = 0;
-
+// Step 5: the cursor hides after the delay without input and shows again on
+// the wake-up inputs the cursor command chose.
 void cursor_auto_hide() {
   window_state* main = game_window_record(0);
-  if (!input_state.cursor_auto_hide || !main) return;
-  uint32_t now = pacing_state.frame_now_ms;
-  if (key_states[0].value > 0 && !main->cursor_hidden) {
-    main->cursor_hidden = 1;
-    main->cursor_hidden_time = now;
-  }
-  if (!main->cursor_hidden) return;
+  if (!main) return;
   auto down = [](int code) { return key_states[code].value > 0; };
-  bool show = main->mouse_outside_client || (main->show_cursor_on_move && down(7)) ||
-              (main->show_cursor_on_click && (down(1) || down(2) || down(4))) ||
-              (main->show_cursor_on_wheel && (down(5) || down(6)));
-  if (show) {
-    main->cursor_hidden = 0;
-    if (cursor_hide_applied) platform().ui->set_cursor_visible(true);
-    cursor_hide_applied = 0;
-  } else if (!cursor_hide_applied && now - main->cursor_hidden_time >= input_state.cursor_hide_delay_ms) {
-    platform().ui->set_cursor_visible(false);
-    cursor_hide_applied = 1;
-  }
+  const bool wake = main->mouse_outside_client || (main->show_cursor_on_move && down(7)) ||
+                    (main->show_cursor_on_click && (down(1) || down(2) || down(4))) ||
+                    (main->show_cursor_on_wheel && (down(5) || down(6)));
+  update_cursor_auto_hide(pacing_state.frame_now_ms, down(0), wake);
 }
 
 // Values scripts read through the system variables.
@@ -163,12 +151,6 @@ void set_input_id_value(uint32_t id, int64_t element, int64_t value) {
   if (code < 0) return;
   if (id <= 270) set_system_value(code, value);
   else key_states[code].press_count = value;
-}
-
-void force_cursor_visible() {
-  if (window_state* main = game_window_record(0)) main->cursor_hidden = 0;
-  cursor_hide_applied = 0;
-  if (platform_installed() && platform().ui) platform().ui->set_cursor_visible(true);
 }
 
 void install_key_state_handlers() {
@@ -275,12 +257,10 @@ void apply_run_settings() {
   const uint8_t pending = run_settings.pending_state;
   run_settings.pending_state = 0;
   if (pending == 1) {
-    input_state.cursor_auto_hide = 1;
+    cursor_state.auto_hide = 1;
   } else if (pending == 2) {
-    input_state.cursor_auto_hide = 0;
-    if (window_state* main = game_window_record(0)) main->cursor_hidden = 0;
-    if (cursor_hide_applied) platform().ui->set_cursor_visible(true);
-    cursor_hide_applied = 0;
+    cursor_state.auto_hide = 0;
+    force_cursor_visible();
   }
 }
 

@@ -78,8 +78,6 @@ struct input_state_record {
   uint8_t mouse_sampling = 1;
   uint8_t keyboard_sampling = 1;
   uint8_t joystick_enabled = 0;
-  uint8_t cursor_auto_hide = 0;
-  uint32_t cursor_hide_delay_ms = 3000;
   // What the tick last sampled (its own copy).
   input_snapshot current;
   uint8_t joystick_lost[joystick_max] = {};
@@ -118,9 +116,6 @@ void sample_input_for_frame();  // inside the tick
 int count_joysticks();          // 1 when at least one joystick exists
 void poll_joysticks();
 
-// Ends an automatic hiding of the cursor and shows it (the error dialog and
-// message boxes need it).
-void force_cursor_visible();
 
 // From the window procedure (main thread).
 void note_mouse_moved();

@@ -8,7 +8,6 @@ void mark_path_special_characters() {}
 
 
 
-void show_pending_popup_menu() {}
 
 
 
@@ -16,4 +15,3 @@ void release_renderer_resources() {}
 
 void clear_save_handle_tables() {}
 void free_text_gdi_slots() {}
-void flash_release() {}

@@ -15,14 +15,11 @@ void mark_path_special_characters();  // '.', ':' and '/' in the path character 
 void set_script_defaults();
 
 
-// ---- menus
-void show_pending_popup_menu();
 
 
 // ---- GPU drawing
 void release_renderer_resources();
 
-// ---- errors, save, fonts, Flash
+// ---- errors, save, fonts
 void clear_save_handle_tables();
 void free_text_gdi_slots();
-void flash_release();

@@ -1,5 +1,7 @@
 #include "app/screen_modes.h"
 
+#include "system/menus.h"
+
 #include <algorithm>
 
 #include "app/game_window.h"
@@ -381,4 +383,5 @@ void destroy_menu_handles() {
   }
   menu_bar.on_strip = 0;
   menu_bar.strip_shown = 0;
+  clear_menu_sets();  // the menus scripts built
 }

@@ -32,6 +32,11 @@
 #include "d3d/d3d_device.h"
 #include "app/engine_links.h"
 #include "app/engine_values.h"
+#include "app/menu_view.h"
+#include "system/cursor_tray.h"
+#include "system/flash_host.h"
+#include "system/menus.h"
+#include "system/registry_store.h"
 #include "system/settings_commands.h"
 #include "core/play_time.h"
 #include "resources/command_table.h"
@@ -239,6 +244,13 @@ int app_initialise() {
   install_sound_tree_hooks();
   link_sound_focus();
   apply_screen_saver_block();
+  // Menus, cursor, tray, registry and Flash start afresh with each run.
+  reset_registry_store();
+  clear_menu_sets();
+  cursor_state = cursor_state_record{};
+  tray_state = tray_state_record{};
+  flash_release();
+  flash_host = flash_host_record{};
   if (create_tree_roots() != 0) return -1;
   if (engine_config.sound_on) {
     trace_step("create_direct_sound");
@@ -318,6 +330,7 @@ void shutdown_engine() {
   destroy_sound_tree();
   trace_step("destroy_menu_handles");
   destroy_menu_handles();
+  remove_tray_icon();
   if (in_fullscreen()) {
     trace_step("switch_to_windowed");
     if (switch_to_windowed() == 0) screen_state.fullscreen = screen_state.maximised = 0;

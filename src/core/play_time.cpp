@@ -50,12 +50,19 @@ void switch_play_time_counter(int counter, int64_t value, uint32_t now) {
   if (counter < 0 || counter >= play_time_counter_count) return;
   std::lock_guard<engine_mutex> lock(engine_lock);
   play_time_counter& c = play_time_counters.counters[counter];
+  // While a hold is open the counter already reads up to the hold's start:
+  // a stop then stops there, and a run takes out only the stopped span before
+  // the hold (the release takes out the rest), so no span counts twice.
+  const bool held = play_time_counters.hold_reasons != 0;
   if (c.running && value == 0) {
     c.running = 0;
-    c.stop = now;
+    c.stop = held ? play_time_counters.hold_start : now;
   } else if (!c.running && value == 1) {
     c.running = 1;
-    c.start += now - c.stop;
+    const uint32_t until = held && static_cast<int32_t>(play_time_counters.hold_start - c.stop) >= 0
+                               ? play_time_counters.hold_start
+                               : now;
+    c.start += until - c.stop;
     c.stop = 0;
   }
 }

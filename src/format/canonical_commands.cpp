@@ -212,6 +212,27 @@ std::vector<compiled_command> build() {
   t[80].parameters = {p("screen_saver_block", k_int), p("keep_running_inactive", k_int), p("width", k_int),
                       p("height", k_int), p("play_time1", k_int), p("play_time2", k_int),
                       p("play_time3", k_int), p("play_time4", k_int)};
+  // 21..23 Flash movie: file, start switch, rectangle, user value; the
+  // query's switches and its output (argument 10).
+  t[21].parameters = {p("file", k_str), p("start", k_int), p("x", k_int),     p("y", k_int),
+                      p("width", k_int), p("height", k_int), p("user_value", k_int)};
+  t[23].parameters = {p("playing", k_int), p("variable", k_int), p("x", k_int),     p("y", k_int),
+                      p("width", k_int),   p("height", k_int),   p("frame", k_int), p("user_value", k_int),
+                      p("total_frames", k_int), p("output", k_int)};
+  // 52..55 menu items, 59 cursor, 65 registry, 87 tray icon.
+  t[52].parameters = {p("path", k_str),    p("caption", k_str), p("position", k_int), p("visible", k_int),
+                      p("enabled", k_int), p("checked", k_int), p("id", k_int)};
+  t[53].parameters = {p("path", k_str), p("show", k_int)};
+  t[54].parameters = {p("path", k_str)};
+  t[55].parameters = {p("output", k_int), p("path", k_str), p("caption", k_int), p("exists", k_int),
+                      p("position", k_int), p("visible", k_int), p("enabled", k_int), p("checked", k_int),
+                      p("id", k_int)};
+  t[59].parameters = {p("mode", k_int),   p("delay", k_int),    p("wake_move", k_int), p("wake_click", k_int),
+                      p("wake_wheel", k_int), p("x", k_int),    p("y", k_int),         p("shape", k_int),
+                      p("hot_x", k_int),  p("hot_y", k_int),    p("layer", k_str)};
+  t[65].parameters = {p("key", k_str), p("value", k_str), p("output", k_int)};
+  t[87].parameters = {p("show", k_int), p("tooltip", k_str), p("icon", k_str), p("menu", k_str)};
+
   // 81 script list: name, count and number switches, the 1-based entry, output.
   t[81].parameters = {p("name", k_int), p("count", k_int), p("number", k_int), p("index", k_int),
                       p("output", k_int)};

@@ -928,6 +928,7 @@ const std::vector<compiled_error_text>& default_listing_error_texts() {
       {100240, "[%s] a new layer needs a priority."},
       {100242, "[%s]: a name may not hold a space."},
       {100243, "[%s] a canvas needs both a width and a height."},
+      {100260, "[%s] the new menu item [%s] has no caption."},
       {100310, "The layer [%s] (%d x %d) and its mask layer [%s] (%d x %d) differ in size."},
       {101000, "[%s] %s = %d is outside %d..%d."},
       {101010, "[%s] %s = %d must be at least %d."},

@@ -183,6 +183,8 @@ class Process {
   virtual std::string user_data_folder_host() const = 0;
   virtual std::string documents_folder_host() const = 0;
   virtual std::string temp_folder_host() const = 0;
+  // The per-user configuration folder (XDG config home), UTF-8, ending in '/'.
+  virtual std::string user_config_folder_host() const { return user_data_folder_host(); }
   // Physical memory: total and available bytes, and the share in use in
   // percent. False when the platform cannot tell.
   virtual bool memory_status(uint64_t* total, uint64_t* available, uint32_t* load_percent) const {
@@ -293,6 +295,7 @@ enum : uint32_t {
   msg_mouse_wheel = 0x020A,
   msg_exit_size_move = 0x0232,
   msg_drop_files = 0x0233,
+  msg_tray_icon = 0x040A,  // the tray icon's callback: wparam is the mouse message
   msg_raise_request = 0x8001,  // another start of this program asked us to come to front
   msg_text_input = 0x8002,     // text typed while text input is on (ui_event::text)
   msg_text_editing = 0x8003,   // the input method's composition so far (ui_event::text; x = caret)
@@ -346,6 +349,23 @@ enum : uint32_t {
   sc_restore = 0xF120,
   sc_screensave = 0xF140,
 };
+
+// ---- menus, cursor and tray icon (begin)
+// System cursor shapes, numbered as the cursor command numbers them.
+enum ui_cursor_shape : int {
+  cursor_arrow = 0, cursor_ibeam = 1, cursor_wait = 2, cursor_cross = 3, cursor_up_arrow = 4,
+  cursor_size_nwse = 5, cursor_size_nesw = 6, cursor_size_we = 7, cursor_size_ns = 8, cursor_size_all = 9,
+  cursor_no = 10, cursor_hand = 11, cursor_app_starting = 12, cursor_help = 13,
+};
+
+// The tray icon: a 16 x 16 BGRA picture (empty: the program's icon) and its
+// tooltip (Shift-JIS). Clicks arrive as msg_tray_icon events for window 0.
+struct ui_tray_icon {
+  std::vector<uint8_t> bgra;
+  std::string tooltip;
+};
+enum ui_tray_result : int { tray_failed = -1, tray_no_manager = 0, tray_docked = 1 };
+// ---- menus, cursor and tray icon (end)
 
 // One game controller as the engine reads it: axes 0..65535 with the centre
 // at 32767, buttons as bits (bit n = button n + 1).
@@ -424,6 +444,30 @@ class Ui {
   // client point (x, y) would; the move ends when the left button is released.
   virtual void begin_window_drag(int window, int x, int y) { (void)window, (void)x, (void)y; }
   virtual void set_cursor_visible(bool visible) { (void)visible; }
+  // ---- menus, cursor and tray icon (begin)
+  // Moves the cursor to a client point of the window.
+  virtual void warp_cursor(int window, int x, int y) { (void)window, (void)x, (void)y; }
+  virtual void set_system_cursor(int shape) { (void)shape; }
+  // A colour cursor from a BGRA picture (rows top down, width * 4 bytes
+  // apart) with its hot spot inside it. False when it cannot be made.
+  virtual bool set_colour_cursor(const uint8_t* bgra, int width, int height, int hot_x, int hot_y) {
+    (void)bgra, (void)width, (void)height, (void)hot_x, (void)hot_y;
+    return false;
+  }
+  // Shows or changes the tray icon; tray_no_manager when the desktop has no
+  // system tray (the icon is kept and docks when one appears, if it can).
+  virtual int show_tray_icon(const ui_tray_icon& icon) {
+    (void)icon;
+    return tray_no_manager;
+  }
+  virtual void remove_tray_icon() {}
+  // False when no user answers (headless runs): menus the player opens then
+  // take only the events already waiting and close when none is left.
+  virtual bool interactive() const { return true; }
+  // The next event for a menu the player has opened (input while it is open
+  // goes to the menu).
+  virtual bool poll_menu_event(ui_event& out) { return poll_event(out); }
+  // ---- menus, cursor and tray icon (end)
   // Whole-window transparency of a layered window: 0 (clear) .. 255 (opaque).
   virtual void set_window_alpha(int window, int alpha) { (void)window, (void)alpha; }
 
@@ -767,6 +811,30 @@ class MoviePlayer {
   virtual bool take_end(std::string* reason) = 0;
 };
 
+// ---------------------------------------------------------------- FlashBackend
+
+// One Flash movie shown in a child area of the main window.
+class FlashMovie {
+ public:
+  virtual ~FlashMovie() = default;
+  virtual int64_t total_frames() = 0;
+  virtual int64_t current_frame() = 0;
+  virtual bool playing() = 0;
+  // A root variable's text; false when the movie has none of that name.
+  virtual bool get_variable(const std::string& name_sjis, std::string& value_sjis) = 0;
+};
+
+// Plays Flash movies. The shipped backend has no player: open_movie makes no
+// instance.
+class FlashBackend {
+ public:
+  virtual ~FlashBackend() = default;
+  // Starts the movie file (host path) in the client rectangle of window 0;
+  // null when no movie can be made.
+  virtual std::unique_ptr<FlashMovie> open_movie(const std::string& path_host, int x, int y, int width,
+                                                 int height) = 0;
+};
+
 // ---------------------------------------------------------------- Platform
 
 // Hands out the services. main() installs one with the real backends; tests
@@ -781,6 +849,7 @@ struct Platform {
   AudioDevice* audio = nullptr;
   FontRasterizer* fonts = nullptr;
   SharedMemory* shared_memory = nullptr;
+  FlashBackend* flash = nullptr;
   AudioDecoder* audio_decoder = nullptr;
   GpuSystem* gpu = nullptr;  // null: no GPU drawing
   MoviePlayer* movies = nullptr;

@@ -11,6 +11,13 @@ struct system_settings_record {
 };
 extern system_settings_record system_settings;
 
+// Calls into the program (filled at start-up). Null: nothing.
+struct settings_link_table {
+  // Gives the main window a new logical and client size (both above 0).
+  void (*set_client_size)(int width, int height) = nullptr;
+};
+extern settings_link_table settings_links;
+
 // Start-up: hands the screen-saver block to the window system.
 void apply_screen_saver_block();
 

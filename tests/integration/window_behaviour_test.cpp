@@ -123,6 +123,7 @@ TEST(WindowBehaviour, TheErrorDialogShowsTheCursor) {
   headless_game game(R"(
 config window_kind 1
 *SYSTEM_START
+cursor mode=0
 wait 3
 goto ("nowhere" + "_at_all")
 )");

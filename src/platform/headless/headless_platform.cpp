@@ -351,7 +351,83 @@ void HeadlessUi::begin_window_drag(int window, int x, int y) {
 void HeadlessUi::set_cursor_visible(bool visible) {
   std::lock_guard<std::mutex> g(mutex_);
   calls_.push_back(visible ? "show_cursor" : "hide_cursor");
+  cursor_.visible = visible;
 }
+
+// ---- menus, cursor and tray icon (begin)
+void HeadlessUi::warp_cursor(int window, int x, int y) {
+  std::lock_guard<std::mutex> g(mutex_);
+  auto it = windows_.find(window);
+  if (it == windows_.end()) return;
+  cursor_x_ = x + (it->second.x < 0 ? 0 : it->second.x);
+  cursor_y_ = y + (it->second.y < 0 ? 0 : it->second.y);
+  calls_.push_back("warp_cursor " + std::to_string(x) + " " + std::to_string(y));
+}
+
+void HeadlessUi::set_system_cursor(int shape) {
+  std::lock_guard<std::mutex> g(mutex_);
+  cursor_.shape = shape;
+  cursor_.bgra.clear();
+  calls_.push_back("system_cursor " + std::to_string(shape));
+}
+
+bool HeadlessUi::set_colour_cursor(const uint8_t* bgra, int width, int height, int hot_x, int hot_y) {
+  std::lock_guard<std::mutex> g(mutex_);
+  if (!bgra || width <= 0 || height <= 0 || hot_x < 0 || hot_y < 0 || hot_x >= width || hot_y >= height)
+    return false;
+  cursor_.shape = -1;
+  cursor_.width = width;
+  cursor_.height = height;
+  cursor_.hot_x = hot_x;
+  cursor_.hot_y = hot_y;
+  cursor_.bgra.assign(bgra, bgra + static_cast<size_t>(width) * 4 * static_cast<size_t>(height));
+  calls_.push_back("colour_cursor");
+  return true;
+}
+
+int HeadlessUi::show_tray_icon(const ui_tray_icon& icon) {
+  std::lock_guard<std::mutex> g(mutex_);
+  tray_.shown = true;
+  tray_.icon = icon;
+  tray_.docked = tray_manager_;
+  calls_.push_back("show_tray_icon");
+  return tray_manager_ ? tray_docked : tray_no_manager;
+}
+
+void HeadlessUi::remove_tray_icon() {
+  std::lock_guard<std::mutex> g(mutex_);
+  tray_ = tray_record{};
+  calls_.push_back("remove_tray_icon");
+}
+
+bool HeadlessUi::poll_menu_event(ui_event& out) {
+  std::lock_guard<std::mutex> g(mutex_);
+  if (menu_events_.empty()) return false;
+  out = menu_events_.front();
+  menu_events_.pop_front();
+  return true;
+}
+
+void HeadlessUi::queue_menu_event(const ui_event& event) {
+  std::lock_guard<std::mutex> g(mutex_);
+  menu_events_.push_back(event);
+}
+
+void HeadlessUi::set_tray_manager(bool present) {
+  std::lock_guard<std::mutex> g(mutex_);
+  tray_manager_ = present;
+}
+
+HeadlessUi::cursor_record HeadlessUi::cursor() const {
+  std::lock_guard<std::mutex> g(mutex_);
+  return cursor_;
+}
+
+HeadlessUi::tray_record HeadlessUi::tray() const {
+  std::lock_guard<std::mutex> g(mutex_);
+  return tray_;
+}
+// ---- menus, cursor and tray icon (end)
 
 void HeadlessUi::keyboard_state(uint8_t out[256]) {
   std::lock_guard<std::mutex> g(mutex_);
@@ -673,6 +749,7 @@ HeadlessPlatform::HeadlessPlatform(const std::string& game_folder_host)
   movie_options.wait_for_decoder = true;
   movies = std::make_unique<FfmpegMoviePlayer>(&ui, &audio, &clock, movie_options);
   services.movies = movies.get();
+  services.flash = &flash;
   process.set_raise_listener([this] {
     ui_event e;
     e.message = msg_raise_request;

@@ -15,6 +15,7 @@
 #include "platform/headless/headless_audio.h"
 #include "platform/gpu/gpu_system.h"
 #include "platform/headless/headless_process.h"
+#include "platform/posix/no_flash.h"
 #include "platform/platform.h"
 
 // Virtual time: tick_ms() returns the virtual now; sleep_ms() advances it, so
@@ -130,6 +131,32 @@ class HeadlessUi final : public Ui {
   void warp_cursor(int screen_x, int screen_y) override;
   void show_overlay(int window, const uint8_t* bgra, int width, int height, int stride, int x, int y) override;
   void clear_overlay(int window) override;
+  // ---- menus, cursor and tray icon (begin)
+  void warp_cursor(int window, int x, int y) override;
+  void set_system_cursor(int shape) override;
+  bool set_colour_cursor(const uint8_t* bgra, int width, int height, int hot_x, int hot_y) override;
+  int show_tray_icon(const ui_tray_icon& icon) override;
+  void remove_tray_icon() override;
+  bool interactive() const override { return false; }
+  // Menus the player opens take only the events queued for them here (the
+  // user's clicks and keys in a menu), then close.
+  bool poll_menu_event(ui_event& out) override;
+  void queue_menu_event(const ui_event& event);
+  // Test side: the desktop has a system tray (none until set).
+  void set_tray_manager(bool present);
+  struct cursor_record {
+    bool visible = true;
+    int shape = 0;             // system cursor shape, -1 for a colour cursor
+    int width = 0, height = 0, hot_x = 0, hot_y = 0;
+    std::vector<uint8_t> bgra;  // the colour cursor's picture
+  };
+  cursor_record cursor() const;
+  struct tray_record {
+    bool shown = false, docked = false;
+    ui_tray_icon icon;
+  };
+  tray_record tray() const;
+  // ---- menus, cursor and tray icon (end)
 
   // Test side.
   // The fake displays (one 1920 x 1080 display with a few modes until set);
@@ -266,6 +293,10 @@ class HeadlessUi final : public Ui {
   std::map<std::pair<int, int>, overlay_record> overlays_;
   std::deque<std::pair<bool, std::string>> folder_replies_;
   std::vector<folder_request> folder_requests_;
+  cursor_record cursor_;
+  std::deque<ui_event> menu_events_;
+  tray_record tray_;
+  bool tray_manager_ = false;
 };
 
 // Owns one headless service of each kind and installs them. The process
@@ -292,6 +323,7 @@ struct HeadlessPlatform {
   // Our own rasteriser unless a run chooses otherwise (set before start-up):
   // frames then do not depend on the machine's GPU.
   StandardGpuSystem gpu{gpu_choice::software};
+  NoFlashBackend flash;  // a test may point services.flash at a fake
 
   // The same FreeType code as the real backend, on the Debian IPA fonts only
   // (so frames do not depend on the machine's other fonts), until a test

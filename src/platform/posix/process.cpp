@@ -483,6 +483,12 @@ std::string PosixProcess::user_data_folder_host() const {
   return home_folder_host() + "/.local/share/";
 }
 
+std::string PosixProcess::user_config_folder_host() const {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  if (config && config[0] == '/') return with_slash(config);
+  return home_folder_host() + "/.config/";
+}
+
 std::string PosixProcess::documents_folder_host() const {
   std::string home = home_folder_host();
   const char* config = std::getenv("XDG_CONFIG_HOME");

@@ -36,6 +36,7 @@ class PosixProcess final : public Process {
   void release_child(int64_t handle) override;
   bool run_and_capture(const std::vector<std::string>& argv_host, std::string* output, int* exit_code) override;
   bool is_administrator() const override;
+  std::string user_config_folder_host() const override;
 
   // Called on the listener thread after each raise request is counted (the
   // real Ui turns it into a msg_raise_request event). Pass {} to remove.

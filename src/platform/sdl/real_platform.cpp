@@ -60,6 +60,7 @@ RealPlatform::RealPlatform(int argc, char** argv, const sdl_ui_options& ui_optio
   services.shared_memory = &shared_memory;
   services.gpu = &gpu;
   services.movies = movies.get();
+  services.flash = &flash;
   // A second start's raise request reaches the frame loop as an event.
   SdlUi* u = ui.get();
   process->set_raise_listener([u] {

@@ -10,6 +10,7 @@
 #include "platform/posix/dynamic_library.h"
 #include "platform/posix/host_files.h"
 #include "platform/posix/process.h"
+#include "platform/posix/no_flash.h"
 #include "platform/posix/shared_memory.h"
 #include "platform/sdl/sdl_audio.h"
 #include "platform/sdl/sdl_ui.h"
@@ -39,6 +40,7 @@ struct RealPlatform {
   std::unique_ptr<AudioDecoder> audio_decoder;
   PosixSharedMemory shared_memory;
   std::unique_ptr<FfmpegMoviePlayer> movies;
+  NoFlashBackend flash;
 };
 
 // Null when SDL's video cannot start even with the offscreen driver (the

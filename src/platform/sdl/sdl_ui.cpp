@@ -222,6 +222,7 @@ SdlUi::SdlUi(const sdl_ui_options& options) : main_thread_(std::this_thread::get
   SDL_EventState(SDL_DROPFILE, SDL_ENABLE);
   SDL_EventState(SDL_DROPBEGIN, SDL_ENABLE);
   SDL_EventState(SDL_DROPCOMPLETE, SDL_ENABLE);
+  SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);  // the tray icon's X events
   // Controllers where the system has them; the player runs without.
   SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
   pads_ready_ = SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER) == 0;
@@ -237,6 +238,9 @@ SdlUi::~SdlUi() {
   }
   serve_requests();
   if (!ready_) return;
+  tray_.reset();
+  if (cursor_) SDL_FreeCursor(static_cast<SDL_Cursor*>(cursor_));
+  cursor_ = nullptr;
   while (!windows_.empty()) destroy_window_main(windows_.begin()->first);
   for (pad& p : pads_) {
     if (p.controller) SDL_GameControllerClose(static_cast<SDL_GameController*>(p.controller));
@@ -591,6 +595,16 @@ void SdlUi::close_controller(int32_t instance_id) {
 void SdlUi::translate(const SDL_Event& e) {
   ui_event out;
   switch (e.type) {
+    case SDL_SYSWMEVENT:
+      if (tray_)
+        tray_->handle_sdl(e, [this](uint32_t mouse) {
+          ui_event click;
+          click.message = msg_tray_icon;
+          click.window = 0;
+          click.wparam = mouse;
+          push_event(click);
+        }, SDL_GetTicks());
+      return;
     case SDL_QUIT:
       // A signal (Ctrl+C, a session ending) asks like the close button.
       out.message = msg_close;
@@ -699,6 +713,7 @@ void SdlUi::translate(const SDL_Event& e) {
       return;
     }
     case SDL_MOUSEMOTION:
+      warp_window_ = -1;
       out.window = window_index_for_id(e.motion.windowID);
       if (out.window < 0) return;
       out.message = msg_mouse_move;
@@ -1014,6 +1029,94 @@ void SdlUi::set_cursor_visible(bool visible) {
   });
 }
 
+// ---- menus, cursor and tray icon (begin)
+void SdlUi::warp_cursor(int window, int x, int y) {
+  call_on_main([&] {
+    auto it = windows_.find(window);
+    if (!ready_ || it == windows_.end()) return;
+    SDL_WarpMouseInWindow(it->second.window, x, y);
+    warp_window_ = window, warp_x_ = x, warp_y_ = y;
+  });
+}
+
+namespace {
+SDL_SystemCursor sdl_cursor_for_shape(int shape) {
+  switch (shape) {
+    case cursor_ibeam: return SDL_SYSTEM_CURSOR_IBEAM;
+    case cursor_wait: return SDL_SYSTEM_CURSOR_WAIT;
+    case cursor_cross: return SDL_SYSTEM_CURSOR_CROSSHAIR;
+    case cursor_up_arrow: return SDL_SYSTEM_CURSOR_SIZENS;  // SDL has no up arrow
+    case cursor_size_nwse: return SDL_SYSTEM_CURSOR_SIZENWSE;
+    case cursor_size_nesw: return SDL_SYSTEM_CURSOR_SIZENESW;
+    case cursor_size_we: return SDL_SYSTEM_CURSOR_SIZEWE;
+    case cursor_size_ns: return SDL_SYSTEM_CURSOR_SIZENS;
+    case cursor_size_all: return SDL_SYSTEM_CURSOR_SIZEALL;
+    case cursor_no: return SDL_SYSTEM_CURSOR_NO;
+    case cursor_hand: return SDL_SYSTEM_CURSOR_HAND;
+    case cursor_app_starting: return SDL_SYSTEM_CURSOR_WAITARROW;
+    case cursor_help: return SDL_SYSTEM_CURSOR_ARROW;  // nor a help cursor
+    default: return SDL_SYSTEM_CURSOR_ARROW;
+  }
+}
+}  // namespace
+
+void SdlUi::set_system_cursor(int shape) {
+  call_on_main([&] {
+    if (!ready_) return;
+    SDL_Cursor* c = SDL_CreateSystemCursor(sdl_cursor_for_shape(shape));
+    if (!c) return;
+    SDL_SetCursor(c);
+    if (cursor_) SDL_FreeCursor(static_cast<SDL_Cursor*>(cursor_));
+    cursor_ = c;
+    colour_cursor_ = false;
+  });
+}
+
+bool SdlUi::set_colour_cursor(const uint8_t* bgra, int width, int height, int hot_x, int hot_y) {
+  if (!bgra || width <= 0 || height <= 0 || hot_x < 0 || hot_y < 0 || hot_x >= width || hot_y >= height)
+    return false;
+  bool made = false;
+  call_on_main([&] {
+    if (!ready_) return;
+    // The picture's B, G, R, A bytes as a 32-bit surface (copied by SDL).
+    SDL_Surface* s = SDL_CreateRGBSurfaceWithFormatFrom(const_cast<uint8_t*>(bgra), width, height, 32, width * 4,
+                                                        SDL_PIXELFORMAT_BGRA32);
+    if (!s) return;
+    SDL_Cursor* c = SDL_CreateColorCursor(s, hot_x, hot_y);
+    SDL_FreeSurface(s);
+    if (!c) return;
+    SDL_SetCursor(c);
+    if (cursor_) SDL_FreeCursor(static_cast<SDL_Cursor*>(cursor_));
+    cursor_ = c;
+    made = true;
+    colour_cursor_ = true;
+  });
+  return made;
+}
+
+int SdlUi::show_tray_icon(const ui_tray_icon& icon) {
+  int result = tray_no_manager;
+  call_on_main([&] {
+    auto it = windows_.find(0);
+    void* display = ready_ && it != windows_.end() ? x11_display_of(it->second.window) : nullptr;
+    if (!display) return;
+    if (!tray_) tray_ = std::make_unique<X11Tray>();
+    const std::string tooltip = sjis_to_utf8(icon.tooltip);
+    const int r = tray_->show(display, icon.bgra, tooltip);
+    result = r > 0 ? tray_docked : r == 0 ? tray_no_manager : tray_failed;
+  });
+  return result;
+}
+
+void SdlUi::remove_tray_icon() {
+  call_on_main([&] {
+    if (tray_) tray_->remove();
+  });
+}
+
+bool SdlUi::tray_is_docked() const { return tray_ && tray_->docked(); }
+// ---- menus, cursor and tray icon (end)
+
 void SdlUi::keyboard_state(uint8_t out[256]) {
   std::memset(out, 0, 256);
   call_on_main([&] {
@@ -1038,6 +1141,11 @@ bool SdlUi::cursor_position(int window, int* x, int* y) {
   call_on_main([&] {
     auto it = windows_.find(window);
     if (it == windows_.end()) return;
+    if (warp_window_ == window) {
+      *x = warp_x_, *y = warp_y_;
+      ok = true;
+      return;
+    }
     // Over the window its own motion events are exact; elsewhere ask the
     // system where the cursor is.
     if (SDL_GetMouseFocus() == it->second.window) {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/sdl/x11_tray.h"
 
 struct SDL_Window;
 struct SDL_Renderer;
@@ -103,6 +104,15 @@ class SdlUi final : public Ui {
   bool browse_for_folder(const std::string& initial, const std::string& title, std::string& chosen) override;
   void show_overlay(int window, const uint8_t* bgra, int width, int height, int stride, int x, int y) override;
   void clear_overlay(int window) override;
+  // ---- menus, cursor and tray icon (begin)
+  void warp_cursor(int window, int x, int y) override;
+  void set_system_cursor(int shape) override;
+  bool set_colour_cursor(const uint8_t* bgra, int width, int height, int hot_x, int hot_y) override;
+  int show_tray_icon(const ui_tray_icon& icon) override;
+  void remove_tray_icon() override;
+  bool tray_is_docked() const;
+  bool colour_cursor_set() const { return colour_cursor_; }
+  // ---- menus, cursor and tray icon (end)
 
   // Runs the requests other threads have queued. The main thread must call it
   // (or poll_event) while it waits for a thread that may use the Ui.
@@ -182,6 +192,14 @@ class SdlUi final : public Ui {
   bool dropping_ = false;
   uint32_t drop_window_id_ = 0;
   std::vector<std::string> drop_files_;
+  // ---- menus, cursor and tray icon (begin), main thread only
+  void* cursor_ = nullptr;        // SDL_Cursor* now set
+  std::unique_ptr<X11Tray> tray_;
+  // Where warp_cursor put the cursor, until the motion it causes arrives
+  // (SDL's own mouse state follows only its events).
+  int warp_window_ = -1, warp_x_ = 0, warp_y_ = 0;
+  std::atomic<bool> colour_cursor_{false};
+  // ---- menus, cursor and tray icon (end)
 };
 
 // Windows virtual-key code for an SDL scancode, 0 when unmapped. The one table
