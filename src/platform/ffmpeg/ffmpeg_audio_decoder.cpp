@@ -14,8 +14,10 @@ extern "C" {
 
 namespace {
 
-// The sound player's buffers hold at most 4 GiB; stop well before.
-constexpr size_t max_output_bytes = size_t{1} << 31;
+// A hostile stream can claim hours of sound in a few bytes: a WAV the player
+// takes is at most 256 MiB of 16-bit PCM once decoded (25 minutes of CD
+// stereo), so a claim past that fails instead of exhausting memory.
+constexpr size_t max_output_bytes = size_t{256} << 20;
 
 // The codec of a format tag, by FFmpeg's own RIFF tag table. Plain and
 // floating-point PCM depend on the sample size as well.
