@@ -1,5 +1,7 @@
 #include "system/file_commands.h"
 
+#include "image/picture_writers.h"
+
 #include <algorithm>
 #include <chrono>
 #include <thread>
@@ -158,11 +160,16 @@ bool create_folder_path(const std::string& script_path) {
   return platform().files->make_folder(game_path);
 }
 
-int write_layer_picture(const cg_record* picture, const std::string& game_path, int format, int level) {
-  (void)picture, (void)format, (void)level;
-  // The picture writers are not part of the player yet: the write fails.
-  write_info_log("ERR", "picture not written: no picture writer [%s]", game_path);
-  return -1;
+int write_layer_picture(cg_record* picture, const std::string& game_path, int format, int level) {
+  if (!picture || !picture->pixels) return -1;
+  int rc;
+  if (format == picture_format_bmp)
+    rc = save_cg_bmp(picture, game_path);
+  else if (format == picture_format_png)
+    rc = save_cg_png(picture, game_path, level);
+  else
+    rc = save_cg_jpeg(picture, game_path, level);
+  return rc < 0 ? -1 : 0;  // the writers have said why
 }
 
 int cmd_file_operation() {

@@ -40,4 +40,4 @@ bool create_folder_path(const std::string& script_path);
 // (level 0..9), 2 JPEG (quality 1..100). 0, or -1 when the file could not be
 // written. `name` already has its extension.
 enum : int { picture_format_bmp = 0, picture_format_png = 1, picture_format_jpeg = 2 };
-int write_layer_picture(const cg_record* picture, const std::string& game_path, int format, int level);
+int write_layer_picture(cg_record* picture, const std::string& game_path, int format, int level);

@@ -1,5 +1,7 @@
 #include "system/system_call.h"
 
+#include "system/registry_store.h"
+
 #include <algorithm>
 #include <vector>
 
@@ -17,6 +19,15 @@
 #include "system/text_commands.h"
 
 namespace {
+
+// A key path of the registry store: the root, then the script's path with
+// '/' turned into '\\'.
+std::string registry_key_under(const char* root, const std::string& path) {
+  std::string key = path;
+  for (size_t i = 0; i < key.size(); i += sjis_char_length(key, i))
+    if (key[i] == '/') key[i] = '\\';
+  return root + key;
+}
 
 constexpr int command_number = 103;
 
@@ -167,13 +178,14 @@ int cmd_system_call() {
       if (!platform().files->set_script_folder(as_path(text1)))
         write_info_log("ERR", "current folder not changed: [%s]", text1);
       break;
-    case 33:
-    case 36:
-    case 37:
-      // The registry store comes with the registry commands; until then a
-      // deletion reaches nothing.
-      write_info_log("ERR", "registry delete %d not done: [%s] [%s]", number, text1, text2);
+    case 33: {
+      // The user's key: the value, and when that went, the key itself.
+      const std::string key = registry_key_under("HKEY_CURRENT_USER\\", text1);
+      if (registry_delete_value(key, text2)) registry_delete_key(key);
       break;
+    }
+    case 36: registry_delete_value(registry_key_under("HKEY_LOCAL_MACHINE\\", text1), text2); break;
+    case 37: registry_delete_key(registry_key_under("HKEY_LOCAL_MACHINE\\", text1)); break;
     case 34: store_number(static_cast<int64_t>(free_space_for(as_path(text1)))); break;
     case 38: store_number(platform().process->is_administrator() ? 1 : 0); break;
     case 41: run_notice_box(utf8_to_sjis("確認"), utf8_to_sjis("クイックセーブしました。"), 10); break;

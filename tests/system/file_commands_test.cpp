@@ -229,3 +229,23 @@ file_exists file="tool.sh", program=1, output=program_number
   EXPECT_EQ(game.text_value("folder_program"), "");
   EXPECT_EQ(game.int_value("program_number"), 0);
 }
+
+// Command 19 writes a layer's picture through the picture writers, with the
+// format's extension added: a 3 x 2 BMP is 78 bytes; PNG and JPEG start with
+// their signatures.
+TEST(FileOperation, WritesALayersPictureInEachFormat) {
+  headless_game game(std::string(R"(
+*SYSTEM_START
+layer path="pic", file="", width=3, height=2, priority=1
+file path="shot", layer="pic", bmp=1
+file path="shot", layer="pic", png=1
+file path="shot", layer="pic", jpeg=1, level=80
+)") + "*idle\nwait 1\ngoto idle\n");
+  ASSERT_EQ(game.start(), 0);
+  game.run_ticks(2);
+  EXPECT_EQ(errors_of(game), "");
+  const std::string dir = game.folder().path();
+  EXPECT_EQ(read_all(dir + "shot.bmp").size(), 78u);
+  EXPECT_EQ(read_all(dir + "shot.png").substr(0, 4), "\x89PNG");
+  EXPECT_EQ(read_all(dir + "shot.jpg").substr(0, 2), "\xFF\xD8");
+}

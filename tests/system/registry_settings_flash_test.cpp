@@ -247,3 +247,29 @@ TEST(Flash, MissingOrOutsideMoviesAreFatal) {
 }
 
 }  // namespace
+
+// The system call's deletions (33: a user value and then its key; 36: a
+// machine value; 37: a machine key) reach the registry store, paths written
+// with '/' as scripts may.
+TEST(Registry, SystemCallDeletesReachTheStore) {
+  headless_game g(R"(
+*SYSTEM_START
+system_call function=33, text1="Software/U", text2="a"
+system_call function=36, text1="Software/V", text2="x"
+system_call function=37, text1="Software/W"
+*idle
+wait 1
+goto idle
+)");
+  g.write_file("registry.txt", bytes_of("[HKEY_CURRENT_USER\\Software\\U]\n\"a\"=\"1\"\n\"b\"=\"2\"\n"
+                                        "[HKEY_LOCAL_MACHINE\\Software\\V]\n\"x\"=\"1\"\n\"y\"=\"2\"\n"
+                                        "[HKEY_LOCAL_MACHINE\\Software\\W]\n\"z\"=\"1\"\n"));
+  ASSERT_EQ(g.start(), 0);
+  g.run_ticks(2);
+  EXPECT_TRUE(g.error_codes().empty());
+  std::string v;
+  EXPECT_FALSE(registry_read_value("HKEY_CURRENT_USER\\Software\\U", "b", v));  // the key went too
+  EXPECT_FALSE(registry_read_value("HKEY_LOCAL_MACHINE\\Software\\V", "x", v));
+  EXPECT_TRUE(registry_read_value("HKEY_LOCAL_MACHINE\\Software\\V", "y", v));
+  EXPECT_FALSE(registry_read_value("HKEY_LOCAL_MACHINE\\Software\\W", "z", v));
+}
