@@ -195,8 +195,9 @@ TEST(GpuModes, EveryModeOfTheTableAgainstHandComputedPixels) {
     EXPECT_EQ(pixel_at(out, 16, 3, 20), 0xFFC86432u);
     // Inside the tile but beyond the picture the padding is transparent:
     // the modes that weigh by alpha leave the colour alone there.
-    if (c.mode != 2 && c.mode != 6 && c.mode != 9)
+    if (c.mode != 2 && c.mode != 6 && c.mode != 9) {
       EXPECT_EQ(pixel_at(out, 16, 12, 3) & 0xFFFFFF, 0xC86432u) << "mode " << c.mode;
+    }
   }
 }
 

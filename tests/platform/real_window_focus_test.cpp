@@ -90,7 +90,7 @@ TEST(RealWindowFocus, AnotherWindowTakingTheFocusHoldsScriptsAndSound) {
   setenv("DISPLAY", x.display.c_str(), 1);
   unsetenv("WAYLAND_DISPLAY");
   setenv("SDL_AUDIODRIVER", "dummy", 1);
-  system_libraries_may_keep_memory libraries_keep;
+  [[maybe_unused]] system_libraries_may_keep_memory libraries_keep;
 
   reset_engine_records();
   temp_folder game;
