@@ -360,8 +360,10 @@ TEST_F(BlendModes, ComputedSpansGiveTheTableBytesForEveryPair) {
         same([&](uint8_t* d) { table.alpha_opacity(d, r.s.data(), o, n); },
              [&](uint8_t* d) { fast.alpha_opacity(d, r.s.data(), o, n); }, "alpha x opacity");
       }
-      for (auto [o, p, v] : {std::tuple{256, 100, 256}, std::tuple{255, 150, 60}, std::tuple{256, 256, 256},
-                             std::tuple{180, 140, 40}, std::tuple{0, 200, 10}, std::tuple{256, 180, 0}}) {
+      for (auto [o, rule_p, rule_v] : {std::tuple{256, 100, 256}, std::tuple{255, 150, 60}, std::tuple{256, 256, 256},
+                                       std::tuple{180, 140, 40}, std::tuple{0, 200, 10}, std::tuple{256, 180, 0}}) {
+        // Plain copies: lambdas may not capture structured bindings (C++20 in clang 14).
+        const int p = rule_p, v = rule_v;
         build_rule_table(o, p, v);
         same([&](uint8_t* d) { table.rule(d, r.s.data(), r.m.data(), p, v, n); },
              [&](uint8_t* d) { fast.rule(d, r.s.data(), r.m.data(), p, v, n); }, "rule");
