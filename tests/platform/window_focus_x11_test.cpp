@@ -20,6 +20,7 @@
 #include "app/frame_loop.h"
 #include "app/startup.h"
 #include "child_helper.h"
+#include "x_server.h"
 #include "core/play_time.h"
 #include "core/window_state.h"
 #include "platform/sdl/real_platform.h"
@@ -35,60 +36,9 @@ namespace {
 
 const std::string binary_dir = ZARVIK_BINARY_DIR;
 
-bool on_path(const char* program) {
-  const std::string command = std::string("command -v ") + program + " >/dev/null 2>&1";
-  return std::system(command.c_str()) == 0;
-}
-
-std::string output_of(const std::string& command) {
-  std::string out;
-  if (FILE* p = ::popen(command.c_str(), "r")) {
-    char buf[256];
-    while (std::fgets(buf, sizeof buf, p)) out += buf;
-    ::pclose(p);
-  }
-  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
-  return out;
-}
-
-// The first window whose name is `name`, waiting up to 10 s for it to appear.
-std::string find_window(const std::string& name) {
-  for (int i = 0; i < 200; ++i) {
-    std::string id = output_of("xdotool search --name '^" + name + "$' 2>/dev/null | head -n 1");
-    if (!id.empty()) return id;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return "";
-}
-
 void focus(const std::string& window) {
   std::system(("xdotool windowfocus --sync " + window + " >/dev/null 2>&1").c_str());
 }
-
-struct x_server {
-  pid_t pid = -1;
-  std::string display;
-  bool start() {
-    for (int n = 90 + ::getpid() % 300, tries = 0; tries < 20; ++n, ++tries) {
-      const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
-      if (fs::exists(socket)) continue;
-      display = ":" + std::to_string(n);
-      pid = start_child("/usr/bin/Xvfb", {display, "-screen", "0", "800x600x24", "-nolisten", "tcp"}, {});
-      for (int i = 0; i < 200 && !fs::exists(socket); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(25));
-      if (fs::exists(socket)) return true;
-      ::kill(pid, SIGTERM);
-      wait_child(pid);
-      pid = -1;
-    }
-    return false;
-  }
-  ~x_server() {
-    if (pid > 0) {
-      ::kill(pid, SIGTERM);
-      wait_child(pid);
-    }
-  }
-};
 
 }  // namespace
 
@@ -102,7 +52,7 @@ TEST(WindowFocusX11, AnotherWindowTakingTheFocusHoldsTheGameUntilItReturns) {
   GTEST_SKIP() << "a real X client under the leak checker";
 #endif
   x_server x;
-  ASSERT_TRUE(x.start());
+  ASSERT_TRUE(x.start("800x600x24", 90));
   ::setenv("DISPLAY", x.display.c_str(), 1);
   ::setenv("SDL_VIDEODRIVER", "x11", 1);
   ::setenv("SDL_AUDIODRIVER", "dummy", 1);
