@@ -16,8 +16,12 @@ namespace {
 
 // A hostile stream can claim hours of sound in a few bytes: a WAV the player
 // takes is at most 256 MiB of 16-bit PCM once decoded (25 minutes of CD
-// stereo), so a claim past that fails instead of exhausting memory.
+// stereo), and at most 256 times its coded size (more than any codec's ratio
+// at its lowest bit rate), so a claim past that fails instead of exhausting
+// memory.
 constexpr size_t max_output_bytes = size_t{256} << 20;
+constexpr size_t max_expansion = 256;
+constexpr size_t min_output_limit = size_t{1} << 20;
 
 // The codec of a format tag, by FFmpeg's own RIFF tag table. Plain and
 // floating-point PCM depend on the sample size as well.
@@ -37,6 +41,7 @@ AVCodecID codec_for(uint16_t tag, uint16_t bits) {
 }
 
 struct decode_session {
+  size_t output_limit = max_output_bytes;
   AVCodecContext* context = nullptr;
   AVCodecParserContext* parser = nullptr;
   SwrContext* resampler = nullptr;
@@ -102,7 +107,7 @@ struct decode_session {
     if (room == 0) return true;
     const size_t frame_bytes = size_t(out_channels) * 2;
     const size_t at = out->samples.size();
-    if (at + size_t(room) * frame_bytes > max_output_bytes) return false;
+    if (at + size_t(room) * frame_bytes > output_limit) return false;
     out->samples.resize(at + size_t(room) * frame_bytes);
     uint8_t* dst = out->samples.data() + at;
     const int made = swr_convert(resampler, &dst, room, const_cast<const uint8_t**>(input), count);
@@ -154,6 +159,7 @@ class FfmpegAudioDecoder final : public AudioDecoder {
     if (!codec) return audio_decode_no_decoder;
 
     decode_session s;
+    s.output_limit = std::min(max_output_bytes, std::max(min_output_limit, size * max_expansion));
     s.out = &out;
     s.context = avcodec_alloc_context3(codec);
     s.packet = av_packet_alloc();
