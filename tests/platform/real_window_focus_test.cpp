@@ -4,11 +4,6 @@
 // on. Skipped when Xvfb or xdotool is missing.
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/types.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -30,6 +25,7 @@
 #include "sound/sound_thread.h"
 #include "support/headless_game.h"
 #include "support/temp_folder.h"
+#include "x_server.h"
 
 namespace {
 
@@ -42,51 +38,12 @@ struct system_libraries_may_keep_memory {
 #endif
 };
 
-bool have(const char* tool) { return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0; }
-
-// An X server on a free display number for the test's lifetime.
-struct xvfb_server {
-  pid_t pid = -1;
-  std::string display;
-  bool start() {
-    for (int n = 90 + getpid() % 60; n < 200; ++n) {
-      if (access(("/tmp/.X11-unix/X" + std::to_string(n)).c_str(), F_OK) == 0) continue;
-      if (access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK) == 0) continue;
-      display = ":" + std::to_string(n);
-      pid = fork();
-      if (pid == 0) {
-        // Its own process group, so signals meant for the test never reach it.
-        setpgid(0, 0);
-        freopen("/dev/null", "w", stderr);
-        execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "800x600x24", "-nolisten", "tcp",
-               static_cast<char*>(nullptr));
-        _exit(127);
-      }
-      for (int i = 0; i < 100; ++i) {
-        if (access(("/tmp/.X11-unix/X" + std::to_string(n)).c_str(), F_OK) == 0) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      }
-      stop();
-      return false;
-    }
-    return false;
-  }
-  void stop() {
-    if (pid > 0) {
-      kill(pid, SIGTERM);
-      waitpid(pid, nullptr, 0);
-    }
-    pid = -1;
-  }
-  ~xvfb_server() { stop(); }
-};
-
 }  // namespace
 
 TEST(RealWindowFocus, AnotherWindowTakingTheFocusHoldsScriptsAndSound) {
-  if (!have("Xvfb") || !have("xdotool") || !have("xmessage")) GTEST_SKIP() << "Xvfb, xdotool or xmessage is missing";
-  xvfb_server x;
-  ASSERT_TRUE(x.start());
+  if (!on_path("Xvfb") || !on_path("xdotool") || !on_path("xmessage")) GTEST_SKIP() << "Xvfb, xdotool or xmessage is missing";
+  x_server x;
+  ASSERT_TRUE(x.start("800x600x24", 90));
   setenv("DISPLAY", x.display.c_str(), 1);
   unsetenv("WAYLAND_DISPLAY");
   setenv("SDL_AUDIODRIVER", "dummy", 1);
