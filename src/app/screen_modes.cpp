@@ -266,6 +266,9 @@ int switch_to_windowed() {
   write_info_log("", messages().windowed_start);
   if (menu_bar.on_strip && menu_bar_hooks.build) menu_bar_hooks.build(0, nullptr, true);
   menu_bar.on_strip = 0;
+  // Windowed from here on: the bar rebuilt below goes back on the window (not
+  // the strip) and the window gets its size limits again.
+  screen_state.fullscreen = 0;
   screen_state.saved_output_width = screen_state.saved_output_height = 0;
   screen_state.saved_frame_width = screen_state.saved_frame_height = 0;
   const int gw = game_width(), gh = game_height();
