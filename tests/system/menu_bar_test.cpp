@@ -4,7 +4,9 @@
 // is a strip shown while the mouse is at the top.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/game_window.h"
@@ -199,6 +201,29 @@ TEST(MenuBar, FullScreenStripFollowsTheMouseAndTheBarComesBack) {
   ASSERT_TRUE(ui.client_size(0, &cw, &ch));
   EXPECT_EQ(cw, 640);
   EXPECT_EQ(ch, 480);
+}
+
+// In frame-thread mode the press reaches the window procedure on the main
+// thread and the menu runs on the frame thread, as popups do.
+TEST(MenuBar, PressOnTheFrameThread) {
+  headless_game g(std::string("config frame_thread 1\n") + bar_listing);
+  ASSERT_EQ(g.start(), 0);
+  g.run_ticks(3);
+  HeadlessUi& ui = g.backend().ui;
+  ASSERT_EQ(ui.menu_bar(0).height, menu_bar_height);
+  window_events.last_menu_command = 0;
+  ui.queue_menu_event(menu_event(msg_key_down, 0, 0, vk_down));
+  ui.queue_menu_event(menu_event(msg_key_down, 0, 0, vk_down));
+  ui.queue_menu_event(menu_event(msg_key_down, 0, 0, vk_return));
+  ui.click_menu_bar(0, item_columns(ui.menu_bar(0)).at(0) + 2, 10);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (window_events.last_menu_command.load() != 32 && std::chrono::steady_clock::now() < until) {
+    g.run_ticks(1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_EQ(window_events.last_menu_command.load(), 32);
+  g.run_ticks(2);
+  EXPECT_EQ(g.int_value("chosen"), 32);
 }
 
 }  // namespace
