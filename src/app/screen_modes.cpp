@@ -368,12 +368,17 @@ void update_fullscreen_menu_bar() {
     if (menu_bar.strip_shown) show(false);
     return;
   }
+  // Both tests measure the cursor on the client, where the strip lies: with a
+  // scaled picture the logical y would show the strip on rows that hide it
+  // again at the next tick.
+  int cx = 0, cy = 0;
+  const bool known = ui()->cursor_position(0, &cx, &cy);
+  if (!known) cy = w->mouse_y;
   if (!menu_bar.strip_shown) {
-    if (menu_bar.node[0] && w->mouse_y < menu_bar.strip_height) show(true);
+    if (menu_bar.node[0] && cy < menu_bar.strip_height) show(true);
     return;
   }
-  int cx = 0, cy = 0;
-  if (ui()->cursor_position(0, &cx, &cy) && cy >= menu_bar.strip_height) {
+  if (known && cy >= menu_bar.strip_height) {
     show(false);
     repaint_window(*w, true);
   }

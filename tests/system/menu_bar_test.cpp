@@ -139,6 +139,13 @@ TEST(MenuBar, FullScreenStripFollowsTheMouseAndTheBarComesBack) {
   ASSERT_TRUE(ui.window_fullscreen(0));
   EXPECT_EQ(ui.menu_bar(0).height, 0) << "no bar on a full-screen window";
   EXPECT_EQ(ui.overlay(0, overlay_slot_menu_strip).width, 0) << "the strip waits for the mouse";
+  // Below the strip's rows (though above its height in the scaled picture's
+  // own rows) it stays hidden, tick after tick.
+  ui.set_cursor(200, menu_bar_height + 10);
+  for (int i = 0; i < 3; ++i) {
+    g.run_ticks(1);
+    EXPECT_EQ(ui.overlay(0, overlay_slot_menu_strip).width, 0) << i;
+  }
 
   // The mouse at the top shows the strip over the picture; a press on it
   // opens "File" below it and the user picks "Quit".
