@@ -146,7 +146,9 @@ TEST(SdlInput, MenuBarAboveTheClient) {
     if (!rw.message) continue;
     EXPECT_EQ(got[0].message, rw.message);
     EXPECT_EQ(got[0].x * 1000 + got[0].y, 7000 + rw.client_y);
-    if (rw.client_y < 0) EXPECT_EQ(got[0].wparam, hit_menu);
+    if (rw.client_y < 0) {
+      EXPECT_EQ(got[0].wparam, hit_menu);
+    }
   }
   ui.set_menu_bar(0, nullptr, 40, 10);  // removed: the window is the client again
   drain(ui);

@@ -100,7 +100,9 @@ TEST(MenuBar, SitsAboveTheClientAndItsChoicesReachTheScript) {
     ui.click_menu_bar(0, rw.bar_x, 10);
     g.run_ticks(3);
     EXPECT_EQ(window_events.last_menu_command.load(), rw.chosen) << rw.what;
-    if (rw.chosen) EXPECT_EQ(g.int_value("chosen"), rw.chosen) << rw.what;  // the script's own reading
+    if (rw.chosen) {
+      EXPECT_EQ(g.int_value("chosen"), rw.chosen) << rw.what;  // the script's own reading
+    }
   }
   // "File" opened its menu on the client's top row, under its item.
   EXPECT_EQ(menu_view.y.load() * 1000 + menu_view.x.load(), 4);
