@@ -252,8 +252,6 @@ uint32_t run_menu(const std::vector<menu_item_model>& items, int x, int y, int w
       case msg_nc_left_button_down:  // on the menu bar or the title: the menu closes
         done = true;
         break;
-      case msg_nc_mouse_move:
-      case msg_nc_left_button_up:
       case msg_key_down: {
         panel& p = panels.back();
         const uint32_t key = static_cast<uint32_t>(e.wparam);
@@ -289,6 +287,8 @@ uint32_t run_menu(const std::vector<menu_item_model>& items, int x, int y, int w
         done = true;
         break;
       case msg_mouse_wheel:
+      case msg_nc_mouse_move:
+      case msg_nc_left_button_up:
       case msg_key_up:
       case msg_char:
       case msg_middle_button_down:
