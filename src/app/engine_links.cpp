@@ -6,6 +6,7 @@
 #include "app/input.h"
 #include "core/error_report.h"
 #include "app/menu_view.h"
+#include "app/screen_modes.h"
 #include "core/window_state.h"
 #include "graphics/layer_commands.h"
 #include "platform/platform.h"
@@ -84,6 +85,8 @@ void link_engine_hooks() {
   // Menus, the cursor and the client size.
   install_menu_tree_hooks();
   menu_links.request_popup = request_popup_menu;
+  menu_bar_hooks.build = build_menu_bar;
+  menu_bar_hooks.show_strip = show_menu_bar_strip;
   input_hooks.apply_cursor_request = apply_cursor_show_request;
   settings_links.set_client_size = set_main_client_size;
 }

@@ -80,7 +80,7 @@ int frame_tick() {
     count_frame();
     frame_steps.reset_dirty_rects();
   }
-  if (pending_popup.menu_set) {
+  if (pending_popup.menu_set || menu_bar_view.press_pending) {
     frame_steps.show_pending_popup_menu();
     pending_popup.menu_set = 0;
   }

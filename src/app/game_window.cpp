@@ -482,6 +482,12 @@ void game_wnd_proc(const ui_event& e) {
       note_mouse_moved();
       return;
     case msg_left_button_down: {
+      // In full screen the bar is a strip over the top rows: a press there is the strip's.
+      if (menu_bar_view.on_strip && menu_bar_view.strip_shown && e.window == menu_bar_view.window && e.y >= 0 &&
+          e.y < menu_bar_height) {
+        request_menu_bar_press(e.window, e.x, e.y);
+        return;
+      }
       record_event(window_events.last_mouse_button, 1, event_button);
       if (e.window == 0) {
         int lx = 0, ly = 0;
@@ -500,6 +506,11 @@ void game_wnd_proc(const ui_event& e) {
       record_event(window_events.last_mouse_button, 4, event_button);
       return;
     case msg_nc_left_button_down:
+      if (e.wparam == hit_menu) {  // the window's menu bar, above the client
+        if (e.window == menu_bar_view.window && !menu_bar_view.on_strip)
+          request_menu_bar_press(e.window, e.x, e.y + menu_bar_height);
+        return;
+      }
       // With the system call's drag-pause option, holding the title bar holds
       // the scripts as an inactive window does.
       if (window_events.drag_pause_option && e.wparam == hit_caption) {

@@ -16,8 +16,11 @@
 #include "platform/text_encoding.h"
 
 menu_view_record menu_view;
+menu_bar_view_record menu_bar_view;
 
 namespace {
+
+int menu_window = 0;  // the game window the open menu is drawn in
 
 std::mutex routed_lock;
 std::deque<ui_event> routed_events;  // input of the open menu, from the main thread
@@ -114,12 +117,12 @@ void draw_panel(const panel& p) {
       for (int k = 0; k < 4; ++k)
         fill(px, l.width, l.width - 12 + k, ty + 3 + k, l.width - 11 + k, ty + 11 - k, ink);
   }
-  if (Ui* ui = platform().ui) ui->present(0, px.data(), l.width, l.height, l.width * 4, p.x, p.y);
+  if (Ui* ui = platform().ui) ui->present(menu_window, px.data(), l.width, l.height, l.width * 4, p.x, p.y);
 }
 
 void redraw(std::vector<panel>& panels, bool restore) {
   if (restore) {
-    if (window_state* main = game_window_record(0)) repaint_window(*main, true);
+    if (window_state* w = game_window_record(menu_window)) repaint_window(*w, true);
   }
   for (const panel& p : panels) draw_panel(p);
 }
@@ -136,8 +139,9 @@ int hit_item(const panel& p, int x, int y) {
 // the right or bottom edge.
 void place(panel& p, int x, int y) {
   int cw = screen_state.client_width, ch = screen_state.client_height;
-  const window_state* main = game_window_record(0);
-  if ((cw <= 0 || ch <= 0) && main) cw = main->logical_width, ch = main->logical_height;
+  if (menu_window != 0 && !platform().ui->client_size(menu_window, &cw, &ch)) cw = ch = 0;
+  const window_state* owner = game_window_record(menu_window);
+  if ((cw <= 0 || ch <= 0) && owner) cw = owner->logical_width, ch = owner->logical_height;
   if (cw > 0 && x + p.layout.width > cw) x = std::max(0, cw - p.layout.width);
   if (ch > 0 && y + p.layout.height > ch) y = std::max(0, ch - p.layout.height);
   p.x = x, p.y = y;
@@ -182,9 +186,10 @@ menu_panel_layout layout_menu_panel(const std::vector<menu_item_model>& items) {
   return l;
 }
 
-uint32_t run_menu(const std::vector<menu_item_model>& items, int x, int y) {
+uint32_t run_menu(const std::vector<menu_item_model>& items, int x, int y, int window) {
   Ui* ui = platform_installed() ? platform().ui : nullptr;
-  if (!ui || items.empty()) return 0;
+  if (!ui || items.empty() || !game_window_record(window)) return 0;
+  menu_window = window;
   std::vector<panel> panels(1);
   panels[0].items = &items;
   panels[0].layout = layout_menu_panel(items);
@@ -244,6 +249,9 @@ uint32_t run_menu(const std::vector<menu_item_model>& items, int x, int y) {
         if (!inside && (e.message == msg_left_button_down || e.message == msg_right_button_down)) done = true;
         break;
       }
+      case msg_nc_left_button_down:  // on the menu bar or the title: the menu closes
+        done = true;
+        break;
       case msg_key_down: {
         panel& p = panels.back();
         const uint32_t key = static_cast<uint32_t>(e.wparam);
@@ -279,6 +287,8 @@ uint32_t run_menu(const std::vector<menu_item_model>& items, int x, int y) {
         done = true;
         break;
       case msg_mouse_wheel:
+      case msg_nc_mouse_move:
+      case msg_nc_left_button_up:
       case msg_key_up:
       case msg_char:
       case msg_middle_button_down:
@@ -297,7 +307,7 @@ uint32_t run_menu(const std::vector<menu_item_model>& items, int x, int y) {
     std::lock_guard<std::mutex> g(routed_lock);
     routed_events.clear();
   }
-  if (window_state* main = game_window_record(0)) repaint_window(*main, true);
+  if (window_state* w = game_window_record(menu_window)) repaint_window(*w, true);
   return chosen;
 }
 
@@ -309,6 +319,9 @@ bool route_event_to_menu(const ui_event& e) {
     case msg_left_button_up:
     case msg_right_button_down:
     case msg_right_button_up:
+    case msg_nc_mouse_move:
+    case msg_nc_left_button_down:
+    case msg_nc_left_button_up:
     case msg_key_down:
     case msg_close: {
       std::lock_guard<std::mutex> g(routed_lock);
@@ -327,7 +340,7 @@ struct bar_layout {
   int strip_width = 0;
 };
 
-bar_layout layout_bar(const std::vector<menu_item_model>& items) {
+bar_layout layout_bar(const std::vector<menu_item_model>& items, int window) {
   bar_layout b;
   int x = 4;
   for (const menu_item_model& m : items) {
@@ -336,9 +349,11 @@ bar_layout layout_bar(const std::vector<menu_item_model>& items) {
     b.width.push_back(w);
     x += w;
   }
-  b.strip_width = screen_state.client_width > 0 ? screen_state.client_width.load() : 0;
+  // As wide as the client; the Ui widens a narrower picture when the window grows.
+  int cw = 0, ch = 0;
+  if (platform_installed() && platform().ui->client_size(window, &cw, &ch)) b.strip_width = cw;
   if (b.strip_width <= 0)
-    if (const window_state* main = game_window_record(0)) b.strip_width = main->logical_width;
+    if (const window_state* w = game_window_record(window)) b.strip_width = w->logical_width;
   b.strip_width = std::max(b.strip_width, x + 4);
   return b;
 }
@@ -348,8 +363,15 @@ std::vector<menu_item_model> bar_items() {
   return menu_sets[menu_set_bar].items;
 }
 
-void draw_bar(const std::vector<menu_item_model>& items, int hover) {
-  const bar_layout b = layout_bar(items);
+// Draws the bar with item `hover` lit where it is: the window's bar, or the
+// strip while it shows. False when there is nowhere to draw it.
+bool draw_bar(const std::vector<menu_item_model>& items, int hover) {
+  Ui* ui = platform_installed() ? platform().ui : nullptr;
+  const int window = menu_bar_view.window;
+  if (!ui || window < 0) return false;
+  const bool strip = menu_bar_view.on_strip != 0;
+  if (strip && !menu_bar_view.strip_shown) return false;
+  const bar_layout b = layout_bar(items, window);
   std::vector<uint8_t> px(static_cast<size_t>(b.strip_width) * 4 * menu_bar_height);
   fill(px, b.strip_width, 0, 0, b.strip_width, menu_bar_height, colour_face);
   fill(px, b.strip_width, 0, menu_bar_height - 1, b.strip_width, menu_bar_height, colour_frame);
@@ -361,33 +383,94 @@ void draw_bar(const std::vector<menu_item_model>& items, int hover) {
     draw_text(px, b.strip_width, b.left[i] + 8, (menu_bar_height - font_cell) / 2 - 1, m.caption,
               m.greyed ? colour_grey : lit ? colour_hover_text : colour_text);
   }
-  if (Ui* ui = platform().ui) ui->present(0, px.data(), b.strip_width, menu_bar_height, b.strip_width * 4, 0, 0);
+  if (strip)
+    ui->set_overlay(window, overlay_slot_menu_strip, px.data(), b.strip_width, menu_bar_height, 0, 0);
+  else
+    ui->set_menu_bar(window, px.data(), b.strip_width, menu_bar_height);
+  return true;
+}
+
+// Takes the bar off wherever it is.
+void remove_bar() {
+  const int window = menu_bar_view.window.exchange(-1);
+  if (window >= 0 && platform_installed()) {
+    platform().ui->set_menu_bar(window, nullptr, 0, 0);
+    if (menu_bar_view.strip_shown) platform().ui->clear_overlay(window, overlay_slot_menu_strip);
+  }
+  menu_bar_view.on_strip = 0;
+  menu_bar_view.strip_shown = 0;
+  menu_bar_view.press_pending = 0;
 }
 
 }  // namespace
 
+int build_menu_bar(int window, object_node* node, bool on_strip) {
+  if (!node) {
+    // Another window's bar stays: this one had none.
+    const int holder = menu_bar_view.window;
+    if (holder >= 0 && holder != window) return 0;
+    remove_bar();
+    std::lock_guard<std::mutex> g(menu_sets_lock);
+    menu_sets[menu_set_bar] = menu_set_model{};
+    return 0;
+  }
+  const int result = rebuild_menu_set(menu_set_bar, node);
+  // Set 0 is the one bar: a window that had it loses it to this one.
+  const int holder = menu_bar_view.window;
+  if (holder >= 0 && (holder != window || (menu_bar_view.on_strip != 0) != on_strip)) remove_bar();
+  if (result != 0) {
+    remove_bar();
+    return -1;
+  }
+  menu_bar_view.on_strip = on_strip ? 1 : 0;
+  menu_bar_view.window = window;
+  const std::vector<menu_item_model> items = bar_items();
+  // An empty menu still takes its place: the window's bar is there, empty.
+  draw_bar(items, -1);
+  return 0;
+}
+
+void show_menu_bar_strip(bool shown) {
+  const int window = menu_bar_view.window;
+  if (window < 0 || !menu_bar_view.on_strip) {
+    menu_bar_view.strip_shown = 0;
+    return;
+  }
+  if ((menu_bar_view.strip_shown != 0) == shown) return;
+  menu_bar_view.strip_shown = shown ? 1 : 0;
+  if (shown)
+    draw_bar(bar_items(), -1);
+  else if (platform_installed())
+    platform().ui->clear_overlay(window, overlay_slot_menu_strip);
+}
+
 bool draw_menu_bar() {
   const std::vector<menu_item_model> items = bar_items();
   if (items.empty()) return false;
-  draw_bar(items, -1);
-  return true;
+  return draw_bar(items, -1);
 }
 
 bool menu_bar_press(int x, int y) {
   const std::vector<menu_item_model> items = bar_items();
-  if (items.empty() || y < 0 || y >= menu_bar_height) return false;
-  const bar_layout b = layout_bar(items);
+  const int window = menu_bar_view.window;
+  if (items.empty() || window < 0 || y < 0 || y >= menu_bar_height) return false;
+  if (menu_bar_view.on_strip && !menu_bar_view.strip_shown) return false;
+  const bar_layout b = layout_bar(items, window);
+  // The menu opens just below the bar: the client's top row for a window's
+  // bar, the row under the strip in full screen.
+  const int menu_y = menu_bar_view.on_strip ? menu_bar_height : 0;
   for (size_t i = 0; i < items.size(); ++i) {
     if (x < b.left[i] || x >= b.left[i] + b.width[i]) continue;
     const menu_item_model& m = items[i];
     if (m.separator || m.greyed) return true;
     draw_bar(items, static_cast<int>(i));
     uint32_t chosen = m.id;
-    if (m.has_submenu) chosen = run_menu(m.submenu, b.left[i], menu_bar_height);
+    if (m.has_submenu) chosen = run_menu(m.submenu, b.left[i], menu_y, window);
     draw_bar(items, -1);
     if (chosen) {
       ui_event e;
       e.message = msg_command;
+      e.window = window;
       e.wparam = chosen;
       if (Ui* ui = platform().ui) ui->post_event(e);
     }
@@ -396,11 +479,23 @@ bool menu_bar_press(int x, int y) {
   return true;
 }
 
+void request_menu_bar_press(int window, int x, int y) {
+  menu_bar_view.press_window = window;
+  menu_bar_view.press_x = x;
+  menu_bar_view.press_y = y;
+  menu_bar_view.press_pending = 1;
+}
+
 void request_popup_menu(int set) {
   if (set == menu_set_popup || set == menu_set_tray) pending_popup.menu_set = static_cast<uint8_t>(set);
 }
 
 void show_pending_popup_menu() {
+  if (menu_bar_view.press_pending.exchange(0)) {
+    // A press on a bar that has since moved to another window is dropped.
+    if (menu_bar_view.press_window == menu_bar_view.window)
+      menu_bar_press(menu_bar_view.press_x, menu_bar_view.press_y);
+  }
   const int set = pending_popup.menu_set;
   if (set <= 0 || set >= menu_set_count) return;
   std::vector<menu_item_model> items;

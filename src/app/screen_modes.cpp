@@ -266,6 +266,9 @@ int switch_to_windowed() {
   write_info_log("", messages().windowed_start);
   if (menu_bar.on_strip && menu_bar_hooks.build) menu_bar_hooks.build(0, nullptr, true);
   menu_bar.on_strip = 0;
+  // Windowed from here on: the bar rebuilt below goes back on the window (not
+  // the strip) and the window gets its size limits again.
+  screen_state.fullscreen = 0;
   screen_state.saved_output_width = screen_state.saved_output_height = 0;
   screen_state.saved_frame_width = screen_state.saved_frame_height = 0;
   const int gw = game_width(), gh = game_height();
@@ -365,12 +368,17 @@ void update_fullscreen_menu_bar() {
     if (menu_bar.strip_shown) show(false);
     return;
   }
+  // Both tests measure the cursor on the client, where the strip lies: with a
+  // scaled picture the logical y would show the strip on rows that hide it
+  // again at the next tick.
+  int cx = 0, cy = 0;
+  const bool known = ui()->cursor_position(0, &cx, &cy);
+  if (!known) cy = w->mouse_y;
   if (!menu_bar.strip_shown) {
-    if (menu_bar.node[0] && w->mouse_y < menu_bar.strip_height) show(true);
+    if (menu_bar.node[0] && cy < menu_bar.strip_height) show(true);
     return;
   }
-  int cx = 0, cy = 0;
-  if (ui()->cursor_position(0, &cx, &cy) && cy >= menu_bar.strip_height) {
+  if (known && cy >= menu_bar.strip_height) {
     show(false);
     repaint_window(*w, true);
   }

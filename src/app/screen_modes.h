@@ -71,9 +71,9 @@ void on_move_monitor();
 void request_device_reset();
 void withdraw_device_reset();
 
-// ---- the menu bar's place. The menus themselves (items, handles) belong to
-// the menu commands, which fill menu_bar_hooks; until then a bar is only
-// recorded here.
+// ---- the menu bar's place. The bar itself (set 0, drawn by the player on
+// the window or the strip) is the menu view's, which start-up puts into
+// menu_bar_hooks.
 struct menu_bar_record {
   object_node* node[game_window_count] = {};  // each window's bar definition, null for none
   uint8_t on_strip = 0;     // full screen: window 0's bar lives on the strip

@@ -273,7 +273,9 @@ enum : uint32_t {
   msg_close = 0x0010,
   msg_quit = 0x0012,
   msg_activate_app = 0x001C,
-  // Non-client (title bar) mouse messages: wparam is the hit-test code.
+  // Non-client (title bar, menu bar) mouse messages: wparam is the hit-test
+  // code, x and y are client coordinates (negative above the client).
+  msg_nc_mouse_move = 0x00A0,
   msg_nc_left_button_down = 0x00A1,
   msg_nc_left_button_up = 0x00A2,
   msg_nc_left_button_double = 0x00A3,
@@ -321,8 +323,12 @@ struct window_desc {
   bool borderless = false;  // no title bar or frame
 };
 
-// Hit-test code of the title bar (msg_nc_* wparam).
+// Hit-test codes of the title bar and the menu bar (msg_nc_* wparam).
 constexpr uint64_t hit_caption = 2;
+constexpr uint64_t hit_menu = 5;
+// The overlay slot (set_overlay) of the full-screen menu strip, drawn over
+// the other slots.
+constexpr int overlay_slot_menu_strip = 2;
 
 // Message box flags and results, numbered as the original ones.
 enum : uint32_t {
@@ -467,6 +473,17 @@ class Ui {
   // The next event for a menu the player has opened (input while it is open
   // goes to the menu).
   virtual bool poll_menu_event(ui_event& out) { return poll_event(out); }
+  // The window's menu bar: a BGRA picture the player drew (rows top down,
+  // width * 4 bytes apart), shown in `height` rows above the client area, as
+  // a system menu bar sits. The client keeps its size and everything told in
+  // client coordinates stays as it was; the window grows by the bar. A
+  // narrower picture is widened with its last column. Presses in the bar
+  // arrive as msg_nc_left_button_down / _up with wparam hit_menu, moves as
+  // msg_nc_mouse_move, at client coordinates (y < 0). A null picture or a
+  // height of 0 removes the bar; the same height again only redraws it.
+  virtual void set_menu_bar(int window, const uint8_t* bgra, int width, int height) {
+    (void)window, (void)bgra, (void)width, (void)height;
+  }
   // ---- menus, cursor and tray icon (end)
   // Whole-window transparency of a layered window: 0 (clear) .. 255 (opaque).
   virtual void set_window_alpha(int window, int alpha) { (void)window, (void)alpha; }
@@ -493,7 +510,7 @@ class Ui {
   virtual void stop_text_input() {}
   // A BGRA picture the player drew (its edit box, input and notice boxes)
   // shown over the window's frame at client point (x, y) until cleared.
-  // Slot 0: the edit box; slot 1: a modal box.
+  // Slot 0: the edit box; slot 1: a modal box; slot 2: the menu strip.
   virtual void set_overlay(int window, int slot, const uint8_t* bgra, int width, int height, int x, int y) {
     (void)window, (void)slot, (void)bgra, (void)width, (void)height, (void)x, (void)y;
   }
@@ -576,7 +593,7 @@ class Ui {
     return false;
   }
   virtual void move_window(int window, int x, int y) { (void)window, (void)x, (void)y; }
-  // What the frame adds around the client: left, top, right, bottom.
+  // What the frame adds around the client: left, top (with a menu bar), right, bottom.
   virtual bool window_frame_extents(int window, int* left, int* top, int* right, int* bottom) {
     (void)window;
     *left = *top = *right = *bottom = 0;

@@ -97,3 +97,61 @@ TEST(SdlInput, WindowManagerMaximiseArrivesAsASystemCommand) {
   auto size = std::find_if(it, got.end(), [](const ui_event& x) { return x.message == msg_size; });
   EXPECT_NE(size, got.end());  // the command comes first, then the size
 }
+
+// The menu bar above the client: the window grows by it, presses and moves
+// on it are non-client ones at negative client y (only the left button), and
+// a narrower picture is widened with its last column.
+TEST(SdlInput, MenuBarAboveTheClient) {
+  SdlUi ui(offscreen());
+  ASSERT_TRUE(ui.ready());
+  window_desc d;
+  d.width = 64, d.height = 48;
+  ASSERT_TRUE(ui.create_window(0, d));
+  std::vector<uint8_t> bar(40 * 4 * 10, 0), px;
+  for (int y = 0; y < 10; ++y) bar[(y * 40 + 39) * 4 + 1] = 0xFF;  // the last column green
+  ui.set_menu_bar(0, bar.data(), 40, 10);
+  drain(ui);
+  int w = 0, h = 0, l = 0, t = 0, r = 0, b = 0;
+  ASSERT_TRUE(ui.client_size(0, &w, &h));
+  EXPECT_EQ(w * 1000 + h, 64048);
+  ui.window_frame_extents(0, &l, &t, &r, &b);
+  EXPECT_EQ(t, 10);
+  ASSERT_TRUE(ui.read_window_pixels(0, px, w, h));
+  ASSERT_EQ(w * 1000 + h, 64058);
+  EXPECT_EQ(px[(5 * 64 + 63) * 4 + 1], 0xFF);  // widened
+
+  const struct {
+    uint32_t sdl_type;
+    uint8_t button;
+    int y;  // in the SDL window
+    uint32_t message;
+    int client_y;
+  } rows[] = {{SDL_MOUSEBUTTONDOWN, SDL_BUTTON_LEFT, 4, msg_nc_left_button_down, -6},
+              {SDL_MOUSEBUTTONUP, SDL_BUTTON_LEFT, 4, msg_nc_left_button_up, -6},
+              {SDL_MOUSEBUTTONDOWN, SDL_BUTTON_RIGHT, 4, 0, 0},
+              {SDL_MOUSEMOTION, 0, 9, msg_nc_mouse_move, -1},
+              {SDL_MOUSEBUTTONDOWN, SDL_BUTTON_LEFT, 10, msg_left_button_down, 0},
+              {SDL_MOUSEMOTION, 0, 57, msg_mouse_move, 47}};
+  for (const auto& rw : rows) {
+    SDL_Event e{};
+    e.type = rw.sdl_type;
+    if (rw.sdl_type == SDL_MOUSEMOTION)
+      e.motion.windowID = ui.sdl_window_id(0), e.motion.x = 7, e.motion.y = rw.y;
+    else
+      e.button.windowID = ui.sdl_window_id(0), e.button.button = rw.button, e.button.x = 7, e.button.y = rw.y;
+    SDL_PushEvent(&e);
+    std::vector<ui_event> got = drain(ui);
+    std::erase_if(got, [](const ui_event& x) { return x.message < msg_nc_mouse_move; });  // paints, focus
+    ASSERT_EQ(got.size(), rw.message ? 1u : 0u) << rw.y;
+    if (!rw.message) continue;
+    EXPECT_EQ(got[0].message, rw.message);
+    EXPECT_EQ(got[0].x * 1000 + got[0].y, 7000 + rw.client_y);
+    if (rw.client_y < 0) {
+      EXPECT_EQ(got[0].wparam, hit_menu);
+    }
+  }
+  ui.set_menu_bar(0, nullptr, 40, 10);  // removed: the window is the client again
+  drain(ui);
+  ASSERT_TRUE(ui.read_window_pixels(0, px, w, h));
+  EXPECT_EQ(h, 48);
+}

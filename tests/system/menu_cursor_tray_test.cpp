@@ -412,7 +412,7 @@ goto idle
 
 namespace {
 
-// The bar's call points: the strip is drawn across the top, and a press on a
+// The bar's call points: the bar is drawn above the client, and a press on a
 // top item opens its menu below it.
 TEST(Menus, BarStripDrawsAndOpensItsMenus) {
   headless_game g(R"(
@@ -432,21 +432,23 @@ goto idle
   EXPECT_FALSE(menu_bar_press(5, 5));  // no bar yet
   object_node* bar = find_object_by_path(object_trees[tree_menus].root, "M0/bar", find_group);
   ASSERT_NE(bar, nullptr);
-  ASSERT_EQ(rebuild_menu_set(menu_set_bar, bar), 0);
+  ASSERT_EQ(build_menu_bar(0, bar, false), 0);
   ASSERT_TRUE(draw_menu_bar());
-  const headless_frame f = g.backend().ui.frame(0);
-  ASSERT_GT(f.width, 10);
-  EXPECT_EQ(f.bgra[(2 * f.width + 2) * 4], 0xF0);  // the strip's face
+  const headless_frame f = g.backend().ui.menu_bar(0);
+  ASSERT_EQ(f.height, menu_bar_height);
+  EXPECT_EQ(f.bgra[(2 * f.width + 2) * 4], 0xF0);  // the bar's face
   HeadlessUi& ui = g.backend().ui;
   window_events.last_menu_command = -1;
   ui.queue_menu_event(key(vk_down));
   ui.queue_menu_event(key(vk_down));
   ui.queue_menu_event(key(vk_return));
   EXPECT_TRUE(menu_bar_press(8, 10));  // "File"
-  EXPECT_EQ(menu_view.y.load(), menu_bar_height);
+  EXPECT_EQ(menu_view.y.load(), 0);    // just below the bar: the client's top row
   g.run_ticks(1);
   EXPECT_EQ(window_events.last_menu_command.load(), 32);
-  EXPECT_FALSE(menu_bar_press(8, menu_bar_height));  // below the strip
+  EXPECT_FALSE(menu_bar_press(8, menu_bar_height));  // below the bar
+  EXPECT_EQ(build_menu_bar(0, nullptr, false), 0);
+  EXPECT_EQ(ui.menu_bar(0).height, 0);
 }
 
 }  // namespace

@@ -2,8 +2,10 @@
 // writes the main window's composited frames as PNG files.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -60,13 +62,29 @@ std::string program_folder() {
   return ec ? std::string() : self.parent_path().string() + "/";
 }
 
-int write_frame(const fs::path& out_dir, long frame) {
+// The window's menu bar, when it has one, goes above the frame as the window
+// shows it (a narrower bar widened with its last column).
+void put_menu_bar_above(const headless_frame& bar, int width, int& height, std::vector<uint8_t>& bgra) {
+  if (bar.width <= 0 || bar.height <= 0 || width <= 0) return;
+  std::vector<uint8_t> out(static_cast<size_t>(width) * 4 * (static_cast<size_t>(height) + bar.height));
+  for (int y = 0; y < bar.height; ++y)
+    for (int x = 0; x < width; ++x)
+      std::memcpy(&out[(static_cast<size_t>(y) * width + x) * 4],
+                  &bar.bgra[(static_cast<size_t>(y) * bar.width + std::min(x, bar.width - 1)) * 4], 4);
+  std::memcpy(&out[static_cast<size_t>(bar.height) * width * 4], bgra.data(),
+              std::min(bgra.size(), static_cast<size_t>(width) * 4 * height));
+  height += bar.height;
+  bgra.swap(out);
+}
+
+int write_frame(const fs::path& out_dir, long frame, const HeadlessUi& ui) {
   int width = 0, height = 0;
   std::vector<uint8_t> bgra;
   if (!composited_main_frame(width, height, bgra)) {
     std::fprintf(stderr, "kxtool run: no composited frame at frame %ld\n", frame);
     return -1;
   }
+  put_menu_bar_above(ui.menu_bar(0), width, height, bgra);
   // The window shows the frame without its alpha.
   for (size_t i = 3; i < bgra.size(); i += 4) bgra[i] = 0xFF;
   picture_buffer picture;
@@ -171,7 +189,7 @@ int kxtool_run(const std::vector<std::string>& args) {
     for (long f = 1; f <= frames; ++f) {
       const int closing = main_loop_pass();
       if (f % every == 0) {
-        if (write_frame(out, f) != 0) {
+        if (write_frame(out, f, platform->ui) != 0) {
           status = 1;
           break;
         }

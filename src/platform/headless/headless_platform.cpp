@@ -124,6 +124,7 @@ void HeadlessUi::destroy_window(int window) {
   visible_.erase(window);
   placements_.erase(window);
   shapes_.erase(window);
+  menu_bars_.erase(window);
   calls_.push_back("destroy_window " + std::to_string(window));
 }
 
@@ -590,6 +591,45 @@ void HeadlessUi::clear_overlay(int window, int slot) {
   if (overlays_.erase({window, slot})) calls_.push_back("clear_overlay " + std::to_string(window) + " " + std::to_string(slot));
 }
 
+void HeadlessUi::set_menu_bar(int window, const uint8_t* bgra, int width, int height) {
+  std::lock_guard<std::mutex> g(mutex_);
+  if (!windows_.count(window)) return;
+  if (!bgra || width <= 0 || height <= 0) {
+    if (menu_bars_.erase(window)) calls_.push_back("menu_bar " + std::to_string(window) + " none");
+    return;
+  }
+  headless_frame& f = menu_bars_[window];
+  if (f.height != height) calls_.push_back("menu_bar " + std::to_string(window) + " " + std::to_string(height));
+  f.width = width;
+  f.height = height;
+  f.bgra.assign(bgra, bgra + static_cast<size_t>(width) * height * 4);
+}
+
+headless_frame HeadlessUi::menu_bar(int window) const {
+  std::lock_guard<std::mutex> g(mutex_);
+  auto it = menu_bars_.find(window);
+  return it == menu_bars_.end() ? headless_frame{} : it->second;
+}
+
+void HeadlessUi::click_menu_bar(int window, int x, int y) {
+  int rows = 0;
+  {
+    std::lock_guard<std::mutex> g(mutex_);
+    auto it = menu_bars_.find(window);
+    if (it != menu_bars_.end()) rows = it->second.height;
+  }
+  ui_event e;
+  e.window = window;
+  e.x = x;
+  e.y = y - rows;
+  e.lparam = (x & 0xFFFF) | (static_cast<int64_t>(e.y & 0xFFFF) << 16);
+  e.wparam = hit_menu;
+  e.message = msg_nc_left_button_down;
+  post_event(e);
+  e.message = msg_nc_left_button_up;
+  post_event(e);
+}
+
 bool HeadlessUi::browse_for_folder(const std::string& initial, const std::string& title, std::string& chosen) {
   std::lock_guard<std::mutex> g(mutex_);
   folder_requests_.push_back({initial, title});
@@ -999,6 +1039,8 @@ void HeadlessUi::move_window(int window, int x, int y) {
 bool HeadlessUi::window_frame_extents(int window, int* left, int* top, int* right, int* bottom) {
   std::lock_guard<std::mutex> g(mutex_);
   *left = frame_[0], *top = frame_[1], *right = frame_[2], *bottom = frame_[3];
+  auto bar = menu_bars_.find(window);
+  if (bar != menu_bars_.end()) *top += bar->second.height;  // the bar sits above the client
   return windows_.count(window) != 0;
 }
 

@@ -187,6 +187,7 @@ class HeadlessUi final : public Ui {
   void stop_text_input() override;
   void set_overlay(int window, int slot, const uint8_t* bgra, int width, int height, int x, int y) override;
   void clear_overlay(int window, int slot) override;
+  void set_menu_bar(int window, const uint8_t* bgra, int width, int height) override;
   // Answers from queue_folder_reply; cancelled without one.
   bool browse_for_folder(const std::string& initial, const std::string& title, std::string& chosen) override;
 
@@ -200,6 +201,12 @@ class HeadlessUi final : public Ui {
   void compose_text(int window, const std::string& sjis, int caret);
   void press_key(int window, int virtual_key);
   void click(int window, int x, int y);
+  // The window's menu bar picture (width 0 when it has none); the window's
+  // frame adds its height at the top.
+  headless_frame menu_bar(int window) const;
+  // The user clicks the menu bar at (x, y) of the bar: a non-client press
+  // and release above the client.
+  void click_menu_bar(int window, int x, int y);
   // The next folder chooser answer: the chosen folder, or cancelled.
   void queue_folder_reply(bool chosen, const std::string& folder_sjis = "");
   struct folder_request {
@@ -291,6 +298,7 @@ class HeadlessUi final : public Ui {
     int x = 0, y = 0;
   };
   std::map<std::pair<int, int>, overlay_record> overlays_;
+  std::map<int, headless_frame> menu_bars_;
   std::deque<std::pair<bool, std::string>> folder_replies_;
   std::vector<folder_request> folder_requests_;
   cursor_record cursor_;

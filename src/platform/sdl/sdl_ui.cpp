@@ -348,6 +348,7 @@ void SdlUi::destroy_window_main(int window) {
   }
   for (SDL_Texture* t : it->second.overlay)
     if (t) SDL_DestroyTexture(t);
+  if (it->second.bar) SDL_DestroyTexture(it->second.bar);
   SDL_DestroyTexture(it->second.texture);
   if (it->second.movie_overlay) SDL_DestroyTexture(it->second.movie_overlay);
   SDL_DestroyRenderer(it->second.renderer);
@@ -395,30 +396,49 @@ void SdlUi::raise_window(int window) {
   });
 }
 
+void SdlUi::client_to_output(const game_window& w, int x, int y, int width, int height, SDL_Rect* out) const {
+  int ow = w.width, oh = w.height + w.bar_height;
+  SDL_GetRendererOutputSize(w.renderer, &ow, &oh);
+  // The bar's rows in output pixels; the client fills the rest (a resized
+  // window stretches the frame, and the player's boxes with it).
+  const int top = static_cast<int>(int64_t{w.bar_height} * oh / std::max(1, w.height + w.bar_height));
+  const int cw = std::max(1, w.width), ch = std::max(1, w.height);
+  const int64_t ox = ow, oy = oh - top;
+  *out = SDL_Rect{static_cast<int>(x * ox / cw), top + static_cast<int>(y * oy / ch),
+                  static_cast<int>(width * ox / cw), static_cast<int>(height * oy / ch)};
+}
+
 void SdlUi::draw_contents(game_window& w) {
   SDL_SetRenderDrawColor(w.renderer, 0, 0, 0, 255);
   SDL_RenderClear(w.renderer);
-  // The texture is the window's client size; a resized window stretches it,
-  // and the player's boxes with it.
-  SDL_RenderCopy(w.renderer, w.texture, nullptr, nullptr);
-  if (w.movie_overlay_shown && w.movie_overlay) {
+  SDL_Rect client;
+  client_to_output(w, 0, 0, w.width, w.height, &client);
+  SDL_RenderCopy(w.renderer, w.texture, nullptr, &client);
+  if (w.bar && w.bar_height > 0 && client.y > 0) {
     int ow = 0, oh = 0;
-    if (SDL_GetRendererOutputSize(w.renderer, &ow, &oh) == 0 && w.width > 0 && w.height > 0) {
-      // The overlay stretches with the frame beneath it.
-      SDL_Rect r{static_cast<int>(int64_t{w.movie_overlay_x} * ow / w.width),
-                 static_cast<int>(int64_t{w.movie_overlay_y} * oh / w.height),
-                 static_cast<int>(int64_t{w.movie_overlay_width} * ow / w.width),
-                 static_cast<int>(int64_t{w.movie_overlay_height} * oh / w.height)};
-      SDL_RenderCopy(w.renderer, w.movie_overlay, nullptr, &r);
+    SDL_GetRendererOutputSize(w.renderer, &ow, &oh);
+    const int pw = static_cast<int>(int64_t{w.bar_width} * client.y / w.bar_height);
+    SDL_Rect d{0, 0, std::min(pw, ow), client.y};
+    SDL_Rect s{0, 0, w.bar_width, w.bar_height};
+    if (pw > ow) s.w = static_cast<int>(int64_t{ow} * w.bar_height / client.y);
+    SDL_RenderCopy(w.renderer, w.bar, &s, &d);
+    if (pw < ow) {  // a window wider than the picture: its last column goes on
+      SDL_Rect last{w.bar_width - 1, 0, 1, w.bar_height};
+      SDL_Rect rest{pw, 0, ow - pw, client.y};
+      SDL_RenderCopy(w.renderer, w.bar, &last, &rest);
     }
   }
-  int ow = w.width, oh = w.height;
-  SDL_GetRendererOutputSize(w.renderer, &ow, &oh);
-  for (int slot = 0; slot < 2; ++slot) {
+  if (w.movie_overlay_shown && w.movie_overlay && w.width > 0 && w.height > 0) {
+    // The overlay stretches with the frame beneath it.
+    SDL_Rect r;
+    client_to_output(w, w.movie_overlay_x, w.movie_overlay_y, w.movie_overlay_width, w.movie_overlay_height, &r);
+    SDL_RenderCopy(w.renderer, w.movie_overlay, nullptr, &r);
+  }
+  for (int slot = 0; slot < 3; ++slot) {
     if (!w.overlay[slot]) continue;
     const int* r = w.overlay_rect[slot];
-    SDL_Rect d{r[0] * ow / std::max(1, w.width), r[1] * oh / std::max(1, w.height), r[2] * ow / std::max(1, w.width),
-               r[3] * oh / std::max(1, w.height)};
+    SDL_Rect d;
+    client_to_output(w, r[0], r[1], r[2], r[3], &d);
     SDL_RenderCopy(w.renderer, w.overlay[slot], nullptr, &d);
   }
 }
@@ -512,6 +532,11 @@ uint32_t SdlUi::sdl_window_id(int window) const {
   for (const auto& [id, index] : id_to_window_)
     if (index == window) return id;
   return 0;
+}
+
+int SdlUi::bar_rows(int window) const {
+  auto it = windows_.find(window);
+  return it == windows_.end() ? 0 : it->second.bar_height;
 }
 
 int SdlUi::window_index_for_id(uint32_t id) const {
@@ -652,6 +677,7 @@ void SdlUi::translate(const SDL_Event& e) {
             push_event(sys);
           }
           SDL_GetWindowSize(it->second.window, &out.x, &out.y);
+          out.y -= it->second.bar_height;  // the client lies below the menu bar
           out.message = msg_size;
           // SIZE_RESTORED 0, SIZE_MINIMIZED 1, SIZE_MAXIMIZED 2.
           uint32_t f = SDL_GetWindowFlags(it->second.window);
@@ -718,8 +744,9 @@ void SdlUi::translate(const SDL_Event& e) {
       if (out.window < 0) return;
       out.message = msg_mouse_move;
       out.x = e.motion.x;
-      out.y = e.motion.y;
+      out.y = e.motion.y - bar_rows(out.window);
       out.wparam = mouse_key_state();
+      if (out.y < 0) out.message = msg_nc_mouse_move, out.wparam = hit_menu;  // over the menu bar
       out.lparam = point_lparam(out.x, out.y);
       push_event(out);
       return;
@@ -736,9 +763,14 @@ void SdlUi::translate(const SDL_Event& e) {
         default: return;
       }
       out.x = e.button.x;
-      out.y = e.button.y;
+      out.y = e.button.y - bar_rows(out.window);
       out.wparam = mouse_key_state();
       out.lparam = point_lparam(out.x, out.y);
+      if (out.y < 0) {  // the menu bar takes the left button only, as a non-client press
+        if (e.button.button != SDL_BUTTON_LEFT) return;
+        out.message = down ? msg_nc_left_button_down : msg_nc_left_button_up;
+        out.wparam = hit_menu;
+      }
       push_event(out);
       return;
     }
@@ -752,7 +784,7 @@ void SdlUi::translate(const SDL_Event& e) {
       out.message = msg_mouse_wheel;
       out.wparam = (static_cast<uint64_t>(static_cast<uint16_t>(static_cast<int16_t>(delta))) << 16) | mouse_key_state();
       out.x = e.wheel.mouseX;
-      out.y = e.wheel.mouseY;
+      out.y = e.wheel.mouseY - bar_rows(out.window);
       out.lparam = point_lparam(out.x, out.y);
       push_event(out);
       return;
@@ -904,8 +936,8 @@ bool SdlUi::clipboard_text(std::string& sjis) {
 void SdlUi::start_text_input(int window, int x, int y, int width, int height) {
   call_on_main([&] {
     if (!ready_) return;
-    (void)window;
-    SDL_Rect r{x, y, width, height};
+    auto it = windows_.find(window);
+    SDL_Rect r{x, y + (it == windows_.end() ? 0 : it->second.bar_height), width, height};
     SDL_SetTextInputRect(&r);
     SDL_StartTextInput();
   });
@@ -918,7 +950,7 @@ void SdlUi::stop_text_input() {
 }
 
 void SdlUi::set_overlay(int window, int slot, const uint8_t* bgra, int width, int height, int x, int y) {
-  if (!bgra || width <= 0 || height <= 0 || slot < 0 || slot > 1) return;
+  if (!bgra || width <= 0 || height <= 0 || slot < 0 || slot > 2) return;
   call_on_main([&] {
     auto it = windows_.find(window);
     if (it == windows_.end()) return;
@@ -940,13 +972,51 @@ void SdlUi::set_overlay(int window, int slot, const uint8_t* bgra, int width, in
 }
 
 void SdlUi::clear_overlay(int window, int slot) {
-  if (slot < 0 || slot > 1) return;
+  if (slot < 0 || slot > 2) return;
   call_on_main([&] {
     auto it = windows_.find(window);
     if (it == windows_.end() || !it->second.overlay[slot]) return;
     SDL_DestroyTexture(it->second.overlay[slot]);
     it->second.overlay[slot] = nullptr;
     redraw(it->second);
+  });
+}
+
+void SdlUi::set_menu_bar(int window, const uint8_t* bgra, int width, int height) {
+  if (!bgra || width <= 0) height = 0;
+  call_on_main([&] {
+    auto it = windows_.find(window);
+    if (it == windows_.end()) return;
+    game_window& w = it->second;
+    const int before = w.bar_height;
+    if (height <= 0) {
+      if (w.bar) SDL_DestroyTexture(w.bar);
+      w.bar = nullptr;
+      w.bar_width = w.bar_height = 0;
+    } else {
+      int tw = 0, th = 0;
+      if (w.bar) SDL_QueryTexture(w.bar, nullptr, nullptr, &tw, &th);
+      if (!w.bar || tw != width || th != height) {
+        if (w.bar) SDL_DestroyTexture(w.bar);
+        w.bar = SDL_CreateTexture(w.renderer, SDL_PIXELFORMAT_BGRA32, SDL_TEXTUREACCESS_STREAMING, width, height);
+        if (!w.bar) {
+          w.bar_width = w.bar_height = 0;
+          height = 0;
+        } else {
+          SDL_SetTextureBlendMode(w.bar, SDL_BLENDMODE_NONE);
+        }
+      }
+      if (w.bar) {
+        SDL_UpdateTexture(w.bar, nullptr, bgra, width * 4);
+        w.bar_width = width;
+        w.bar_height = height;
+      }
+    }
+    // The window grows or shrinks by the bar; the client stays as it is (a
+    // full-screen window keeps its size and shows no bar).
+    if (w.bar_height != before && !(SDL_GetWindowFlags(w.window) & SDL_WINDOW_FULLSCREEN))
+      SDL_SetWindowSize(w.window, w.width, w.height + w.bar_height);
+    redraw(w);
   });
 }
 
@@ -994,7 +1064,7 @@ void SdlUi::set_client_size(int window, int width, int height) {
     auto it = windows_.find(window);
     if (it == windows_.end()) return;
     // The size event that follows brings the texture and the engine along.
-    SDL_SetWindowSize(it->second.window, width, height);
+    SDL_SetWindowSize(it->second.window, width, height + it->second.bar_height);
   });
 }
 
@@ -1016,10 +1086,11 @@ void SdlUi::set_window_alpha(int window, int alpha) {
 
 void SdlUi::begin_window_drag(int window, int x, int y) {
   call_on_main([&] {
-    if (!windows_.count(window)) return;
+    auto it = windows_.find(window);
+    if (it == windows_.end()) return;
     drag_window_ = window;
     drag_x_ = x;
-    drag_y_ = y;
+    drag_y_ = y + it->second.bar_height;
   });
 }
 
@@ -1034,7 +1105,7 @@ void SdlUi::warp_cursor(int window, int x, int y) {
   call_on_main([&] {
     auto it = windows_.find(window);
     if (!ready_ || it == windows_.end()) return;
-    SDL_WarpMouseInWindow(it->second.window, x, y);
+    SDL_WarpMouseInWindow(it->second.window, x, y + it->second.bar_height);
     warp_window_ = window, warp_x_ = x, warp_y_ = y;
   });
 }
@@ -1150,6 +1221,7 @@ bool SdlUi::cursor_position(int window, int* x, int* y) {
     // system where the cursor is.
     if (SDL_GetMouseFocus() == it->second.window) {
       SDL_GetMouseState(x, y);
+      *y -= it->second.bar_height;
       ok = true;
       return;
     }
@@ -1157,7 +1229,7 @@ bool SdlUi::cursor_position(int window, int* x, int* y) {
     SDL_GetGlobalMouseState(&gx, &gy);
     SDL_GetWindowPosition(it->second.window, &wx, &wy);
     *x = gx - wx;
-    *y = gy - wy;
+    *y = gy - wy - it->second.bar_height;
     ok = true;
   });
   return ok;
@@ -1390,6 +1462,7 @@ bool SdlUi::window_frame_extents(int window, int* left, int* top, int* right, in
     auto it = windows_.find(window);
     if (it == windows_.end()) return;
     ok = SDL_GetWindowBordersSize(it->second.window, top, left, bottom, right) == 0;
+    *top += it->second.bar_height;  // the menu bar is outside the client, as the frame is
   });
   return ok;
 }
@@ -1398,10 +1471,12 @@ void SdlUi::set_window_size_limits(int window, int min_width, int min_height, in
   call_on_main([&] {
     auto it = windows_.find(window);
     if (it == windows_.end()) return;
-    SDL_SetWindowMinimumSize(it->second.window, std::max(1, min_width), std::max(1, min_height));
+    // The limits are the client's; SDL's window holds the menu bar too.
+    const int bar = it->second.bar_height;
+    SDL_SetWindowMinimumSize(it->second.window, std::max(1, min_width), std::max(1, min_height) + bar);
     // SDL has no "no limit": a very large maximum stands for it.
     SDL_SetWindowMaximumSize(it->second.window, max_width > 0 ? max_width : 16384,
-                             max_height > 0 ? max_height : 16384);
+                             max_height > 0 ? max_height + bar : 16384);
   });
 }
 
@@ -1458,7 +1533,15 @@ bool SdlUi::set_window_shape(int window, const std::vector<ui_rect>& rects) {
   bool ok = false;
   call_on_main([&] {
     auto it = windows_.find(window);
-    if (it != windows_.end()) ok = x11_set_window_shape(it->second.window, rects);
+    if (it == windows_.end()) return;
+    // The shape is the client's; the menu bar above it stays whole.
+    std::vector<ui_rect> shifted;
+    const int bar = it->second.bar_height;
+    if (bar > 0 && !rects.empty()) {
+      shifted.push_back({0, 0, it->second.width, bar});
+      for (ui_rect r : rects) shifted.push_back({r.x, r.y + bar, r.width, r.height});
+    }
+    ok = x11_set_window_shape(it->second.window, shifted.empty() ? rects : shifted);
   });
   return ok;
 }

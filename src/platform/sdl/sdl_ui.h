@@ -23,6 +23,7 @@
 struct SDL_Window;
 struct SDL_Renderer;
 struct SDL_Texture;
+struct SDL_Rect;
 union SDL_Event;
 struct sdl_request;
 
@@ -100,6 +101,7 @@ class SdlUi final : public Ui {
   void stop_text_input() override;
   void set_overlay(int window, int slot, const uint8_t* bgra, int width, int height, int x, int y) override;
   void clear_overlay(int window, int slot) override;
+  void set_menu_bar(int window, const uint8_t* bgra, int width, int height) override;
   // The desktop's chooser (zenity, started by argv) when it is installed.
   bool browse_for_folder(const std::string& initial, const std::string& title, std::string& chosen) override;
   void show_overlay(int window, const uint8_t* bgra, int width, int height, int stride, int x, int y) override;
@@ -118,7 +120,7 @@ class SdlUi final : public Ui {
   // (or poll_event) while it waits for a thread that may use the Ui.
   bool serve_requests() override;
   // Draws the window again and reads back what the renderer holds (BGRA rows
-  // of width * 4 bytes); for tests and screenshots.
+  // of width * 4 bytes, a menu bar's rows first); for tests and screenshots.
   bool read_window_pixels(int window, std::vector<uint8_t>& bgra, int& width, int& height);
   // SDL's id of a game window (0 when it does not exist); tests push events with it.
   uint32_t sdl_window_id(int window) const;
@@ -130,8 +132,12 @@ class SdlUi final : public Ui {
     SDL_Texture* texture = nullptr;
     int width = 0, height = 0;
     // The player's own boxes over the frame, in client coordinates.
-    SDL_Texture* overlay[2] = {nullptr, nullptr};
-    int overlay_rect[2][4] = {};
+    SDL_Texture* overlay[3] = {nullptr, nullptr, nullptr};
+    int overlay_rect[3][4] = {};
+    // The menu bar: the top `bar_height` rows of the SDL window, above the
+    // client; its picture is bar_width wide.
+    SDL_Texture* bar = nullptr;
+    int bar_width = 0, bar_height = 0;
     // The movie picture under them, in client (texture) coordinates.
     SDL_Texture* movie_overlay = nullptr;
     int movie_overlay_width = 0, movie_overlay_height = 0;
@@ -147,8 +153,12 @@ class SdlUi final : public Ui {
   void pump_sdl_events();
   void translate(const SDL_Event& e);
   int window_index_for_id(uint32_t id) const;
+  // Rows of the window's menu bar above its client (main thread).
+  int bar_rows(int window) const;
   void redraw(game_window& w);
   void draw_contents(game_window& w);
+  // Where a client rectangle lands in the renderer's output.
+  void client_to_output(const game_window& w, int x, int y, int width, int height, SDL_Rect* out) const;
   void push_event(ui_event e);
   void destroy_window_main(int window);
   int show_box_main(const std::string& caption_utf8, const std::string& text_utf8, uint32_t sdl_flags,
