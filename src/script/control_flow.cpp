@@ -687,7 +687,7 @@ inline bool read_int(uint32_t id, int64_t element, int64_t& out) {
 
 // The element offset of an array operand as the closing index record
 // computes it; `inside` false when an index lies outside.
-inline bool element_offset(const decoded_let& d, const decoded_operand& o, bool target, int64_t& offset,
+[[gnu::always_inline]] inline bool element_offset(const decoded_let& d, const decoded_operand& o, bool target, int64_t& offset,
                            bool& inside, int64_t* indexes) {
   for (uint32_t j = 0; j < o.index_count; ++j) {
     const decoded_operand& x = d.indexes[o.first_index + j];
@@ -715,12 +715,13 @@ inline bool element_offset(const decoded_let& d, const decoded_operand& o, bool 
 }
 
 // A task or call value (ids 48..60) read as push_variable reads it: by the
-// kind of its record; false for a text, which the general path handles.
+// kind of its record; false for a text, which the general path handles. The
+// system value functions hand these ids straight to the task hooks.
 inline bool read_task_value(uint32_t id, int64_t element, int64_t& out) {
   const variable_record* v = find_variable(id);
   if (!v) return false;
   if (v->type == variable_type_int) {
-    out = system_int_value(id, element);
+    out = engine_facts.task_int_value ? engine_facts.task_int_value(id, element) : 0;
     return true;
   }
   if (v->type == variable_type_real) {
@@ -846,8 +847,7 @@ inline bool read_argument(const script_code& code, const decoded_argument& a, va
 // The values of a decoded call or return, read as binding would read them:
 // value slot (1-based) per parameter, what the last evaluation leaves, and
 // which slots were given. False (nothing changed) where the general handler
-// must run: a command table that declares the parameters otherwise, a value
-// the decoded forms cannot read, a range check that fails.
+// must run: a value the decoded forms cannot read.
 struct transfer_values {
   int64_t values[call_value_count];
   uint32_t given = 0;  // bit i - 1: value i given
@@ -856,31 +856,22 @@ struct transfer_values {
   int label = 0;
 };
 
-bool read_transfer_values(int command_number, uint32_t first_value_id, transfer_values& out) {
+[[gnu::always_inline]] inline bool read_transfer_values(uint32_t first_value_id, transfer_values& out) {
   const script_code& code = *scheduler_state.running_code;
-  if (static_cast<size_t>(command_number) >= command_table.commands.size()) return false;
-  const std::vector<command_parameter_record>& params =
-      command_table.commands[static_cast<size_t>(command_number)].parameters;
   const running_instruction_record& ri = running_instruction;
   if (!ri.decoded || ri.decoded_for != ri.arguments) return false;
   for (uint32_t k = 0; k < ri.argument_count; ++k) {
     const argument_record& a = ri.arguments[k];
-    if (a.parameter_id >= params.size()) return false;
-    const command_parameter_record& p = params[a.parameter_id];
     if (a.parameter_id < first_value_id) {
       // The call's label: not evaluated by the binding.
-      if (p.kind != param_kind_raw) return false;
       out.label = a.value_type | (a.assignment_operator << 8);
       continue;
     }
-    if (p.kind != param_kind_integer) return false;
     // Read straight into `last`: each evaluation replaces what the one
     // before it left.
-    value_result& r = out.last;
-    if (!read_argument(code, ri.decoded[k], r)) return false;
-    if (p.range_check != 0 && range_check_error(p.range_check, r.value) != 0) return false;
+    if (!read_argument(code, ri.decoded[k], out.last)) return false;
     const uint32_t slot = a.parameter_id - first_value_id;
-    out.values[slot] = r.value;
+    out.values[slot] = out.last.value;
     out.given |= 1u << slot;
     out.evaluated = true;
   }
@@ -917,7 +908,7 @@ int cmd_call_decoded() {
   const int depth = t->call_depth;
   if (depth >= max_depth || !t->call_frames[depth] || !t->call_frames[depth + 1]) return cmd_call();
   transfer_values v;
-  if (!read_transfer_values(cmd_no_call, 1, v) || v.label <= 0 ||
+  if (!read_transfer_values(1, v) || v.label <= 0 ||
       static_cast<size_t>(v.label) >= label_table.labels.size())
     return cmd_call();
   if (v.evaluated) leave_result_state(v.last);
@@ -947,7 +938,7 @@ int cmd_return_decoded() {
   if (t->call_depth <= 0 || !t->call_frames[t->call_depth] || !t->call_frames[t->call_depth - 1])
     return cmd_return();
   transfer_values v;
-  if (!read_transfer_values(cmd_no_return, 0, v)) return cmd_return();
+  if (!read_transfer_values(0, v)) return cmd_return();
   if (v.evaluated) leave_result_state(v.last);
   call_frame* f = t->call_frames[t->call_depth].get();
   const uint8_t flag = scheduler_state.running_code->flags[scheduler_state.current_pc];
@@ -961,8 +952,14 @@ int cmd_return_decoded() {
 
 // Whether a call or return can run decoded: every value record an integer
 // value (parameter first_value_id + 0..15) given once, with a decoded form;
-// a call's label record (parameter 0) once, resolved at load.
-bool decodable_transfer(const script_code& code, uint32_t pc, uint32_t first_value_id) {
+// a call's label record (parameter 0) once, resolved at load. The command
+// table (installed at system start, before any script) must declare them as
+// the binding would treat them so: the label raw, the values integers without
+// a range check.
+bool decodable_transfer(const script_code& code, uint32_t pc, int command_number, uint32_t first_value_id) {
+  if (static_cast<size_t>(command_number) >= command_table.commands.size()) return false;
+  const std::vector<command_parameter_record>& params =
+      command_table.commands[static_cast<size_t>(command_number)].parameters;
   const uint32_t count = code.argument_counts[pc];
   const argument_record* args = code.arguments.data() + code.first_argument[pc];
   const decoded_argument* decoded = code.decoded_arguments.data() + code.first_argument[pc];
@@ -970,11 +967,14 @@ bool decodable_transfer(const script_code& code, uint32_t pc, uint32_t first_val
   uint32_t labels = 0;
   for (uint32_t k = 0; k < count; ++k) {
     const argument_record& a = args[k];
+    if (a.parameter_id >= params.size()) return false;
+    const command_parameter_record& p = params[a.parameter_id];
     if (a.parameter_id < first_value_id) {
-      if ((a.value_type | (a.assignment_operator << 8)) == 0) return false;
+      if ((a.value_type | (a.assignment_operator << 8)) == 0 || p.kind != param_kind_raw) return false;
       ++labels;
       continue;
     }
+    if (p.kind != param_kind_integer || p.range_check != 0) return false;
     const uint32_t slot = a.parameter_id - first_value_id;
     if (slot >= call_value_count || ((seen >> slot) & 1)) return false;
     if ((a.value_type != 1 && a.value_type != 3) || decoded[k].kind == 0) return false;
@@ -1030,10 +1030,10 @@ void decode_simple_lets(script_code& code) {
     }
   }
   for (uint32_t pc = 0; pc < code.instruction_count; ++pc) {
-    if (code.commands[pc] == cmd_no_call && code.handlers[1][pc] == &cmd_call && decodable_transfer(code, pc, 1))
+    if (code.commands[pc] == cmd_no_call && code.handlers[1][pc] == &cmd_call && decodable_transfer(code, pc, cmd_no_call, 1))
       code.handlers[1][pc] = &cmd_call_decoded;
     else if (code.commands[pc] == cmd_no_return && code.handlers[1][pc] == &cmd_return &&
-             decodable_transfer(code, pc, 0))
+             decodable_transfer(code, pc, cmd_no_return, 0))
       code.handlers[1][pc] = &cmd_return_decoded;
   }
   code.lets.clear();
