@@ -740,6 +740,20 @@ struct operand_result {
   bool referenced;
 };
 
+// A task or call value with one literal index (arg_int[2]): element_offset's
+// rule for that one case.
+inline bool read_task_element(const decoded_operand& o, int64_t index, operand_result& r) {
+  const variable_record* v = find_variable(o.id);
+  if (!v || v->type == variable_type_none) return false;
+  const uint32_t dims = v->dimension_count > max_dimension_count ? max_dimension_count : v->dimension_count;
+  if (dims < 1 || static_cast<uint64_t>(index) >= v->dimensions[0]) return false;
+  uint64_t stride = 1;
+  for (uint32_t k = 1; k < dims; ++k) stride *= v->dimensions[k];
+  const int64_t offset = static_cast<int64_t>(static_cast<uint64_t>(index) * stride);
+  r.last_id = o.id, r.last_element = offset, r.last_prefix = o.prefix, r.referenced = true;
+  return read_task_value(o.id, offset, r.value);
+}
+
 [[gnu::always_inline]] inline bool read_operand(const decoded_let& d, const decoded_operand& o, operand_result& r) {
   switch (o.kind) {
     case 0:
@@ -749,6 +763,8 @@ struct operand_result {
       r.last_id = o.id, r.last_element = 0, r.last_prefix = o.prefix, r.referenced = true;
       return read_int(o.id, 0, r.value);
     default: {
+      if (o.id < first_user_variable && o.index_count == 1 && d.indexes[o.first_index].kind == 0)
+        return read_task_element(o, d.indexes[o.first_index].value, r);
       int64_t indexes[max_index_count], offset;
       bool inside;
       if (!element_offset(d, o, false, offset, inside, indexes) || !inside) return false;
@@ -825,9 +841,12 @@ int cmd_let_decoded() {
   return 0;
 }
 
+// A decoded form kept out of line: its callers stay small.
+bool read_form(const decoded_let& d, value_result& r) { return read_value(d, r); }
+
 // An integer argument from its decoded form, as binding evaluates it; false
 // where the record walk must run.
-inline bool read_argument(const script_code& code, const decoded_argument& a, value_result& r) {
+[[gnu::always_inline]] inline bool read_argument(const script_code& code, const decoded_argument& a, value_result& r) {
   switch (a.kind) {
     case 1:
       r.value = a.value;
@@ -839,7 +858,7 @@ inline bool read_argument(const script_code& code, const decoded_argument& a, va
       r.real_value = static_cast<double>(r.value);
       r.last_id = a.id, r.last_element = 0, r.last_prefix = a.prefix;
       return true;
-    case 3: return read_value(code.argument_forms[static_cast<size_t>(a.value)], r);
+    case 3: return read_form(code.argument_forms[static_cast<size_t>(a.value)], r);
     default: return false;
   }
 }

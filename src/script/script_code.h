@@ -80,7 +80,11 @@ int parse_code_file(const uint8_t* data, size_t size, const std::array<uint8_t, 
 // (reported: 901030 past the script list, 104060 missing, 104010 damaged).
 int load_script_file(uint32_t script_number);
 // The loaded code of a script, or null.
-const script_code* loaded_script_code(uint32_t script_number);
+inline const script_code* loaded_script_code(uint32_t script_number) {
+  if (script_number >= script_file_records.codes.size()) return nullptr;
+  if (script_file_records.states[script_number] != script_loaded) return nullptr;
+  return script_file_records.codes[script_number].get();
+}
 // Installs an already parsed script (tests and the fuzz target): builds the
 // handler arrays, resolves labels and applies the script's initial variables.
 int install_script_code(uint32_t script_number, std::unique_ptr<script_code> code);
