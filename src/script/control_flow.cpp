@@ -687,7 +687,7 @@ inline bool read_int(uint32_t id, int64_t element, int64_t& out) {
 
 // The element offset of an array operand as the closing index record
 // computes it; `inside` false when an index lies outside.
-[[gnu::always_inline]] inline bool element_offset(const decoded_let& d, const decoded_operand& o, bool target, int64_t& offset,
+[[gnu::noinline]] bool element_offset(const decoded_let& d, const decoded_operand& o, bool target, int64_t& offset,
                            bool& inside, int64_t* indexes) {
   for (uint32_t j = 0; j < o.index_count; ++j) {
     const decoded_operand& x = d.indexes[o.first_index + j];
