@@ -77,6 +77,7 @@ bool decoded_int(const decoded_argument& d, int64_t& out) {
     set_integer_result_state(out, static_cast<double>(out), 0, 0, 0);
     return true;
   }
+  if (d.kind != 2) return false;
   const variable_record* v = find_variable(d.id);
   if (!v) return false;
   const bool inside = v->element_count > 0;

@@ -18,9 +18,12 @@ struct argument_record {
 
 // The running instruction, filled by the scheduler before it calls a handler.
 // An argument whose expression is one integer literal or one user variable,
-// decoded when its script is installed (kind 0: anything else).
+// decoded when its script is installed (kind 0: anything else). Values of
+// calls and returns may also be kind 3: an integer expression of the let's
+// decoded shape, script_code::argument_forms[value]; binding itself walks
+// the records of those.
 struct decoded_argument {
-  uint8_t kind = 0;  // 0 none, 1 literal, 2 user variable (element 0)
+  uint8_t kind = 0;  // 0 none, 1 literal, 2 user variable (element 0), 3 decoded form
   uint8_t prefix = 0;
   uint32_t id = 0;
   int64_t value = 0;

@@ -579,6 +579,11 @@ int cmd_let() {
 
 namespace {
 
+// System ids whose reads only look at the running task (loop counter, call
+// arguments and return values, task parameters): reading them twice, once
+// decoded and once on the general path, changes nothing.
+inline bool is_task_value(uint32_t id) { return id >= 48 && id <= 60; }
+
 // Decodes one operand at `pos`: an integer literal record, a user variable
 // record, or an array element whose indexes are literals or variables.
 bool decode_operand(const uint8_t* bytes, uint32_t length, uint32_t& pos, decoded_operand& out, decoded_let& d,
@@ -611,8 +616,10 @@ bool decode_operand(const uint8_t* bytes, uint32_t length, uint32_t& pos, decode
     if (target && kind != 'H') return false;
     return scalar(kind, p, n, out);
   }
-  if (n < 3 || get_u16(p + 1) < first_user_variable) return false;
-  out.kind = 2, out.id = get_u16(p + 1), out.prefix = p[0] == '`' ? 1 : p[0] == '#' ? 2 : 0;
+  if (n < 3) return false;
+  const uint32_t array_id = get_u16(p + 1);
+  if (array_id < first_user_variable && (target || !is_task_value(array_id))) return false;
+  out.kind = 2, out.id = array_id, out.prefix = p[0] == '`' ? 1 : p[0] == '#' ? 2 : 0;
   out.first_index = next_index;
   out.index_count = 0;
   for (;;) {
@@ -628,6 +635,21 @@ bool decode_operand(const uint8_t* bytes, uint32_t length, uint32_t& pos, decode
   }
 }
 
+// The value side: one operand, or two joined by one integer operator.
+bool decode_value(const uint8_t* value, uint32_t length, decoded_let& d, uint8_t& next_index) {
+  uint32_t pos = 0;
+  if (!decode_operand(value, length, pos, d.left, d, next_index, false)) return false;
+  if (pos < length) {
+    if (!decode_operand(value, length, pos, d.right, d, next_index, false)) return false;
+    if (length - pos != 3 || get_u16(value + pos + 1) != 0) return false;
+    const uint8_t op = value[pos];
+    if (op != '+' && op != '-' && op != '*' && op != '/' && op != '%' && op != 'A' && op != 'O' && op != '^')
+      return false;
+    d.binary = op;
+  }
+  return true;
+}
+
 bool decode_let(const script_code& code, uint32_t pc, decoded_let& d) {
   if (code.argument_counts[pc] < 2) return false;
   const argument_record* args = code.arguments.data() + code.first_argument[pc];
@@ -641,18 +663,7 @@ bool decode_let(const script_code& code, uint32_t pc, decoded_let& d) {
   if (!decode_operand(pool + args[0].offset, args[0].length, pos, d.target, d, next_index, true) ||
       pos != args[0].length)
     return false;
-  const uint8_t* value = pool + args[1].offset;
-  const uint32_t length = args[1].length;
-  pos = 0;
-  if (!decode_operand(value, length, pos, d.left, d, next_index, false)) return false;
-  if (pos < length) {
-    if (!decode_operand(value, length, pos, d.right, d, next_index, false)) return false;
-    if (length - pos != 3 || get_u16(value + pos + 1) != 0) return false;
-    const uint8_t op = value[pos];
-    if (op != '+' && op != '-' && op != '*' && op != '/' && op != '%' && op != 'A' && op != 'O' && op != '^')
-      return false;
-    d.binary = op;
-  }
+  if (!decode_value(pool + args[1].offset, args[1].length, d, next_index)) return false;
   d.assign_op = args[1].assignment_operator;
   return true;
 }
@@ -676,7 +687,7 @@ inline bool read_int(uint32_t id, int64_t element, int64_t& out) {
 
 // The element offset of an array operand as the closing index record
 // computes it; `inside` false when an index lies outside.
-inline bool element_offset(const decoded_let& d, const decoded_operand& o, bool target, int64_t& offset,
+[[gnu::noinline]] bool element_offset(const decoded_let& d, const decoded_operand& o, bool target, int64_t& offset,
                            bool& inside, int64_t* indexes) {
   for (uint32_t j = 0; j < o.index_count; ++j) {
     const decoded_operand& x = d.indexes[o.first_index + j];
@@ -703,6 +714,23 @@ inline bool element_offset(const decoded_let& d, const decoded_operand& o, bool 
   return true;
 }
 
+// A task or call value (ids 48..60) read as push_variable reads it: by the
+// kind of its record; false for a text, which the general path handles. The
+// system value functions hand these ids straight to the task hooks.
+inline bool read_task_value(uint32_t id, int64_t element, int64_t& out) {
+  const variable_record* v = find_variable(id);
+  if (!v) return false;
+  if (v->type == variable_type_int) {
+    out = engine_facts.task_int_value ? engine_facts.task_int_value(id, element) : 0;
+    return true;
+  }
+  if (v->type == variable_type_real) {
+    out = saturate_to_int64(system_real_value(id, element));
+    return true;
+  }
+  return false;
+}
+
 // A value operand: its value, and the last reference it leaves.
 struct operand_result {
   int64_t value;
@@ -712,7 +740,21 @@ struct operand_result {
   bool referenced;
 };
 
-inline bool read_operand(const decoded_let& d, const decoded_operand& o, operand_result& r) {
+// A task or call value with one literal index (arg_int[2]): element_offset's
+// rule for that one case.
+inline bool read_task_element(const decoded_operand& o, int64_t index, operand_result& r) {
+  const variable_record* v = find_variable(o.id);
+  if (!v || v->type == variable_type_none) return false;
+  const uint32_t dims = v->dimension_count > max_dimension_count ? max_dimension_count : v->dimension_count;
+  if (dims < 1 || static_cast<uint64_t>(index) >= v->dimensions[0]) return false;
+  uint64_t stride = 1;
+  for (uint32_t k = 1; k < dims; ++k) stride *= v->dimensions[k];
+  const int64_t offset = static_cast<int64_t>(static_cast<uint64_t>(index) * stride);
+  r.last_id = o.id, r.last_element = offset, r.last_prefix = o.prefix, r.referenced = true;
+  return read_task_value(o.id, offset, r.value);
+}
+
+[[gnu::always_inline]] inline bool read_operand(const decoded_let& d, const decoded_operand& o, operand_result& r) {
   switch (o.kind) {
     case 0:
       r.value = o.value, r.referenced = false;
@@ -721,13 +763,60 @@ inline bool read_operand(const decoded_let& d, const decoded_operand& o, operand
       r.last_id = o.id, r.last_element = 0, r.last_prefix = o.prefix, r.referenced = true;
       return read_int(o.id, 0, r.value);
     default: {
+      if (o.id < first_user_variable && o.index_count == 1 && d.indexes[o.first_index].kind == 0)
+        return read_task_element(o, d.indexes[o.first_index].value, r);
       int64_t indexes[max_index_count], offset;
       bool inside;
       if (!element_offset(d, o, false, offset, inside, indexes) || !inside) return false;
       r.last_id = o.id, r.last_element = offset, r.last_prefix = o.prefix, r.referenced = true;
+      if (o.id < first_user_variable) return read_task_value(o.id, offset, r.value);
       return read_int(o.id, offset, r.value);
     }
   }
+}
+
+// A decoded value in integer arithmetic, with what its evaluation would leave
+// in the evaluator: the stack's real slot and the last reference.
+struct value_result {
+  int64_t value = 0;
+  double real_value = 0.0;
+  uint32_t last_id = 0;
+  int64_t last_element = 0;
+  uint8_t last_prefix = 0;
+};
+
+// False (nothing changed) wherever the general path must run: it reports or
+// yields something other than an integer.
+[[gnu::always_inline]] inline bool read_value(const decoded_let& d, value_result& out) {
+  operand_result left, right;
+  if (!read_operand(d, d.left, left)) return false;
+  int64_t x = left.value;
+  const operand_result* last = left.referenced ? &left : nullptr;
+  if (d.binary) {
+    if (!read_operand(d, d.right, right)) return false;
+    if (right.referenced) last = &right;
+    const int64_t r = right.value;
+    switch (d.binary) {
+      case '+': x = wrap_add(x, r); break;
+      case '-': x = wrap_sub(x, r); break;
+      case '*': x = wrap_mul(x, r); break;
+      case '/': x = r == 0 ? 0 : r == -1 ? static_cast<int64_t>(0 - static_cast<uint64_t>(x)) : x / r; break;
+      case '%': x = r == 0 || r == -1 ? 0 : x % r; break;
+      case 'A': x &= r; break;
+      case 'O': x |= r; break;
+      default: x ^= r; break;
+    }
+  }
+  out.value = x;
+  out.real_value = static_cast<double>(left.value);
+  out.last_id = last ? last->last_id : 0;
+  out.last_element = last ? last->last_element : 0;
+  out.last_prefix = last ? last->last_prefix : 0;
+  return true;
+}
+
+inline void leave_result_state(const value_result& r) {
+  set_integer_result_state(r.value, r.real_value, r.last_id, r.last_element, r.last_prefix);
 }
 
 int cmd_let_decoded() {
@@ -744,30 +833,173 @@ int cmd_let_decoded() {
   }
   variable_record* target = find_variable(id);
   if (!target || target->type != variable_type_int) return cmd_let();
-  operand_result left, right;
-  if (!read_operand(d, d.left, left)) return cmd_let();
-  int64_t x = left.value;
-  const operand_result* last = left.referenced ? &left : nullptr;
-  if (d.binary) {
-    if (!read_operand(d, d.right, right)) return cmd_let();
-    if (right.referenced) last = &right;
-    const int64_t r = right.value;
-    switch (d.binary) {
-      case '+': x = wrap_add(x, r); break;
-      case '-': x = wrap_sub(x, r); break;
-      case '*': x = wrap_mul(x, r); break;
-      case '/': x = r == 0 ? 0 : r == -1 ? static_cast<int64_t>(0 - static_cast<uint64_t>(x)) : x / r; break;
-      case '%': x = r == 0 || r == -1 ? 0 : x % r; break;
-      case 'A': x &= r; break;
-      case 'O': x |= r; break;
-      default: x ^= r; break;
-    }
-  }
+  value_result r;
+  if (!read_value(d, r)) return cmd_let();
   // The evaluator's state as the value's evaluation leaves it.
-  set_integer_result_state(x, static_cast<double>(left.value), last ? last->last_id : 0,
-                           last ? last->last_element : 0, last ? last->last_prefix : 0);
-  assign_int_value(d.assign_op, id, element, x);
+  leave_result_state(r);
+  assign_int_value(d.assign_op, id, element, r.value);
   return 0;
+}
+
+// A decoded form kept out of line: its callers stay small.
+bool read_form(const decoded_let& d, value_result& r) { return read_value(d, r); }
+
+// An integer argument from its decoded form, as binding evaluates it; false
+// where the record walk must run.
+[[gnu::always_inline]] inline bool read_argument(const script_code& code, const decoded_argument& a, value_result& r) {
+  switch (a.kind) {
+    case 1:
+      r.value = a.value;
+      r.real_value = static_cast<double>(a.value);
+      r.last_id = 0, r.last_element = 0, r.last_prefix = 0;
+      return true;
+    case 2:
+      if (!read_int(a.id, 0, r.value)) return false;
+      r.real_value = static_cast<double>(r.value);
+      r.last_id = a.id, r.last_element = 0, r.last_prefix = a.prefix;
+      return true;
+    case 3: return read_form(code.argument_forms[static_cast<size_t>(a.value)], r);
+    default: return false;
+  }
+}
+
+// The values of a decoded call or return, read as binding would read them:
+// value slot (1-based) per parameter, what the last evaluation leaves, and
+// which slots were given. False (nothing changed) where the general handler
+// must run: a value the decoded forms cannot read.
+struct transfer_values {
+  int64_t values[call_value_count];
+  uint32_t given = 0;  // bit i - 1: value i given
+  value_result last;
+  bool evaluated = false;
+  int label = 0;
+};
+
+[[gnu::always_inline]] inline bool read_transfer_values(uint32_t first_value_id, transfer_values& out) {
+  const script_code& code = *scheduler_state.running_code;
+  const running_instruction_record& ri = running_instruction;
+  if (!ri.decoded || ri.decoded_for != ri.arguments) return false;
+  for (uint32_t k = 0; k < ri.argument_count; ++k) {
+    const argument_record& a = ri.arguments[k];
+    if (a.parameter_id < first_value_id) {
+      // The call's label: not evaluated by the binding.
+      out.label = a.value_type | (a.assignment_operator << 8);
+      continue;
+    }
+    // Read straight into `last`: each evaluation replaces what the one
+    // before it left.
+    if (!read_argument(code, ri.decoded[k], out.last)) return false;
+    const uint32_t slot = a.parameter_id - first_value_id;
+    out.values[slot] = out.last.value;
+    out.given |= 1u << slot;
+    out.evaluated = true;
+  }
+  return true;
+}
+
+// Stores values 1..count into a frame's slots, as collect_values does for
+// integers; slots not given are cleared and marked absent.
+void store_transfer_values(const transfer_values& v, uint8_t count, int64_t* ints, double* reals,
+                           std::string* texts, uint8_t* present) {
+  for (uint32_t k = 0; k < count; ++k) {
+    const bool given = (v.given >> k) & 1;
+    ints[k] = given ? v.values[k] : 0;
+    reals[k] = 0.0;
+    texts[k].clear();
+    present[k] = given ? 1 : 0;
+  }
+}
+
+// Points the task at a position of the script it runs, or of another one.
+inline int continue_at(task_record* t, uint32_t script_number, uint32_t position) {
+  if (script_number == t->script_number && t->code && t->code == loaded_script_code(script_number) &&
+      script_number < script_name_list.script_count) {
+    t->pc = position;
+    return 0;
+  }
+  return switch_task_to_script(t, script_number, position) == 0 ? 0 : -1;
+}
+
+// A call whose values are integers of the decoded shapes and whose label was
+// resolved at load: the effects of cmd_call without the argument slots.
+int cmd_call_decoded() {
+  task_record* t = task();
+  const int depth = t->call_depth;
+  if (depth >= max_depth || !t->call_frames[depth] || !t->call_frames[depth + 1]) return cmd_call();
+  transfer_values v;
+  if (!read_transfer_values(1, v) || v.label <= 0 ||
+      static_cast<size_t>(v.label) >= label_table.labels.size())
+    return cmd_call();
+  if (v.evaluated) leave_result_state(v.last);
+  call_frame* here = t->call_frames[depth].get();
+  call_frame* callee = t->call_frames[depth + 1].get();
+  const uint32_t pc = scheduler_state.current_pc;
+  const uint8_t flag = scheduler_state.running_code->flags[pc];
+  const uint8_t count = flag > call_value_count ? call_value_count : flag;
+  callee->argument_count = count;
+  // A call of the label alone leaves the argument slots as they were.
+  if (running_instruction.argument_count != 1)
+    store_transfer_values(v, count, callee->int_args, callee->real_args, callee->text_args,
+                          callee->argument_present);
+  here->return_index = pc + 1;
+  here->return_script = t->script_number;
+  here->call_line = scheduler_state.running_code->line_table[pc];
+  here->saved_block_depth = t->block_depth;
+  here->saved_loop_depth = t->loop_depth;
+  t->call_depth = static_cast<int8_t>(depth + 1);
+  const compiled_label_record& l = label_table.labels[static_cast<size_t>(v.label)];
+  return continue_at(t, l.script_number, l.position);
+}
+
+// A return whose values are integers of the decoded shapes.
+int cmd_return_decoded() {
+  task_record* t = task();
+  if (t->call_depth <= 0 || !t->call_frames[t->call_depth] || !t->call_frames[t->call_depth - 1])
+    return cmd_return();
+  transfer_values v;
+  if (!read_transfer_values(0, v)) return cmd_return();
+  if (v.evaluated) leave_result_state(v.last);
+  call_frame* f = t->call_frames[t->call_depth].get();
+  const uint8_t flag = scheduler_state.running_code->flags[scheduler_state.current_pc];
+  const uint8_t count = flag > call_value_count ? call_value_count : flag;
+  f->return_count = count;
+  store_transfer_values(v, count, f->int_returns, f->real_returns, f->text_returns, f->return_present);
+  t->call_depth = static_cast<int8_t>(t->call_depth - 1);
+  const call_frame* back = t->call_frames[t->call_depth].get();
+  return continue_at(t, back->return_script, back->return_index);
+}
+
+// Whether a call or return can run decoded: every value record an integer
+// value (parameter first_value_id + 0..15) given once, with a decoded form;
+// a call's label record (parameter 0) once, resolved at load. The command
+// table (installed at system start, before any script) must declare them as
+// the binding would treat them so: the label raw, the values integers without
+// a range check.
+bool decodable_transfer(const script_code& code, uint32_t pc, int command_number, uint32_t first_value_id) {
+  if (static_cast<size_t>(command_number) >= command_table.commands.size()) return false;
+  const std::vector<command_parameter_record>& params =
+      command_table.commands[static_cast<size_t>(command_number)].parameters;
+  const uint32_t count = code.argument_counts[pc];
+  const argument_record* args = code.arguments.data() + code.first_argument[pc];
+  const decoded_argument* decoded = code.decoded_arguments.data() + code.first_argument[pc];
+  uint32_t seen = 0;
+  uint32_t labels = 0;
+  for (uint32_t k = 0; k < count; ++k) {
+    const argument_record& a = args[k];
+    if (a.parameter_id >= params.size()) return false;
+    const command_parameter_record& p = params[a.parameter_id];
+    if (a.parameter_id < first_value_id) {
+      if ((a.value_type | (a.assignment_operator << 8)) == 0 || p.kind != param_kind_raw) return false;
+      ++labels;
+      continue;
+    }
+    if (p.kind != param_kind_integer || p.range_check != 0) return false;
+    const uint32_t slot = a.parameter_id - first_value_id;
+    if (slot >= call_value_count || ((seen >> slot) & 1)) return false;
+    if ((a.value_type != 1 && a.value_type != 3) || decoded[k].kind == 0) return false;
+    seen |= 1u << slot;
+  }
+  return labels == first_value_id;
 }
 
 }  // namespace
@@ -797,6 +1029,31 @@ void decode_simple_lets(script_code& code) {
         break;
       default: break;
     }
+  }
+  // Values of calls and returns of the let's value shape (task and call
+  // values, one operator), which binding's own decoded kinds do not cover.
+  code.argument_forms.clear();
+  for (uint32_t pc = 0; pc < code.instruction_count; ++pc) {
+    if (code.commands[pc] != cmd_no_call && code.commands[pc] != cmd_no_return) continue;
+    for (uint32_t k = code.first_argument[pc]; k < code.first_argument[pc] + code.argument_counts[pc]; ++k) {
+      const argument_record& a = code.arguments[k];
+      if (code.decoded_arguments[k].kind != 0 || !a.length ||
+          static_cast<uint64_t>(a.offset) + a.length > code.expression_pool.size())
+        continue;
+      decoded_let form;
+      uint8_t next_index = 0;
+      if (!decode_value(code.expression_pool.data() + a.offset, a.length, form, next_index)) continue;
+      code.decoded_arguments[k].kind = 3;
+      code.decoded_arguments[k].value = static_cast<int64_t>(code.argument_forms.size());
+      code.argument_forms.push_back(form);
+    }
+  }
+  for (uint32_t pc = 0; pc < code.instruction_count; ++pc) {
+    if (code.commands[pc] == cmd_no_call && code.handlers[1][pc] == &cmd_call && decodable_transfer(code, pc, cmd_no_call, 1))
+      code.handlers[1][pc] = &cmd_call_decoded;
+    else if (code.commands[pc] == cmd_no_return && code.handlers[1][pc] == &cmd_return &&
+             decodable_transfer(code, pc, cmd_no_return, 0))
+      code.handlers[1][pc] = &cmd_return_decoded;
   }
   code.lets.clear();
   code.let_index.assign(code.instruction_count, UINT32_MAX);

@@ -22,7 +22,10 @@ int cmd_let();                      // 43
 // Gives the lets of the common shape (see decoded_let) a handler that runs
 // them from their decoded form, with the same effects as cmd_let; any other
 // case at run time (a missing, real or text variable, an index outside its
-// array) goes through cmd_let itself. Called when a script is installed.
+// array) goes through cmd_let itself. Likewise calls and returns whose values
+// are integers of those shapes (and whose call label was resolved at load)
+// run decoded, falling back to cmd_call / cmd_return for anything else.
+// Called when a script is installed.
 struct script_code;
 void decode_simple_lets(script_code& code);
 int cmd_loop();                     // 45

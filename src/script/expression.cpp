@@ -806,16 +806,4 @@ int evaluate_target(const uint8_t* bytes, uint32_t length) {
   return rc;
 }
 
-void set_integer_result_state(int64_t value, double real_value, uint32_t last_id, int64_t last_element,
-                              uint8_t last_prefix) {
-  st.depth = 1;
-  st.next_string_slot = 1;
-  st.level = 0;
-  st.mode = result_mode_int;
-  st.integer_arithmetic = 1;
-  st.not_constant = 0;
-  st.failed = 0;
-  st.stack[0] = value_entry{value, real_value, 0};
-  set_last_reference(last_id, last_element, last_prefix, 0);
-  st.target_index_count = 0;
-}
+

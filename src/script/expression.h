@@ -115,8 +115,23 @@ int evaluate_target(const uint8_t* bytes, uint32_t length);
 // The evaluator's state after an integer-mode evaluation that ended with one
 // value (its integer, the real the stack entry holds) and the given last
 // reference: what the decoded fast paths leave behind.
-void set_integer_result_state(int64_t value, double real_value, uint32_t last_id, int64_t last_element,
-                              uint8_t last_prefix);
+inline void set_integer_result_state(int64_t value, double real_value, uint32_t last_id, int64_t last_element,
+                                     uint8_t last_prefix) {
+  expression_state_record& st = expression_state;
+  st.depth = 1;
+  st.next_string_slot = 1;
+  st.level = 0;
+  st.mode = result_mode_int;
+  st.integer_arithmetic = 1;
+  st.not_constant = 0;
+  st.failed = 0;
+  st.stack[0] = value_entry{value, real_value, 0};
+  st.last_variable_id = last_id;
+  st.last_element = last_element;
+  st.last_prefix = last_prefix;
+  st.last_whole_array = 0;
+  st.target_index_count = 0;
+}
 
 // Saturating double -> int64 (NaN gives 0).
 int64_t saturate_to_int64(double v);

@@ -167,11 +167,6 @@ int load_script_file(uint32_t script_number) {
   return install_script_code(script_number, std::move(code));
 }
 
-const script_code* loaded_script_code(uint32_t script_number) {
-  if (script_number >= script_file_records.codes.size()) return nullptr;
-  if (script_file_records.states[script_number] != script_loaded) return nullptr;
-  return script_file_records.codes[script_number].get();
-}
 
 int find_label(const char* name, size_t length) {
   const std::vector<compiled_label_record>& labels = label_table.labels;

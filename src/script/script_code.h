@@ -25,6 +25,9 @@ constexpr uint32_t resolved_label_flag = 0x10000000;
 // A let of the common shape, decoded at load: an integer target (a variable
 // or an array element) and a value of one or two operands (variables, array
 // elements with plain indexes, integer literals) joined by one operator.
+// Values may also read elements of the task and call values (ids 48..60,
+// such as ret_int[1]). Values of calls and returns use the same form without
+// a target.
 struct decoded_operand {
   uint8_t kind = 0;  // 0 integer literal, 1 variable (element 0), 2 array element
   uint8_t prefix = 0;
@@ -56,6 +59,8 @@ struct script_code {
   std::vector<uint32_t> let_index;
   // Per argument record (same index as `arguments`).
   std::vector<decoded_argument> decoded_arguments;
+  // The decoded expressions of kind-3 arguments (calls and returns).
+  std::vector<decoded_let> argument_forms;
 };
 
 enum : uint8_t { script_not_loaded = 0, script_loaded = 1, script_load_failed = 2 };
@@ -75,7 +80,11 @@ int parse_code_file(const uint8_t* data, size_t size, const std::array<uint8_t, 
 // (reported: 901030 past the script list, 104060 missing, 104010 damaged).
 int load_script_file(uint32_t script_number);
 // The loaded code of a script, or null.
-const script_code* loaded_script_code(uint32_t script_number);
+inline const script_code* loaded_script_code(uint32_t script_number) {
+  if (script_number >= script_file_records.codes.size()) return nullptr;
+  if (script_file_records.states[script_number] != script_loaded) return nullptr;
+  return script_file_records.codes[script_number].get();
+}
 // Installs an already parsed script (tests and the fuzz target): builds the
 // handler arrays, resolves labels and applies the script's initial variables.
 int install_script_code(uint32_t script_number, std::unique_ptr<script_code> code);

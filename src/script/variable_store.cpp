@@ -137,9 +137,6 @@ void destroy_variable_table() {
 
 void set_initial_variable_image(std::vector<uint8_t> bytes) { variable_table.initial_image = std::move(bytes); }
 
-variable_record* find_variable(uint32_t id) {
-  return id < variable_table.variable_count ? &variable_table.records[id] : nullptr;
-}
 
 int64_t get_int_element(uint32_t id, int64_t index) {
   variable_record* v = find_variable(id);

@@ -44,8 +44,11 @@ void destroy_variable_table();
 // Keeps the initial-variable image (kxbin\kxv.kbn) for init_static_variables.
 void set_initial_variable_image(std::vector<uint8_t> bytes);
 
-// The record of an id, or null past the table.
-variable_record* find_variable(uint32_t id);
+// The record of an id, or null past the table (inline: every variable read
+// of the decoded fast paths starts here).
+inline variable_record* find_variable(uint32_t id) {
+  return id < variable_table.variable_count ? &variable_table.records[id] : nullptr;
+}
 
 // Element access. Reads outside the variable give 0, 0.0 or null.
 int64_t get_int_element(uint32_t id, int64_t index);

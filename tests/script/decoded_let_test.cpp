@@ -1,7 +1,8 @@
-// Lets of the common shape and integer arguments of one literal or variable
-// run from their decoded forms; every case must end exactly as the general
-// path ends it: the same values, the same reports. Each listing runs twice,
-// decoded and with the decoded forms taken away.
+// Lets of the common shape, integer arguments of one literal or variable, and
+// calls and returns of integer values run from their decoded forms; every
+// case must end exactly as the general path ends it: the same values, the
+// same reports. Each listing runs twice, decoded and with the decoded forms
+// taken away.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -20,6 +21,7 @@ struct outcome {
   std::vector<std::string> texts;
   std::vector<int> errors;
   size_t decoded = 0;
+  size_t decoded_transfers = 0;  // calls and returns
 };
 
 const char* const declarations = R"(
@@ -40,18 +42,23 @@ global real ra[3]
 global int out[40]
 )";
 
-outcome run(const std::string& body, bool decoded) {
-  headless_game game(std::string(declarations) + "*SYSTEM_START\n" + body +
-                     "\n*idle\nwait 1\ngoto idle\n*f\nreturn arg_int[1], arg_int[2], arg_int[3], arg_int[4], arg_int[5]\n");
+const char* const default_labels = "*f\nreturn arg_int[1], arg_int[2], arg_int[3], arg_int[4], arg_int[5]\n";
+
+outcome run(const std::string& body, bool decoded, const std::string& labels = default_labels) {
+  headless_game game(std::string(declarations) + "*SYSTEM_START\n" + body + "\n*idle\nwait 1\ngoto idle\n" + labels);
   outcome o;
   if (game.start() != 0) return o;
   for (auto& code : script_file_records.codes) {
     if (!code) continue;
     o.decoded += code->lets.size();
     for (const decoded_argument& a : code->decoded_arguments) o.decoded += a.kind != 0;
+    for (uint32_t pc = 0; pc < code->instruction_count; ++pc)
+      if ((code->commands[pc] == 33 || code->commands[pc] == 66) &&
+          code->handlers[1][pc] != command_handler_for(code->commands[pc]))
+        ++o.decoded_transfers;
     if (decoded) continue;
     for (uint32_t pc = 0; pc < code->instruction_count; ++pc)
-      if (code->let_index[pc] != UINT32_MAX) code->handlers[1][pc] = &cmd_let;
+      code->handlers[1][pc] = command_handler_for(code->commands[pc]);
     code->decoded_arguments.clear();
   }
   game.run_ticks(2);
@@ -64,9 +71,9 @@ outcome run(const std::string& body, bool decoded) {
   return o;
 }
 
-void expect_same(const std::string& body, bool expect_decoded = true) {
-  SCOPED_TRACE(body);
-  outcome fast = run(body, true), general = run(body, false);
+outcome expect_same(const std::string& body, bool expect_decoded = true, const std::string& labels = default_labels) {
+  SCOPED_TRACE(body + labels);
+  outcome fast = run(body, true, labels), general = run(body, false, labels);
   if (expect_decoded) {
     EXPECT_GT(fast.decoded, 0u) << "nothing was decoded";
   }
@@ -74,6 +81,7 @@ void expect_same(const std::string& body, bool expect_decoded = true) {
   EXPECT_EQ(fast.reals, general.reals);
   EXPECT_EQ(fast.texts, general.texts);
   EXPECT_EQ(fast.errors, general.errors);
+  return fast;
 }
 
 TEST(DecodedLet, EveryOperatorAndAssignmentMatchesTheGeneralHandler) {
@@ -211,6 +219,93 @@ loop y
 end
 )");
   expect_same("call f(int t, 1)\nout[0] = ret_int[1]", true);
+}
+
+// Calls and returns: recursion (to the nesting limit), values that differ in
+// kind and number from call to call of one label, label-only calls, values
+// not given, values read from the call and return slots (inside and outside
+// them), and calls the decoded form cannot take (dynamic labels, reals and
+// texts) between decoded ones.
+TEST(DecodedCall, CallsAndReturnsMatchTheGeneralHandlers) {
+  const char* const labels = R"(
+*sum
+if arg_int[1] == 0
+  return arg_int[2], arg_int[3] + 1
+end
+call sum(arg_int[1] - 1, arg_int[2] + arg_int[1], arg_int[3] + 1)
+return ret_int[1], ret_int[2]
+*pair
+x = arg_real[1] + 1
+return arg_int[1] * 10, arg_int[2], arg_given[2], arg_real[1]
+*echo
+return arg_int[1]
+*deep
+call deep(arg_int[1] + 1)
+return 0
+*idle2
+return
+)";
+  struct listing {
+    const char* body;
+    bool decodes;  // a decoded call or return runs
+  };
+  const listing cases[] = {
+      {"call sum(5, 0, 0)\nout[0] = ret_int[1]\nout[1] = ret_int[2]\nout[2] = ret_given[1]\nout[3] = ret_given[3]", true},
+      {R"(call pair(y, z)
+out[0] = ret_int[1]
+out[1] = ret_int[2]
+out[2] = ret_int[3]
+call pair(7)
+out[3] = ret_int[2]
+out[4] = ret_int[3]
+call pair
+out[5] = ret_int[1]
+out[6] = ret_int[2]
+call pair(real 2.5, text t)
+out[7] = ret_int[1]
+out[8] = ret_int[4]
+call pair(i + j, r)
+out[9] = ret_int[1]
+out[10] = ret_int[2]
+call pair(big * 2, y % zero)
+out[11] = ret_int[1]
+out[12] = ret_int[2]
+out[13] = x)",
+       true},
+      // A label found by name when the call runs, then the same label decoded.
+      {"t = \"echo\"\ncall (t)(y)\nout[0] = ret_int[1]\ncall echo(z)\nout[1] = ret_int[1]\nout[2] = ret_int[2]", true},
+      // Slots outside the call's values, and outside the system records.
+      {"call echo(1)\nout[0] = ret_int[0]\nout[1] = ret_int[16]", true},
+      {"call echo(1)\nout[0] = ret_int[17]", true},
+      {"call echo(1)\nx = arg_int[1]\nout[0] = ret_int[1] + arg_int[1]", true},
+      // A return with no call ends the task (SYSTEM: reported).
+      {"call idle2\nreturn 5", true},
+      // Recursion to the nesting limit: 101600 at the 64th call.
+      {"call deep(1)", true},
+  };
+  for (const listing& c : cases) {
+    outcome fast = expect_same(c.body, false, labels);
+    if (c.decodes) {
+      EXPECT_GT(fast.decoded_transfers, 0u) << c.body;
+    }
+  }
+}
+
+// A loop of calls keeps every iteration's values apart: the frame slots are
+// reused, never carried from one call to the next.
+TEST(DecodedCall, RepeatedCallsReuseTheirFrames) {
+  expect_same(R"(
+i = 0
+loop 30
+  call pair(i, i * 3)
+  out[i] = ret_int[1] + ret_int[2]
+  if i % 2 == 0
+    call pair(i)
+    out[i] += ret_int[2] + ret_int[3]
+  end
+  i += 1
+end
+)", true, "*pair\nreturn arg_int[1], arg_int[2], arg_given[2]\n");
 }
 
 }  // namespace
