@@ -43,13 +43,12 @@ constexpr int scan_depth_limit = 32;
 enum class table_state : uint8_t { ok, damaged, no_memory };
 struct registered_pack {
   table_state state = table_state::ok;
-  size_t first_key = 0;  // its entries' keys start here in `opening_keys`
+  // One key per entry in table order: the hash, then the entry ref (pack
+  // slot and table offset), so sorting the keys of all packs orders equal
+  // hashes as the packs hold them.
+  std::vector<uint64_t> keys;
 };
 std::vector<registered_pack> registered_packs;
-// One key per entry of the registered packs, in pack and table order: the
-// hash, then the entry ref (pack slot and table offset), so sorting the keys
-// orders equal hashes as the packs hold them. Kept until the opening pass.
-std::vector<uint64_t> opening_keys;
 
 // Unscrambles the name of the entry at `entry` (its hash field) into `out`
 // (at least 255 bytes), lower-cased Shift-JIS aware when asked; its length.
@@ -77,10 +76,10 @@ std::string entry_name(const uint8_t* entry, bool lower) {
 }
 
 // Reads the entry table of a registered pack while its file is open, and
-// appends a key for each entry to `opening_keys`; sets `release_mode` when an
-// entry is the engine configuration.
+// makes a key for each entry; sets `release_mode` when an entry is the
+// engine configuration.
 table_state read_entry_table(HostReadFile& file, const pack_header_info& header, size_t pack,
-                             std::unique_ptr<uint8_t[]>& out) {
+                             std::unique_ptr<uint8_t[]>& out, std::vector<uint64_t>& keys) {
   const uint64_t file_size = file.size();
   if (file_size < pack_header_size || header.table_size > file_size - pack_header_size ||
       header.entry_count > header.table_size / pack_entry_fixed_size)
@@ -100,12 +99,12 @@ table_state read_entry_table(HostReadFile& file, const pack_header_info& header,
   const uint8_t* table = out.get();
   const size_t size = header.table_size;
   const uint64_t pack_ref = uint64_t(pack) << pack_entry_tables_record::ref_offset_bits;
-  if (opening_keys.capacity() == 0) opening_keys.reserve(pack_max_entries);  // the total is capped there
+  keys.reserve(header.entry_count);  // bounded by the table, which the file holds
   for (size_t pos = 0, i = 0; i < header.entry_count; ++i) {
     if (size - pos < pack_entry_fixed_size) return table_state::damaged;
     const size_t n = lengths[table[pos + 4]];
     if (size - pos < pack_entry_fixed_size + n) return table_state::damaged;
-    opening_keys.push_back(uint64_t(get_u32(table + pos)) << 32 | pack_ref | pos);
+    keys.push_back(uint64_t(get_u32(table + pos)) << 32 | pack_ref | pos);
     if (n == config_name.size() && !pack_entry_tables.release_mode) {
       char name[256];
       decode_entry_name(table + pos, name, true);
@@ -150,8 +149,7 @@ const std::string& text_repair_done() {
 
 void reset_pack_tables() {
   pack_entry_tables = pack_entry_tables_record{};
-  registered_packs.clear();
-  opening_keys = {};
+  registered_packs = {};
 }
 
 std::string pack_entry_tables_record::name(size_t i) const { return entry_name(entry(i), true); }
@@ -191,11 +189,10 @@ int add_pack_file(const std::string& path) {
   pack_entry_tables.entry_total = static_cast<uint32_t>(total);
   pack_entry_tables.pack_paths.push_back(path);
   registered_pack r;
-  r.first_key = opening_keys.size();
   std::unique_ptr<uint8_t[]> table;
-  r.state = read_entry_table(*file, header, registered_packs.size(), table);
+  r.state = read_entry_table(*file, header, registered_packs.size(), table, r.keys);
   pack_entry_tables.tables.push_back(std::move(table));
-  registered_packs.push_back(r);
+  registered_packs.push_back(std::move(r));
   return 0;
 }
 
@@ -245,10 +242,7 @@ int open_pack_archives() {
   reset_pack_tables();
   // What registration gathered for this pass is dropped however it ends.
   struct release_opening_state {
-    ~release_opening_state() {
-      registered_packs = {};
-      opening_keys = {};
-    }
+    ~release_opening_state() { registered_packs = {}; }
   } release_at_exit;
   pack_entry_tables_record& t = pack_entry_tables;
   t.pack_paths.reserve(pack_max_packs);
@@ -271,28 +265,32 @@ int open_pack_archives() {
   // order in which one pack after another would meet them.
   size_t failed_pack = SIZE_MAX;
   int failure_code = 0;
+  size_t key_count = 0;
+  std::vector<uint32_t> starts(buckets + 2, 0);
   for (size_t pack = 0; pack < registered_packs.size(); ++pack) {
     const registered_pack& r = registered_packs[pack];
-    if (r.state == table_state::ok) continue;
-    failed_pack = pack, failure_code = r.state == table_state::no_memory ? 100010 : 104120;
-    opening_keys.resize(r.first_key);
-    break;
+    if (r.state != table_state::ok) {
+      failed_pack = pack, failure_code = r.state == table_state::no_memory ? 100010 : 104120;
+      break;
+    }
+    for (uint64_t key : r.keys) ++starts[(key >> 32 >> shift) + 2];
+    key_count += r.keys.size();
   }
-  const std::vector<uint64_t>& keys = opening_keys;
-  const size_t key_count = keys.size();
-  std::vector<uint32_t> starts(buckets + 2, 0);
-  for (uint64_t key : keys) ++starts[(key >> 32 >> shift) + 2];
+  const size_t packs_read = std::min(failed_pack, registered_packs.size());
 
   // Counting sort by the top bits of the hash (stable, so each bucket stays
   // in pack order), then each bucket sorted by the whole key.
   for (size_t b = 1; b < starts.size(); ++b) starts[b] += starts[b - 1];
   t.hashes.resize(key_count);
   t.refs.resize(key_count);
-  for (size_t k = 0; k < key_count; ++k) {
-    const uint32_t hash = static_cast<uint32_t>(keys[k] >> 32);
-    const uint32_t at = starts[(hash >> shift) + 1]++;
-    t.hashes[at] = hash;
-    t.refs[at] = static_cast<uint32_t>(keys[k]);
+  for (size_t pack = 0; pack < packs_read; ++pack) {
+    for (uint64_t key : registered_packs[pack].keys) {
+      const uint32_t hash = static_cast<uint32_t>(key >> 32);
+      const uint32_t at = starts[(hash >> shift) + 1]++;
+      t.hashes[at] = hash;
+      t.refs[at] = static_cast<uint32_t>(key);
+    }
+    registered_packs[pack].keys = {};
   }
   // starts[b] is now where bucket b begins, for b up to `buckets`.
   starts.pop_back();
