@@ -75,9 +75,21 @@ std::string entry_name(const uint8_t* entry, bool lower) {
   return std::string(buffer, decode_entry_name(entry, buffer, lower));
 }
 
-// Reads the entry table of a registered pack while its file is open, and
-// makes a key for each entry; sets `release_mode` when an entry is the
-// engine configuration.
+// The table being walked, read into the same block for every pack of an
+// opening (it stays in cache); `table_padding` spare bytes let each entry be
+// copied in one fixed-size move.
+constexpr size_t table_padding = 32;
+std::unique_ptr<uint8_t[]> table_scratch;
+size_t table_scratch_size = 0;
+
+// Reads the entry table of a registered pack while its file is open, keeps
+// what lookups need of each entry in `out` and makes a key for each entry;
+// sets `release_mode` when an entry is the engine configuration.
+//
+// An entry is kept as its table offset (u32) followed by its stored length
+// byte, scrambled name and type: the layout of the table entry from the
+// length byte on, with the offset where the hash was, and without the fields
+// behind the type byte, which the read takes from the file.
 table_state read_entry_table(HostReadFile& file, const pack_header_info& header, size_t pack,
                              std::unique_ptr<uint8_t[]>& out, std::vector<uint64_t>& keys) {
   const uint64_t file_size = file.size();
@@ -85,31 +97,45 @@ table_state read_entry_table(HostReadFile& file, const pack_header_info& header,
       header.entry_count > header.table_size / pack_entry_fixed_size)
     return table_state::damaged;
   if (header.table_size == 0) return table_state::ok;
-  // Not cleared: the read fills every byte.
-  out.reset(new (std::nothrow) uint8_t[header.table_size]);
+  const size_t size = header.table_size;
+  if (table_scratch_size < size) {
+    table_scratch.reset(new (std::nothrow) uint8_t[size + table_padding]);
+    table_scratch_size = table_scratch ? size : 0;
+    if (!table_scratch) return table_state::no_memory;
+  }
+  uint8_t* table = table_scratch.get();
+  if (!file.read_at(pack_header_size, table, size)) return table_state::damaged;
+  std::memset(table + size, 0, table_padding);
+  // Each kept entry is `pack_entry_fields_size` bytes shorter than in the
+  // table, so this holds them all (plus the spare bytes of the last move).
+  const size_t kept_size = size - size_t{header.entry_count} * pack_entry_fields_size;
+  out.reset(new (std::nothrow) uint8_t[kept_size + table_padding]);
   if (!out) return table_state::no_memory;
-  if (!file.read_at(pack_header_size, out.get(), header.table_size)) return table_state::damaged;
 
   static_assert(uint64_t{pack_max_entries} * (pack_entry_fixed_size + 255) <=
                         (uint64_t{1} << pack_entry_tables_record::ref_offset_bits) &&
                     pack_max_packs <= (1 << (32 - pack_entry_tables_record::ref_offset_bits)),
-                "an entry ref holds the pack slot and the table offset");
+                "an entry ref holds the pack slot and the offset of the kept entry");
   static constexpr std::string_view config_name = "kxbin\\kxcfg.kbn";
   const auto& lengths = pack_name_length_table();
-  const uint8_t* table = out.get();
-  const size_t size = header.table_size;
   const uint64_t pack_ref = uint64_t(pack) << pack_entry_tables_record::ref_offset_bits;
   keys.reserve(header.entry_count);  // bounded by the table, which the file holds
+  uint8_t* kept = out.get();
+  size_t at = 0;
   for (size_t pos = 0, i = 0; i < header.entry_count; ++i) {
     if (size - pos < pack_entry_fixed_size) return table_state::damaged;
     const size_t n = lengths[table[pos + 4]];
     if (size - pos < pack_entry_fixed_size + n) return table_state::damaged;
-    keys.push_back(uint64_t(get_u32(table + pos)) << 32 | pack_ref | pos);
+    keys.push_back(uint64_t(get_u32(table + pos)) << 32 | pack_ref | at);
+    put_u32(kept + at, static_cast<uint32_t>(pos));
+    std::memcpy(kept + at + 4, table + pos + 4, table_padding);  // length byte, name, type and more
+    if (n + 2 > table_padding) std::memcpy(kept + at + 4 + table_padding, table + pos + 4 + table_padding, n + 2 - table_padding);
     if (n == config_name.size() && !pack_entry_tables.release_mode) {
       char name[256];
-      decode_entry_name(table + pos, name, true);
+      decode_entry_name(kept + at, name, true);
       if (std::string_view(name, n) == config_name) pack_entry_tables.release_mode = 1;
     }
+    at += n + 6;
     pos += pack_entry_fixed_size + n;
   }
   return table_state::ok;
@@ -191,7 +217,7 @@ int add_pack_file(const std::string& path) {
   registered_pack r;
   std::unique_ptr<uint8_t[]> table;
   r.state = read_entry_table(*file, header, registered_packs.size(), table, r.keys);
-  pack_entry_tables.tables.push_back(std::move(table));
+  pack_entry_tables.entry_blocks.push_back(std::move(table));
   registered_packs.push_back(std::move(r));
   return 0;
 }
@@ -242,11 +268,15 @@ int open_pack_archives() {
   reset_pack_tables();
   // What registration gathered for this pass is dropped however it ends.
   struct release_opening_state {
-    ~release_opening_state() { registered_packs = {}; }
+    ~release_opening_state() {
+      registered_packs = {};
+      table_scratch.reset();
+      table_scratch_size = 0;
+    }
   } release_at_exit;
   pack_entry_tables_record& t = pack_entry_tables;
   t.pack_paths.reserve(pack_max_packs);
-  t.tables.reserve(pack_max_packs);
+  t.entry_blocks.reserve(pack_max_packs);
   if (scan_pack_folder(".", 1) != 0) return -1;
   for (int slot = 1; slot <= 9; ++slot) {
     const std::string& path = t.update_slots[slot];
@@ -366,7 +396,7 @@ int open_pack_archives() {
   }
   if (duplicate_ref != hidden) {
     const uint8_t* entry =
-        t.tables[pack_of(duplicate_ref)].get() + (duplicate_ref & pack_entry_tables_record::ref_offset_mask);
+        t.entry_blocks[pack_of(duplicate_ref)].get() + (duplicate_ref & pack_entry_tables_record::ref_offset_mask);
     report_error_fmt(104150, 0, entry_name(entry, false));
     return -1;
   }

@@ -15,19 +15,20 @@ struct resource_locator;
 // Filled by open_pack_archives and never changed afterwards. Lookups and reads
 // only read it, so any thread may use them without a lock.
 //
-// The entry tables are kept as the packs store them (names scrambled) and
-// entries are referred to by pack and table offset, so opening touches only
-// each entry's hash and length byte; names are unscrambled where compared.
+// Each entry is kept as its pack stores it from the length byte to the type
+// byte (name scrambled), behind its table offset; names are unscrambled only
+// where they are compared.
 struct pack_entry_tables_record {
   // Lower-cased paths of the registered packs (".\x.kpf", ".\pac\x.kpf").
   std::vector<std::string> pack_paths;
   uint32_t entry_total = 0;  // every entry of every pack, hidden ones included
-  // Each pack's entry table as read from the file, by pack slot.
-  std::vector<std::unique_ptr<uint8_t[]>> tables;
+  // By pack slot: the pack's entries back to back, each a u32 offset in the
+  // entry table, the stored length byte, the scrambled name and the type.
+  std::vector<std::unique_ptr<uint8_t[]>> entry_blocks;
   // Visible entries sorted by name hash (unsigned ascending), equal hashes in
   // pack and table order; parallel arrays.
   std::vector<uint32_t> hashes;
-  std::vector<uint32_t> refs;  // pack slot << ref_offset_bits | offset of the entry in its table
+  std::vector<uint32_t> refs;  // pack slot << ref_offset_bits | offset of the entry in its block
   // Where the entries whose hash has a given top `32 - directory_shift` bits
   // begin in `hashes`; one more element closes the last range.
   std::vector<uint32_t> directory;
@@ -35,19 +36,19 @@ struct pack_entry_tables_record {
   uint8_t release_mode = 0;        // a pack holds "kxbin\kxcfg.kbn"
   std::array<std::string, 10> update_slots;  // 1..9: update1.kpf .. update9.kpf
 
-  // 100,000 entries of at most 27 + 255 bytes never reach 2^25 bytes into a
-  // table, and 100 packs fit the remaining 7 bits.
+  // 100,000 entries of at most 6 + 255 bytes never reach 2^25 bytes into a
+  // block, and 100 packs fit the remaining 7 bits.
   static constexpr int ref_offset_bits = 25;
   static constexpr uint32_t ref_offset_mask = (1u << ref_offset_bits) - 1;
 
   size_t size() const { return hashes.size(); }
   uint16_t pack_index(size_t i) const { return static_cast<uint16_t>(refs[i] >> ref_offset_bits); }
-  // The entry's bytes from its hash field on.
-  const uint8_t* entry(size_t i) const { return tables[pack_index(i)].get() + (refs[i] & ref_offset_mask); }
+  // The kept entry: table offset, length byte, name, type.
+  const uint8_t* entry(size_t i) const { return entry_blocks[pack_index(i)].get() + (refs[i] & ref_offset_mask); }
   size_t name_length(size_t i) const { return pack_name_length_table()[entry(i)[4]]; }
   uint8_t type(size_t i) const { return entry(i)[5 + name_length(i)]; }
   // File offset of the entry's length byte, and just behind its type byte.
-  uint64_t position(size_t i) const { return pack_header_size + (refs[i] & ref_offset_mask) + 4; }
+  uint64_t position(size_t i) const { return pack_header_size + get_u32(entry(i)) + 4; }
   uint64_t data_position(size_t i) const { return position(i) + 2 + name_length(i); }
   // The name unscrambled and lower-cased (Shift-JIS aware).
   std::string name(size_t i) const;
