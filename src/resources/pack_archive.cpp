@@ -123,13 +123,18 @@ table_state read_entry_table(HostReadFile& file, const pack_header_info& header,
   uint8_t* kept = out.get();
   size_t at = 0;
   for (size_t pos = 0, i = 0; i < header.entry_count; ++i) {
-    if (size - pos < pack_entry_fixed_size) return table_state::damaged;
+    // This entry and the fixed parts of those after it must fit: a table
+    // whose names eat the room of later entries fails here, before its kept
+    // entries could outgrow `kept_size`.
+    const size_t rest = size_t{header.entry_count - i} * pack_entry_fixed_size;
+    if (size - pos < rest) return table_state::damaged;
     const size_t n = lengths[table[pos + 4]];
-    if (size - pos < pack_entry_fixed_size + n) return table_state::damaged;
+    if (size - pos - rest < n) return table_state::damaged;
     keys.push_back(uint64_t(get_u32(table + pos)) << 32 | pack_ref | at);
     put_u32(kept + at, static_cast<uint32_t>(pos));
     std::memcpy(kept + at + 4, table + pos + 4, table_padding);  // length byte, name, type and more
-    if (n + 2 > table_padding) std::memcpy(kept + at + 4 + table_padding, table + pos + 4 + table_padding, n + 2 - table_padding);
+    if (n + 2 > table_padding)
+      std::memcpy(kept + at + 4 + table_padding, table + pos + 4 + table_padding, n + 2 - table_padding);
     if (n == config_name.size() && !pack_entry_tables.release_mode) {
       char name[256];
       decode_entry_name(kept + at, name, true);

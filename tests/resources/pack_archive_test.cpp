@@ -459,3 +459,19 @@ TEST_F(pack_archive, NameRulesOfLookupsDuplicatesAndTheReleaseTest) {
   for (const char* missing : {"mixed\\case.tx", "mixed\\case.txt2", "cg\\\x83\x42.png", ""})
     EXPECT_EQ(fetch(missing).resolve, 1) << missing;
 }
+
+TEST_F(pack_archive, NamesThatEatTheRoomOfLaterEntriesAreATableFault) {
+  // More entries declared than the table holds, after a first entry whose
+  // name fills the table to its end: as many as pass the rough test (27
+  // bytes an entry), so only the walk can refuse them.
+  for (size_t length : {1u, 9u, 30u, 31u, 40u, 200u, 255u}) {
+    SetUp();
+    std::vector<uint8_t> pack;
+    ASSERT_TRUE(build_pack({pack_file(std::string(length, 'n'), bytes_of("x"))}, pack));
+    put_u32(&pack[8], std::max<uint32_t>(2, get_u32(&pack[12]) / pack_entry_fixed_size));
+    game.write("p.kpf", pack);
+    report_probe probe;
+    EXPECT_EQ(open_pack_archives(), -1) << length;
+    EXPECT_EQ(probe.codes(), std::vector<int>{104120}) << length;
+  }
+}
