@@ -156,9 +156,9 @@ void BM_Baseline_OpenAndRead(benchmark::State& state) {
   size_t i = 0;
   for (auto _ : state) {
     size_t k = picks[i];
-    auto f = platform().files->open_read(t.pack_paths[t.pack_indexes[k]]);
+    auto f = platform().files->open_read(t.pack_paths[t.pack_index(k)]);
     uint8_t raw[pack_entry_fields_size];
-    f->read_at(t.data_positions[k], raw, sizeof raw);
+    f->read_at(t.data_position(k), raw, sizeof raw);
     pack_entry_fields fields;
     decode_pack_entry_fields(raw, fields);
     buffer.resize(fields.stored_size);

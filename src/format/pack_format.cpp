@@ -76,7 +76,23 @@ uint8_t resource_type_of_name(std::string_view name) {
   return resource_type_none;
 }
 
+namespace {
+
+constexpr std::array<uint8_t, 256> make_unscramble_table() {
+  std::array<uint8_t, 256> t{};
+  for (int b = 0; b < 256; ++b) {
+    uint8_t x = static_cast<uint8_t>(b - name_transform_add);
+    x = static_cast<uint8_t>((x >> 3) | (x << 5));
+    t[b] = static_cast<uint8_t>(x ^ name_transform_key);
+  }
+  return t;
+}
+constexpr std::array<uint8_t, 256> unscramble_table = make_unscramble_table();
+
+}  // namespace
+
 const std::array<uint8_t, 256>& pack_name_length_table() { return length_table; }
+const std::array<uint8_t, 256>& pack_name_unscramble_table() { return unscramble_table; }
 const std::array<uint8_t, 256>& pack_name_length_inverse() { return length_inverse; }
 
 uint8_t scramble_name_byte(uint8_t plain) {
@@ -85,10 +101,16 @@ uint8_t scramble_name_byte(uint8_t plain) {
   return static_cast<uint8_t>(x + name_transform_add);
 }
 
-uint8_t unscramble_name_byte(uint8_t stored) {
-  uint8_t x = static_cast<uint8_t>(stored - name_transform_add);
-  x = static_cast<uint8_t>((x >> 3) | (x << 5));
-  return static_cast<uint8_t>(x ^ name_transform_key);
+uint8_t unscramble_name_byte(uint8_t stored) { return unscramble_table[stored]; }
+
+void scramble_name_bytes(const char* plain, size_t size, uint8_t* out) {
+  // The transform in arithmetic rather than by table, so the loop runs on
+  // many bytes at once.
+  for (size_t i = 0; i < size; ++i) {
+    uint8_t x = static_cast<uint8_t>(static_cast<uint8_t>(plain[i]) ^ name_transform_key);
+    x = static_cast<uint8_t>((x << 3) | (x >> 5));
+    out[i] = static_cast<uint8_t>(x + name_transform_add);
+  }
 }
 
 std::string scramble_name(std::string_view plain) {
@@ -121,9 +143,12 @@ bool memory_read_file::read_at(uint64_t offset, void* buffer, size_t length) {
 
 pack_header_status read_pack_header(HostReadFile& file, pack_header_info& out) {
   uint8_t h[16];
-  if (file.size() < 4 || !file.read_at(0, h, 4)) return pack_header_status::not_a_pack;
+  // One read when the file holds the whole header; a shorter file still
+  // needs its magic to tell "no pack" from "truncated pack".
+  const uint64_t size = file.size();
+  if (size < 4 || !file.read_at(0, h, size < 16 ? 4 : 16)) return pack_header_status::not_a_pack;
   if (h[0] != 'K' || h[1] != 'P' || h[2] != 'F' || h[3] != 0) return pack_header_status::not_a_pack;
-  if (!file.read_at(0, h, 16)) return pack_header_status::truncated;
+  if (size < 16) return pack_header_status::truncated;
   out.version = get_u32(h + 4);
   out.entry_count = get_u32(h + 8);
   out.table_size = get_u32(h + 12);

@@ -49,10 +49,13 @@ uint8_t resource_type_of_name(std::string_view name);
 // Stored length byte -> name length. The inverse gives the byte to store.
 const std::array<uint8_t, 256>& pack_name_length_table();
 const std::array<uint8_t, 256>& pack_name_length_inverse();
+// unscramble_name_byte for every byte value, for loops over many names.
+const std::array<uint8_t, 256>& pack_name_unscramble_table();
 // The name transform: writers scramble, readers unscramble.
 uint8_t scramble_name_byte(uint8_t plain);
 uint8_t unscramble_name_byte(uint8_t stored);
 std::string scramble_name(std::string_view plain);
+void scramble_name_bytes(const char* plain, size_t size, uint8_t* out);
 std::string unscramble_name(std::string_view stored);
 
 // The 4-byte key of the compiled code-file sections: the CRC-32 of a fixed

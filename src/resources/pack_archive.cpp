@@ -6,7 +6,7 @@
 #include <cstring>
 #include <deque>
 #include <new>
-#include <unordered_map>
+#include <utility>
 
 #include "core/error_report.h"
 #include "core/info_log.h"
@@ -36,19 +36,114 @@ namespace {
 constexpr size_t scan_queue_limit = 1000;
 constexpr int scan_depth_limit = 32;
 
-// Entry counts of the registered packs, by slot, as their headers gave them
-// at registration.
-std::vector<uint32_t> registered_entry_counts;
+// What registration learned of each pack, by slot. The table is read and
+// walked while the file is open for its header (and its bytes are still in
+// the cache); a table that does not fit the file is reported when the
+// opening pass reaches its pack, in pack order.
+enum class table_state : uint8_t { ok, damaged, no_memory };
+struct registered_pack {
+  table_state state = table_state::ok;
+  // One key per entry in table order: the hash, then the entry ref (pack
+  // slot and table offset), so sorting the keys of all packs orders equal
+  // hashes as the packs hold them.
+  std::vector<uint64_t> keys;
+};
+std::vector<registered_pack> registered_packs;
 
-// An entry's name as stored (unscrambled, not lower-cased), read again from
-// its pack for a report; the lower-cased name when that fails.
-std::string stored_entry_name(const std::string& pack_path, uint64_t position, std::string_view lowered_name) {
-  std::string name(lowered_name);
-  std::unique_ptr<HostReadFile> file = pack_file_open(pack_path);
-  if (!file || !file->read_at(position + 1, reinterpret_cast<uint8_t*>(name.data()), name.size()))
-    return std::string(lowered_name);
-  for (char& c : name) c = static_cast<char>(unscramble_name_byte(static_cast<uint8_t>(c)));
-  return name;
+// Unscrambles the name of the entry at `entry` (its hash field) into `out`
+// (at least 255 bytes), lower-cased Shift-JIS aware when asked; its length.
+size_t decode_entry_name(const uint8_t* entry, char* out, bool lower) {
+  const auto& unscramble = pack_name_unscramble_table();
+  const size_t n = pack_name_length_table()[entry[4]];
+  const uint8_t* stored = entry + 5;
+  for (size_t k = 0; k < n; ++k) {
+    uint8_t c = unscramble[stored[k]];
+    out[k] = static_cast<char>(c);
+    if (!lower) continue;
+    if (k + 1 < n && is_sjis_lead(c)) {
+      ++k;
+      out[k] = static_cast<char>(unscramble[stored[k]]);
+    } else if (c >= 'A' && c <= 'Z') {
+      out[k] = static_cast<char>(c + ('a' - 'A'));
+    }
+  }
+  return n;
+}
+
+std::string entry_name(const uint8_t* entry, bool lower) {
+  char buffer[256];
+  return std::string(buffer, decode_entry_name(entry, buffer, lower));
+}
+
+// The table being walked, read into the same block for every pack of an
+// opening (it stays in cache); `table_padding` spare bytes let each entry be
+// copied in one fixed-size move.
+constexpr size_t table_padding = 32;
+std::unique_ptr<uint8_t[]> table_scratch;
+size_t table_scratch_size = 0;
+
+// Reads the entry table of a registered pack while its file is open, keeps
+// what lookups need of each entry in `out` and makes a key for each entry;
+// sets `release_mode` when an entry is the engine configuration.
+//
+// An entry is kept as its table offset (u32) followed by its stored length
+// byte, scrambled name and type: the layout of the table entry from the
+// length byte on, with the offset where the hash was, and without the fields
+// behind the type byte, which the read takes from the file.
+table_state read_entry_table(HostReadFile& file, const pack_header_info& header, size_t pack,
+                             std::unique_ptr<uint8_t[]>& out, std::vector<uint64_t>& keys) {
+  const uint64_t file_size = file.size();
+  if (file_size < pack_header_size || header.table_size > file_size - pack_header_size ||
+      header.entry_count > header.table_size / pack_entry_fixed_size)
+    return table_state::damaged;
+  if (header.table_size == 0) return table_state::ok;
+  const size_t size = header.table_size;
+  if (table_scratch_size < size) {
+    table_scratch.reset(new (std::nothrow) uint8_t[size + table_padding]);
+    table_scratch_size = table_scratch ? size : 0;
+    if (!table_scratch) return table_state::no_memory;
+  }
+  uint8_t* table = table_scratch.get();
+  if (!file.read_at(pack_header_size, table, size)) return table_state::damaged;
+  std::memset(table + size, 0, table_padding);
+  // Each kept entry is `pack_entry_fields_size` bytes shorter than in the
+  // table, so this holds them all (plus the spare bytes of the last move).
+  const size_t kept_size = size - size_t{header.entry_count} * pack_entry_fields_size;
+  out.reset(new (std::nothrow) uint8_t[kept_size + table_padding]);
+  if (!out) return table_state::no_memory;
+
+  static_assert(uint64_t{pack_max_entries} * (pack_entry_fixed_size + 255) <=
+                        (uint64_t{1} << pack_entry_tables_record::ref_offset_bits) &&
+                    pack_max_packs <= (1 << (32 - pack_entry_tables_record::ref_offset_bits)),
+                "an entry ref holds the pack slot and the offset of the kept entry");
+  static constexpr std::string_view config_name = "kxbin\\kxcfg.kbn";
+  const auto& lengths = pack_name_length_table();
+  const uint64_t pack_ref = uint64_t(pack) << pack_entry_tables_record::ref_offset_bits;
+  keys.reserve(header.entry_count);  // bounded by the table, which the file holds
+  uint8_t* kept = out.get();
+  size_t at = 0;
+  for (size_t pos = 0, i = 0; i < header.entry_count; ++i) {
+    // This entry and the fixed parts of those after it must fit: a table
+    // whose names eat the room of later entries fails here, before its kept
+    // entries could outgrow `kept_size`.
+    const size_t rest = size_t{header.entry_count - i} * pack_entry_fixed_size;
+    if (size - pos < rest) return table_state::damaged;
+    const size_t n = lengths[table[pos + 4]];
+    if (size - pos - rest < n) return table_state::damaged;
+    keys.push_back(uint64_t(get_u32(table + pos)) << 32 | pack_ref | at);
+    put_u32(kept + at, static_cast<uint32_t>(pos));
+    std::memcpy(kept + at + 4, table + pos + 4, table_padding);  // length byte, name, type and more
+    if (n + 2 > table_padding)
+      std::memcpy(kept + at + 4 + table_padding, table + pos + 4 + table_padding, n + 2 - table_padding);
+    if (n == config_name.size() && !pack_entry_tables.release_mode) {
+      char name[256];
+      decode_entry_name(kept + at, name, true);
+      if (std::string_view(name, n) == config_name) pack_entry_tables.release_mode = 1;
+    }
+    at += n + 6;
+    pos += pack_entry_fixed_size + n;
+  }
+  return table_state::ok;
 }
 
 std::string lowered(std::string_view s) {
@@ -85,8 +180,10 @@ const std::string& text_repair_done() {
 
 void reset_pack_tables() {
   pack_entry_tables = pack_entry_tables_record{};
-  registered_entry_counts.clear();
+  registered_packs = {};
 }
+
+std::string pack_entry_tables_record::name(size_t i) const { return entry_name(entry(i), true); }
 
 void build_name_length_table() {
   name_length_table = pack_name_length_table();
@@ -106,7 +203,6 @@ int add_pack_file(const std::string& path) {
   }
   pack_header_info header;
   pack_header_status status = read_pack_header(*file, header);
-  file.reset();
   if (status == pack_header_status::not_a_pack) return 0;  // another kind of file: ignored without a word
   if (status == pack_header_status::truncated || header.version < pack_oldest_version) {
     report_error_fmt(104120, 1, path);
@@ -123,7 +219,11 @@ int add_pack_file(const std::string& path) {
   }
   pack_entry_tables.entry_total = static_cast<uint32_t>(total);
   pack_entry_tables.pack_paths.push_back(path);
-  registered_entry_counts.push_back(header.entry_count);
+  registered_pack r;
+  std::unique_ptr<uint8_t[]> table;
+  r.state = read_entry_table(*file, header, registered_packs.size(), table, r.keys);
+  pack_entry_tables.entry_blocks.push_back(std::move(table));
+  registered_packs.push_back(std::move(r));
   return 0;
 }
 
@@ -171,225 +271,198 @@ int scan_pack_folder(const std::string& start_folder, int depth_limit) {
 
 int open_pack_archives() {
   reset_pack_tables();
-  pack_entry_tables.pack_paths.reserve(pack_max_packs);
+  // What registration gathered for this pass is dropped however it ends.
+  struct release_opening_state {
+    ~release_opening_state() {
+      registered_packs = {};
+      table_scratch.reset();
+      table_scratch_size = 0;
+    }
+  } release_at_exit;
+  pack_entry_tables_record& t = pack_entry_tables;
+  t.pack_paths.reserve(pack_max_packs);
+  t.entry_blocks.reserve(pack_max_packs);
   if (scan_pack_folder(".", 1) != 0) return -1;
   for (int slot = 1; slot <= 9; ++slot) {
-    const std::string& path = pack_entry_tables.update_slots[slot];
+    const std::string& path = t.update_slots[slot];
     if (!path.empty()) add_pack_file(path);  // failures are reported; the rest still register
   }
 
-  // Every entry of every pack, in registration and table order. Names go
-  // into one block of bytes; rows hold offsets into it.
-  struct entry_row {
-    uint32_t hash;
-    uint32_t name_offset;
-    uint64_t position;
-    uint64_t data_position;
-    uint16_t name_length;
-    uint16_t pack;
-    uint8_t type;
-    bool hidden;
-  };
-  std::vector<entry_row> rows;
-  rows.reserve(pack_entry_tables.entry_total);
-  std::unique_ptr<char[]> names;
-  size_t names_size = 0, names_capacity = 0;
-  static const std::string config_name = "kxbin\\kxcfg.kbn";
-  const auto& lengths = pack_name_length_table();
-  uint8_t unscramble[256];
-  for (int b = 0; b < 256; ++b) unscramble[b] = unscramble_name_byte(static_cast<uint8_t>(b));
-  std::vector<uint8_t> table;
+  // About one entry per directory range: the ranges are the buckets of the
+  // sort below and the first step of every lookup.
+  int bits = 1;
+  while (bits < 17 && (size_t{1} << bits) < t.entry_total) ++bits;
+  const int shift = 32 - bits;
+  const size_t buckets = size_t{1} << bits;
 
-  // Reading stops at the first pack that cannot be opened or whose table
-  // does not fit; that failure is reported after the duplicate test of the
-  // packs before it, the order in which one pack after another would meet
-  // them.
+  // The entries of the packs before the first one whose table does not fit;
+  // that failure is reported after the duplicate test of those packs, the
+  // order in which one pack after another would meet them.
   size_t failed_pack = SIZE_MAX;
   int failure_code = 0;
-  for (size_t pack = 0; pack < pack_entry_tables.pack_paths.size(); ++pack) {
-    const std::string& path = pack_entry_tables.pack_paths[pack];
-    std::unique_ptr<HostReadFile> file = pack_file_open(path);
-    if (!file) {
-      failed_pack = pack, failure_code = 901040;
+  size_t key_count = 0;
+  std::vector<uint32_t> starts(buckets + 2, 0);
+  for (size_t pack = 0; pack < registered_packs.size(); ++pack) {
+    const registered_pack& r = registered_packs[pack];
+    if (r.state != table_state::ok) {
+      failed_pack = pack, failure_code = r.state == table_state::no_memory ? 100010 : 104120;
       break;
     }
-    // The table is walked in place: the same checks as read_pack_entry_table
-    // without building a record per entry.
-    pack_header_info header;
-    bool fits = read_pack_header(*file, header) == pack_header_status::ok &&
-                header.entry_count == registered_entry_counts[pack];
-    if (fits) {
-      uint64_t file_size = file->size();
-      fits = file_size >= pack_header_size && header.table_size <= file_size - pack_header_size &&
-             header.entry_count <= header.table_size / pack_entry_fixed_size;
+    for (uint64_t key : r.keys) ++starts[(key >> 32 >> shift) + 2];
+    key_count += r.keys.size();
+  }
+  const size_t packs_read = std::min(failed_pack, registered_packs.size());
+
+  // Counting sort by the top bits of the hash (stable, so each bucket stays
+  // in pack order), then each bucket sorted by the whole key.
+  for (size_t b = 1; b < starts.size(); ++b) starts[b] += starts[b - 1];
+  t.hashes.resize(key_count);
+  t.refs.resize(key_count);
+  for (size_t pack = 0; pack < packs_read; ++pack) {
+    for (uint64_t key : registered_packs[pack].keys) {
+      const uint32_t hash = static_cast<uint32_t>(key >> 32);
+      const uint32_t at = starts[(hash >> shift) + 1]++;
+      t.hashes[at] = hash;
+      t.refs[at] = static_cast<uint32_t>(key);
     }
-    if (fits) {
-      table.resize(header.table_size);
-      fits = !header.table_size || file->read_at(pack_header_size, table.data(), table.size());
-    }
-    file.reset();
-    size_t first_row = rows.size();
-    for (size_t pos = 0, i = 0; fits && i < header.entry_count; ++i) {
-      if (table.size() - pos < pack_entry_fixed_size) {
-        fits = false;
-        break;
-      }
-      size_t n = lengths[table[pos + 4]];
-      if (table.size() - pos < pack_entry_fixed_size + n) {
-        fits = false;
-        break;
-      }
-      entry_row r;
-      r.hash = get_u32(&table[pos]);
-      r.name_length = static_cast<uint16_t>(n);
-      r.position = pack_header_size + pos + 4;
-      size_t p = pos + 5 + n;
-      r.type = table[p];
-      r.data_position = pack_header_size + p + 1;
-      r.pack = static_cast<uint16_t>(pack);
-      r.hidden = false;
-      if (names_size + n > names_capacity) {
-        // Grown by doubling; no byte is cleared before it is written.
-        size_t grown = std::max(names_size + n + table.size(), names_capacity * 2);
-        std::unique_ptr<char[]> bigger(new char[grown]);
-        if (names_size) std::memcpy(bigger.get(), names.get(), names_size);
-        names = std::move(bigger);
-        names_capacity = grown;
-      }
-      r.name_offset = static_cast<uint32_t>(names_size);
-      char* name = names.get() + names_size;
-      names_size += n;
-      // Unscrambled and lower-cased (Shift-JIS aware) in one pass.
-      const uint8_t* stored = &table[pos + 5];
-      for (size_t k = 0; k < n; ++k) {
-        uint8_t c = unscramble[stored[k]];
-        if (k + 1 < n && is_sjis_lead(c)) {
-          name[k] = static_cast<char>(c);
-          name[k + 1] = static_cast<char>(unscramble[stored[k + 1]]);
-          ++k;
-          continue;
-        }
-        name[k] = static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
-      }
-      if (std::string_view(name, n) == config_name) pack_entry_tables.release_mode = 1;
-      rows.push_back(r);
-      pos = p + 1 + pack_entry_fields_size;
-    }
-    if (!fits) {
-      // The table does not fit the file (or changed since registration).
-      rows.resize(first_row);
-      failed_pack = pack, failure_code = 104120;
-      break;
+    registered_packs[pack].keys = {};
+  }
+  // starts[b] is now where bucket b begins, for b up to `buckets`.
+  starts.pop_back();
+  auto key_at = [&](size_t k) { return uint64_t(t.hashes[k]) << 32 | t.refs[k]; };
+  // Only tables made to collide fill a bucket past a few entries; those
+  // buckets are sorted whole, so the insertion pass below never moves an
+  // entry far.
+  std::vector<uint64_t> spill;
+  for (size_t b = 0; b < buckets; ++b) {
+    const size_t begin = starts[b], end = starts[b + 1];
+    if (end - begin <= 32) continue;
+    spill.clear();
+    for (size_t k = begin; k < end; ++k) spill.push_back(key_at(k));
+    std::sort(spill.begin(), spill.end());
+    for (size_t k = begin; k < end; ++k) {
+      t.hashes[k] = static_cast<uint32_t>(spill[k - begin] >> 32);
+      t.refs[k] = static_cast<uint32_t>(spill[k - begin]);
     }
   }
-
-  // Every row by hash, in row order among equal hashes: a stable radix sort
-  // of (hash, row) keys, byte by byte from the lowest.
-  std::vector<uint64_t> keys(rows.size()), spare(rows.size());
-  for (size_t i = 0; i < rows.size(); ++i) keys[i] = uint64_t(rows[i].hash) << 32 | i;
-  // Three passes of 11, 11 and 10 bits; the counts of all three in one walk.
-  {
-    static constexpr int shifts[3] = {32, 43, 54};
-    std::vector<uint32_t> counts(3 * 2049, 0);
-    for (uint64_t k : keys)
-      for (int d = 0; d < 3; ++d) ++counts[d * 2049 + ((k >> shifts[d]) & 0x7FF) + 1];
-    for (int d = 0; d < 3; ++d) {
-      uint32_t* c = counts.data() + d * 2049;
-      for (int b = 1; b < 2049; ++b) c[b] += c[b - 1];
-      for (uint64_t k : keys) spare[c[(k >> shifts[d]) & 0x7FF]++] = k;
-      keys.swap(spare);
+  // Every bucket's keys are below the next bucket's, so one insertion pass
+  // over the whole array sorts each bucket in place.
+  for (size_t k = 1; k < key_count; ++k) {
+    const uint64_t key = key_at(k);
+    if (key_at(k - 1) < key) continue;
+    size_t j = k;
+    for (; j > 0 && key_at(j - 1) > key; --j) {
+      t.hashes[j] = t.hashes[j - 1];
+      t.refs[j] = t.refs[j - 1];
     }
+    t.hashes[j] = static_cast<uint32_t>(key >> 32);
+    t.refs[j] = static_cast<uint32_t>(key);
   }
 
-  // Duplicates share a hash, so they sit in one run of the sorted keys. Taken
-  // in row order, a name met again in an update pack hides the copy seen so
-  // far; met again elsewhere it is an error, the first such row in row order
-  // being the one reported. (Update packs register last, so the copy seen so
-  // far of a name met in an ordinary pack is never in an update pack.)
-  std::vector<uint8_t> update_packs(pack_entry_tables.pack_paths.size());
+  // Duplicates share a hash, so they sit in one run of the sorted entries.
+  // In pack order, a name met again in an update pack hides the copy seen so
+  // far; met again elsewhere it is an error, the first such entry in pack
+  // order being the one reported. Update packs register last, so once an
+  // update pack's copy appears, every later copy is in an update pack too.
+  constexpr uint32_t hidden = UINT32_MAX;  // no pack slot reaches it
+  std::vector<uint8_t> update_packs(t.pack_paths.size());
   for (size_t pack = 0; pack < update_packs.size(); ++pack)
-    update_packs[pack] = is_update_pack_path(pack_entry_tables.pack_paths[pack]) ? 1 : 0;
-  auto row_name = [&](const entry_row& r) { return std::string_view(names.get() + r.name_offset, r.name_length); };
-  size_t duplicate_row = SIZE_MAX;
-  for (size_t start = 0; start < keys.size();) {
+    update_packs[pack] = is_update_pack_path(t.pack_paths[pack]) ? 1 : 0;
+  auto pack_of = [](uint32_t ref) { return ref >> pack_entry_tables_record::ref_offset_bits; };
+  uint32_t duplicate_ref = hidden;
+  bool any_hidden = false;
+  std::vector<std::pair<std::string, size_t>> run;
+  for (size_t start = 0; start < key_count;) {
     size_t end = start + 1;
-    while (end < keys.size() && (keys[end] >> 32) == (keys[start] >> 32)) ++end;
-    for (size_t j = start + 1; j < end; ++j) {
-      entry_row& later = rows[uint32_t(keys[j])];
-      for (size_t i = start; i < j; ++i) {
-        entry_row& earlier = rows[uint32_t(keys[i])];
-        if (earlier.hidden || row_name(earlier) != row_name(later)) continue;
-        if (update_packs[later.pack])
-          earlier.hidden = true;
-        else
-          duplicate_row = std::min<size_t>(duplicate_row, uint32_t(keys[j]));
-        break;
+    while (end < key_count && t.hashes[end] == t.hashes[start]) ++end;
+    if (end - start > 1) {
+      // The run's names, lower-cased, grouped by a stable sort: each group
+      // holds the copies of one name in pack order.
+      run.clear();
+      for (size_t k = start; k < end; ++k) run.emplace_back(t.name(k), k);
+      std::stable_sort(run.begin(), run.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+      for (size_t g = 0; g < run.size();) {
+        size_t h = g + 1;
+        while (h < run.size() && run[h].first == run[g].first) ++h;
+        bool error = false;
+        for (size_t m = g + 1; m < h && !error; ++m) {
+          const uint32_t ref = t.refs[run[m].second];
+          if (!update_packs[pack_of(ref)]) {
+            duplicate_ref = std::min(duplicate_ref, ref);
+            error = true;
+          }
+        }
+        if (!error)
+          for (size_t m = g; m + 1 < h; ++m) t.refs[run[m].second] = hidden, any_hidden = true;
+        g = h;
       }
     }
     start = end;
   }
-  if (duplicate_row != SIZE_MAX && (failed_pack == SIZE_MAX || rows[duplicate_row].pack < failed_pack)) {
-    const entry_row& r = rows[duplicate_row];
-    report_error_fmt(104150, 0, stored_entry_name(pack_entry_tables.pack_paths[r.pack], r.position, row_name(r)));
+  if (duplicate_ref != hidden) {
+    const uint8_t* entry =
+        t.entry_blocks[pack_of(duplicate_ref)].get() + (duplicate_ref & pack_entry_tables_record::ref_offset_mask);
+    report_error_fmt(104150, 0, entry_name(entry, false));
     return -1;
   }
   if (failed_pack != SIZE_MAX) {
-    report_error_fmt(failure_code, 1, pack_entry_tables.pack_paths[failed_pack]);
+    report_error_fmt(failure_code, 1, t.pack_paths[failed_pack]);
     return -1;
   }
 
-  pack_entry_tables_record& t = pack_entry_tables;
-  size_t count = 0;
-  for (uint64_t k : keys)
-    if (!rows[uint32_t(k)].hidden) keys[count++] = k;
-  keys.resize(count);
-  t.hashes.resize(count);
-  t.pack_indexes.resize(count);
-  t.positions.resize(count);
-  t.data_positions.resize(count);
-  t.types.resize(count);
-  t.name_offsets.resize(count);
-  t.name_lengths.resize(count);
-  for (size_t k = 0; k < count; ++k) {
-    const entry_row& r = rows[uint32_t(keys[k])];
-    t.hashes[k] = r.hash;
-    t.pack_indexes[k] = r.pack;
-    t.positions[k] = r.position;
-    t.data_positions[k] = r.data_position;
-    t.types[k] = r.type;
-    t.name_offsets[k] = r.name_offset;
-    t.name_lengths[k] = r.name_length;
+  if (any_hidden) {
+    size_t count = 0;
+    std::fill(starts.begin(), starts.end(), 0);
+    for (size_t k = 0; k < key_count; ++k) {
+      if (t.refs[k] == hidden) continue;
+      t.hashes[count] = t.hashes[k];
+      t.refs[count] = t.refs[k];
+      ++starts[(t.hashes[k] >> shift) + 1];
+      ++count;
+    }
+    t.hashes.resize(count);
+    t.refs.resize(count);
+    for (size_t b = 1; b < starts.size(); ++b) starts[b] += starts[b - 1];
   }
-  t.name_bytes = std::move(names);
-  t.name_bytes_size = names_size;
-  size_t slots = 16;
-  while (slots < count * 2) slots *= 2;
-  t.lookup_slots.assign(slots, 0);
-  for (size_t k = 0; k < count; ++k) {
-    size_t slot = t.hashes[k] & (slots - 1);
-    while (t.lookup_slots[slot] != 0) slot = (slot + 1) & (slots - 1);
-    t.lookup_slots[slot] = static_cast<uint32_t>(k + 1);
-  }
+  t.directory = std::move(starts);
+  t.directory_shift = shift;
   return 0;
 }
 
 int find_in_packs(resource_locator& locator, std::string_view name) {
   const pack_entry_tables_record& t = pack_entry_tables;
-  if (t.lookup_slots.empty()) return 0;
+  if (t.hashes.empty()) return 0;
   const uint32_t hash = murmur_hash2(name.data(), name.size(), 0);
-  const size_t mask = t.lookup_slots.size() - 1;
-  // Visible names are unique, so the one entry of this hash and name is the
-  // match whatever the probe order.
-  for (size_t slot = hash & mask; t.lookup_slots[slot] != 0; slot = (slot + 1) & mask) {
-    const size_t i = t.lookup_slots[slot] - 1;
-    if (t.hashes[i] != hash) continue;
-    std::string_view stored = t.name(i);
-    if (stored != name && !ascii_iequal(stored, name)) continue;
+  const auto& unscramble = pack_name_unscramble_table();
+  const auto& lengths = pack_name_length_table();
+  const size_t bucket = hash >> t.directory_shift;
+  if (name.size() > 255) return 0;
+  uint8_t scrambled[256];
+  scramble_name_bytes(name.data(), name.size(), scrambled);
+  // Visible names are unique, so the first entry of this hash and name is
+  // the match.
+  for (size_t i = t.directory[bucket], end = t.directory[bucket + 1]; i < end; ++i) {
+    if (t.hashes[i] != hash) {
+      if (t.hashes[i] > hash) break;
+      continue;
+    }
+    const uint8_t* entry = t.entry(i);
+    const size_t n = lengths[entry[4]];
+    if (n != name.size()) continue;
+    size_t k = 0;
+    if (std::memcmp(entry + 5, scrambled, n) == 0) k = n;
+    for (; k < n; ++k) {
+      uint8_t x = unscramble[entry[5 + k]], y = static_cast<uint8_t>(name[k]);
+      if (x >= 'A' && x <= 'Z') x = static_cast<uint8_t>(x + 32);
+      if (y >= 'A' && y <= 'Z') y = static_cast<uint8_t>(y + 32);
+      if (x != y) break;
+    }
+    if (k != n) continue;
     locator.state = resource_in_pack;
     locator.entry_index = static_cast<int32_t>(i);
-    locator.pack_index = t.pack_indexes[i];
-    locator.type = t.types[i];
-    locator.position = t.data_positions[i];
+    locator.pack_index = t.pack_index(i);
+    locator.type = entry[5 + n];
+    locator.position = t.data_position(i);
     return 2;
   }
   return 0;

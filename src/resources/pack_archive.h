@@ -14,31 +14,44 @@ struct resource_locator;
 
 // Filled by open_pack_archives and never changed afterwards. Lookups and reads
 // only read it, so any thread may use them without a lock.
+//
+// Each entry is kept as its pack stores it from the length byte to the type
+// byte (name scrambled), behind its table offset; names are unscrambled only
+// where they are compared.
 struct pack_entry_tables_record {
   // Lower-cased paths of the registered packs (".\x.kpf", ".\pac\x.kpf").
   std::vector<std::string> pack_paths;
   uint32_t entry_total = 0;  // every entry of every pack, hidden ones included
-  // Visible entries sorted by name hash (unsigned ascending); parallel arrays.
+  // By pack slot: the pack's entries back to back, each a u32 offset in the
+  // entry table, the stored length byte, the scrambled name and the type.
+  std::vector<std::unique_ptr<uint8_t[]>> entry_blocks;
+  // Visible entries sorted by name hash (unsigned ascending), equal hashes in
+  // pack and table order; parallel arrays.
   std::vector<uint32_t> hashes;
-  std::vector<uint16_t> pack_indexes;
-  std::vector<uint64_t> positions;       // file offset of the entry's length byte
-  std::vector<uint64_t> data_positions;  // file offset just behind the type byte
-  std::vector<uint8_t> types;
-  // Names, unscrambled and lower-cased, back to back in one block (in the
-  // packs' order): entry i's name is name_lengths[i] bytes at name_offsets[i].
-  std::shared_ptr<const char[]> name_bytes;
-  size_t name_bytes_size = 0;
-  std::vector<uint32_t> name_offsets;
-  std::vector<uint16_t> name_lengths;
-  // Open addressing over the visible entries by name hash: each slot holds
-  // an entry index + 1, or 0 when empty; the size is a power of two.
-  std::vector<uint32_t> lookup_slots;
-  size_t size() const { return hashes.size(); }
-  std::string_view name(size_t i) const {
-    return std::string_view(name_bytes.get() + name_offsets[i], name_lengths[i]);
-  }
+  std::vector<uint32_t> refs;  // pack slot << ref_offset_bits | offset of the entry in its block
+  // Where the entries whose hash has a given top `32 - directory_shift` bits
+  // begin in `hashes`; one more element closes the last range.
+  std::vector<uint32_t> directory;
+  int directory_shift = 32;
   uint8_t release_mode = 0;        // a pack holds "kxbin\kxcfg.kbn"
   std::array<std::string, 10> update_slots;  // 1..9: update1.kpf .. update9.kpf
+
+  // 100,000 entries of at most 6 + 255 bytes never reach 2^25 bytes into a
+  // block, and 100 packs fit the remaining 7 bits.
+  static constexpr int ref_offset_bits = 25;
+  static constexpr uint32_t ref_offset_mask = (1u << ref_offset_bits) - 1;
+
+  size_t size() const { return hashes.size(); }
+  uint16_t pack_index(size_t i) const { return static_cast<uint16_t>(refs[i] >> ref_offset_bits); }
+  // The kept entry: table offset, length byte, name, type.
+  const uint8_t* entry(size_t i) const { return entry_blocks[pack_index(i)].get() + (refs[i] & ref_offset_mask); }
+  size_t name_length(size_t i) const { return pack_name_length_table()[entry(i)[4]]; }
+  uint8_t type(size_t i) const { return entry(i)[5 + name_length(i)]; }
+  // File offset of the entry's length byte, and just behind its type byte.
+  uint64_t position(size_t i) const { return pack_header_size + get_u32(entry(i)) + 4; }
+  uint64_t data_position(size_t i) const { return position(i) + 2 + name_length(i); }
+  // The name unscrambled and lower-cased (Shift-JIS aware).
+  std::string name(size_t i) const;
 };
 extern pack_entry_tables_record pack_entry_tables;
 

@@ -380,3 +380,98 @@ TEST_F(pack_archive, TableLengthsAreCheckedAgainstTheFile) {
   EXPECT_EQ(open_pack_archives(), -1);
   EXPECT_EQ(probe.codes(), std::vector<int>{104120});
 }
+
+namespace {
+
+// A pack of `entries` whose every stored name hash is `hash`, whatever the
+// names: a table made to collide.
+std::vector<uint8_t> pack_with_one_hash(const std::vector<pack_writer_entry>& entries, uint32_t hash) {
+  std::vector<uint8_t> pack;
+  EXPECT_TRUE(build_pack(entries, pack));
+  memory_read_file f(pack);
+  pack_header_info h;
+  std::vector<pack_entry_info> table;
+  read_pack_header(f, h);
+  read_pack_entry_table(f, h, table);
+  for (const pack_entry_info& e : table) put_u32(&pack[e.entry_position - 4], hash);
+  return pack;
+}
+
+}  // namespace
+
+TEST_F(pack_archive, EntriesSharingOneHashAreSortedAndComparedByName) {
+  // 100 names under one hash: only the name that really has it can be looked
+  // up, the others are still distinct entries, and copies in update packs
+  // hide them one by one.
+  const uint32_t hash = name_hash("c7");
+  std::vector<pack_writer_entry> many;
+  for (int i = 0; i < 100; ++i) many.push_back(pack_file("c" + std::to_string(i), bytes_of("a" + std::to_string(i))));
+  game.write("a.kpf", pack_with_one_hash(many, hash));
+  ASSERT_EQ(open_pack_archives(), 0);
+  EXPECT_EQ(pack_entry_tables.hashes.size(), 100u);
+  EXPECT_TRUE(std::is_sorted(pack_entry_tables.hashes.begin(), pack_entry_tables.hashes.end()));
+  for (size_t i = 0; i < pack_entry_tables.size(); ++i) EXPECT_EQ(std::string(pack_entry_tables.name(i)), "c" + std::to_string(i));
+  EXPECT_EQ(text_of(fetch("C7").locator), "a7");
+  EXPECT_EQ(fetch("c8").resolve, 1);
+
+  game.write("update1.kpf", pack_with_one_hash({pack_file("c7", bytes_of("u7")), pack_file("C50", bytes_of("u50"))}, hash));
+  game.write("pac/update2.kpf", pack_with_one_hash({pack_file("c7", bytes_of("v7"))}, hash));
+  ASSERT_EQ(open_pack_archives(), 0);
+  EXPECT_EQ(pack_entry_tables.hashes.size(), 100u);
+  EXPECT_EQ(text_of(fetch("c7").locator), "v7");
+  std::vector<std::string> names;
+  for (size_t i = 0; i < pack_entry_tables.size(); ++i) names.emplace_back(pack_entry_tables.name(i));
+  EXPECT_EQ(std::count(names.begin(), names.end(), "c7"), 1);
+  EXPECT_EQ(std::count(names.begin(), names.end(), "c50"), 1);
+
+  // The first copy in pack order that meets an earlier one in an ordinary
+  // pack is the one named, as that pack stores it.
+  game.write("b.kpf", pack_with_one_hash({pack_file("C60", bytes_of("b")), pack_file("c61", bytes_of("b"))}, hash));
+  report_probe probe;
+  EXPECT_EQ(open_pack_archives(), -1);
+  EXPECT_EQ(probe.codes(), std::vector<int>{104150});
+  ASSERT_EQ(probe.texts().size(), 1u);
+  const bool a_first = pack_entry_tables.pack_paths[0] == ".\\a.kpf";
+  EXPECT_NE(probe.texts()[0].find(a_first ? "[C60]" : "[c60]"), std::string::npos) << probe.texts()[0];
+}
+
+TEST_F(pack_archive, NameRulesOfLookupsDuplicatesAndTheReleaseTest) {
+  // Shift-JIS: the trail byte of a double-byte character is not a letter, so
+  // names differing only there are two entries; ASCII letters fold.
+  const std::string upper_trail = "cg\\\x83\x41.png", lower_trail = "cg\\\x83\x61.png";
+  write_pack("a.kpf", {pack_file(upper_trail, bytes_of("upper")), pack_file("Mixed\\Case.TXT", bytes_of("mixed")),
+                       pack_file("kxbin\\kxcfg.kbx", bytes_of("not the configuration"))});
+  write_pack("b.kpf", {pack_file(lower_trail, bytes_of("lower"))});
+  ASSERT_EQ(open_pack_archives(), 0);
+  EXPECT_EQ(pack_entry_tables.release_mode, 0);
+  const struct {
+    std::string request;
+    std::string data;
+  } cases[] = {
+      {upper_trail, "upper"},        {lower_trail, "lower"},         {"CG\\\x83\x41.PNG", "upper"},
+      {"mixed\\case.txt", "mixed"},  {"MIXED/CASE.txt", "mixed"},    {"kxbin\\KXCFG.KBX", "not the configuration"},
+  };
+  for (const auto& c : cases) {
+    read_result r = fetch(c.request);
+    EXPECT_EQ(r.read, 0) << c.request;
+    EXPECT_EQ(text_of(r.locator), c.data) << c.request;
+  }
+  for (const char* missing : {"mixed\\case.tx", "mixed\\case.txt2", "cg\\\x83\x42.png", ""})
+    EXPECT_EQ(fetch(missing).resolve, 1) << missing;
+}
+
+TEST_F(pack_archive, NamesThatEatTheRoomOfLaterEntriesAreATableFault) {
+  // More entries declared than the table holds, after a first entry whose
+  // name fills the table to its end: as many as pass the rough test (27
+  // bytes an entry), so only the walk can refuse them.
+  for (size_t length : {1u, 9u, 30u, 31u, 40u, 200u, 255u}) {
+    SetUp();
+    std::vector<uint8_t> pack;
+    ASSERT_TRUE(build_pack({pack_file(std::string(length, 'n'), bytes_of("x"))}, pack));
+    put_u32(&pack[8], std::max<uint32_t>(2, get_u32(&pack[12]) / pack_entry_fixed_size));
+    game.write("p.kpf", pack);
+    report_probe probe;
+    EXPECT_EQ(open_pack_archives(), -1) << length;
+    EXPECT_EQ(probe.codes(), std::vector<int>{104120}) << length;
+  }
+}
