@@ -89,16 +89,16 @@ inline vec mode16(vec a, vec b) {
     vec p = div255(_mm256_mullo_epi16(a, b));
     return _mm256_sub_epi16(_mm256_add_epi16(a, b), _mm256_add_epi16(p, p));
   } else if constexpr (M == blend_overlay || M == blend_hard_light) {
-    // Overlay splits on the background, hard light on the layer.
+    // Overlay splits on the background, hard light on the layer. With
+    // k = min(2 key, 512 - 2 key) (2 key up to 128, 512 - 2 key above) both
+    // sides are other * k / 255, plus max(2 key - 257, 0), which is 2 key - 257
+    // exactly above 128. At key = 128 that gives other * 256 / 255, which is
+    // other itself but for 255 -> 256: the final min mends that one.
     vec key = M == blend_overlay ? b : a, other = M == blend_overlay ? a : b;
-    vec low = _mm256_cmpgt_epi16(set16(128), key);
-    vec high = _mm256_cmpgt_epi16(key, set16(128));
     vec twice = _mm256_add_epi16(key, key);
-    vec k = select16(low, twice, _mm256_sub_epi16(set16(512), twice));
-    vec r = div255(_mm256_mullo_epi16(k, other));
-    r = _mm256_add_epi16(r, _mm256_and_si256(high, _mm256_sub_epi16(twice, set16(257))));
-    vec middle = _mm256_cmpeq_epi16(key, set16(128));
-    return select16(middle, other, r);
+    vec k = _mm256_min_epi16(twice, _mm256_sub_epi16(set16(512), twice));
+    vec r = _mm256_add_epi16(div255(_mm256_mullo_epi16(k, other)), _mm256_subs_epu16(twice, set16(257)));
+    return _mm256_min_epi16(r, set16(255));
   } else if constexpr (M == blend_colour_dodge) {
     vec q = divide16<true>(_mm256_slli_epi16(b, 8), _mm256_sub_epi16(set16(256), a));
     return _mm256_min_epu16(q, set16(255));
@@ -171,17 +171,24 @@ inline vec mode16(vec a, vec b) {
   }
 }
 
-// (d * (256 - w) + T * w) >> 8 with 0 <= w <= 256 per lane.
-inline vec weigh(vec d, vec t, vec w) {
-  vec keep = _mm256_mullo_epi16(d, _mm256_sub_epi16(set16(256), w));
-  return _mm256_srli_epi16(_mm256_add_epi16(keep, _mm256_mullo_epi16(t, w)), 8);
+// d + (((T - d) * w) >> 8) for 0 <= w <= 256, given w2 = 2w per lane: the
+// signed high multiply of (T - d) << 7 (at most 32,640 in size) by 2w floors
+// (T - d) * 256w / 65,536, the same quantity. The opacity form
+// d - ((o * (d - T) + 255) >> 8) is this one too (a ceiling of the negation).
+inline vec lerp(vec d, vec t, vec w2) {
+  return _mm256_add_epi16(d, _mm256_mulhi_epi16(_mm256_slli_epi16(_mm256_sub_epi16(t, d), 7), w2));
 }
 
-// The colour lanes of each pixel (16-bit lanes 0..2 of every 4).
-inline vec colour_lanes() { return _mm256_set1_epi64x(0x0000FFFFFFFFFFFFLL); }
-
-// Each pixel's alpha (lane 3 of 4) copied to its four lanes.
-inline vec spread_alpha(vec x) { return _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(x, 0xFF), 0xFF); }
+// Spreads the low 16 bits of each pixel's 32-bit lane to that pixel's three
+// colour lanes (the alpha lane gets 0, so it stays as it is), for the pixels
+// of the low unpacked half (0, 1 | 4, 5) or of the high one (2, 3 | 6, 7).
+inline vec spread_colour(vec w32, int h) {
+  const vec lo = _mm256_setr_epi8(0, 1, 0, 1, 0, 1, -1, -1, 4, 5, 4, 5, 4, 5, -1, -1,  //
+                                  0, 1, 0, 1, 0, 1, -1, -1, 4, 5, 4, 5, 4, 5, -1, -1);
+  const vec hi = _mm256_setr_epi8(8, 9, 8, 9, 8, 9, -1, -1, 12, 13, 12, 13, 12, 13, -1, -1,  //
+                                  8, 9, 8, 9, 8, 9, -1, -1, 12, 13, 12, 13, 12, 13, -1, -1);
+  return _mm256_shuffle_epi8(w32, h == 0 ? lo : hi);
+}
 
 enum variant_kind { k_plain, k_opacity, k_alpha, k_alpha_opacity, k_rule, k_rule_alpha };
 
@@ -196,7 +203,8 @@ inline vec rule_weights(const uint8_t* m) {
 
 // One 32-byte step (eight pixels) of variant V of mode M. The bytes go to
 // 16-bit lanes in two halves (unpack low: pixels 0, 1, 4, 5; high: 2, 3, 6, 7)
-// and come back in order through the saturating pack.
+// and come back in order through the saturating pack. Per-pixel weights are
+// worked out once in 32-bit lanes (one per pixel) and spread to each half.
 template <int M, variant_kind V>
 inline void step(uint8_t* dp, const uint8_t* sp, const uint8_t* mp, int o) {
   const vec zero = _mm256_setzero_si256();
@@ -215,15 +223,29 @@ inline void step(uint8_t* dp, const uint8_t* sp, const uint8_t* mp, int o) {
     if (_mm256_testz_si256(a, a)) return;
   }
   vec d8 = load(dp);
+  vec big = zero;
+  if constexpr (V == k_alpha) {
+    w32 = _mm256_add_epi32(_mm256_srli_epi32(s8, 24), _mm256_set1_epi32(1));
+    w32 = _mm256_add_epi32(w32, w32);
+  } else if constexpr (V == k_alpha_opacity) {
+    // (o * a + o) >> 8, below 256 for o < 256.
+    w32 = _mm256_mullo_epi16(_mm256_add_epi32(_mm256_srli_epi32(s8, 24), _mm256_set1_epi32(1)), set16(o));
+    w32 = _mm256_srli_epi32(w32, 7);  // twice the weight, odd bit cleared below
+    w32 = _mm256_and_si256(w32, _mm256_set1_epi32(0x1FE));
+  } else if constexpr (V == k_rule) {
+    w32 = _mm256_add_epi32(w32, w32);  // w <= 256
+  } else if constexpr (V == k_rule_alpha) {
+    // w2 = w * (a + 1) (normal: w * a), up to 65,536. Both factors sit in the
+    // low half of each 32-bit lane, so one multiply-add gives the product.
+    vec a = _mm256_srli_epi32(s8, 24);
+    if constexpr (M != blend_normal) a = _mm256_add_epi32(a, _mm256_set1_epi32(1));
+    w32 = _mm256_madd_epi16(w32, a);
+    // Lanes whose weight does not fit a signed 16-bit lane (see below).
+    big = _mm256_cmpgt_epi32(w32, _mm256_set1_epi32(32767));
+  }
   vec s16[2] = {_mm256_unpacklo_epi8(s8, zero), _mm256_unpackhi_epi8(s8, zero)};
   vec d16[2] = {_mm256_unpacklo_epi8(d8, zero), _mm256_unpackhi_epi8(d8, zero)};
   vec r[2];
-  if constexpr (V == k_rule_alpha) {
-    // w2 = w * (a + 1) (normal: w * a), up to 65,536: 32-bit products.
-    vec a = _mm256_srli_epi32(s8, 24);
-    if constexpr (M != blend_normal) a = _mm256_add_epi32(a, _mm256_set1_epi32(1));
-    w32 = _mm256_mullo_epi32(w32, a);
-  }
   for (int h = 0; h < 2; ++h) {
     vec t = mode16<M>(s16[h], d16[h]);
     vec d = d16[h];
@@ -237,31 +259,20 @@ inline void step(uint8_t* dp, const uint8_t* sp, const uint8_t* mp, int o) {
             _mm256_mullo_epi16(_mm256_or_si256(_mm256_subs_epu16(t, d), _mm256_subs_epu16(d, t)), set16(o)), 8);
         r[h] = select16(up, _mm256_add_epi16(d, size), _mm256_sub_epi16(d, size));
       } else {
-        r[h] = weigh(d, t, set16(o));
+        r[h] = lerp(d, t, set16(2 * o));
       }
-    } else if constexpr (V == k_alpha) {
-      vec w = _mm256_and_si256(_mm256_add_epi16(spread_alpha(s16[h]), set16(1)), colour_lanes());
-      r[h] = weigh(d, t, w);
-    } else if constexpr (V == k_alpha_opacity) {
-      // (o * a + o) >> 8 with o < 256 stays below 65,536.
-      vec w = _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_add_epi16(spread_alpha(s16[h]), set16(1)), set16(o)), 8);
-      r[h] = weigh(d, t, _mm256_and_si256(w, colour_lanes()));
-    } else if constexpr (V == k_rule) {
-      // Pixels 0, 1 | 4, 5 for the low half, 2, 3 | 6, 7 for the high one;
-      // w <= 256 fits a 16-bit lane.
-      vec w16 = _mm256_or_si256(w32, _mm256_slli_epi32(w32, 16));
-      vec w = h == 0 ? _mm256_unpacklo_epi32(w16, w16) : _mm256_unpackhi_epi32(w16, w16);
-      r[h] = weigh(d, t, _mm256_and_si256(w, colour_lanes()));
+    } else if constexpr (V == k_alpha || V == k_alpha_opacity || V == k_rule) {
+      r[h] = lerp(d, t, spread_colour(w32, h));
     } else {
-      // d + (((T - d) * w2) >> 16) in 32-bit lanes, one pixel per four.
+      // d + (((T - d) * w2) >> 16) on 16-bit lanes. The signed high multiply
+      // reads a weight w2 >= 32,768 as w2 - 65,536, which takes exactly
+      // T - d off the floored product: add it back in those lanes (w2 = 65,536,
+      // stored as 0, then gives T - d, as it should). The alpha lanes get
+      // weight 0 and no correction.
       vec x = _mm256_sub_epi16(t, d);
-      vec x_lo = _mm256_srai_epi32(_mm256_unpacklo_epi16(x, x), 16);  // pixel 0 | 4 (or 2 | 6)
-      vec x_hi = _mm256_srai_epi32(_mm256_unpackhi_epi16(x, x), 16);  // pixel 1 | 5 (or 3 | 7)
-      vec w_lo = h == 0 ? _mm256_shuffle_epi32(w32, 0x00) : _mm256_shuffle_epi32(w32, 0xAA);
-      vec w_hi = h == 0 ? _mm256_shuffle_epi32(w32, 0x55) : _mm256_shuffle_epi32(w32, 0xFF);
-      vec p = _mm256_packs_epi32(_mm256_srai_epi32(_mm256_mullo_epi32(x_lo, w_lo), 16),
-                                 _mm256_srai_epi32(_mm256_mullo_epi32(x_hi, w_hi), 16));
-      r[h] = _mm256_add_epi16(d, _mm256_and_si256(p, colour_lanes()));
+      vec p = _mm256_add_epi16(_mm256_mulhi_epi16(x, spread_colour(w32, h)),
+                               _mm256_and_si256(x, spread_colour(big, h)));
+      r[h] = _mm256_add_epi16(d, p);
     }
   }
   store(dp, _mm256_packus_epi16(r[0], r[1]));
