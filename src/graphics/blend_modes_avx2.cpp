@@ -13,6 +13,7 @@
 // and it defines nothing but functions of internal linkage.
 #include "graphics/blend_modes.h"
 
+#include <cmath>
 #include <utility>
 
 #if defined(__x86_64__)
@@ -62,9 +63,96 @@ inline vec divide16(vec n, vec q) {
 inline vec clamp_byte(vec x) { return _mm256_min_epi16(_mm256_max_epi16(x, _mm256_setzero_si256()), set16(255)); }
 inline vec select16(vec mask, vec yes, vec no) { return _mm256_blendv_epi8(no, yes, mask); }
 
-// T(a, b) of mode M on 16-bit lanes holding bytes: a the layer, b below.
+// What a mode works out on all 32 bytes of a step before they are split into
+// 16-bit halves (per half h: x[h], y[h]); most modes need nothing.
+struct byte_prep {
+  vec x[2], y[2];
+};
+
+// Soft light's t, worked out once rather than per pixel. Where a < 128 or
+// b > 32, t = 16384 - ceil(sqrt(256 - b)) is 16384 - c with 1 <= c <= 16, and
+// the result does not depend on c: (x * t) >> 15 with -128 <= x < 0 is
+// floor(x / 2 + e), 0 < e = -x * c / 32768 <= 1/16, which is floor(x / 2);
+// (x * t) >> 16 with 0 <= x < 128 is floor(x / 4 - e), 0 <= e < 1/32, which
+// is 0 for x = 0 and floor((x - 1) / 4) above. t = 16383 (c = 1) gives the
+// same. Only a >= 128 with b <= 32 needs the real t of its background: 33
+// values, looked up by byte shuffles (b < 16, 16 <= b < 32 and b = 32), each
+// stored XOR 16383 so that lanes no shuffle fills read 16383.
+struct soft_light_lookup {
+  alignas(32) uint8_t low[2][32];   // low bytes of t ^ 16383: b = 0..15, 16..31
+  alignas(32) uint8_t high[2][32];  // high bytes
+  uint8_t low32, high32;            // b = 32
+};
+soft_light_lookup soft_light_t;
+
+inline byte_prep soft_light_prep(vec s8, vec d8) {
+  const vec zero = _mm256_setzero_si256();
+  vec i0 = _mm256_adds_epu8(d8, _mm256_set1_epi8(0x70));  // b < 16 keeps bit 7 clear
+  vec i1 = _mm256_adds_epu8(_mm256_sub_epi8(d8, _mm256_set1_epi8(16)), _mm256_set1_epi8(0x70));
+  vec lo = _mm256_or_si256(_mm256_shuffle_epi8(load(soft_light_t.low[0]), i0),
+                           _mm256_shuffle_epi8(load(soft_light_t.low[1]), i1));
+  vec hi = _mm256_or_si256(_mm256_shuffle_epi8(load(soft_light_t.high[0]), i0),
+                           _mm256_shuffle_epi8(load(soft_light_t.high[1]), i1));
+  vec at32 = _mm256_cmpeq_epi8(d8, _mm256_set1_epi8(32));
+  lo = _mm256_or_si256(lo, _mm256_and_si256(at32, _mm256_set1_epi8(char(soft_light_t.low32))));
+  hi = _mm256_or_si256(hi, _mm256_and_si256(at32, _mm256_set1_epi8(char(soft_light_t.high32))));
+  vec high_a = _mm256_cmpgt_epi8(zero, s8);  // a >= 128
+  lo = _mm256_and_si256(lo, high_a);
+  hi = _mm256_and_si256(hi, high_a);
+  // k = 15 (x doubled) unless a >= 128 and b > 32.
+  vec near_black = _mm256_cmpeq_epi8(_mm256_min_epu8(d8, _mm256_set1_epi8(32)), d8);
+  vec twice = _mm256_or_si256(_mm256_cmpgt_epi8(s8, _mm256_set1_epi8(-1)), near_black);
+  byte_prep p;
+  p.x[0] = _mm256_xor_si256(_mm256_unpacklo_epi8(lo, hi), set16(16383));
+  p.x[1] = _mm256_xor_si256(_mm256_unpackhi_epi8(lo, hi), set16(16383));
+  p.y[0] = _mm256_unpacklo_epi8(twice, twice);
+  p.y[1] = _mm256_unpackhi_epi8(twice, twice);
+  return p;
+}
+
+// Modes whose bytes are gathered from their table: vivid light's two
+// divisions by a per-byte divisor cost more in arithmetic than the gathers.
 template <int M>
-inline vec mode16(vec a, vec b) {
+constexpr bool gathered = M == blend_vivid_light;
+
+// (a << 8) | b of channel C in each pixel's 32-bit lane: byte C of the source
+// and of the destination moved to bytes 1 and 0.
+template <int C>
+inline vec table_index(vec s8, vec d8) {
+  const vec from_d = _mm256_setr_epi8(C, -1, -1, -1, C + 4, -1, -1, -1, C + 8, -1, -1, -1, C + 12, -1, -1, -1,  //
+                                      C, -1, -1, -1, C + 4, -1, -1, -1, C + 8, -1, -1, -1, C + 12, -1, -1, -1);
+  const vec from_s = _mm256_setr_epi8(-1, C, -1, -1, -1, C + 4, -1, -1, -1, C + 8, -1, -1, -1, C + 12, -1, -1,  //
+                                      -1, C, -1, -1, -1, C + 4, -1, -1, -1, C + 8, -1, -1, -1, C + 12, -1, -1);
+  return _mm256_or_si256(_mm256_shuffle_epi8(d8, from_d), _mm256_shuffle_epi8(s8, from_s));
+}
+
+// T of every colour byte (and the alpha byte too when all_four) gathered from
+// mode M's table, one gather per channel for the eight pixels. Each gather
+// reads the four bytes ending at index a * 256 + b, so the wanted byte is the
+// top one and no read goes past the table (the one before it lies in the
+// same table set).
+template <int M, bool all_four>
+inline byte_prep gather_prep(vec s8, vec d8) {
+  const int* base = reinterpret_cast<const int*>(blend_tables.mode_table[M - 3] - 3);
+  const vec zero = _mm256_setzero_si256();
+  vec t = _mm256_srli_epi32(_mm256_i32gather_epi32(base, table_index<0>(s8, d8), 1), 24);
+  t = _mm256_or_si256(t, _mm256_and_si256(_mm256_srli_epi32(_mm256_i32gather_epi32(base, table_index<1>(s8, d8), 1), 16),
+                                          _mm256_set1_epi32(0xFF00)));
+  t = _mm256_or_si256(t, _mm256_and_si256(_mm256_srli_epi32(_mm256_i32gather_epi32(base, table_index<2>(s8, d8), 1), 8),
+                                          _mm256_set1_epi32(0xFF0000)));
+  if constexpr (all_four)
+    t = _mm256_or_si256(t, _mm256_and_si256(_mm256_i32gather_epi32(base, table_index<3>(s8, d8), 1),
+                                            _mm256_set1_epi32(int(0xFF000000u))));
+  byte_prep p;
+  p.x[0] = _mm256_unpacklo_epi8(t, zero);
+  p.x[1] = _mm256_unpackhi_epi8(t, zero);
+  return p;
+}
+
+// T(a, b) of mode M on 16-bit lanes holding bytes: a the layer, b below, in
+// half h of the step whose byte work is prep.
+template <int M>
+inline vec mode16(vec a, vec b, [[maybe_unused]] const byte_prep& prep, [[maybe_unused]] int h) {
   if constexpr (M == blend_normal) {
     return a;
   } else if constexpr (M == blend_add) {
@@ -108,58 +196,14 @@ inline vec mode16(vec a, vec b) {
   } else if constexpr (M == blend_linear_burn) {
     return _mm256_subs_epu16(_mm256_add_epi16(a, b), set16(255));
   } else if constexpr (M == blend_soft_light) {
-    // clamp(b + (((a - 128) * t) >> k), 0, 255) in 32-bit lanes, with
-    // t = trunc(16384 - f * sqrt(256 - b)), f = 768 - 8b where a >= 128 and
-    // b <= 32 (k = 15), else f = 1 (k = 15 for a < 128, else 16). In single
-    // floats: the square root and 16384 - root are within half a unit of the
-    // doubles, and no t lands that close to a whole number (the tests compare
-    // every pair with the table).
-    const vec zero = _mm256_setzero_si256();
-    vec high_a = _mm256_cmpgt_epi16(a, set16(127));
-    vec near_black = _mm256_cmpgt_epi16(set16(33), b);
-    vec scaled = _mm256_and_si256(high_a, near_black);
-    vec factor = select16(scaled, _mm256_sub_epi16(set16(768), _mm256_slli_epi16(b, 3)), set16(1));
-    vec shift = _mm256_sub_epi16(set16(16), _mm256_andnot_si256(_mm256_andnot_si256(near_black, high_a), set16(1)));
-    vec centred = _mm256_sub_epi16(a, set16(128));
-    vec rest = _mm256_sub_epi16(set16(256), b);
-    vec out[2];
-    for (int h = 0; h < 2; ++h) {
-      vec f32 = h == 0 ? _mm256_unpacklo_epi16(factor, zero) : _mm256_unpackhi_epi16(factor, zero);
-      vec r32 = h == 0 ? _mm256_unpacklo_epi16(rest, zero) : _mm256_unpackhi_epi16(rest, zero);
-      vec k32 = h == 0 ? _mm256_unpacklo_epi16(shift, zero) : _mm256_unpackhi_epi16(shift, zero);
-      vec c32 = h == 0 ? _mm256_unpacklo_epi16(centred, centred) : _mm256_unpackhi_epi16(centred, centred);
-      vec b32 = h == 0 ? _mm256_unpacklo_epi16(b, zero) : _mm256_unpackhi_epi16(b, zero);
-      c32 = _mm256_srai_epi32(c32, 16);
-      __m256 root = _mm256_sqrt_ps(_mm256_cvtepi32_ps(r32));
-      __m256 tf = _mm256_sub_ps(_mm256_set1_ps(16384.0f), _mm256_mul_ps(_mm256_cvtepi32_ps(f32), root));
-      vec t = _mm256_cvttps_epi32(tf);
-      out[h] = _mm256_add_epi32(b32, _mm256_srav_epi32(_mm256_mullo_epi32(c32, t), k32));
-    }
-    return clamp_byte(_mm256_packs_epi32(out[0], out[1]));
+    // clamp(b + (((a - 128) * t) >> k), 0, 255) as b + mulhi(x, t): the high
+    // half of a 16-bit product is >> 16, and k = 15 doubles x first (the
+    // prepared mask). t itself comes prepared: see soft_light_prep.
+    vec x = _mm256_sub_epi16(a, set16(128));
+    x = _mm256_add_epi16(x, _mm256_and_si256(x, prep.y[h]));
+    return clamp_byte(_mm256_add_epi16(b, _mm256_mulhi_epi16(x, prep.x[h])));
   } else if constexpr (M == blend_vivid_light) {
-    // a < 128: (510a + 255b - 65025) / 2a, at most 0 when a = 0 (the
-    // divisor is then taken as 1); 128 <= a < 255: 255b / (510 - 2a);
-    // a = 255: 255. Both quotients land in 0..255 after the clamp.
-    vec low = _mm256_cmpgt_epi16(set16(128), a);
-    vec b255 = _mm256_mullo_epi16(b, set16(255));
-    // 510a + 255b - 65025 lies in -65025..64770: carry it as 32-bit.
-    const vec zero = _mm256_setzero_si256();
-    vec r[2];
-    for (int h = 0; h < 2; ++h) {
-      vec a32 = h == 0 ? _mm256_unpacklo_epi16(a, zero) : _mm256_unpackhi_epi16(a, zero);
-      vec b32 = h == 0 ? _mm256_unpacklo_epi16(b255, zero) : _mm256_unpackhi_epi16(b255, zero);
-      vec low32 = h == 0 ? _mm256_unpacklo_epi16(low, low) : _mm256_unpackhi_epi16(low, low);
-      vec a2 = _mm256_add_epi32(a32, a32);
-      vec n_low = _mm256_sub_epi32(_mm256_add_epi32(_mm256_mullo_epi32(a32, _mm256_set1_epi32(510)), b32),
-                                   _mm256_set1_epi32(65025));
-      vec q_low = _mm256_max_epi32(a2, _mm256_set1_epi32(1));
-      vec q_high = _mm256_max_epi32(_mm256_sub_epi32(_mm256_set1_epi32(510), a2), _mm256_set1_epi32(1));
-      vec n = _mm256_blendv_epi8(b32, n_low, low32);
-      vec q = _mm256_blendv_epi8(q_high, q_low, low32);
-      r[h] = _mm256_cvttps_epi32(_mm256_div_ps(_mm256_cvtepi32_ps(n), _mm256_cvtepi32_ps(q)));
-    }
-    vec v = clamp_byte(_mm256_packs_epi32(r[0], r[1]));
-    return select16(_mm256_cmpeq_epi16(a, set16(255)), set16(255), v);
+    return prep.x[h];  // gathered from the table
   } else if constexpr (M == blend_linear_light) {
     return clamp_byte(_mm256_sub_epi16(_mm256_add_epi16(_mm256_add_epi16(a, a), b), set16(256)));
   } else if constexpr (M == blend_pin_light) {
@@ -243,11 +287,16 @@ inline void step(uint8_t* dp, const uint8_t* sp, const uint8_t* mp, int o) {
     // Lanes whose weight does not fit a signed 16-bit lane (see below).
     big = _mm256_cmpgt_epi32(w32, _mm256_set1_epi32(32767));
   }
+  byte_prep prep{};
+  if constexpr (M == blend_soft_light)
+    prep = soft_light_prep(s8, d8);
+  else if constexpr (gathered<M>)
+    prep = gather_prep<M, V == k_plain || V == k_opacity>(s8, d8);  // those two blend the alpha byte too
   vec s16[2] = {_mm256_unpacklo_epi8(s8, zero), _mm256_unpackhi_epi8(s8, zero)};
   vec d16[2] = {_mm256_unpacklo_epi8(d8, zero), _mm256_unpackhi_epi8(d8, zero)};
   vec r[2];
   for (int h = 0; h < 2; ++h) {
-    vec t = mode16<M>(s16[h], d16[h]);
+    vec t = mode16<M>(s16[h], d16[h], prep, h);
     vec d = d16[h];
     if constexpr (V == k_plain) {
       r[h] = t;
@@ -348,6 +397,20 @@ void fill_all(blend_mode_spans* out, std::integer_sequence<int, Ms...>) {
 
 bool fill_computed_blend_spans(blend_mode_spans (&out)[blend_mode_count]) {
   if (!kernel_set_avx2()) return false;
+  // Soft light's t where a >= 128 and b <= 32, worked out as the table's
+  // builder does (double square root, truncated).
+  for (int b = 0; b <= 32; ++b) {
+    int t = int(16384.0 - double(768 - 8 * b) * std::sqrt(double(256 - b))) ^ 16383;
+    if (b == 32) {
+      soft_light_t.low32 = uint8_t(t);
+      soft_light_t.high32 = uint8_t(t >> 8);
+      continue;
+    }
+    for (int lane = 0; lane < 2; ++lane) {
+      soft_light_t.low[b >> 4][lane * 16 + (b & 15)] = uint8_t(t);
+      soft_light_t.high[b >> 4][lane * 16 + (b & 15)] = uint8_t(t >> 8);
+    }
+  }
   fill_all(out, std::make_integer_sequence<int, blend_mode_count>{});
   return true;
 }
