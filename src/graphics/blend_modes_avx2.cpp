@@ -34,6 +34,7 @@ inline vec load(const uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<c
 inline void store(uint8_t* p, vec v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
 inline vec set16(int x) { return _mm256_set1_epi16(static_cast<short>(x)); }
 
+
 // trunc(x / 255) for 0 <= x <= 65535.
 inline vec div255(vec x) { return _mm256_srli_epi16(_mm256_mulhi_epu16(x, set16(0x8081)), 7); }
 
@@ -61,7 +62,6 @@ inline vec divide16(vec n, vec q) {
 }
 
 inline vec clamp_byte(vec x) { return _mm256_min_epi16(_mm256_max_epi16(x, _mm256_setzero_si256()), set16(255)); }
-inline vec select16(vec mask, vec yes, vec no) { return _mm256_blendv_epi8(no, yes, mask); }
 
 // What a mode works out on all 32 bytes of a step before they are split into
 // 16-bit halves (per half h: x[h], y[h]); most modes need nothing.
@@ -207,9 +207,10 @@ inline vec mode16(vec a, vec b, [[maybe_unused]] const byte_prep& prep, [[maybe_
   } else if constexpr (M == blend_linear_light) {
     return clamp_byte(_mm256_sub_epi16(_mm256_add_epi16(_mm256_add_epi16(a, a), b), set16(256)));
   } else if constexpr (M == blend_pin_light) {
+    // min(max(b, 2a - 255), 2a): below 128, 2a - 255 is negative and the
+    // max gives b; from 128 up, 2a is above 255 and the min changes nothing.
     vec twice = _mm256_add_epi16(a, a);
-    vec low = _mm256_cmpgt_epi16(set16(128), a);
-    return select16(low, _mm256_min_epi16(b, twice), _mm256_max_epi16(b, _mm256_sub_epi16(twice, set16(255))));
+    return _mm256_min_epi16(_mm256_max_epi16(b, _mm256_sub_epi16(twice, set16(255))), twice);
   } else {
     return b;
   }
@@ -302,11 +303,11 @@ inline void step(uint8_t* dp, const uint8_t* sp, const uint8_t* mp, int o) {
       r[h] = t;
     } else if constexpr (V == k_opacity) {
       if constexpr (M == blend_difference) {
-        // d + trunc(o * (T - d) / 256): toward zero on both sides.
-        vec up = _mm256_cmpgt_epi16(t, d);
-        vec size = _mm256_srli_epi16(
-            _mm256_mullo_epi16(_mm256_or_si256(_mm256_subs_epu16(t, d), _mm256_subs_epu16(d, t)), set16(o)), 8);
-        r[h] = select16(up, _mm256_add_epi16(d, size), _mm256_sub_epi16(d, size));
+        // d + trunc(o * (T - d) / 256): toward zero on both sides, so the
+        // size is worked out on |T - d| and given the sign back.
+        vec x = _mm256_sub_epi16(t, d);
+        vec size = _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_abs_epi16(x), set16(o)), 8);
+        r[h] = _mm256_add_epi16(d, _mm256_sign_epi16(size, x));
       } else {
         r[h] = lerp(d, t, set16(2 * o));
       }
