@@ -238,7 +238,7 @@ inline vec spread_colour(vec w32, int h) {
 enum variant_kind { k_plain, k_opacity, k_alpha, k_alpha_opacity, k_rule, k_rule_alpha };
 
 // Rule weights of the eight pixels of a 32-byte step, 0 where the table says
-// 1 or less (the pixel is then left as it is).
+// 1 or less (weight 0 leaves the pixel as it is).
 inline vec rule_weights(const uint8_t* m) {
   // Eight scalar loads: cheaper than a gather on processors that microcode it.
   vec w = _mm256_setr_epi32(rule_table[m[0]], rule_table[m[4]], rule_table[m[8]], rule_table[m[12]],
@@ -255,9 +255,11 @@ inline void step(uint8_t* dp, const uint8_t* sp, const uint8_t* mp, int o) {
   const vec zero = _mm256_setzero_si256();
   vec w32 = zero;
   if constexpr (V == k_rule || V == k_rule_alpha) {
+    // o is the first mask value whose weight is above 1: eight pixels whose
+    // mask values all lie below it stay as they are, without a look-up.
+    vec index = _mm256_and_si256(load(mp), _mm256_set1_epi32(0xFF));
+    if (!_mm256_movemask_epi8(_mm256_cmpgt_epi32(index, _mm256_set1_epi32(o - 1)))) return;
     w32 = rule_weights(mp);
-    // Weights of 1 or less leave all eight pixels as they are.
-    if (_mm256_testz_si256(w32, w32)) return;
   }
   vec s8 = load(sp);
   if constexpr (V == k_alpha_opacity) {
@@ -335,6 +337,19 @@ inline size_t run(uint8_t* d, const uint8_t* s, const uint8_t* m, int o, size_t 
   return i;
 }
 
+// The first mask value whose rule weight is above 1 (256 when there is none).
+// The rule tables the compositor builds rise with the mask value, so in a
+// transition every pixel not yet reached has a mask value below this one; the
+// pixels at or above it are still weighed one by one.
+inline int first_live_mask_value() {
+  for (int i = 0; i < 256; i += 8) {
+    vec w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rule_table + i));
+    int live = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(w, _mm256_set1_epi32(1))));
+    if (live) return i + __builtin_ctz(unsigned(live));
+  }
+  return 256;
+}
+
 // The table forms finish what the vector loop leaves (fewer than 32 bytes,
 // whole pixels) and take opacities outside the range the rewrites hold for.
 template <int M>
@@ -367,13 +382,13 @@ void alpha_opacity_span(uint8_t* d, const uint8_t* s, int o, size_t n) {
 
 template <int M>
 void rule_span(uint8_t* d, const uint8_t* s, const uint8_t* m, int p, int v, size_t n) {
-  size_t i = run<M, k_rule>(d, s, m, 0, n);
+  size_t i = run<M, k_rule>(d, s, m, first_live_mask_value(), n);
   if (i < n) blend_table_spans_of(M).rule(d + i, s + i, m + i, p, v, n - i);
 }
 
 template <int M>
 void rule_alpha_span(uint8_t* d, const uint8_t* s, const uint8_t* m, int p, int v, size_t n) {
-  size_t i = run<M, k_rule_alpha>(d, s, m, 0, n);
+  size_t i = run<M, k_rule_alpha>(d, s, m, first_live_mask_value(), n);
   if (i < n) blend_table_spans_of(M).rule_alpha(d + i, s + i, m + i, p, v, n - i);
 }
 
