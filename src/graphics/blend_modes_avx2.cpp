@@ -1,11 +1,11 @@
-// Blend-mode spans computed with AVX2 arithmetic instead of one table look-up
-// per byte. Every mode is worked out on 16-bit lanes so that it yields
-// exactly the byte its 256 x 256 table holds (the tests compare both over all
-// 65,536 byte pairs), and every variant's weighting is rewritten in a form
-// that gives the same bytes:
-//   d + (((T - d) * w) >> 8)  ==  (d * (256 - w) + T * w) >> 8      (0 <= w <= 256)
-//   d - ((o * (d - T) + 255) >> 8)  ==  (d * (256 - o) + T * o) >> 8 (0 <= o <= 256)
-// (both floor the same quantity, all terms non-negative and below 65,536).
+// Blend-mode spans computed with AVX2 instead of one table look-up per byte.
+// Every mode is worked out on 16-bit lanes (vivid light is gathered from its
+// table) so that it yields exactly the byte its 256 x 256 table holds (the
+// tests compare both over all 65,536 byte pairs), and every variant's
+// weighting is rewritten in a form that gives the same bytes:
+//   d + (((T - d) * w) >> 8)  ==  d + mulhi((T - d) << 7, 2w)         (0 <= w <= 256)
+//   d - ((o * (d - T) + 255) >> 8)  ==  d + (((T - d) * o) >> 8)      (0 <= o <= 256)
+// (mulhi being the high half of the signed 16-bit product).
 // Anything the vector loop does not cover (the tail of a row, an opacity
 // outside 0..256) goes through the table form.
 //
