@@ -246,20 +246,60 @@ inline vec rule_weights(const uint8_t* m) {
   return _mm256_and_si256(w, _mm256_cmpgt_epi32(w, _mm256_set1_epi32(1)));
 }
 
+// What one scan of the rule table per row tells the rule steps. The tables
+// the compositor builds rise with the mask value: weights of 1 or less below
+// some value (the part of a transition not yet reached), then a ramp as wide
+// as the vagueness makes it, then one weight up to 255 (the part already
+// shown). Eight pixels whose mask values all lie below `live` stay as they
+// are; eight whose mask values all lie at or above `top` take `top_weight`
+// without a look-up. Every other step looks its eight weights up, so a
+// table of any other shape still gives its exact bytes.
+struct rule_scan {
+  int live;        // first mask value whose weight is above 1 (256: none)
+  int top;         // first mask value from which every weight is the same
+  int top_weight;  // that weight, 0 when it is 1 or less
+};
+
+inline rule_scan scan_rule_table() {
+  rule_scan r{256, 255, 0};
+  for (int i = 0; i < 256; i += 8) {
+    vec w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rule_table + i));
+    int live = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(w, _mm256_set1_epi32(1))));
+    if (live) {
+      r.live = i + __builtin_ctz(unsigned(live));
+      break;
+    }
+  }
+  const int last = rule_table[255];
+  const vec same = _mm256_set1_epi32(last);
+  for (int i = 248; i >= 0; i -= 8) {
+    vec w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rule_table + i));
+    int other = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(w, same))) ^ 0xFF;
+    if (other) {
+      r.top = i + 32 - __builtin_clz(unsigned(other));  // one past the highest differing entry
+      break;
+    }
+    r.top = i;
+  }
+  r.top_weight = last > 1 ? last : 0;
+  return r;
+}
+
 // One 32-byte step (eight pixels) of variant V of mode M. The bytes go to
 // 16-bit lanes in two halves (unpack low: pixels 0, 1, 4, 5; high: 2, 3, 6, 7)
 // and come back in order through the saturating pack. Per-pixel weights are
 // worked out once in 32-bit lanes (one per pixel) and spread to each half.
 template <int M, variant_kind V>
-inline void step(uint8_t* dp, const uint8_t* sp, const uint8_t* mp, int o) {
+inline void step(uint8_t* dp, const uint8_t* sp, const uint8_t* mp, int o, const rule_scan& rule) {
   const vec zero = _mm256_setzero_si256();
   vec w32 = zero;
   if constexpr (V == k_rule || V == k_rule_alpha) {
-    // o is the first mask value whose weight is above 1: eight pixels whose
-    // mask values all lie below it stay as they are, without a look-up.
     vec index = _mm256_and_si256(load(mp), _mm256_set1_epi32(0xFF));
-    if (!_mm256_movemask_epi8(_mm256_cmpgt_epi32(index, _mm256_set1_epi32(o - 1)))) return;
-    w32 = rule_weights(mp);
+    if (!_mm256_movemask_epi8(_mm256_cmpgt_epi32(index, _mm256_set1_epi32(rule.live - 1)))) return;
+    if (!_mm256_movemask_epi8(_mm256_cmpgt_epi32(_mm256_set1_epi32(rule.top), index)))
+      w32 = _mm256_set1_epi32(rule.top_weight);
+    else
+      w32 = rule_weights(mp);
   }
   vec s8 = load(sp);
   if constexpr (V == k_alpha_opacity) {
@@ -331,23 +371,10 @@ inline void step(uint8_t* dp, const uint8_t* sp, const uint8_t* mp, int o) {
 }
 
 template <int M, variant_kind V>
-inline size_t run(uint8_t* d, const uint8_t* s, const uint8_t* m, int o, size_t n) {
+inline size_t run(uint8_t* d, const uint8_t* s, const uint8_t* m, int o, size_t n, const rule_scan& rule = {}) {
   size_t i = 0;
-  for (; i + 32 <= n; i += 32) step<M, V>(d + i, s + i, m ? m + i : nullptr, o);
+  for (; i + 32 <= n; i += 32) step<M, V>(d + i, s + i, m ? m + i : nullptr, o, rule);
   return i;
-}
-
-// The first mask value whose rule weight is above 1 (256 when there is none).
-// The rule tables the compositor builds rise with the mask value, so in a
-// transition every pixel not yet reached has a mask value below this one; the
-// pixels at or above it are still weighed one by one.
-inline int first_live_mask_value() {
-  for (int i = 0; i < 256; i += 8) {
-    vec w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rule_table + i));
-    int live = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(w, _mm256_set1_epi32(1))));
-    if (live) return i + __builtin_ctz(unsigned(live));
-  }
-  return 256;
 }
 
 // The table forms finish what the vector loop leaves (fewer than 32 bytes,
@@ -382,13 +409,13 @@ void alpha_opacity_span(uint8_t* d, const uint8_t* s, int o, size_t n) {
 
 template <int M>
 void rule_span(uint8_t* d, const uint8_t* s, const uint8_t* m, int p, int v, size_t n) {
-  size_t i = run<M, k_rule>(d, s, m, first_live_mask_value(), n);
+  size_t i = run<M, k_rule>(d, s, m, 0, n, scan_rule_table());
   if (i < n) blend_table_spans_of(M).rule(d + i, s + i, m + i, p, v, n - i);
 }
 
 template <int M>
 void rule_alpha_span(uint8_t* d, const uint8_t* s, const uint8_t* m, int p, int v, size_t n) {
-  size_t i = run<M, k_rule_alpha>(d, s, m, first_live_mask_value(), n);
+  size_t i = run<M, k_rule_alpha>(d, s, m, 0, n, scan_rule_table());
   if (i < n) blend_table_spans_of(M).rule_alpha(d + i, s + i, m + i, p, v, n - i);
 }
 
