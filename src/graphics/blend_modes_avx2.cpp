@@ -34,7 +34,6 @@ inline vec load(const uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<c
 inline void store(uint8_t* p, vec v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
 inline vec set16(int x) { return _mm256_set1_epi16(static_cast<short>(x)); }
 
-
 // trunc(x / 255) for 0 <= x <= 65535.
 inline vec div255(vec x) { return _mm256_srli_epi16(_mm256_mulhi_epu16(x, set16(0x8081)), 7); }
 
@@ -178,7 +177,7 @@ inline vec mode16(vec a, vec b, [[maybe_unused]] const byte_prep& prep, [[maybe_
     return _mm256_sub_epi16(_mm256_add_epi16(a, b), _mm256_add_epi16(p, p));
   } else if constexpr (M == blend_overlay || M == blend_hard_light) {
     // Overlay splits on the background, hard light on the layer. With
-    // k = min(2 key, 512 - 2 key) (2 key up to 128, 512 - 2 key above) both
+    // k = min(2 key, 512 - 2 key) (2 key for a key up to 128, else 512 - 2 key) both
     // sides are other * k / 255, plus max(2 key - 257, 0), which is 2 key - 257
     // exactly above 128. At key = 128 that gives other * 256 / 255, which is
     // other itself but for 255 -> 256: the final min mends that one.
@@ -249,7 +248,7 @@ inline vec rule_weights(const uint8_t* m) {
 // What one scan of the rule table per row tells the rule steps. The tables
 // the compositor builds rise with the mask value: weights of 1 or less below
 // some value (the part of a transition not yet reached), then a ramp as wide
-// as the vagueness makes it, then one weight up to 255 (the part already
+// as the vagueness makes it, then one weight of at most 256 (the part already
 // shown). Eight pixels whose mask values all lie below `live` stay as they
 // are; eight whose mask values all lie at or above `top` take `top_weight`
 // without a look-up. Every other step looks its eight weights up, so a
