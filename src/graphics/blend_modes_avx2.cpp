@@ -1,11 +1,11 @@
-// Blend-mode spans computed with AVX2 arithmetic instead of one table look-up
-// per byte. Every mode is worked out on 16-bit lanes so that it yields
-// exactly the byte its 256 x 256 table holds (the tests compare both over all
-// 65,536 byte pairs), and every variant's weighting is rewritten in a form
-// that gives the same bytes:
-//   d + (((T - d) * w) >> 8)  ==  (d * (256 - w) + T * w) >> 8      (0 <= w <= 256)
-//   d - ((o * (d - T) + 255) >> 8)  ==  (d * (256 - o) + T * o) >> 8 (0 <= o <= 256)
-// (both floor the same quantity, all terms non-negative and below 65,536).
+// Blend-mode spans computed with AVX2 instead of one table look-up per byte.
+// Every mode is worked out on 16-bit lanes (vivid light is gathered from its
+// table) so that it yields exactly the byte its 256 x 256 table holds (the
+// tests compare both over all 65,536 byte pairs), and every variant's
+// weighting is rewritten in a form that gives the same bytes:
+//   d + (((T - d) * w) >> 8)  ==  d + mulhi((T - d) << 7, 2w)         (0 <= w <= 256)
+//   d - ((o * (d - T) + 255) >> 8)  ==  d + (((T - d) * o) >> 8)      (0 <= o <= 256)
+// (mulhi being the high half of the signed 16-bit product).
 // Anything the vector loop does not cover (the tail of a row, an opacity
 // outside 0..256) goes through the table form.
 //
@@ -13,6 +13,7 @@
 // and it defines nothing but functions of internal linkage.
 #include "graphics/blend_modes.h"
 
+#include <cmath>
 #include <utility>
 
 #if defined(__x86_64__)
@@ -60,11 +61,97 @@ inline vec divide16(vec n, vec q) {
 }
 
 inline vec clamp_byte(vec x) { return _mm256_min_epi16(_mm256_max_epi16(x, _mm256_setzero_si256()), set16(255)); }
-inline vec select16(vec mask, vec yes, vec no) { return _mm256_blendv_epi8(no, yes, mask); }
 
-// T(a, b) of mode M on 16-bit lanes holding bytes: a the layer, b below.
+// What a mode works out on all 32 bytes of a step before they are split into
+// 16-bit halves (per half h: x[h], y[h]); most modes need nothing.
+struct byte_prep {
+  vec x[2], y[2];
+};
+
+// Soft light's t, worked out once rather than per pixel. Where a < 128 or
+// b > 32, t = 16384 - ceil(sqrt(256 - b)) is 16384 - c with 1 <= c <= 16, and
+// the result does not depend on c: (x * t) >> 15 with -128 <= x < 0 is
+// floor(x / 2 + e), 0 < e = -x * c / 32768 <= 1/16, which is floor(x / 2);
+// (x * t) >> 16 with 0 <= x < 128 is floor(x / 4 - e), 0 <= e < 1/32, which
+// is 0 for x = 0 and floor((x - 1) / 4) above. t = 16383 (c = 1) gives the
+// same. Only a >= 128 with b <= 32 needs the real t of its background: 33
+// values, looked up by byte shuffles (b < 16, 16 <= b < 32 and b = 32), each
+// stored XOR 16383 so that lanes no shuffle fills read 16383.
+struct soft_light_lookup {
+  alignas(32) uint8_t low[2][32];   // low bytes of t ^ 16383: b = 0..15, 16..31
+  alignas(32) uint8_t high[2][32];  // high bytes
+  uint8_t low32, high32;            // b = 32
+};
+soft_light_lookup soft_light_t;
+
+inline byte_prep soft_light_prep(vec s8, vec d8) {
+  const vec zero = _mm256_setzero_si256();
+  vec i0 = _mm256_adds_epu8(d8, _mm256_set1_epi8(0x70));  // b < 16 keeps bit 7 clear
+  vec i1 = _mm256_adds_epu8(_mm256_sub_epi8(d8, _mm256_set1_epi8(16)), _mm256_set1_epi8(0x70));
+  vec lo = _mm256_or_si256(_mm256_shuffle_epi8(load(soft_light_t.low[0]), i0),
+                           _mm256_shuffle_epi8(load(soft_light_t.low[1]), i1));
+  vec hi = _mm256_or_si256(_mm256_shuffle_epi8(load(soft_light_t.high[0]), i0),
+                           _mm256_shuffle_epi8(load(soft_light_t.high[1]), i1));
+  vec at32 = _mm256_cmpeq_epi8(d8, _mm256_set1_epi8(32));
+  lo = _mm256_or_si256(lo, _mm256_and_si256(at32, _mm256_set1_epi8(char(soft_light_t.low32))));
+  hi = _mm256_or_si256(hi, _mm256_and_si256(at32, _mm256_set1_epi8(char(soft_light_t.high32))));
+  vec high_a = _mm256_cmpgt_epi8(zero, s8);  // a >= 128
+  lo = _mm256_and_si256(lo, high_a);
+  hi = _mm256_and_si256(hi, high_a);
+  // k = 15 (x doubled) unless a >= 128 and b > 32.
+  vec near_black = _mm256_cmpeq_epi8(_mm256_min_epu8(d8, _mm256_set1_epi8(32)), d8);
+  vec twice = _mm256_or_si256(_mm256_cmpgt_epi8(s8, _mm256_set1_epi8(-1)), near_black);
+  byte_prep p;
+  p.x[0] = _mm256_xor_si256(_mm256_unpacklo_epi8(lo, hi), set16(16383));
+  p.x[1] = _mm256_xor_si256(_mm256_unpackhi_epi8(lo, hi), set16(16383));
+  p.y[0] = _mm256_unpacklo_epi8(twice, twice);
+  p.y[1] = _mm256_unpackhi_epi8(twice, twice);
+  return p;
+}
+
+// Modes whose bytes are gathered from their table: vivid light's two
+// divisions by a per-byte divisor cost more in arithmetic than the gathers.
 template <int M>
-inline vec mode16(vec a, vec b) {
+constexpr bool gathered = M == blend_vivid_light;
+
+// (a << 8) | b of channel C in each pixel's 32-bit lane: byte C of the source
+// and of the destination moved to bytes 1 and 0.
+template <int C>
+inline vec table_index(vec s8, vec d8) {
+  const vec from_d = _mm256_setr_epi8(C, -1, -1, -1, C + 4, -1, -1, -1, C + 8, -1, -1, -1, C + 12, -1, -1, -1,  //
+                                      C, -1, -1, -1, C + 4, -1, -1, -1, C + 8, -1, -1, -1, C + 12, -1, -1, -1);
+  const vec from_s = _mm256_setr_epi8(-1, C, -1, -1, -1, C + 4, -1, -1, -1, C + 8, -1, -1, -1, C + 12, -1, -1,  //
+                                      -1, C, -1, -1, -1, C + 4, -1, -1, -1, C + 8, -1, -1, -1, C + 12, -1, -1);
+  return _mm256_or_si256(_mm256_shuffle_epi8(d8, from_d), _mm256_shuffle_epi8(s8, from_s));
+}
+
+// T of every colour byte (and the alpha byte too when all_four) gathered from
+// mode M's table, one gather per channel for the eight pixels. Each gather
+// reads the four bytes ending at index a * 256 + b, so the wanted byte is the
+// top one and no read goes past the table (the one before it lies in the
+// same table set).
+template <int M, bool all_four>
+inline byte_prep gather_prep(vec s8, vec d8) {
+  const int* base = reinterpret_cast<const int*>(blend_tables.mode_table[M - 3] - 3);
+  const vec zero = _mm256_setzero_si256();
+  vec t = _mm256_srli_epi32(_mm256_i32gather_epi32(base, table_index<0>(s8, d8), 1), 24);
+  t = _mm256_or_si256(t, _mm256_and_si256(_mm256_srli_epi32(_mm256_i32gather_epi32(base, table_index<1>(s8, d8), 1), 16),
+                                          _mm256_set1_epi32(0xFF00)));
+  t = _mm256_or_si256(t, _mm256_and_si256(_mm256_srli_epi32(_mm256_i32gather_epi32(base, table_index<2>(s8, d8), 1), 8),
+                                          _mm256_set1_epi32(0xFF0000)));
+  if constexpr (all_four)
+    t = _mm256_or_si256(t, _mm256_and_si256(_mm256_i32gather_epi32(base, table_index<3>(s8, d8), 1),
+                                            _mm256_set1_epi32(int(0xFF000000u))));
+  byte_prep p;
+  p.x[0] = _mm256_unpacklo_epi8(t, zero);
+  p.x[1] = _mm256_unpackhi_epi8(t, zero);
+  return p;
+}
+
+// T(a, b) of mode M on 16-bit lanes holding bytes: a the layer, b below, in
+// half h of the step whose byte work is prep.
+template <int M>
+inline vec mode16(vec a, vec b, [[maybe_unused]] const byte_prep& prep, [[maybe_unused]] int h) {
   if constexpr (M == blend_normal) {
     return a;
   } else if constexpr (M == blend_add) {
@@ -89,16 +176,16 @@ inline vec mode16(vec a, vec b) {
     vec p = div255(_mm256_mullo_epi16(a, b));
     return _mm256_sub_epi16(_mm256_add_epi16(a, b), _mm256_add_epi16(p, p));
   } else if constexpr (M == blend_overlay || M == blend_hard_light) {
-    // Overlay splits on the background, hard light on the layer.
+    // Overlay splits on the background, hard light on the layer. With
+    // k = min(2 key, 512 - 2 key) (2 key for a key up to 128, else 512 - 2 key) both
+    // sides are other * k / 255, plus max(2 key - 257, 0), which is 2 key - 257
+    // exactly above 128. At key = 128 that gives other * 256 / 255, which is
+    // other itself but for 255 -> 256: the final min mends that one.
     vec key = M == blend_overlay ? b : a, other = M == blend_overlay ? a : b;
-    vec low = _mm256_cmpgt_epi16(set16(128), key);
-    vec high = _mm256_cmpgt_epi16(key, set16(128));
     vec twice = _mm256_add_epi16(key, key);
-    vec k = select16(low, twice, _mm256_sub_epi16(set16(512), twice));
-    vec r = div255(_mm256_mullo_epi16(k, other));
-    r = _mm256_add_epi16(r, _mm256_and_si256(high, _mm256_sub_epi16(twice, set16(257))));
-    vec middle = _mm256_cmpeq_epi16(key, set16(128));
-    return select16(middle, other, r);
+    vec k = _mm256_min_epi16(twice, _mm256_sub_epi16(set16(512), twice));
+    vec r = _mm256_add_epi16(div255(_mm256_mullo_epi16(k, other)), _mm256_subs_epu16(twice, set16(257)));
+    return _mm256_min_epi16(r, set16(255));
   } else if constexpr (M == blend_colour_dodge) {
     vec q = divide16<true>(_mm256_slli_epi16(b, 8), _mm256_sub_epi16(set16(256), a));
     return _mm256_min_epu16(q, set16(255));
@@ -108,85 +195,49 @@ inline vec mode16(vec a, vec b) {
   } else if constexpr (M == blend_linear_burn) {
     return _mm256_subs_epu16(_mm256_add_epi16(a, b), set16(255));
   } else if constexpr (M == blend_soft_light) {
-    // clamp(b + (((a - 128) * t) >> k), 0, 255) in 32-bit lanes, with
-    // t = trunc(16384 - f * sqrt(256 - b)), f = 768 - 8b where a >= 128 and
-    // b <= 32 (k = 15), else f = 1 (k = 15 for a < 128, else 16). In single
-    // floats: the square root and 16384 - root are within half a unit of the
-    // doubles, and no t lands that close to a whole number (the tests compare
-    // every pair with the table).
-    const vec zero = _mm256_setzero_si256();
-    vec high_a = _mm256_cmpgt_epi16(a, set16(127));
-    vec near_black = _mm256_cmpgt_epi16(set16(33), b);
-    vec scaled = _mm256_and_si256(high_a, near_black);
-    vec factor = select16(scaled, _mm256_sub_epi16(set16(768), _mm256_slli_epi16(b, 3)), set16(1));
-    vec shift = _mm256_sub_epi16(set16(16), _mm256_andnot_si256(_mm256_andnot_si256(near_black, high_a), set16(1)));
-    vec centred = _mm256_sub_epi16(a, set16(128));
-    vec rest = _mm256_sub_epi16(set16(256), b);
-    vec out[2];
-    for (int h = 0; h < 2; ++h) {
-      vec f32 = h == 0 ? _mm256_unpacklo_epi16(factor, zero) : _mm256_unpackhi_epi16(factor, zero);
-      vec r32 = h == 0 ? _mm256_unpacklo_epi16(rest, zero) : _mm256_unpackhi_epi16(rest, zero);
-      vec k32 = h == 0 ? _mm256_unpacklo_epi16(shift, zero) : _mm256_unpackhi_epi16(shift, zero);
-      vec c32 = h == 0 ? _mm256_unpacklo_epi16(centred, centred) : _mm256_unpackhi_epi16(centred, centred);
-      vec b32 = h == 0 ? _mm256_unpacklo_epi16(b, zero) : _mm256_unpackhi_epi16(b, zero);
-      c32 = _mm256_srai_epi32(c32, 16);
-      __m256 root = _mm256_sqrt_ps(_mm256_cvtepi32_ps(r32));
-      __m256 tf = _mm256_sub_ps(_mm256_set1_ps(16384.0f), _mm256_mul_ps(_mm256_cvtepi32_ps(f32), root));
-      vec t = _mm256_cvttps_epi32(tf);
-      out[h] = _mm256_add_epi32(b32, _mm256_srav_epi32(_mm256_mullo_epi32(c32, t), k32));
-    }
-    return clamp_byte(_mm256_packs_epi32(out[0], out[1]));
+    // clamp(b + (((a - 128) * t) >> k), 0, 255) as b + mulhi(x, t): the high
+    // half of a 16-bit product is >> 16, and k = 15 doubles x first (the
+    // prepared mask). t itself comes prepared: see soft_light_prep.
+    vec x = _mm256_sub_epi16(a, set16(128));
+    x = _mm256_add_epi16(x, _mm256_and_si256(x, prep.y[h]));
+    return clamp_byte(_mm256_add_epi16(b, _mm256_mulhi_epi16(x, prep.x[h])));
   } else if constexpr (M == blend_vivid_light) {
-    // a < 128: (510a + 255b - 65025) / 2a, at most 0 when a = 0 (the
-    // divisor is then taken as 1); 128 <= a < 255: 255b / (510 - 2a);
-    // a = 255: 255. Both quotients land in 0..255 after the clamp.
-    vec low = _mm256_cmpgt_epi16(set16(128), a);
-    vec b255 = _mm256_mullo_epi16(b, set16(255));
-    // 510a + 255b - 65025 lies in -65025..64770: carry it as 32-bit.
-    const vec zero = _mm256_setzero_si256();
-    vec r[2];
-    for (int h = 0; h < 2; ++h) {
-      vec a32 = h == 0 ? _mm256_unpacklo_epi16(a, zero) : _mm256_unpackhi_epi16(a, zero);
-      vec b32 = h == 0 ? _mm256_unpacklo_epi16(b255, zero) : _mm256_unpackhi_epi16(b255, zero);
-      vec low32 = h == 0 ? _mm256_unpacklo_epi16(low, low) : _mm256_unpackhi_epi16(low, low);
-      vec a2 = _mm256_add_epi32(a32, a32);
-      vec n_low = _mm256_sub_epi32(_mm256_add_epi32(_mm256_mullo_epi32(a32, _mm256_set1_epi32(510)), b32),
-                                   _mm256_set1_epi32(65025));
-      vec q_low = _mm256_max_epi32(a2, _mm256_set1_epi32(1));
-      vec q_high = _mm256_max_epi32(_mm256_sub_epi32(_mm256_set1_epi32(510), a2), _mm256_set1_epi32(1));
-      vec n = _mm256_blendv_epi8(b32, n_low, low32);
-      vec q = _mm256_blendv_epi8(q_high, q_low, low32);
-      r[h] = _mm256_cvttps_epi32(_mm256_div_ps(_mm256_cvtepi32_ps(n), _mm256_cvtepi32_ps(q)));
-    }
-    vec v = clamp_byte(_mm256_packs_epi32(r[0], r[1]));
-    return select16(_mm256_cmpeq_epi16(a, set16(255)), set16(255), v);
+    return prep.x[h];  // gathered from the table
   } else if constexpr (M == blend_linear_light) {
     return clamp_byte(_mm256_sub_epi16(_mm256_add_epi16(_mm256_add_epi16(a, a), b), set16(256)));
   } else if constexpr (M == blend_pin_light) {
+    // min(max(b, 2a - 255), 2a): below 128, 2a - 255 is negative and the
+    // max gives b; from 128 up, 2a is above 255 and the min changes nothing.
     vec twice = _mm256_add_epi16(a, a);
-    vec low = _mm256_cmpgt_epi16(set16(128), a);
-    return select16(low, _mm256_min_epi16(b, twice), _mm256_max_epi16(b, _mm256_sub_epi16(twice, set16(255))));
+    return _mm256_min_epi16(_mm256_max_epi16(b, _mm256_sub_epi16(twice, set16(255))), twice);
   } else {
     return b;
   }
 }
 
-// (d * (256 - w) + T * w) >> 8 with 0 <= w <= 256 per lane.
-inline vec weigh(vec d, vec t, vec w) {
-  vec keep = _mm256_mullo_epi16(d, _mm256_sub_epi16(set16(256), w));
-  return _mm256_srli_epi16(_mm256_add_epi16(keep, _mm256_mullo_epi16(t, w)), 8);
+// d + (((T - d) * w) >> 8) for 0 <= w <= 256, given w2 = 2w per lane: the
+// signed high multiply of (T - d) << 7 (at most 32,640 in size) by 2w floors
+// (T - d) * 256w / 65,536, the same quantity. The opacity form
+// d - ((o * (d - T) + 255) >> 8) is this one too (a ceiling of the negation).
+inline vec lerp(vec d, vec t, vec w2) {
+  return _mm256_add_epi16(d, _mm256_mulhi_epi16(_mm256_slli_epi16(_mm256_sub_epi16(t, d), 7), w2));
 }
 
-// The colour lanes of each pixel (16-bit lanes 0..2 of every 4).
-inline vec colour_lanes() { return _mm256_set1_epi64x(0x0000FFFFFFFFFFFFLL); }
-
-// Each pixel's alpha (lane 3 of 4) copied to its four lanes.
-inline vec spread_alpha(vec x) { return _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(x, 0xFF), 0xFF); }
+// Spreads the low 16 bits of each pixel's 32-bit lane to that pixel's three
+// colour lanes (the alpha lane gets 0, so it stays as it is), for the pixels
+// of the low unpacked half (0, 1 | 4, 5) or of the high one (2, 3 | 6, 7).
+inline vec spread_colour(vec w32, int h) {
+  const vec lo = _mm256_setr_epi8(0, 1, 0, 1, 0, 1, -1, -1, 4, 5, 4, 5, 4, 5, -1, -1,  //
+                                  0, 1, 0, 1, 0, 1, -1, -1, 4, 5, 4, 5, 4, 5, -1, -1);
+  const vec hi = _mm256_setr_epi8(8, 9, 8, 9, 8, 9, -1, -1, 12, 13, 12, 13, 12, 13, -1, -1,  //
+                                  8, 9, 8, 9, 8, 9, -1, -1, 12, 13, 12, 13, 12, 13, -1, -1);
+  return _mm256_shuffle_epi8(w32, h == 0 ? lo : hi);
+}
 
 enum variant_kind { k_plain, k_opacity, k_alpha, k_alpha_opacity, k_rule, k_rule_alpha };
 
 // Rule weights of the eight pixels of a 32-byte step, 0 where the table says
-// 1 or less (the pixel is then left as it is).
+// 1 or less (weight 0 leaves the pixel as it is).
 inline vec rule_weights(const uint8_t* m) {
   // Eight scalar loads: cheaper than a gather on processors that microcode it.
   vec w = _mm256_setr_epi32(rule_table[m[0]], rule_table[m[4]], rule_table[m[8]], rule_table[m[12]],
@@ -194,17 +245,60 @@ inline vec rule_weights(const uint8_t* m) {
   return _mm256_and_si256(w, _mm256_cmpgt_epi32(w, _mm256_set1_epi32(1)));
 }
 
+// What one scan of the rule table per row tells the rule steps. The tables
+// the compositor builds rise with the mask value: weights of 1 or less below
+// some value (the part of a transition not yet reached), then a ramp as wide
+// as the vagueness makes it, then one weight of at most 256 (the part already
+// shown). Eight pixels whose mask values all lie below `live` stay as they
+// are; eight whose mask values all lie at or above `top` take `top_weight`
+// without a look-up. Every other step looks its eight weights up, so a
+// table of any other shape still gives its exact bytes.
+struct rule_scan {
+  int live;        // first mask value whose weight is above 1 (256: none)
+  int top;         // first mask value from which every weight is the same
+  int top_weight;  // that weight, 0 when it is 1 or less
+};
+
+inline rule_scan scan_rule_table() {
+  rule_scan r{256, 255, 0};
+  for (int i = 0; i < 256; i += 8) {
+    vec w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rule_table + i));
+    int live = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(w, _mm256_set1_epi32(1))));
+    if (live) {
+      r.live = i + __builtin_ctz(unsigned(live));
+      break;
+    }
+  }
+  const int last = rule_table[255];
+  const vec same = _mm256_set1_epi32(last);
+  for (int i = 248; i >= 0; i -= 8) {
+    vec w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rule_table + i));
+    int other = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(w, same))) ^ 0xFF;
+    if (other) {
+      r.top = i + 32 - __builtin_clz(unsigned(other));  // one past the highest differing entry
+      break;
+    }
+    r.top = i;
+  }
+  r.top_weight = last > 1 ? last : 0;
+  return r;
+}
+
 // One 32-byte step (eight pixels) of variant V of mode M. The bytes go to
 // 16-bit lanes in two halves (unpack low: pixels 0, 1, 4, 5; high: 2, 3, 6, 7)
-// and come back in order through the saturating pack.
+// and come back in order through the saturating pack. Per-pixel weights are
+// worked out once in 32-bit lanes (one per pixel) and spread to each half.
 template <int M, variant_kind V>
-inline void step(uint8_t* dp, const uint8_t* sp, const uint8_t* mp, int o) {
+inline void step(uint8_t* dp, const uint8_t* sp, const uint8_t* mp, int o, const rule_scan& rule) {
   const vec zero = _mm256_setzero_si256();
   vec w32 = zero;
   if constexpr (V == k_rule || V == k_rule_alpha) {
-    w32 = rule_weights(mp);
-    // Weights of 1 or less leave all eight pixels as they are.
-    if (_mm256_testz_si256(w32, w32)) return;
+    vec index = _mm256_and_si256(load(mp), _mm256_set1_epi32(0xFF));
+    if (!_mm256_movemask_epi8(_mm256_cmpgt_epi32(index, _mm256_set1_epi32(rule.live - 1)))) return;
+    if (!_mm256_movemask_epi8(_mm256_cmpgt_epi32(_mm256_set1_epi32(rule.top), index)))
+      w32 = _mm256_set1_epi32(rule.top_weight);
+    else
+      w32 = rule_weights(mp);
   }
   vec s8 = load(sp);
   if constexpr (V == k_alpha_opacity) {
@@ -215,62 +309,76 @@ inline void step(uint8_t* dp, const uint8_t* sp, const uint8_t* mp, int o) {
     if (_mm256_testz_si256(a, a)) return;
   }
   vec d8 = load(dp);
+  vec big = zero;
+  if constexpr (V == k_alpha) {
+    w32 = _mm256_add_epi32(_mm256_srli_epi32(s8, 24), _mm256_set1_epi32(1));
+    w32 = _mm256_add_epi32(w32, w32);
+  } else if constexpr (V == k_alpha_opacity) {
+    // (o * a + o) >> 8, below 256 for o < 256.
+    w32 = _mm256_mullo_epi16(_mm256_add_epi32(_mm256_srli_epi32(s8, 24), _mm256_set1_epi32(1)), set16(o));
+    w32 = _mm256_srli_epi32(w32, 7);  // twice the weight, odd bit cleared below
+    w32 = _mm256_and_si256(w32, _mm256_set1_epi32(0x1FE));
+  } else if constexpr (V == k_rule) {
+    w32 = _mm256_add_epi32(w32, w32);  // w <= 256
+  } else if constexpr (V == k_rule_alpha) {
+    // w2 = w * (a + 1) (normal: w * a), up to 65,536. Both factors sit in the
+    // low half of each 32-bit lane, so one multiply-add gives the product.
+    vec a = _mm256_srli_epi32(s8, 24);
+    if constexpr (M != blend_normal) a = _mm256_add_epi32(a, _mm256_set1_epi32(1));
+    w32 = _mm256_madd_epi16(w32, a);
+    // Lanes whose weight does not fit a signed 16-bit lane (see below).
+    big = _mm256_cmpgt_epi32(w32, _mm256_set1_epi32(32767));
+  }
+  byte_prep prep{};
+  if constexpr (M == blend_soft_light)
+    prep = soft_light_prep(s8, d8);
+  else if constexpr (gathered<M>)
+    prep = gather_prep<M, V == k_plain || V == k_opacity>(s8, d8);  // those two blend the alpha byte too
   vec s16[2] = {_mm256_unpacklo_epi8(s8, zero), _mm256_unpackhi_epi8(s8, zero)};
   vec d16[2] = {_mm256_unpacklo_epi8(d8, zero), _mm256_unpackhi_epi8(d8, zero)};
   vec r[2];
-  if constexpr (V == k_rule_alpha) {
-    // w2 = w * (a + 1) (normal: w * a), up to 65,536: 32-bit products.
-    vec a = _mm256_srli_epi32(s8, 24);
-    if constexpr (M != blend_normal) a = _mm256_add_epi32(a, _mm256_set1_epi32(1));
-    w32 = _mm256_mullo_epi32(w32, a);
-  }
   for (int h = 0; h < 2; ++h) {
-    vec t = mode16<M>(s16[h], d16[h]);
+    vec t = mode16<M>(s16[h], d16[h], prep, h);
     vec d = d16[h];
     if constexpr (V == k_plain) {
       r[h] = t;
     } else if constexpr (V == k_opacity) {
       if constexpr (M == blend_difference) {
-        // d + trunc(o * (T - d) / 256): toward zero on both sides.
-        vec up = _mm256_cmpgt_epi16(t, d);
-        vec size = _mm256_srli_epi16(
-            _mm256_mullo_epi16(_mm256_or_si256(_mm256_subs_epu16(t, d), _mm256_subs_epu16(d, t)), set16(o)), 8);
-        r[h] = select16(up, _mm256_add_epi16(d, size), _mm256_sub_epi16(d, size));
+        // d + trunc(o * (T - d) / 256): toward zero on both sides, so the
+        // size is worked out on |T - d| and given the sign back.
+        vec x = _mm256_sub_epi16(t, d);
+        vec size = _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_abs_epi16(x), set16(o)), 8);
+        r[h] = _mm256_add_epi16(d, _mm256_sign_epi16(size, x));
       } else {
-        r[h] = weigh(d, t, set16(o));
+        r[h] = lerp(d, t, set16(2 * o));
       }
-    } else if constexpr (V == k_alpha) {
-      vec w = _mm256_and_si256(_mm256_add_epi16(spread_alpha(s16[h]), set16(1)), colour_lanes());
-      r[h] = weigh(d, t, w);
-    } else if constexpr (V == k_alpha_opacity) {
-      // (o * a + o) >> 8 with o < 256 stays below 65,536.
-      vec w = _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_add_epi16(spread_alpha(s16[h]), set16(1)), set16(o)), 8);
-      r[h] = weigh(d, t, _mm256_and_si256(w, colour_lanes()));
-    } else if constexpr (V == k_rule) {
-      // Pixels 0, 1 | 4, 5 for the low half, 2, 3 | 6, 7 for the high one;
-      // w <= 256 fits a 16-bit lane.
-      vec w16 = _mm256_or_si256(w32, _mm256_slli_epi32(w32, 16));
-      vec w = h == 0 ? _mm256_unpacklo_epi32(w16, w16) : _mm256_unpackhi_epi32(w16, w16);
-      r[h] = weigh(d, t, _mm256_and_si256(w, colour_lanes()));
+    } else if constexpr (V == k_alpha || V == k_alpha_opacity || V == k_rule) {
+      r[h] = lerp(d, t, spread_colour(w32, h));
     } else {
-      // d + (((T - d) * w2) >> 16) in 32-bit lanes, one pixel per four.
+      // d + (((T - d) * w2) >> 16) on 16-bit lanes. The signed high multiply
+      // reads a weight w2 >= 32,768 as w2 - 65,536, which takes exactly
+      // T - d off the floored product: add it back in those lanes (w2 = 65,536,
+      // stored as 0, then gives T - d, as it should). The alpha lanes get
+      // weight 0 and no correction.
       vec x = _mm256_sub_epi16(t, d);
-      vec x_lo = _mm256_srai_epi32(_mm256_unpacklo_epi16(x, x), 16);  // pixel 0 | 4 (or 2 | 6)
-      vec x_hi = _mm256_srai_epi32(_mm256_unpackhi_epi16(x, x), 16);  // pixel 1 | 5 (or 3 | 7)
-      vec w_lo = h == 0 ? _mm256_shuffle_epi32(w32, 0x00) : _mm256_shuffle_epi32(w32, 0xAA);
-      vec w_hi = h == 0 ? _mm256_shuffle_epi32(w32, 0x55) : _mm256_shuffle_epi32(w32, 0xFF);
-      vec p = _mm256_packs_epi32(_mm256_srai_epi32(_mm256_mullo_epi32(x_lo, w_lo), 16),
-                                 _mm256_srai_epi32(_mm256_mullo_epi32(x_hi, w_hi), 16));
-      r[h] = _mm256_add_epi16(d, _mm256_and_si256(p, colour_lanes()));
+      vec p = _mm256_add_epi16(_mm256_mulhi_epi16(x, spread_colour(w32, h)),
+                               _mm256_and_si256(x, spread_colour(big, h)));
+      r[h] = _mm256_add_epi16(d, p);
     }
   }
   store(dp, _mm256_packus_epi16(r[0], r[1]));
 }
 
 template <int M, variant_kind V>
-inline size_t run(uint8_t* d, const uint8_t* s, const uint8_t* m, int o, size_t n) {
+inline size_t run(uint8_t* d, const uint8_t* s, const uint8_t* m, int o, size_t n, const rule_scan& rule = {}) {
   size_t i = 0;
-  for (; i + 32 <= n; i += 32) step<M, V>(d + i, s + i, m ? m + i : nullptr, o);
+  for (; i + 32 <= n; i += 32) {
+    // The mode arithmetic keeps the loop from running ahead of memory as a
+    // copy would; asking for the rows 512 bytes ahead covers the difference.
+    _mm_prefetch(reinterpret_cast<const char*>(s + i + 512), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(d + i + 512), _MM_HINT_T0);
+    step<M, V>(d + i, s + i, m ? m + i : nullptr, o, rule);
+  }
   return i;
 }
 
@@ -306,13 +414,13 @@ void alpha_opacity_span(uint8_t* d, const uint8_t* s, int o, size_t n) {
 
 template <int M>
 void rule_span(uint8_t* d, const uint8_t* s, const uint8_t* m, int p, int v, size_t n) {
-  size_t i = run<M, k_rule>(d, s, m, 0, n);
+  size_t i = run<M, k_rule>(d, s, m, 0, n, scan_rule_table());
   if (i < n) blend_table_spans_of(M).rule(d + i, s + i, m + i, p, v, n - i);
 }
 
 template <int M>
 void rule_alpha_span(uint8_t* d, const uint8_t* s, const uint8_t* m, int p, int v, size_t n) {
-  size_t i = run<M, k_rule_alpha>(d, s, m, 0, n);
+  size_t i = run<M, k_rule_alpha>(d, s, m, 0, n, scan_rule_table());
   if (i < n) blend_table_spans_of(M).rule_alpha(d + i, s + i, m + i, p, v, n - i);
 }
 
@@ -337,6 +445,20 @@ void fill_all(blend_mode_spans* out, std::integer_sequence<int, Ms...>) {
 
 bool fill_computed_blend_spans(blend_mode_spans (&out)[blend_mode_count]) {
   if (!kernel_set_avx2()) return false;
+  // Soft light's t where a >= 128 and b <= 32, worked out as the table's
+  // builder does (double square root, truncated).
+  for (int b = 0; b <= 32; ++b) {
+    int t = int(16384.0 - double(768 - 8 * b) * std::sqrt(double(256 - b))) ^ 16383;
+    if (b == 32) {
+      soft_light_t.low32 = uint8_t(t);
+      soft_light_t.high32 = uint8_t(t >> 8);
+      continue;
+    }
+    for (int lane = 0; lane < 2; ++lane) {
+      soft_light_t.low[b >> 4][lane * 16 + (b & 15)] = uint8_t(t);
+      soft_light_t.high[b >> 4][lane * 16 + (b & 15)] = uint8_t(t >> 8);
+    }
+  }
   fill_all(out, std::make_integer_sequence<int, blend_mode_count>{});
   return true;
 }

@@ -388,3 +388,94 @@ TEST_F(BlendModes, DispatchUsesComputedSpansBesideTheKernels) {
   init_blend_dispatch_tables();
   EXPECT_EQ(select_span_alpha(blend_overlay, 256), blend_table_spans_of(blend_overlay).alpha);
 }
+
+// The computed spans weigh T - d with 16-bit multiplies in place of the
+// definitions' wider products. Every weight the variants can meet, against
+// every difference T - d from -255 to 255: pixel j of the row has layer j and
+// background 0 (j < 256) or layer 0 and background j - 255, so that in normal
+// and subtract T - d runs over -255..255, and in difference (whose opacity
+// variant truncates toward zero) over its own range.
+TEST_F(BlendModes, ComputedWeightingMatchesForEveryWeightAndDifference) {
+  blend_mode_spans computed[blend_mode_count];
+  if (!fill_computed_blend_spans(computed)) GTEST_SKIP() << "no SIMD spans on this processor";
+  constexpr size_t pixels = 511 + 9;  // not a whole number of 32-byte steps
+  std::vector<uint8_t> s(pixels * 4), d(pixels * 4), m(pixels * 4);
+  for (size_t j = 0; j < pixels; ++j)
+    for (int c = 0; c < 3; ++c) {
+      int k = int(j % 511);
+      s[j * 4 + c] = uint8_t(k < 256 ? k : 0);
+      d[j * 4 + c] = uint8_t(k < 256 ? 0 : k - 255);
+      m[j * 4 + c] = uint8_t(j * 37);
+    }
+  auto check = [&](int mode, const char* what, auto run_table, auto run_fast) {
+    std::vector<uint8_t> want = d, got = d;
+    run_table(want.data());
+    run_fast(got.data());
+    ASSERT_EQ(got, want) << "mode " << mode << " " << what;
+  };
+  for (int mode : {blend_normal, blend_subtract, blend_difference}) {
+    const blend_mode_spans& table = blend_table_spans_of(mode);
+    const blend_mode_spans& fast = computed[mode];
+    const size_t n = s.size();
+    for (int o = 0; o <= 256; ++o) {
+      SCOPED_TRACE(o);
+      check(mode, "opacity", [&](uint8_t* p) { table.opacity(p, s.data(), o, n); },
+            [&](uint8_t* p) { fast.opacity(p, s.data(), o, n); });
+      for (int a = 0; a < 256; a += 17) {
+        for (size_t j = 0; j < pixels; ++j) s[j * 4 + 3] = uint8_t(a);
+        check(mode, "alpha x opacity", [&](uint8_t* p) { table.alpha_opacity(p, s.data(), o, n); },
+              [&](uint8_t* p) { fast.alpha_opacity(p, s.data(), o, n); });
+      }
+    }
+    // Rule weights as build_rule_table can leave them: below 2 (no change),
+    // up to 256; with every alpha, so that w * (a + 1) meets 65,536 too.
+    for (int w = -3; w <= 256; ++w) {
+      SCOPED_TRACE(w);
+      std::fill(std::begin(rule_table), std::end(rule_table), w);
+      for (int a = 0; a < 256; ++a) {
+        for (size_t j = 0; j < pixels; ++j) s[j * 4 + 3] = uint8_t(a);
+        if (a == 0 || a == 255)
+          check(mode, "alpha", [&](uint8_t* p) { table.alpha(p, s.data(), 256, n); },
+                [&](uint8_t* p) { fast.alpha(p, s.data(), 256, n); });
+        if (a == 0)
+          check(mode, "rule", [&](uint8_t* p) { table.rule(p, s.data(), m.data(), 0, 0, n); },
+                [&](uint8_t* p) { fast.rule(p, s.data(), m.data(), 0, 0, n); });
+        check(mode, "rule x alpha", [&](uint8_t* p) { table.rule_alpha(p, s.data(), m.data(), 0, 0, n); },
+              [&](uint8_t* p) { fast.rule_alpha(p, s.data(), m.data(), 0, 0, n); });
+      }
+    }
+  }
+}
+
+// Rule tables that do not rise with the mask value: live and dead entries
+// mixed, so that the eight-pixel skip below the first live value and the
+// per-pixel weights both meet every pair, for every mode.
+TEST_F(BlendModes, ComputedRuleSpansHoldForTablesInAnyOrder) {
+  blend_mode_spans computed[blend_mode_count];
+  if (!fill_computed_blend_spans(computed)) GTEST_SKIP() << "no SIMD spans on this processor";
+  pair_rows r = every_pair(77);
+  // Runs of equal mask values, as in a transition picture, between noise.
+  for (size_t i = 0; i < 65536; ++i)
+    if ((i / 64) % 3 != 0) r.m[i * 4] = uint8_t(i / 256);
+  std::mt19937 rng(5);
+  for (int round = 0; round < 4; ++round) {
+    for (int& w : rule_table) w = int(rng() % 261) - 4;  // -4..256: dead, live, full
+    if (round == 1) std::fill(rule_table, rule_table + 128, 1);  // a dead prefix
+    if (round == 2) std::fill(rule_table, rule_table + 256, 0);  // nothing live
+    if (round == 3) rule_table[255] = 200, std::fill(rule_table, rule_table + 255, -7);
+    const size_t n = r.d.size() - 5;
+    for (int mode = 0; mode < blend_mode_count; ++mode) {
+      SCOPED_TRACE(mode);
+      const blend_mode_spans& table = blend_table_spans_of(mode);
+      const blend_mode_spans& fast = computed[mode];
+      std::vector<uint8_t> want = r.d, got = r.d;
+      table.rule(want.data(), r.s.data(), r.m.data(), 0, 0, n);
+      fast.rule(got.data(), r.s.data(), r.m.data(), 0, 0, n);
+      ASSERT_EQ(got, want) << "rule, round " << round;
+      want = got = r.d;
+      table.rule_alpha(want.data(), r.s.data(), r.m.data(), 0, 0, n);
+      fast.rule_alpha(got.data(), r.s.data(), r.m.data(), 0, 0, n);
+      ASSERT_EQ(got, want) << "rule x alpha, round " << round;
+    }
+  }
+}
