@@ -32,17 +32,6 @@ inline __m256i first_lanes(int n) {
   return _mm256_cmpgt_epi32(_mm256_set1_epi32(n), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
 }
 
-// One channel of the blend when the new alpha is 255:
-// old + trunc((g - old) * b / 256).
-inline __m256i channel_over_opaque(__m256i px, __m256i g, __m256i b, int shift) {
-  const __m256i byte_mask = _mm256_set1_epi32(0xFF);
-  const __m256i old = _mm256_and_si256(_mm256_srli_epi32(px, shift), byte_mask);
-  const __m256i diff = _mm256_sub_epi32(_mm256_and_si256(_mm256_srli_epi32(g, shift), byte_mask), old);
-  // |diff| * b <= 255 * 256 fits 16 bits, so the 16-bit multiply is exact.
-  const __m256i q = _mm256_srli_epi32(_mm256_mullo_epi16(_mm256_abs_epi32(diff), b), 8);
-  return _mm256_slli_epi32(_mm256_add_epi32(old, _mm256_sign_epi32(q, diff)), shift);
-}
-
 // The overlay blend of eight pixels: b = a + 1, alpha d + b - (d b >> 8) - 1,
 // each channel old + trunc((g - old) b / (alpha + 1)).
 inline __m256i over(__m256i px, __m256i g, __m256i a) {
@@ -57,9 +46,21 @@ inline __m256i over(__m256i px, __m256i g, __m256i a) {
     if (_mm256_testz_si256(a, a)) return px;
     if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(a, _mm256_set1_epi32(255))) == -1)
       return _mm256_or_si256(g, _mm256_set1_epi32(static_cast<int>(0xFF000000u)));
-    __m256i out = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
-    for (int shift : {0, 8, 16}) out = _mm256_or_si256(out, channel_over_opaque(px, g, b, shift));
-    return out;
+    // Each channel c + trunc((g - c) b / 256) is the rounded-toward-c mix
+    // (c (256 - b) + g b + (c > g ? 255 : 0)) >> 8, whose sum stays below
+    // 2^16: blue and red, then green (and alpha), in the two 16-bit halves
+    // of each pixel.
+    const __m256i low_bytes = _mm256_set1_epi32(0x00FF00FF);
+    const __m256i wg = _mm256_or_si256(b, _mm256_slli_epi32(b, 16));
+    const __m256i wc = _mm256_sub_epi16(_mm256_set1_epi16(256), wg);
+    const auto mix = [&](__m256i c, __m256i gc) {
+      const __m256i sum = _mm256_add_epi16(_mm256_mullo_epi16(c, wc), _mm256_mullo_epi16(gc, wg));
+      return _mm256_add_epi16(sum, _mm256_and_si256(_mm256_cmpgt_epi16(c, gc), low_bytes));
+    };
+    const __m256i blue_red = _mm256_srli_epi16(mix(_mm256_and_si256(px, low_bytes), _mm256_and_si256(g, low_bytes)), 8);
+    const __m256i green = _mm256_and_si256(mix(_mm256_srli_epi16(px, 8), _mm256_srli_epi16(g, 8)),
+                                           _mm256_set1_epi32(0x0000FF00));
+    return _mm256_or_si256(_mm256_or_si256(blue_red, green), _mm256_set1_epi32(static_cast<int>(0xFF000000u)));
   }
   const __m256i na = _mm256_sub_epi32(_mm256_add_epi32(d, b),
                                       _mm256_add_epi32(_mm256_srli_epi32(_mm256_mullo_epi16(d, b), 8), one));
@@ -71,16 +72,16 @@ inline __m256i over(__m256i px, __m256i g, __m256i a) {
   const __m256 reciprocal = _mm256_div_ps(_mm256_set1_ps(1.0f), _mm256_cvtepi32_ps(_mm256_add_epi32(na, one)));
   const __m256 weight = _mm256_cvtepi32_ps(b);
   const __m256 lift = _mm256_set1_ps(1.0f / 1024.0f);
-  const __m256i byte_mask = _mm256_set1_epi32(0xFF);
-  __m256i out = _mm256_slli_epi32(na, 24);
-  for (int shift : {0, 8, 16}) {
+  const auto channel = [&](int shift) {
+    const __m256i byte_mask = _mm256_set1_epi32(0xFF);
     const __m256i old = _mm256_and_si256(_mm256_srli_epi32(px, shift), byte_mask);
     const __m256i diff = _mm256_sub_epi32(_mm256_and_si256(_mm256_srli_epi32(g, shift), byte_mask), old);
     const __m256 n = _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_abs_epi32(diff)), weight);
     const __m256i q = _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(n, reciprocal), lift));
-    out = _mm256_or_si256(out, _mm256_slli_epi32(_mm256_add_epi32(old, _mm256_sign_epi32(q, diff)), shift));
-  }
-  return out;
+    return _mm256_slli_epi32(_mm256_add_epi32(old, _mm256_sign_epi32(q, diff)), shift);
+  };
+  const __m256i blue = channel(0), green = channel(8), red = channel(16);
+  return _mm256_or_si256(_mm256_or_si256(blue, green), _mm256_or_si256(red, _mm256_slli_epi32(na, 24)));
 }
 
 template <glyph_row_rule rule>
