@@ -3,7 +3,7 @@
 // The overlay blend takes the whole group at once when every pixel under it
 // is clear (the result is the glyph's own colour and alpha) or opaque (the
 // new alpha is 255, so the division is a shift); otherwise its divisions are
-// done by one single-float reciprocal per pixel (exact; see below).
+// done by one single-float quotient per pixel (exact; see below).
 //
 // Only this file is compiled for AVX2 (a target pragma after every include),
 // and it defines nothing but functions of internal linkage besides the entry.
@@ -57,27 +57,30 @@ inline __m256i over(__m256i px, __m256i g, __m256i a) {
       const __m256i sum = _mm256_add_epi16(_mm256_mullo_epi16(c, wc), _mm256_mullo_epi16(gc, wg));
       return _mm256_add_epi16(sum, _mm256_and_si256(_mm256_cmpgt_epi16(c, gc), low_bytes));
     };
-    const __m256i blue_red = _mm256_srli_epi16(mix(_mm256_and_si256(px, low_bytes), _mm256_and_si256(g, low_bytes)), 8);
+    const __m256i blue_red =
+        _mm256_srli_epi16(mix(_mm256_and_si256(px, low_bytes), _mm256_and_si256(g, low_bytes)), 8);
     const __m256i green = _mm256_and_si256(mix(_mm256_srli_epi16(px, 8), _mm256_srli_epi16(g, 8)),
                                            _mm256_set1_epi32(0x0000FF00));
     return _mm256_or_si256(_mm256_or_si256(blue_red, green), _mm256_set1_epi32(static_cast<int>(0xFF000000u)));
   }
   const __m256i na = _mm256_sub_epi32(_mm256_add_epi32(d, b),
                                       _mm256_add_epi32(_mm256_srli_epi32(_mm256_mullo_epi16(d, b), 8), one));
-  // One reciprocal for the three channels: with |n| <= 65280 and a divisor
-  // of at most 256, trunc(|n| * fl(1 / divisor) + 2^-10) is trunc(|n| /
-  // divisor): the product errs by under 2^-15, a whole quotient is lifted
-  // clear of the one below, and a quotient that is not whole lies at least
-  // 1/256 below the next.
+  // One quotient b / (alpha + 1) for the three channels, in single floats:
+  // the quotient of a channel is |g - old| * that, whose three roundings
+  // (at most 2^-24 each, on a value below 256) and the lift's keep it within
+  // 2^-14 of the true one; lifted by 2^-10, a whole quotient stays at or
+  // above its integer and a quotient that is not whole (at least 1/256 below
+  // the next) stays below the next, so truncation gives trunc((g - old) b /
+  // (alpha + 1)) exactly.
   const __m256 reciprocal = _mm256_div_ps(_mm256_set1_ps(1.0f), _mm256_cvtepi32_ps(_mm256_add_epi32(na, one)));
-  const __m256 weight = _mm256_cvtepi32_ps(b);
+  const __m256 weight = _mm256_mul_ps(_mm256_cvtepi32_ps(b), reciprocal);
   const __m256 lift = _mm256_set1_ps(1.0f / 1024.0f);
   const auto channel = [&](int shift) {
     const __m256i byte_mask = _mm256_set1_epi32(0xFF);
     const __m256i old = _mm256_and_si256(_mm256_srli_epi32(px, shift), byte_mask);
     const __m256i diff = _mm256_sub_epi32(_mm256_and_si256(_mm256_srli_epi32(g, shift), byte_mask), old);
     const __m256 n = _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_abs_epi32(diff)), weight);
-    const __m256i q = _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(n, reciprocal), lift));
+    const __m256i q = _mm256_cvttps_epi32(_mm256_add_ps(n, lift));
     return _mm256_slli_epi32(_mm256_add_epi32(old, _mm256_sign_epi32(q, diff)), shift);
   };
   const __m256i blue = channel(0), green = channel(8), red = channel(16);

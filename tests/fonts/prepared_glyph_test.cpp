@@ -136,6 +136,34 @@ TEST_F(PreparedGlyphs, OverlayOverClearAndOpaquePixelsForEveryColourPair) {
     }
 }
 
+TEST_F(PreparedGlyphs, OverlayDivisionsAreExactForEveryAlphaAndDifference) {
+  // Every old alpha 0..255 (the row group), every coverage (the row within
+  // it) and every channel difference -255..255 (old channels 0..255 under a
+  // glyph of 0 and of 255): each pixel as the formula gives it.
+  prepared_glyph g;
+  g.w = 256, g.h = 17 * 256, g.columns = 256;
+  g.alpha.assign(size_t(g.w) * g.h + glyph_plane_padding, 0);
+  g.row_drawn.assign(size_t(g.h), 1);
+  for (int i = 0; i < g.h; ++i) std::fill_n(g.alpha.begin() + i * 256, 256, glyph_tables.coverage_alpha[i % 17]);
+  for (uint32_t colour : {0x000000u, 0xFFFFFFu, 0x00FF00u}) {
+    const gradient_corners flat{colour, colour, colour, colour};
+    test_picture pic(g.w, g.h);
+    for (int i = 0; i < g.h; ++i)
+      for (int j = 0; j < 256; ++j) pic.set(j, i, uint32_t(i / 17) << 24 | uint32_t(j) * 0x010101u);
+    const test_picture before = pic;
+    glyph_surface s = pic.surface();
+    ASSERT_TRUE(draw_prepared_glyph(g, flat, 0, 0, 0, 1, s));
+    for (int i = 0; i < g.h; ++i)
+      for (int j = 0; j < 256; ++j) {
+        const uint32_t old = before.at(j, i);
+        const int a = glyph_tables.coverage_alpha[i % 17];
+        const uint32_t want = (a == 0 && old >> 24 == 255) ? old : overlay_formula(old, colour, a);
+        ASSERT_EQ(pic.at(j, i), want) << std::hex << colour << std::dec << " alpha " << i / 17 << " row " << i % 17
+                                      << " column " << j;
+      }
+  }
+}
+
 TEST_F(PreparedGlyphs, GradientPlanesMatchTheGradientAndSurviveEviction) {
   // More gradients than the planes kept, in turn and twice over.
   std::vector<gradient_corners> corners;
