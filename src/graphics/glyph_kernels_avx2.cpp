@@ -75,16 +75,24 @@ inline __m256i over(__m256i px, __m256i g, __m256i a) {
   const __m256 reciprocal = _mm256_div_ps(_mm256_set1_ps(1.0f), _mm256_cvtepi32_ps(_mm256_add_epi32(na, one)));
   const __m256 weight = _mm256_mul_ps(_mm256_cvtepi32_ps(b), reciprocal);
   const __m256 lift = _mm256_set1_ps(1.0f / 1024.0f);
-  const auto channel = [&](int shift) {
-    const __m256i byte_mask = _mm256_set1_epi32(0xFF);
-    const __m256i old = _mm256_and_si256(_mm256_srli_epi32(px, shift), byte_mask);
-    const __m256i diff = _mm256_sub_epi32(_mm256_and_si256(_mm256_srli_epi32(g, shift), byte_mask), old);
-    const __m256 n = _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_abs_epi32(diff)), weight);
-    const __m256i q = _mm256_cvttps_epi32(_mm256_add_ps(n, lift));
-    return _mm256_slli_epi32(_mm256_add_epi32(old, _mm256_sign_epi32(q, diff)), shift);
+  // Blue and red in the two 16-bit halves of each pixel as above, green on
+  // its own.
+  const __m256i low_bytes = _mm256_set1_epi32(0x00FF00FF);
+  const __m256i low_half = _mm256_set1_epi32(0xFFFF);
+  const auto quotient = [&](__m256i magnitude) {
+    return _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(_mm256_cvtepi32_ps(magnitude), weight), lift));
   };
-  const __m256i blue = channel(0), green = channel(8), red = channel(16);
-  return _mm256_or_si256(_mm256_or_si256(blue, green), _mm256_or_si256(red, _mm256_slli_epi32(na, 24)));
+  const __m256i old_br = _mm256_and_si256(px, low_bytes);
+  const __m256i diff_br = _mm256_sub_epi16(_mm256_and_si256(g, low_bytes), old_br);
+  const __m256i size_br = _mm256_abs_epi16(diff_br);
+  const __m256i q_br = _mm256_or_si256(quotient(_mm256_and_si256(size_br, low_half)),
+                                       _mm256_slli_epi32(quotient(_mm256_srli_epi32(size_br, 16)), 16));
+  const __m256i blue_red = _mm256_add_epi16(old_br, _mm256_sign_epi16(q_br, diff_br));
+  const __m256i byte_mask = _mm256_set1_epi32(0xFF);
+  const __m256i old_g = _mm256_and_si256(_mm256_srli_epi32(px, 8), byte_mask);
+  const __m256i diff_g = _mm256_sub_epi32(_mm256_and_si256(_mm256_srli_epi32(g, 8), byte_mask), old_g);
+  const __m256i green = _mm256_add_epi32(old_g, _mm256_sign_epi32(quotient(_mm256_abs_epi32(diff_g)), diff_g));
+  return _mm256_or_si256(_mm256_or_si256(blue_red, _mm256_slli_epi32(green, 8)), _mm256_slli_epi32(na, 24));
 }
 
 template <glyph_row_rule rule>
