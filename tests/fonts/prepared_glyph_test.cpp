@@ -199,26 +199,41 @@ TEST_F(PreparedGlyphs, CachedAndUncachedCharactersDrawLikeFreshOnes) {
       const int w = mode == 1 ? 256 : 96, h = 256;
       for (int pass = 0; pass < 2; ++pass)
         for (size_t k = 0; k < 40; ++k) {
+          // An edge inside the picture, a shadow, and an edge at the
+          // picture's top-left corner whose left and upper passes drop.
+          struct placement {
+            int extra, x, y;
+          };
+          const placement placings[] = {{3, 5, 5}, {12, 0, 0}, {3, 0, 2}};
+          const placement& placing = placings[k % 3];
           test_picture pic(w + 10, h + 10), want(w + 10, h + 10);
           fill_background(pic, rng);
           want.pixels = pic.pixels;
           glyph_surface s = pic.surface(), sw = want.surface();
           const gradient_corners c = gradient_corners_for(5, 0, 0x10F080, 0xE01005);
-          const int advance = draw_text_glyph(chars[k], 0x10F080, 0xE01005, 5, 0, w, h, 0, mode, 3, 5, 5, overlay, s);
+          const int advance = draw_text_glyph(chars[k], 0x10F080, 0xE01005, 5, 0, w, h, 0, mode, placing.extra,
+                                              placing.x, placing.y, overlay, s);
           EXPECT_EQ(advance, w / 2);
           // The same passes straight from the freshly rendered bitmap.
           render_glyph(chars[k], w, h, 0, mode);
           const glyph_cache_record& cache = glyph_caches[0];
-          for (auto [dx, dy] : {std::pair{3, 0}, {0, -3}, {0, 0}, {0, 3}, {-3, 0}}) {
+          const std::vector<std::pair<int, int>> passes =
+              placing.extra > 10 ? std::vector<std::pair<int, int>>{{2, 0}, {0, 2}, {2, 2}}
+                                 : std::vector<std::pair<int, int>>{{3, 0}, {0, -3}, {0, 0}, {0, 3}, {-3, 0}};
+          for (auto [dx, dy] : passes) {
             if (mode == 1)
-              glyph_kernel_antialiased(cache.bits.data(), cache.stride, cache.stride, c, 0, w, h, 5 + dx, 5 + dy,
-                                       overlay, sw);
+              glyph_kernel_antialiased(cache.bits.data(), cache.stride, cache.stride, c, 0, w, h, placing.x + dx,
+                                       placing.y + dy, overlay, sw);
             else
-              glyph_kernel_one_bit(cache.bits.data(), cache.stride, cache.stride, c, 0, w, h, 5 + dx, 5 + dy, overlay,
-                                   sw);
+              glyph_kernel_one_bit(cache.bits.data(), cache.stride, cache.stride, c, 0, w, h, placing.x + dx,
+                                   placing.y + dy, overlay, sw);
           }
           ASSERT_EQ(pic.pixels, want.pixels) << "mode " << mode << " overlay " << overlay << " pass " << pass << " "
-                                             << chars[k];
+                                             << chars[k] << " extra " << placing.extra;
+          EXPECT_EQ(s.dirty_x0, sw.dirty_x0);
+          EXPECT_EQ(s.dirty_y0, sw.dirty_y0);
+          EXPECT_EQ(s.dirty_x1, sw.dirty_x1);
+          EXPECT_EQ(s.dirty_y1, sw.dirty_y1);
         }
       if (mode == 1) {
         EXPECT_LT(glyph_caches[0].rendered.size(), 40u);
