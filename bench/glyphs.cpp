@@ -3,7 +3,8 @@
 // rendered), with new glyphs (same font, every glyph rendered for the first
 // time), and cold (the font rebuilt for every glyph). Beside them, the peer
 // baseline: bare FreeType loading and rendering the same glyphs in one-bit
-// mode at the same size.
+// mode at the same size. The BM_glyph_part rows split a warm glyph into its
+// steps (see below); make bench lists them under the glyph figures.
 #include <benchmark/benchmark.h>
 
 #include <ft2build.h>
