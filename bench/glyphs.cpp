@@ -3,7 +3,8 @@
 // rendered), with new glyphs (same font, every glyph rendered for the first
 // time), and cold (the font rebuilt for every glyph). Beside them, the peer
 // baseline: bare FreeType loading and rendering the same glyphs in one-bit
-// mode at the same size.
+// mode at the same size. The BM_glyph_part rows split a warm glyph into its
+// steps (see below); make bench lists them under the glyph figures.
 #include <benchmark/benchmark.h>
 
 #include <ft2build.h>
@@ -101,30 +102,86 @@ void BM_glyph_warm_plain(benchmark::State& state) { draw_line(state, sentence(),
 void BM_glyph_warm_edge(benchmark::State& state) { draw_line(state, sentence(), 1, false, true, 0, 2); }
 void BM_glyph_warm_shadow(benchmark::State& state) { draw_line(state, sentence(), 1, false, true, 0, 12); }
 
-// Where a warm glyph's time goes: the cache step alone (render_glyph), and
-// one pass of the anti-aliased kernel alone, flat and with a gradient.
-void BM_glyph_part_render_glyph(benchmark::State& state) {
+// Where a warm glyph's time goes. cache_lookup: draw_text_glyph into a
+// picture the cell never fits, so everything but the passes (cache look-up,
+// metrics, corners, pass positions). gradient_plane: the colour plane of a
+// gradient already drawn (gradient_build: one not among the last few, built
+// afresh). kernel_*: one pass of a prepared glyph (what each pass of
+// draw_text_glyph costs: the blend over the picture, flat or graded, drawn
+// over or replacing), along the same line of text as the warm rows.
+// prepare_coverage: a glyph new to the cache turned into its alpha plane
+// (once per character and cell).
+void BM_glyph_part_cache_lookup(benchmark::State& state) {
   if (!fonts().ok) return state.SkipWithError("the IPA fonts are not installed");
   const auto& chars = sentence();
-  for (const std::string& c : chars) render_glyph(c, 24, 24, 0, 1);
+  glyph_surface nowhere{nullptr, 0, 0};
+  for (const std::string& c : chars) draw_text_glyph(c, 0xFFFFFF, 0x8080FF, 0, 0, 24, 24, 0, 1, 0, 12, 12, 1, nowhere);
   size_t i = 0;
-  for (auto _ : state) benchmark::DoNotOptimize(render_glyph(chars[i++ % chars.size()], 24, 24, 0, 1));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(
+        draw_text_glyph(chars[i++ % chars.size()], 0xFFFFFF, 0x8080FF, 0, 0, 24, 24, 0, 1, 0, 12, 12, 1, nowhere));
 }
-void glyph_kernel_pass(benchmark::State& state, int gradient) {
-  if (!fonts().ok) return state.SkipWithError("the IPA fonts are not installed");
-  picture pic;
-  glyph_surface s = pic.surface();
-  render_glyph(sentence()[0], 24, 24, 0, 1);
-  const glyph_cache_record& c = glyph_caches[0];
-  gradient_corners corners = gradient_corners_for(gradient, 0, 0xFFFFFF, 0x8080FF);
-  int x = 0;
+
+void BM_glyph_part_gradient_plane(benchmark::State& state) {
+  gradient_corners c = gradient_corners_for(3, 0, 0xFFFFFF, 0x8080FF);
+  for (auto _ : state) benchmark::DoNotOptimize(gradient_plane(c, 24, 24));
+}
+void BM_glyph_part_gradient_build(benchmark::State& state) {
+  int k = 0;
   for (auto _ : state) {
-    glyph_kernel_antialiased(c.bits.data(), c.stride, c.stride, corners, 0, 24, 24, x, 100, 1, s);
-    x = (x + 24) % 600;
+    // Eight colours in turn: more than the planes kept.
+    gradient_corners c = gradient_corners_for(3, 0, 0xFFFFFF, 0x8080F0 + (k++ & 7));
+    benchmark::DoNotOptimize(gradient_plane(c, 24, 24));
   }
 }
-void BM_glyph_part_kernel_flat(benchmark::State& state) { glyph_kernel_pass(state, 0); }
-void BM_glyph_part_kernel_gradient(benchmark::State& state) { glyph_kernel_pass(state, 3); }
+
+// The sentence's glyphs prepared for a 24 x 24 anti-aliased cell, with their
+// advances.
+struct prepared_line {
+  std::vector<prepared_glyph> glyphs;
+  std::vector<int> advances;
+  prepared_line() {
+    for (const std::string& c : sentence()) {
+      glyph_metrics m = render_glyph(c, 24, 24, 0, 1);
+      const glyph_cache_record& cache = glyph_caches[0];
+      glyphs.emplace_back();
+      prepare_glyph(cache.bits.data(), cache.stride, cache.stride, 24, 24, false, glyphs.back());
+      advances.push_back(m.advance);
+    }
+  }
+};
+
+void glyph_kernel_pass(benchmark::State& state, int gradient, int overlay) {
+  if (!fonts().ok) return state.SkipWithError("the IPA fonts are not installed");
+  const prepared_line line;
+  picture pic;
+  glyph_surface s = pic.surface();
+  gradient_corners corners = gradient_corners_for(gradient, 0, 0xFFFFFF, 0x8080FF);
+  size_t i = 0;
+  int x = 0, y = 0;
+  for (const prepared_glyph& g : line.glyphs) draw_prepared_glyph(g, corners, 0, 12, 12, overlay, s);
+  for (auto _ : state) {
+    const size_t k = i++ % line.glyphs.size();
+    draw_prepared_glyph(line.glyphs[k], corners, 0, x + 12, y + 12, overlay, s);
+    x += line.advances[k];
+    if (x > 640 - 3 * 24) x = 0, y = (y + 24) % (480 - 3 * 24);
+  }
+}
+void BM_glyph_part_kernel_flat(benchmark::State& state) { glyph_kernel_pass(state, 0, 1); }
+void BM_glyph_part_kernel_gradient(benchmark::State& state) { glyph_kernel_pass(state, 3, 1); }
+void BM_glyph_part_kernel_replace(benchmark::State& state) { glyph_kernel_pass(state, 0, 0); }
+
+void BM_glyph_part_prepare_coverage(benchmark::State& state) {
+  if (!fonts().ok) return state.SkipWithError("the IPA fonts are not installed");
+  render_glyph(sentence()[0], 24, 24, 0, 1);
+  const glyph_cache_record& cache = glyph_caches[0];
+  const std::vector<uint8_t> bits = cache.bits;
+  prepared_glyph g;
+  for (auto _ : state) {
+    prepare_glyph(bits.data(), cache.stride, cache.stride, 24, 24, false, g);
+    benchmark::DoNotOptimize(g.alpha.data());
+  }
+}
 void BM_glyph_warm_one_bit(benchmark::State& state) { draw_line(state, sentence(), 0, false); }
 // Same font throughout; the characters outnumber the glyph cache, so nearly
 // every glyph is rendered by FreeType first.
@@ -166,9 +223,13 @@ BENCHMARK(BM_glyph_warm_antialiased);
 BENCHMARK(BM_glyph_warm_plain);
 BENCHMARK(BM_glyph_warm_edge);
 BENCHMARK(BM_glyph_warm_shadow);
-BENCHMARK(BM_glyph_part_render_glyph)->Name("BM_glyph_part/render_glyph");
+BENCHMARK(BM_glyph_part_cache_lookup)->Name("BM_glyph_part/cache_lookup");
+BENCHMARK(BM_glyph_part_gradient_plane)->Name("BM_glyph_part/gradient_plane");
 BENCHMARK(BM_glyph_part_kernel_flat)->Name("BM_glyph_part/kernel_flat");
 BENCHMARK(BM_glyph_part_kernel_gradient)->Name("BM_glyph_part/kernel_gradient");
+BENCHMARK(BM_glyph_part_kernel_replace)->Name("BM_glyph_part/kernel_replace");
+BENCHMARK(BM_glyph_part_gradient_build)->Name("BM_glyph_part/gradient_build");
+BENCHMARK(BM_glyph_part_prepare_coverage)->Name("BM_glyph_part/prepare_coverage");
 BENCHMARK(BM_glyph_warm_one_bit);
 BENCHMARK(BM_glyph_new_glyphs_antialiased);
 BENCHMARK(BM_glyph_cold_antialiased);

@@ -126,6 +126,7 @@ bool prepare_cache(glyph_cache_record& c, int width, int height, int font_height
   c.font.reset();
   c.valid = false;
   c.rendered.clear();
+  c.rendered_pages.reset();
   c.rendered_bytes = 0;
   int stride = glyph_tables.stride_bits[width];
   try {
@@ -151,30 +152,50 @@ bool prepare_cache(glyph_cache_record& c, int width, int height, int font_height
   return true;
 }
 
-}  // namespace
+// Where a character's index + 1 in `rendered` is kept (created on demand
+// when `create`); null when it has none.
+uint32_t* rendered_slot(glyph_cache_record& c, uint32_t page, uint32_t byte, bool create) {
+  if (!c.rendered_pages) {
+    if (!create) return nullptr;
+    c.rendered_pages = std::make_unique<std::unique_ptr<uint32_t[]>[]>(256);
+  }
+  std::unique_ptr<uint32_t[]>& p = c.rendered_pages[page];
+  if (!p) {
+    if (!create) return nullptr;
+    p = std::make_unique<uint32_t[]>(256);  // zeroed: no index yet
+  }
+  return &p[byte];
+}
 
-glyph_metrics render_glyph(std::string_view text, int width, int height, int bold, int glyph_mode) {
-  glyph_metrics m;
+// A character in the slot's cache: its bitmap and its prepared form (empty
+// until it is first drawn).
+struct glyph_ref {
+  const uint8_t* bits = nullptr;
+  prepared_glyph* prepared = nullptr;
+  size_t* prepared_bytes = nullptr;  // the budget a new preparation counts against; may be null
+};
+
+// The character (1 or 2 bytes) in the slot's cache, rendered when it is new;
+// an empty ref after a reported failure or for an empty cell. `m` receives
+// the metrics.
+glyph_ref find_glyph(std::string_view text, int width, int height, int bold, int glyph_mode, glyph_metrics& m) {
   // The stride table covers cells 0..256; a cell of no width draws nothing.
-  if (text.empty() || width < 1 || width > max_glyph_cell || height < 1) return m;
+  if (text.empty() || width < 1 || width > max_glyph_cell || height < 1) return {};
   if (glyph_tables.stride_bits[1] == 0) init_lookup_tables();
   const size_t length = sjis_char_length(text, 0);
   text = text.substr(0, length);
   const int scale = glyph_mode == 1 ? 4 : 1;
   glyph_cache_record& c = glyph_caches[current_slot()];
-  if (!prepare_cache(c, width, height, width * scale, bold ? 1 : 0)) return m;
-  const int S = c.stride;
-  const uint32_t key = length == 1 ? static_cast<uint8_t>(text[0])
-                                   : 0x10000u | static_cast<uint8_t>(text[0]) << 8 | static_cast<uint8_t>(text[1]);
-  auto known = c.rendered.find(key);
-  if (known != c.rendered.end() && known->second.bits.size() == c.bits.size()) {
-    std::copy(known->second.bits.begin(), known->second.bits.end(), c.bits.begin());
-    m.advance = known->second.advance;
-    m.height = known->second.height;
-    c.last_advance = m.advance;
-    c.last_height = m.height;
-    return m;
+  if (!prepare_cache(c, width, height, width * scale, bold ? 1 : 0)) return {};
+  const uint32_t page = length == 1 ? 0 : static_cast<uint8_t>(text[0]);
+  const uint32_t byte = static_cast<uint8_t>(text[length - 1]);
+  if (const uint32_t* known = rendered_slot(c, page, byte, false); known && *known) {
+    glyph_cache_record::rendered_glyph& r = c.rendered[*known - 1];
+    m.advance = c.last_advance = r.advance;
+    m.height = c.last_height = r.height;
+    return {r.bits.data(), &r.prepared, &c.rendered_bytes};
   }
+  const int S = c.stride;
   std::fill(c.bits.begin(), c.bits.end(), 0xFF);
   c.font->draw_text(text, 0, 0, c.bits.data(), S / 8, S, S);
 
@@ -202,24 +223,47 @@ glyph_metrics render_glyph(std::string_view text, int width, int height, int bol
   }
   c.last_advance = m.advance;
   c.last_height = m.height;
-  // Kept up to a few megabytes per slot (large cells make large bitmaps).
+  // Kept up to about 4 MiB per slot, bitmaps and prepared glyphs together
+  // (large cells make large bitmaps).
   constexpr size_t rendered_limit = size_t(4) << 20;
   if (c.rendered_bytes + c.bits.size() <= rendered_limit) {
-    glyph_cache_record::rendered_glyph& r = c.rendered[key];
-    r.bits = c.bits;
-    r.advance = m.advance;
-    r.height = m.height;
-    c.rendered_bytes += c.bits.size();
+    try {
+      uint32_t* slot = rendered_slot(c, page, byte, true);
+      glyph_cache_record::rendered_glyph r;
+      r.bits = c.bits;
+      r.advance = m.advance;
+      r.height = m.height;
+      c.rendered.push_back(std::move(r));
+      *slot = static_cast<uint32_t>(c.rendered.size());
+      c.rendered_bytes += c.bits.size();
+      glyph_cache_record::rendered_glyph& kept = c.rendered.back();
+      return {kept.bits.data(), &kept.prepared, &c.rendered_bytes};
+    } catch (const std::bad_alloc&) {
+      // Drawn from the slot's bitmap without being kept.
+    }
   }
+  c.uncached.w = 0;  // holds another character
+  return {c.bits.data(), &c.uncached, nullptr};
+}
+
+}  // namespace
+
+glyph_metrics render_glyph(std::string_view text, int width, int height, int bold, int glyph_mode) {
+  glyph_metrics m;
+  const glyph_ref glyph = find_glyph(text, width, height, bold, glyph_mode, m);
+  // The character's bitmap is left in the slot's bitmap, as a rasteriser
+  // call leaves it (drawing reads the kept copy instead).
+  glyph_cache_record& c = glyph_caches[current_slot()];
+  if (glyph.bits && glyph.bits != c.bits.data()) std::copy(glyph.bits, glyph.bits + c.bits.size(), c.bits.begin());
   return m;
 }
 
 int draw_text_glyph(std::string_view text, int32_t colour, int32_t second_colour, int gradient, int rotation,
                     int width, int height, int bold, int glyph_mode, int extra, int x, int y, int overlay_glyphs,
                     glyph_surface& surface) {
-  glyph_metrics m = render_glyph(text, width, height, bold, glyph_mode);
-  const glyph_cache_record& c = glyph_caches[current_slot()];
-  if (!c.valid || (m.advance == 0 && m.height == 0)) return m.advance;
+  glyph_metrics m;
+  const glyph_ref glyph = find_glyph(text, width, height, bold, glyph_mode, m);
+  if (!glyph.bits || (m.advance == 0 && m.height == 0)) return m.advance;
   gradient_corners corners = gradient_corners_for(gradient, rotation, colour, second_colour);
   struct pass {
     int dx, dy;
@@ -244,12 +288,17 @@ int draw_text_glyph(std::string_view text, int32_t colour, int32_t second_colour
     int64_t px64 = static_cast<int64_t>(x) + passes[k].dx, py64 = static_cast<int64_t>(y) + passes[k].dy;
     if (px64 < INT32_MIN || px64 > INT32_MAX || py64 < INT32_MIN || py64 > INT32_MAX) continue;
     int px = static_cast<int>(px64), py = static_cast<int>(py64);
-    if (glyph_mode == 1)
-      glyph_kernel_antialiased(c.bits.data(), c.stride, c.stride, corners, rotation, width, height, px, py,
-                               overlay_glyphs, surface);
-    else
-      glyph_kernel_one_bit(c.bits.data(), c.stride, c.stride, corners, rotation, width, height, px, py,
-                           overlay_glyphs, surface);
+    if (!glyph_cell_inside(rotation, width, height, px, py, surface)) continue;
+    // Prepared on the first pass that lands, so a cell too large for the
+    // picture (a plain assignment leaves its height unclamped) costs nothing.
+    prepared_glyph& g = *glyph.prepared;
+    if (g.w != width || g.h != height) {
+      const size_t before = g.alpha.capacity() + g.row_drawn.capacity();
+      const int stride = glyph_caches[current_slot()].stride;
+      prepare_glyph(glyph.bits, stride, stride, width, height, glyph_mode != 1, g);
+      if (glyph.prepared_bytes) *glyph.prepared_bytes += g.alpha.capacity() + g.row_drawn.capacity() - before;
+    }
+    draw_prepared_glyph(g, corners, rotation, px, py, overlay_glyphs, surface);
   }
   return m.advance;
 }

@@ -9,7 +9,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <unordered_map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,11 +33,29 @@ struct font_slot_record {
 };
 extern font_slot_record font_slots[font_slot_count];
 
-// The glyph cache of one slot: a square one-bit bitmap (stride x stride
-// pixels, rows of stride / 8 bytes, top-down), the opened font and the key it
-// was made for.
+// A glyph made ready for one cell: the alpha of every pixel of the w x h
+// cell in the glyph's own frame (anti-aliased: the coverage-to-alpha entry of
+// its 4 x 4 bits; one-bit: 255 for ink, 0 for paper), and which rows and
+// columns the bitmap reaches (the others are not drawn). Drawing a glyph
+// again then costs only the blend.
+struct prepared_glyph {
+  int32_t w = 0, h = 0;
+  int32_t columns = 0;  // columns 0..columns-1 of each drawn row are drawn
+  bool one_bit = false;
+  std::vector<uint8_t> alpha;      // h rows of w, then glyph_plane_padding spare bytes
+  std::vector<uint8_t> row_drawn;  // h flags
+};
+// Spare entries after the last row of an alpha or colour plane, so a row's
+// last group of eight can be read whole.
+constexpr int glyph_plane_padding = 8;
+
+// The glyph cache of one slot: the opened font and the key it was made for,
+// a square one-bit bitmap (stride x stride pixels, rows of stride / 8 bytes,
+// top-down) the rasteriser draws into, and the characters already rendered
+// under the key (bitmap and metrics, and the glyph prepared for the cell once
+// it was first drawn).
 struct glyph_cache_record {
-  std::vector<uint8_t> bits;
+  std::vector<uint8_t> bits;  // the last character rasterised
   int32_t stride = 0;  // bits per row (and rows)
   std::unique_ptr<RasterFont> font;
   bool valid = false;
@@ -46,14 +63,21 @@ struct glyph_cache_record {
   uint8_t bold = 0;
   int32_t face_index = -1;
   int32_t last_advance = 0, last_height = 0;
-  // Characters already rendered under this key: their bitmaps and metrics,
-  // so a character drawn again skips the rasteriser. Emptied with the key.
+  // Characters rendered under this key, so a character drawn again skips
+  // the rasteriser and the coverage count. Emptied with the key.
   struct rendered_glyph {
     std::vector<uint8_t> bits;
+    prepared_glyph prepared;  // w == 0 until first drawn
     int32_t advance = 0, height = 0;
   };
-  std::unordered_map<uint32_t, rendered_glyph> rendered;
+  std::vector<rendered_glyph> rendered;
+  // Index + 1 into `rendered` by character: page 0 holds the one-byte
+  // characters, page n the double-byte characters of lead byte n.
+  std::unique_ptr<std::unique_ptr<uint32_t[]>[]> rendered_pages;
   size_t rendered_bytes = 0;
+  // A character that did not fit the rendered set is drawn from `bits`,
+  // prepared here.
+  prepared_glyph uncached;
 };
 extern glyph_cache_record glyph_caches[font_slot_count];
 
@@ -111,8 +135,9 @@ struct glyph_metrics {
 
 // Renders one 1- or 2-byte character into the current slot's glyph cache at
 // the cell `width` (the font height is 4 x width in glyph mode 1, else width)
-// and measures it. A cell width outside 1..256 or an empty text gives 0, 0
-// and draws nothing; failures of the cache report 100010 or 102040 (quit).
+// and measures it; the character's bitmap is then in the slot's `bits`. A
+// cell width outside 1..256 or an empty text gives 0, 0 and draws nothing;
+// failures of the cache report 100010 or 102040 (quit).
 glyph_metrics render_glyph(std::string_view text, int width, int height, int bold, int glyph_mode);
 
 // A picture to draw into: width x height pixels B, G, R, A, rows without gap.
@@ -160,8 +185,26 @@ int glyph_divide(int n, int d);
 // Where glyph pixel (i, j) lands for a rotation (4..8 as 0).
 void glyph_pixel_position(int rotation, int x, int y, int w, int h, int i, int j, int& px, int& py);
 
-// One pass of a glyph kernel: the bitmap is `stride` bits per row and `rows`
-// rows. Returns false when the cell does not lie wholly inside the picture.
+// Prepares a glyph bitmap (`stride` bits per row, `rows` rows) for a w x h
+// cell: glyph row i reads bitmap row i * 100 / (h * 100 / w) (one-bit) or the
+// four rows from i * 400 / (h * 100 / w) (anti-aliased). `out`'s storage is
+// reused.
+void prepare_glyph(const uint8_t* bits, int stride, int rows, int w, int h, bool one_bit, prepared_glyph& out);
+// Whether a w x h cell placed at (x, y) with the rotation (h wide and w high
+// for rotations 1 and 3; 4..8 as 0) lies wholly inside the picture.
+bool glyph_cell_inside(int rotation, int w, int h, int x, int y, const glyph_surface& surface);
+// One pass of a prepared glyph at (x, y), by the one-bit or the anti-aliased
+// rules. Returns false when the cell does not lie wholly inside the picture.
+bool draw_prepared_glyph(const prepared_glyph& glyph, const gradient_corners& corners, int rotation, int x, int y,
+                         int overlay_glyphs, glyph_surface& surface);
+// The colour of every pixel of a w x h cell (row by row, gradient_colour,
+// then glyph_plane_padding spare entries), or null when all four corners are
+// one colour. Kept for the last few gradients; valid until the next call.
+const uint32_t* gradient_plane(const gradient_corners& corners, int w, int h);
+
+// One pass of a glyph kernel straight from a bitmap (prepare, then draw):
+// the bitmap is `stride` bits per row and `rows` rows. Returns false when the
+// cell does not lie wholly inside the picture.
 bool glyph_kernel_one_bit(const uint8_t* bits, int stride, int rows, const gradient_corners& corners, int rotation,
                           int w, int h, int x, int y, int overlay_glyphs, glyph_surface& surface);
 bool glyph_kernel_antialiased(const uint8_t* bits, int stride, int rows, const gradient_corners& corners,

@@ -1,7 +1,10 @@
 // The glyph kernels: colour gradients over the cell, rotation placement, and
 // the one-bit and anti-aliased passes from a one-bit glyph bitmap.
 #include <algorithm>
+#include <bit>
 #include <cstddef>
+#include <cstring>
+#include <vector>
 
 #include "graphics/fonts.h"
 #include "graphics/glyph_kernels_fast.h"
@@ -43,12 +46,8 @@ inline uint32_t middle(uint32_t a, uint32_t b) {
   return out;
 }
 
-inline void put_pixel(uint8_t* p, uint32_t rgb, int alpha) {
-  p[0] = static_cast<uint8_t>(rgb);
-  p[1] = static_cast<uint8_t>(rgb >> 8);
-  p[2] = static_cast<uint8_t>(rgb >> 16);
-  p[3] = static_cast<uint8_t>(alpha);
-}
+// Pixels are handled as 32-bit words 0xAARRGGBB (bytes B, G, R, A).
+static_assert(std::endian::native == std::endian::little);
 
 // Screen size of the placed cell, and whether it lies wholly inside.
 bool placed_inside(int rotation, int w, int h, int x, int y, const glyph_surface& s) {
@@ -180,122 +179,230 @@ void glyph_pixel_position(int rotation, int x, int y, int w, int h, int i, int j
   }
 }
 
-bool glyph_kernel_one_bit(const uint8_t* bits, int stride, int rows, const gradient_corners& corners, int rotation,
-                          int w, int h, int x, int y, int overlay_glyphs, glyph_surface& s) {
+bool glyph_cell_inside(int rotation, int w, int h, int x, int y, const glyph_surface& s) {
   if (rotation < 0 || rotation > 3) rotation = 0;
-  if (w < 1 || h < 1 || !s.pixels || !placed_inside(rotation, w, h, x, y, s)) return false;
-  const int64_t divisor = row_divisor(w, h);
+  return w >= 1 && h >= 1 && s.pixels && placed_inside(rotation, w, h, x, y, s);
+}
+
+void prepare_glyph(const uint8_t* bits, int stride, int rows, int w, int h, bool one_bit, prepared_glyph& out) {
+  out.w = w;
+  out.h = h;
+  out.one_bit = one_bit;
+  out.columns = 0;
+  if (w < 1 || h < 1) {
+    out.alpha.clear();
+    out.row_drawn.clear();
+    return;
+  }
   const size_t row_bytes = static_cast<size_t>(stride) / 8;
+  // Columns whose byte lies past the bitmap's row are not drawn.
+  const size_t reach = one_bit ? row_bytes * 8 : row_bytes * 2;
+  const int columns = static_cast<int>(std::min<size_t>(static_cast<size_t>(w), reach));
+  out.columns = columns;
+  out.alpha.assign(static_cast<size_t>(w) * static_cast<size_t>(h) + glyph_plane_padding, 0);
+  out.row_drawn.assign(static_cast<size_t>(h), 0);
+  const int64_t divisor = row_divisor(w, h);
   for (int i = 0; i < h; ++i) {
-    int64_t r = static_cast<int64_t>(i) * 100 / divisor;
-    if (r >= rows) continue;
-    const uint8_t* src = bits + static_cast<size_t>(r) * row_bytes;
-    const row_gradient grad(corners, i, w, h);
-    ptrdiff_t step = 0;
-    uint8_t* const start = row_start(s, rotation, x, y, w, h, i, step);
-    for (int j = 0; j < w; ++j) {
-      if (static_cast<size_t>(j / 8) >= row_bytes) break;
-      bool ink = !(src[j / 8] & (0x80 >> (j % 8)));
-      if (!ink && overlay_glyphs) continue;
-      uint8_t* p = start + step * j;
-      if (ink)
-        put_pixel(p, grad.at(j), 255);
-      else
-        put_pixel(p, 0, 255);  // paper is opaque black
+    uint8_t* a = out.alpha.data() + static_cast<size_t>(i) * static_cast<size_t>(w);
+    if (one_bit) {
+      const int64_t r = static_cast<int64_t>(i) * 100 / divisor;
+      if (r >= rows) continue;
+      const uint8_t* src = bits + static_cast<size_t>(r) * row_bytes;
+      for (int j = 0; j < columns; ++j) a[j] = (src[j / 8] & (0x80 >> (j % 8))) ? 0 : 255;  // a clear bit is ink
+    } else {
+      const int64_t r = static_cast<int64_t>(i) * 400 / divisor;
+      if (r + 3 >= rows) continue;
+      const uint8_t* r0 = bits + static_cast<size_t>(r) * row_bytes;
+      const uint8_t* r1 = r0 + row_bytes;
+      const uint8_t* r2 = r1 + row_bytes;
+      const uint8_t* r3 = r2 + row_bytes;
+      // Both nibbles of a byte at once: the halves of ink_count never carry
+      // (at most 16 each).
+      for (int j = 0; j < columns; j += 2) {
+        const size_t b = static_cast<size_t>(j / 2);
+        const int both = glyph_tables.ink_count[r0[b]] + glyph_tables.ink_count[r1[b]] +
+                         glyph_tables.ink_count[r2[b]] + glyph_tables.ink_count[r3[b]];
+        a[j] = glyph_tables.coverage_alpha[both >> 8];
+        if (j + 1 < columns) a[j + 1] = glyph_tables.coverage_alpha[both & 0xFF];
+      }
+    }
+    out.row_drawn[static_cast<size_t>(i)] = 1;
+  }
+}
+
+namespace {
+
+inline uint32_t load_pixel(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+inline void store_pixel(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
+
+// The overlay blend of one pixel: b = a + 1, new alpha d + b - (d b >> 8) - 1,
+// each channel c + (g - c) b / (new alpha + 1), in integers.
+inline uint32_t blend_over(uint32_t old, uint32_t g, int a) {
+  const int d = static_cast<int>(old >> 24);
+  if (a == 0 && d == 255) return old;  // paper over an opaque pixel changes nothing
+  // Over a transparent pixel the blend gives exactly the glyph's colour and
+  // alpha: na = a and every channel moves by (g - old) * b / b.
+  if (d == 0) return g | static_cast<uint32_t>(a) << 24;
+  const int b = a + 1;
+  const int na = d + b - (d * b >> 8) - 1;
+  uint32_t out = static_cast<uint32_t>(na) << 24;
+  for (int c = 0; c < 3; ++c) {
+    const int o = channel(old, 8 * c);
+    const int gc = channel(g, 8 * c);
+    out |= static_cast<uint32_t>(o + divide_small((gc - o) * b, na + 1)) << (8 * c);
+  }
+  return out;
+}
+
+template <glyph_row_rule rule>
+void row_scalar_rule(const glyph_row_args& r) {
+  for (int i = 0; i < r.rows; ++i) {
+    if (!r.row_drawn[i]) continue;
+    const uint8_t* alpha = r.alpha + static_cast<size_t>(i) * r.alpha_stride;
+    const uint32_t* colours = r.colours ? r.colours + static_cast<size_t>(i) * r.colour_stride : nullptr;
+    uint8_t* dst = r.dst + i * r.dst_stride;
+    for (int j = 0; j < r.count; ++j) {
+      const uint32_t g = colours ? colours[j] : r.colour;
+      const uint32_t a = alpha[j];
+      uint8_t* p = dst + static_cast<size_t>(j) * 4;
+      switch (rule) {
+        case glyph_row_rule::replace: store_pixel(p, g | a << 24); break;
+        case glyph_row_rule::over: store_pixel(p, blend_over(load_pixel(p), g, static_cast<int>(a))); break;
+        case glyph_row_rule::bit_replace: store_pixel(p, 0xFF000000u | (a ? g : 0)); break;  // paper is opaque black
+        case glyph_row_rule::bit_over:
+          if (a) store_pixel(p, 0xFF000000u | g);
+          break;
+      }
+    }
+  }
+}
+
+void row_scalar(const glyph_row_args& r) {
+  switch (r.rule) {
+    case glyph_row_rule::replace: row_scalar_rule<glyph_row_rule::replace>(r); break;
+    case glyph_row_rule::over: row_scalar_rule<glyph_row_rule::over>(r); break;
+    case glyph_row_rule::bit_replace: row_scalar_rule<glyph_row_rule::bit_replace>(r); break;
+    case glyph_row_rule::bit_over: row_scalar_rule<glyph_row_rule::bit_over>(r); break;
+  }
+}
+
+// The colour planes of the last few gradients drawn (text mostly keeps one).
+struct gradient_plane_cache {
+  struct entry {
+    gradient_corners corners{};
+    int w = 0, h = 0;
+    uint64_t used = 0;
+    std::vector<uint32_t> colours;
+  };
+  entry entries[4];
+  uint64_t clock = 0;
+};
+thread_local gradient_plane_cache gradient_planes;
+
+inline bool same_corners(const gradient_corners& a, const gradient_corners& b) {
+  return a.top_left == b.top_left && a.bottom_left == b.bottom_left && a.top_right == b.top_right &&
+         a.bottom_right == b.bottom_right;
+}
+
+// The prepared glyph of the bitmap kernels below (reused, so a pass
+// allocates only while cells grow).
+thread_local prepared_glyph kernel_scratch;
+
+}  // namespace
+
+const uint32_t* gradient_plane(const gradient_corners& c, int w, int h) {
+  if (c.top_left == c.bottom_left && c.top_left == c.top_right && c.top_left == c.bottom_right) return nullptr;
+  if (w < 1 || h < 1) return nullptr;
+  gradient_plane_cache& cache = gradient_planes;
+  gradient_plane_cache::entry* pick = &cache.entries[0];
+  for (gradient_plane_cache::entry& e : cache.entries) {
+    if (e.w == w && e.h == h && same_corners(e.corners, c)) {
+      e.used = ++cache.clock;
+      return e.colours.data();
+    }
+    if (e.used < pick->used) pick = &e;
+  }
+  pick->colours.assign(static_cast<size_t>(w) * static_cast<size_t>(h) + glyph_plane_padding, 0);
+  for (int i = 0; i < h; ++i) {
+    const row_gradient grad(c, i, w, h);
+    uint32_t* row = pick->colours.data() + static_cast<size_t>(i) * static_cast<size_t>(w);
+    for (int j = 0; j < w; ++j) row[j] = grad.at(j);
+  }
+  pick->corners = c;
+  pick->w = w;
+  pick->h = h;
+  pick->used = ++cache.clock;
+  return pick->colours.data();
+}
+
+bool draw_prepared_glyph(const prepared_glyph& g, const gradient_corners& corners, int rotation, int x, int y,
+                         int overlay_glyphs, glyph_surface& s) {
+  if (rotation < 0 || rotation > 3) rotation = 0;
+  const int w = g.w, h = g.h;
+  if (!glyph_cell_inside(rotation, w, h, x, y, s)) return false;
+  static const glyph_row_fn fast_row = glyph_row_kernel();
+  const glyph_row_fn row = fast_row ? fast_row : &row_scalar;
+  const uint32_t* colours = gradient_plane(corners, w, h);
+  glyph_row_args args;
+  args.count = g.columns;
+  args.colour = corners.top_left & 0xFFFFFF;
+  args.colours = colours;
+  args.colour_stride = static_cast<size_t>(w);
+  args.alpha = g.alpha.data();
+  args.alpha_stride = static_cast<size_t>(w);
+  args.rule = g.one_bit ? (overlay_glyphs ? glyph_row_rule::bit_over : glyph_row_rule::bit_replace)
+                        : (overlay_glyphs ? glyph_row_rule::over : glyph_row_rule::replace);
+  if (args.count > 0 && rotation == 0) {
+    // Upright: the rows lie in the picture as they are.
+    args.rows = h;
+    args.row_drawn = g.row_drawn.data();
+    args.dst = s.pixels + (static_cast<size_t>(y) * static_cast<size_t>(s.width) + static_cast<size_t>(x)) * 4;
+    args.dst_stride = static_cast<ptrdiff_t>(s.width) * 4;
+    row(args);
+  } else if (args.count > 0) {
+    // Turned: each row is blended in a contiguous copy of its pixels.
+    const bool reads_picture = args.rule == glyph_row_rule::over || args.rule == glyph_row_rule::bit_over;
+    uint32_t line[max_glyph_cell + glyph_plane_padding];
+    static const uint8_t drawn = 1;
+    glyph_row_args part = args;
+    part.rows = 1;
+    part.row_drawn = &drawn;
+    part.dst = reinterpret_cast<uint8_t*>(line);
+    for (int i = 0; i < h; ++i) {
+      if (!g.row_drawn[static_cast<size_t>(i)]) continue;
+      const size_t offset = static_cast<size_t>(i) * static_cast<size_t>(w);
+      ptrdiff_t step = 0;
+      uint8_t* const start = row_start(s, rotation, x, y, w, h, i, step);
+      for (int j0 = 0; j0 < args.count; j0 += max_glyph_cell) {
+        part.count = std::min(args.count - j0, max_glyph_cell);
+        part.alpha = args.alpha + offset + j0;
+        part.colours = colours ? colours + offset + j0 : nullptr;
+        uint8_t* const first = start + step * j0;
+        if (reads_picture)
+          for (int j = 0; j < part.count; ++j) line[j] = load_pixel(first + step * j);
+        row(part);
+        for (int j = 0; j < part.count; ++j) store_pixel(first + step * j, line[j]);
+      }
     }
   }
   mark_drawn(rotation, w, h, x, y, s);
   return true;
 }
 
+bool glyph_kernel_one_bit(const uint8_t* bits, int stride, int rows, const gradient_corners& corners, int rotation,
+                          int w, int h, int x, int y, int overlay_glyphs, glyph_surface& s) {
+  if (!glyph_cell_inside(rotation, w, h, x, y, s)) return false;
+  prepare_glyph(bits, stride, rows, w, h, true, kernel_scratch);
+  return draw_prepared_glyph(kernel_scratch, corners, rotation, x, y, overlay_glyphs, s);
+}
+
 bool glyph_kernel_antialiased(const uint8_t* bits, int stride, int rows, const gradient_corners& corners,
                               int rotation, int w, int h, int x, int y, int overlay_glyphs, glyph_surface& s) {
-  if (rotation < 0 || rotation > 3) rotation = 0;
-  if (w < 1 || h < 1 || !s.pixels || !placed_inside(rotation, w, h, x, y, s)) return false;
-  const int64_t divisor = row_divisor(w, h);
-  const size_t row_bytes = static_cast<size_t>(stride) / 8;
-  static const glyph_row_fn fast_row = glyph_row_kernel();
-  glyph_row_args row_args;
-  if (fast_row) {
-    row_args.row_bytes = row_bytes;
-    row_args.overlay = overlay_glyphs;
-    // The per-nibble halves of ink_count and the first 16 coverage entries.
-    for (int n = 0; n < 16; ++n) {
-      row_args.ink_per_nibble[n] = static_cast<uint8_t>(glyph_tables.ink_count[n] & 0xFF);
-      row_args.alpha_per_coverage[n] = glyph_tables.coverage_alpha[n];
-    }
-  }
-  for (int i = 0; i < h; ++i) {
-    int64_t r = static_cast<int64_t>(i) * 400 / divisor;
-    if (r + 3 >= rows) continue;
-    const uint8_t* r0 = bits + static_cast<size_t>(r) * row_bytes;
-    const row_gradient grad(corners, i, w, h);
-    ptrdiff_t step = 0;
-    uint8_t* const start = row_start(s, rotation, x, y, w, h, i, step);
-    const bool flat = grad.flat();
-    const uint32_t flat_colour = grad.at(0);
-    int first = 0;
-    // Upright rows of one colour: eight pixels a step where the processor
-    // allows, the rest below.
-    if (rotation == 0 && flat && fast_row && w >= 8 && static_cast<size_t>(w / 8 * 4) <= row_bytes &&
-        glyph_tables.coverage_alpha[16] == glyph_tables.coverage_alpha[15]) {
-      row_args.bits = r0;
-      row_args.count = w / 8 * 8;
-      row_args.colour = flat_colour;
-      row_args.dst = start;
-      fast_row(row_args);
-      first = row_args.count;
-    }
-    if (!overlay_glyphs && flat && static_cast<size_t>((w - 1) / 2) < row_bytes) {
-      // One colour along the row: only the alpha differs per pixel.
-      const uint32_t g = flat_colour;
-      const uint8_t* r1 = r0 + row_bytes;
-      const uint8_t* r2 = r1 + row_bytes;
-      const uint8_t* r3 = r2 + row_bytes;
-      for (int j = first; j < w; ++j) {
-        const size_t byte = static_cast<size_t>(j / 2);
-        const int sh = (j & 1) ? 0 : 8;
-        int coverage = ((glyph_tables.ink_count[r0[byte]] >> sh) & 0xFF) +
-                       ((glyph_tables.ink_count[r1[byte]] >> sh) & 0xFF) +
-                       ((glyph_tables.ink_count[r2[byte]] >> sh) & 0xFF) +
-                       ((glyph_tables.ink_count[r3[byte]] >> sh) & 0xFF);
-        put_pixel(start + step * j, g, glyph_tables.coverage_alpha[coverage]);
-      }
-      continue;
-    }
-    for (int j = first; j < w; ++j) {
-      size_t byte = static_cast<size_t>(j / 2);
-      if (byte >= row_bytes) break;
-      int coverage = 0;
-      for (int k = 0; k < 4; ++k) {
-        uint16_t e = glyph_tables.ink_count[r0[k * row_bytes + byte]];
-        coverage += (j & 1) ? (e & 0xFF) : (e >> 8);
-      }
-      int a = glyph_tables.coverage_alpha[coverage];
-      uint8_t* p = start + step * j;
-      if (!overlay_glyphs) {
-        put_pixel(p, flat ? flat_colour : grad.at(j), a);
-        continue;
-      }
-      int d = p[3];
-      if (a == 0 && d == 255) continue;  // paper over an opaque pixel changes nothing
-      uint32_t g = flat ? flat_colour : grad.at(j);
-      if (d == 0) {
-        // Over a transparent pixel the blend below gives exactly the glyph's
-        // colour and alpha: na = a and every channel moves by (g - old) * b / b.
-        put_pixel(p, g, a);
-        continue;
-      }
-      int b = a + 1;
-      int na = d + b - (d * b >> 8) - 1;
-      for (int c = 0; c < 3; ++c) {
-        int old = p[c];
-        int gc = static_cast<int>((g >> (8 * c)) & 0xFF);
-        p[c] = static_cast<uint8_t>(old + divide_small((gc - old) * b, na + 1));
-      }
-      p[3] = static_cast<uint8_t>(na);
-    }
-  }
-  mark_drawn(rotation, w, h, x, y, s);
-  return true;
+  if (!glyph_cell_inside(rotation, w, h, x, y, s)) return false;
+  prepare_glyph(bits, stride, rows, w, h, false, kernel_scratch);
+  return draw_prepared_glyph(kernel_scratch, corners, rotation, x, y, overlay_glyphs, s);
 }

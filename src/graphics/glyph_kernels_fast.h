@@ -1,18 +1,29 @@
-// A faster form of the anti-aliased glyph kernel's most common rows: upright
-// (rotation 0) and of one colour. Internal to the glyph kernels.
+// The blend of the rows of a prepared glyph, eight pixels a step where the
+// processor allows. Internal to the glyph kernels.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
+// How a row's pixels are written (see the kernels in glyph_kernels.cpp).
+enum class glyph_row_rule : uint8_t {
+  replace,      // anti-aliased, no overlay: (colour, alpha)
+  over,         // anti-aliased overlay blend
+  bit_replace,  // one-bit, no overlay: ink (colour, 255), paper 0xFF000000
+  bit_over,     // one-bit overlay: ink (colour, 255), paper unchanged
+};
+
 struct glyph_row_args {
-  const uint8_t* bits = nullptr;  // the row's first bitmap row; three more follow
-  size_t row_bytes = 0;
-  int count = 0;  // pixels, a multiple of 8; reads count / 2 bytes of each row
+  int rows = 0;                        // rows to draw, each `count` pixels
+  int count = 0;
+  const uint8_t* row_drawn = nullptr;  // per row: 0 skips it
+  const uint8_t* alpha = nullptr;      // rows `alpha_stride` apart, readable up to a multiple of 8 pixels
+  size_t alpha_stride = 0;
+  const uint32_t* colours = nullptr;  // the same, 0xRRGGBB per pixel; null: `colour` throughout
+  size_t colour_stride = 0;
   uint32_t colour = 0;
-  int overlay = 0;
-  uint8_t* dst = nullptr;  // the row's first picture pixel
-  uint8_t ink_per_nibble[16] = {};      // clear bits of a nibble
-  uint8_t alpha_per_coverage[16] = {};  // coverage 0..15 (16 is entry 15's value)
+  uint8_t* dst = nullptr;  // rows of contiguous pixels B, G, R, A, `dst_stride` bytes apart
+  ptrdiff_t dst_stride = 0;
+  glyph_row_rule rule = glyph_row_rule::replace;
 };
 using glyph_row_fn = void (*)(const glyph_row_args&);
 
