@@ -365,7 +365,9 @@ void add_draw_op(const draw_op& op, const uint8_t* target) {
     pending.row_min = std::min(pending.row_min, op.first_row);
     pending.row_max = std::max(pending.row_max, op.first_row + op.g.height);
   }
-  pending.pixels += int64_t(op.g.width) * op.g.height;
+  // A clear costs little beside a blend: only blended pixels decide whether
+  // waking the workers pays.
+  if (op.kind != op_clear) pending.pixels += int64_t(op.g.width) * op.g.height;
   pending.widest = std::max(pending.widest, op.g.width);
   if (op.kind == job_composite_mask || op.kind == job_composite_mask_kernel) pending.has_rule = true;
   pending.ops.push_back(op);
