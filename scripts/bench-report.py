@@ -145,9 +145,22 @@ def build_rows(f):
             "<= 0.5x 1 worker", a / b <= 0.5)
         mem = f.paired(four, "frame_ms", "x_memcpy")[1]
         info("compositor", "16 alpha layers, 4 workers vs memcpy", f"{a:.2f} ms", f"memcpy {a / mem:.2f} ms", mem)
+        # The bytes the frame brings from memory per second, beside what plain
+        # copies reach on one and on four threads: near the latter, memory is
+        # the wall.
+        copy4 = "BM_memcpy_frame/real_time/threads:4"
+        wall = f.most(copy4, "bytes_per_second") if f.has(copy4) else None
+        for w in (1, 2, 4):
+            name = f"BM_frame/scene:1/layers:16/workers:{w}/real_time"
+            if f.has(name) and "GBps" in f.runs[name][0]:
+                gb = f.paired(name, "frame_ms", "GBps")[1]
+                info("compositor", f"16 alpha layers, {w} worker(s), bandwidth", f"{gb:.2f} GB/s",
+                     f"memcpy 4 threads {wall / 1e9:.2f} GB/s" if wall else "", gb * 1e9 / wall if wall else None)
         if f.has("BM_memcpy_frame/real_time"):
             bw = f.most("BM_memcpy_frame/real_time", "bytes_per_second")
             info("compositor", "memcpy bandwidth (one thread)", f"{bw / 1e9:.2f} GB/s", "", None)
+        if wall:
+            info("compositor", "memcpy bandwidth (four threads)", f"{wall / 1e9:.2f} GB/s", "", None)
     for k in (1, 8):
         for name in (f"BM_frame/scene:1/layers:{k}/workers:1/real_time",):
             if f.has(name):

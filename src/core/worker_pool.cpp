@@ -131,7 +131,7 @@ void stop_worker_threads() {
 
 worker_job& worker_job_record(int worker) { return worker_pool.jobs[std::clamp(worker, 0, worker_max - 1)]; }
 
-void post_worker_job(int worker) {
+void start_worker_job(int worker) {
   worker = std::clamp(worker, 0, worker_max - 1);
   if (worker >= worker_pool.worker_count) {
     // No thread for this worker (no pool, as in tools): run it here, with the
@@ -140,7 +140,17 @@ void post_worker_job(int worker) {
     return;
   }
   slots[worker].start.set();
+}
+
+void wait_worker_ack(int worker) {
+  worker = std::clamp(worker, 0, worker_max - 1);
+  if (worker >= worker_pool.worker_count) return;
   slots[worker].ack.wait();
+}
+
+void post_worker_job(int worker) {
+  start_worker_job(worker);
+  wait_worker_ack(worker);
 }
 
 void wait_worker_done(int worker) {

@@ -79,6 +79,13 @@ inline int row_band_last(int i, int rows, int n) { return static_cast<int>((int6
 worker_job& worker_job_record(int worker);
 void post_worker_job(int worker);
 void wait_worker_done(int worker);
+// post_worker_job in two halves, for a poster that starts every worker before
+// it waits for any acknowledgement (and may work itself in between): each
+// start_worker_job(i) must be followed by wait_worker_ack(i) before
+// wait_worker_done(i). Without a thread for the worker the job runs inside
+// start_worker_job.
+void start_worker_job(int worker);
+void wait_worker_ack(int worker);
 
 // The whole pattern for `workers` workers (at most worker_count): fill(job, i)
 // sets the arguments of worker i; kind and posting are done here.

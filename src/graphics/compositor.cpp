@@ -2,6 +2,7 @@
 #include "graphics/compositor.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -226,12 +227,18 @@ void dispatch_row_jobs(int kind, const composite_geometry& g, void* span, int op
 
 namespace {
 
-// Consecutive layers blended into the same picture are posted together: each
-// worker takes a band of the picture's rows and, a few rows at a time, applies
-// every layer of the batch in order. Every pixel still sees the layers in
-// order, so the result is the one of posting them one by one; the rows being
-// drawn stay in the cache while all layers pass over them instead of the
-// whole picture streaming through memory once per layer.
+// Consecutive layers blended into the same picture are posted together, with
+// the clear of the area before them: the picture's rows are cut into chunks of
+// a few rows, and every thread (the workers and the poster) takes the next
+// chunk not yet taken and applies the clear and every layer of the batch to it
+// in order. Every pixel still sees the layers in order, so the result is the
+// one of posting them one by one, whatever thread draws which chunk; the rows
+// being drawn stay in the cache while all layers pass over them instead of the
+// whole picture streaming through memory once per layer. Chunks taken on
+// demand keep all threads busy to the end even when one starts late or is
+// preempted, where fixed bands would wait for the slowest.
+constexpr int op_clear = 0;  // kind of a draw_op that zeroes its rows
+
 struct draw_op {
   int kind = 0;
   composite_geometry g;
@@ -246,12 +253,27 @@ struct draw_batch {
   bool has_rule = false;  // rule_table belongs to the one masked op
   int64_t row_min = 0, row_max = 0;
   int64_t pixels = 0;
+  int32_t widest = 0;  // pixels of the widest op's rows
+  // Set by flush_batch before the threads start.
+  int64_t chunk_rows = 1, chunk_count = 0;
+  std::atomic<int64_t> next_chunk{0};
 };
 draw_batch pending;
 
-constexpr int batch_chunk_rows = 16;
+// About this many bytes of picture rows per chunk: with a layer's source rows
+// beside them they stay well inside a core's L2 cache.
+constexpr int64_t chunk_bytes = 128 * 1024;
+// Each thread should get several chunks, so that ones that finish early can
+// take over the rest.
+constexpr int64_t chunks_per_thread_min = 4;
 
 void run_op_rows(const draw_op& op, int64_t r0, int64_t r1) {
+  if (op.kind == op_clear) {
+    size_t bytes = size_t(op.g.width) * 4;
+    for (int64_t r = r0 - op.first_row; r < r1 - op.first_row; ++r)
+      pixel_kernels.kernel_fill_zero(op.g.dst + r * op.g.dst_stride, bytes);
+    return;
+  }
   worker_job job;
   job.kind = op.kind;
   job.arg[arg_first_row] = intptr_t(r0 - op.first_row);
@@ -273,12 +295,14 @@ void run_op_rows(const draw_op& op, int64_t r0, int64_t r1) {
     run_rule_rows(job);
 }
 
-// Batch job: arg 0/1 = the band of picture rows, arg 2 = the batch.
-void run_batch_band(const worker_job& job) {
-  const auto* batch = job.ptr<const draw_batch>(2);
-  int64_t b0 = job.arg[0], b1 = job.arg[1];
-  for (int64_t c0 = b0; c0 < b1; c0 += batch_chunk_rows) {
-    int64_t c1 = std::min<int64_t>(c0 + batch_chunk_rows, b1);
+// Batch job: arg 0 = the batch. Draws chunks until none is left.
+void run_batch_chunks(const worker_job& job) {
+  auto* batch = job.ptr<draw_batch>(0);
+  for (;;) {
+    int64_t chunk = batch->next_chunk.fetch_add(1, std::memory_order_relaxed);
+    if (chunk >= batch->chunk_count) return;
+    int64_t c0 = batch->row_min + chunk * batch->chunk_rows;
+    int64_t c1 = std::min(c0 + batch->chunk_rows, batch->row_max);
     for (const draw_op& op : batch->ops) {
       int64_t r0 = std::max(c0, op.first_row), r1 = std::min(c1, op.first_row + op.g.height);
       if (r0 < r1) run_op_rows(op, r0, r1);
@@ -291,40 +315,44 @@ bool batch_registered = false;
 void flush_batch() {
   if (pending.ops.empty()) return;
   if (!batch_registered) {
-    register_worker_job_kind(job_composite_batch, run_batch_band);
+    register_worker_job_kind(job_composite_batch, run_batch_chunks);
     batch_registered = true;
   }
-  if (pending.ops.size() == 1) {
+  if (pending.ops.size() == 1 && pending.ops[0].kind != op_clear) {
     const draw_op& op = pending.ops[0];
     int64_t px = int64_t(op.g.width) * op.g.height;
     dispatch_row_jobs(op.kind, op.g, op.span, op.opacity, op.progress, op.vagueness,
                       px >= pixels_per_band_min ? worker_max : 1);
   } else {
     int64_t rows = pending.row_max - pending.row_min;
-    // The posting thread takes the last band itself instead of only waiting.
+    // The poster draws chunks too instead of only waiting.
     int workers = pending.pixels >= pixels_per_band_min ? int(worker_pool.worker_count) : 0;
-    int n = int(std::min<int64_t>(workers + 1, rows));
-    auto band = [&](worker_job& job, int i) {
-      job.arg[0] = intptr_t(pending.row_min + row_band_first(i, int(rows), n));
-      job.arg[1] = intptr_t(pending.row_min + row_band_last(i, int(rows), n));
-      job.set_ptr(2, &pending);
-    };
-    for (int i = 0; i < n - 1; ++i) {
+    int64_t threads = workers + 1;
+    int64_t chunk = std::max<int64_t>(1, chunk_bytes / (int64_t(std::max(pending.widest, 1)) * 4));
+    if (threads > 1) chunk = std::min(chunk, std::max<int64_t>(1, rows / (threads * chunks_per_thread_min)));
+    pending.chunk_rows = chunk;
+    pending.chunk_count = (rows + chunk - 1) / chunk;
+    pending.next_chunk.store(0, std::memory_order_relaxed);
+    workers = int(std::min<int64_t>(workers, pending.chunk_count - 1));
+    // Every worker is started before the poster waits for any of them.
+    for (int i = 0; i < workers; ++i) {
       worker_job& job = worker_job_record(i);
       job.kind = job_composite_batch;
-      band(job, i);
-      post_worker_job(i);
+      job.set_ptr(0, &pending);
+      start_worker_job(i);
     }
     worker_job own;
     own.kind = job_composite_batch;
-    band(own, n - 1);
-    if (!quit_flag) run_batch_band(own);
-    for (int i = 0; i < n - 1; ++i) wait_worker_done(i);
+    own.set_ptr(0, &pending);
+    if (!quit_flag) run_batch_chunks(own);
+    for (int i = 0; i < workers; ++i) wait_worker_ack(i);
+    for (int i = 0; i < workers; ++i) wait_worker_done(i);
   }
   pending.ops.clear();
   pending.has_rule = false;
   pending.target = nullptr;
   pending.pixels = 0;
+  pending.widest = 0;
 }
 
 void add_draw_op(const draw_op& op, const uint8_t* target) {
@@ -337,7 +365,10 @@ void add_draw_op(const draw_op& op, const uint8_t* target) {
     pending.row_min = std::min(pending.row_min, op.first_row);
     pending.row_max = std::max(pending.row_max, op.first_row + op.g.height);
   }
-  pending.pixels += int64_t(op.g.width) * op.g.height;
+  // A clear costs little beside a blend: only blended pixels decide whether
+  // waking the workers pays.
+  if (op.kind != op_clear) pending.pixels += int64_t(op.g.width) * op.g.height;
+  pending.widest = std::max(pending.widest, op.g.width);
   if (op.kind == job_composite_mask || op.kind == job_composite_mask_kernel) pending.has_rule = true;
   pending.ops.push_back(op);
 }
@@ -551,10 +582,15 @@ int composite_node(const composite_context& ctx, object_node* node, int nested, 
       }
   }
   if (!covered && !zero && !(ctx.flatten && depth > 0)) {
-    size_t stride = size_t(rec->width) * 4;
-    size_t bytes = size_t(area.x1 - area.x0 + 1) * 4;
-    for (int64_t y = area.y0; y <= area.y1; ++y)
-      pixel_kernels.kernel_fill_zero(rec->pixels + size_t(y) * stride + size_t(area.x0) * 4, bytes);
+    // Cleared chunk by chunk with the layers above, while the rows are cached.
+    draw_op clear;
+    clear.kind = op_clear;
+    clear.g.width = int32_t(area.x1 - area.x0 + 1);
+    clear.g.height = int32_t(area.y1 - area.y0 + 1);
+    clear.g.dst_stride = int64_t(rec->width) * 4;
+    clear.g.dst = rec->pixels + area.y0 * clear.g.dst_stride + area.x0 * 4;
+    clear.first_row = area.y0;
+    add_draw_op(clear, rec->pixels);
     ++compositor_stats.clears;
   }
 

@@ -85,6 +85,31 @@ TEST_F(pool_fixture, EveryJobRunsExactlyOnceUnderStress) {
   for (int r = 0; r < rows; ++r) ASSERT_EQ(row_hits[r], rounds) << r;
 }
 
+// Every worker started before the poster waits for any acknowledgement, the
+// poster busy in between: no job is lost, none runs twice, and a done never
+// answers an earlier post.
+TEST_F(pool_fixture, StartingAllBeforeAnyAcknowledgementRunsEachJobOnce) {
+  ASSERT_EQ(start_worker_threads(4), 0);
+  std::atomic<int> jobs{0};
+  const int rounds = 2000;
+  for (int round = 0; round < rounds; ++round) {
+    int n = 1 + round % 4;
+    for (int i = 0; i < n; ++i) {
+      worker_job& job = worker_job_record(i);
+      job.kind = test_kind;
+      job.arg[0] = row_band_first(i, rows, n), job.arg[1] = row_band_last(i, rows, n);
+      job.set_ptr(2, &jobs);
+      start_worker_job(i);
+    }
+    if (round % 2) std::this_thread::yield();
+    for (int i = 0; i < n; ++i) wait_worker_ack(i);
+    for (int i = 0; i < n; ++i) wait_worker_done(i);
+    ASSERT_EQ(row_hits[rows - 1], round + 1) << round;  // finished once done is seen
+  }
+  EXPECT_EQ(jobs, (rounds / 4) * (1 + 2 + 3 + 4));
+  for (int r = 0; r < rows; ++r) ASSERT_EQ(row_hits[r], rounds) << r;
+}
+
 TEST_F(pool_fixture, UnknownKindsDoNothingAndDoneIsStillSignalled) {
   ASSERT_EQ(start_worker_threads(2), 0);
   std::atomic<int> jobs{0};

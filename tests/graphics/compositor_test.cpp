@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <limits>
 #include <mutex>
 #include <random>
@@ -564,6 +565,97 @@ TEST_F(compositor_workers, OneToFourWorkersGiveTheSameFrame) {
   }
   for (int n = 1; n < 4; ++n) EXPECT_EQ(frames[n], frames[0]) << n + 1 << " workers";
   EXPECT_EQ(frames[0], reference());
+}
+
+// Many layers over a picture whose size divides evenly by nothing: every blend
+// mode at full and reduced opacity, pixel alpha, rule masks (each splits a
+// batch), tone, a flattened group, an opaque layer that covers some dirty
+// rectangles, and layers starting and ending on odd rows. Whatever the number
+// of threads and wherever the chunk edges fall, the frame must be the same.
+struct compositor_many_layers : layer_scene {
+  compositor_many_layers() {
+    root_width = 333;
+    root_height = 211;
+  }
+  void build() {
+    object_node* bg = add_layer(w0, "bg", 0, 333, 211, 0, 0);
+    paint(bg, [](int x, int y) { return opaque(uint32_t(x * 3) << 16 | uint32_t(y) << 8 | uint32_t(x ^ y)); });
+    for (int mode = 0; mode <= 18; ++mode) {
+      int x = (mode * 37) % 120 - 17, y = (mode * 23) % 90 - 13;
+      object_node* l = add_layer(w0, "m" + std::to_string(mode), 10 + mode, 241 + mode, 157 - mode, x, y);
+      paint(l, [mode](int px, int py) {
+        return uint32_t((px * 5 + py * 3 + mode * 11) & 0xFF) << 24 | uint32_t(px * 7 + mode) << 16 |
+               uint32_t(py * 5) << 8 | uint32_t(px + py * mode);
+      });
+      cg_record* r = layer_record(l);
+      r->blend_mode = uint8_t(mode);
+      r->alpha = int16_t(mode % 3 == 0 ? 256 : 97 + mode * 7);
+      r->alpha_in_use = uint8_t(mode % 2);
+      if (mode % 5 == 1) r->colour_tone = 0x60A0FF - mode;
+      if (mode % 7 == 3) r->monochrome = 40 + mode;
+    }
+    for (int k = 0; k < 3; ++k) {
+      std::string name = "mask" + std::to_string(k);
+      object_node* m = add_layer(w0, name, 1, 177, 119, 0, 0);
+      paint(m, [k](int x, int y) { return opaque(uint32_t((x * (k + 2) + y * 3) & 0xFF) * 0x010101u); });
+      layer_record(m)->visible = 0;
+      object_node* l = add_layer(w0, "rule" + std::to_string(k), 30 + k * 7, 177, 119, 31 + k * 61, 17 + k * 29);
+      paint(l, [k](int x, int y) { return uint32_t((x + y * 2) & 0xFF) << 24 | uint32_t(x * y + k) * 0x010301u; });
+      cg_record* r = layer_record(l);
+      r->mask_path = name;
+      r->rule_progress = int16_t(60 + k * 70);
+      r->vagueness = int16_t(k == 1 ? 256 : 32 + k);
+      r->alpha_in_use = uint8_t(k % 2);
+      r->blend_mode = uint8_t(k * 4);
+    }
+    object_node* g = add_layer(w0, "group", 40, 200, 150, 101, 51, true);
+    for (int k = 0; k < 3; ++k) {
+      object_node* c = add_layer(g, "c" + std::to_string(k), k, 99 + k * 13, 71 + k * 11, k * 33 - 9, k * 27 - 5);
+      paint(c, [k](int x, int y) { return uint32_t((x * 9 + y + k * 40) & 0xFF) << 24 | uint32_t(x << 8 | y); });
+      layer_record(c)->alpha_in_use = 1;
+      layer_record(c)->blend_mode = uint8_t(k * 6);
+    }
+    object_node* cover = add_layer(w0, "cover", 5, 123, 77, 199, 3);
+    paint(cover, [](int x, int y) { return opaque(uint32_t(x * y) * 0x010101u); });
+  }
+  // Scribbles the root, redraws `rect` and returns the whole root: the
+  // composite inside the rectangle, the scribble outside.
+  std::vector<uint8_t> redraw(const layer_rect& rect) {
+    cg_record* r = root();
+    for (int64_t i = 0; i < int64_t(r->width) * 4 * r->height; ++i) r->pixels[i] = uint8_t(i * 131 + 7);
+    std::vector<uint8_t> want = root_pixels(), full = reference();
+    for (int64_t y = rect.y0; y <= rect.y1; ++y)
+      std::memcpy(&want[size_t(y * r->width + rect.x0) * 4], &full[size_t(y * r->width + rect.x0) * 4],
+                  size_t(rect.x1 - rect.x0 + 1) * 4);
+    layer_rect dirty = rect;
+    union_dirty_rect(dirty, r, 0);
+    EXPECT_EQ(frame(), 0);
+    end_frame();
+    EXPECT_TRUE(root_pixels() == want) << "rect " << rect.x0 << "," << rect.y0 << " - " << rect.x1 << "," << rect.y1;
+    return root_pixels();
+  }
+};
+
+TEST_F(compositor_many_layers, AnyNumberOfWorkersGivesTheSameBytes) {
+  build();
+  // Whole frame; odd edges; one row; seven rows (fewer chunks than threads
+  // would like); inside the opaque cover (no clear); a single column.
+  const std::vector<layer_rect> rects = {
+      {0, 0, 332, 210}, {17, 5, 300, 190}, {0, 101, 332, 101}, {3, 60, 331, 66}, {205, 9, 310, 70}, {250, 0, 250, 210},
+      {101, 33, 178, 183}};
+  std::vector<std::vector<uint8_t>> one;
+  for (int n : {1, 2, 3, 4, 8}) {
+    ASSERT_EQ(start_worker_threads(n), 0);
+    for (size_t i = 0; i < rects.size(); ++i) {
+      std::vector<uint8_t> got = redraw(rects[i]);
+      if (n == 1)
+        one.push_back(got);
+      else
+        EXPECT_TRUE(got == one[i]) << n << " workers, rect " << i;
+    }
+    stop_worker_threads();
+  }
+  EXPECT_TRUE(errors.empty());
 }
 
 // ---------------------------------------------------------------- property
