@@ -51,9 +51,7 @@ TEST_P(MenuBarX11, BarAboveThePictureAndItemsPickedWithTheMouse) {
 #endif
   x_server x;
   ASSERT_TRUE(x.start("640x480x24", 460));
-  ::setenv("DISPLAY", x.display.c_str(), 1);
-  ::setenv("SDL_VIDEODRIVER", "x11", 1);
-  ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+  x.use_for_sdl();
   const pid_t wm = start_child("/usr/bin/openbox", {}, {"DISPLAY=" + x.display});  // for full screen
   std::this_thread::sleep_for(std::chrono::milliseconds(800));
   temp_folder game, source;

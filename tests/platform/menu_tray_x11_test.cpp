@@ -53,9 +53,7 @@ TEST(MenuTrayX11, TrayDocksAndMenusAreDrawnAndChosenWithTheMouse) {
 #endif
   x_server x;
   ASSERT_TRUE(x.start("640x480x24", 400));
-  ::setenv("DISPLAY", x.display.c_str(), 1);
-  ::setenv("SDL_VIDEODRIVER", "x11", 1);
-  ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+  x.use_for_sdl();
   const pid_t tray = start_child("/usr/bin/trayer", {"--edge", "bottom", "--align", "right", "--widthtype", "pixel",
                                                      "--width", "120", "--heighttype", "pixel", "--height", "24"},
                                  {"DISPLAY=" + x.display});

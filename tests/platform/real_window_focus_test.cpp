@@ -44,9 +44,7 @@ TEST(RealWindowFocus, AnotherWindowTakingTheFocusHoldsScriptsAndSound) {
   if (!on_path("Xvfb") || !on_path("xdotool") || !on_path("xmessage")) GTEST_SKIP() << "Xvfb, xdotool or xmessage is missing";
   x_server x;
   ASSERT_TRUE(x.start("800x600x24", 90));
-  setenv("DISPLAY", x.display.c_str(), 1);
-  unsetenv("WAYLAND_DISPLAY");
-  setenv("SDL_AUDIODRIVER", "dummy", 1);
+  x.use_for_sdl();
   [[maybe_unused]] system_libraries_may_keep_memory libraries_keep;
 
   reset_engine_records();

@@ -53,9 +53,7 @@ TEST(WindowFocusX11, AnotherWindowTakingTheFocusHoldsTheGameUntilItReturns) {
 #endif
   x_server x;
   ASSERT_TRUE(x.start("800x600x24", 90));
-  ::setenv("DISPLAY", x.display.c_str(), 1);
-  ::setenv("SDL_VIDEODRIVER", "x11", 1);
-  ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+  x.use_for_sdl();
 
   temp_folder game, source;
   source.write("main.txt", std::string(R"(config title "FOCUSGAME"

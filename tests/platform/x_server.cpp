@@ -53,6 +53,13 @@ bool x_server::start(const std::string& screen, int first_display) {
   return false;
 }
 
+void x_server::use_for_sdl() const {
+  ::setenv("DISPLAY", display.c_str(), 1);
+  ::unsetenv("WAYLAND_DISPLAY");
+  ::setenv("SDL_VIDEODRIVER", "x11", 1);
+  ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+}
+
 x_server::~x_server() {
   if (pid > 0) {
     ::kill(pid, SIGTERM);

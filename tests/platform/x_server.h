@@ -16,5 +16,8 @@ struct x_server {
   std::string display;  // ":N" once started
   // Starts Xvfb on a free display with one screen of `screen` ("WxHxD").
   bool start(const std::string& screen, int first_display);
+  // Points SDL in this process at the server: its X11 video driver and the
+  // dummy audio driver, so tests never reach a user's display or speakers.
+  void use_for_sdl() const;
   ~x_server();
 };
