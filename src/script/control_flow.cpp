@@ -838,6 +838,16 @@ int cmd_let_decoded() {
   if (!read_value(d, r)) return cmd_let();
   // The evaluator's state as the value's evaluation leaves it.
   leave_result_state(r);
+  // The common operators straight into the element, as the assignment table's
+  // entries do (an element outside the variable is left alone); the others
+  // through the table.
+  if (d.assign_op <= 2) {
+    if (element >= 0 && static_cast<uint64_t>(element) < target->element_count) {
+      int64_t& a = target->int_values[element];
+      a = d.assign_op == 0 ? r.value : d.assign_op == 1 ? wrap_add(a, r.value) : wrap_sub(a, r.value);
+    }
+    return 0;
+  }
   assign_int_value(d.assign_op, id, element, r.value);
   return 0;
 }
