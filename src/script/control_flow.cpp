@@ -717,9 +717,7 @@ inline bool read_int(uint32_t id, int64_t element, int64_t& out) {
 // A task or call value (ids 48..60) read as push_variable reads it: by the
 // kind of its record; false for a text, which the general path handles. The
 // system value functions hand these ids straight to the task hooks.
-inline bool read_task_value(uint32_t id, int64_t element, int64_t& out) {
-  const variable_record* v = find_variable(id);
-  if (!v) return false;
+inline bool read_task_value(const variable_record* v, uint32_t id, int64_t element, int64_t& out) {
   if (v->type == variable_type_int) {
     out = engine_facts.task_int_value ? engine_facts.task_int_value(id, element) : 0;
     return true;
@@ -751,7 +749,7 @@ inline bool read_task_element(const decoded_operand& o, int64_t index, operand_r
   for (uint32_t k = 1; k < dims; ++k) stride *= v->dimensions[k];
   const int64_t offset = static_cast<int64_t>(static_cast<uint64_t>(index) * stride);
   r.last_id = o.id, r.last_element = offset, r.last_prefix = o.prefix, r.referenced = true;
-  return read_task_value(o.id, offset, r.value);
+  return read_task_value(v, o.id, offset, r.value);
 }
 
 [[gnu::always_inline]] inline bool read_operand(const decoded_let& d, const decoded_operand& o, operand_result& r) {
@@ -769,7 +767,10 @@ inline bool read_task_element(const decoded_operand& o, int64_t index, operand_r
       bool inside;
       if (!element_offset(d, o, false, offset, inside, indexes) || !inside) return false;
       r.last_id = o.id, r.last_element = offset, r.last_prefix = o.prefix, r.referenced = true;
-      if (o.id < first_user_variable) return read_task_value(o.id, offset, r.value);
+      if (o.id < first_user_variable) {
+        const variable_record* v = find_variable(o.id);
+        return v && read_task_value(v, o.id, offset, r.value);
+      }
       return read_int(o.id, offset, r.value);
     }
   }
@@ -837,6 +838,16 @@ int cmd_let_decoded() {
   if (!read_value(d, r)) return cmd_let();
   // The evaluator's state as the value's evaluation leaves it.
   leave_result_state(r);
+  // The common operators straight into the element, as the assignment table's
+  // entries do (an element outside the variable is left alone); the others
+  // through the table.
+  if (d.assign_op <= 2) {
+    if (element >= 0 && static_cast<uint64_t>(element) < target->element_count) {
+      int64_t& a = target->int_values[element];
+      a = d.assign_op == 0 ? r.value : d.assign_op == 1 ? wrap_add(a, r.value) : wrap_sub(a, r.value);
+    }
+    return 0;
+  }
   assign_int_value(d.assign_op, id, element, r.value);
   return 0;
 }
@@ -899,7 +910,7 @@ struct transfer_values {
 
 // Stores values 1..count into a frame's slots, as collect_values does for
 // integers; slots not given are cleared and marked absent.
-void store_transfer_values(const transfer_values& v, uint8_t count, int64_t* ints, double* reals,
+[[gnu::always_inline]] inline void store_transfer_values(const transfer_values& v, uint8_t count, int64_t* ints, double* reals,
                            std::string* texts, uint8_t* present) {
   for (uint32_t k = 0; k < count; ++k) {
     const bool given = (v.given >> k) & 1;

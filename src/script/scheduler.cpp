@@ -64,16 +64,44 @@ void debug_escape_check() {
     quit_flag = 1;
 }
 
+// What the dispatch reads of one script, taken from its code record when the
+// task's code changes (and at the start of every turn, so that changes made
+// to a script's arrays between turns are seen).
+struct dispatch_view {
+  const script_code* code = nullptr;
+  uint32_t instruction_count = 0;
+  const uint8_t* argument_counts = nullptr;
+  const uint32_t* first_argument = nullptr;
+  const argument_record* arguments = nullptr;
+  const decoded_argument* decoded = nullptr;  // null when the script has none
+  const command_handler* handlers[2] = {nullptr, nullptr};
+
+  void take(const script_code* c) {
+    code = c;
+    instruction_count = c->instruction_count;
+    argument_counts = c->argument_counts.data();
+    first_argument = c->first_argument.data();
+    arguments = c->arguments.data();
+    decoded = c->decoded_arguments.empty() ? nullptr : c->decoded_arguments.data();
+    handlers[0] = c->handlers[0].data();
+    handlers[1] = c->handlers[1].data();
+    running_instruction.expression_pool = c->expression_pool.data();
+    running_instruction.expression_pool_size = static_cast<uint32_t>(c->expression_pool.size());
+  }
+};
+
 // One task's turn: instructions until a handler ends it or a quit is pending.
 void run_task(task_record* task) {
   scheduler_state_record& s = scheduler_state;
   const bool debug = engine_config.debug_switch != 0;
   int yield = 0;
   s.running = 1;
+  dispatch_view view;
   while (!quit_flag && yield == 0) {
     const script_code* code = task->code;
+    if (code != view.code && code) view.take(code);
     // Running off the end of a script, or a jump outside it, is damaged code.
-    if (!code || task->pc >= code->instruction_count) {
+    if (!code || task->pc >= view.instruction_count) {
       s.running_code = code;
       s.running_script = task->script_number;
       s.current_pc = code && code->instruction_count ? code->instruction_count - 1 : 0;
@@ -85,18 +113,15 @@ void run_task(task_record* task) {
     s.running_code = code;
     s.running_script = task->script_number;
     task->pc = pc + 1;
-    running_instruction.argument_count = code->argument_counts[pc];
-    running_instruction.arguments =
-        code->argument_counts[pc] ? code->arguments.data() + code->first_argument[pc] : nullptr;
-    running_instruction.expression_pool = code->expression_pool.data();
-    running_instruction.expression_pool_size = static_cast<uint32_t>(code->expression_pool.size());
-    running_instruction.decoded_for = running_instruction.arguments;
-    running_instruction.decoded = running_instruction.arguments && !code->decoded_arguments.empty()
-                                      ? code->decoded_arguments.data() + code->first_argument[pc]
-                                      : nullptr;
+    const uint8_t argument_count = view.argument_counts[pc];
+    running_instruction.argument_count = argument_count;
+    const argument_record* arguments = argument_count ? view.arguments + view.first_argument[pc] : nullptr;
+    running_instruction.arguments = arguments;
+    running_instruction.decoded_for = arguments;
+    running_instruction.decoded = arguments && view.decoded ? view.decoded + view.first_argument[pc] : nullptr;
     const int array = (inactive_pause.keep_running_inactive || !inactive_pause.paused) ? 1 : 0;
     ++s.instructions;
-    yield = code->handlers[array][pc]();
+    yield = view.handlers[array][pc]();
     if (debug) debug_escape_check();
   }
   s.running = 0;

@@ -44,7 +44,21 @@ global int out[40]
 
 const char* const default_labels = "*f\nreturn arg_int[1], arg_int[2], arg_int[3], arg_int[4], arg_int[5]\n";
 
-outcome run(const std::string& body, bool decoded, const std::string& labels = default_labels) {
+// Takes the decoded forms away from every loaded script: the general
+// handlers and no decoded argument records.
+void strip_decoded_forms() {
+  for (auto& code : script_file_records.codes) {
+    if (!code) continue;
+    for (uint32_t pc = 0; pc < code->instruction_count; ++pc)
+      code->handlers[1][pc] = command_handler_for(code->commands[pc]);
+    code->decoded_arguments.clear();
+  }
+}
+
+// `decoded_ticks`: with `decoded`, the ticks that run decoded before the forms
+// are taken away (the rest run general); -1 runs every tick decoded.
+outcome run(const std::string& body, bool decoded, const std::string& labels = default_labels, int ticks = 2,
+            int decoded_ticks = -1) {
   headless_game game(std::string(declarations) + "*SYSTEM_START\n" + body + "\n*idle\nwait 1\ngoto idle\n" + labels);
   outcome o;
   if (game.start() != 0) return o;
@@ -56,12 +70,14 @@ outcome run(const std::string& body, bool decoded, const std::string& labels = d
       if ((code->commands[pc] == 33 || code->commands[pc] == 66) &&
           code->handlers[1][pc] != command_handler_for(code->commands[pc]))
         ++o.decoded_transfers;
-    if (decoded) continue;
-    for (uint32_t pc = 0; pc < code->instruction_count; ++pc)
-      code->handlers[1][pc] = command_handler_for(code->commands[pc]);
-    code->decoded_arguments.clear();
   }
-  game.run_ticks(2);
+  if (!decoded) strip_decoded_forms();
+  if (decoded && decoded_ticks >= 0) {
+    game.run_ticks(decoded_ticks);
+    strip_decoded_forms();
+    ticks -= decoded_ticks;
+  }
+  game.run_ticks(ticks);
   for (const char* name : {"x", "y", "z", "big", "least", "zero", "minus", "i", "j"}) o.ints.push_back(game.int_value(name));
   for (int k = 0; k < 20; ++k) o.ints.push_back(game.int_value("a", k));
   for (int k = 0; k < 40; ++k) o.ints.push_back(game.int_value("out", k));
@@ -306,6 +322,93 @@ loop 30
   i += 1
 end
 )", true, "*pair\nreturn arg_int[1], arg_int[2], arg_given[2]\n");
+}
+
+// The decoded lets write =, += and -= into the element themselves: values
+// that wrap, elements outside the variable (left alone), and targets of other
+// types (the general handler) must end as the assignment table ends them.
+TEST(DecodedLet, DirectAssignmentsMatchTheTable) {
+  const outcome o = expect_same(R"(
+x = big
+x += 1
+out[0] = x
+x -= 1
+out[1] = x
+least = 0
+least -= big
+least -= 2
+out[2] = least
+a[4][0] = 5
+a[0][5] += 5
+a[minus][1] -= 5
+a[3][4] -= big
+out[3] = a[3][4]
+out[39] += out[39] + 1
+out[40] = 1
+out[-1] += 1
+rr += y
+ra[1] -= z
+x = 3
+x *= y
+out[4] = x
+)");
+  EXPECT_TRUE(o.errors.empty());
+  const int64_t big = 0x7FFFFFFFFFFFFFFF;
+  EXPECT_EQ(o.ints[9 + 20 + 0], -big - 1);  // out[0]: wrapped
+  EXPECT_EQ(o.ints[9 + 20 + 1], big);
+  EXPECT_EQ(o.ints[9 + 20 + 2], big);  // 0 - big - 2 wraps
+  EXPECT_EQ(o.ints[9 + 20 + 4], 21);
+}
+
+// A call into a label of another script switches the running code inside
+// the task's turn, and the return switches it back: the dispatch must follow
+// both ways, decoded or not.
+TEST(DecodedCall, CallsIntoAnotherScriptAndBack) {
+  const char* const labels = R"(
+script other.txt
+*twice
+return arg_int[1] * 2, arg_int[2]
+*again
+call twice(arg_int[1] + 1, 5)
+return ret_int[1] + ret_int[2]
+)";
+  outcome fast = expect_same(R"(
+i = 0
+loop 12
+  call twice(i, i + 1)
+  out[i] = ret_int[1] + ret_int[2]
+  call again(i)
+  out[i + 12] = ret_int[1]
+  i += 1
+end
+)", true, labels);
+  EXPECT_EQ(fast.ints[9 + 20 + 3], 3 * 2 + 4);  // out[3]
+  EXPECT_EQ(fast.ints[9 + 20 + 15], (3 + 1) * 2 + 5);  // out[15]
+}
+
+// A task whose turns span several ticks: taking the decoded forms away
+// between two turns (the script's arrays change under the running task) must
+// be seen by the next turn, which then runs the general handlers to the same
+// end as a run that was general throughout.
+TEST(DecodedCall, ArraysChangedBetweenTurnsAreSeen) {
+  const std::string body = R"(
+i = 0
+loop 8
+  call pair(i, 3)
+  out[i] = ret_int[1] + ret_int[2]
+  i += 1
+  wait 1
+end
+)";
+  const std::string labels = "*pair\nreturn arg_int[1] * 10, arg_int[2]\n";
+  const outcome general = run(body, false, labels, 12);
+  for (int decoded_ticks : {1, 3, 6}) {
+    SCOPED_TRACE(decoded_ticks);
+    const outcome mixed = run(body, true, labels, 12, decoded_ticks);
+    EXPECT_EQ(mixed.ints, general.ints);
+    EXPECT_EQ(mixed.errors, general.errors);
+  }
+  EXPECT_EQ(general.ints[9 + 20 + 7], 73);  // out[7]
 }
 
 }  // namespace
