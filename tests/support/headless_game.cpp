@@ -25,6 +25,7 @@
 #include "script/scheduler.h"
 #include "script/system_values.h"
 #include "script/variable_store.h"
+#include "support/object_tree_reset.h"
 
 namespace {
 
@@ -98,6 +99,7 @@ headless_game::~headless_game() {
   end_run();
   error_report_listener = nullptr;
   reset_scheduler();
+  free_engine_trees();
   reset_engine_records();
   platform_.reset();
 }
@@ -145,6 +147,7 @@ int headless_game::start() {
   if (live_game && live_game != this) live_game->end_run();
   live_game = this;
   // A fresh engine: every table back at its start-up state.
+  free_engine_trees();
   reset_engine_records();
   error_dialog_shown = 0;
   error_sink().clear();

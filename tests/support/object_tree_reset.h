@@ -12,6 +12,13 @@ inline void free_object_children(object_node* n) {
   }
 }
 
+// Frees the trees a whole game leaves behind, payloads included: layer
+// records and pictures, menu records, tasks and sounds, and the windows'
+// references into the layer tree. Start-up only makes the trees that do not
+// exist yet, so without this a second game in the same process would run on
+// the first one's layers.
+void free_engine_trees();
+
 // Frees every tree's nodes, root included, and clears the roots. Payloads
 // (kind records) are the caller's to free first.
 inline void drop_object_trees() {
