@@ -148,6 +148,7 @@ int headless_game::start() {
   live_game = this;
   // A fresh engine: every table back at its start-up state.
   free_engine_trees();
+  reset_input_records();
   reset_engine_records();
   error_dialog_shown = 0;
   error_sink().clear();
