@@ -22,6 +22,7 @@
 #include "app/headless_run.h"
 #include "platform/posix/shared_memory.h"
 #include "platform/sdl/real_platform.h"
+#include "support/headless_game.h"
 #include "support/temp_folder.h"
 
 namespace fs = std::filesystem;
@@ -77,6 +78,7 @@ TEST(DevelopmentRun, RealPlayerOnTheOffscreenDriverShowsThePackedDemosFrames) {
   HeadlessClock clock;
   clock.set_followed(true);  // the sound thread keeps step, as in kxtool run
   real->services.clock = &clock;
+  reset_engine_for_next_run();  // a test process may have run games before
   init_module_paths();
   ASSERT_EQ(app_initialise(), 0);
   EXPECT_FALSE(shm_left(game.path()));
@@ -106,6 +108,7 @@ TEST(DevelopmentRun, RealPlayerOnTheOffscreenDriverShowsThePackedDemosFrames) {
   }
   EXPECT_FALSE(fs::exists(game.path() + "kxbin"));
   shutdown_engine();
+  reset_engine_for_next_run();
   real.reset();
 }
 
