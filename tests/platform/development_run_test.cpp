@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,13 @@ TEST(DevelopmentRun, RealPlayerOnTheOffscreenDriverShowsThePackedDemosFrames) {
   ASSERT_EQ(run_tool("sounds '" + game.path() + "'"), 0);
   ASSERT_EQ(run_tool("run '" + pack + "' --frames 180 --every 30 --out '" + frames.path() + "'"), 0);
 
+  // The offscreen driver for this case only: later cases in the process open
+  // real displays.
+  const char* old_driver = std::getenv("SDL_VIDEODRIVER");
+  struct driver_restore {
+    std::optional<std::string> value;
+    ~driver_restore() { value ? ::setenv("SDL_VIDEODRIVER", value->c_str(), 1) : ::unsetenv("SDL_VIDEODRIVER"); }
+  } restore{old_driver ? std::optional<std::string>(old_driver) : std::nullopt};
   ::setenv("SDL_VIDEODRIVER", "offscreen", 1);
   ::setenv("SDL_AUDIODRIVER", "dummy", 1);
   std::string program = game.path() + "zarvik";
