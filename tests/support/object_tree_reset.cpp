@@ -1,5 +1,6 @@
 #include "support/object_tree_reset.h"
 
+#include <cstdlib>
 #include <mutex>
 
 #include "app/game_window.h"
@@ -35,6 +36,13 @@ void free_engine_trees() {
   destroy_task_payloads();
   destroy_sound_tree();
   for (object_tree_record& t : object_trees) t.current_path.clear();
+  // The windows' own surfaces, as the window code frees them.
+  for (layer_window_link& w : layer_links.windows) {
+    if (!w.surface) continue;
+    std::free(w.surface->pixel_block);
+    std::free(w.surface->work_pixels);
+    delete w.surface;
+  }
   layer_links = {};
 }
 
