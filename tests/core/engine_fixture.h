@@ -6,6 +6,7 @@
 
 #include "core/compression_library.h"
 #include "core/engine_state.h"
+#include "core/error_report.h"
 #include "app/frame_loop.h"
 #include "core/info_log.h"
 #include "app/pending_hooks.h"
@@ -20,10 +21,16 @@
 #include "platform/headless/headless_platform.h"
 #include "core/engine_config.h"
 #include "support/headless_game.h"
+#include "support/object_tree_reset.h"
 #include "support/temp_folder.h"
 
 inline void reset_engine_records() {
   quit_flag = 0;
+  quit_by_error = 0;
+  error_dialog_shown = 0;
+  // Start-up makes only the trees that are missing: a run's layers must not
+  // reach the next one.
+  free_engine_trees();
   restart_flag = 0;
   stop_threads_signal = 0;
   re_run_flag = 0;

@@ -35,7 +35,21 @@ struct report_fixture : ::testing::Test {
   temp_folder folder;
   HeadlessPlatform hp{folder.path()};
   recording_process process;
-  report_fixture() { hp.services.process = &process; }
+  report_fixture() {
+    hp.services.process = &process;
+    reset();
+  }
+  ~report_fixture() override { reset(); }
+  // Only the first report of a run shows the dialog, and the place, editor
+  // and debug switch belong to one run: each case is a new run.
+  static void reset() {
+    error_dialog_shown = 0;
+    quit_flag = 0;
+    quit_by_error = 0;
+    current_script_place = nullptr;
+    error_editor_program.clear();
+    engine_config.debug_switch = 0;
+  }
 };
 
 std::string sj(const char* utf8) { return utf8_to_sjis(utf8); }

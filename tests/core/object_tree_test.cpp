@@ -307,6 +307,9 @@ TEST_F(tree_fixture, IndexGrowsPastFourThousandNinetySixAndStaysConsistent) {
 
 TEST(ObjectTrees, RootsAndFirstNodes) {
   static std::vector<std::string> calls;
+  // Only the hooks set here: a game earlier in the process leaves the sound
+  // and menu ones installed, whose records this case would not free.
+  for (object_tree_payload_hooks& h : object_tree_hooks) h = {};
   object_tree_hooks[tree_layers].root = [](object_node*) { return calls.push_back("layers root"), 0; };
   object_tree_hooks[tree_layers].first_node = [](object_node* n) { return calls.push_back("layer " + n->name), 0; };
   object_tree_hooks[tree_tasks].first_node = [](object_node* n) { return calls.push_back("task " + n->name), 0; };

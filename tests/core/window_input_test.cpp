@@ -74,28 +74,11 @@ struct window_input : ::testing::Test {
   }
   void TearDown() override {
     // Every tree goes, so the next case (in this process or not) starts afresh.
-    if (w0) free_layer_node(w0);
-    for (object_tree_record& t : object_trees) {
-      if (!t.root) continue;
-      free_object_children(t.root);
-      if (&t == &object_trees[tree_layers]) delete layer_record(t.root);
-      t.root->kind_record = nullptr;
-      free_object_node(t.root);
-      t.root = nullptr;
-    }
-    for (int i = 0; i < game_window_count; ++i) {
-      window_state* w = window_states.windows[i];
-      if (w) w->paint_posted = 0;
-      if (i < layer_window_count) {
-        cg_record* s = layer_links.windows[i].surface;
-        if (s) {
-          std::free(s->pixel_block);
-          std::free(s->work_pixels);
-          delete s;
-        }
-      }
-    }
-    layer_links = {};
+    // Payloads included: the sound and menu hooks of an earlier game stay
+    // installed and give those trees records too. Frees the windows' surfaces.
+    free_engine_trees();
+    for (int i = 0; i < game_window_count; ++i)
+      if (window_state* w = window_states.windows[i]) w->paint_posted = 0;
     quit_flag = 0;
     tick_suspended = 0;
     frame_thread.enabled = 0;

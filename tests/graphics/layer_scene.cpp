@@ -33,16 +33,10 @@ void layer_scene::TearDown() {
   error_report_listener = nullptr;
   delete_layer_subtree(w0);
   EXPECT_EQ(layer_links.windows[0].attached_layer, nullptr);
-  object_node* root = object_trees[tree_layers].root;
-  if (root) {
-    cg_record* r = layer_record(root);
-    root->kind_record = nullptr;
-    delete r;
-  }
-  // The other trees' nodes carry no payload here; dropping every root lets
-  // the next test (in this process or not) build them again.
-  drop_object_trees();
-  layer_links = {};
+  // Every tree with its payloads (an earlier game in the process may have
+  // left the task, sound and menu hooks in place), so the next test (in this
+  // process or not) builds them again.
+  free_engine_trees();
   quit_flag = 0;
 }
 

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@
 #include "app/headless_run.h"
 #include "platform/posix/shared_memory.h"
 #include "platform/sdl/real_platform.h"
+#include "support/headless_game.h"
 #include "support/temp_folder.h"
 
 namespace fs = std::filesystem;
@@ -64,6 +66,13 @@ TEST(DevelopmentRun, RealPlayerOnTheOffscreenDriverShowsThePackedDemosFrames) {
   ASSERT_EQ(run_tool("sounds '" + game.path() + "'"), 0);
   ASSERT_EQ(run_tool("run '" + pack + "' --frames 180 --every 30 --out '" + frames.path() + "'"), 0);
 
+  // The offscreen driver for this case only: later cases in the process open
+  // real displays.
+  const char* old_driver = std::getenv("SDL_VIDEODRIVER");
+  struct driver_restore {
+    std::optional<std::string> value;
+    ~driver_restore() { value ? ::setenv("SDL_VIDEODRIVER", value->c_str(), 1) : ::unsetenv("SDL_VIDEODRIVER"); }
+  } restore{old_driver ? std::optional<std::string>(old_driver) : std::nullopt};
   ::setenv("SDL_VIDEODRIVER", "offscreen", 1);
   ::setenv("SDL_AUDIODRIVER", "dummy", 1);
   std::string program = game.path() + "zarvik";
@@ -77,6 +86,7 @@ TEST(DevelopmentRun, RealPlayerOnTheOffscreenDriverShowsThePackedDemosFrames) {
   HeadlessClock clock;
   clock.set_followed(true);  // the sound thread keeps step, as in kxtool run
   real->services.clock = &clock;
+  reset_engine_for_next_run();  // a test process may have run games before
   init_module_paths();
   ASSERT_EQ(app_initialise(), 0);
   EXPECT_FALSE(shm_left(game.path()));
@@ -106,6 +116,7 @@ TEST(DevelopmentRun, RealPlayerOnTheOffscreenDriverShowsThePackedDemosFrames) {
   }
   EXPECT_FALSE(fs::exists(game.path() + "kxbin"));
   shutdown_engine();
+  reset_engine_for_next_run();
   real.reset();
 }
 

@@ -81,6 +81,7 @@ goto idle
   char* argv[] = {program.data(), nullptr};
   std::unique_ptr<RealPlatform> real = make_real_platform(1, argv, {});
   ASSERT_TRUE(real && real->ui->has_display());
+  reset_engine_for_next_run();  // a test process may have run games before
   init_module_paths();
   ASSERT_EQ(app_initialise(), 0);
   // A picture whose first row is red and last green: a shifted or covered picture shows.
@@ -176,6 +177,7 @@ goto idle
   EXPECT_EQ(at(300, menu_bar_height), 0xFF0000u);
   shot("windowed_again");
   shutdown_engine();
+  reset_engine_for_next_run();
   real.reset();
   ::kill(wm, SIGTERM);
   wait_child(wm);

@@ -25,6 +25,7 @@
 #include "platform/sdl/real_platform.h"
 #include "script/variable_store.h"
 #include "support/solid_layer.h"
+#include "support/headless_game.h"
 #include "support/temp_folder.h"
 #include "system/cursor_tray.h"
 
@@ -96,6 +97,7 @@ goto idle
   std::unique_ptr<RealPlatform> real = make_real_platform(1, argv, {});
   ASSERT_NE(real, nullptr);
   ASSERT_TRUE(real->ui->has_display());
+  reset_engine_for_next_run();  // a test process may have run games before
   init_module_paths();
   ASSERT_EQ(app_initialise(), 0);
   // The icon and cursor layers, as a picture command would leave them.
@@ -170,6 +172,7 @@ goto idle
   EXPECT_TRUE(run_until([] { return window_events.last_menu_command.load() == 101; }));
 
   shutdown_engine();
+  reset_engine_for_next_run();
   real.reset();
   ::kill(tray, SIGTERM);
   wait_child(tray);

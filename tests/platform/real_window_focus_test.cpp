@@ -70,6 +70,7 @@ goto count
   char* argv[] = {program.data(), nullptr};
   std::unique_ptr<RealPlatform> real = make_real_platform(1, argv);
   ASSERT_NE(real, nullptr);
+  reset_engine_for_next_run();  // a test process may have run games before
   init_module_paths();
   ASSERT_EQ(app_initialise(), 0);
   const uint32_t frames_id = 1000;  // the listing's only variable
@@ -120,6 +121,7 @@ goto count
   EXPECT_GT(frames_before_loss, 0);
   EXPECT_GT(frames_at_end, frames_before_loss + 5);
   shutdown_engine();
+  reset_engine_for_next_run();
   real.reset();
   reset_engine_records();
 }

@@ -79,6 +79,7 @@ goto count
   std::unique_ptr<RealPlatform> real = make_real_platform(1, argv, {});
   ASSERT_NE(real, nullptr);
   ASSERT_TRUE(real->ui->has_display());
+  reset_engine_for_next_run();  // a test process may have run games before
   init_module_paths();
   ASSERT_EQ(app_initialise(), 0);
   const uint32_t frames_id = 1000;  // the listing's first global
@@ -131,5 +132,6 @@ goto count
   ::kill(other, SIGTERM);
   wait_child(other);
   shutdown_engine();
+  reset_engine_for_next_run();
   real.reset();
 }

@@ -60,6 +60,8 @@ class resource_test : public testing::Test {
     pack_folder_prefix.clear();
     engine_config = engine_config_record{};
     quit_flag = 0;
+    // The first error dialog of a run is the one shown: each case is a new run.
+    error_dialog_shown = 0;
     build_name_length_table();
   }
   void TearDown() override { platform_.reset(); }

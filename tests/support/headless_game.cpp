@@ -25,6 +25,7 @@
 #include "script/scheduler.h"
 #include "script/system_values.h"
 #include "script/variable_store.h"
+#include "support/object_tree_reset.h"
 
 namespace {
 
@@ -70,6 +71,18 @@ std::vector<uint8_t> engine_settings_file(std::initializer_list<std::pair<int, u
   return bytes;
 }
 
+void reset_engine_for_next_run() {
+  free_engine_trees();
+  reset_input_records();
+  reset_engine_records();
+  reset_scheduler();
+  reset_pack_tables();
+  reset_resource_caches();
+  reset_compiled_tables();
+  reset_gpu_drawing();
+  pack_folder_prefix.clear();
+}
+
 headless_game::headless_game(const std::string& listing_utf8) {
   assembler_options options;
   options.code_key = derive_code_file_key();
@@ -98,6 +111,7 @@ headless_game::~headless_game() {
   end_run();
   error_report_listener = nullptr;
   reset_scheduler();
+  free_engine_trees();
   reset_engine_records();
   platform_.reset();
 }
@@ -145,16 +159,9 @@ int headless_game::start() {
   if (live_game && live_game != this) live_game->end_run();
   live_game = this;
   // A fresh engine: every table back at its start-up state.
-  reset_engine_records();
-  error_dialog_shown = 0;
+  reset_engine_for_next_run();
   error_sink().clear();
   error_report_listener = listen;
-  reset_scheduler();
-  reset_pack_tables();
-  reset_resource_caches();
-  reset_compiled_tables();
-  reset_gpu_drawing();
-  pack_folder_prefix.clear();
   started_ = true;
   // The player's own start-up, as win_main runs it.
   return start_headless_game(platform_, folder_.path(), start_time_, std::string(ZARVIK_BINARY_DIR) + "/",

@@ -26,6 +26,10 @@ std::vector<uint8_t> engine_settings_file(std::initializer_list<std::pair<int, u
 // CPU drawing with smoothing (slot 8 = 2): no GPU fall-back message at start.
 inline std::vector<uint8_t> cpu_drawing_settings() { return engine_settings_file({{8, 2}}); }
 
+// Every table a run leaves behind back at its start-up state, as in a new
+// process: for a game started in a test process that ran others before.
+void reset_engine_for_next_run();
+
 struct headless_game_error {
   int code = 0;
   std::string text;       // Shift-JIS, as the dialog shows it

@@ -12,6 +12,18 @@ inline void free_object_children(object_node* n) {
   }
 }
 
+// Frees the trees a whole game leaves behind, payloads included: layer
+// records and pictures, menu records, tasks and sounds, and the windows'
+// references into the layer tree. Start-up only makes the trees that do not
+// exist yet, so without this a second game in the same process would run on
+// the first one's layers.
+void free_engine_trees();
+
+// Puts back what the window procedure and the input sampling keep between
+// ticks: key states and their counts, the sampled and published snapshots,
+// the window events and the values scripts read from them, the drag layer.
+void reset_input_records();
+
 // Frees every tree's nodes, root included, and clears the roots. Payloads
 // (kind records) are the caller's to free first.
 inline void drop_object_trees() {

@@ -249,6 +249,11 @@ SdlUi::~SdlUi() {
   }
   if (pads_ready_) SDL_QuitSubSystem(SDL_INIT_GAMECONTROLLER);
   SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
+  // The driver choice was this Ui's: a later one in the process picks its own
+  // (an offscreen override would otherwise hide a real display from it).
+  SDL_ResetHint(SDL_HINT_VIDEODRIVER);
+  SDL_ResetHint(SDL_HINT_AUDIODRIVER);
+  SDL_ResetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION);
 }
 
 void SdlUi::call_on_main(const std::function<void()>& job) {
