@@ -213,6 +213,9 @@ TEST(RotateCg, UnknownModesMissingPicturesAndSharedRecords) {
   rotate_bilinear(under.data(), src.data(), src.w, src.h, 30);
   EXPECT_EQ(picture_of(rec(first)).pixels(), under.pixels());
   first = layer_with_picture("first", src);
+  // The twin lets go of the old record (its last user) before sharing the new one.
+  free_layer_node(twin);
+  twin = create_object_by_path(object_trees[tree_layers].root, "W0/twin", 0, 2, 0);
   share_cg_record(twin, rec(first));
   ASSERT_EQ(rotate_cg(first, twin, 0, 0, 11, 7, 210, 1, rotate_keep), 0);
   // Mode 12 draws over what the shared block held: the picture itself.
