@@ -2,7 +2,8 @@
 // the frame thread, on games whose sounds are damaged or whose commands fail
 // while another thread waits: the error box is shown (offscreen, the Ui writes
 // it to standard error), the game ends by itself with a failure status, and a
-// SIGTERM ends a running player within a second.
+// SIGTERM ends a running player within a few seconds (generous: start-up and
+// shutdown under a sanitizer on a busy machine are slow).
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -36,7 +37,7 @@ struct player_result {
 };
 
 // Runs ./zarvik in `folder` with the given drivers. A player still running
-// after `patience` seconds gets SIGTERM and one more second.
+// after `patience` seconds gets SIGTERM and five more seconds.
 player_result run_player(const std::string& folder, const char* video, double patience) {
   player_result r;
   const std::string err_path = folder + "stderr.txt";
@@ -67,7 +68,7 @@ player_result run_player(const std::string& folder, const char* video, double pa
   } else {
     kill(pid, SIGTERM);
     const double signalled = elapsed();
-    if (wait_until(signalled + 1.0)) {
+    if (wait_until(signalled + 5.0)) {
       r.ended_after_signal = true;
     } else {
       kill(pid, SIGKILL);
@@ -144,7 +145,7 @@ TEST(RealPlayerFailure, DamagedSoundsEndThePlayerWithAFailureStatus) {
         game.write("bad.ogg", std::vector<uint8_t>());
         game.write("odd.wav", make_wave(0x7A7A, 1, 22050, 16, 2, tone));
         game.write("sound.kpf", damaged_sound_pack(good));
-        player_result r = run_player(game.path(), video, 8.0);
+        player_result r = run_player(game.path(), video, 20.0);
         EXPECT_TRUE(r.ended_by_itself) << r.err;
         EXPECT_NE(r.status, 0) << r.err;
         EXPECT_NE(r.status, -1) << r.err;
@@ -156,7 +157,7 @@ TEST(RealPlayerFailure, DamagedSoundsEndThePlayerWithAFailureStatus) {
 
 // Errors reported by the thread that runs the scripts while it holds the
 // engine lock (a sound path through a missing group), and a
-// plain running game: the player ends by itself, or within a second of SIGTERM.
+// plain running game: the player ends by itself, or soon after SIGTERM.
 TEST(RealPlayerFailure, ReportsUnderTheLockAndSigtermEndThePlayer) {
   if (!program_built()) GTEST_SKIP() << "the zarvik program is not built";
   const std::vector<uint8_t> good = make_wave(1, 1, 22050, 16, 2, pcm16_bytes(tone_samples(22050, 1, 22050)));
@@ -170,7 +171,7 @@ TEST(RealPlayerFailure, ReportsUnderTheLockAndSigtermEndThePlayer) {
                   "wait 3\nsound name=\"missing/s\", file=\"good.wav\", play=1\n*idle\nwait 1\ngoto idle\n",
                   frame_thread);
         game.write("good.wav", good);
-        player_result r = run_player(game.path(), video, 8.0);
+        player_result r = run_player(game.path(), video, 20.0);
         EXPECT_TRUE(r.ended_by_itself) << r.err;
         EXPECT_NE(r.status, 0) << r.err;
         EXPECT_NE(r.status, -1) << r.err;
