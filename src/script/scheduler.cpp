@@ -229,6 +229,8 @@ const call_frame* return_frame(const task_record* t) {
 // Value number 1..16 as an array index, or -1.
 int value_index(int64_t element) { return element >= 1 && element <= call_value_count ? static_cast<int>(element - 1) : -1; }
 
+}  // namespace
+
 int64_t task_int_value(uint32_t id, int64_t element) {
   const task_record* t = current_task.record;
   if (id == 116) {
@@ -243,19 +245,21 @@ int64_t task_int_value(uint32_t id, int64_t element) {
   }
   const int i = value_index(element);
   if (i < 0) return 0;
-  if (id == 49 || id == 50 || id == 53) {
+  if (id == 49 || id == 50) return call_int_value(t, false, element);
+  if (id == 54) return call_int_value(t, true, element);
+  if (id == 53) {
     const call_frame* f = argument_frame(t);
-    if (!f || i >= f->argument_count) return 0;
-    return id == 53 ? f->argument_present[i] : f->int_args[i];
+    return f && i < f->argument_count ? f->argument_present[i] : 0;
   }
-  if (id == 54 || id == 57) {
+  if (id == 57) {
     const call_frame* f = return_frame(t);
-    if (!f || i >= f->return_count) return 0;
-    return id == 57 ? f->return_present[i] : f->int_returns[i];
+    return f && i < f->return_count ? f->return_present[i] : 0;
   }
   if (id == 58) return t->task_int_params[i];
   return 0;
 }
+
+namespace {
 
 double task_real_value(uint32_t id, int64_t element) {
   const task_record* t = current_task.record;
