@@ -751,7 +751,7 @@ struct operand_result {
 
 // A task or call value with one literal index (arg_int[2]): element_offset's
 // rule for that one case.
-inline bool read_task_element(const decoded_operand& o, int64_t index, operand_result& r) {
+[[gnu::noinline]] bool read_task_element(const decoded_operand& o, int64_t index, operand_result& r) {
   const variable_record* v = find_variable(o.id);
   if (!v || v->type == variable_type_none) return false;
   const uint32_t dims = v->dimension_count > max_dimension_count ? max_dimension_count : v->dimension_count;
@@ -765,7 +765,7 @@ inline bool read_task_element(const decoded_operand& o, int64_t index, operand_r
 
 // A call value with a literal index (kind 3): read_task_element's rule, with
 // the one-dimensional integer record of these ids read from the frames.
-inline bool read_call_element(const decoded_operand& o, operand_result& r) {
+[[gnu::always_inline]] inline bool read_call_element(const decoded_operand& o, operand_result& r) {
   const variable_record* v = find_variable(o.id);
   if (!v || v->type != variable_type_int || v->dimension_count != 1) return read_task_element(o, o.value, r);
   if (static_cast<uint64_t>(o.value) >= v->dimensions[0]) return false;
@@ -878,8 +878,8 @@ int cmd_let_decoded() {
   return 0;
 }
 
-// A decoded form kept out of line: its callers stay small.
-bool read_form(const decoded_let& d, value_result& r) { return read_value(d, r); }
+// A decoded form of a call or return value.
+[[gnu::always_inline]] inline bool read_form(const decoded_let& d, value_result& r) { return read_value(d, r); }
 
 // An integer argument from its decoded form, as binding evaluates it; false
 // where the record walk must run.
@@ -906,8 +906,7 @@ bool read_form(const decoded_let& d, value_result& r) { return read_value(d, r);
 // cannot read, or records that are not the instruction's decoded ones.
 [[gnu::always_inline]] inline bool read_transfer_values(const script_code& code, const decoded_transfer& d,
                                                         int64_t* values, value_result& last) {
-  const running_instruction_record& ri = running_instruction;
-  if (!ri.decoded || ri.decoded_for != ri.arguments) return false;
+  if (!running_decoded_arguments()) return false;
   const decoded_transfer_value* v = code.transfer_values.data() + d.first_value;
   for (uint32_t k = 0; k < d.value_count; ++k) {
     // Each evaluation replaces what the one before it left.

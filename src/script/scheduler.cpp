@@ -73,7 +73,6 @@ struct dispatch_view {
   const uint8_t* argument_counts = nullptr;
   const uint32_t* first_argument = nullptr;
   const argument_record* arguments = nullptr;
-  const decoded_argument* decoded = nullptr;  // null when the script has none
   const command_handler* handlers[2] = {nullptr, nullptr};
 
   void take(const script_code* c) {
@@ -82,47 +81,49 @@ struct dispatch_view {
     argument_counts = c->argument_counts.data();
     first_argument = c->first_argument.data();
     arguments = c->arguments.data();
-    decoded = c->decoded_arguments.empty() ? nullptr : c->decoded_arguments.data();
     handlers[0] = c->handlers[0].data();
     handlers[1] = c->handlers[1].data();
-    running_instruction.expression_pool = c->expression_pool.data();
-    running_instruction.expression_pool_size = static_cast<uint32_t>(c->expression_pool.size());
+    running_instruction_record& ri = running_instruction;
+    ri.expression_pool = c->expression_pool.data();
+    ri.expression_pool_size = static_cast<uint32_t>(c->expression_pool.size());
+    ri.decoded_base = c->decoded_arguments.empty() ? nullptr : c->decoded_arguments.data();
+    ri.argument_base = arguments;
   }
 };
 
 // One task's turn: instructions until a handler ends it or a quit is pending.
 void run_task(task_record* task) {
   scheduler_state_record& s = scheduler_state;
+  running_instruction_record& ri = running_instruction;
   const bool debug = engine_config.debug_switch != 0;
-  int yield = 0;
   s.running = 1;
   dispatch_view view;
-  while (!quit_flag && yield == 0) {
+  while (!quit_flag) {
     const script_code* code = task->code;
     if (code != view.code && code) view.take(code);
     // Running off the end of a script, or a jump outside it, is damaged code.
-    if (!code || task->pc >= view.instruction_count) {
+    const uint32_t pc = task->pc;
+    if (!code || pc >= view.instruction_count) {
       s.running_code = code;
       s.running_script = task->script_number;
       s.current_pc = code && code->instruction_count ? code->instruction_count - 1 : 0;
       report_error_at_line_fmt(104010, 1, code_file_name(task->script_number));
       break;
     }
-    const uint32_t pc = task->pc;
     s.current_pc = pc;
     s.running_code = code;
     s.running_script = task->script_number;
     task->pc = pc + 1;
     const uint8_t argument_count = view.argument_counts[pc];
-    running_instruction.argument_count = argument_count;
     const argument_record* arguments = argument_count ? view.arguments + view.first_argument[pc] : nullptr;
-    running_instruction.arguments = arguments;
-    running_instruction.decoded_for = arguments;
-    running_instruction.decoded = arguments && view.decoded ? view.decoded + view.first_argument[pc] : nullptr;
+    ri.argument_count = argument_count;
+    ri.arguments = arguments;
+    ri.decoded_for = arguments;
     const int array = (inactive_pause.keep_running_inactive || !inactive_pause.paused) ? 1 : 0;
     ++s.instructions;
-    yield = view.handlers[array][pc]();
+    const int yield = view.handlers[array][pc]();
     if (debug) debug_escape_check();
+    if (yield != 0) break;
   }
   s.running = 0;
 }
