@@ -771,7 +771,8 @@ struct operand_result {
   if (static_cast<uint64_t>(o.value) >= v->dimensions[0]) return false;
   r.last_id = o.id, r.last_element = o.value, r.last_prefix = o.prefix, r.referenced = true;
   if (engine_facts.task_int_value == &task_int_value)
-    r.value = call_int_value(current_task.record, o.id == 54, o.value);
+    r.value = o.id == 54 ? call_int_value(current_task.record, true, o.value)
+                         : call_int_value(current_task.record, false, o.value);
   else
     r.value = engine_facts.task_int_value ? engine_facts.task_int_value(o.id, o.value) : 0;
   return true;
@@ -846,18 +847,23 @@ inline void leave_result_state(const value_result& r) {
   set_integer_result_state(r.value, r.real_value, r.last_id, r.last_element, r.last_prefix);
 }
 
+// An element target's offset, -1 when its indexes lie outside; false where
+// the general handler must run. Out of line: most targets are variables.
+[[gnu::noinline]] bool target_element(const decoded_let& d, int64_t& element) {
+  int64_t indexes[max_index_count];
+  bool inside;
+  if (!element_offset(d, d.target, true, element, inside, indexes)) return false;
+  if (!inside) element = -1;
+  return true;
+}
+
 int cmd_let_decoded() {
   const script_code* code = scheduler_state.running_code;
   const decoded_let& d = code->lets[code->let_index[scheduler_state.current_pc]];
   // The target: a variable, or an element (whose indexes may lie outside).
-  uint32_t id = d.target.id;
+  const uint32_t id = d.target.id;
   int64_t element = 0;
-  if (d.target.kind == 2) {
-    int64_t indexes[max_index_count];
-    bool inside;
-    if (!element_offset(d, d.target, true, element, inside, indexes)) return cmd_let();
-    if (!inside) element = -1;
-  }
+  if (d.target.kind == 2 && !target_element(d, element)) return cmd_let();
   variable_record* target = find_variable(id);
   if (!target || target->type != variable_type_int) return cmd_let();
   value_result r;

@@ -101,7 +101,7 @@ extern current_task_record current_task;
 
 // An integer argument (returns false) or return value (true) of a task's
 // running call, value number `element` (1..16; 0 outside them or the call).
-inline int64_t call_int_value(const task_record* t, bool returns, int64_t element) {
+[[gnu::always_inline]] inline int64_t call_int_value(const task_record* t, bool returns, int64_t element) {
   if (!t || element < 1 || element > call_value_count) return 0;
   const int i = static_cast<int>(element - 1);
   if (!returns) {
