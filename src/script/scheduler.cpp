@@ -70,24 +70,21 @@ void debug_escape_check() {
 struct dispatch_view {
   const script_code* code = nullptr;
   uint32_t instruction_count = 0;
-  const uint8_t* argument_counts = nullptr;
-  const uint32_t* first_argument = nullptr;
-  const argument_record* arguments = nullptr;
+  const instruction_arguments* records = nullptr;
   const command_handler* handlers[2] = {nullptr, nullptr};
 
   void take(const script_code* c) {
     code = c;
     instruction_count = c->instruction_count;
-    argument_counts = c->argument_counts.data();
-    first_argument = c->first_argument.data();
-    arguments = c->arguments.data();
+    if (c->instruction_records.size() != c->instruction_count) lay_out_instruction_records(*c);
+    records = c->instruction_records.data();
     handlers[0] = c->handlers[0].data();
     handlers[1] = c->handlers[1].data();
     running_instruction_record& ri = running_instruction;
     ri.expression_pool = c->expression_pool.data();
     ri.expression_pool_size = static_cast<uint32_t>(c->expression_pool.size());
     ri.decoded_base = c->decoded_arguments.empty() ? nullptr : c->decoded_arguments.data();
-    ri.argument_base = arguments;
+    ri.argument_base = c->arguments.data();
   }
 };
 
@@ -114,11 +111,10 @@ void run_task(task_record* task) {
     s.running_code = code;
     s.running_script = task->script_number;
     task->pc = pc + 1;
-    const uint8_t argument_count = view.argument_counts[pc];
-    const argument_record* arguments = argument_count ? view.arguments + view.first_argument[pc] : nullptr;
-    ri.argument_count = argument_count;
-    ri.arguments = arguments;
-    ri.decoded_for = arguments;
+    const instruction_arguments& records = view.records[pc];
+    ri.argument_count = records.count;
+    ri.arguments = records.first;
+    ri.decoded_for = records.first;
     const int array = (inactive_pause.keep_running_inactive || !inactive_pause.paused) ? 1 : 0;
     ++s.instructions;
     const int yield = view.handlers[array][pc]();

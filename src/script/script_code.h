@@ -61,6 +61,13 @@ struct decoded_transfer {
   uint32_t first_value = 0; // in script_code::transfer_values
 };
 
+// An instruction's argument records as the dispatch hands them to its
+// handler: the first record (null when it has none) and their count.
+struct instruction_arguments {
+  const argument_record* first = nullptr;
+  uint32_t count = 0;
+};
+
 struct script_code {
   uint32_t instruction_count = 0;
   std::vector<command_handler> handlers[2];  // 0: pre-hook array, 1: command handlers
@@ -82,7 +89,14 @@ struct script_code {
   std::vector<decoded_transfer> transfers;
   std::vector<decoded_transfer_value> transfer_values;
   std::vector<uint32_t> transfer_index;
+  // By instruction, from argument_counts and first_argument (the records
+  // never move once parsed); laid out at install, or by the dispatch for a
+  // code that was not installed.
+  mutable std::vector<instruction_arguments> instruction_records;
 };
+
+// Fills code.instruction_records.
+void lay_out_instruction_records(const script_code& code);
 
 enum : uint8_t { script_not_loaded = 0, script_loaded = 1, script_load_failed = 2 };
 
