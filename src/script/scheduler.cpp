@@ -95,16 +95,26 @@ void run_task(task_record* task) {
   const bool debug = engine_config.debug_switch != 0;
   s.running = 1;
   dispatch_view view;
+  // Running off the end of a script, or a jump outside it, is damaged code.
+  auto report_damaged = [&](const script_code* code) {
+    s.running_code = code;
+    s.running_script = task->script_number;
+    s.current_pc = code && code->instruction_count ? code->instruction_count - 1 : 0;
+    report_error_at_line_fmt(104010, 1, code_file_name(task->script_number));
+  };
   while (!quit_flag) {
     const script_code* code = task->code;
-    if (code != view.code && code) view.take(code);
-    // Running off the end of a script, or a jump outside it, is damaged code.
+    // (A task without code meets the view's empty one, of no instructions.)
+    if (code != view.code) {
+      if (!code) {
+        report_damaged(code);
+        break;
+      }
+      view.take(code);
+    }
     const uint32_t pc = task->pc;
-    if (!code || pc >= view.instruction_count) {
-      s.running_code = code;
-      s.running_script = task->script_number;
-      s.current_pc = code && code->instruction_count ? code->instruction_count - 1 : 0;
-      report_error_at_line_fmt(104010, 1, code_file_name(task->script_number));
+    if (pc >= view.instruction_count) {
+      report_damaged(code);
       break;
     }
     s.current_pc = pc;
@@ -118,8 +128,11 @@ void run_task(task_record* task) {
     const int array = (inactive_pause.keep_running_inactive || !inactive_pause.paused) ? 1 : 0;
     ++s.instructions;
     const int yield = view.handlers[array][pc]();
+    if (yield != 0) {
+      if (debug) debug_escape_check();
+      break;
+    }
     if (debug) debug_escape_check();
-    if (yield != 0) break;
   }
   s.running = 0;
 }
