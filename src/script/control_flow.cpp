@@ -635,11 +635,13 @@ bool decode_operand(const uint8_t* bytes, uint32_t length, uint32_t& pos, decode
   }
 }
 
-// arg_int[n] and ret_int[n] with a literal n: read straight from the call
-// frames when the running values are the scheduler's.
+// arg_int[n] and ret_int[n] with a literal n of 1..16: read straight from
+// the call frames when the running values are the scheduler's.
 void mark_call_value(decoded_let& d, decoded_operand& o) {
   if (o.kind != 2 || o.index_count != 1 || d.indexes[o.first_index].kind != 0) return;
   if (o.id != 49 && o.id != 50 && o.id != 54) return;
+  const int64_t n = d.indexes[o.first_index].value;
+  if (n < 1 || n > call_value_count) return;
   o.kind = 3;
   o.value = d.indexes[o.first_index].value;
 }
@@ -770,6 +772,8 @@ struct operand_result {
   if (!v || v->type != variable_type_int || v->dimension_count != 1) return read_task_element(o, o.value, r);
   if (static_cast<uint64_t>(o.value) >= v->dimensions[0]) return false;
   r.last_id = o.id, r.last_element = o.value, r.last_prefix = o.prefix, r.referenced = true;
+  // Kind 3 is decoded for values 1..16 only.
+  if (o.value < 1 || o.value > call_value_count) __builtin_unreachable();
   if (engine_facts.task_int_value == &task_int_value)
     r.value = o.id == 54 ? call_int_value(current_task.record, true, o.value)
                          : call_int_value(current_task.record, false, o.value);
