@@ -691,7 +691,7 @@ inline bool read_int(uint32_t id, int64_t element, int64_t& out) {
     out = inside ? v->int_values[element] : 0;
     return true;
   }
-  if (v->type == variable_type_real) {
+  if (v->type == variable_type_real) [[unlikely]] {
     out = saturate_to_int64(inside ? v->real_values[element] : 0.0);
     return true;
   }
@@ -753,7 +753,7 @@ struct operand_result {
 
 // A task or call value with one literal index (arg_int[2]): element_offset's
 // rule for that one case.
-[[gnu::noinline]] bool read_task_element(const decoded_operand& o, int64_t index, operand_result& r) {
+[[gnu::noinline, gnu::cold]] bool read_task_element(const decoded_operand& o, int64_t index, operand_result& r) {
   const variable_record* v = find_variable(o.id);
   if (!v || v->type == variable_type_none) return false;
   const uint32_t dims = v->dimension_count > max_dimension_count ? max_dimension_count : v->dimension_count;
@@ -853,7 +853,7 @@ inline void leave_result_state(const value_result& r) {
 
 // An element target's offset, -1 when its indexes lie outside; false where
 // the general handler must run. Out of line: most targets are variables.
-[[gnu::noinline]] bool target_element(const decoded_let& d, int64_t& element) {
+[[gnu::noinline, gnu::cold]] bool target_element(const decoded_let& d, int64_t& element) {
   int64_t indexes[max_index_count];
   bool inside;
   if (!element_offset(d, d.target, true, element, inside, indexes)) return false;
