@@ -12,6 +12,7 @@
 #include "script/control_flow.h"
 #include "script/script_code.h"
 #include "script/system_values.h"
+#include "script/task.h"
 #include "support/headless_game.h"
 
 namespace {
@@ -447,6 +448,33 @@ return ret_int[1], ret_int[3] + ret_int[2]
     const outcome fast = run(body, true, labels, 2, -1, hook), general = run(body, false, labels, 2, -1, hook);
     EXPECT_EQ(fast.ints, general.ints);
     EXPECT_EQ(fast.errors, general.errors);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Calls and returns of all sixteen values, then fewer and none: the slots
+// each one fills, clears or leaves are those the general handlers leave.
+TEST(DecodedCall, WideCallsAndTheSlotsLaterCallsLeave) {
+  std::string values, returns, reads;
+  for (int k = 1; k <= call_value_count; ++k) {
+    values += (k > 1 ? ", " : "") + std::to_string(k * 7 - 50);
+    returns += (k > 1 ? ", arg_int[" : "arg_int[") + std::to_string(k) + "] * 2";
+    reads += "out[i] = ret_int[" + std::to_string(k) + "] + arg_int[" + std::to_string(k) + "]\ni += 1\n";
+  }
+  const std::string labels = "*w\nreturn " + returns + "\n*n\nreturn\n";
+  const std::string cases[] = {
+      "i = 0\ncall w(" + values + ")\n" + reads,
+      "i = 0\ncall w(" + values + ")\ncall w(y, z)\n" + reads,
+      "i = 0\ncall w(" + values + ")\ncall w\n" + reads,
+      "i = 0\ncall w(" + values + ")\ncall n\n" + reads,
+  };
+  for (const std::string& body : cases) {
+    const outcome fast = expect_same(body, true, labels);
+    EXPECT_GT(fast.decoded_transfers, 0u);
+    EXPECT_TRUE(fast.errors.empty());
   }
 }
 
