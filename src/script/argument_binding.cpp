@@ -110,6 +110,7 @@ int bind(int command_number, bool call_form) {
     return -1;
   }
   argument_slots_record& s = argument_slots;
+  const decoded_argument* decoded = running_decoded_arguments();
   for (uint32_t i = 1; i <= count; ++i) {
     const argument_record& a = ri.arguments[i - 1];
     s.parameter_id[i] = a.parameter_id;
@@ -145,7 +146,7 @@ int bind(int command_number, bool call_form) {
     if (in_pool) bytes = ri.expression_pool ? ri.expression_pool + a.offset : nullptr;
     if (p.kind == param_kind_integer) {
       int64_t v;
-      const decoded_argument* d = ri.decoded && ri.decoded_for == ri.arguments ? &ri.decoded[i - 1] : nullptr;
+      const decoded_argument* d = decoded ? &decoded[i - 1] : nullptr;
       if (!(d && d->kind && in_pool && (a.value_type == 1 || a.value_type == 3) && decoded_int(*d, v))) {
         v = eval_int_by_value_type(a.value_type, bytes, a.length);
         if (expression_state.failed) return -1;

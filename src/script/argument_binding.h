@@ -34,12 +34,23 @@ struct running_instruction_record {
   const argument_record* arguments = nullptr;  // the instruction's first record
   const uint8_t* expression_pool = nullptr;
   uint32_t expression_pool_size = 0;
-  // The decoded forms of `arguments`, valid only while decoded_for equals
-  // `arguments` (a caller that sets the records alone never matches).
-  const decoded_argument* decoded = nullptr;
+  // The decoded forms of the running script's records (null when it has
+  // none), by index from `argument_base`; valid for `arguments` only while
+  // decoded_for equals it (a caller that sets the records alone never
+  // matches). The scheduler sets the bases when the code changes, so that
+  // each instruction stores only its own records.
+  const decoded_argument* decoded_base = nullptr;
+  const argument_record* argument_base = nullptr;
   const argument_record* decoded_for = nullptr;
 };
 extern running_instruction_record running_instruction;
+
+// The decoded forms of the running instruction's records, or null.
+inline const decoded_argument* running_decoded_arguments() {
+  const running_instruction_record& ri = running_instruction;
+  if (!ri.decoded_base || !ri.arguments || ri.decoded_for != ri.arguments) return nullptr;
+  return ri.decoded_base + (ri.arguments - ri.argument_base);
+}
 
 constexpr uint32_t parameter_id_limit = 100;
 constexpr uint32_t argument_position_limit = 256;  // positions 1..255 (u8 count)

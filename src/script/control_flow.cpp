@@ -635,12 +635,25 @@ bool decode_operand(const uint8_t* bytes, uint32_t length, uint32_t& pos, decode
   }
 }
 
+// arg_int[n] and ret_int[n] with a literal n of 1..16: read straight from
+// the call frames when the running values are the scheduler's.
+void mark_call_value(decoded_let& d, decoded_operand& o) {
+  if (o.kind != 2 || o.index_count != 1 || d.indexes[o.first_index].kind != 0) return;
+  if (o.id != 49 && o.id != 50 && o.id != 54) return;
+  const int64_t n = d.indexes[o.first_index].value;
+  if (n < 1 || n > call_value_count) return;
+  o.kind = 3;
+  o.value = d.indexes[o.first_index].value;
+}
+
 // The value side: one operand, or two joined by one integer operator.
 bool decode_value(const uint8_t* value, uint32_t length, decoded_let& d, uint8_t& next_index) {
   uint32_t pos = 0;
   if (!decode_operand(value, length, pos, d.left, d, next_index, false)) return false;
+  mark_call_value(d, d.left);
   if (pos < length) {
     if (!decode_operand(value, length, pos, d.right, d, next_index, false)) return false;
+    mark_call_value(d, d.right);
     if (length - pos != 3 || get_u16(value + pos + 1) != 0) return false;
     const uint8_t op = value[pos];
     if (op != '+' && op != '-' && op != '*' && op != '/' && op != '%' && op != 'A' && op != 'O' && op != '^')
@@ -678,7 +691,7 @@ inline bool read_int(uint32_t id, int64_t element, int64_t& out) {
     out = inside ? v->int_values[element] : 0;
     return true;
   }
-  if (v->type == variable_type_real) {
+  if (v->type == variable_type_real) [[unlikely]] {
     out = saturate_to_int64(inside ? v->real_values[element] : 0.0);
     return true;
   }
@@ -740,7 +753,7 @@ struct operand_result {
 
 // A task or call value with one literal index (arg_int[2]): element_offset's
 // rule for that one case.
-inline bool read_task_element(const decoded_operand& o, int64_t index, operand_result& r) {
+[[gnu::noinline, gnu::cold]] bool read_task_element(const decoded_operand& o, int64_t index, operand_result& r) {
   const variable_record* v = find_variable(o.id);
   if (!v || v->type == variable_type_none) return false;
   const uint32_t dims = v->dimension_count > max_dimension_count ? max_dimension_count : v->dimension_count;
@@ -752,6 +765,23 @@ inline bool read_task_element(const decoded_operand& o, int64_t index, operand_r
   return read_task_value(v, o.id, offset, r.value);
 }
 
+// A call value with a literal index (kind 3): read_task_element's rule, with
+// the one-dimensional integer record of these ids read from the frames.
+[[gnu::always_inline]] inline bool read_call_element(const decoded_operand& o, operand_result& r) {
+  const variable_record* v = find_variable(o.id);
+  if (!v || v->type != variable_type_int || v->dimension_count != 1) return read_task_element(o, o.value, r);
+  if (static_cast<uint64_t>(o.value) >= v->dimensions[0]) return false;
+  r.last_id = o.id, r.last_element = o.value, r.last_prefix = o.prefix, r.referenced = true;
+  // Kind 3 is decoded for values 1..16 only.
+  if (o.value < 1 || o.value > call_value_count) __builtin_unreachable();
+  if (engine_facts.task_int_value == &task_int_value)
+    r.value = o.id == 54 ? call_int_value(current_task.record, true, o.value)
+                         : call_int_value(current_task.record, false, o.value);
+  else
+    r.value = engine_facts.task_int_value ? engine_facts.task_int_value(o.id, o.value) : 0;
+  return true;
+}
+
 [[gnu::always_inline]] inline bool read_operand(const decoded_let& d, const decoded_operand& o, operand_result& r) {
   switch (o.kind) {
     case 0:
@@ -760,6 +790,7 @@ inline bool read_task_element(const decoded_operand& o, int64_t index, operand_r
     case 1:
       r.last_id = o.id, r.last_element = 0, r.last_prefix = o.prefix, r.referenced = true;
       return read_int(o.id, 0, r.value);
+    case 3: return read_call_element(o, r);
     default: {
       if (o.id < first_user_variable && o.index_count == 1 && d.indexes[o.first_index].kind == 0)
         return read_task_element(o, d.indexes[o.first_index].value, r);
@@ -820,18 +851,23 @@ inline void leave_result_state(const value_result& r) {
   set_integer_result_state(r.value, r.real_value, r.last_id, r.last_element, r.last_prefix);
 }
 
+// An element target's offset, -1 when its indexes lie outside; false where
+// the general handler must run. Out of line: most targets are variables.
+[[gnu::noinline, gnu::cold]] bool target_element(const decoded_let& d, int64_t& element) {
+  int64_t indexes[max_index_count];
+  bool inside;
+  if (!element_offset(d, d.target, true, element, inside, indexes)) return false;
+  if (!inside) element = -1;
+  return true;
+}
+
 int cmd_let_decoded() {
   const script_code* code = scheduler_state.running_code;
   const decoded_let& d = code->lets[code->let_index[scheduler_state.current_pc]];
   // The target: a variable, or an element (whose indexes may lie outside).
-  uint32_t id = d.target.id;
+  const uint32_t id = d.target.id;
   int64_t element = 0;
-  if (d.target.kind == 2) {
-    int64_t indexes[max_index_count];
-    bool inside;
-    if (!element_offset(d, d.target, true, element, inside, indexes)) return cmd_let();
-    if (!inside) element = -1;
-  }
+  if (d.target.kind == 2 && !target_element(d, element)) return cmd_let();
   variable_record* target = find_variable(id);
   if (!target || target->type != variable_type_int) return cmd_let();
   value_result r;
@@ -852,8 +888,8 @@ int cmd_let_decoded() {
   return 0;
 }
 
-// A decoded form kept out of line: its callers stay small.
-bool read_form(const decoded_let& d, value_result& r) { return read_value(d, r); }
+// A decoded form of a call or return value.
+[[gnu::always_inline]] inline bool read_form(const decoded_let& d, value_result& r) { return read_value(d, r); }
 
 // An integer argument from its decoded form, as binding evaluates it; false
 // where the record walk must run.
@@ -874,49 +910,33 @@ bool read_form(const decoded_let& d, value_result& r) { return read_value(d, r);
   }
 }
 
-// The values of a decoded call or return, read as binding would read them:
-// value slot (1-based) per parameter, what the last evaluation leaves, and
-// which slots were given. False (nothing changed) where the general handler
-// must run: a value the decoded forms cannot read.
-struct transfer_values {
-  int64_t values[call_value_count];
-  uint32_t given = 0;  // bit i - 1: value i given
-  value_result last;
-  bool evaluated = false;
-  int label = 0;
-};
-
-[[gnu::always_inline]] inline bool read_transfer_values(uint32_t first_value_id, transfer_values& out) {
-  const script_code& code = *scheduler_state.running_code;
-  const running_instruction_record& ri = running_instruction;
-  if (!ri.decoded || ri.decoded_for != ri.arguments) return false;
-  for (uint32_t k = 0; k < ri.argument_count; ++k) {
-    const argument_record& a = ri.arguments[k];
-    if (a.parameter_id < first_value_id) {
-      // The call's label: not evaluated by the binding.
-      out.label = a.value_type | (a.assignment_operator << 8);
-      continue;
-    }
-    // Read straight into `last`: each evaluation replaces what the one
-    // before it left.
-    if (!read_argument(code, ri.decoded[k], out.last)) return false;
-    const uint32_t slot = a.parameter_id - first_value_id;
-    out.values[slot] = out.last.value;
-    out.given |= 1u << slot;
-    out.evaluated = true;
+// The values of a decoded call or return, read in record order as binding
+// would read them; `last` is what the last evaluation leaves. False (nothing
+// changed) where the general handler must run: a value the decoded forms
+// cannot read, or records that are not the instruction's decoded ones.
+[[gnu::always_inline]] inline bool read_transfer_values(const script_code& code, const decoded_transfer& d,
+                                                        int64_t* values, value_result& last) {
+  if (!running_decoded_arguments()) return false;
+  const decoded_transfer_value* v = code.transfer_values.data() + d.first_value;
+  for (uint32_t k = 0; k < d.value_count; ++k) {
+    // Each evaluation replaces what the one before it left.
+    if (!read_argument(code, v[k].form, last)) return false;
+    values[v[k].slot] = last.value;
   }
   return true;
 }
 
 // Stores values 1..count into a frame's slots, as collect_values does for
 // integers; slots not given are cleared and marked absent.
-[[gnu::always_inline]] inline void store_transfer_values(const transfer_values& v, uint8_t count, int64_t* ints, double* reals,
-                           std::string* texts, uint8_t* present) {
-  for (uint32_t k = 0; k < count; ++k) {
-    const bool given = (v.given >> k) & 1;
-    ints[k] = given ? v.values[k] : 0;
+[[gnu::always_inline]] inline void store_transfer_values(const decoded_transfer& d, const int64_t* values,
+                                                         int64_t* ints, double* reals, std::string* texts,
+                                                         uint8_t* present) {
+  for (uint32_t k = 0; k < d.count; ++k) {
+    const bool given = (d.given >> k) & 1;
+    ints[k] = given ? values[k] : 0;
     reals[k] = 0.0;
-    texts[k].clear();
+    // Most slots never held a text.
+    if (!texts[k].empty()) texts[k].clear();
     present[k] = given ? 1 : 0;
   }
 }
@@ -937,46 +957,48 @@ int cmd_call_decoded() {
   task_record* t = task();
   const int depth = t->call_depth;
   if (depth >= max_depth || !t->call_frames[depth] || !t->call_frames[depth + 1]) return cmd_call();
-  transfer_values v;
-  if (!read_transfer_values(1, v) || v.label <= 0 ||
-      static_cast<size_t>(v.label) >= label_table.labels.size())
-    return cmd_call();
-  if (v.evaluated) leave_result_state(v.last);
+  const script_code& code = *scheduler_state.running_code;
+  const uint32_t pc = scheduler_state.current_pc;
+  const decoded_transfer& d = code.transfers[code.transfer_index[pc]];
+  if (static_cast<size_t>(d.label) >= label_table.labels.size()) return cmd_call();
+  int64_t values[call_value_count];
+  value_result last;
+  if (!read_transfer_values(code, d, values, last)) return cmd_call();
   call_frame* here = t->call_frames[depth].get();
   call_frame* callee = t->call_frames[depth + 1].get();
-  const uint32_t pc = scheduler_state.current_pc;
-  const uint8_t flag = scheduler_state.running_code->flags[pc];
-  const uint8_t count = flag > call_value_count ? call_value_count : flag;
-  callee->argument_count = count;
+  callee->argument_count = d.count;
   // A call of the label alone leaves the argument slots as they were.
-  if (running_instruction.argument_count != 1)
-    store_transfer_values(v, count, callee->int_args, callee->real_args, callee->text_args,
+  if (d.value_count) {
+    leave_result_state(last);
+    store_transfer_values(d, values, callee->int_args, callee->real_args, callee->text_args,
                           callee->argument_present);
+  }
   here->return_index = pc + 1;
   here->return_script = t->script_number;
-  here->call_line = scheduler_state.running_code->line_table[pc];
+  here->call_line = code.line_table[pc];
   here->saved_block_depth = t->block_depth;
   here->saved_loop_depth = t->loop_depth;
   t->call_depth = static_cast<int8_t>(depth + 1);
-  const compiled_label_record& l = label_table.labels[static_cast<size_t>(v.label)];
+  const compiled_label_record& l = label_table.labels[static_cast<size_t>(d.label)];
   return continue_at(t, l.script_number, l.position);
 }
 
 // A return whose values are integers of the decoded shapes.
 int cmd_return_decoded() {
   task_record* t = task();
-  if (t->call_depth <= 0 || !t->call_frames[t->call_depth] || !t->call_frames[t->call_depth - 1])
-    return cmd_return();
-  transfer_values v;
-  if (!read_transfer_values(0, v)) return cmd_return();
-  if (v.evaluated) leave_result_state(v.last);
-  call_frame* f = t->call_frames[t->call_depth].get();
-  const uint8_t flag = scheduler_state.running_code->flags[scheduler_state.current_pc];
-  const uint8_t count = flag > call_value_count ? call_value_count : flag;
-  f->return_count = count;
-  store_transfer_values(v, count, f->int_returns, f->real_returns, f->text_returns, f->return_present);
-  t->call_depth = static_cast<int8_t>(t->call_depth - 1);
-  const call_frame* back = t->call_frames[t->call_depth].get();
+  const int depth = t->call_depth;
+  if (depth <= 0 || !t->call_frames[depth] || !t->call_frames[depth - 1]) return cmd_return();
+  const script_code& code = *scheduler_state.running_code;
+  const decoded_transfer& d = code.transfers[code.transfer_index[scheduler_state.current_pc]];
+  int64_t values[call_value_count];
+  value_result last;
+  if (!read_transfer_values(code, d, values, last)) return cmd_return();
+  if (d.value_count) leave_result_state(last);
+  call_frame* f = t->call_frames[depth].get();
+  f->return_count = d.count;
+  store_transfer_values(d, values, f->int_returns, f->real_returns, f->text_returns, f->return_present);
+  t->call_depth = static_cast<int8_t>(depth - 1);
+  const call_frame* back = t->call_frames[depth - 1].get();
   return continue_at(t, back->return_script, back->return_index);
 }
 
@@ -1011,6 +1033,30 @@ bool decodable_transfer(const script_code& code, uint32_t pc, int command_number
     seen |= 1u << slot;
   }
   return labels == first_value_id;
+}
+
+// The record of a call or return that decodable_transfer accepted: its
+// values in record order, the label (the last label record, as binding
+// leaves it) and the slot count of the flag byte.
+decoded_transfer lay_out_transfer(script_code& code, uint32_t pc, uint32_t first_value_id) {
+  decoded_transfer d;
+  d.first_value = static_cast<uint32_t>(code.transfer_values.size());
+  const uint8_t flag = code.flags[pc];
+  d.count = flag > call_value_count ? call_value_count : flag;
+  for (uint32_t k = code.first_argument[pc]; k < code.first_argument[pc] + code.argument_counts[pc]; ++k) {
+    const argument_record& a = code.arguments[k];
+    if (a.parameter_id < first_value_id) {
+      d.label = a.value_type | (a.assignment_operator << 8);
+      continue;
+    }
+    decoded_transfer_value v;
+    v.form = code.decoded_arguments[k];
+    v.slot = static_cast<uint8_t>(a.parameter_id - first_value_id);
+    d.given |= 1u << v.slot;
+    code.transfer_values.push_back(v);
+    ++d.value_count;
+  }
+  return d;
 }
 
 }  // namespace
@@ -1059,12 +1105,18 @@ void decode_simple_lets(script_code& code) {
       code.argument_forms.push_back(form);
     }
   }
+  code.transfers.clear();
+  code.transfer_values.clear();
+  code.transfer_index.assign(code.instruction_count, UINT32_MAX);
   for (uint32_t pc = 0; pc < code.instruction_count; ++pc) {
-    if (code.commands[pc] == cmd_no_call && code.handlers[1][pc] == &cmd_call && decodable_transfer(code, pc, cmd_no_call, 1))
-      code.handlers[1][pc] = &cmd_call_decoded;
-    else if (code.commands[pc] == cmd_no_return && code.handlers[1][pc] == &cmd_return &&
-             decodable_transfer(code, pc, cmd_no_return, 0))
-      code.handlers[1][pc] = &cmd_return_decoded;
+    const bool call = code.commands[pc] == cmd_no_call && code.handlers[1][pc] == &cmd_call &&
+                      decodable_transfer(code, pc, cmd_no_call, 1);
+    const bool ret = !call && code.commands[pc] == cmd_no_return && code.handlers[1][pc] == &cmd_return &&
+                     decodable_transfer(code, pc, cmd_no_return, 0);
+    if (!call && !ret) continue;
+    code.transfer_index[pc] = static_cast<uint32_t>(code.transfers.size());
+    code.transfers.push_back(lay_out_transfer(code, pc, call ? 1 : 0));
+    code.handlers[1][pc] = call ? &cmd_call_decoded : &cmd_return_decoded;
   }
   code.lets.clear();
   code.let_index.assign(code.instruction_count, UINT32_MAX);

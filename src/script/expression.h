@@ -33,31 +33,32 @@ struct index_level_record {
   uint8_t target;  // 1 when the list is the top-level target of an assignment
 };
 
+// The scalars come first and side by side: an evaluation's end (and the
+// decoded paths, in set_integer_result_state) writes most of them at once.
 struct expression_state_record {
-  value_entry stack[value_stack_size];
   uint32_t depth;
   uint32_t next_string_slot;
-  char* string_slots[string_slot_count];  // 4096-byte buffers, allocated on first use
-  uint16_t string_lengths[string_slot_count];
-  index_level_record levels[index_level_limit];
   uint32_t level;
   int mode;
   uint8_t integer_arithmetic;  // mode 1 or 3, or an index list open
-  uint8_t target_mode;         // set by the let and declare commands around their target
   uint8_t not_constant;        // load mode: the expression referenced a variable
+  uint8_t failed;              // the last evaluation failed
 
   // Last-reference outputs, read by argument binding.
-  uint32_t last_variable_id;
-  int64_t last_element;  // -1 when a target's indexes lie outside the variable
-  uint8_t last_prefix;   // '`' -> 1, '#' -> 2, else 0
   uint8_t last_whole_array;
-
   // The indexes of the last top-level target list, as the declare commands read
   // them (the sizes of the variable being declared).
   uint32_t target_index_count;
+  uint8_t last_prefix;  // '`' -> 1, '#' -> 2, else 0
+  uint8_t target_mode;  // set by the let and declare commands around their target
+  uint32_t last_variable_id;
+  int64_t last_element;  // -1 when a target's indexes lie outside the variable
   int64_t target_indexes[max_index_count];
 
-  uint8_t failed;  // the last evaluation failed
+  value_entry stack[value_stack_size];
+  char* string_slots[string_slot_count];  // 4096-byte buffers, allocated on first use
+  uint16_t string_lengths[string_slot_count];
+  index_level_record levels[index_level_limit];
 };
 extern expression_state_record expression_state;
 
@@ -125,12 +126,12 @@ inline void set_integer_result_state(int64_t value, double real_value, uint32_t 
   st.integer_arithmetic = 1;
   st.not_constant = 0;
   st.failed = 0;
-  st.stack[0] = value_entry{value, real_value, 0};
-  st.last_variable_id = last_id;
-  st.last_element = last_element;
-  st.last_prefix = last_prefix;
   st.last_whole_array = 0;
   st.target_index_count = 0;
+  st.last_prefix = last_prefix;
+  st.last_variable_id = last_id;
+  st.last_element = last_element;
+  st.stack[0] = value_entry{value, real_value, 0};
 }
 
 // Saturating double -> int64 (NaN gives 0).

@@ -70,58 +70,68 @@ void debug_escape_check() {
 struct dispatch_view {
   const script_code* code = nullptr;
   uint32_t instruction_count = 0;
-  const uint8_t* argument_counts = nullptr;
-  const uint32_t* first_argument = nullptr;
-  const argument_record* arguments = nullptr;
-  const decoded_argument* decoded = nullptr;  // null when the script has none
+  const instruction_arguments* records = nullptr;
   const command_handler* handlers[2] = {nullptr, nullptr};
 
   void take(const script_code* c) {
     code = c;
     instruction_count = c->instruction_count;
-    argument_counts = c->argument_counts.data();
-    first_argument = c->first_argument.data();
-    arguments = c->arguments.data();
-    decoded = c->decoded_arguments.empty() ? nullptr : c->decoded_arguments.data();
+    if (c->instruction_records.size() != c->instruction_count) lay_out_instruction_records(*c);
+    records = c->instruction_records.data();
     handlers[0] = c->handlers[0].data();
     handlers[1] = c->handlers[1].data();
-    running_instruction.expression_pool = c->expression_pool.data();
-    running_instruction.expression_pool_size = static_cast<uint32_t>(c->expression_pool.size());
+    running_instruction_record& ri = running_instruction;
+    ri.expression_pool = c->expression_pool.data();
+    ri.expression_pool_size = static_cast<uint32_t>(c->expression_pool.size());
+    ri.decoded_base = c->decoded_arguments.empty() ? nullptr : c->decoded_arguments.data();
+    ri.argument_base = c->arguments.data();
   }
 };
 
 // One task's turn: instructions until a handler ends it or a quit is pending.
 void run_task(task_record* task) {
   scheduler_state_record& s = scheduler_state;
+  running_instruction_record& ri = running_instruction;
   const bool debug = engine_config.debug_switch != 0;
-  int yield = 0;
   s.running = 1;
   dispatch_view view;
-  while (!quit_flag && yield == 0) {
+  // Running off the end of a script, or a jump outside it, is damaged code.
+  auto report_damaged = [&](const script_code* code) {
+    s.running_code = code;
+    s.running_script = task->script_number;
+    s.current_pc = code && code->instruction_count ? code->instruction_count - 1 : 0;
+    report_error_at_line_fmt(104010, 1, code_file_name(task->script_number));
+  };
+  while (!quit_flag) {
     const script_code* code = task->code;
-    if (code != view.code && code) view.take(code);
-    // Running off the end of a script, or a jump outside it, is damaged code.
-    if (!code || task->pc >= view.instruction_count) {
-      s.running_code = code;
-      s.running_script = task->script_number;
-      s.current_pc = code && code->instruction_count ? code->instruction_count - 1 : 0;
-      report_error_at_line_fmt(104010, 1, code_file_name(task->script_number));
-      break;
+    // (A task without code meets the view's empty one, of no instructions.)
+    if (code != view.code) {
+      if (!code) {
+        report_damaged(code);
+        break;
+      }
+      view.take(code);
     }
     const uint32_t pc = task->pc;
+    if (pc >= view.instruction_count) {
+      report_damaged(code);
+      break;
+    }
     s.current_pc = pc;
     s.running_code = code;
     s.running_script = task->script_number;
     task->pc = pc + 1;
-    const uint8_t argument_count = view.argument_counts[pc];
-    running_instruction.argument_count = argument_count;
-    const argument_record* arguments = argument_count ? view.arguments + view.first_argument[pc] : nullptr;
-    running_instruction.arguments = arguments;
-    running_instruction.decoded_for = arguments;
-    running_instruction.decoded = arguments && view.decoded ? view.decoded + view.first_argument[pc] : nullptr;
+    const instruction_arguments& records = view.records[pc];
+    ri.argument_count = records.count;
+    ri.arguments = records.first;
+    ri.decoded_for = records.first;
     const int array = (inactive_pause.keep_running_inactive || !inactive_pause.paused) ? 1 : 0;
     ++s.instructions;
-    yield = view.handlers[array][pc]();
+    const int yield = view.handlers[array][pc]();
+    if (yield != 0) {
+      if (debug) debug_escape_check();
+      break;
+    }
     if (debug) debug_escape_check();
   }
   s.running = 0;
@@ -229,6 +239,8 @@ const call_frame* return_frame(const task_record* t) {
 // Value number 1..16 as an array index, or -1.
 int value_index(int64_t element) { return element >= 1 && element <= call_value_count ? static_cast<int>(element - 1) : -1; }
 
+}  // namespace
+
 int64_t task_int_value(uint32_t id, int64_t element) {
   const task_record* t = current_task.record;
   if (id == 116) {
@@ -243,19 +255,21 @@ int64_t task_int_value(uint32_t id, int64_t element) {
   }
   const int i = value_index(element);
   if (i < 0) return 0;
-  if (id == 49 || id == 50 || id == 53) {
+  if (id == 49 || id == 50) return call_int_value(t, false, element);
+  if (id == 54) return call_int_value(t, true, element);
+  if (id == 53) {
     const call_frame* f = argument_frame(t);
-    if (!f || i >= f->argument_count) return 0;
-    return id == 53 ? f->argument_present[i] : f->int_args[i];
+    return f && i < f->argument_count ? f->argument_present[i] : 0;
   }
-  if (id == 54 || id == 57) {
+  if (id == 57) {
     const call_frame* f = return_frame(t);
-    if (!f || i >= f->return_count) return 0;
-    return id == 57 ? f->return_present[i] : f->int_returns[i];
+    return f && i < f->return_count ? f->return_present[i] : 0;
   }
   if (id == 58) return t->task_int_params[i];
   return 0;
 }
+
+namespace {
 
 double task_real_value(uint32_t id, int64_t element) {
   const task_record* t = current_task.record;

@@ -68,6 +68,10 @@ void update_inactive_pause();
 void pause_while_inactive();
 void resume_after_inactive();
 
+// The integer task and call values (engine_facts.task_int_value as
+// install_scheduler sets it).
+int64_t task_int_value(uint32_t id, int64_t element);
+
 // Installs the error-place hook and the task system values; fills the task
 // tree hooks. Called once at start-up, before the trees are made.
 void install_scheduler();

@@ -118,6 +118,14 @@ int parse_code_file(const uint8_t* data, size_t size, const std::array<uint8_t, 
   return compiled_ok;
 }
 
+void lay_out_instruction_records(const script_code& code) {
+  code.instruction_records.assign(code.instruction_count, instruction_arguments{});
+  for (uint32_t pc = 0; pc < code.instruction_count; ++pc) {
+    const uint8_t count = code.argument_counts[pc];
+    if (count) code.instruction_records[pc] = {code.arguments.data() + code.first_argument[pc], count};
+  }
+}
+
 int install_script_code(uint32_t script_number, std::unique_ptr<script_code> code) {
   if (script_number >= script_file_records.codes.size()) {
     script_file_records.codes.resize(script_number + 1);
@@ -129,6 +137,7 @@ int install_script_code(uint32_t script_number, std::unique_ptr<script_code> cod
   for (uint32_t i = 0; i < c.instruction_count; ++i) c.handlers[1][i] = command_handler_for(c.commands[i]);
   resolve_constant_labels(c);
   decode_simple_lets(c);
+  lay_out_instruction_records(c);
   script_file_records.codes[script_number] = std::move(code);
   script_file_records.states[script_number] = script_loaded;
   return init_static_variables(static_cast<int>(script_number)) == 0 ? 1 : 0;

@@ -29,12 +29,14 @@ constexpr uint32_t resolved_label_flag = 0x10000000;
 // such as ret_int[1]). Values of calls and returns use the same form without
 // a target.
 struct decoded_operand {
-  uint8_t kind = 0;  // 0 integer literal, 1 variable (element 0), 2 array element
+  // 0 integer literal, 1 variable (element 0), 2 array element, 3 a call's
+  // integer argument or return value (arg_int, ret_int) by one literal index
+  uint8_t kind = 0;
   uint8_t prefix = 0;
-  uint8_t index_count = 0;  // kind 2: indexes at decoded_let::indexes[first_index...]
+  uint8_t index_count = 0;  // kinds 2, 3: indexes at decoded_let::indexes[first_index...]
   uint8_t first_index = 0;
   uint32_t id = 0;
-  int64_t value = 0;  // kind 0
+  int64_t value = 0;  // kind 0; kind 3: the index
 };
 struct decoded_let {
   decoded_operand target;
@@ -42,6 +44,28 @@ struct decoded_let {
   uint8_t binary = 0;  // 0: the value is `left` alone; else the operator record
   uint8_t assign_op = 0;
   decoded_operand indexes[16];  // literals and variables only
+};
+
+// A call or return whose values all have decoded forms, laid out at load:
+// the values in record order with their slots, so the handler need not walk
+// the argument records.
+struct decoded_transfer_value {
+  decoded_argument form;
+  uint8_t slot = 0;  // value number - 1
+};
+struct decoded_transfer {
+  int32_t label = 0;        // a call's label, resolved at load
+  uint32_t given = 0;       // bit k: value k + 1 given
+  uint8_t count = 0;        // slots filled: the flag byte, at most 16
+  uint8_t value_count = 0;  // 0: a call of its label alone
+  uint32_t first_value = 0; // in script_code::transfer_values
+};
+
+// An instruction's argument records as the dispatch hands them to its
+// handler: the first record (null when it has none) and their count.
+struct instruction_arguments {
+  const argument_record* first = nullptr;
+  uint32_t count = 0;
 };
 
 struct script_code {
@@ -61,7 +85,18 @@ struct script_code {
   std::vector<decoded_argument> decoded_arguments;
   // The decoded expressions of kind-3 arguments (calls and returns).
   std::vector<decoded_let> argument_forms;
+  // Decoded calls and returns, by instruction (index into `transfers`, or none).
+  std::vector<decoded_transfer> transfers;
+  std::vector<decoded_transfer_value> transfer_values;
+  std::vector<uint32_t> transfer_index;
+  // By instruction, from argument_counts and first_argument (the records
+  // never move once parsed); laid out at install, or by the dispatch for a
+  // code that was not installed.
+  mutable std::vector<instruction_arguments> instruction_records;
 };
+
+// Fills code.instruction_records.
+void lay_out_instruction_records(const script_code& code);
 
 enum : uint8_t { script_not_loaded = 0, script_loaded = 1, script_load_failed = 2 };
 

@@ -99,6 +99,21 @@ struct current_task_record {
 };
 extern current_task_record current_task;
 
+// An integer argument (returns false) or return value (true) of a task's
+// running call, value number `element` (1..16; 0 outside them or the call).
+[[gnu::always_inline]] inline int64_t call_int_value(const task_record* t, bool returns, int64_t element) {
+  if (!t || element < 1 || element > call_value_count) return 0;
+  const int i = static_cast<int>(element - 1);
+  if (!returns) {
+    if (t->call_depth <= 0) return 0;
+    const call_frame* f = t->call_frames[t->call_depth].get();
+    return f && i < f->argument_count ? f->int_args[i] : 0;
+  }
+  if (t->call_depth + 1 >= nesting_limit) return 0;
+  const call_frame* f = t->call_frames[t->call_depth + 1].get();
+  return f && i < f->return_count ? f->int_returns[i] : 0;
+}
+
 // The payload hooks of the task tree: the SYSTEM node gets a protected record.
 void install_task_tree_hooks();
 

@@ -11,6 +11,8 @@
 
 #include "script/control_flow.h"
 #include "script/script_code.h"
+#include "script/system_values.h"
+#include "script/task.h"
 #include "support/headless_game.h"
 
 namespace {
@@ -57,11 +59,13 @@ void strip_decoded_forms() {
 
 // `decoded_ticks`: with `decoded`, the ticks that run decoded before the forms
 // are taken away (the rest run general); -1 runs every tick decoded.
+// `task_values`: replaces the task value hook once the game has started.
 outcome run(const std::string& body, bool decoded, const std::string& labels = default_labels, int ticks = 2,
-            int decoded_ticks = -1) {
+            int decoded_ticks = -1, int64_t (*task_values)(uint32_t, int64_t) = nullptr) {
   headless_game game(std::string(declarations) + "*SYSTEM_START\n" + body + "\n*idle\nwait 1\ngoto idle\n" + labels);
   outcome o;
   if (game.start() != 0) return o;
+  if (task_values) engine_facts.task_int_value = task_values;
   for (auto& code : script_file_records.codes) {
     if (!code) continue;
     o.decoded += code->lets.size();
@@ -409,6 +413,69 @@ end
     EXPECT_EQ(mixed.errors, general.errors);
   }
   EXPECT_EQ(general.ints[9 + 20 + 7], 73);  // out[7]
+}
+
+}  // namespace
+
+namespace {
+
+// arg_int and ret_int by a literal index, read straight from the call frames
+// by the decoded forms: indexes inside and outside the values given, both in
+// lets and in the values of calls and returns; and the same reads through a
+// task value hook other than the scheduler's.
+TEST(DecodedCall, CallValuesByLiteralIndexMatchTheGeneralPath) {
+  const char* const labels = R"(
+*f
+return arg_int[1] - arg_int[2], arg_int[3] + arg_int[0], arg_int[16] * 2
+*g
+x = arg_int[2] + 1
+call f(arg_int[1] * 3, arg_int[2])
+return ret_int[1], ret_int[3] + ret_int[2]
+)";
+  const char* const bodies[] = {
+      "call f(y, z, 4)\nout[0] = ret_int[1]\nout[1] = ret_int[2] + ret_int[3]\nout[2] = ret_int[4]",
+      "call f(y)\nout[0] = ret_int[1] + ret_int[2]\nout[1] = ret_int[16]\nout[2] = ret_int[0] - 1",
+      "call g(y, z)\nout[0] = ret_int[1] * ret_int[2]\nout[1] = x\nout[2] = arg_int[1]",
+      "call g(big, big)\nout[0] = ret_int[1]\nout[1] = ret_int[2]\nout[2] = ret_given[2]",
+      "call f(1, 2)\nout[0] = ret_int[-1]",
+  };
+  for (const char* body : bodies) {
+    SCOPED_TRACE(body);
+    expect_same(body, true, labels);
+    static int64_t (*const hook)(uint32_t, int64_t) = [](uint32_t id, int64_t element) {
+      return static_cast<int64_t>(id) * 1000 + element;
+    };
+    const outcome fast = run(body, true, labels, 2, -1, hook), general = run(body, false, labels, 2, -1, hook);
+    EXPECT_EQ(fast.ints, general.ints);
+    EXPECT_EQ(fast.errors, general.errors);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Calls and returns of all sixteen values, then fewer and none: the slots
+// each one fills, clears or leaves are those the general handlers leave.
+TEST(DecodedCall, WideCallsAndTheSlotsLaterCallsLeave) {
+  std::string values, returns, reads;
+  for (int k = 1; k <= call_value_count; ++k) {
+    values += (k > 1 ? ", " : "") + std::to_string(k * 7 - 50);
+    returns += (k > 1 ? ", arg_int[" : "arg_int[") + std::to_string(k) + "] * 2";
+    reads += "out[i] = ret_int[" + std::to_string(k) + "] + arg_int[" + std::to_string(k) + "]\ni += 1\n";
+  }
+  const std::string labels = "*w\nreturn " + returns + "\n*n\nreturn\n";
+  const std::string cases[] = {
+      "i = 0\ncall w(" + values + ")\n" + reads,
+      "i = 0\ncall w(" + values + ")\ncall w(y, z)\n" + reads,
+      "i = 0\ncall w(" + values + ")\ncall w\n" + reads,
+      "i = 0\ncall w(" + values + ")\ncall n\n" + reads,
+  };
+  for (const std::string& body : cases) {
+    const outcome fast = expect_same(body, true, labels);
+    EXPECT_GT(fast.decoded_transfers, 0u);
+    EXPECT_TRUE(fast.errors.empty());
+  }
 }
 
 }  // namespace
