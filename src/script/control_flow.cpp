@@ -775,8 +775,7 @@ struct operand_result {
   // Kind 3 is decoded for values 1..16 only.
   if (o.value < 1 || o.value > call_value_count) __builtin_unreachable();
   if (engine_facts.task_int_value == &task_int_value)
-    r.value = o.id == 54 ? call_int_value(current_task.record, true, o.value)
-                         : call_int_value(current_task.record, false, o.value);
+    r.value = call_int_value(current_task.record, o.id == 54, o.value);
   else
     r.value = engine_facts.task_int_value ? engine_facts.task_int_value(o.id, o.value) : 0;
   return true;

@@ -128,11 +128,8 @@ void run_task(task_record* task) {
     const int array = (inactive_pause.keep_running_inactive || !inactive_pause.paused) ? 1 : 0;
     ++s.instructions;
     const int yield = view.handlers[array][pc]();
-    if (yield != 0) {
-      if (debug) debug_escape_check();
-      break;
-    }
     if (debug) debug_escape_check();
+    if (yield != 0) break;
   }
   s.running = 0;
 }
@@ -226,16 +223,6 @@ void resume_after_inactive() {
 
 namespace {
 
-// The frame holding the running call's arguments, or null outside a call.
-const call_frame* argument_frame(const task_record* t) {
-  if (!t || t->call_depth <= 0) return nullptr;
-  return t->call_frames[t->call_depth].get();
-}
-// The frame the last return wrote its values into.
-const call_frame* return_frame(const task_record* t) {
-  if (!t || t->call_depth + 1 >= nesting_limit) return nullptr;
-  return t->call_frames[t->call_depth + 1].get();
-}
 // Value number 1..16 as an array index, or -1.
 int value_index(int64_t element) { return element >= 1 && element <= call_value_count ? static_cast<int>(element - 1) : -1; }
 

@@ -99,18 +99,27 @@ struct current_task_record {
 };
 extern current_task_record current_task;
 
+// The frame holding the running call's arguments, or null outside a call.
+inline const call_frame* argument_frame(const task_record* t) {
+  if (!t || t->call_depth <= 0) return nullptr;
+  return t->call_frames[t->call_depth].get();
+}
+// The frame the last return wrote its values into.
+inline const call_frame* return_frame(const task_record* t) {
+  if (!t || t->call_depth + 1 >= nesting_limit) return nullptr;
+  return t->call_frames[t->call_depth + 1].get();
+}
+
 // An integer argument (returns false) or return value (true) of a task's
 // running call, value number `element` (1..16; 0 outside them or the call).
 [[gnu::always_inline]] inline int64_t call_int_value(const task_record* t, bool returns, int64_t element) {
-  if (!t || element < 1 || element > call_value_count) return 0;
+  if (element < 1 || element > call_value_count) return 0;
   const int i = static_cast<int>(element - 1);
   if (!returns) {
-    if (t->call_depth <= 0) return 0;
-    const call_frame* f = t->call_frames[t->call_depth].get();
+    const call_frame* f = argument_frame(t);
     return f && i < f->argument_count ? f->int_args[i] : 0;
   }
-  if (t->call_depth + 1 >= nesting_limit) return 0;
-  const call_frame* f = t->call_frames[t->call_depth + 1].get();
+  const call_frame* f = return_frame(t);
   return f && i < f->return_count ? f->int_returns[i] : 0;
 }
 
