@@ -79,6 +79,7 @@ std::string entry_name(const uint8_t* entry, bool lower) {
 // opening (it stays in cache); `table_padding` spare bytes let each entry be
 // copied in one fixed-size move.
 constexpr size_t table_padding = 32;
+constexpr size_t kept_index_size = 4;
 std::unique_ptr<uint8_t[]> table_scratch;
 size_t table_scratch_size = 0;
 
@@ -89,7 +90,8 @@ size_t table_scratch_size = 0;
 // An entry is kept as its table offset (u32) followed by its stored length
 // byte, scrambled name and type: the layout of the table entry from the
 // length byte on, with the offset where the hash was, and without the fields
-// behind the type byte, which the read takes from the file.
+// behind the type byte, which the read takes from the file. Behind the type
+// the opening pass writes the entry's index in the sorted arrays (u32).
 table_state read_entry_table(HostReadFile& file, const pack_header_info& header, size_t pack,
                              std::unique_ptr<uint8_t[]>& out, std::vector<uint64_t>& keys) {
   const uint64_t file_size = file.size();
@@ -106,13 +108,13 @@ table_state read_entry_table(HostReadFile& file, const pack_header_info& header,
   uint8_t* table = table_scratch.get();
   if (!file.read_at(pack_header_size, table, size)) return table_state::damaged;
   std::memset(table + size, 0, table_padding);
-  // Each kept entry is `pack_entry_fields_size` bytes shorter than in the
-  // table, so this holds them all (plus the spare bytes of the last move).
-  const size_t kept_size = size - size_t{header.entry_count} * pack_entry_fields_size;
+  // Each kept entry is `pack_entry_fields_size - 4` bytes shorter than in
+  // the table, so this holds them all (plus the spare bytes of the last move).
+  const size_t kept_size = size - size_t{header.entry_count} * (pack_entry_fields_size - kept_index_size);
   out.reset(new (std::nothrow) uint8_t[kept_size + table_padding]);
   if (!out) return table_state::no_memory;
 
-  static_assert(uint64_t{pack_max_entries} * (pack_entry_fixed_size + 255) <=
+  static_assert(uint64_t{pack_max_entries} * (pack_entry_fixed_size + 255 - pack_entry_fields_size + kept_index_size) <=
                         (uint64_t{1} << pack_entry_tables_record::ref_offset_bits) &&
                     pack_max_packs <= (1 << (32 - pack_entry_tables_record::ref_offset_bits)),
                 "an entry ref holds the pack slot and the offset of the kept entry");
@@ -140,7 +142,7 @@ table_state read_entry_table(HostReadFile& file, const pack_header_info& header,
       decode_entry_name(kept + at, name, true);
       if (std::string_view(name, n) == config_name) pack_entry_tables.release_mode = 1;
     }
-    at += n + 6;
+    at += n + 6 + kept_index_size;
     pos += pack_entry_fixed_size + n;
   }
   return table_state::ok;
@@ -269,6 +271,30 @@ int scan_pack_folder(const std::string& start_folder, int depth_limit) {
   return 0;
 }
 
+namespace {
+
+// Writes each visible entry's sorted index into its kept entry and fills the
+// lookup slots (2^bits of them, more than the entries) in sorted order.
+void build_lookup_slots(pack_entry_tables_record& t, int bits) {
+  const auto& lengths = pack_name_length_table();
+  t.slot_shift = 32 - bits;
+  t.slots.assign(size_t{1} << bits, {0, pack_entry_tables_record::empty_slot});
+  const size_t mask = t.slots.size() - 1;
+  // The entries lie scattered over the blocks: a loop without branches lets
+  // the processor wait for many of them at once.
+  for (size_t k = 0; k < t.hashes.size(); ++k) {
+    uint8_t* entry = const_cast<uint8_t*>(t.entry(k));
+    put_u32(entry + 6 + lengths[entry[4]], static_cast<uint32_t>(k));
+  }
+  for (size_t k = 0; k < t.hashes.size(); ++k) {
+    size_t at = t.hashes[k] >> t.slot_shift;
+    while (t.slots[at].ref != pack_entry_tables_record::empty_slot) at = (at + 1) & mask;
+    t.slots[at] = {t.hashes[k], t.refs[k]};
+  }
+}
+
+}  // namespace
+
 int open_pack_archives() {
   reset_pack_tables();
   // What registration gathered for this pass is dropped however it ends.
@@ -288,8 +314,7 @@ int open_pack_archives() {
     if (!path.empty()) add_pack_file(path);  // failures are reported; the rest still register
   }
 
-  // About one entry per directory range: the ranges are the buckets of the
-  // sort below and the first step of every lookup.
+  // About one entry per bucket of the sort below.
   int bits = 1;
   while (bits < 17 && (size_t{1} << bits) < t.entry_total) ++bits;
   const int shift = 32 - bits;
@@ -368,7 +393,6 @@ int open_pack_archives() {
   std::vector<uint8_t> update_packs(t.pack_paths.size());
   for (size_t pack = 0; pack < update_packs.size(); ++pack)
     update_packs[pack] = is_update_pack_path(t.pack_paths[pack]) ? 1 : 0;
-  auto pack_of = [](uint32_t ref) { return ref >> pack_entry_tables_record::ref_offset_bits; };
   uint32_t duplicate_ref = hidden;
   bool any_hidden = false;
   std::vector<std::pair<std::string, size_t>> run;
@@ -387,7 +411,7 @@ int open_pack_archives() {
         bool error = false;
         for (size_t m = g + 1; m < h && !error; ++m) {
           const uint32_t ref = t.refs[run[m].second];
-          if (!update_packs[pack_of(ref)]) {
+          if (!update_packs[pack_entry_tables_record::pack_of_ref(ref)]) {
             duplicate_ref = std::min(duplicate_ref, ref);
             error = true;
           }
@@ -400,8 +424,7 @@ int open_pack_archives() {
     start = end;
   }
   if (duplicate_ref != hidden) {
-    const uint8_t* entry =
-        t.entry_blocks[pack_of(duplicate_ref)].get() + (duplicate_ref & pack_entry_tables_record::ref_offset_mask);
+    const uint8_t* entry = t.entry_of_ref(duplicate_ref);
     report_error_fmt(104150, 0, entry_name(entry, false));
     return -1;
   }
@@ -412,41 +435,43 @@ int open_pack_archives() {
 
   if (any_hidden) {
     size_t count = 0;
-    std::fill(starts.begin(), starts.end(), 0);
     for (size_t k = 0; k < key_count; ++k) {
       if (t.refs[k] == hidden) continue;
       t.hashes[count] = t.hashes[k];
       t.refs[count] = t.refs[k];
-      ++starts[(t.hashes[k] >> shift) + 1];
       ++count;
     }
     t.hashes.resize(count);
     t.refs.resize(count);
-    for (size_t b = 1; b < starts.size(); ++b) starts[b] += starts[b - 1];
   }
-  t.directory = std::move(starts);
-  t.directory_shift = shift;
+  // A quarter of the slots stay free at least: probes stay short and the
+  // table small.
+  int slot_bits = 1;
+  while ((size_t{1} << slot_bits) < t.hashes.size() + t.hashes.size() / 4 + 1) ++slot_bits;
+  build_lookup_slots(t, slot_bits);
   return 0;
 }
 
 int find_in_packs(resource_locator& locator, std::string_view name) {
   const pack_entry_tables_record& t = pack_entry_tables;
   if (t.hashes.empty()) return 0;
+  if (name.size() > 255) return 0;
   const uint32_t hash = murmur_hash2(name.data(), name.size(), 0);
+  const size_t mask = t.slots.size() - 1;
+  size_t at = hash >> t.slot_shift;
+  // The slot's line is on its way while the name is scrambled.
+  __builtin_prefetch(&t.slots[at]);
   const auto& unscramble = pack_name_unscramble_table();
   const auto& lengths = pack_name_length_table();
-  const size_t bucket = hash >> t.directory_shift;
-  if (name.size() > 255) return 0;
   uint8_t scrambled[256];
   scramble_name_bytes(name.data(), name.size(), scrambled);
   // Visible names are unique, so the first entry of this hash and name is
   // the match.
-  for (size_t i = t.directory[bucket], end = t.directory[bucket + 1]; i < end; ++i) {
-    if (t.hashes[i] != hash) {
-      if (t.hashes[i] > hash) break;
-      continue;
-    }
-    const uint8_t* entry = t.entry(i);
+  for (;; at = (at + 1) & mask) {
+    const pack_entry_tables_record::lookup_slot& slot = t.slots[at];
+    if (slot.ref == pack_entry_tables_record::empty_slot) break;
+    if (slot.hash != hash) continue;
+    const uint8_t* entry = t.entry_of_ref(slot.ref);
     const size_t n = lengths[entry[4]];
     if (n != name.size()) continue;
     size_t k = 0;
@@ -459,10 +484,10 @@ int find_in_packs(resource_locator& locator, std::string_view name) {
     }
     if (k != n) continue;
     locator.state = resource_in_pack;
-    locator.entry_index = static_cast<int32_t>(i);
-    locator.pack_index = t.pack_index(i);
+    locator.entry_index = static_cast<int32_t>(pack_entry_tables_record::sorted_index_of(entry, n));
+    locator.pack_index = pack_entry_tables_record::pack_of_ref(slot.ref);
     locator.type = entry[5 + n];
-    locator.position = t.data_position(i);
+    locator.position = pack_entry_tables_record::data_position_of(entry, n);
     return 2;
   }
   return 0;

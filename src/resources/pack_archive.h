@@ -29,10 +29,18 @@ struct pack_entry_tables_record {
   // pack and table order; parallel arrays.
   std::vector<uint32_t> hashes;
   std::vector<uint32_t> refs;  // pack slot << ref_offset_bits | offset of the entry in its block
-  // Where the entries whose hash has a given top `32 - directory_shift` bits
-  // begin in `hashes`; one more element closes the last range.
-  std::vector<uint32_t> directory;
-  int directory_shift = 32;
+  // The lookup's own table: hash and ref of the visible entries again,
+  // open-addressed by the top `32 - slot_shift` bits of the hash (linear
+  // probing, at most half full), so a lookup reads one slot and then the
+  // kept entry, which holds its index in the sorted arrays. Entries of one
+  // hash lie along the probe in their sorted order.
+  struct lookup_slot {
+    uint32_t hash;
+    uint32_t ref;  // empty_slot when free
+  };
+  static constexpr uint32_t empty_slot = UINT32_MAX;
+  std::vector<lookup_slot> slots;
+  int slot_shift = 32;
   uint8_t release_mode = 0;        // a pack holds "kxbin\kxcfg.kbn"
   std::array<std::string, 10> update_slots;  // 1..9: update1.kpf .. update9.kpf
 
@@ -42,14 +50,21 @@ struct pack_entry_tables_record {
   static constexpr uint32_t ref_offset_mask = (1u << ref_offset_bits) - 1;
 
   size_t size() const { return hashes.size(); }
-  uint16_t pack_index(size_t i) const { return static_cast<uint16_t>(refs[i] >> ref_offset_bits); }
+  static uint16_t pack_of_ref(uint32_t ref) { return static_cast<uint16_t>(ref >> ref_offset_bits); }
   // The kept entry: table offset, length byte, name, type.
-  const uint8_t* entry(size_t i) const { return entry_blocks[pack_index(i)].get() + (refs[i] & ref_offset_mask); }
+  const uint8_t* entry_of_ref(uint32_t ref) const { return entry_blocks[pack_of_ref(ref)].get() + (ref & ref_offset_mask); }
+  // File offset just behind the type byte of a kept entry whose name is n
+  // bytes, and the entry's index in the sorted arrays (behind its type).
+  static uint64_t data_position_of(const uint8_t* entry, size_t n) { return pack_header_size + get_u32(entry) + 6 + n; }
+  static uint32_t sorted_index_of(const uint8_t* entry, size_t n) { return get_u32(entry + 6 + n); }
+
+  uint16_t pack_index(size_t i) const { return pack_of_ref(refs[i]); }
+  const uint8_t* entry(size_t i) const { return entry_of_ref(refs[i]); }
   size_t name_length(size_t i) const { return pack_name_length_table()[entry(i)[4]]; }
   uint8_t type(size_t i) const { return entry(i)[5 + name_length(i)]; }
   // File offset of the entry's length byte, and just behind its type byte.
   uint64_t position(size_t i) const { return pack_header_size + get_u32(entry(i)) + 4; }
-  uint64_t data_position(size_t i) const { return position(i) + 2 + name_length(i); }
+  uint64_t data_position(size_t i) const { return data_position_of(entry(i), name_length(i)); }
   // The name unscrambled and lower-cased (Shift-JIS aware).
   std::string name(size_t i) const;
 };

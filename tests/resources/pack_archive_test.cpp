@@ -475,3 +475,28 @@ TEST_F(pack_archive, NamesThatEatTheRoomOfLaterEntriesAreATableFault) {
     EXPECT_EQ(probe.codes(), std::vector<int>{104120}) << length;
   }
 }
+
+TEST_F(pack_archive, LookupsWrapPastTheLastSlotAndNameTheirSortedIndex) {
+  // A hash at the top of the range puts its entries at the end of the lookup
+  // slots and past it at the start; the entry wanted comes last of them.
+  std::string top;
+  for (int i = 0; name_hash(top) < 0xFF000000u; ++i) top = "w" + std::to_string(i);
+  std::vector<pack_writer_entry> crowd;
+  for (int i = 0; i < 60; ++i) crowd.push_back(pack_file("q" + std::to_string(i), bytes_of("q")));
+  crowd.push_back(pack_file(top, bytes_of("top")));
+  game.write("a.kpf", pack_with_one_hash(crowd, name_hash(top)));
+  write_pack("b.kpf", {pack_file("plain", bytes_of("p")), pack_file(name_hashing_to_zero(), bytes_of("z"))});
+  ASSERT_EQ(open_pack_archives(), 0);
+  EXPECT_EQ(text_of(fetch(top).locator), "top");
+  EXPECT_EQ(fetch("q3").resolve, 1);  // its real hash is not the one stored
+  for (const std::string& name : {top, std::string("plain"), name_hashing_to_zero()}) {
+    resource_locator l;
+    ASSERT_EQ(find_in_packs(l, name), 2) << name;
+    const size_t i = static_cast<size_t>(l.entry_index);
+    ASSERT_LT(i, pack_entry_tables.size());
+    EXPECT_EQ(pack_entry_tables.name(i), name);
+    EXPECT_EQ(pack_entry_tables.hashes[i], name_hash(name));
+    EXPECT_EQ(l.position, pack_entry_tables.data_position(i));
+    EXPECT_EQ(l.pack_index, pack_entry_tables.pack_index(i));
+  }
+}
