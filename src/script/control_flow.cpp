@@ -11,6 +11,7 @@
 #include "resources/command_table.h"
 #include "resources/compiled_loaders.h"
 #include "script/argument_binding.h"
+#include "script/decoded_commands.h"
 #include "script/expression.h"
 #include "script/scheduler.h"
 #include "script/script_code.h"
@@ -310,25 +311,7 @@ int cmd_loop() {
   return 0;
 }
 
-int cmd_loop_end() {
-  task_record* t = task();
-  if (t->loop_depth <= 0) {
-    report_error_at_line(108120, 1);
-    return -1;
-  }
-  loop_frame* f = t->loop_frames[t->loop_depth - 1].get();
-  if (f->limit != -1 && f->counter >= f->limit) {
-    t->loop_depth = static_cast<int8_t>(t->loop_depth - 1);
-    f->counter = 0;
-    f->limit = 0;
-    f->body_start = 0;
-    return 0;
-  }
-  f->counter += 1;
-  t->pc = f->body_start;
-  t->block_depth = static_cast<int8_t>(f->saved_block_depth);
-  return 0;
-}
+int cmd_loop_end() { return decoded_commands::run_loop_end(); }
 
 namespace {
 int leave_loops(int command, bool clear) {
@@ -681,325 +664,16 @@ bool decode_let(const script_code& code, uint32_t pc, decoded_let& d) {
   return true;
 }
 
-// An element of a user variable in integer arithmetic; false where the
-// record walk would report (missing variable) or yield a text.
-inline bool read_int(uint32_t id, int64_t element, int64_t& out) {
-  const variable_record* v = find_variable(id);
-  if (!v) return false;
-  const bool inside = element >= 0 && static_cast<uint64_t>(element) < v->element_count;
-  if (v->type == variable_type_int) {
-    out = inside ? v->int_values[element] : 0;
-    return true;
-  }
-  if (v->type == variable_type_real) [[unlikely]] {
-    out = saturate_to_int64(inside ? v->real_values[element] : 0.0);
-    return true;
-  }
-  return false;
-}
+}  // namespace
 
-// The element offset of an array operand as the closing index record
-// computes it; `inside` false when an index lies outside.
-[[gnu::noinline]] bool element_offset(const decoded_let& d, const decoded_operand& o, bool target, int64_t& offset,
-                           bool& inside, int64_t* indexes) {
-  for (uint32_t j = 0; j < o.index_count; ++j) {
-    const decoded_operand& x = d.indexes[o.first_index + j];
-    if (x.kind == 0)
-      indexes[j] = x.value;
-    else if (!read_int(x.id, 0, indexes[j]))
-      return false;
-  }
-  const variable_record* v = find_variable(o.id);
-  if (!target && (!v || v->type == variable_type_none)) return false;
-  uint32_t dims = v && v->type != variable_type_none ? v->dimension_count : 0;
-  if (dims > max_dimension_count) dims = max_dimension_count;
-  inside = o.index_count <= dims;
-  offset = 0;
-  for (uint32_t j = 0; j < o.index_count && inside; ++j) {
-    if (static_cast<uint64_t>(indexes[j]) >= v->dimensions[j]) {
-      inside = false;
-      break;
-    }
-    uint64_t stride = 1;
-    for (uint32_t k = j + 1; k < dims; ++k) stride *= v->dimensions[k];
-    offset += static_cast<int64_t>(static_cast<uint64_t>(indexes[j]) * stride);
-  }
-  return true;
-}
-
-// A task or call value (ids 48..60) read as push_variable reads it: by the
-// kind of its record; false for a text, which the general path handles. The
-// system value functions hand these ids straight to the task hooks.
-inline bool read_task_value(const variable_record* v, uint32_t id, int64_t element, int64_t& out) {
-  if (v->type == variable_type_int) {
-    out = engine_facts.task_int_value ? engine_facts.task_int_value(id, element) : 0;
-    return true;
-  }
-  if (v->type == variable_type_real) {
-    out = saturate_to_int64(system_real_value(id, element));
-    return true;
-  }
-  return false;
-}
-
-// A value operand: its value, and the last reference it leaves.
-struct operand_result {
-  int64_t value;
-  uint32_t last_id;
-  int64_t last_element;
-  uint8_t last_prefix;
-  bool referenced;
-};
-
-// A task or call value with one literal index (arg_int[2]): element_offset's
-// rule for that one case.
-[[gnu::noinline, gnu::cold]] bool read_task_element(const decoded_operand& o, int64_t index, operand_result& r) {
-  const variable_record* v = find_variable(o.id);
-  if (!v || v->type == variable_type_none) return false;
-  const uint32_t dims = v->dimension_count > max_dimension_count ? max_dimension_count : v->dimension_count;
-  if (dims < 1 || static_cast<uint64_t>(index) >= v->dimensions[0]) return false;
-  uint64_t stride = 1;
-  for (uint32_t k = 1; k < dims; ++k) stride *= v->dimensions[k];
-  const int64_t offset = static_cast<int64_t>(static_cast<uint64_t>(index) * stride);
-  r.last_id = o.id, r.last_element = offset, r.last_prefix = o.prefix, r.referenced = true;
-  return read_task_value(v, o.id, offset, r.value);
-}
-
-// A call value with a literal index (kind 3): read_task_element's rule, with
-// the one-dimensional integer record of these ids read from the frames.
-[[gnu::always_inline]] inline bool read_call_element(const decoded_operand& o, operand_result& r) {
-  const variable_record* v = find_variable(o.id);
-  if (!v || v->type != variable_type_int || v->dimension_count != 1) return read_task_element(o, o.value, r);
-  if (static_cast<uint64_t>(o.value) >= v->dimensions[0]) return false;
-  r.last_id = o.id, r.last_element = o.value, r.last_prefix = o.prefix, r.referenced = true;
-  // Kind 3 is decoded for values 1..16 only.
-  if (o.value < 1 || o.value > call_value_count) __builtin_unreachable();
-  if (engine_facts.task_int_value == &task_int_value)
-    r.value = call_int_value(current_task.record, o.id == 54, o.value);
-  else
-    r.value = engine_facts.task_int_value ? engine_facts.task_int_value(o.id, o.value) : 0;
-  return true;
-}
-
-[[gnu::always_inline]] inline bool read_operand(const decoded_let& d, const decoded_operand& o, operand_result& r) {
-  switch (o.kind) {
-    case 0:
-      r.value = o.value, r.referenced = false;
-      return true;
-    case 1:
-      r.last_id = o.id, r.last_element = 0, r.last_prefix = o.prefix, r.referenced = true;
-      return read_int(o.id, 0, r.value);
-    case 3: return read_call_element(o, r);
-    default: {
-      if (o.id < first_user_variable && o.index_count == 1 && d.indexes[o.first_index].kind == 0)
-        return read_task_element(o, d.indexes[o.first_index].value, r);
-      int64_t indexes[max_index_count], offset;
-      bool inside;
-      if (!element_offset(d, o, false, offset, inside, indexes) || !inside) return false;
-      r.last_id = o.id, r.last_element = offset, r.last_prefix = o.prefix, r.referenced = true;
-      if (o.id < first_user_variable) {
-        const variable_record* v = find_variable(o.id);
-        return v && read_task_value(v, o.id, offset, r.value);
-      }
-      return read_int(o.id, offset, r.value);
-    }
-  }
-}
-
-// A decoded value in integer arithmetic, with what its evaluation would leave
-// in the evaluator: the stack's real slot and the last reference.
-struct value_result {
-  int64_t value = 0;
-  double real_value = 0.0;
-  uint32_t last_id = 0;
-  int64_t last_element = 0;
-  uint8_t last_prefix = 0;
-};
-
-// False (nothing changed) wherever the general path must run: it reports or
-// yields something other than an integer.
-[[gnu::always_inline]] inline bool read_value(const decoded_let& d, value_result& out) {
-  operand_result left, right;
-  if (!read_operand(d, d.left, left)) return false;
-  int64_t x = left.value;
-  const operand_result* last = left.referenced ? &left : nullptr;
-  if (d.binary) {
-    if (!read_operand(d, d.right, right)) return false;
-    if (right.referenced) last = &right;
-    const int64_t r = right.value;
-    switch (d.binary) {
-      case '+': x = wrap_add(x, r); break;
-      case '-': x = wrap_sub(x, r); break;
-      case '*': x = wrap_mul(x, r); break;
-      case '/': x = r == 0 ? 0 : r == -1 ? static_cast<int64_t>(0 - static_cast<uint64_t>(x)) : x / r; break;
-      case '%': x = r == 0 || r == -1 ? 0 : x % r; break;
-      case 'A': x &= r; break;
-      case 'O': x |= r; break;
-      default: x ^= r; break;
-    }
-  }
-  out.value = x;
-  out.real_value = static_cast<double>(left.value);
-  out.last_id = last ? last->last_id : 0;
-  out.last_element = last ? last->last_element : 0;
-  out.last_prefix = last ? last->last_prefix : 0;
-  return true;
-}
-
-inline void leave_result_state(const value_result& r) {
-  set_integer_result_state(r.value, r.real_value, r.last_id, r.last_element, r.last_prefix);
-}
-
-// An element target's offset, -1 when its indexes lie outside; false where
-// the general handler must run. Out of line: most targets are variables.
-[[gnu::noinline, gnu::cold]] bool target_element(const decoded_let& d, int64_t& element) {
-  int64_t indexes[max_index_count];
-  bool inside;
-  if (!element_offset(d, d.target, true, element, inside, indexes)) return false;
-  if (!inside) element = -1;
-  return true;
-}
-
-int cmd_let_decoded() {
-  const script_code* code = scheduler_state.running_code;
-  const decoded_let& d = code->lets[code->let_index[scheduler_state.current_pc]];
-  // The target: a variable, or an element (whose indexes may lie outside).
-  const uint32_t id = d.target.id;
-  int64_t element = 0;
-  if (d.target.kind == 2 && !target_element(d, element)) return cmd_let();
-  variable_record* target = find_variable(id);
-  if (!target || target->type != variable_type_int) return cmd_let();
-  value_result r;
-  if (!read_value(d, r)) return cmd_let();
-  // The evaluator's state as the value's evaluation leaves it.
-  leave_result_state(r);
-  // The common operators straight into the element, as the assignment table's
-  // entries do (an element outside the variable is left alone); the others
-  // through the table.
-  if (d.assign_op <= 2) {
-    if (element >= 0 && static_cast<uint64_t>(element) < target->element_count) {
-      int64_t& a = target->int_values[element];
-      a = d.assign_op == 0 ? r.value : d.assign_op == 1 ? wrap_add(a, r.value) : wrap_sub(a, r.value);
-    }
-    return 0;
-  }
-  assign_int_value(d.assign_op, id, element, r.value);
-  return 0;
-}
-
-// A decoded form of a call or return value.
-[[gnu::always_inline]] inline bool read_form(const decoded_let& d, value_result& r) { return read_value(d, r); }
-
-// An integer argument from its decoded form, as binding evaluates it; false
-// where the record walk must run.
-[[gnu::always_inline]] inline bool read_argument(const script_code& code, const decoded_argument& a, value_result& r) {
-  switch (a.kind) {
-    case 1:
-      r.value = a.value;
-      r.real_value = static_cast<double>(a.value);
-      r.last_id = 0, r.last_element = 0, r.last_prefix = 0;
-      return true;
-    case 2:
-      if (!read_int(a.id, 0, r.value)) return false;
-      r.real_value = static_cast<double>(r.value);
-      r.last_id = a.id, r.last_element = 0, r.last_prefix = a.prefix;
-      return true;
-    case 3: return read_form(code.argument_forms[static_cast<size_t>(a.value)], r);
-    default: return false;
-  }
-}
-
-// The values of a decoded call or return, read in record order as binding
-// would read them; `last` is what the last evaluation leaves. False (nothing
-// changed) where the general handler must run: a value the decoded forms
-// cannot read, or records that are not the instruction's decoded ones.
-[[gnu::always_inline]] inline bool read_transfer_values(const script_code& code, const decoded_transfer& d,
-                                                        int64_t* values, value_result& last) {
-  if (!running_decoded_arguments()) return false;
-  const decoded_transfer_value* v = code.transfer_values.data() + d.first_value;
-  for (uint32_t k = 0; k < d.value_count; ++k) {
-    // Each evaluation replaces what the one before it left.
-    if (!read_argument(code, v[k].form, last)) return false;
-    values[v[k].slot] = last.value;
-  }
-  return true;
-}
-
-// Stores values 1..count into a frame's slots, as collect_values does for
-// integers; slots not given are cleared and marked absent.
-[[gnu::always_inline]] inline void store_transfer_values(const decoded_transfer& d, const int64_t* values,
-                                                         int64_t* ints, double* reals, std::string* texts,
-                                                         uint8_t* present) {
-  for (uint32_t k = 0; k < d.count; ++k) {
-    const bool given = (d.given >> k) & 1;
-    ints[k] = given ? values[k] : 0;
-    reals[k] = 0.0;
-    // Most slots never held a text.
-    if (!texts[k].empty()) texts[k].clear();
-    present[k] = given ? 1 : 0;
-  }
-}
-
-// Points the task at a position of the script it runs, or of another one.
-inline int continue_at(task_record* t, uint32_t script_number, uint32_t position) {
-  if (script_number == t->script_number && t->code && t->code == loaded_script_code(script_number) &&
-      script_number < script_name_list.script_count) {
-    t->pc = position;
-    return 0;
-  }
-  return switch_task_to_script(t, script_number, position) == 0 ? 0 : -1;
-}
-
-// A call whose values are integers of the decoded shapes and whose label was
-// resolved at load: the effects of cmd_call without the argument slots.
-int cmd_call_decoded() {
-  task_record* t = task();
-  const int depth = t->call_depth;
-  if (depth >= max_depth || !t->call_frames[depth] || !t->call_frames[depth + 1]) return cmd_call();
-  const script_code& code = *scheduler_state.running_code;
-  const uint32_t pc = scheduler_state.current_pc;
-  const decoded_transfer& d = code.transfers[code.transfer_index[pc]];
-  if (static_cast<size_t>(d.label) >= label_table.labels.size()) return cmd_call();
-  int64_t values[call_value_count];
-  value_result last;
-  if (!read_transfer_values(code, d, values, last)) return cmd_call();
-  call_frame* here = t->call_frames[depth].get();
-  call_frame* callee = t->call_frames[depth + 1].get();
-  callee->argument_count = d.count;
-  // A call of the label alone leaves the argument slots as they were.
-  if (d.value_count) {
-    leave_result_state(last);
-    store_transfer_values(d, values, callee->int_args, callee->real_args, callee->text_args,
-                          callee->argument_present);
-  }
-  here->return_index = pc + 1;
-  here->return_script = t->script_number;
-  here->call_line = code.line_table[pc];
-  here->saved_block_depth = t->block_depth;
-  here->saved_loop_depth = t->loop_depth;
-  t->call_depth = static_cast<int8_t>(depth + 1);
-  const compiled_label_record& l = label_table.labels[static_cast<size_t>(d.label)];
-  return continue_at(t, l.script_number, l.position);
-}
-
-// A return whose values are integers of the decoded shapes.
+// The decoded handlers run the scheduler's own inline code.
+int cmd_let_decoded() { return decoded_commands::run_let(*scheduler_state.running_code, scheduler_state.current_pc); }
+int cmd_call_decoded() { return decoded_commands::run_call(*scheduler_state.running_code, scheduler_state.current_pc); }
 int cmd_return_decoded() {
-  task_record* t = task();
-  const int depth = t->call_depth;
-  if (depth <= 0 || !t->call_frames[depth] || !t->call_frames[depth - 1]) return cmd_return();
-  const script_code& code = *scheduler_state.running_code;
-  const decoded_transfer& d = code.transfers[code.transfer_index[scheduler_state.current_pc]];
-  int64_t values[call_value_count];
-  value_result last;
-  if (!read_transfer_values(code, d, values, last)) return cmd_return();
-  if (d.value_count) leave_result_state(last);
-  call_frame* f = t->call_frames[depth].get();
-  f->return_count = d.count;
-  store_transfer_values(d, values, f->int_returns, f->real_returns, f->text_returns, f->return_present);
-  t->call_depth = static_cast<int8_t>(depth - 1);
-  const call_frame* back = t->call_frames[depth - 1].get();
-  return continue_at(t, back->return_script, back->return_index);
+  return decoded_commands::run_return(*scheduler_state.running_code, scheduler_state.current_pc);
 }
+
+namespace {
 
 // Whether a call or return can run decoded: every value record an integer
 // value (parameter first_value_id + 0..15) given once, with a decoded form;
@@ -1052,6 +726,7 @@ decoded_transfer lay_out_transfer(script_code& code, uint32_t pc, uint32_t first
     v.form = code.decoded_arguments[k];
     v.slot = static_cast<uint8_t>(a.parameter_id - first_value_id);
     d.given |= 1u << v.slot;
+    if (v.form.kind == 3) d.forms = 1;
     code.transfer_values.push_back(v);
     ++d.value_count;
   }

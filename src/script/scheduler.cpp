@@ -14,6 +14,7 @@
 #include "resources/compiled_loaders.h"
 #include "core/engine_config.h"
 #include "script/argument_binding.h"
+#include "script/decoded_commands.h"
 #include "script/script_code.h"
 #include "script/system_values.h"
 #include "script/task.h"
@@ -88,33 +89,36 @@ struct dispatch_view {
   }
 };
 
+// Running off the end of a script, or a jump outside it, is damaged code.
+[[gnu::noinline, gnu::cold]] void report_damaged(const task_record* task, const script_code* code) {
+  scheduler_state_record& s = scheduler_state;
+  s.running_code = code;
+  s.running_script = task->script_number;
+  s.current_pc = code && code->instruction_count ? code->instruction_count - 1 : 0;
+  report_error_at_line_fmt(104010, 1, code_file_name(task->script_number));
+}
+
 // One task's turn: instructions until a handler ends it or a quit is pending.
-void run_task(task_record* task) {
+// The debug escape's check is compiled into its own loop, so the loop of a
+// game without the debug switch tests nothing for it.
+template <bool debug>
+void run_instructions(task_record* task) {
   scheduler_state_record& s = scheduler_state;
   running_instruction_record& ri = running_instruction;
-  const bool debug = engine_config.debug_switch != 0;
-  s.running = 1;
   dispatch_view view;
-  // Running off the end of a script, or a jump outside it, is damaged code.
-  auto report_damaged = [&](const script_code* code) {
-    s.running_code = code;
-    s.running_script = task->script_number;
-    s.current_pc = code && code->instruction_count ? code->instruction_count - 1 : 0;
-    report_error_at_line_fmt(104010, 1, code_file_name(task->script_number));
-  };
   while (!quit_flag) {
     const script_code* code = task->code;
     // (A task without code meets the view's empty one, of no instructions.)
-    if (code != view.code) {
+    if (code != view.code) [[unlikely]] {
       if (!code) {
-        report_damaged(code);
+        report_damaged(task, code);
         break;
       }
       view.take(code);
     }
     const uint32_t pc = task->pc;
-    if (pc >= view.instruction_count) {
-      report_damaged(code);
+    if (pc >= view.instruction_count) [[unlikely]] {
+      report_damaged(task, code);
       break;
     }
     s.current_pc = pc;
@@ -127,10 +131,32 @@ void run_task(task_record* task) {
     ri.decoded_for = records.first;
     const int array = (inactive_pause.keep_running_inactive || !inactive_pause.paused) ? 1 : 0;
     ++s.instructions;
-    const int yield = view.handlers[array][pc]();
-    if (debug) debug_escape_check();
+    // The decoded forms and the loop end run here, without a handler call;
+    // they are known by their handlers, so a replaced handler still runs.
+    const command_handler handler = view.handlers[array][pc];
+    int yield;
+    if (handler == &cmd_let_decoded)
+      yield = decoded_commands::run_let(*code, pc);
+    else if (handler == &cmd_loop_end)
+      yield = decoded_commands::run_loop_end();
+    else if (handler == &cmd_call_decoded)
+      yield = decoded_commands::run_call(*code, pc);
+    else if (handler == &cmd_return_decoded)
+      yield = decoded_commands::run_return(*code, pc);
+    else
+      yield = handler();
+    if constexpr (debug) debug_escape_check();
     if (yield != 0) break;
   }
+}
+
+void run_task(task_record* task) {
+  scheduler_state_record& s = scheduler_state;
+  s.running = 1;
+  if (engine_config.debug_switch != 0)
+    run_instructions<true>(task);
+  else
+    run_instructions<false>(task);
   s.running = 0;
 }
 

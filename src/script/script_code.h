@@ -58,6 +58,7 @@ struct decoded_transfer {
   uint32_t given = 0;       // bit k: value k + 1 given
   uint8_t count = 0;        // slots filled: the flag byte, at most 16
   uint8_t value_count = 0;  // 0: a call of its label alone
+  uint8_t forms = 0;        // 1: some value has a decoded form (kind 3)
   uint32_t first_value = 0; // in script_code::transfer_values
 };
 

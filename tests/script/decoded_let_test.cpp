@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/engine_config.h"
 #include "script/control_flow.h"
 #include "script/script_code.h"
 #include "script/system_values.h"
@@ -57,6 +58,9 @@ void strip_decoded_forms() {
   }
 }
 
+// Runs with the debug switch on: the scheduler's loop with the debug escape.
+bool with_debug_switch = false;
+
 // `decoded_ticks`: with `decoded`, the ticks that run decoded before the forms
 // are taken away (the rest run general); -1 runs every tick decoded.
 // `task_values`: replaces the task value hook once the game has started.
@@ -66,6 +70,7 @@ outcome run(const std::string& body, bool decoded, const std::string& labels = d
   outcome o;
   if (game.start() != 0) return o;
   if (task_values) engine_facts.task_int_value = task_values;
+  if (with_debug_switch) engine_config.debug_switch = 1;
   for (auto& code : script_file_records.codes) {
     if (!code) continue;
     o.decoded += code->lets.size();
@@ -326,6 +331,25 @@ loop 30
   i += 1
 end
 )", true, "*pair\nreturn arg_int[1], arg_int[2], arg_given[2]\n");
+}
+
+// The scheduler runs the decoded forms in its own loop, which has a second
+// version for the debug switch: that one must run them alike.
+TEST(DecodedCall, TheDebugSwitchLoopRunsThemAlike) {
+  const std::string labels = "*pair\nreturn arg_int[1] * 10 + arg_int[2], arg_int[2]\n*deep\ncall deep(1)\n";
+  const char* const bodies[] = {
+      "i = 0\nloop 5\n  call pair(i, y)\n  out[i] = ret_int[1] - ret_int[2]\n  i += 1\nend",
+      "a[1][2] = y * z\nx = a[1][2] % 4\nreturn 3",
+      "call deep",  // to the nesting limit: 101600
+  };
+  for (const char* body : bodies) {
+    const outcome plain = run(body, true, labels);
+    with_debug_switch = true;
+    const outcome debug = expect_same(body, true, labels);
+    with_debug_switch = false;
+    EXPECT_EQ(debug.ints, plain.ints);
+    EXPECT_EQ(debug.errors, plain.errors);
+  }
 }
 
 // The decoded lets write =, += and -= into the element themselves: values
