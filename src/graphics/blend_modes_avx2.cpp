@@ -136,6 +136,67 @@ inline byte_prep vivid_light_prep(vec s8, vec d8) {
   return p;
 }
 
+// Modes whose "T < b" has a test cheaper than T itself. The alpha variant
+// weighs a clear pixel (alpha 0) 1/256: b + ((T - b) >> 8) is b - 1 where
+// T < b and b elsewhere, so eight clear pixels need only that test.
+template <int M>
+constexpr bool clear_test = M == blend_divide || M == blend_colour_dodge || M == blend_colour_burn ||
+                            M == blend_soft_light || M == blend_vivid_light;
+
+// x < y for unsigned 16-bit lanes, as a mask.
+inline vec below16(vec x, vec y) { return _mm256_xor_si256(_mm256_cmpeq_epi16(_mm256_max_epu16(x, y), x), set16(-1)); }
+
+// Bytes where T(a, b) < b, all ones (other bytes 0):
+// - divide: floor(255a / max(b, 1)) < b (min 255 changes nothing, b <= 255)
+//   is 255a < b * b;
+// - colour dodge: 256b / (256 - a) >= b, never;
+// - colour burn: min(floor(256 (255 - b) / (a + 1)), 255) > 255 - b is, for
+//   b > 0, 256 (255 - b) >= (256 - b)(a + 1), a product up to 65,536 compared
+//   as that product less one;
+// - soft light: a < 128 adds a negative amount (t > 0) clamped at 0, a >= 128
+//   a non-negative one: a < 128 and b > 0;
+// - vivid light: a >= 128 gives at least min(b, 255) (its divisor is below
+//   255), a = 0 gives 0, and 0 < a < 128 gives max(255 - ceil(255 (255 - b) / 2a), 0),
+//   whose quotient is above 255 - b (2a < 255) unless b = 255 (T = 255).
+//   So a < 128 and b > 0, and b < 255 unless a = 0.
+template <int M>
+inline vec below_background(vec s8, vec d8) {
+  const vec zero = _mm256_setzero_si256();
+  if constexpr (M == blend_colour_dodge) {
+    return zero;
+  } else if constexpr (M == blend_soft_light || M == blend_vivid_light) {
+    vec low = _mm256_cmpgt_epi8(s8, _mm256_set1_epi8(-1));
+    vec bad = _mm256_cmpeq_epi8(d8, zero);
+    if constexpr (M == blend_vivid_light)
+      bad = _mm256_or_si256(bad, _mm256_andnot_si256(_mm256_cmpeq_epi8(s8, zero),
+                                                     _mm256_cmpeq_epi8(d8, _mm256_set1_epi8(-1))));
+    return _mm256_andnot_si256(bad, low);
+  } else {
+    vec m[2];
+    for (int h = 0; h < 2; ++h) {
+      vec a = h == 0 ? _mm256_unpacklo_epi8(s8, zero) : _mm256_unpackhi_epi8(s8, zero);
+      vec b = h == 0 ? _mm256_unpacklo_epi8(d8, zero) : _mm256_unpackhi_epi8(d8, zero);
+      if constexpr (M == blend_divide) {
+        m[h] = below16(_mm256_mullo_epi16(a, set16(255)), _mm256_mullo_epi16(b, b));
+      } else {
+        vec product = _mm256_mullo_epi16(_mm256_sub_epi16(set16(256), b), _mm256_add_epi16(a, set16(1)));
+        m[h] = below16(_mm256_sub_epi16(product, set16(1)), _mm256_slli_epi16(_mm256_sub_epi16(set16(255), b), 8));
+      }
+    }
+    vec below = _mm256_packs_epi16(m[0], m[1]);
+    if constexpr (M == blend_colour_burn) below = _mm256_andnot_si256(_mm256_cmpeq_epi8(d8, zero), below);
+    return below;
+  }
+}
+
+// The alpha variant's eight clear pixels: each colour byte less one where T < b.
+template <int M>
+inline void clear_pixels(uint8_t* dp, vec s8) {
+  vec d8 = load(dp);
+  vec below = _mm256_andnot_si256(_mm256_set1_epi32(int(0xFF000000u)), below_background<M>(s8, d8));
+  store(dp, _mm256_add_epi8(d8, below));
+}
+
 // T(a, b) of mode M on 16-bit lanes holding bytes: a the layer, b below, in
 // half h of the step whose byte work is prep.
 template <int M>
@@ -295,6 +356,10 @@ template <int M, variant_kind V>
     // than they save.)
     vec a = _mm256_and_si256(s8, _mm256_set1_epi32(int(0xFF000000u)));
     if (_mm256_testz_si256(a, a)) return;
+  }
+  if constexpr (V == k_alpha && clear_test<M>) {
+    vec a = _mm256_and_si256(s8, _mm256_set1_epi32(int(0xFF000000u)));
+    if (_mm256_testz_si256(a, a)) return clear_pixels<M>(dp, s8);
   }
   vec d8 = load(dp);
   vec big = zero;
