@@ -107,3 +107,6 @@ const blend_mode_spans& blend_table_spans_of(int mode);
 // the processor allow them (false otherwise). init_blend_dispatch_tables puts
 // them in place of the table forms when the SIMD kernels are in use.
 bool fill_computed_blend_spans(blend_mode_spans (&out)[blend_mode_count]);
+// out[i] = min(floor(n[i] / q[i]), 32767) (q[i] >= 1) worked out as the computed spans
+// divide, 16 at a time (count a multiple of 16); false where they are not built.
+bool computed_blend_quotients(const uint16_t* n, const uint16_t* q, uint16_t* out, size_t count);

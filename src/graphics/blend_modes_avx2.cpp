@@ -1,8 +1,8 @@
 // Blend-mode spans computed with AVX2 instead of one table look-up per byte.
-// Every mode is worked out on 16-bit lanes (vivid light is gathered from its
-// table) so that it yields exactly the byte its 256 x 256 table holds (the
-// tests compare both over all 65,536 byte pairs), and every variant's
-// weighting is rewritten in a form that gives the same bytes:
+// Every mode is worked out on 16-bit lanes so that it yields exactly the byte
+// its 256 x 256 table holds (the tests compare both over all 65,536 byte
+// pairs), and every variant's weighting is rewritten in a form that gives the
+// same bytes:
 //   d + (((T - d) * w) >> 8)  ==  d + mulhi((T - d) << 7, 2w)         (0 <= w <= 256)
 //   d - ((o * (d - T) + 255) >> 8)  ==  d + (((T - d) * o) >> 8)      (0 <= o <= 256)
 // (mulhi being the high half of the signed 16-bit product).
@@ -37,27 +37,22 @@ inline vec set16(int x) { return _mm256_set1_epi16(static_cast<short>(x)); }
 // trunc(x / 255) for 0 <= x <= 65535.
 inline vec div255(vec x) { return _mm256_srli_epi16(_mm256_mulhi_epu16(x, set16(0x8081)), 7); }
 
-// trunc(n / q) for 16-bit lanes: n signed (-32768..32767 as int16) or
-// unsigned (when `unsigned_n`), q 1..65535, through single floats. The
-// quotient is exact after truncation: n and q are exact in a float, the
-// division is correctly rounded, and a quotient below 65,536 that is not a
-// whole number lies at least 1/q (>= 2^-16) from the next whole number, more
-// than half a unit in the last place (<= 2^-9).
-template <bool unsigned_n>
+// floor(n / q) for 16-bit lanes, n unsigned, q >= 1, saturated to 32,767
+// (callers clamp to 0..255 afterwards), through single floats: n and q are
+// exact in a float, the division is correctly rounded, and a quotient below
+// 65,536 that is not a whole number lies at least 1/q (>= 2^-16) below the
+// next whole number, more than half a unit in the last place (<= 2^-9), so
+// truncation gives the floor. (A reciprocal estimate refined by a Newton step
+// avoids the divider but costs more in arithmetic than the divider's
+// throughput once the loop is unrolled.)
+inline vec quotient32(vec n, vec q) {
+  return _mm256_cvttps_epi32(_mm256_div_ps(_mm256_cvtepi32_ps(n), _mm256_cvtepi32_ps(q)));
+}
+
 inline vec divide16(vec n, vec q) {
   const vec zero = _mm256_setzero_si256();
-  vec n_lo, n_hi;
-  if constexpr (unsigned_n) {
-    n_lo = _mm256_unpacklo_epi16(n, zero);
-    n_hi = _mm256_unpackhi_epi16(n, zero);
-  } else {
-    n_lo = _mm256_srai_epi32(_mm256_unpacklo_epi16(n, n), 16);
-    n_hi = _mm256_srai_epi32(_mm256_unpackhi_epi16(n, n), 16);
-  }
-  vec q_lo = _mm256_unpacklo_epi16(q, zero), q_hi = _mm256_unpackhi_epi16(q, zero);
-  vec r_lo = _mm256_cvttps_epi32(_mm256_div_ps(_mm256_cvtepi32_ps(n_lo), _mm256_cvtepi32_ps(q_lo)));
-  vec r_hi = _mm256_cvttps_epi32(_mm256_div_ps(_mm256_cvtepi32_ps(n_hi), _mm256_cvtepi32_ps(q_hi)));
-  return _mm256_packs_epi32(r_lo, r_hi);  // callers clamp to 0..255 afterwards
+  return _mm256_packs_epi32(quotient32(_mm256_unpacklo_epi16(n, zero), _mm256_unpacklo_epi16(q, zero)),
+                            quotient32(_mm256_unpackhi_epi16(n, zero), _mm256_unpackhi_epi16(q, zero)));
 }
 
 inline vec clamp_byte(vec x) { return _mm256_min_epi16(_mm256_max_epi16(x, _mm256_setzero_si256()), set16(255)); }
@@ -109,43 +104,97 @@ inline byte_prep soft_light_prep(vec s8, vec d8) {
   return p;
 }
 
-// Modes whose bytes are gathered from their table: vivid light's two
-// divisions by a per-byte divisor cost more in arithmetic than the gathers.
-template <int M>
-constexpr bool gathered = M == blend_vivid_light;
-
-// (a << 8) | b of channel C in each pixel's 32-bit lane: byte C of the source
-// and of the destination moved to bytes 1 and 0.
-template <int C>
-inline vec table_index(vec s8, vec d8) {
-  const vec from_d = _mm256_setr_epi8(C, -1, -1, -1, C + 4, -1, -1, -1, C + 8, -1, -1, -1, C + 12, -1, -1, -1,  //
-                                      C, -1, -1, -1, C + 4, -1, -1, -1, C + 8, -1, -1, -1, C + 12, -1, -1, -1);
-  const vec from_s = _mm256_setr_epi8(-1, C, -1, -1, -1, C + 4, -1, -1, -1, C + 8, -1, -1, -1, C + 12, -1, -1,  //
-                                      -1, C, -1, -1, -1, C + 4, -1, -1, -1, C + 8, -1, -1, -1, C + 12, -1, -1);
-  return _mm256_or_si256(_mm256_shuffle_epi8(d8, from_d), _mm256_shuffle_epi8(s8, from_s));
+// Vivid light's T on all 32 bytes. Below 128:
+// max(255 - ceil(255 (255 - b) / 2a), 0), the same as the truncated
+// max((510a + 255b - 65025) / 2a, 0); from 128 up: min(floor(255b / (510 - 2a)), 255).
+// Either is one division per lane, q = 2a or 510 - 2a (a byte: at most 254)
+// into 255x + c below 65,536, with x = 255 - b and c = q - 1 (the ceiling)
+// below 128, x = b and c = 0 above. q is 0 only at a = 0 and a = 255, whose
+// lanes divide 255 * 255 by 1 instead and so come out 0 and 255 through the
+// same clamps. Most of the work is done on bytes, 32 lanes at a time.
+inline byte_prep vivid_light_prep(vec s8, vec d8) {
+  const vec zero = _mm256_setzero_si256();
+  vec high = _mm256_cmpgt_epi8(zero, s8);  // a >= 128
+  vec low = _mm256_xor_si256(high, _mm256_set1_epi8(-1));
+  vec twice = _mm256_add_epi8(s8, s8);                                            // 2a - 256 above
+  vec q = _mm256_add_epi8(_mm256_xor_si256(twice, high), high);                  // 254 - (2a - 256) above
+  vec ends = _mm256_cmpeq_epi8(q, zero);
+  q = _mm256_sub_epi8(q, ends);
+  vec x = _mm256_or_si256(_mm256_xor_si256(d8, low), ends);
+  vec c = _mm256_and_si256(low, _mm256_add_epi8(q, _mm256_set1_epi8(-1)));
+  vec t[2];
+  for (int h = 0; h < 2; ++h) {
+    vec x256_c = h == 0 ? _mm256_unpacklo_epi8(c, x) : _mm256_unpackhi_epi8(c, x);  // 256x + c
+    vec x16 = h == 0 ? _mm256_unpacklo_epi8(x, zero) : _mm256_unpackhi_epi8(x, zero);
+    vec q16 = h == 0 ? _mm256_unpacklo_epi8(q, zero) : _mm256_unpackhi_epi8(q, zero);
+    t[h] = divide16(_mm256_sub_epi16(x256_c, x16), q16);
+  }
+  vec r = _mm256_xor_si256(_mm256_packus_epi16(t[0], t[1]), low);  // 255 - r below 128
+  byte_prep p;
+  p.x[0] = _mm256_unpacklo_epi8(r, zero);
+  p.x[1] = _mm256_unpackhi_epi8(r, zero);
+  return p;
 }
 
-// T of every colour byte (and the alpha byte too when all_four) gathered from
-// mode M's table, one gather per channel for the eight pixels. Each gather
-// reads the four bytes ending at index a * 256 + b, so the wanted byte is the
-// top one and no read goes past the table (the one before it lies in the
-// same table set).
-template <int M, bool all_four>
-inline byte_prep gather_prep(vec s8, vec d8) {
-  const int* base = reinterpret_cast<const int*>(blend_tables.mode_table[M - 3] - 3);
+// Modes whose "T < b" has a test cheaper than T itself. The alpha variant
+// weighs a clear pixel (alpha 0) 1/256: b + ((T - b) >> 8) is b - 1 where
+// T < b and b elsewhere, so eight clear pixels need only that test.
+template <int M>
+constexpr bool clear_test = M == blend_divide || M == blend_colour_dodge || M == blend_colour_burn ||
+                            M == blend_soft_light || M == blend_vivid_light;
+
+// x < y for unsigned 16-bit lanes, as a mask.
+inline vec below16(vec x, vec y) { return _mm256_xor_si256(_mm256_cmpeq_epi16(_mm256_max_epu16(x, y), x), set16(-1)); }
+
+// Bytes where T(a, b) < b, all ones (other bytes 0):
+// - divide: floor(255a / max(b, 1)) < b (min 255 changes nothing, b <= 255)
+//   is 255a < b * b;
+// - colour dodge: 256b / (256 - a) >= b, never;
+// - colour burn: min(floor(256 (255 - b) / (a + 1)), 255) > 255 - b is, for
+//   b > 0, 256 (255 - b) >= (256 - b)(a + 1), a product up to 65,536 compared
+//   as that product less one;
+// - soft light: a < 128 adds a negative amount (t > 0) clamped at 0, a >= 128
+//   a non-negative one: a < 128 and b > 0;
+// - vivid light: a >= 128 gives at least min(b, 255) (its divisor is below
+//   255), a = 0 gives 0, and 0 < a < 128 gives max(255 - ceil(255 (255 - b) / 2a), 0),
+//   whose quotient is above 255 - b (2a < 255) unless b = 255 (T = 255).
+//   So a < 128 and b > 0, and b < 255 unless a = 0.
+template <int M>
+inline vec below_background(vec s8, vec d8) {
   const vec zero = _mm256_setzero_si256();
-  vec t = _mm256_srli_epi32(_mm256_i32gather_epi32(base, table_index<0>(s8, d8), 1), 24);
-  t = _mm256_or_si256(t, _mm256_and_si256(_mm256_srli_epi32(_mm256_i32gather_epi32(base, table_index<1>(s8, d8), 1), 16),
-                                          _mm256_set1_epi32(0xFF00)));
-  t = _mm256_or_si256(t, _mm256_and_si256(_mm256_srli_epi32(_mm256_i32gather_epi32(base, table_index<2>(s8, d8), 1), 8),
-                                          _mm256_set1_epi32(0xFF0000)));
-  if constexpr (all_four)
-    t = _mm256_or_si256(t, _mm256_and_si256(_mm256_i32gather_epi32(base, table_index<3>(s8, d8), 1),
-                                            _mm256_set1_epi32(int(0xFF000000u))));
-  byte_prep p;
-  p.x[0] = _mm256_unpacklo_epi8(t, zero);
-  p.x[1] = _mm256_unpackhi_epi8(t, zero);
-  return p;
+  if constexpr (M == blend_colour_dodge) {
+    return zero;
+  } else if constexpr (M == blend_soft_light || M == blend_vivid_light) {
+    vec low = _mm256_cmpgt_epi8(s8, _mm256_set1_epi8(-1));
+    vec bad = _mm256_cmpeq_epi8(d8, zero);
+    if constexpr (M == blend_vivid_light)
+      bad = _mm256_or_si256(bad, _mm256_andnot_si256(_mm256_cmpeq_epi8(s8, zero),
+                                                     _mm256_cmpeq_epi8(d8, _mm256_set1_epi8(-1))));
+    return _mm256_andnot_si256(bad, low);
+  } else {
+    vec m[2];
+    for (int h = 0; h < 2; ++h) {
+      vec a = h == 0 ? _mm256_unpacklo_epi8(s8, zero) : _mm256_unpackhi_epi8(s8, zero);
+      vec b = h == 0 ? _mm256_unpacklo_epi8(d8, zero) : _mm256_unpackhi_epi8(d8, zero);
+      if constexpr (M == blend_divide) {
+        m[h] = below16(_mm256_mullo_epi16(a, set16(255)), _mm256_mullo_epi16(b, b));
+      } else {
+        vec product = _mm256_mullo_epi16(_mm256_sub_epi16(set16(256), b), _mm256_add_epi16(a, set16(1)));
+        m[h] = below16(_mm256_sub_epi16(product, set16(1)), _mm256_slli_epi16(_mm256_sub_epi16(set16(255), b), 8));
+      }
+    }
+    vec below = _mm256_packs_epi16(m[0], m[1]);
+    if constexpr (M == blend_colour_burn) below = _mm256_andnot_si256(_mm256_cmpeq_epi8(d8, zero), below);
+    return below;
+  }
+}
+
+// The alpha variant's eight clear pixels: each colour byte less one where T < b.
+template <int M>
+inline void clear_pixels(uint8_t* dp, vec s8) {
+  vec d8 = load(dp);
+  vec below = _mm256_andnot_si256(_mm256_set1_epi32(int(0xFF000000u)), below_background<M>(s8, d8));
+  store(dp, _mm256_add_epi8(d8, below));
 }
 
 // T(a, b) of mode M on 16-bit lanes holding bytes: a the layer, b below, in
@@ -162,7 +211,7 @@ inline vec mode16(vec a, vec b, [[maybe_unused]] const byte_prep& prep, [[maybe_
     return div255(_mm256_mullo_epi16(a, b));
   } else if constexpr (M == blend_divide) {
     // b = 0 behaves as b = 1: 255 * a clamps to 255 unless a = 0.
-    vec q = divide16<true>(_mm256_mullo_epi16(a, set16(255)), _mm256_max_epi16(b, set16(1)));
+    vec q = divide16(_mm256_mullo_epi16(a, set16(255)), _mm256_max_epi16(b, set16(1)));
     return _mm256_min_epu16(q, set16(255));
   } else if constexpr (M == blend_screen) {
     return _mm256_sub_epi16(_mm256_add_epi16(a, b), div255(_mm256_mullo_epi16(a, b)));
@@ -187,10 +236,10 @@ inline vec mode16(vec a, vec b, [[maybe_unused]] const byte_prep& prep, [[maybe_
     vec r = _mm256_add_epi16(div255(_mm256_mullo_epi16(k, other)), _mm256_subs_epu16(twice, set16(257)));
     return _mm256_min_epi16(r, set16(255));
   } else if constexpr (M == blend_colour_dodge) {
-    vec q = divide16<true>(_mm256_slli_epi16(b, 8), _mm256_sub_epi16(set16(256), a));
+    vec q = divide16(_mm256_slli_epi16(b, 8), _mm256_sub_epi16(set16(256), a));
     return _mm256_min_epu16(q, set16(255));
   } else if constexpr (M == blend_colour_burn) {
-    vec q = divide16<true>(_mm256_slli_epi16(_mm256_sub_epi16(set16(255), b), 8), _mm256_add_epi16(a, set16(1)));
+    vec q = divide16(_mm256_slli_epi16(_mm256_sub_epi16(set16(255), b), 8), _mm256_add_epi16(a, set16(1)));
     return _mm256_subs_epu16(set16(255), q);
   } else if constexpr (M == blend_linear_burn) {
     return _mm256_subs_epu16(_mm256_add_epi16(a, b), set16(255));
@@ -202,7 +251,7 @@ inline vec mode16(vec a, vec b, [[maybe_unused]] const byte_prep& prep, [[maybe_
     x = _mm256_add_epi16(x, _mm256_and_si256(x, prep.y[h]));
     return clamp_byte(_mm256_add_epi16(b, _mm256_mulhi_epi16(x, prep.x[h])));
   } else if constexpr (M == blend_vivid_light) {
-    return prep.x[h];  // gathered from the table
+    return prep.x[h];  // see vivid_light_prep
   } else if constexpr (M == blend_linear_light) {
     return clamp_byte(_mm256_sub_epi16(_mm256_add_epi16(_mm256_add_epi16(a, a), b), set16(256)));
   } else if constexpr (M == blend_pin_light) {
@@ -288,8 +337,10 @@ inline rule_scan scan_rule_table() {
 // 16-bit lanes in two halves (unpack low: pixels 0, 1, 4, 5; high: 2, 3, 6, 7)
 // and come back in order through the saturating pack. Per-pixel weights are
 // worked out once in 32-bit lanes (one per pixel) and spread to each half.
+// Inlined and with its two halves unrolled: otherwise GCC keeps it out of the
+// loop with s16, d16, r and prep in memory, a third slower.
 template <int M, variant_kind V>
-inline void step(uint8_t* dp, const uint8_t* sp, const uint8_t* mp, int o, const rule_scan& rule) {
+[[gnu::always_inline]] inline void step(uint8_t* dp, const uint8_t* sp, const uint8_t* mp, int o, const rule_scan& rule) {
   const vec zero = _mm256_setzero_si256();
   vec w32 = zero;
   if constexpr (V == k_rule || V == k_rule_alpha) {
@@ -307,6 +358,10 @@ inline void step(uint8_t* dp, const uint8_t* sp, const uint8_t* mp, int o, const
     // than they save.)
     vec a = _mm256_and_si256(s8, _mm256_set1_epi32(int(0xFF000000u)));
     if (_mm256_testz_si256(a, a)) return;
+  }
+  if constexpr (V == k_alpha && clear_test<M>) {
+    vec a = _mm256_and_si256(s8, _mm256_set1_epi32(int(0xFF000000u)));
+    if (_mm256_testz_si256(a, a)) return clear_pixels<M>(dp, s8);
   }
   vec d8 = load(dp);
   vec big = zero;
@@ -332,11 +387,12 @@ inline void step(uint8_t* dp, const uint8_t* sp, const uint8_t* mp, int o, const
   byte_prep prep{};
   if constexpr (M == blend_soft_light)
     prep = soft_light_prep(s8, d8);
-  else if constexpr (gathered<M>)
-    prep = gather_prep<M, V == k_plain || V == k_opacity>(s8, d8);  // those two blend the alpha byte too
+  else if constexpr (M == blend_vivid_light)
+    prep = vivid_light_prep(s8, d8);
   vec s16[2] = {_mm256_unpacklo_epi8(s8, zero), _mm256_unpackhi_epi8(s8, zero)};
   vec d16[2] = {_mm256_unpacklo_epi8(d8, zero), _mm256_unpackhi_epi8(d8, zero)};
   vec r[2];
+#pragma GCC unroll 2
   for (int h = 0; h < 2; ++h) {
     vec t = mode16<M>(s16[h], d16[h], prep, h);
     vec d = d16[h];
@@ -435,6 +491,12 @@ void fill_all(blend_mode_spans* out, std::integer_sequence<int, Ms...>) {
   ((out[Ms] = computed<Ms>()), ...);
 }
 
+void quotients(const uint16_t* n, const uint16_t* q, uint16_t* out, size_t count) {
+  for (size_t i = 0; i + 16 <= count; i += 16)
+    store(reinterpret_cast<uint8_t*>(out + i), divide16(load(reinterpret_cast<const uint8_t*>(n + i)),
+                                                        load(reinterpret_cast<const uint8_t*>(q + i))));
+}
+
 }  // namespace
 
 #if defined(__clang__)
@@ -463,8 +525,15 @@ bool fill_computed_blend_spans(blend_mode_spans (&out)[blend_mode_count]) {
   return true;
 }
 
+bool computed_blend_quotients(const uint16_t* n, const uint16_t* q, uint16_t* out, size_t count) {
+  if (!kernel_set_avx2()) return false;
+  quotients(n, q, out, count);
+  return true;
+}
+
 #else
 
 bool fill_computed_blend_spans(blend_mode_spans (&)[blend_mode_count]) { return false; }
+bool computed_blend_quotients(const uint16_t*, const uint16_t*, uint16_t*, size_t) { return false; }
 
 #endif

@@ -447,6 +447,24 @@ TEST_F(BlendModes, ComputedWeightingMatchesForEveryWeightAndDifference) {
   }
 }
 
+// Steps of eight clear pixels (alpha 0) take a shortcut in the alpha variant:
+// every byte pair with alpha 0 throughout, and with clear and other pixels
+// mixed in a step.
+TEST_F(BlendModes, ComputedAlphaSpansHoldForClearPixels) {
+  blend_mode_spans computed[blend_mode_count];
+  if (!fill_computed_blend_spans(computed)) GTEST_SKIP() << "no SIMD spans on this processor";
+  pair_rows r = every_pair(0);
+  for (int round = 0; round < 2; ++round) {
+    for (size_t i = 0; i < 65536; ++i) r.s[i * 4 + 3] = round == 0 || i % 8 != 5 ? 0 : uint8_t(i);
+    for (int mode = 0; mode < blend_mode_count; ++mode) {
+      std::vector<uint8_t> want = r.d, got = r.d;
+      blend_table_spans_of(mode).alpha(want.data(), r.s.data(), 256, want.size());
+      computed[mode].alpha(got.data(), r.s.data(), 256, got.size());
+      ASSERT_EQ(got, want) << "mode " << mode << ", round " << round;
+    }
+  }
+}
+
 // Rule tables that do not rise with the mask value: live and dead entries
 // mixed, so that the eight-pixel skip below the first live value and the
 // per-pixel weights both meet every pair, for every mode.
@@ -477,5 +495,21 @@ TEST_F(BlendModes, ComputedRuleSpansHoldForTablesInAnyOrder) {
       fast.rule_alpha(got.data(), r.s.data(), r.m.data(), 0, 0, n);
       ASSERT_EQ(got, want) << "rule x alpha, round " << round;
     }
+  }
+}
+
+// The computed dividing modes (divide, colour dodge and burn, vivid light)
+// share one division: every 16-bit numerator over every divisor they use
+// (1..256), and some larger divisors a 16-bit lane holds.
+TEST_F(BlendModes, ComputedQuotientsAreExactForEveryNumerator) {
+  std::vector<uint16_t> n(65536), q(65536), out(65536);
+  for (int i = 0; i < 65536; ++i) n[i] = uint16_t(i);
+  std::vector<int> divisors;
+  for (int d = 1; d <= 256; ++d) divisors.push_back(d);
+  for (int d : {257, 4095, 32768, 65521, 65535}) divisors.push_back(d);
+  for (int d : divisors) {
+    std::fill(q.begin(), q.end(), uint16_t(d));
+    if (!computed_blend_quotients(n.data(), q.data(), out.data(), n.size())) GTEST_SKIP() << "no SIMD spans";
+    for (int i = 0; i < 65536; ++i) ASSERT_EQ(out[i], std::min(i / d, 32767)) << i << " / " << d;
   }
 }
