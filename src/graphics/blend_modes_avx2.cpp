@@ -334,26 +334,24 @@ inline void step(uint8_t* dp, const uint8_t* sp, const uint8_t* mp, int o, const
     prep = soft_light_prep(s8, d8);
   else if constexpr (gathered<M>)
     prep = gather_prep<M, V == k_plain || V == k_opacity>(s8, d8);  // those two blend the alpha byte too
-  vec s16[2] = {_mm256_unpacklo_epi8(s8, zero), _mm256_unpackhi_epi8(s8, zero)};
-  vec d16[2] = {_mm256_unpacklo_epi8(d8, zero), _mm256_unpackhi_epi8(d8, zero)};
-  vec r[2];
-  for (int h = 0; h < 2; ++h) {
-    vec t = mode16<M>(s16[h], d16[h], prep, h);
-    vec d = d16[h];
+  // The two halves written out: left as a loop, some modes kept their
+  // halves in memory and ran twice as long.
+  auto half = [&](vec s16, vec d, int h) -> vec {
+    vec t = mode16<M>(s16, d, prep, h);
     if constexpr (V == k_plain) {
-      r[h] = t;
+      return t;
     } else if constexpr (V == k_opacity) {
       if constexpr (M == blend_difference) {
         // d + trunc(o * (T - d) / 256): toward zero on both sides, so the
         // size is worked out on |T - d| and given the sign back.
         vec x = _mm256_sub_epi16(t, d);
         vec size = _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_abs_epi16(x), set16(o)), 8);
-        r[h] = _mm256_add_epi16(d, _mm256_sign_epi16(size, x));
+        return _mm256_add_epi16(d, _mm256_sign_epi16(size, x));
       } else {
-        r[h] = lerp(d, t, set16(2 * o));
+        return lerp(d, t, set16(2 * o));
       }
     } else if constexpr (V == k_alpha || V == k_alpha_opacity || V == k_rule) {
-      r[h] = lerp(d, t, spread_colour(w32, h));
+      return lerp(d, t, spread_colour(w32, h));
     } else {
       // d + (((T - d) * w2) >> 16) on 16-bit lanes. The signed high multiply
       // reads a weight w2 >= 32,768 as w2 - 65,536, which takes exactly
@@ -363,10 +361,12 @@ inline void step(uint8_t* dp, const uint8_t* sp, const uint8_t* mp, int o, const
       vec x = _mm256_sub_epi16(t, d);
       vec p = _mm256_add_epi16(_mm256_mulhi_epi16(x, spread_colour(w32, h)),
                                _mm256_and_si256(x, spread_colour(big, h)));
-      r[h] = _mm256_add_epi16(d, p);
+      return _mm256_add_epi16(d, p);
     }
-  }
-  store(dp, _mm256_packus_epi16(r[0], r[1]));
+  };
+  vec r0 = half(_mm256_unpacklo_epi8(s8, zero), _mm256_unpacklo_epi8(d8, zero), 0);
+  vec r1 = half(_mm256_unpackhi_epi8(s8, zero), _mm256_unpackhi_epi8(d8, zero), 1);
+  store(dp, _mm256_packus_epi16(r0, r1));
 }
 
 template <int M, variant_kind V>
