@@ -284,31 +284,49 @@ inline rule_scan scan_rule_table() {
   return r;
 }
 
+// The rule scan as the steps use it, in registers: made once per row (the
+// stores of a row could otherwise stand for the scan's memory).
+struct rule_steps {
+  vec below_live;  // live - 1
+  vec top;
+  vec top_weight;  // per pixel
+  vec top_w2;      // 2 * top_weight in the colour lanes of a half, 0 in the alpha lanes
+};
+
+inline rule_steps steps_of(const rule_scan& r) {
+  rule_steps k;
+  k.below_live = _mm256_set1_epi32(r.live - 1);
+  k.top = _mm256_set1_epi32(r.top);
+  k.top_weight = _mm256_set1_epi32(r.top_weight);
+  k.top_w2 = _mm256_set1_epi64x(int64_t(uint64_t(2 * r.top_weight) * 0x000000010001'0001u));
+  return k;
+}
+
 // One 32-byte step (eight pixels) of variant V of mode M. The bytes go to
 // 16-bit lanes in two halves (unpack low: pixels 0, 1, 4, 5; high: 2, 3, 6, 7)
 // and come back in order through the saturating pack. Per-pixel weights are
 // worked out once in 32-bit lanes (one per pixel) and spread to each half.
 template <int M, variant_kind V>
-inline void step(uint8_t* dp, const uint8_t* sp, const uint8_t* mp, int o, const rule_scan& rule) {
+inline void step(uint8_t* dp, const uint8_t* sp, const uint8_t* mp, int o, const rule_steps& rule) {
   const vec zero = _mm256_setzero_si256();
   vec w32 = zero;
+  vec w2[2] = {zero, zero};  // the rule variant's spread weights
+  bool at_top = false;
   if constexpr (V == k_rule || V == k_rule_alpha) {
     vec index = _mm256_and_si256(load(mp), _mm256_set1_epi32(0xFF));
-    if (!_mm256_movemask_epi8(_mm256_cmpgt_epi32(index, _mm256_set1_epi32(rule.live - 1)))) return;
-    if (!_mm256_movemask_epi8(_mm256_cmpgt_epi32(_mm256_set1_epi32(rule.top), index)))
-      w32 = _mm256_set1_epi32(rule.top_weight);
-    else
-      w32 = rule_weights(mp);
+    if (!_mm256_movemask_epi8(_mm256_cmpgt_epi32(index, rule.below_live))) return;
+    at_top = !_mm256_movemask_epi8(_mm256_cmpgt_epi32(rule.top, index));
+    w32 = at_top ? rule.top_weight : rule_weights(mp);
   }
   vec s8 = load(sp);
-  if constexpr (V == k_alpha_opacity) {
-    // Eight clear pixels weigh (o * 0 + o) >> 8 = 0 below full opacity:
-    // nothing changes. (Other shortcuts on the alpha cost more in branches
-    // than they save.)
-    vec a = _mm256_and_si256(s8, _mm256_set1_epi32(int(0xFF000000u)));
-    if (_mm256_testz_si256(a, a)) return;
+  if constexpr (V == k_alpha_opacity || (V == k_rule_alpha && M == blend_normal)) {
+    // Eight clear pixels weigh (o * 0 + o) >> 8 = 0 below full opacity, and
+    // w * 0 under a rule (normal): nothing changes. (Other shortcuts on the
+    // alpha cost more in branches than they save.)
+    if (_mm256_testz_si256(s8, _mm256_set1_epi32(int(0xFF000000u)))) return;
   }
   vec d8 = load(dp);
+  bool any_big = false;
   vec big = zero;
   if constexpr (V == k_alpha) {
     w32 = _mm256_add_epi32(_mm256_srli_epi32(s8, 24), _mm256_set1_epi32(1));
@@ -319,7 +337,13 @@ inline void step(uint8_t* dp, const uint8_t* sp, const uint8_t* mp, int o, const
     w32 = _mm256_srli_epi32(w32, 7);  // twice the weight, odd bit cleared below
     w32 = _mm256_and_si256(w32, _mm256_set1_epi32(0x1FE));
   } else if constexpr (V == k_rule) {
-    w32 = _mm256_add_epi32(w32, w32);  // w <= 256
+    if (at_top) {
+      w2[0] = w2[1] = rule.top_w2;
+    } else {
+      w32 = _mm256_add_epi32(w32, w32);  // w <= 256
+      w2[0] = spread_colour(w32, 0);
+      w2[1] = spread_colour(w32, 1);
+    }
   } else if constexpr (V == k_rule_alpha) {
     // w2 = w * (a + 1) (normal: w * a), up to 65,536. Both factors sit in the
     // low half of each 32-bit lane, so one multiply-add gives the product.
@@ -328,6 +352,7 @@ inline void step(uint8_t* dp, const uint8_t* sp, const uint8_t* mp, int o, const
     w32 = _mm256_madd_epi16(w32, a);
     // Lanes whose weight does not fit a signed 16-bit lane (see below).
     big = _mm256_cmpgt_epi32(w32, _mm256_set1_epi32(32767));
+    any_big = !_mm256_testz_si256(big, big);
   }
   byte_prep prep{};
   if constexpr (M == blend_soft_light)
@@ -336,7 +361,7 @@ inline void step(uint8_t* dp, const uint8_t* sp, const uint8_t* mp, int o, const
     prep = gather_prep<M, V == k_plain || V == k_opacity>(s8, d8);  // those two blend the alpha byte too
   // The two halves written out: left as a loop, some modes kept their
   // halves in memory and ran twice as long.
-  auto half = [&](vec s16, vec d, int h) -> vec {
+  auto half = [&](vec s16, vec d, int h, bool with_big) -> vec {
     vec t = mode16<M>(s16, d, prep, h);
     if constexpr (V == k_plain) {
       return t;
@@ -350,8 +375,10 @@ inline void step(uint8_t* dp, const uint8_t* sp, const uint8_t* mp, int o, const
       } else {
         return lerp(d, t, set16(2 * o));
       }
-    } else if constexpr (V == k_alpha || V == k_alpha_opacity || V == k_rule) {
+    } else if constexpr (V == k_alpha || V == k_alpha_opacity) {
       return lerp(d, t, spread_colour(w32, h));
+    } else if constexpr (V == k_rule) {
+      return lerp(d, t, w2[h]);
     } else {
       // d + (((T - d) * w2) >> 16) on 16-bit lanes. The signed high multiply
       // reads a weight w2 >= 32,768 as w2 - 65,536, which takes exactly
@@ -359,27 +386,37 @@ inline void step(uint8_t* dp, const uint8_t* sp, const uint8_t* mp, int o, const
       // stored as 0, then gives T - d, as it should). The alpha lanes get
       // weight 0 and no correction.
       vec x = _mm256_sub_epi16(t, d);
-      vec p = _mm256_add_epi16(_mm256_mulhi_epi16(x, spread_colour(w32, h)),
-                               _mm256_and_si256(x, spread_colour(big, h)));
+      vec p = _mm256_mulhi_epi16(x, spread_colour(w32, h));
+      if (with_big) p = _mm256_add_epi16(p, _mm256_and_si256(x, spread_colour(big, h)));
       return _mm256_add_epi16(d, p);
     }
   };
-  vec r0 = half(_mm256_unpacklo_epi8(s8, zero), _mm256_unpacklo_epi8(d8, zero), 0);
-  vec r1 = half(_mm256_unpackhi_epi8(s8, zero), _mm256_unpackhi_epi8(d8, zero), 1);
-  store(dp, _mm256_packus_epi16(r0, r1));
+  auto both = [&](bool with_big) {
+    vec r0 = half(_mm256_unpacklo_epi8(s8, zero), _mm256_unpacklo_epi8(d8, zero), 0, with_big);
+    vec r1 = half(_mm256_unpackhi_epi8(s8, zero), _mm256_unpackhi_epi8(d8, zero), 1, with_big);
+    store(dp, _mm256_packus_epi16(r0, r1));
+  };
+  // Steps with no weight past 32,767 (clear and faint pixels) skip the mend.
+  if (any_big)
+    both(true);
+  else
+    both(false);
 }
 
 template <int M, variant_kind V>
-inline size_t run(uint8_t* d, const uint8_t* s, const uint8_t* m, int o, size_t n, const rule_scan& rule = {}) {
-  size_t i = 0;
-  for (; i + 32 <= n; i += 32) {
+inline size_t run(uint8_t* d, const uint8_t* s, const uint8_t* m, int o, size_t n, const rule_scan& scan = {}) {
+  const rule_steps rule = steps_of(scan);
+  const size_t whole = n & ~size_t(31);
+  // Pointers stepped side by side (an index beside them costs the loop moves).
+  for (uint8_t* const end = d + whole; d != end; d += 32, s += 32) {
     // The mode arithmetic keeps the loop from running ahead of memory as a
     // copy would; asking for the rows 512 bytes ahead covers the difference.
-    _mm_prefetch(reinterpret_cast<const char*>(s + i + 512), _MM_HINT_T0);
-    _mm_prefetch(reinterpret_cast<const char*>(d + i + 512), _MM_HINT_T0);
-    step<M, V>(d + i, s + i, m ? m + i : nullptr, o, rule);
+    _mm_prefetch(reinterpret_cast<const char*>(s + 512), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(d + 512), _MM_HINT_T0);
+    step<M, V>(d, s, m, o, rule);
+    if (m) m += 32;
   }
-  return i;
+  return whole;
 }
 
 // The table forms finish what the vector loop leaves (fewer than 32 bytes,

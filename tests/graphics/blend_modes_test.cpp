@@ -479,3 +479,34 @@ TEST_F(BlendModes, ComputedRuleSpansHoldForTablesInAnyOrder) {
     }
   }
 }
+
+// Alpha in runs of eight pixels (one 32-byte step): clear, faint, heavy,
+// opaque and mixed steps side by side, as the computed rule spans branch on a
+// whole step's alphas and mask values (a clear step under normal, no weight
+// past 32,767, all at the top weight).
+TEST_F(BlendModes, ComputedRuleSpansHoldForStepsOfOneAlpha) {
+  blend_mode_spans computed[blend_mode_count];
+  if (!fill_computed_blend_spans(computed)) GTEST_SKIP() << "no SIMD spans on this processor";
+  pair_rows r = every_pair(0);
+  const uint8_t runs[] = {0, 1, 127, 128, 200, 255, 0, 37};
+  for (size_t i = 0; i < 65536; ++i) {
+    r.s[i * 4 + 3] = (i / 8) % 9 == 8 ? uint8_t(i * 29) : runs[(i / 8) % 9 % 8];
+    r.m[i * 4] = uint8_t(i / 8 * 13);  // whole steps dead, ramping or at the top
+  }
+  const size_t n = r.d.size() - 9;
+  for (auto [o, p, v] : {std::tuple{256, 256, 256}, std::tuple{180, 140, 40}, std::tuple{256, 120, 30}}) {
+    build_rule_table(o, p, v);
+    for (int mode = 0; mode < blend_mode_count; ++mode) {
+      SCOPED_TRACE(mode);
+      const blend_mode_spans& table = blend_table_spans_of(mode);
+      std::vector<uint8_t> want = r.d, got = r.d;
+      table.rule_alpha(want.data(), r.s.data(), r.m.data(), 0, 0, n);
+      computed[mode].rule_alpha(got.data(), r.s.data(), r.m.data(), 0, 0, n);
+      ASSERT_EQ(got, want) << "rule x alpha, table " << o << "/" << p << "/" << v;
+      want = got = r.d;
+      table.rule(want.data(), r.s.data(), r.m.data(), 0, 0, n);
+      computed[mode].rule(got.data(), r.s.data(), r.m.data(), 0, 0, n);
+      ASSERT_EQ(got, want) << "rule, table " << o << "/" << p << "/" << v;
+    }
+  }
+}
