@@ -34,8 +34,22 @@ inline vec load(const uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<c
 inline void store(uint8_t* p, vec v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
 inline vec set16(int x) { return _mm256_set1_epi16(static_cast<short>(x)); }
 
+// A 16-bit constant the loops take from memory as an operand. Made in a
+// register, it is rebuilt inside the loop (three instructions) whenever the
+// sixteen vector registers run short, as they do in the heavier modes; the
+// array is left writable so that the compiler keeps it in memory.
+template <uint16_t K>
+struct memory_constant {
+  alignas(32) static inline uint16_t lanes[16] = {K, K, K, K, K, K, K, K, K, K, K, K, K, K, K, K};
+};
+template <uint16_t K>
+inline vec mem16() {
+  asm("" : "+m"(memory_constant<K>::lanes));  // its bytes unknown to the compiler from here
+  return _mm256_load_si256(reinterpret_cast<const __m256i*>(memory_constant<K>::lanes));
+}
+
 // trunc(x / 255) for 0 <= x <= 65535.
-inline vec div255(vec x) { return _mm256_srli_epi16(_mm256_mulhi_epu16(x, set16(0x8081)), 7); }
+inline vec div255(vec x) { return _mm256_srli_epi16(_mm256_mulhi_epu16(x, mem16<0x8081>()), 7); }
 
 // trunc(n / q) for 16-bit lanes: n signed (-32768..32767 as int16) or
 // unsigned (when `unsigned_n`), q 1..65535, through single floats. The
@@ -155,7 +169,7 @@ inline vec mode16(vec a, vec b, [[maybe_unused]] const byte_prep& prep, [[maybe_
   if constexpr (M == blend_normal) {
     return a;
   } else if constexpr (M == blend_add) {
-    return _mm256_min_epi16(_mm256_add_epi16(a, b), set16(255));
+    return _mm256_min_epi16(_mm256_add_epi16(a, b), mem16<255>());
   } else if constexpr (M == blend_subtract) {
     return _mm256_subs_epu16(a, b);
   } else if constexpr (M == blend_multiply) {
@@ -183,9 +197,9 @@ inline vec mode16(vec a, vec b, [[maybe_unused]] const byte_prep& prep, [[maybe_
     // other itself but for 255 -> 256: the final min mends that one.
     vec key = M == blend_overlay ? b : a, other = M == blend_overlay ? a : b;
     vec twice = _mm256_add_epi16(key, key);
-    vec k = _mm256_min_epi16(twice, _mm256_sub_epi16(set16(512), twice));
-    vec r = _mm256_add_epi16(div255(_mm256_mullo_epi16(k, other)), _mm256_subs_epu16(twice, set16(257)));
-    return _mm256_min_epi16(r, set16(255));
+    vec k = _mm256_min_epi16(twice, _mm256_sub_epi16(mem16<512>(), twice));
+    vec r = _mm256_add_epi16(div255(_mm256_mullo_epi16(k, other)), _mm256_subs_epu16(twice, mem16<257>()));
+    return _mm256_min_epi16(r, mem16<255>());
   } else if constexpr (M == blend_colour_dodge) {
     vec q = divide16<true>(_mm256_slli_epi16(b, 8), _mm256_sub_epi16(set16(256), a));
     return _mm256_min_epu16(q, set16(255));
@@ -193,7 +207,7 @@ inline vec mode16(vec a, vec b, [[maybe_unused]] const byte_prep& prep, [[maybe_
     vec q = divide16<true>(_mm256_slli_epi16(_mm256_sub_epi16(set16(255), b), 8), _mm256_add_epi16(a, set16(1)));
     return _mm256_subs_epu16(set16(255), q);
   } else if constexpr (M == blend_linear_burn) {
-    return _mm256_subs_epu16(_mm256_add_epi16(a, b), set16(255));
+    return _mm256_subs_epu16(_mm256_add_epi16(a, b), mem16<255>());
   } else if constexpr (M == blend_soft_light) {
     // clamp(b + (((a - 128) * t) >> k), 0, 255) as b + mulhi(x, t): the high
     // half of a 16-bit product is >> 16, and k = 15 doubles x first (the
@@ -204,12 +218,14 @@ inline vec mode16(vec a, vec b, [[maybe_unused]] const byte_prep& prep, [[maybe_
   } else if constexpr (M == blend_vivid_light) {
     return prep.x[h];  // gathered from the table
   } else if constexpr (M == blend_linear_light) {
-    return clamp_byte(_mm256_sub_epi16(_mm256_add_epi16(_mm256_add_epi16(a, a), b), set16(256)));
+    // 2a + b is 0..765: the unsigned saturating subtraction clamps below.
+    vec x = _mm256_add_epi16(_mm256_add_epi16(a, a), b);
+    return _mm256_min_epi16(_mm256_subs_epu16(x, mem16<256>()), mem16<255>());
   } else if constexpr (M == blend_pin_light) {
     // min(max(b, 2a - 255), 2a): below 128, 2a - 255 is negative and the
     // max gives b; from 128 up, 2a is above 255 and the min changes nothing.
     vec twice = _mm256_add_epi16(a, a);
-    return _mm256_min_epi16(_mm256_max_epi16(b, _mm256_sub_epi16(twice, set16(255))), twice);
+    return _mm256_min_epi16(_mm256_max_epi16(b, _mm256_sub_epi16(twice, mem16<255>())), twice);
   } else {
     return b;
   }
@@ -291,6 +307,7 @@ struct rule_steps {
   vec top;
   vec top_weight;  // per pixel
   vec top_w2;      // 2 * top_weight in the colour lanes of a half, 0 in the alpha lanes
+  bool top_dead;   // the top weight is 1 or less: those steps change nothing
 };
 
 inline rule_steps steps_of(const rule_scan& r) {
@@ -299,6 +316,7 @@ inline rule_steps steps_of(const rule_scan& r) {
   k.top = _mm256_set1_epi32(r.top);
   k.top_weight = _mm256_set1_epi32(r.top_weight);
   k.top_w2 = _mm256_set1_epi64x(int64_t(uint64_t(2 * r.top_weight) * 0x000000010001'0001u));
+  k.top_dead = r.top_weight == 0;
   return k;
 }
 
@@ -310,12 +328,14 @@ template <int M, variant_kind V>
 inline void step(uint8_t* dp, const uint8_t* sp, const uint8_t* mp, int o, const rule_steps& rule) {
   const vec zero = _mm256_setzero_si256();
   vec w32 = zero;
-  vec w2[2] = {zero, zero};  // the rule variant's spread weights
+  vec w2_lo = zero, w2_hi = zero;  // spread weights of the two halves, where made before `half`
   bool at_top = false;
   if constexpr (V == k_rule || V == k_rule_alpha) {
     vec index = _mm256_and_si256(load(mp), _mm256_set1_epi32(0xFF));
-    if (!_mm256_movemask_epi8(_mm256_cmpgt_epi32(index, rule.below_live))) return;
-    at_top = !_mm256_movemask_epi8(_mm256_cmpgt_epi32(rule.top, index));
+    vec live = _mm256_cmpgt_epi32(index, rule.below_live), below_top = _mm256_cmpgt_epi32(rule.top, index);
+    if (_mm256_testz_si256(live, live)) return;
+    at_top = _mm256_testz_si256(below_top, below_top);
+    if (at_top && rule.top_dead) return;
     w32 = at_top ? rule.top_weight : rule_weights(mp);
   }
   vec s8 = load(sp);
@@ -326,9 +346,17 @@ inline void step(uint8_t* dp, const uint8_t* sp, const uint8_t* mp, int o, const
     if (_mm256_testz_si256(s8, _mm256_set1_epi32(int(0xFF000000u)))) return;
   }
   vec d8 = load(dp);
-  bool any_big = false;
+  // Whole steps of one kind of pixel finish in fewer operations (each path
+  // gives the general form's bytes, see `half`).
+  enum path_kind { general, big_weights, clear, opaque };
+  path_kind path = general;
   vec big = zero;
+  const vec alpha_bytes = _mm256_set1_epi32(int(0xFF000000u));
   if constexpr (V == k_alpha) {
+    if (_mm256_testz_si256(s8, alpha_bytes))
+      path = clear;
+    else if (_mm256_testc_si256(s8, alpha_bytes))
+      path = opaque;
     w32 = _mm256_add_epi32(_mm256_srli_epi32(s8, 24), _mm256_set1_epi32(1));
     w32 = _mm256_add_epi32(w32, w32);
   } else if constexpr (V == k_alpha_opacity) {
@@ -338,21 +366,29 @@ inline void step(uint8_t* dp, const uint8_t* sp, const uint8_t* mp, int o, const
     w32 = _mm256_and_si256(w32, _mm256_set1_epi32(0x1FE));
   } else if constexpr (V == k_rule) {
     if (at_top) {
-      w2[0] = w2[1] = rule.top_w2;
+      w2_lo = w2_hi = rule.top_w2;
     } else {
       w32 = _mm256_add_epi32(w32, w32);  // w <= 256
-      w2[0] = spread_colour(w32, 0);
-      w2[1] = spread_colour(w32, 1);
+      w2_lo = spread_colour(w32, 0);
+      w2_hi = spread_colour(w32, 1);
     }
   } else if constexpr (V == k_rule_alpha) {
-    // w2 = w * (a + 1) (normal: w * a), up to 65,536. Both factors sit in the
-    // low half of each 32-bit lane, so one multiply-add gives the product.
-    vec a = _mm256_srli_epi32(s8, 24);
-    if constexpr (M != blend_normal) a = _mm256_add_epi32(a, _mm256_set1_epi32(1));
-    w32 = _mm256_madd_epi16(w32, a);
-    // Lanes whose weight does not fit a signed 16-bit lane (see below).
-    big = _mm256_cmpgt_epi32(w32, _mm256_set1_epi32(32767));
-    any_big = !_mm256_testz_si256(big, big);
+    if (M != blend_normal && at_top && _mm256_testc_si256(s8, alpha_bytes)) {
+      // w * 256 at full alpha: the rule variant's lerp by the top weight.
+      path = opaque;
+      w2_lo = w2_hi = rule.top_w2;
+    } else if (M != blend_normal && at_top && _mm256_testz_si256(s8, alpha_bytes)) {
+      path = clear;  // w * 1, w from 2 to 256: -1 where T < d, as for the alpha variant's weight 1
+    } else {
+      // w2 = w * (a + 1) (normal: w * a), up to 65,536. Both factors sit in the
+      // low half of each 32-bit lane, so one multiply-add gives the product.
+      vec a = _mm256_srli_epi32(s8, 24);
+      if constexpr (M != blend_normal) a = _mm256_add_epi32(a, _mm256_set1_epi32(1));
+      w32 = _mm256_madd_epi16(w32, a);
+      // Lanes whose weight does not fit a signed 16-bit lane (see below).
+      big = _mm256_cmpgt_epi32(w32, _mm256_set1_epi32(32767));
+      if (!_mm256_testz_si256(big, big)) path = big_weights;
+    }
   }
   byte_prep prep{};
   if constexpr (M == blend_soft_light)
@@ -361,7 +397,7 @@ inline void step(uint8_t* dp, const uint8_t* sp, const uint8_t* mp, int o, const
     prep = gather_prep<M, V == k_plain || V == k_opacity>(s8, d8);  // those two blend the alpha byte too
   // The two halves written out: left as a loop, some modes kept their
   // halves in memory and ran twice as long.
-  auto half = [&](vec s16, vec d, int h, bool with_big) -> vec {
+  auto half = [&](vec s16, vec d, int h, path_kind path) -> vec {
     vec t = mode16<M>(s16, d, prep, h);
     if constexpr (V == k_plain) {
       return t;
@@ -375,32 +411,46 @@ inline void step(uint8_t* dp, const uint8_t* sp, const uint8_t* mp, int o, const
       } else {
         return lerp(d, t, set16(2 * o));
       }
-    } else if constexpr (V == k_alpha || V == k_alpha_opacity) {
-      return lerp(d, t, spread_colour(w32, h));
-    } else if constexpr (V == k_rule) {
-      return lerp(d, t, w2[h]);
     } else {
-      // d + (((T - d) * w2) >> 16) on 16-bit lanes. The signed high multiply
-      // reads a weight w2 >= 32,768 as w2 - 65,536, which takes exactly
-      // T - d off the floored product: add it back in those lanes (w2 = 65,536,
-      // stored as 0, then gives T - d, as it should). The alpha lanes get
-      // weight 0 and no correction.
-      vec x = _mm256_sub_epi16(t, d);
-      vec p = _mm256_mulhi_epi16(x, spread_colour(w32, h));
-      if (with_big) p = _mm256_add_epi16(p, _mm256_and_si256(x, spread_colour(big, h)));
-      return _mm256_add_epi16(d, p);
+      if ((V == k_alpha || V == k_rule_alpha) && path == clear) {
+        // Weight 1 of 256 (under a rule, w <= 256 of 65,536): one less where
+        // T < d, in the colour lanes.
+        const vec colour = _mm256_set1_epi64x(0x0000FFFFFFFFFFFF);
+        return _mm256_add_epi16(d, _mm256_and_si256(_mm256_cmpgt_epi16(d, t), colour));
+      }
+      if constexpr (V == k_alpha) {
+        if (path == opaque) return _mm256_blend_epi16(t, d, 0x88);  // weight 256: T, the alpha lanes kept
+        return lerp(d, t, spread_colour(w32, h));
+      } else if constexpr (V == k_alpha_opacity) {
+        return lerp(d, t, spread_colour(w32, h));
+      } else if constexpr (V == k_rule) {
+        return lerp(d, t, h == 0 ? w2_lo : w2_hi);
+      } else {
+        if (path == opaque) return lerp(d, t, h == 0 ? w2_lo : w2_hi);
+        // d + (((T - d) * w2) >> 16) on 16-bit lanes. The signed high multiply
+        // reads a weight w2 >= 32,768 as w2 - 65,536, which takes exactly
+        // T - d off the floored product: add it back in those lanes (w2 = 65,536,
+        // stored as 0, then gives T - d, as it should). The alpha lanes get
+        // weight 0 and no correction.
+        vec x = _mm256_sub_epi16(t, d);
+        vec p = _mm256_mulhi_epi16(x, spread_colour(w32, h));
+        if (path == big_weights) p = _mm256_add_epi16(p, _mm256_and_si256(x, spread_colour(big, h)));
+        return _mm256_add_epi16(d, p);
+      }
     }
   };
-  auto both = [&](bool with_big) {
-    vec r0 = half(_mm256_unpacklo_epi8(s8, zero), _mm256_unpacklo_epi8(d8, zero), 0, with_big);
-    vec r1 = half(_mm256_unpackhi_epi8(s8, zero), _mm256_unpackhi_epi8(d8, zero), 1, with_big);
+  auto both = [&](path_kind path) {
+    vec r0 = half(_mm256_unpacklo_epi8(s8, zero), _mm256_unpacklo_epi8(d8, zero), 0, path);
+    vec r1 = half(_mm256_unpackhi_epi8(s8, zero), _mm256_unpackhi_epi8(d8, zero), 1, path);
     store(dp, _mm256_packus_epi16(r0, r1));
   };
-  // Steps with no weight past 32,767 (clear and faint pixels) skip the mend.
-  if (any_big)
-    both(true);
-  else
-    both(false);
+  // One copy of the arithmetic per path, each with its choice made once.
+  switch (path) {
+    case general: both(general); break;
+    case big_weights: both(big_weights); break;
+    case clear: both(clear); break;
+    case opaque: both(opaque); break;
+  }
 }
 
 template <int M, variant_kind V>
