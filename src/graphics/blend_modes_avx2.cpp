@@ -48,8 +48,12 @@ inline vec mem16() {
   return _mm256_load_si256(reinterpret_cast<const __m256i*>(memory_constant<K>::lanes));
 }
 
-// trunc(x / 255) for 0 <= x <= 65535.
-inline vec div255(vec x) { return _mm256_srli_epi16(_mm256_mulhi_epu16(x, mem16<0x8081>()), 7); }
+// trunc(x / 255) for 0 <= x <= 65535 (the constant from memory in the modes
+// that run short of registers).
+template <bool from_memory = false>
+inline vec div255(vec x) {
+  return _mm256_srli_epi16(_mm256_mulhi_epu16(x, from_memory ? mem16<0x8081>() : set16(0x8081)), 7);
+}
 
 // trunc(n / q) for 16-bit lanes: n signed (-32768..32767 as int16) or
 // unsigned (when `unsigned_n`), q 1..65535, through single floats. The
@@ -169,7 +173,7 @@ inline vec mode16(vec a, vec b, [[maybe_unused]] const byte_prep& prep, [[maybe_
   if constexpr (M == blend_normal) {
     return a;
   } else if constexpr (M == blend_add) {
-    return _mm256_min_epi16(_mm256_add_epi16(a, b), mem16<255>());
+    return _mm256_min_epi16(_mm256_add_epi16(a, b), set16(255));
   } else if constexpr (M == blend_subtract) {
     return _mm256_subs_epu16(a, b);
   } else if constexpr (M == blend_multiply) {
@@ -198,7 +202,7 @@ inline vec mode16(vec a, vec b, [[maybe_unused]] const byte_prep& prep, [[maybe_
     vec key = M == blend_overlay ? b : a, other = M == blend_overlay ? a : b;
     vec twice = _mm256_add_epi16(key, key);
     vec k = _mm256_min_epi16(twice, _mm256_sub_epi16(mem16<512>(), twice));
-    vec r = _mm256_add_epi16(div255(_mm256_mullo_epi16(k, other)), _mm256_subs_epu16(twice, mem16<257>()));
+    vec r = _mm256_add_epi16(div255<true>(_mm256_mullo_epi16(k, other)), _mm256_subs_epu16(twice, mem16<257>()));
     return _mm256_min_epi16(r, mem16<255>());
   } else if constexpr (M == blend_colour_dodge) {
     vec q = divide16<true>(_mm256_slli_epi16(b, 8), _mm256_sub_epi16(set16(256), a));
@@ -207,7 +211,7 @@ inline vec mode16(vec a, vec b, [[maybe_unused]] const byte_prep& prep, [[maybe_
     vec q = divide16<true>(_mm256_slli_epi16(_mm256_sub_epi16(set16(255), b), 8), _mm256_add_epi16(a, set16(1)));
     return _mm256_subs_epu16(set16(255), q);
   } else if constexpr (M == blend_linear_burn) {
-    return _mm256_subs_epu16(_mm256_add_epi16(a, b), mem16<255>());
+    return _mm256_subs_epu16(_mm256_add_epi16(a, b), set16(255));
   } else if constexpr (M == blend_soft_light) {
     // clamp(b + (((a - 128) * t) >> k), 0, 255) as b + mulhi(x, t): the high
     // half of a 16-bit product is >> 16, and k = 15 doubles x first (the
@@ -225,7 +229,7 @@ inline vec mode16(vec a, vec b, [[maybe_unused]] const byte_prep& prep, [[maybe_
     // min(max(b, 2a - 255), 2a): below 128, 2a - 255 is negative and the
     // max gives b; from 128 up, 2a is above 255 and the min changes nothing.
     vec twice = _mm256_add_epi16(a, a);
-    return _mm256_min_epi16(_mm256_max_epi16(b, _mm256_sub_epi16(twice, mem16<255>())), twice);
+    return _mm256_min_epi16(_mm256_max_epi16(b, _mm256_sub_epi16(twice, set16(255))), twice);
   } else {
     return b;
   }
