@@ -345,8 +345,8 @@ inline void step(uint8_t* dp, const uint8_t* sp, const uint8_t* mp, int o, const
   vec s8 = load(sp);
   if constexpr (V == k_alpha_opacity || (V == k_rule_alpha && M == blend_normal)) {
     // Eight clear pixels weigh (o * 0 + o) >> 8 = 0 below full opacity, and
-    // w * 0 under a rule (normal): nothing changes. (Other shortcuts on the
-    // alpha cost more in branches than they save.)
+    // w * 0 under a rule (normal): nothing changes, not even a store. (The
+    // other whole-step shortcuts follow below, where d is loaded.)
     if (_mm256_testz_si256(s8, _mm256_set1_epi32(int(0xFF000000u)))) return;
   }
   vec d8 = load(dp);
