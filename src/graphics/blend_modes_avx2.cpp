@@ -34,8 +34,26 @@ inline vec load(const uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<c
 inline void store(uint8_t* p, vec v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
 inline vec set16(int x) { return _mm256_set1_epi16(static_cast<short>(x)); }
 
-// trunc(x / 255) for 0 <= x <= 65535.
-inline vec div255(vec x) { return _mm256_srli_epi16(_mm256_mulhi_epu16(x, set16(0x8081)), 7); }
+// A 16-bit constant the loops take from memory as an operand. Made in a
+// register, it is rebuilt inside the loop (three instructions) whenever the
+// sixteen vector registers run short, as they do in the heavier modes; the
+// array is left writable so that the compiler keeps it in memory.
+template <uint16_t K>
+struct memory_constant {
+  alignas(32) static inline uint16_t lanes[16] = {K, K, K, K, K, K, K, K, K, K, K, K, K, K, K, K};
+};
+template <uint16_t K>
+inline vec mem16() {
+  asm("" : "+m"(memory_constant<K>::lanes));  // its bytes unknown to the compiler from here
+  return _mm256_load_si256(reinterpret_cast<const __m256i*>(memory_constant<K>::lanes));
+}
+
+// trunc(x / 255) for 0 <= x <= 65535 (the constant from memory in the modes
+// that run short of registers).
+template <bool from_memory = false>
+inline vec div255(vec x) {
+  return _mm256_srli_epi16(_mm256_mulhi_epu16(x, from_memory ? mem16<0x8081>() : set16(0x8081)), 7);
+}
 
 // floor(n / q) for 16-bit lanes, n unsigned, q >= 1, saturated to 32,767
 // (callers clamp to 0..255 afterwards), through single floats: n and q are
@@ -189,7 +207,9 @@ inline vec below_background(vec s8, vec d8) {
   }
 }
 
-// The alpha variant's eight clear pixels: each colour byte less one where T < b.
+// Eight clear pixels of the alpha variant (weight 1 of 256), or of rule x
+// alpha at one top weight (2..256 of 65,536): each colour byte less one
+// where T < b.
 template <int M>
 inline void clear_pixels(uint8_t* dp, vec s8) {
   vec d8 = load(dp);
@@ -232,9 +252,9 @@ inline vec mode16(vec a, vec b, [[maybe_unused]] const byte_prep& prep, [[maybe_
     // other itself but for 255 -> 256: the final min mends that one.
     vec key = M == blend_overlay ? b : a, other = M == blend_overlay ? a : b;
     vec twice = _mm256_add_epi16(key, key);
-    vec k = _mm256_min_epi16(twice, _mm256_sub_epi16(set16(512), twice));
-    vec r = _mm256_add_epi16(div255(_mm256_mullo_epi16(k, other)), _mm256_subs_epu16(twice, set16(257)));
-    return _mm256_min_epi16(r, set16(255));
+    vec k = _mm256_min_epi16(twice, _mm256_sub_epi16(mem16<512>(), twice));
+    vec r = _mm256_add_epi16(div255<true>(_mm256_mullo_epi16(k, other)), _mm256_subs_epu16(twice, mem16<257>()));
+    return _mm256_min_epi16(r, mem16<255>());
   } else if constexpr (M == blend_colour_dodge) {
     vec q = divide16(_mm256_slli_epi16(b, 8), _mm256_sub_epi16(set16(256), a));
     return _mm256_min_epu16(q, set16(255));
@@ -253,7 +273,9 @@ inline vec mode16(vec a, vec b, [[maybe_unused]] const byte_prep& prep, [[maybe_
   } else if constexpr (M == blend_vivid_light) {
     return prep.x[h];  // see vivid_light_prep
   } else if constexpr (M == blend_linear_light) {
-    return clamp_byte(_mm256_sub_epi16(_mm256_add_epi16(_mm256_add_epi16(a, a), b), set16(256)));
+    // 2a + b is 0..765: the unsigned saturating subtraction clamps below.
+    vec x = _mm256_add_epi16(_mm256_add_epi16(a, a), b);
+    return _mm256_min_epi16(_mm256_subs_epu16(x, mem16<256>()), mem16<255>());
   } else if constexpr (M == blend_pin_light) {
     // min(max(b, 2a - 255), 2a): below 128, 2a - 255 is negative and the
     // max gives b; from 128 up, 2a is above 255 and the min changes nothing.
@@ -333,39 +355,70 @@ inline rule_scan scan_rule_table() {
   return r;
 }
 
+// The rule scan as the steps use it, in registers: made once per row (the
+// stores of a row could otherwise stand for the scan's memory).
+struct rule_steps {
+  vec below_live;  // live - 1
+  vec top;
+  vec top_weight;  // per pixel
+  vec top_w2;      // 2 * top_weight in the colour lanes of a half, 0 in the alpha lanes
+  bool top_dead;   // the top weight is 1 or less: those steps change nothing
+};
+
+inline rule_steps steps_of(const rule_scan& r) {
+  rule_steps k;
+  k.below_live = _mm256_set1_epi32(r.live - 1);
+  k.top = _mm256_set1_epi32(r.top);
+  k.top_weight = _mm256_set1_epi32(r.top_weight);
+  k.top_w2 = _mm256_set1_epi64x(int64_t(uint64_t(2 * r.top_weight) * 0x000000010001'0001u));
+  k.top_dead = r.top_weight == 0;
+  return k;
+}
+
 // One 32-byte step (eight pixels) of variant V of mode M. The bytes go to
 // 16-bit lanes in two halves (unpack low: pixels 0, 1, 4, 5; high: 2, 3, 6, 7)
 // and come back in order through the saturating pack. Per-pixel weights are
 // worked out once in 32-bit lanes (one per pixel) and spread to each half.
-// Inlined and with its two halves unrolled: otherwise GCC keeps it out of the
-// loop with s16, d16, r and prep in memory, a third slower.
+// Always inlined: otherwise GCC keeps it out of the loop with its halves and
+// prep in memory, a third slower.
 template <int M, variant_kind V>
-[[gnu::always_inline]] inline void step(uint8_t* dp, const uint8_t* sp, const uint8_t* mp, int o, const rule_scan& rule) {
+[[gnu::always_inline]] inline void step(uint8_t* dp, const uint8_t* sp, const uint8_t* mp, int o,
+                                        const rule_steps& rule) {
   const vec zero = _mm256_setzero_si256();
   vec w32 = zero;
+  vec w2_lo = zero, w2_hi = zero;  // spread weights of the two halves, where made before `half`
+  bool at_top = false;
   if constexpr (V == k_rule || V == k_rule_alpha) {
     vec index = _mm256_and_si256(load(mp), _mm256_set1_epi32(0xFF));
-    if (!_mm256_movemask_epi8(_mm256_cmpgt_epi32(index, _mm256_set1_epi32(rule.live - 1)))) return;
-    if (!_mm256_movemask_epi8(_mm256_cmpgt_epi32(_mm256_set1_epi32(rule.top), index)))
-      w32 = _mm256_set1_epi32(rule.top_weight);
-    else
-      w32 = rule_weights(mp);
+    vec live = _mm256_cmpgt_epi32(index, rule.below_live), below_top = _mm256_cmpgt_epi32(rule.top, index);
+    if (_mm256_testz_si256(live, live)) return;
+    at_top = _mm256_testz_si256(below_top, below_top);
+    if (at_top && rule.top_dead) return;
+    w32 = at_top ? rule.top_weight : rule_weights(mp);
   }
   vec s8 = load(sp);
-  if constexpr (V == k_alpha_opacity) {
-    // Eight clear pixels weigh (o * 0 + o) >> 8 = 0 below full opacity:
-    // nothing changes. (Other shortcuts on the alpha cost more in branches
-    // than they save.)
-    vec a = _mm256_and_si256(s8, _mm256_set1_epi32(int(0xFF000000u)));
-    if (_mm256_testz_si256(a, a)) return;
+  if constexpr (V == k_alpha_opacity || (V == k_rule_alpha && M == blend_normal)) {
+    // Eight clear pixels weigh (o * 0 + o) >> 8 = 0 below full opacity, and
+    // w * 0 under a rule (normal): nothing changes, not even a store. (The
+    // other whole-step shortcuts follow below, where d is loaded.)
+    if (_mm256_testz_si256(s8, _mm256_set1_epi32(int(0xFF000000u)))) return;
   }
   if constexpr (V == k_alpha && clear_test<M>) {
     vec a = _mm256_and_si256(s8, _mm256_set1_epi32(int(0xFF000000u)));
     if (_mm256_testz_si256(a, a)) return clear_pixels<M>(dp, s8);
   }
   vec d8 = load(dp);
+  // Whole steps of one kind of pixel finish in fewer operations (each path
+  // gives the general form's bytes, see `half`).
+  enum path_kind { general, big_weights, clear, opaque };
+  path_kind path = general;
   vec big = zero;
+  const vec alpha_bytes = _mm256_set1_epi32(int(0xFF000000u));
   if constexpr (V == k_alpha) {
+    if (_mm256_testz_si256(s8, alpha_bytes))
+      path = clear;
+    else if (_mm256_testc_si256(s8, alpha_bytes))
+      path = opaque;
     w32 = _mm256_add_epi32(_mm256_srli_epi32(s8, 24), _mm256_set1_epi32(1));
     w32 = _mm256_add_epi32(w32, w32);
   } else if constexpr (V == k_alpha_opacity) {
@@ -374,68 +427,111 @@ template <int M, variant_kind V>
     w32 = _mm256_srli_epi32(w32, 7);  // twice the weight, odd bit cleared below
     w32 = _mm256_and_si256(w32, _mm256_set1_epi32(0x1FE));
   } else if constexpr (V == k_rule) {
-    w32 = _mm256_add_epi32(w32, w32);  // w <= 256
+    if (at_top) {
+      w2_lo = w2_hi = rule.top_w2;
+    } else {
+      w32 = _mm256_add_epi32(w32, w32);  // w <= 256
+      w2_lo = spread_colour(w32, 0);
+      w2_hi = spread_colour(w32, 1);
+    }
   } else if constexpr (V == k_rule_alpha) {
-    // w2 = w * (a + 1) (normal: w * a), up to 65,536. Both factors sit in the
-    // low half of each 32-bit lane, so one multiply-add gives the product.
-    vec a = _mm256_srli_epi32(s8, 24);
-    if constexpr (M != blend_normal) a = _mm256_add_epi32(a, _mm256_set1_epi32(1));
-    w32 = _mm256_madd_epi16(w32, a);
-    // Lanes whose weight does not fit a signed 16-bit lane (see below).
-    big = _mm256_cmpgt_epi32(w32, _mm256_set1_epi32(32767));
+    if (M != blend_normal && at_top && _mm256_testc_si256(s8, alpha_bytes)) {
+      // w * 256 at full alpha: the rule variant's lerp by the top weight.
+      path = opaque;
+      w2_lo = w2_hi = rule.top_w2;
+    } else if (M != blend_normal && at_top && _mm256_testz_si256(s8, alpha_bytes)) {
+      // w * 1, w from 2 to 256: -1 where T < d, as for the alpha variant's
+      // weight 1 (and as cheap where that has a test of its own).
+      if constexpr (clear_test<M>) return clear_pixels<M>(dp, s8);
+      path = clear;
+    } else {
+      // w2 = w * (a + 1) (normal: w * a), up to 65,536. Both factors sit in the
+      // low half of each 32-bit lane, so one multiply-add gives the product.
+      vec a = _mm256_srli_epi32(s8, 24);
+      if constexpr (M != blend_normal) a = _mm256_add_epi32(a, _mm256_set1_epi32(1));
+      w32 = _mm256_madd_epi16(w32, a);
+      // Lanes whose weight does not fit a signed 16-bit lane (see below).
+      big = _mm256_cmpgt_epi32(w32, _mm256_set1_epi32(32767));
+      if (!_mm256_testz_si256(big, big)) path = big_weights;
+    }
   }
   byte_prep prep{};
   if constexpr (M == blend_soft_light)
     prep = soft_light_prep(s8, d8);
   else if constexpr (M == blend_vivid_light)
     prep = vivid_light_prep(s8, d8);
-  vec s16[2] = {_mm256_unpacklo_epi8(s8, zero), _mm256_unpackhi_epi8(s8, zero)};
-  vec d16[2] = {_mm256_unpacklo_epi8(d8, zero), _mm256_unpackhi_epi8(d8, zero)};
-  vec r[2];
-#pragma GCC unroll 2
-  for (int h = 0; h < 2; ++h) {
-    vec t = mode16<M>(s16[h], d16[h], prep, h);
-    vec d = d16[h];
+  // The two halves written out: left as a loop, some modes kept their
+  // halves in memory and ran twice as long.
+  auto half = [&](vec s16, vec d, int h, path_kind path) -> vec {
+    vec t = mode16<M>(s16, d, prep, h);
     if constexpr (V == k_plain) {
-      r[h] = t;
+      return t;
     } else if constexpr (V == k_opacity) {
       if constexpr (M == blend_difference) {
         // d + trunc(o * (T - d) / 256): toward zero on both sides, so the
         // size is worked out on |T - d| and given the sign back.
         vec x = _mm256_sub_epi16(t, d);
         vec size = _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_abs_epi16(x), set16(o)), 8);
-        r[h] = _mm256_add_epi16(d, _mm256_sign_epi16(size, x));
+        return _mm256_add_epi16(d, _mm256_sign_epi16(size, x));
       } else {
-        r[h] = lerp(d, t, set16(2 * o));
+        return lerp(d, t, set16(2 * o));
       }
-    } else if constexpr (V == k_alpha || V == k_alpha_opacity || V == k_rule) {
-      r[h] = lerp(d, t, spread_colour(w32, h));
     } else {
-      // d + (((T - d) * w2) >> 16) on 16-bit lanes. The signed high multiply
-      // reads a weight w2 >= 32,768 as w2 - 65,536, which takes exactly
-      // T - d off the floored product: add it back in those lanes (w2 = 65,536,
-      // stored as 0, then gives T - d, as it should). The alpha lanes get
-      // weight 0 and no correction.
-      vec x = _mm256_sub_epi16(t, d);
-      vec p = _mm256_add_epi16(_mm256_mulhi_epi16(x, spread_colour(w32, h)),
-                               _mm256_and_si256(x, spread_colour(big, h)));
-      r[h] = _mm256_add_epi16(d, p);
+      if ((V == k_alpha || V == k_rule_alpha) && path == clear) {
+        // Weight 1 of 256 (under a rule, w <= 256 of 65,536): one less where
+        // T < d, in the colour lanes.
+        const vec colour = _mm256_set1_epi64x(0x0000FFFFFFFFFFFF);
+        return _mm256_add_epi16(d, _mm256_and_si256(_mm256_cmpgt_epi16(d, t), colour));
+      }
+      if constexpr (V == k_alpha) {
+        if (path == opaque) return _mm256_blend_epi16(t, d, 0x88);  // weight 256: T, the alpha lanes kept
+        return lerp(d, t, spread_colour(w32, h));
+      } else if constexpr (V == k_alpha_opacity) {
+        return lerp(d, t, spread_colour(w32, h));
+      } else if constexpr (V == k_rule) {
+        return lerp(d, t, h == 0 ? w2_lo : w2_hi);
+      } else {
+        if (path == opaque) return lerp(d, t, h == 0 ? w2_lo : w2_hi);
+        // d + (((T - d) * w2) >> 16) on 16-bit lanes. The signed high multiply
+        // reads a weight w2 >= 32,768 as w2 - 65,536, which takes exactly
+        // T - d off the floored product: add it back in those lanes (w2 = 65,536,
+        // stored as 0, then gives T - d, as it should). The alpha lanes get
+        // weight 0 and no correction.
+        vec x = _mm256_sub_epi16(t, d);
+        vec p = _mm256_mulhi_epi16(x, spread_colour(w32, h));
+        if (path == big_weights) p = _mm256_add_epi16(p, _mm256_and_si256(x, spread_colour(big, h)));
+        return _mm256_add_epi16(d, p);
+      }
     }
+  };
+  auto both = [&](path_kind path) {
+    vec r0 = half(_mm256_unpacklo_epi8(s8, zero), _mm256_unpacklo_epi8(d8, zero), 0, path);
+    vec r1 = half(_mm256_unpackhi_epi8(s8, zero), _mm256_unpackhi_epi8(d8, zero), 1, path);
+    store(dp, _mm256_packus_epi16(r0, r1));
+  };
+  // One copy of the arithmetic per path, each with its choice made once.
+  switch (path) {
+    case general: both(general); break;
+    case big_weights: both(big_weights); break;
+    case clear: both(clear); break;
+    case opaque: both(opaque); break;
   }
-  store(dp, _mm256_packus_epi16(r[0], r[1]));
 }
 
 template <int M, variant_kind V>
-inline size_t run(uint8_t* d, const uint8_t* s, const uint8_t* m, int o, size_t n, const rule_scan& rule = {}) {
-  size_t i = 0;
-  for (; i + 32 <= n; i += 32) {
+inline size_t run(uint8_t* d, const uint8_t* s, const uint8_t* m, int o, size_t n, const rule_scan& scan = {}) {
+  const rule_steps rule = steps_of(scan);
+  const size_t whole = n & ~size_t(31);
+  // Pointers stepped side by side (an index beside them costs the loop moves).
+  for (uint8_t* const end = d + whole; d != end; d += 32, s += 32) {
     // The mode arithmetic keeps the loop from running ahead of memory as a
     // copy would; asking for the rows 512 bytes ahead covers the difference.
-    _mm_prefetch(reinterpret_cast<const char*>(s + i + 512), _MM_HINT_T0);
-    _mm_prefetch(reinterpret_cast<const char*>(d + i + 512), _MM_HINT_T0);
-    step<M, V>(d + i, s + i, m ? m + i : nullptr, o, rule);
+    _mm_prefetch(reinterpret_cast<const char*>(s + 512), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(d + 512), _MM_HINT_T0);
+    step<M, V>(d, s, m, o, rule);
+    if (m) m += 32;
   }
-  return i;
+  return whole;
 }
 
 // The table forms finish what the vector loop leaves (fewer than 32 bytes,

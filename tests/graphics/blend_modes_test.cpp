@@ -513,3 +513,49 @@ TEST_F(BlendModes, ComputedQuotientsAreExactForEveryNumerator) {
     for (int i = 0; i < 65536; ++i) ASSERT_EQ(out[i], std::min(i / d, 32767)) << i << " / " << d;
   }
 }
+
+// Alpha in runs of eight pixels (one 32-byte step): clear, faint, heavy,
+// opaque and mixed steps side by side, as the computed spans branch on a
+// whole step's alphas and mask values (clear and opaque steps, no weight past
+// 32,767, all at the top weight, a top weight of 1 or less).
+TEST_F(BlendModes, ComputedSpansHoldForStepsOfOneAlpha) {
+  blend_mode_spans computed[blend_mode_count];
+  if (!fill_computed_blend_spans(computed)) GTEST_SKIP() << "no SIMD spans on this processor";
+  pair_rows r = every_pair(0);
+  const uint8_t runs[] = {0, 1, 127, 128, 200, 255, 0, 37};
+  for (size_t i = 0; i < 65536; ++i) {
+    r.s[i * 4 + 3] = (i / 8) % 9 == 8 ? uint8_t(i * 29) : runs[(i / 8) % 9 % 8];
+    r.m[i * 4] = uint8_t(i / 8 * 13);  // whole steps dead, ramping or at the top
+  }
+  const size_t n = r.d.size() - 9;
+  auto same = [&](int mode, const char* what, auto run_table, auto run_fast) {
+    std::vector<uint8_t> want = r.d, got = r.d;
+    run_table(want.data());
+    run_fast(got.data());
+    ASSERT_EQ(got, want) << "mode " << mode << " " << what;
+  };
+  for (int mode = 0; mode < blend_mode_count; ++mode) {
+    const blend_mode_spans& table = blend_table_spans_of(mode);
+    const blend_mode_spans& fast = computed[mode];
+    same(mode, "alpha", [&](uint8_t* d) { table.alpha(d, r.s.data(), 256, n); },
+         [&](uint8_t* d) { fast.alpha(d, r.s.data(), 256, n); });
+    same(mode, "alpha x opacity", [&](uint8_t* d) { table.alpha_opacity(d, r.s.data(), 180, n); },
+         [&](uint8_t* d) { fast.alpha_opacity(d, r.s.data(), 180, n); });
+  }
+  for (int t = 0; t < 4; ++t) {
+    if (t < 3) {
+      const int o[] = {256, 180, 256}, p[] = {256, 140, 120}, v[] = {256, 40, 30};
+      build_rule_table(o[t], p[t], v[t]);
+    } else {
+      for (int i = 0; i < 256; ++i) rule_table[i] = i < 64 ? 0 : i < 128 ? 100 + i : 1;  // dead at the top
+    }
+    for (int mode = 0; mode < blend_mode_count; ++mode) {
+      const blend_mode_spans& table = blend_table_spans_of(mode);
+      const blend_mode_spans& fast = computed[mode];
+      same(mode, "rule", [&](uint8_t* d) { table.rule(d, r.s.data(), r.m.data(), 0, 0, n); },
+           [&](uint8_t* d) { fast.rule(d, r.s.data(), r.m.data(), 0, 0, n); });
+      same(mode, "rule x alpha", [&](uint8_t* d) { table.rule_alpha(d, r.s.data(), r.m.data(), 0, 0, n); },
+           [&](uint8_t* d) { fast.rule_alpha(d, r.s.data(), r.m.data(), 0, 0, n); });
+    }
+  }
+}
