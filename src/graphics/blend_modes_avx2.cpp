@@ -396,16 +396,16 @@ template <int M, variant_kind V>
     if (at_top && rule.top_dead) return;
     w32 = at_top ? rule.top_weight : rule_weights(mp);
   }
+  const vec alpha_bytes = _mm256_set1_epi32(int(0xFF000000u));
   vec s8 = load(sp);
   if constexpr (V == k_alpha_opacity || (V == k_rule_alpha && M == blend_normal)) {
     // Eight clear pixels weigh (o * 0 + o) >> 8 = 0 below full opacity, and
     // w * 0 under a rule (normal): nothing changes, not even a store. (The
     // other whole-step shortcuts follow below, where d is loaded.)
-    if (_mm256_testz_si256(s8, _mm256_set1_epi32(int(0xFF000000u)))) return;
+    if (_mm256_testz_si256(s8, alpha_bytes)) return;
   }
   if constexpr (V == k_alpha && clear_test<M>) {
-    vec a = _mm256_and_si256(s8, _mm256_set1_epi32(int(0xFF000000u)));
-    if (_mm256_testz_si256(a, a)) return clear_pixels<M>(dp, s8);
+    if (_mm256_testz_si256(s8, alpha_bytes)) return clear_pixels<M>(dp, s8);
   }
   vec d8 = load(dp);
   // Whole steps of one kind of pixel finish in fewer operations (each path
@@ -413,7 +413,6 @@ template <int M, variant_kind V>
   enum path_kind { general, big_weights, clear, opaque };
   path_kind path = general;
   vec big = zero;
-  const vec alpha_bytes = _mm256_set1_epi32(int(0xFF000000u));
   if constexpr (V == k_alpha) {
     if (_mm256_testz_si256(s8, alpha_bytes))
       path = clear;

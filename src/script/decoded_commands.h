@@ -268,19 +268,14 @@ struct value_result {
                                                         int64_t* values, value_result& last) {
   if (!running_decoded_arguments()) return false;
   const decoded_transfer_value* v = code.transfer_values.data() + d.first_value;
-  // Two cases apart, for a loop with less to keep: values without a decoded
-  // form (literals and variables, as most call values are), and one value.
+  // Values without a decoded form (literals and variables, as most call
+  // values are) read in a loop with less to keep.
   if (!d.forms) {
     for (uint32_t k = 0; k < d.value_count; ++k) {
       // Each evaluation replaces what the one before it left.
       if (!read_plain_argument(v[k].form, last)) return false;
       values[v[k].slot] = last.value;
     }
-    return true;
-  }
-  if (d.value_count == 1) {
-    if (!read_argument(code, v[0].form, last)) return false;
-    values[v[0].slot] = last.value;
     return true;
   }
   for (uint32_t k = 0; k < d.value_count; ++k) {
