@@ -181,7 +181,10 @@ TEST(RealPlayerFailure, ReportsUnderTheLockAndSigtermEndThePlayer) {
         temp_folder game;
         make_game(game, with_file("good.wav"), frame_thread);
         game.write("good.wav", good);
-        player_result r = run_player(game.path(), video, 1.5);
+        // The signal must find the player running: until its window system is
+        // up, SIGTERM still has its default action, and a loaded machine can
+        // take more than a second or two to get there.
+        player_result r = run_player(game.path(), video, 4.0);
         EXPECT_FALSE(r.ended_by_itself) << r.err;
         EXPECT_TRUE(r.ended_after_signal) << r.err;
         EXPECT_EQ(r.status, 0) << r.err;
