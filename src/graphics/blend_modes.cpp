@@ -5,6 +5,8 @@
 #include <cmath>
 #include <utility>
 
+#include "graphics/blend_modes_computed.h"
+
 blend_table_set blend_tables;
 int32_t rule_table[256];
 blend_span_table_set blend_span_tables;
@@ -247,10 +249,25 @@ const std::array<blend_mode_spans, blend_mode_count> table_form_spans =
 // table form the computed span when there is one.
 blend_mode_spans installed_spans[blend_mode_count];
 
+}  // namespace
+
+bool fill_computed_blend_spans(blend_mode_spans (&out)[blend_mode_count], span_width width) {
+  if (width != span_width::avx2 && fill_computed_blend_spans_avx512(out)) return true;
+  return width != span_width::avx512 && fill_computed_blend_spans_avx2(out);
+}
+
+bool computed_blend_quotients(const uint16_t* n, const uint16_t* q, uint16_t* out, size_t count, span_width width) {
+  if (width != span_width::avx2 && computed_blend_quotients_avx512(n, q, out, count)) return true;
+  return width != span_width::avx512 && computed_blend_quotients_avx2(n, q, out, count);
+}
+
+namespace {
+
 void install_mode_spans() {
   blend_mode_spans computed[blend_mode_count];
-  // The computed spans go with the AVX2 kernel set; the lower levels (chosen
-  // by the processor or the settings) keep the table forms.
+  // The computed spans (the widest the processor runs) go with the AVX2
+  // kernel set; the lower levels (chosen by the processor or the settings)
+  // keep the table forms.
   bool use_computed = pixel_kernels.level == 3 && pixel_kernels.avx2 && fill_computed_blend_spans(computed);
   for (int m = 0; m < blend_mode_count; ++m) {
     blend_mode_spans spans = mode_spans[m];

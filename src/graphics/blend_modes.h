@@ -103,10 +103,14 @@ const blend_mode_spans& blend_spans_of(int mode);
 // Every variant of a mode in its table form (one look-up per byte), the
 // reference the computed spans are held to.
 const blend_mode_spans& blend_table_spans_of(int mode);
+// The vector widths the computed spans come in; `widest` is the widest this
+// processor runs.
+enum class span_width : uint8_t { widest, avx2, avx512 };
 // The spans computed with SIMD arithmetic for every mode, where the build and
 // the processor allow them (false otherwise). init_blend_dispatch_tables puts
-// them in place of the table forms when the SIMD kernels are in use.
-bool fill_computed_blend_spans(blend_mode_spans (&out)[blend_mode_count]);
+// the widest in place of the table forms when the SIMD kernels are in use.
+bool fill_computed_blend_spans(blend_mode_spans (&out)[blend_mode_count], span_width width = span_width::widest);
 // out[i] = min(floor(n[i] / q[i]), 32767) (q[i] >= 1) worked out as the computed spans
-// divide, 16 at a time (count a multiple of 16); false where they are not built.
-bool computed_blend_quotients(const uint16_t* n, const uint16_t* q, uint16_t* out, size_t count);
+// divide, a vector at a time (count a multiple of 32); false where they are not built.
+bool computed_blend_quotients(const uint16_t* n, const uint16_t* q, uint16_t* out, size_t count,
+                              span_width width = span_width::widest);

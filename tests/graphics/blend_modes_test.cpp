@@ -330,48 +330,74 @@ pair_rows every_pair(int alpha_seed) {
   return r;
 }
 
+// Every width of computed spans this processor runs, with its step in pixels.
+struct computed_set {
+  const char* name;
+  int step_pixels;
+  blend_mode_spans spans[blend_mode_count];
+};
+
+std::vector<computed_set> computed_sets() {
+  std::vector<computed_set> sets;
+  for (auto [width, name, step] : {std::tuple{span_width::avx2, "avx2", 8}, std::tuple{span_width::avx512, "avx512", 16}}) {
+    computed_set set{name, step, {}};
+    if (fill_computed_blend_spans(set.spans, width)) sets.push_back(set);
+  }
+  return sets;
+}
+
+// Runs check(spans, step_pixels) for every computed width.
+template <class F>
+void for_each_computed_width(F check) {
+  for (const computed_set& set : computed_sets()) {
+    SCOPED_TRACE(set.name);
+    check(set.spans, set.step_pixels);
+  }
+}
+
 TEST_F(BlendModes, ComputedSpansGiveTheTableBytesForEveryPair) {
-  blend_mode_spans computed[blend_mode_count];
-  if (!fill_computed_blend_spans(computed)) GTEST_SKIP() << "no SIMD spans on this processor";
-  // The last 13 bytes stay off the 32-byte steps, so the tail is covered too.
-  for (int seed : {0, 255, 131}) {
-    pair_rows r = every_pair(seed);
-    const size_t n = r.d.size() - 13;
-    for (int m = 0; m < blend_mode_count; ++m) {
-      SCOPED_TRACE(m);
-      const blend_mode_spans& table = blend_table_spans_of(m);
-      const blend_mode_spans& fast = computed[m];
-      auto same = [&](auto run_table, auto run_fast, const char* what) {
-        std::vector<uint8_t> want = r.d, got = r.d;
-        run_table(want.data());
-        run_fast(got.data());
-        for (size_t i = 0; i < want.size(); ++i)
-          ASSERT_EQ(got[i], want[i]) << what << " byte " << i << " s=" << int(r.s[i]) << " d=" << int(r.d[i])
-                                     << " alpha=" << int(r.s[i | 3]);
-      };
-      same([&](uint8_t* d) { table.plain(d, r.s.data(), 256, n); },
-           [&](uint8_t* d) { fast.plain(d, r.s.data(), 256, n); }, "plain");
-      same([&](uint8_t* d) { table.alpha(d, r.s.data(), 256, n); },
-           [&](uint8_t* d) { fast.alpha(d, r.s.data(), 256, n); }, "alpha");
-      for (int o : {0, 1, 77, 128, 255, 256}) {
-        SCOPED_TRACE(o);
-        same([&](uint8_t* d) { table.opacity(d, r.s.data(), o, n); },
-             [&](uint8_t* d) { fast.opacity(d, r.s.data(), o, n); }, "opacity");
-        same([&](uint8_t* d) { table.alpha_opacity(d, r.s.data(), o, n); },
-             [&](uint8_t* d) { fast.alpha_opacity(d, r.s.data(), o, n); }, "alpha x opacity");
-      }
-      for (auto [o, rule_p, rule_v] : {std::tuple{256, 100, 256}, std::tuple{255, 150, 60}, std::tuple{256, 256, 256},
-                                       std::tuple{180, 140, 40}, std::tuple{0, 200, 10}, std::tuple{256, 180, 0}}) {
-        // Plain copies: lambdas may not capture structured bindings (C++20 in clang 14).
-        const int p = rule_p, v = rule_v;
-        build_rule_table(o, p, v);
-        same([&](uint8_t* d) { table.rule(d, r.s.data(), r.m.data(), p, v, n); },
-             [&](uint8_t* d) { fast.rule(d, r.s.data(), r.m.data(), p, v, n); }, "rule");
-        same([&](uint8_t* d) { table.rule_alpha(d, r.s.data(), r.m.data(), p, v, n); },
-             [&](uint8_t* d) { fast.rule_alpha(d, r.s.data(), r.m.data(), p, v, n); }, "rule x alpha");
+  if (computed_sets().empty()) GTEST_SKIP() << "no SIMD spans on this processor";
+  for_each_computed_width([&](const blend_mode_spans(&computed)[blend_mode_count], int) {
+    // The last 13 bytes stay off the 32-byte steps, so the tail is covered too.
+    for (int seed : {0, 255, 131}) {
+      pair_rows r = every_pair(seed);
+      const size_t n = r.d.size() - 13;
+      for (int m = 0; m < blend_mode_count; ++m) {
+        SCOPED_TRACE(m);
+        const blend_mode_spans& table = blend_table_spans_of(m);
+        const blend_mode_spans& fast = computed[m];
+        auto same = [&](auto run_table, auto run_fast, const char* what) {
+          std::vector<uint8_t> want = r.d, got = r.d;
+          run_table(want.data());
+          run_fast(got.data());
+          for (size_t i = 0; i < want.size(); ++i)
+            ASSERT_EQ(got[i], want[i]) << what << " byte " << i << " s=" << int(r.s[i]) << " d=" << int(r.d[i])
+                                       << " alpha=" << int(r.s[i | 3]);
+        };
+        same([&](uint8_t* d) { table.plain(d, r.s.data(), 256, n); },
+             [&](uint8_t* d) { fast.plain(d, r.s.data(), 256, n); }, "plain");
+        same([&](uint8_t* d) { table.alpha(d, r.s.data(), 256, n); },
+             [&](uint8_t* d) { fast.alpha(d, r.s.data(), 256, n); }, "alpha");
+        for (int o : {0, 1, 77, 128, 255, 256}) {
+          SCOPED_TRACE(o);
+          same([&](uint8_t* d) { table.opacity(d, r.s.data(), o, n); },
+               [&](uint8_t* d) { fast.opacity(d, r.s.data(), o, n); }, "opacity");
+          same([&](uint8_t* d) { table.alpha_opacity(d, r.s.data(), o, n); },
+               [&](uint8_t* d) { fast.alpha_opacity(d, r.s.data(), o, n); }, "alpha x opacity");
+        }
+        for (auto [o, rule_p, rule_v] : {std::tuple{256, 100, 256}, std::tuple{255, 150, 60}, std::tuple{256, 256, 256},
+                                         std::tuple{180, 140, 40}, std::tuple{0, 200, 10}, std::tuple{256, 180, 0}}) {
+          // Plain copies: lambdas may not capture structured bindings (C++20 in clang 14).
+          const int p = rule_p, v = rule_v;
+          build_rule_table(o, p, v);
+          same([&](uint8_t* d) { table.rule(d, r.s.data(), r.m.data(), p, v, n); },
+               [&](uint8_t* d) { fast.rule(d, r.s.data(), r.m.data(), p, v, n); }, "rule");
+          same([&](uint8_t* d) { table.rule_alpha(d, r.s.data(), r.m.data(), p, v, n); },
+               [&](uint8_t* d) { fast.rule_alpha(d, r.s.data(), r.m.data(), p, v, n); }, "rule x alpha");
+        }
       }
     }
-  }
+  });
 }
 
 // The dispatch tables hold the computed spans where the table forms stood,
@@ -384,6 +410,9 @@ TEST_F(BlendModes, DispatchUsesComputedSpansBesideTheKernels) {
   EXPECT_EQ(select_span_rule_alpha(blend_normal, 100), computed[blend_normal].rule_alpha);
   EXPECT_NE(select_span_alpha(blend_normal, 256), computed[blend_normal].alpha);  // the kernel
   EXPECT_NE(select_span_opacity(blend_multiply, 256), computed[blend_multiply].plain);
+  // The widest width the processor runs is the one installed.
+  const std::vector<computed_set> sets = computed_sets();
+  EXPECT_EQ(select_span_opacity(blend_divide, 100), sets.back().spans[blend_divide].opacity) << sets.back().name;
   init_pixel_kernels(false, false);  // the portable level keeps the table forms
   init_blend_dispatch_tables();
   EXPECT_EQ(select_span_alpha(blend_overlay, 256), blend_table_spans_of(blend_overlay).alpha);
@@ -396,106 +425,109 @@ TEST_F(BlendModes, DispatchUsesComputedSpansBesideTheKernels) {
 // and subtract T - d runs over -255..255, and in difference (whose opacity
 // variant truncates toward zero) over its own range.
 TEST_F(BlendModes, ComputedWeightingMatchesForEveryWeightAndDifference) {
-  blend_mode_spans computed[blend_mode_count];
-  if (!fill_computed_blend_spans(computed)) GTEST_SKIP() << "no SIMD spans on this processor";
-  constexpr size_t pixels = 511 + 9;  // not a whole number of 32-byte steps
-  std::vector<uint8_t> s(pixels * 4), d(pixels * 4), m(pixels * 4);
-  for (size_t j = 0; j < pixels; ++j)
-    for (int c = 0; c < 3; ++c) {
-      int k = int(j % 511);
-      s[j * 4 + c] = uint8_t(k < 256 ? k : 0);
-      d[j * 4 + c] = uint8_t(k < 256 ? 0 : k - 255);
-      m[j * 4 + c] = uint8_t(j * 37);
-    }
-  auto check = [&](int mode, const char* what, auto run_table, auto run_fast) {
-    std::vector<uint8_t> want = d, got = d;
-    run_table(want.data());
-    run_fast(got.data());
-    ASSERT_EQ(got, want) << "mode " << mode << " " << what;
-  };
-  for (int mode : {blend_normal, blend_subtract, blend_difference}) {
-    const blend_mode_spans& table = blend_table_spans_of(mode);
-    const blend_mode_spans& fast = computed[mode];
-    const size_t n = s.size();
-    for (int o = 0; o <= 256; ++o) {
-      SCOPED_TRACE(o);
-      check(mode, "opacity", [&](uint8_t* p) { table.opacity(p, s.data(), o, n); },
-            [&](uint8_t* p) { fast.opacity(p, s.data(), o, n); });
-      for (int a = 0; a < 256; a += 17) {
-        for (size_t j = 0; j < pixels; ++j) s[j * 4 + 3] = uint8_t(a);
-        check(mode, "alpha x opacity", [&](uint8_t* p) { table.alpha_opacity(p, s.data(), o, n); },
-              [&](uint8_t* p) { fast.alpha_opacity(p, s.data(), o, n); });
+  if (computed_sets().empty()) GTEST_SKIP() << "no SIMD spans on this processor";
+  for_each_computed_width([&](const blend_mode_spans(&computed)[blend_mode_count], int) {
+    constexpr size_t pixels = 511 + 9;  // not a whole number of 32-byte steps
+    std::vector<uint8_t> s(pixels * 4), d(pixels * 4), m(pixels * 4);
+    for (size_t j = 0; j < pixels; ++j)
+      for (int c = 0; c < 3; ++c) {
+        int k = int(j % 511);
+        s[j * 4 + c] = uint8_t(k < 256 ? k : 0);
+        d[j * 4 + c] = uint8_t(k < 256 ? 0 : k - 255);
+        m[j * 4 + c] = uint8_t(j * 37);
+      }
+    auto check = [&](int mode, const char* what, auto run_table, auto run_fast) {
+      std::vector<uint8_t> want = d, got = d;
+      run_table(want.data());
+      run_fast(got.data());
+      ASSERT_EQ(got, want) << "mode " << mode << " " << what;
+    };
+    for (int mode : {blend_normal, blend_subtract, blend_difference}) {
+      const blend_mode_spans& table = blend_table_spans_of(mode);
+      const blend_mode_spans& fast = computed[mode];
+      const size_t n = s.size();
+      for (int o = 0; o <= 256; ++o) {
+        SCOPED_TRACE(o);
+        check(mode, "opacity", [&](uint8_t* p) { table.opacity(p, s.data(), o, n); },
+              [&](uint8_t* p) { fast.opacity(p, s.data(), o, n); });
+        for (int a = 0; a < 256; a += 17) {
+          for (size_t j = 0; j < pixels; ++j) s[j * 4 + 3] = uint8_t(a);
+          check(mode, "alpha x opacity", [&](uint8_t* p) { table.alpha_opacity(p, s.data(), o, n); },
+                [&](uint8_t* p) { fast.alpha_opacity(p, s.data(), o, n); });
+        }
+      }
+      // Rule weights as build_rule_table can leave them: below 2 (no change),
+      // up to 256; with every alpha, so that w * (a + 1) meets 65,536 too.
+      for (int w = -3; w <= 256; ++w) {
+        SCOPED_TRACE(w);
+        std::fill(std::begin(rule_table), std::end(rule_table), w);
+        for (int a = 0; a < 256; ++a) {
+          for (size_t j = 0; j < pixels; ++j) s[j * 4 + 3] = uint8_t(a);
+          if (a == 0 || a == 255)
+            check(mode, "alpha", [&](uint8_t* p) { table.alpha(p, s.data(), 256, n); },
+                  [&](uint8_t* p) { fast.alpha(p, s.data(), 256, n); });
+          if (a == 0)
+            check(mode, "rule", [&](uint8_t* p) { table.rule(p, s.data(), m.data(), 0, 0, n); },
+                  [&](uint8_t* p) { fast.rule(p, s.data(), m.data(), 0, 0, n); });
+          check(mode, "rule x alpha", [&](uint8_t* p) { table.rule_alpha(p, s.data(), m.data(), 0, 0, n); },
+                [&](uint8_t* p) { fast.rule_alpha(p, s.data(), m.data(), 0, 0, n); });
+        }
       }
     }
-    // Rule weights as build_rule_table can leave them: below 2 (no change),
-    // up to 256; with every alpha, so that w * (a + 1) meets 65,536 too.
-    for (int w = -3; w <= 256; ++w) {
-      SCOPED_TRACE(w);
-      std::fill(std::begin(rule_table), std::end(rule_table), w);
-      for (int a = 0; a < 256; ++a) {
-        for (size_t j = 0; j < pixels; ++j) s[j * 4 + 3] = uint8_t(a);
-        if (a == 0 || a == 255)
-          check(mode, "alpha", [&](uint8_t* p) { table.alpha(p, s.data(), 256, n); },
-                [&](uint8_t* p) { fast.alpha(p, s.data(), 256, n); });
-        if (a == 0)
-          check(mode, "rule", [&](uint8_t* p) { table.rule(p, s.data(), m.data(), 0, 0, n); },
-                [&](uint8_t* p) { fast.rule(p, s.data(), m.data(), 0, 0, n); });
-        check(mode, "rule x alpha", [&](uint8_t* p) { table.rule_alpha(p, s.data(), m.data(), 0, 0, n); },
-              [&](uint8_t* p) { fast.rule_alpha(p, s.data(), m.data(), 0, 0, n); });
-      }
-    }
-  }
+  });
 }
 
 // Steps of eight clear pixels (alpha 0) take a shortcut in the alpha variant:
 // every byte pair with alpha 0 throughout, and with clear and other pixels
 // mixed in a step.
 TEST_F(BlendModes, ComputedAlphaSpansHoldForClearPixels) {
-  blend_mode_spans computed[blend_mode_count];
-  if (!fill_computed_blend_spans(computed)) GTEST_SKIP() << "no SIMD spans on this processor";
-  pair_rows r = every_pair(0);
-  for (int round = 0; round < 2; ++round) {
-    for (size_t i = 0; i < 65536; ++i) r.s[i * 4 + 3] = round == 0 || i % 8 != 5 ? 0 : uint8_t(i);
-    for (int mode = 0; mode < blend_mode_count; ++mode) {
-      std::vector<uint8_t> want = r.d, got = r.d;
-      blend_table_spans_of(mode).alpha(want.data(), r.s.data(), 256, want.size());
-      computed[mode].alpha(got.data(), r.s.data(), 256, got.size());
-      ASSERT_EQ(got, want) << "mode " << mode << ", round " << round;
+  if (computed_sets().empty()) GTEST_SKIP() << "no SIMD spans on this processor";
+  for_each_computed_width([&](const blend_mode_spans(&computed)[blend_mode_count], int) {
+    pair_rows r = every_pair(0);
+    for (int round = 0; round < 2; ++round) {
+      for (size_t i = 0; i < 65536; ++i) r.s[i * 4 + 3] = round == 0 || i % 8 != 5 ? 0 : uint8_t(i);
+      for (int mode = 0; mode < blend_mode_count; ++mode) {
+        std::vector<uint8_t> want = r.d, got = r.d;
+        blend_table_spans_of(mode).alpha(want.data(), r.s.data(), 256, want.size());
+        computed[mode].alpha(got.data(), r.s.data(), 256, got.size());
+        ASSERT_EQ(got, want) << "mode " << mode << ", round " << round;
+      }
     }
-  }
+  });
 }
 
 // Rule tables that do not rise with the mask value: live and dead entries
 // mixed, so that the eight-pixel skip below the first live value and the
 // per-pixel weights both meet every pair, for every mode.
 TEST_F(BlendModes, ComputedRuleSpansHoldForTablesInAnyOrder) {
-  blend_mode_spans computed[blend_mode_count];
-  if (!fill_computed_blend_spans(computed)) GTEST_SKIP() << "no SIMD spans on this processor";
-  pair_rows r = every_pair(77);
-  // Runs of equal mask values, as in a transition picture, between noise.
-  for (size_t i = 0; i < 65536; ++i)
-    if ((i / 64) % 3 != 0) r.m[i * 4] = uint8_t(i / 256);
-  std::mt19937 rng(5);
-  for (int round = 0; round < 4; ++round) {
-    for (int& w : rule_table) w = int(rng() % 261) - 4;  // -4..256: dead, live, full
-    if (round == 1) std::fill(rule_table, rule_table + 128, 1);  // a dead prefix
-    if (round == 2) std::fill(rule_table, rule_table + 256, 0);  // nothing live
-    if (round == 3) rule_table[255] = 200, std::fill(rule_table, rule_table + 255, -7);
-    const size_t n = r.d.size() - 5;
-    for (int mode = 0; mode < blend_mode_count; ++mode) {
-      SCOPED_TRACE(mode);
-      const blend_mode_spans& table = blend_table_spans_of(mode);
-      const blend_mode_spans& fast = computed[mode];
-      std::vector<uint8_t> want = r.d, got = r.d;
-      table.rule(want.data(), r.s.data(), r.m.data(), 0, 0, n);
-      fast.rule(got.data(), r.s.data(), r.m.data(), 0, 0, n);
-      ASSERT_EQ(got, want) << "rule, round " << round;
-      want = got = r.d;
-      table.rule_alpha(want.data(), r.s.data(), r.m.data(), 0, 0, n);
-      fast.rule_alpha(got.data(), r.s.data(), r.m.data(), 0, 0, n);
-      ASSERT_EQ(got, want) << "rule x alpha, round " << round;
+  if (computed_sets().empty()) GTEST_SKIP() << "no SIMD spans on this processor";
+  for_each_computed_width([&](const blend_mode_spans(&computed)[blend_mode_count], int) {
+    pair_rows r = every_pair(77);
+    // Runs of equal mask values, as in a transition picture, between noise.
+    for (size_t i = 0; i < 65536; ++i)
+      if ((i / 64) % 3 != 0) r.m[i * 4] = uint8_t(i / 256);
+    std::mt19937 rng(5);
+    for (int round = 0; round < 4; ++round) {
+      for (int& w : rule_table) w = int(rng() % 261) - 4;  // -4..256: dead, live, full
+      if (round == 1) std::fill(rule_table, rule_table + 128, 1);  // a dead prefix
+      if (round == 2) std::fill(rule_table, rule_table + 256, 0);  // nothing live
+      if (round == 3) rule_table[255] = 200, std::fill(rule_table, rule_table + 255, -7);
+      const size_t n = r.d.size() - 5;
+      for (int mode = 0; mode < blend_mode_count; ++mode) {
+        SCOPED_TRACE(mode);
+        const blend_mode_spans& table = blend_table_spans_of(mode);
+        const blend_mode_spans& fast = computed[mode];
+        std::vector<uint8_t> want = r.d, got = r.d;
+        table.rule(want.data(), r.s.data(), r.m.data(), 0, 0, n);
+        fast.rule(got.data(), r.s.data(), r.m.data(), 0, 0, n);
+        ASSERT_EQ(got, want) << "rule, round " << round;
+        want = got = r.d;
+        table.rule_alpha(want.data(), r.s.data(), r.m.data(), 0, 0, n);
+        fast.rule_alpha(got.data(), r.s.data(), r.m.data(), 0, 0, n);
+        ASSERT_EQ(got, want) << "rule x alpha, round " << round;
+      }
     }
-  }
+  });
 }
 
 // The computed dividing modes (divide, colour dodge and burn, vivid light)
@@ -507,55 +539,59 @@ TEST_F(BlendModes, ComputedQuotientsAreExactForEveryNumerator) {
   std::vector<int> divisors;
   for (int d = 1; d <= 256; ++d) divisors.push_back(d);
   for (int d : {257, 4095, 32768, 65521, 65535}) divisors.push_back(d);
-  for (int d : divisors) {
-    std::fill(q.begin(), q.end(), uint16_t(d));
-    if (!computed_blend_quotients(n.data(), q.data(), out.data(), n.size())) GTEST_SKIP() << "no SIMD spans";
-    for (int i = 0; i < 65536; ++i) ASSERT_EQ(out[i], std::min(i / d, 32767)) << i << " / " << d;
-  }
+  if (!computed_blend_quotients(n.data(), n.data(), out.data(), 32)) GTEST_SKIP() << "no SIMD spans";
+  for (span_width width : {span_width::avx2, span_width::avx512})
+    for (int d : divisors) {
+      std::fill(q.begin(), q.end(), uint16_t(d));
+      if (!computed_blend_quotients(n.data(), q.data(), out.data(), n.size(), width)) break;
+      for (int i = 0; i < 65536; ++i) ASSERT_EQ(out[i], std::min(i / d, 32767)) << i << " / " << d;
+    }
 }
 
-// Alpha in runs of eight pixels (one 32-byte step): clear, faint, heavy,
+// Alpha in runs of one step (eight pixels with AVX2, sixteen with AVX-512): clear, faint, heavy,
 // opaque and mixed steps side by side, as the computed spans branch on a
 // whole step's alphas and mask values (clear and opaque steps, no weight past
 // 32,767, all at the top weight, a top weight of 1 or less).
 TEST_F(BlendModes, ComputedSpansHoldForStepsOfOneAlpha) {
-  blend_mode_spans computed[blend_mode_count];
-  if (!fill_computed_blend_spans(computed)) GTEST_SKIP() << "no SIMD spans on this processor";
-  pair_rows r = every_pair(0);
-  const uint8_t runs[] = {0, 1, 127, 128, 200, 255, 0, 37};
-  for (size_t i = 0; i < 65536; ++i) {
-    r.s[i * 4 + 3] = (i / 8) % 9 == 8 ? uint8_t(i * 29) : runs[(i / 8) % 9 % 8];
-    r.m[i * 4] = uint8_t(i / 8 * 13);  // whole steps dead, ramping or at the top
-  }
-  const size_t n = r.d.size() - 9;
-  auto same = [&](int mode, const char* what, auto run_table, auto run_fast) {
-    std::vector<uint8_t> want = r.d, got = r.d;
-    run_table(want.data());
-    run_fast(got.data());
-    ASSERT_EQ(got, want) << "mode " << mode << " " << what;
-  };
-  for (int mode = 0; mode < blend_mode_count; ++mode) {
-    const blend_mode_spans& table = blend_table_spans_of(mode);
-    const blend_mode_spans& fast = computed[mode];
-    same(mode, "alpha", [&](uint8_t* d) { table.alpha(d, r.s.data(), 256, n); },
-         [&](uint8_t* d) { fast.alpha(d, r.s.data(), 256, n); });
-    same(mode, "alpha x opacity", [&](uint8_t* d) { table.alpha_opacity(d, r.s.data(), 180, n); },
-         [&](uint8_t* d) { fast.alpha_opacity(d, r.s.data(), 180, n); });
-  }
-  for (int t = 0; t < 4; ++t) {
-    if (t < 3) {
-      const int o[] = {256, 180, 256}, p[] = {256, 140, 120}, v[] = {256, 40, 30};
-      build_rule_table(o[t], p[t], v[t]);
-    } else {
-      for (int i = 0; i < 256; ++i) rule_table[i] = i < 64 ? 0 : i < 128 ? 100 + i : 1;  // dead at the top
+  if (computed_sets().empty()) GTEST_SKIP() << "no SIMD spans on this processor";
+  for_each_computed_width([&](const blend_mode_spans(&computed)[blend_mode_count], int step_pixels) {
+    pair_rows r = every_pair(0);
+    const uint8_t runs[] = {0, 1, 127, 128, 200, 255, 0, 37};
+    const size_t step = size_t(step_pixels);
+    for (size_t i = 0; i < 65536; ++i) {
+      r.s[i * 4 + 3] = (i / step) % 9 == 8 ? uint8_t(i * 29) : runs[(i / step) % 9 % 8];
+      r.m[i * 4] = uint8_t(i / step * 13);  // whole steps dead, ramping or at the top
     }
+    const size_t n = r.d.size() - 9;
+    auto same = [&](int mode, const char* what, auto run_table, auto run_fast) {
+      std::vector<uint8_t> want = r.d, got = r.d;
+      run_table(want.data());
+      run_fast(got.data());
+      ASSERT_EQ(got, want) << "mode " << mode << " " << what;
+    };
     for (int mode = 0; mode < blend_mode_count; ++mode) {
       const blend_mode_spans& table = blend_table_spans_of(mode);
       const blend_mode_spans& fast = computed[mode];
-      same(mode, "rule", [&](uint8_t* d) { table.rule(d, r.s.data(), r.m.data(), 0, 0, n); },
-           [&](uint8_t* d) { fast.rule(d, r.s.data(), r.m.data(), 0, 0, n); });
-      same(mode, "rule x alpha", [&](uint8_t* d) { table.rule_alpha(d, r.s.data(), r.m.data(), 0, 0, n); },
-           [&](uint8_t* d) { fast.rule_alpha(d, r.s.data(), r.m.data(), 0, 0, n); });
+      same(mode, "alpha", [&](uint8_t* d) { table.alpha(d, r.s.data(), 256, n); },
+           [&](uint8_t* d) { fast.alpha(d, r.s.data(), 256, n); });
+      same(mode, "alpha x opacity", [&](uint8_t* d) { table.alpha_opacity(d, r.s.data(), 180, n); },
+           [&](uint8_t* d) { fast.alpha_opacity(d, r.s.data(), 180, n); });
     }
-  }
+    for (int t = 0; t < 4; ++t) {
+      if (t < 3) {
+        const int o[] = {256, 180, 256}, p[] = {256, 140, 120}, v[] = {256, 40, 30};
+        build_rule_table(o[t], p[t], v[t]);
+      } else {
+        for (int i = 0; i < 256; ++i) rule_table[i] = i < 64 ? 0 : i < 128 ? 100 + i : 1;  // dead at the top
+      }
+      for (int mode = 0; mode < blend_mode_count; ++mode) {
+        const blend_mode_spans& table = blend_table_spans_of(mode);
+        const blend_mode_spans& fast = computed[mode];
+        same(mode, "rule", [&](uint8_t* d) { table.rule(d, r.s.data(), r.m.data(), 0, 0, n); },
+             [&](uint8_t* d) { fast.rule(d, r.s.data(), r.m.data(), 0, 0, n); });
+        same(mode, "rule x alpha", [&](uint8_t* d) { table.rule_alpha(d, r.s.data(), r.m.data(), 0, 0, n); },
+             [&](uint8_t* d) { fast.rule_alpha(d, r.s.data(), r.m.data(), 0, 0, n); });
+      }
+    }
+  });
 }
