@@ -210,7 +210,9 @@ lookup_block::lookup_block(size_t size) {
   const size_t alignment = size >= large_page_threshold ? large_page_size : 64;
   const size_t rounded = (size + alignment - 1) / alignment * alignment;
   data_ = static_cast<uint8_t*>(std::aligned_alloc(alignment, rounded));
-  if (data_ && alignment == large_page_size) prefer_large_pages(data_, rounded);
+  if (!data_) return;
+  size_ = rounded;
+  if (alignment == large_page_size) prefer_large_pages(data_, size_);
 }
 
 lookup_block::~lookup_block() { std::free(data_); }
@@ -300,8 +302,9 @@ int scan_pack_folder(const std::string& start_folder, int depth_limit) {
 namespace {
 
 // Copies the visible entries, in sorted order, into one block behind the
-// lookup directory. False when memory is short.
-bool build_lookup_block(pack_entry_tables_record& t, const std::vector<uint32_t>& refs) {
+// lookup directory; the previous opening's block is used again when it is big
+// enough (its pages are in place already). False when memory is short.
+bool build_lookup_block(pack_entry_tables_record& t, const std::vector<uint32_t>& refs, lookup_block& previous) {
   using record = pack_entry_tables_record;
   const auto& lengths = pack_name_length_table();
   const size_t count = t.hashes.size();
@@ -314,7 +317,11 @@ bool build_lookup_block(pack_entry_tables_record& t, const std::vector<uint32_t>
   for (const registered_pack& r : registered_packs) kept_total += r.kept_size;
   const size_t directory_size = ((buckets + 1) * 4 + 63) / 64 * 64;
   const size_t entries_room = kept_total + count * (record::entry_fixed_size - 6) + table_padding;
-  lookup_block block(directory_size + entries_room);
+  if (previous.size() < directory_size + entries_room) {
+    previous = lookup_block();  // given back before the new one is made
+    previous = lookup_block(directory_size + entries_room);
+  }
+  lookup_block block = std::move(previous);
   if (!block) return false;
   uint32_t* directory = reinterpret_cast<uint32_t*>(block.data());
   uint8_t* entries = block.data() + directory_size;
@@ -351,6 +358,7 @@ bool build_lookup_block(pack_entry_tables_record& t, const std::vector<uint32_t>
 }  // namespace
 
 int open_pack_archives() {
+  lookup_block previous_block = std::move(pack_entry_tables.lookup);
   reset_pack_tables();
   // What registration gathered for this pass is dropped however it ends.
   struct release_opening_state {
@@ -498,7 +506,7 @@ int open_pack_archives() {
     t.hashes.resize(count);
     refs.resize(count);
   }
-  if (!build_lookup_block(t, refs)) {
+  if (!build_lookup_block(t, refs, previous_block)) {
     report_error(100010, 1);
     return -1;
   }

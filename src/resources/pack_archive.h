@@ -28,13 +28,18 @@ class lookup_block {
   }
   ~lookup_block();
   uint8_t* data() const { return data_; }
+  size_t size() const { return size_; }  // at least the size asked for
   explicit operator bool() const { return data_ != nullptr; }
   // Blocks at least this big take whole large pages.
   static constexpr size_t large_page_threshold = size_t{1} << 20;
 
  private:
-  void swap(lookup_block& other) noexcept { std::swap(data_, other.data_); }
+  void swap(lookup_block& other) noexcept {
+    std::swap(data_, other.data_);
+    std::swap(size_, other.size_);
+  }
   uint8_t* data_ = nullptr;
+  size_t size_ = 0;
 };
 
 // Filled by open_pack_archives and never changed afterwards. Lookups and reads

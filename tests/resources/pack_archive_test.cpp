@@ -587,3 +587,17 @@ TEST(lookup_block, LargeBlocksTakeWholeLargePagesAndSmallOnesWholeLines) {
     EXPECT_FALSE(block);
   }
 }
+
+TEST_F(pack_archive, AnOpeningReusesTheLastBlockAndNoneOfItsEntries) {
+  std::vector<pack_writer_entry> many;
+  for (int i = 0; i < 2000; ++i) many.push_back(pack_file("old" + std::to_string(i), {}, pack_stored, false));
+  write_pack("a.kpf", many);
+  ASSERT_EQ(open_pack_archives(), 0);
+  const uint8_t* block = pack_entry_tables.lookup.data();
+  write_pack("a.kpf", {pack_file("new", bytes_of("n"))});
+  ASSERT_EQ(open_pack_archives(), 0);
+  EXPECT_EQ(pack_entry_tables.lookup.data(), block);
+  EXPECT_EQ(text_of(fetch("new").locator), "n");
+  resource_locator l;
+  for (const char* gone : {"old0", "old1", "old1999"}) EXPECT_EQ(find_in_packs(l, gone), 0) << gone;
+}
