@@ -19,6 +19,10 @@ void install_platform(Platform* p) { installed_platform = p; }
 
 bool platform_installed() { return installed_platform != nullptr; }
 
+void prefer_large_pages(void* data, size_t size) {
+  if (installed_platform && installed_platform->memory) installed_platform->memory->prefer_large_pages(data, size);
+}
+
 namespace {
 struct gpu_choice_name_entry {
   gpu_choice choice;

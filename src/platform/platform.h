@@ -852,6 +852,25 @@ class FlashBackend {
                                                  int height) = 0;
 };
 
+// ---------------------------------------------------------------- MemoryHints
+
+// Advice on how the host backs memory the engine allocated; a host that
+// ignores it changes only the speed.
+class MemoryHints {
+ public:
+  virtual ~MemoryHints() = default;
+  // Back the whole large pages inside [data, data + size) with large pages
+  // where the host can: a table read at random spots then costs far fewer
+  // address-translation misses. Called before the memory is first written.
+  virtual void prefer_large_pages(void* data, size_t size) = 0;
+};
+
+// The size and alignment of the large pages that prefer_large_pages aims at.
+constexpr size_t large_page_size = size_t{2} << 20;
+
+// The installed platform's hint; nothing without a platform or the service.
+void prefer_large_pages(void* data, size_t size);
+
 // ---------------------------------------------------------------- Platform
 
 // Hands out the services. main() installs one with the real backends; tests
@@ -870,6 +889,7 @@ struct Platform {
   AudioDecoder* audio_decoder = nullptr;
   GpuSystem* gpu = nullptr;  // null: no GPU drawing
   MoviePlayer* movies = nullptr;
+  MemoryHints* memory = nullptr;  // null: no hints
 };
 
 Platform& platform();

@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <new>
@@ -44,18 +45,34 @@ enum class table_state : uint8_t { ok, damaged, no_memory };
 struct registered_pack {
   table_state state = table_state::ok;
   // One key per entry in table order: the hash, then the entry ref (pack
-  // slot and table offset), so sorting the keys of all packs orders equal
-  // hashes as the packs hold them.
+  // slot and offset of the kept entry), so sorting the keys of all packs
+  // orders equal hashes as the packs hold them.
   std::vector<uint64_t> keys;
+  // The pack's entries back to back, each its u32 offset in the entry table,
+  // the stored length byte, the scrambled name and the type; `kept_size`
+  // bytes and spare ones behind them.
+  std::unique_ptr<uint8_t[]> kept;
+  size_t kept_size = 0;
 };
 std::vector<registered_pack> registered_packs;
 
-// Unscrambles the name of the entry at `entry` (its hash field) into `out`
-// (at least 255 bytes), lower-cased Shift-JIS aware when asked; its length.
-size_t decode_entry_name(const uint8_t* entry, char* out, bool lower) {
+// An entry ref: the pack slot, then the offset of its kept entry. 100,000
+// entries of at most 6 + 255 bytes never reach 2^25 bytes into a block, and
+// 100 packs fit the remaining 7 bits.
+constexpr int ref_offset_bits = 25;
+constexpr uint32_t ref_offset_mask = (1u << ref_offset_bits) - 1;
+uint32_t pack_of_ref(uint32_t ref) { return ref >> ref_offset_bits; }
+const uint8_t* kept_entry_of_ref(uint32_t ref) {
+  return registered_packs[pack_of_ref(ref)].kept.get() + (ref & ref_offset_mask);
+}
+
+// Unscrambles the name behind the stored length byte at `length_byte` into
+// `out` (at least 255 bytes), lower-cased Shift-JIS aware when asked; its
+// length.
+size_t decode_entry_name(const uint8_t* length_byte, char* out, bool lower) {
   const auto& unscramble = pack_name_unscramble_table();
-  const size_t n = pack_name_length_table()[entry[4]];
-  const uint8_t* stored = entry + 5;
+  const size_t n = pack_name_length_table()[length_byte[0]];
+  const uint8_t* stored = length_byte + 1;
   for (size_t k = 0; k < n; ++k) {
     uint8_t c = unscramble[stored[k]];
     out[k] = static_cast<char>(c);
@@ -70,16 +87,15 @@ size_t decode_entry_name(const uint8_t* entry, char* out, bool lower) {
   return n;
 }
 
-std::string entry_name(const uint8_t* entry, bool lower) {
+std::string entry_name(const uint8_t* length_byte, bool lower) {
   char buffer[256];
-  return std::string(buffer, decode_entry_name(entry, buffer, lower));
+  return std::string(buffer, decode_entry_name(length_byte, buffer, lower));
 }
 
 // The table being walked, read into the same block for every pack of an
 // opening (it stays in cache); `table_padding` spare bytes let each entry be
 // copied in one fixed-size move.
 constexpr size_t table_padding = 32;
-constexpr size_t kept_index_size = 4;
 std::unique_ptr<uint8_t[]> table_scratch;
 size_t table_scratch_size = 0;
 
@@ -90,10 +106,9 @@ size_t table_scratch_size = 0;
 // An entry is kept as its table offset (u32) followed by its stored length
 // byte, scrambled name and type: the layout of the table entry from the
 // length byte on, with the offset where the hash was, and without the fields
-// behind the type byte, which the read takes from the file. Behind the type
-// the opening pass writes the entry's index in the sorted arrays (u32).
+// behind the type byte, which the read takes from the file.
 table_state read_entry_table(HostReadFile& file, const pack_header_info& header, size_t pack,
-                             std::unique_ptr<uint8_t[]>& out, std::vector<uint64_t>& keys) {
+                             registered_pack& r) {
   const uint64_t file_size = file.size();
   if (file_size < pack_header_size || header.table_size > file_size - pack_header_size ||
       header.entry_count > header.table_size / pack_entry_fixed_size)
@@ -108,19 +123,22 @@ table_state read_entry_table(HostReadFile& file, const pack_header_info& header,
   uint8_t* table = table_scratch.get();
   if (!file.read_at(pack_header_size, table, size)) return table_state::damaged;
   std::memset(table + size, 0, table_padding);
-  // Each kept entry is `pack_entry_fields_size - 4` bytes shorter than in
-  // the table, so this holds them all (plus the spare bytes of the last move).
-  const size_t kept_size = size - size_t{header.entry_count} * (pack_entry_fields_size - kept_index_size);
+  // Each kept entry is `pack_entry_fields_size` bytes shorter than in the
+  // table, so this holds them all (plus the spare bytes of the last move).
+  const size_t kept_size = size - size_t{header.entry_count} * pack_entry_fields_size;
+  std::unique_ptr<uint8_t[]>& out = r.kept;
+  std::vector<uint64_t>& keys = r.keys;
   out.reset(new (std::nothrow) uint8_t[kept_size + table_padding]);
   if (!out) return table_state::no_memory;
+  r.kept_size = kept_size;
 
-  static_assert(uint64_t{pack_max_entries} * (pack_entry_fixed_size + 255 - pack_entry_fields_size + kept_index_size) <=
-                        (uint64_t{1} << pack_entry_tables_record::ref_offset_bits) &&
-                    pack_max_packs <= (1 << (32 - pack_entry_tables_record::ref_offset_bits)),
+  static_assert(uint64_t{pack_max_entries} * (pack_entry_fixed_size + 255 - pack_entry_fields_size) <=
+                        (uint64_t{1} << ref_offset_bits) &&
+                    pack_max_packs <= (1 << (32 - ref_offset_bits)),
                 "an entry ref holds the pack slot and the offset of the kept entry");
   static constexpr std::string_view config_name = "kxbin\\kxcfg.kbn";
   const auto& lengths = pack_name_length_table();
-  const uint64_t pack_ref = uint64_t(pack) << pack_entry_tables_record::ref_offset_bits;
+  const uint64_t pack_ref = uint64_t(pack) << ref_offset_bits;
   keys.reserve(header.entry_count);  // bounded by the table, which the file holds
   uint8_t* kept = out.get();
   size_t at = 0;
@@ -139,10 +157,10 @@ table_state read_entry_table(HostReadFile& file, const pack_header_info& header,
       std::memcpy(kept + at + 4 + table_padding, table + pos + 4 + table_padding, n + 2 - table_padding);
     if (n == config_name.size() && !pack_entry_tables.release_mode) {
       char name[256];
-      decode_entry_name(kept + at, name, true);
+      decode_entry_name(kept + at + 4, name, true);
       if (std::string_view(name, n) == config_name) pack_entry_tables.release_mode = 1;
     }
-    at += n + 6 + kept_index_size;
+    at += n + 6;
     pos += pack_entry_fixed_size + n;
   }
   return table_state::ok;
@@ -182,10 +200,22 @@ const std::string& text_repair_done() {
 
 void reset_pack_tables() {
   pack_entry_tables = pack_entry_tables_record{};
-  registered_packs = {};
+  registered_packs = std::vector<registered_pack>();
 }
 
-std::string pack_entry_tables_record::name(size_t i) const { return entry_name(entry(i), true); }
+std::string pack_entry_tables_record::name(size_t i) const { return entry_name(entry(i) + 9, true); }
+
+lookup_block::lookup_block(size_t size) {
+  // Large blocks take whole large pages; the rest share their lines with nothing.
+  const size_t alignment = size >= large_page_threshold ? large_page_size : 64;
+  const size_t rounded = (size + alignment - 1) / alignment * alignment;
+  data_ = static_cast<uint8_t*>(std::aligned_alloc(alignment, rounded));
+  if (!data_) return;
+  size_ = rounded;
+  if (alignment == large_page_size) prefer_large_pages(data_, size_);
+}
+
+lookup_block::~lookup_block() { std::free(data_); }
 
 void build_name_length_table() {
   name_length_table = pack_name_length_table();
@@ -222,9 +252,7 @@ int add_pack_file(const std::string& path) {
   pack_entry_tables.entry_total = static_cast<uint32_t>(total);
   pack_entry_tables.pack_paths.push_back(path);
   registered_pack r;
-  std::unique_ptr<uint8_t[]> table;
-  r.state = read_entry_table(*file, header, registered_packs.size(), table, r.keys);
-  pack_entry_tables.entry_blocks.push_back(std::move(table));
+  r.state = read_entry_table(*file, header, registered_packs.size(), r);
   registered_packs.push_back(std::move(r));
   return 0;
 }
@@ -273,41 +301,76 @@ int scan_pack_folder(const std::string& start_folder, int depth_limit) {
 
 namespace {
 
-// Writes each visible entry's sorted index into its kept entry and fills the
-// lookup slots (2^bits of them, more than the entries) in sorted order.
-void build_lookup_slots(pack_entry_tables_record& t, int bits) {
+// Copies the visible entries, in sorted order, into one block behind the
+// lookup directory; the previous opening's block is used again when it is big
+// enough (its pages are in place already). False when memory is short.
+bool build_lookup_block(pack_entry_tables_record& t, const std::vector<uint32_t>& refs, lookup_block& previous) {
+  using record = pack_entry_tables_record;
   const auto& lengths = pack_name_length_table();
-  t.slot_shift = 32 - bits;
-  t.slots.assign(size_t{1} << bits, {0, pack_entry_tables_record::empty_slot});
-  const size_t mask = t.slots.size() - 1;
-  // The entries lie scattered over the blocks: a loop without branches lets
-  // the processor wait for many of them at once.
-  for (size_t k = 0; k < t.hashes.size(); ++k) {
-    uint8_t* entry = const_cast<uint8_t*>(t.entry(k));
-    put_u32(entry + 6 + lengths[entry[4]], static_cast<uint32_t>(k));
+  const size_t count = t.hashes.size();
+  int bits = 1;
+  while (bits < 31 && (size_t{1} << bits) * record::entries_per_bucket < count) ++bits;
+  const size_t buckets = size_t{1} << bits;
+  // Each entry grows by its hash, pack slot and sorted index, so the kept
+  // blocks bound the entries' room.
+  size_t kept_total = 0;
+  for (const registered_pack& r : registered_packs) kept_total += r.kept_size;
+  const size_t directory_size = ((buckets + 1) * 4 + 63) / 64 * 64;
+  const size_t entries_room = kept_total + count * (record::entry_fixed_size - 6) + table_padding;
+  if (previous.size() < directory_size + entries_room) {
+    previous = lookup_block();  // given back before the new one is made
+    previous = lookup_block(directory_size + entries_room);
   }
-  for (size_t k = 0; k < t.hashes.size(); ++k) {
-    size_t at = t.hashes[k] >> t.slot_shift;
-    while (t.slots[at].ref != pack_entry_tables_record::empty_slot) at = (at + 1) & mask;
-    t.slots[at] = {t.hashes[k], t.refs[k]};
+  lookup_block block = std::move(previous);
+  if (!block) return false;
+  uint32_t* directory = reinterpret_cast<uint32_t*>(block.data());
+  uint8_t* entries = block.data() + directory_size;
+  t.entry_offsets.resize(count);
+  // The kept entries lie scattered over the packs' blocks: each is asked for
+  // a few entries ahead, so many are on their way at once.
+  constexpr size_t ahead = 16;
+  const int shift = 32 - bits;
+  size_t at = 0, bucket = 0;
+  for (size_t k = 0; k < count; ++k) {
+    if (k + ahead < count) __builtin_prefetch(kept_entry_of_ref(refs[k + ahead]) + 4);
+    const uint32_t ref = refs[k];
+    const uint8_t* kept = kept_entry_of_ref(ref);
+    const size_t n = lengths[kept[4]];
+    for (const size_t b = t.hashes[k] >> shift; bucket <= b; ++bucket) directory[bucket] = static_cast<uint32_t>(at);
+    uint8_t* e = entries + at;
+    put_u32(e, t.hashes[k]);
+    std::memcpy(e + 4, kept, 4);  // table offset
+    e[8] = static_cast<uint8_t>(pack_of_ref(ref));
+    std::memcpy(e + 9, kept + 4, table_padding);  // length byte, name, type and more
+    if (n + 2 > table_padding) std::memcpy(e + 9 + table_padding, kept + 4 + table_padding, n + 2 - table_padding);
+    put_u32(e + record::entry_head_size + 1 + n, static_cast<uint32_t>(k));
+    t.entry_offsets[k] = static_cast<uint32_t>(at);
+    at += record::entry_fixed_size + n;
   }
+  for (; bucket <= buckets; ++bucket) directory[bucket] = static_cast<uint32_t>(at);
+  t.bucket_shift = shift;
+  t.directory = directory;
+  t.entries = entries;
+  t.lookup = std::move(block);
+  return true;
 }
 
 }  // namespace
 
 int open_pack_archives() {
+  lookup_block previous_block = std::move(pack_entry_tables.lookup);
   reset_pack_tables();
   // What registration gathered for this pass is dropped however it ends.
   struct release_opening_state {
     ~release_opening_state() {
-      registered_packs = {};
+      registered_packs = std::vector<registered_pack>();
       table_scratch.reset();
       table_scratch_size = 0;
     }
   } release_at_exit;
   pack_entry_tables_record& t = pack_entry_tables;
   t.pack_paths.reserve(pack_max_packs);
-  t.entry_blocks.reserve(pack_max_packs);
+  registered_packs.reserve(pack_max_packs);
   if (scan_pack_folder(".", 1) != 0) return -1;
   for (int slot = 1; slot <= 9; ++slot) {
     const std::string& path = t.update_slots[slot];
@@ -342,19 +405,19 @@ int open_pack_archives() {
   // in pack order), then each bucket sorted by the whole key.
   for (size_t b = 1; b < starts.size(); ++b) starts[b] += starts[b - 1];
   t.hashes.resize(key_count);
-  t.refs.resize(key_count);
+  std::vector<uint32_t> refs(key_count);
   for (size_t pack = 0; pack < packs_read; ++pack) {
     for (uint64_t key : registered_packs[pack].keys) {
       const uint32_t hash = static_cast<uint32_t>(key >> 32);
       const uint32_t at = starts[(hash >> shift) + 1]++;
       t.hashes[at] = hash;
-      t.refs[at] = static_cast<uint32_t>(key);
+      refs[at] = static_cast<uint32_t>(key);
     }
     registered_packs[pack].keys = {};
   }
   // starts[b] is now where bucket b begins, for b up to `buckets`.
   starts.pop_back();
-  auto key_at = [&](size_t k) { return uint64_t(t.hashes[k]) << 32 | t.refs[k]; };
+  auto key_at = [&](size_t k) { return uint64_t(t.hashes[k]) << 32 | refs[k]; };
   // Only tables made to collide fill a bucket past a few entries; those
   // buckets are sorted whole, so the insertion pass below never moves an
   // entry far.
@@ -367,7 +430,7 @@ int open_pack_archives() {
     std::sort(spill.begin(), spill.end());
     for (size_t k = begin; k < end; ++k) {
       t.hashes[k] = static_cast<uint32_t>(spill[k - begin] >> 32);
-      t.refs[k] = static_cast<uint32_t>(spill[k - begin]);
+      refs[k] = static_cast<uint32_t>(spill[k - begin]);
     }
   }
   // Every bucket's keys are below the next bucket's, so one insertion pass
@@ -378,10 +441,10 @@ int open_pack_archives() {
     size_t j = k;
     for (; j > 0 && key_at(j - 1) > key; --j) {
       t.hashes[j] = t.hashes[j - 1];
-      t.refs[j] = t.refs[j - 1];
+      refs[j] = refs[j - 1];
     }
     t.hashes[j] = static_cast<uint32_t>(key >> 32);
-    t.refs[j] = static_cast<uint32_t>(key);
+    refs[j] = static_cast<uint32_t>(key);
   }
 
   // Duplicates share a hash, so they sit in one run of the sorted entries.
@@ -403,29 +466,28 @@ int open_pack_archives() {
       // The run's names, lower-cased, grouped by a stable sort: each group
       // holds the copies of one name in pack order.
       run.clear();
-      for (size_t k = start; k < end; ++k) run.emplace_back(t.name(k), k);
+      for (size_t k = start; k < end; ++k) run.emplace_back(entry_name(kept_entry_of_ref(refs[k]) + 4, true), k);
       std::stable_sort(run.begin(), run.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
       for (size_t g = 0; g < run.size();) {
         size_t h = g + 1;
         while (h < run.size() && run[h].first == run[g].first) ++h;
         bool error = false;
         for (size_t m = g + 1; m < h && !error; ++m) {
-          const uint32_t ref = t.refs[run[m].second];
-          if (!update_packs[pack_entry_tables_record::pack_of_ref(ref)]) {
+          const uint32_t ref = refs[run[m].second];
+          if (!update_packs[pack_of_ref(ref)]) {
             duplicate_ref = std::min(duplicate_ref, ref);
             error = true;
           }
         }
         if (!error)
-          for (size_t m = g; m + 1 < h; ++m) t.refs[run[m].second] = hidden, any_hidden = true;
+          for (size_t m = g; m + 1 < h; ++m) refs[run[m].second] = hidden, any_hidden = true;
         g = h;
       }
     }
     start = end;
   }
   if (duplicate_ref != hidden) {
-    const uint8_t* entry = t.entry_of_ref(duplicate_ref);
-    report_error_fmt(104150, 0, entry_name(entry, false));
+    report_error_fmt(104150, 0, entry_name(kept_entry_of_ref(duplicate_ref) + 4, false));
     return -1;
   }
   if (failed_pack != SIZE_MAX) {
@@ -436,58 +498,64 @@ int open_pack_archives() {
   if (any_hidden) {
     size_t count = 0;
     for (size_t k = 0; k < key_count; ++k) {
-      if (t.refs[k] == hidden) continue;
+      if (refs[k] == hidden) continue;
       t.hashes[count] = t.hashes[k];
-      t.refs[count] = t.refs[k];
+      refs[count] = refs[k];
       ++count;
     }
     t.hashes.resize(count);
-    t.refs.resize(count);
+    refs.resize(count);
   }
-  // A quarter of the slots stay free at least: probes stay short and the
-  // table small.
-  int slot_bits = 1;
-  while ((size_t{1} << slot_bits) < t.hashes.size() + t.hashes.size() / 4 + 1) ++slot_bits;
-  build_lookup_slots(t, slot_bits);
+  if (!build_lookup_block(t, refs, previous_block)) {
+    report_error(100010, 1);
+    return -1;
+  }
   return 0;
 }
 
 int find_in_packs(resource_locator& locator, std::string_view name) {
-  const pack_entry_tables_record& t = pack_entry_tables;
-  if (t.hashes.empty()) return 0;
+  using record = pack_entry_tables_record;
+  const record& t = pack_entry_tables;
+  if (!t.entries) return 0;
   if (name.size() > 255) return 0;
   const uint32_t hash = murmur_hash2(name.data(), name.size(), 0);
-  const size_t mask = t.slots.size() - 1;
-  size_t at = hash >> t.slot_shift;
-  // The slot's line is on its way while the name is scrambled.
-  __builtin_prefetch(&t.slots[at]);
-  const auto& unscramble = pack_name_unscramble_table();
+  const uint32_t bucket = hash >> t.bucket_shift;
+  const uint8_t* at = t.entries + t.directory[bucket];
+  const uint8_t* const end = t.entries + t.directory[bucket + 1];
+  // The bucket's lines (a bucket only a table made to collide makes long
+  // is asked for in part) are on their way while the name is scrambled.
+  const uintptr_t first_line = reinterpret_cast<uintptr_t>(at) & ~uintptr_t{63};
+  for (uintptr_t line = first_line; line < reinterpret_cast<uintptr_t>(end) && line < first_line + 256; line += 64)
+    __builtin_prefetch(reinterpret_cast<const void*>(line));
   const auto& lengths = pack_name_length_table();
   uint8_t scrambled[256];
   scramble_name_bytes(name.data(), name.size(), scrambled);
   // Visible names are unique, so the first entry of this hash and name is
-  // the match.
-  for (;; at = (at + 1) & mask) {
-    const pack_entry_tables_record::lookup_slot& slot = t.slots[at];
-    if (slot.ref == pack_entry_tables_record::empty_slot) break;
-    if (slot.hash != hash) continue;
-    const uint8_t* entry = t.entry_of_ref(slot.ref);
-    const size_t n = lengths[entry[4]];
+  // the match; the bucket is sorted, so a greater hash ends the search.
+  for (; at < end; at += record::entry_fixed_size + lengths[at[9]]) {
+    const uint32_t entry_hash = get_u32(at);
+    if (entry_hash != hash) {
+      if (entry_hash > hash) break;
+      continue;
+    }
+    const size_t n = lengths[at[9]];
     if (n != name.size()) continue;
+    const uint8_t* stored = at + record::entry_head_size;
     size_t k = 0;
-    if (std::memcmp(entry + 5, scrambled, n) == 0) k = n;
+    if (std::memcmp(stored, scrambled, n) == 0) k = n;
+    const auto& unscramble = pack_name_unscramble_table();
     for (; k < n; ++k) {
-      uint8_t x = unscramble[entry[5 + k]], y = static_cast<uint8_t>(name[k]);
+      uint8_t x = unscramble[stored[k]], y = static_cast<uint8_t>(name[k]);
       if (x >= 'A' && x <= 'Z') x = static_cast<uint8_t>(x + 32);
       if (y >= 'A' && y <= 'Z') y = static_cast<uint8_t>(y + 32);
       if (x != y) break;
     }
     if (k != n) continue;
     locator.state = resource_in_pack;
-    locator.entry_index = static_cast<int32_t>(pack_entry_tables_record::sorted_index_of(entry, n));
-    locator.pack_index = pack_entry_tables_record::pack_of_ref(slot.ref);
-    locator.type = entry[5 + n];
-    locator.position = pack_entry_tables_record::data_position_of(entry, n);
+    locator.entry_index = static_cast<int32_t>(record::sorted_index_of(at, n));
+    locator.pack_index = at[8];
+    locator.type = stored[n];
+    locator.position = record::data_position_of(at, n);
     return 2;
   }
   return 0;

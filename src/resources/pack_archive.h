@@ -6,64 +6,93 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "format/pack_format.h"
 
 struct resource_locator;
 
+// Memory for the lookup tables. A block big enough to fill large pages is
+// aligned to them and the host is asked to back it with them, so lookups at
+// random spots cost few address-translation misses.
+class lookup_block {
+ public:
+  lookup_block() = default;
+  // `size` bytes, not cleared; empty when memory is short.
+  explicit lookup_block(size_t size);
+  lookup_block(lookup_block&& other) noexcept { swap(other); }
+  lookup_block& operator=(lookup_block&& other) noexcept {
+    lookup_block(std::move(other)).swap(*this);
+    return *this;
+  }
+  ~lookup_block();
+  uint8_t* data() const { return data_; }
+  size_t size() const { return size_; }  // at least the size asked for
+  explicit operator bool() const { return data_ != nullptr; }
+  // Blocks at least this big take whole large pages.
+  static constexpr size_t large_page_threshold = size_t{1} << 20;
+
+ private:
+  void swap(lookup_block& other) noexcept {
+    std::swap(data_, other.data_);
+    std::swap(size_, other.size_);
+  }
+  uint8_t* data_ = nullptr;
+  size_t size_ = 0;
+};
+
 // Filled by open_pack_archives and never changed afterwards. Lookups and reads
 // only read it, so any thread may use them without a lock.
 //
-// Each entry is kept as its pack stores it from the length byte to the type
-// byte (name scrambled), behind its table offset; names are unscrambled only
-// where they are compared.
+// Each visible entry is kept once, in sorted order, in one block behind the
+// lookup directory: its name hash, where it lies in its pack and the bytes of
+// its table entry from the length byte to the type byte (name scrambled);
+// names are unscrambled only where they are compared.
 struct pack_entry_tables_record {
   // Lower-cased paths of the registered packs (".\x.kpf", ".\pac\x.kpf").
   std::vector<std::string> pack_paths;
   uint32_t entry_total = 0;  // every entry of every pack, hidden ones included
-  // By pack slot: the pack's entries back to back, each a u32 offset in the
-  // entry table, the stored length byte, the scrambled name and the type.
-  std::vector<std::unique_ptr<uint8_t[]>> entry_blocks;
   // Visible entries sorted by name hash (unsigned ascending), equal hashes in
-  // pack and table order; parallel arrays.
+  // pack and table order.
   std::vector<uint32_t> hashes;
-  std::vector<uint32_t> refs;  // pack slot << ref_offset_bits | offset of the entry in its block
-  // The lookup's own table: hash and ref of the visible entries again,
-  // open-addressed by the top `32 - slot_shift` bits of the hash (linear
-  // probing, at most half full), so a lookup reads one slot and then the
-  // kept entry, which holds its index in the sorted arrays. Entries of one
-  // hash lie along the probe in their sorted order.
-  struct lookup_slot {
-    uint32_t hash;
-    uint32_t ref;  // empty_slot when free
-  };
-  static constexpr uint32_t empty_slot = UINT32_MAX;
-  std::vector<lookup_slot> slots;
-  int slot_shift = 32;
+  // By sorted index: where the entry starts in `entries`.
+  std::vector<uint32_t> entry_offsets;
+
+  // The lookup block: the directory, then the entries. Directory bucket b
+  // (the top `32 - bucket_shift` bits of the hash) holds the entries from
+  // entries + directory[b] to entries + directory[b + 1], so a lookup reads
+  // one directory word, small enough to stay in cache, and then the lines of
+  // one bucket, the only trip to memory.
+  //
+  // An entry: u32 name hash, u32 offset in its pack's entry table, u8 pack
+  // slot, the stored length byte, the scrambled name, the type and the u32
+  // sorted index.
+  lookup_block lookup;
+  const uint32_t* directory = nullptr;
+  const uint8_t* entries = nullptr;  // null until an opening completes
+  int bucket_shift = 31;
+  static constexpr size_t entry_head_size = 10;   // hash, table offset, pack slot, length byte
+  static constexpr size_t entry_fixed_size = 15;  // and the type and sorted index
+  // At most this many entries a bucket on average: a bucket is a line or
+  // two, and the directory (4 bytes a bucket) a small part of the cache.
+  static constexpr size_t entries_per_bucket = 2;
+
   uint8_t release_mode = 0;        // a pack holds "kxbin\kxcfg.kbn"
   std::array<std::string, 10> update_slots;  // 1..9: update1.kpf .. update9.kpf
 
-  // 100,000 entries of at most 6 + 255 bytes never reach 2^25 bytes into a
-  // block, and 100 packs fit the remaining 7 bits.
-  static constexpr int ref_offset_bits = 25;
-  static constexpr uint32_t ref_offset_mask = (1u << ref_offset_bits) - 1;
-
   size_t size() const { return hashes.size(); }
-  static uint16_t pack_of_ref(uint32_t ref) { return static_cast<uint16_t>(ref >> ref_offset_bits); }
-  // The kept entry: table offset, length byte, name, type.
-  const uint8_t* entry_of_ref(uint32_t ref) const { return entry_blocks[pack_of_ref(ref)].get() + (ref & ref_offset_mask); }
-  // File offset just behind the type byte of a kept entry whose name is n
-  // bytes, and the entry's index in the sorted arrays (behind its type).
-  static uint64_t data_position_of(const uint8_t* entry, size_t n) { return pack_header_size + get_u32(entry) + 6 + n; }
-  static uint32_t sorted_index_of(const uint8_t* entry, size_t n) { return get_u32(entry + 6 + n); }
+  static size_t name_length_of(const uint8_t* entry) { return pack_name_length_table()[entry[9]]; }
+  // File offset just behind the type byte of an entry whose name is n bytes.
+  static uint64_t data_position_of(const uint8_t* entry, size_t n) { return pack_header_size + get_u32(entry + 4) + 6 + n; }
+  static uint32_t sorted_index_of(const uint8_t* entry, size_t n) { return get_u32(entry + entry_head_size + 1 + n); }
 
-  uint16_t pack_index(size_t i) const { return pack_of_ref(refs[i]); }
-  const uint8_t* entry(size_t i) const { return entry_of_ref(refs[i]); }
-  size_t name_length(size_t i) const { return pack_name_length_table()[entry(i)[4]]; }
-  uint8_t type(size_t i) const { return entry(i)[5 + name_length(i)]; }
+  const uint8_t* entry(size_t i) const { return entries + entry_offsets[i]; }
+  uint16_t pack_index(size_t i) const { return entry(i)[8]; }
+  size_t name_length(size_t i) const { return name_length_of(entry(i)); }
+  uint8_t type(size_t i) const { return entry(i)[entry_head_size + name_length(i)]; }
   // File offset of the entry's length byte, and just behind its type byte.
-  uint64_t position(size_t i) const { return pack_header_size + get_u32(entry(i)) + 4; }
+  uint64_t position(size_t i) const { return pack_header_size + get_u32(entry(i) + 4) + 4; }
   uint64_t data_position(size_t i) const { return data_position_of(entry(i), name_length(i)); }
   // The name unscrambled and lower-cased (Shift-JIS aware).
   std::string name(size_t i) const;

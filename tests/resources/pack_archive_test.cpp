@@ -500,3 +500,104 @@ TEST_F(pack_archive, LookupsWrapPastTheLastSlotAndNameTheirSortedIndex) {
     EXPECT_EQ(l.pack_index, pack_entry_tables.pack_index(i));
   }
 }
+
+TEST_F(pack_archive, EveryVisibleEntryIsFoundAtItsSortedIndex) {
+  // Thousands of entries over many buckets, names long and short around the
+  // fixed-size moves, hidden copies left out: each entry is found with its
+  // own fields, and names that are not there are not.
+  std::vector<pack_writer_entry> a, b;
+  for (int i = 0; i < 3000; ++i) {
+    std::string tail = std::string(static_cast<size_t>(i % 40), 'x') + std::to_string(i);
+    a.push_back(pack_file("a\\" + tail, {}, pack_stored, false, static_cast<uint8_t>(i % 7)));
+    b.push_back(pack_file("B\\" + tail, {}, pack_stored, false, static_cast<uint8_t>(i % 5)));
+  }
+  for (size_t length : {1u, 30u, 31u, 32u, 33u, 254u, 255u}) a.push_back(pack_file(std::string(length, 'L'), {}));
+  write_pack("a.kpf", a);
+  write_pack("pac/b.kpf", b);
+  write_pack("update1.kpf", {pack_file("a\\0", bytes_of("new")), pack_file(std::string(255, 'l'), {})});
+  ASSERT_EQ(open_pack_archives(), 0);
+  const pack_entry_tables_record& t = pack_entry_tables;
+  ASSERT_EQ(t.size(), 6007u);
+  for (size_t i = 0; i < t.size(); ++i) {
+    resource_locator l;
+    ASSERT_EQ(find_in_packs(l, t.name(i)), 2) << t.name(i);
+    EXPECT_EQ(l.entry_index, static_cast<int32_t>(i));
+    EXPECT_EQ(l.pack_index, t.pack_index(i));
+    EXPECT_EQ(l.type, t.type(i));
+    EXPECT_EQ(l.position, t.data_position(i));
+  }
+  EXPECT_EQ(text_of(fetch("A\\0").locator), "new");
+  for (int i = 0; i < 3000; ++i) {
+    resource_locator l;
+    EXPECT_EQ(find_in_packs(l, "c\\" + std::to_string(i)), 0) << i;
+  }
+}
+
+TEST_F(pack_archive, AnEntryFarIntoACrowdedBucketIsFound) {
+  // Long names under one hash fill many lines of one bucket; the name wanted
+  // comes last, stored in capitals, behind one that differs only in its last
+  // byte.
+  const std::string wanted = std::string(254, 'n') + "w";
+  std::vector<pack_writer_entry> crowd;
+  for (int i = 0; i < 40; ++i) crowd.push_back(pack_file(std::string(253, 'n') + std::to_string(i + 10), {}));
+  crowd.push_back(pack_file(std::string(254, 'n') + "v", {}));
+  crowd.push_back(pack_file(std::string(254, 'N') + "W", bytes_of("far"), pack_stored, true, 3));
+  game.write("a.kpf", pack_with_one_hash(crowd, name_hash(wanted)));
+  ASSERT_EQ(open_pack_archives(), 0);
+  resource_locator l;
+  ASSERT_EQ(find_in_packs(l, wanted), 2);
+  EXPECT_EQ(l.entry_index, 41);
+  EXPECT_EQ(l.type, 3);
+  EXPECT_EQ(text_of(fetch(wanted).locator), "far");
+  EXPECT_EQ(find_in_packs(l, std::string(254, 'n') + "x"), 0);
+}
+
+TEST_F(pack_archive, NothingIsFoundWithoutACompletedOpening) {
+  const struct {
+    std::vector<std::pair<std::string, std::string>> packs;  // file, entry name
+    int opened;
+  } cases[] = {
+      {{}, 0},                                            // no pack at all
+      {{{"a.kpf", ""}}, 0},                               // a pack without entries
+      {{{"a.kpf", "same"}, {"b.kpf", "same"}}, -1},       // an opening that fails
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    for (const auto& [file, entry] : c.packs)
+      write_pack(file, entry.empty() ? std::vector<pack_writer_entry>{} : std::vector{pack_file(entry, {})});
+    report_probe probe;
+    EXPECT_EQ(open_pack_archives(), c.opened);
+    resource_locator l;
+    EXPECT_EQ(find_in_packs(l, "same"), 0);
+    EXPECT_EQ(find_in_packs(l, ""), 0);
+  }
+}
+
+TEST(lookup_block, LargeBlocksTakeWholeLargePagesAndSmallOnesWholeLines) {
+  for (size_t size : {size_t{1}, size_t{100}, lookup_block::large_page_threshold - 1, lookup_block::large_page_threshold,
+                      large_page_size * 2 + 1}) {
+    lookup_block block(size);
+    ASSERT_TRUE(block) << size;
+    const size_t alignment = size >= lookup_block::large_page_threshold ? large_page_size : 64;
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(block.data()) % alignment, 0u) << size;
+    block.data()[size - 1] = 1;
+    uint8_t* data = block.data();
+    lookup_block moved(std::move(block));
+    EXPECT_EQ(moved.data(), data);
+    EXPECT_FALSE(block);
+  }
+}
+
+TEST_F(pack_archive, AnOpeningReusesTheLastBlockAndNoneOfItsEntries) {
+  std::vector<pack_writer_entry> many;
+  for (int i = 0; i < 2000; ++i) many.push_back(pack_file("old" + std::to_string(i), {}, pack_stored, false));
+  write_pack("a.kpf", many);
+  ASSERT_EQ(open_pack_archives(), 0);
+  const uint8_t* block = pack_entry_tables.lookup.data();
+  write_pack("a.kpf", {pack_file("new", bytes_of("n"))});
+  ASSERT_EQ(open_pack_archives(), 0);
+  EXPECT_EQ(pack_entry_tables.lookup.data(), block);
+  EXPECT_EQ(text_of(fetch("new").locator), "n");
+  resource_locator l;
+  for (const char* gone : {"old0", "old1", "old1999"}) EXPECT_EQ(find_in_packs(l, gone), 0) << gone;
+}

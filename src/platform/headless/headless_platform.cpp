@@ -790,6 +790,7 @@ HeadlessPlatform::HeadlessPlatform(const std::string& game_folder_host)
   movies = std::make_unique<FfmpegMoviePlayer>(&ui, &audio, &clock, movie_options);
   services.movies = movies.get();
   services.flash = &flash;
+  services.memory = &memory;
   process.set_raise_listener([this] {
     ui_event e;
     e.message = msg_raise_request;

@@ -15,6 +15,7 @@
 #include "platform/headless/headless_audio.h"
 #include "platform/gpu/gpu_system.h"
 #include "platform/headless/headless_process.h"
+#include "platform/posix/memory_hints.h"
 #include "platform/posix/no_flash.h"
 #include "platform/platform.h"
 
@@ -332,6 +333,7 @@ struct HeadlessPlatform {
   // frames then do not depend on the machine's GPU.
   StandardGpuSystem gpu{gpu_choice::software};
   NoFlashBackend flash;  // a test may point services.flash at a fake
+  PosixMemoryHints memory;  // the real hints: they change only the speed
 
   // The same FreeType code as the real backend, on the Debian IPA fonts only
   // (so frames do not depend on the machine's other fonts), until a test

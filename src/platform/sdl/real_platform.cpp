@@ -61,6 +61,7 @@ RealPlatform::RealPlatform(int argc, char** argv, const sdl_ui_options& ui_optio
   services.gpu = &gpu;
   services.movies = movies.get();
   services.flash = &flash;
+  services.memory = &memory;
   // A second start's raise request reaches the frame loop as an event.
   SdlUi* u = ui.get();
   process->set_raise_listener([u] {

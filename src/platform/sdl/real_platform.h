@@ -9,6 +9,7 @@
 #include "platform/posix/clock.h"
 #include "platform/posix/dynamic_library.h"
 #include "platform/posix/host_files.h"
+#include "platform/posix/memory_hints.h"
 #include "platform/posix/process.h"
 #include "platform/posix/no_flash.h"
 #include "platform/posix/shared_memory.h"
@@ -41,6 +42,7 @@ struct RealPlatform {
   PosixSharedMemory shared_memory;
   std::unique_ptr<FfmpegMoviePlayer> movies;
   NoFlashBackend flash;
+  PosixMemoryHints memory;
 };
 
 // Null when SDL's video cannot start even with the offscreen driver (the
