@@ -416,7 +416,8 @@ void draw_prepared_glyph_passes(const prepared_glyph& g, const gradient_corners&
                                 const glyph_place* places, int count, int overlay_glyphs, glyph_surface& s) {
   if (rotation < 0 || rotation > 3) rotation = 0;
   if (rotation != 0 || g.columns <= 0) {
-    for (int k = 0; k < count; ++k) draw_prepared_glyph(g, corners, rotation, places[k].x, places[k].y, overlay_glyphs, s);
+    for (int k = 0; k < count; ++k)
+      draw_prepared_glyph(g, corners, rotation, places[k].x, places[k].y, overlay_glyphs, s);
     return;
   }
   // Upright: what draw_prepared_glyph works out for a pass is the same for
