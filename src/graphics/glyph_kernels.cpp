@@ -312,11 +312,6 @@ inline bool same_corners(const gradient_corners& a, const gradient_corners& b) {
 // allocates only while cells grow).
 thread_local prepared_glyph kernel_scratch;
 
-glyph_row_fn row_kernel() {
-  static const glyph_row_fn fast_row = glyph_row_kernel();
-  return fast_row ? fast_row : &row_scalar;
-}
-
 inline uint8_t* pixel_at(const glyph_surface& s, int x, int y) {
   return s.pixels + (static_cast<size_t>(y) * static_cast<size_t>(s.width) + static_cast<size_t>(x)) * 4;
 }
@@ -375,7 +370,8 @@ bool draw_prepared_glyph(const prepared_glyph& g, const gradient_corners& corner
   if (rotation < 0 || rotation > 3) rotation = 0;
   const int w = g.w, h = g.h;
   if (!glyph_cell_inside(rotation, w, h, x, y, s)) return false;
-  const glyph_row_fn row = row_kernel();
+  static const glyph_row_fn fast_row = glyph_row_kernel();
+  const glyph_row_fn row = fast_row ? fast_row : &row_scalar;
   glyph_row_args args = upright_rows(g, corners, overlay_glyphs, s);
   const uint32_t* const colours = args.colours;
   if (args.count > 0 && rotation == 0) {
@@ -422,7 +418,8 @@ void draw_prepared_glyph_passes(const prepared_glyph& g, const gradient_corners&
   }
   // Upright: what draw_prepared_glyph works out for a pass is the same for
   // every pass but where its rows start.
-  const glyph_row_fn row = row_kernel();
+  static const glyph_row_fn fast_row = glyph_row_kernel();
+  const glyph_row_fn row = fast_row ? fast_row : &row_scalar;
   glyph_row_args args = upright_rows(g, corners, overlay_glyphs, s);
   for (int k = 0; k < count; ++k) {
     args.dst = pixel_at(s, places[k].x, places[k].y);
