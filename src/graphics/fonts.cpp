@@ -284,22 +284,26 @@ int draw_text_glyph(std::string_view text, int32_t colour, int32_t second_colour
     passes[n++] = {0, e - 10};
     passes[n++] = {e - 10, e - 10};
   }
+  // The passes whose cell lies inside the picture.
+  glyph_place places[5];
+  int landed = 0;
   for (int k = 0; k < n; ++k) {
     int64_t px64 = static_cast<int64_t>(x) + passes[k].dx, py64 = static_cast<int64_t>(y) + passes[k].dy;
     if (px64 < INT32_MIN || px64 > INT32_MAX || py64 < INT32_MIN || py64 > INT32_MAX) continue;
     int px = static_cast<int>(px64), py = static_cast<int>(py64);
-    if (!glyph_cell_inside(rotation, width, height, px, py, surface)) continue;
-    // Prepared on the first pass that lands, so a cell too large for the
-    // picture (a plain assignment leaves its height unclamped) costs nothing.
-    prepared_glyph& g = *glyph.prepared;
-    if (g.w != width || g.h != height) {
-      const size_t before = g.alpha.capacity() + g.row_drawn.capacity();
-      const int stride = glyph_caches[current_slot()].stride;
-      prepare_glyph(glyph.bits, stride, stride, width, height, glyph_mode != 1, g);
-      if (glyph.prepared_bytes) *glyph.prepared_bytes += g.alpha.capacity() + g.row_drawn.capacity() - before;
-    }
-    draw_prepared_glyph(g, corners, rotation, px, py, overlay_glyphs, surface);
+    if (glyph_cell_inside(rotation, width, height, px, py, surface)) places[landed++] = {px, py};
   }
+  if (landed == 0) return m.advance;
+  // Prepared once a pass lands, so a cell too large for the picture (a plain
+  // assignment leaves its height unclamped) costs nothing.
+  prepared_glyph& g = *glyph.prepared;
+  if (g.w != width || g.h != height) {
+    const size_t before = g.alpha.capacity() + g.row_drawn.capacity();
+    const int stride = glyph_caches[current_slot()].stride;
+    prepare_glyph(glyph.bits, stride, stride, width, height, glyph_mode != 1, g);
+    if (glyph.prepared_bytes) *glyph.prepared_bytes += g.alpha.capacity() + g.row_drawn.capacity() - before;
+  }
+  draw_prepared_glyph_passes(g, corners, rotation, places, landed, overlay_glyphs, surface);
   return m.advance;
 }
 

@@ -197,6 +197,14 @@ bool glyph_cell_inside(int rotation, int w, int h, int x, int y, const glyph_sur
 // rules. Returns false when the cell does not lie wholly inside the picture.
 bool draw_prepared_glyph(const prepared_glyph& glyph, const gradient_corners& corners, int rotation, int x, int y,
                          int overlay_glyphs, glyph_surface& surface);
+// Passes of one prepared glyph with its cell at each place in turn (an edge
+// or a shadow), every cell wholly inside the picture: draw_prepared_glyph
+// place by place, with what the passes share worked out once.
+struct glyph_place {
+  int x, y;
+};
+void draw_prepared_glyph_passes(const prepared_glyph& glyph, const gradient_corners& corners, int rotation,
+                                const glyph_place* places, int count, int overlay_glyphs, glyph_surface& surface);
 // The colour of every pixel of a w x h cell (row by row, gradient_colour,
 // then glyph_plane_padding spare entries), or null when all four corners are
 // one colour. Kept for the last few gradients; valid until the next call.

@@ -312,6 +312,10 @@ inline bool same_corners(const gradient_corners& a, const gradient_corners& b) {
 // allocates only while cells grow).
 thread_local prepared_glyph kernel_scratch;
 
+inline uint8_t* pixel_at(const glyph_surface& s, int x, int y) {
+  return s.pixels + (static_cast<size_t>(y) * static_cast<size_t>(s.width) + static_cast<size_t>(x)) * 4;
+}
+
 }  // namespace
 
 const uint32_t* gradient_plane(const gradient_corners& c, int w, int h) {
@@ -339,6 +343,28 @@ const uint32_t* gradient_plane(const gradient_corners& c, int w, int h) {
   return pick->colours.data();
 }
 
+namespace {
+
+// The row arguments of a pass of the glyph drawn upright, all but `dst`.
+glyph_row_args upright_rows(const prepared_glyph& g, const gradient_corners& corners, int overlay_glyphs,
+                            const glyph_surface& s) {
+  glyph_row_args args;
+  args.rows = g.h;
+  args.count = g.columns;
+  args.row_drawn = g.row_drawn.data();
+  args.colour = corners.top_left & 0xFFFFFF;
+  args.colours = gradient_plane(corners, g.w, g.h);
+  args.colour_stride = static_cast<size_t>(g.w);
+  args.alpha = g.alpha.data();
+  args.alpha_stride = static_cast<size_t>(g.w);
+  args.dst_stride = static_cast<ptrdiff_t>(s.width) * 4;
+  args.rule = g.one_bit ? (overlay_glyphs ? glyph_row_rule::bit_over : glyph_row_rule::bit_replace)
+                        : (overlay_glyphs ? glyph_row_rule::over : glyph_row_rule::replace);
+  return args;
+}
+
+}  // namespace
+
 bool draw_prepared_glyph(const prepared_glyph& g, const gradient_corners& corners, int rotation, int x, int y,
                          int overlay_glyphs, glyph_surface& s) {
   if (rotation < 0 || rotation > 3) rotation = 0;
@@ -346,22 +372,11 @@ bool draw_prepared_glyph(const prepared_glyph& g, const gradient_corners& corner
   if (!glyph_cell_inside(rotation, w, h, x, y, s)) return false;
   static const glyph_row_fn fast_row = glyph_row_kernel();
   const glyph_row_fn row = fast_row ? fast_row : &row_scalar;
-  const uint32_t* colours = gradient_plane(corners, w, h);
-  glyph_row_args args;
-  args.count = g.columns;
-  args.colour = corners.top_left & 0xFFFFFF;
-  args.colours = colours;
-  args.colour_stride = static_cast<size_t>(w);
-  args.alpha = g.alpha.data();
-  args.alpha_stride = static_cast<size_t>(w);
-  args.rule = g.one_bit ? (overlay_glyphs ? glyph_row_rule::bit_over : glyph_row_rule::bit_replace)
-                        : (overlay_glyphs ? glyph_row_rule::over : glyph_row_rule::replace);
+  glyph_row_args args = upright_rows(g, corners, overlay_glyphs, s);
+  const uint32_t* const colours = args.colours;
   if (args.count > 0 && rotation == 0) {
     // Upright: the rows lie in the picture as they are.
-    args.rows = h;
-    args.row_drawn = g.row_drawn.data();
-    args.dst = s.pixels + (static_cast<size_t>(y) * static_cast<size_t>(s.width) + static_cast<size_t>(x)) * 4;
-    args.dst_stride = static_cast<ptrdiff_t>(s.width) * 4;
+    args.dst = pixel_at(s, x, y);
     row(args);
   } else if (args.count > 0) {
     // Turned: each row is blended in a contiguous copy of its pixels.
@@ -391,6 +406,26 @@ bool draw_prepared_glyph(const prepared_glyph& g, const gradient_corners& corner
   }
   mark_drawn(rotation, w, h, x, y, s);
   return true;
+}
+
+void draw_prepared_glyph_passes(const prepared_glyph& g, const gradient_corners& corners, int rotation,
+                                const glyph_place* places, int count, int overlay_glyphs, glyph_surface& s) {
+  if (rotation < 0 || rotation > 3) rotation = 0;
+  if (rotation != 0 || g.columns <= 0) {
+    for (int k = 0; k < count; ++k)
+      draw_prepared_glyph(g, corners, rotation, places[k].x, places[k].y, overlay_glyphs, s);
+    return;
+  }
+  // Upright: what draw_prepared_glyph works out for a pass is the same for
+  // every pass but where its rows start.
+  static const glyph_row_fn fast_row = glyph_row_kernel();
+  const glyph_row_fn row = fast_row ? fast_row : &row_scalar;
+  glyph_row_args args = upright_rows(g, corners, overlay_glyphs, s);
+  for (int k = 0; k < count; ++k) {
+    args.dst = pixel_at(s, places[k].x, places[k].y);
+    row(args);
+    mark_drawn(0, g.w, g.h, places[k].x, places[k].y, s);
+  }
 }
 
 bool glyph_kernel_one_bit(const uint8_t* bits, int stride, int rows, const gradient_corners& corners, int rotation,

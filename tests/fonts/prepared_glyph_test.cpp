@@ -105,6 +105,64 @@ TEST_F(PreparedGlyphs, EveryPassFollowsTheFormulas) {
           }
 }
 
+TEST_F(PreparedGlyphs, EdgeAndShadowPassesFollowTheFormulasPassByPass) {
+  // An edge's five places and a shadow's three, in draw_text_glyph's order,
+  // near the middle of the picture and against each of its corners (where
+  // the passes whose cell leaves the picture drop): every pixel and the
+  // dirty rectangle as the formula passes give them one after another.
+  std::mt19937 rng(29);
+  const int side = 1088;
+  std::vector<uint8_t> bits(size_t(side) * side / 8);
+  for (auto& b : bits) b = static_cast<uint8_t>(rng() % 3 == 0 ? 0xFF : rng() % 2 ? 0x00 : rng());
+  struct cell {
+    int w, h;
+  } cells[] = {{24, 24}, {23, 17}, {13, 40}, {9, 2}, {1, 1}, {40, 13}};
+  for (const cell& cl : cells)
+    for (int extra : {1, 2, 10, 11, 12, 20})
+      for (int one_bit : {0, 1})
+        for (int overlay : {0, 1})
+          for (int rotation : {0, 1, 2})
+            for (int corner = 0; corner < 5; ++corner) {
+              const int e = extra <= 10 ? extra : extra - 10;
+              const std::vector<std::pair<int, int>> offsets =
+                  extra <= 10 ? std::vector<std::pair<int, int>>{{e, 0}, {0, -e}, {0, 0}, {0, e}, {-e, 0}}
+                              : std::vector<std::pair<int, int>>{{e, 0}, {0, e}, {e, e}};
+              const bool turned = rotation == 1 || rotation == 3;
+              const int cw = turned ? cl.h : cl.w, ch = turned ? cl.w : cl.h;
+              test_picture pic(cw + 2 * e + 3, ch + 2 * e + 2);
+              // 0: every pass lands; 1..4: the cell against a corner.
+              const int x = corner == 0 ? e + 1 : corner % 2 ? 0 : pic.width - cw;
+              const int y = corner == 0 ? e + 1 : corner <= 2 ? 0 : pic.height - ch;
+              fill_background(pic, rng);
+              test_picture want = pic;
+              glyph_surface s = pic.surface();
+              std::vector<glyph_place> places;
+              for (auto [dx, dy] : offsets)
+                if (glyph_cell_inside(rotation, cl.w, cl.h, x + dx, y + dy, s)) places.push_back({x + dx, y + dy});
+              prepared_glyph g;
+              prepare_glyph(bits.data(), side, side, cl.w, cl.h, one_bit, g);
+              const gradient_corners c = gradient_corners_for(corner % 2 ? 5 : 0, rotation, 0x10F080, 0xE01005);
+              draw_prepared_glyph_passes(g, c, rotation, places.data(), int(places.size()), overlay, s);
+              int64_t x0 = INT64_MAX, y0 = INT64_MAX, x1 = INT64_MIN, y1 = INT64_MIN;
+              for (const glyph_place& p : places) {
+                reference_pass(bits, side, one_bit, c, rotation, cl.w, cl.h, p.x, p.y, overlay, want);
+                x0 = std::min<int64_t>(x0, p.x), y0 = std::min<int64_t>(y0, p.y);
+                x1 = std::max<int64_t>(x1, p.x + cw - 1), y1 = std::max<int64_t>(y1, p.y + ch - 1);
+              }
+              const std::string where = std::to_string(cl.w) + "x" + std::to_string(cl.h) + " extra " +
+                                        std::to_string(extra) + " one-bit " + std::to_string(one_bit) + " overlay " +
+                                        std::to_string(overlay) + " rotation " + std::to_string(rotation) +
+                                        " corner " + std::to_string(corner);
+              ASSERT_EQ(pic.pixels, want.pixels) << where;
+              if (places.empty()) continue;
+              EXPECT_EQ(s.dirty_x0, x0) << where;
+              EXPECT_EQ(s.dirty_y0, y0) << where;
+              EXPECT_EQ(s.dirty_x1, x1) << where;
+              EXPECT_EQ(s.dirty_y1, y1) << where;
+              EXPECT_EQ(s.alpha_in_use, 1) << where;
+            }
+}
+
 TEST_F(PreparedGlyphs, OverlayOverClearAndOpaquePixelsForEveryColourPair) {
   // A prepared 256 x 17 cell whose row i has the alpha of coverage i, over a
   // row of clear or opaque pixels whose channels are the column: with the
@@ -199,13 +257,15 @@ TEST_F(PreparedGlyphs, CachedAndUncachedCharactersDrawLikeFreshOnes) {
       const int w = mode == 1 ? 256 : 96, h = 256;
       for (int pass = 0; pass < 2; ++pass)
         for (size_t k = 0; k < 40; ++k) {
-          // An edge inside the picture, a shadow, and an edge at the
-          // picture's top-left corner whose left and upper passes drop.
+          // An edge inside the picture, a shadow, an edge at the picture's
+          // top-left corner whose left and upper passes drop, and an edge and
+          // a shadow near its bottom-right corner whose right and lower
+          // passes drop.
           struct placement {
             int extra, x, y;
           };
-          const placement placings[] = {{3, 5, 5}, {12, 0, 0}, {3, 0, 2}};
-          const placement& placing = placings[k % 3];
+          const placement placings[] = {{3, 5, 5}, {12, 0, 0}, {3, 0, 2}, {3, 8, 8}, {12, 9, 7}};
+          const placement& placing = placings[k % 5];
           test_picture pic(w + 10, h + 10), want(w + 10, h + 10);
           fill_background(pic, rng);
           want.pixels = pic.pixels;
