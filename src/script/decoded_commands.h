@@ -31,6 +31,24 @@ namespace {
 // The deepest depth a stack may reach (frames 0..63; a depth of 64 is refused).
 constexpr int max_depth = nesting_limit - 1;
 
+// The scheduler runs the decoded forms (`in_loop`) without handing the
+// instruction's records to running_instruction: only a handler reads them,
+// so they are handed over when a form falls back to one. From their own
+// handlers the records are already set.
+[[gnu::always_inline]] inline void hand_over_records(const instruction_arguments& records) {
+  running_instruction_record& ri = running_instruction;
+  ri.argument_count = records.count;
+  ri.arguments = records.first;
+  ri.decoded_for = records.first;
+}
+
+// The general handler, for what the decoded forms cannot do.
+template <bool in_loop>
+[[gnu::noinline, gnu::cold]] int run_general(const script_code& code, uint32_t pc, command_handler handler) {
+  if constexpr (in_loop) hand_over_records(code.instruction_records[pc]);
+  return handler();
+}
+
 // An element of a user variable in integer arithmetic; false where the
 // record walk would report (missing variable) or yield a text.
 inline bool read_int(uint32_t id, int64_t element, int64_t& out) {
@@ -210,16 +228,22 @@ struct value_result {
   return true;
 }
 
-[[gnu::always_inline]] inline int run_let(const script_code& code, uint32_t pc) {
+// The forms that end where the scheduler knows the task's code and position
+// (unchanged code, `resume` its next instruction, already the task's pc) say
+// so, and its loop goes on without reading them back.
+constexpr uint32_t no_resume = UINT32_MAX;
+
+template <bool in_loop>
+[[gnu::always_inline]] inline int run_let(const script_code& code, uint32_t pc, uint32_t& resume) {
   const decoded_let& d = code.lets[code.let_index[pc]];
   // The target: a variable, or an element (whose indexes may lie outside).
   const uint32_t id = d.target.id;
   int64_t element = 0;
-  if (d.target.kind == 2 && !target_element(d, element)) return cmd_let();
+  if (d.target.kind == 2 && !target_element(d, element)) return run_general<in_loop>(code, pc, &cmd_let);
   variable_record* target = find_variable(id);
-  if (!target || target->type != variable_type_int) return cmd_let();
+  if (!target || target->type != variable_type_int) return run_general<in_loop>(code, pc, &cmd_let);
   value_result r;
-  if (!read_value(d, r)) return cmd_let();
+  if (!read_value(d, r)) return run_general<in_loop>(code, pc, &cmd_let);
   // The evaluator's state as the value's evaluation leaves it.
   leave_result_state(r);
   // The common operators straight into the element, as the assignment table's
@@ -230,6 +254,7 @@ struct value_result {
       int64_t& a = target->int_values[element];
       a = d.assign_op == 0 ? r.value : d.assign_op == 1 ? wrap_add(a, r.value) : wrap_sub(a, r.value);
     }
+    resume = pc + 1;
     return 0;
   }
   assign_int_value(d.assign_op, id, element, r.value);
@@ -260,13 +285,25 @@ struct value_result {
   return read_plain_argument(a, r);
 }
 
+// Whether the running records are the instruction's decoded ones (a return
+// without values has none). In the scheduler's loop they are; from the
+// handlers, running_instruction tells.
+template <bool in_loop>
+[[gnu::always_inline]] inline bool running_decoded(const decoded_transfer& d) {
+  if constexpr (in_loop)
+    return running_instruction.decoded_base && (d.label_records || d.value_count);
+  else
+    return running_decoded_arguments() != nullptr;
+}
+
 // The values of a decoded call or return, read in record order as binding
 // would read them; `last` is what the last evaluation leaves. False (nothing
 // changed) where the general handler must run: a value the decoded forms
 // cannot read, or records that are not the instruction's decoded ones.
+template <bool in_loop>
 [[gnu::always_inline]] inline bool read_transfer_values(const script_code& code, const decoded_transfer& d,
                                                         int64_t* values, value_result& last) {
-  if (!running_decoded_arguments()) return false;
+  if (!running_decoded<in_loop>(d)) return false;
   const decoded_transfer_value* v = code.transfer_values.data() + d.first_value;
   // Values without a decoded form (literals and variables, as most call
   // values are) read in a loop with less to keep.
@@ -286,25 +323,38 @@ struct value_result {
 }
 
 // Stores values 1..count into a frame's slots, as collect_values does for
-// integers; slots not given are cleared and marked absent.
+// integers; slots not given are cleared and marked absent. Values given in
+// slot order, one for every slot (`in_order`), as most are, need no mask.
 [[gnu::always_inline]] inline void store_transfer_values(const decoded_transfer& d, const int64_t* values,
                                                          int64_t* ints, double* reals, std::string* texts,
                                                          uint8_t* present) {
+  if (d.in_order) {
+    for (uint32_t k = 0; k < d.count; ++k) {
+      ints[k] = values[k];
+      reals[k] = 0.0;
+      // Most slots never held a text.
+      if (!texts[k].empty()) [[unlikely]] texts[k].clear();
+      present[k] = 1;
+    }
+    return;
+  }
   for (uint32_t k = 0; k < d.count; ++k) {
     const bool given = (d.given >> k) & 1;
     ints[k] = given ? values[k] : 0;
     reals[k] = 0.0;
-    // Most slots never held a text.
-    if (!texts[k].empty()) texts[k].clear();
+    if (!texts[k].empty()) [[unlikely]] texts[k].clear();
     present[k] = given ? 1 : 0;
   }
 }
 
 // Points the task at a position of the script it runs, or of another one.
-inline int continue_at(task_record* t, uint32_t script_number, uint32_t position) {
-  if (script_number == t->script_number && t->code && t->code == loaded_script_code(script_number) &&
-      script_number < script_name_list.script_count) {
+// A code record knows the script it was installed as, which is the loaded
+// code of that script for as long as the record lives.
+inline int continue_at(task_record* t, uint32_t script_number, uint32_t position, uint32_t& resume) {
+  if (script_number == t->script_number && t->code && t->code->installed_as == script_number &&
+      script_number < script_name_list.script_count) [[likely]] {
     t->pc = position;
+    resume = position;
     return 0;
   }
   return switch_task_to_script(t, script_number, position) == 0 ? 0 : -1;
@@ -312,15 +362,17 @@ inline int continue_at(task_record* t, uint32_t script_number, uint32_t position
 
 // A call whose values are integers of the decoded shapes and whose label was
 // resolved at load: the effects of cmd_call without the argument slots.
-[[gnu::always_inline]] inline int run_call(const script_code& code, uint32_t pc) {
+template <bool in_loop>
+[[gnu::always_inline]] inline int run_call(const script_code& code, uint32_t pc, uint32_t& resume) {
   task_record* t = current_task.record;
   const int depth = t->call_depth;
-  if (depth >= max_depth || !t->call_frames[depth] || !t->call_frames[depth + 1]) return cmd_call();
+  if (depth >= max_depth || !t->call_frames[depth] || !t->call_frames[depth + 1])
+    return run_general<in_loop>(code, pc, &cmd_call);
   const decoded_transfer& d = code.transfers[code.transfer_index[pc]];
-  if (static_cast<size_t>(d.label) >= label_table.labels.size()) return cmd_call();
+  if (static_cast<size_t>(d.label) >= label_table.labels.size()) return run_general<in_loop>(code, pc, &cmd_call);
   int64_t values[call_value_count];
   value_result last;
-  if (!read_transfer_values(code, d, values, last)) return cmd_call();
+  if (!read_transfer_values<in_loop>(code, d, values, last)) return run_general<in_loop>(code, pc, &cmd_call);
   call_frame* here = t->call_frames[depth].get();
   call_frame* callee = t->call_frames[depth + 1].get();
   callee->argument_count = d.count;
@@ -337,29 +389,31 @@ inline int continue_at(task_record* t, uint32_t script_number, uint32_t position
   here->saved_loop_depth = t->loop_depth;
   t->call_depth = static_cast<int8_t>(depth + 1);
   const compiled_label_record& l = label_table.labels[static_cast<size_t>(d.label)];
-  return continue_at(t, l.script_number, l.position);
+  return continue_at(t, l.script_number, l.position, resume);
 }
 
 // A return whose values are integers of the decoded shapes.
-[[gnu::always_inline]] inline int run_return(const script_code& code, uint32_t pc) {
+template <bool in_loop>
+[[gnu::always_inline]] inline int run_return(const script_code& code, uint32_t pc, uint32_t& resume) {
   task_record* t = current_task.record;
   const int depth = t->call_depth;
-  if (depth <= 0 || !t->call_frames[depth] || !t->call_frames[depth - 1]) return cmd_return();
+  if (depth <= 0 || !t->call_frames[depth] || !t->call_frames[depth - 1])
+    return run_general<in_loop>(code, pc, &cmd_return);
   const decoded_transfer& d = code.transfers[code.transfer_index[pc]];
   int64_t values[call_value_count];
   value_result last;
-  if (!read_transfer_values(code, d, values, last)) return cmd_return();
+  if (!read_transfer_values<in_loop>(code, d, values, last)) return run_general<in_loop>(code, pc, &cmd_return);
   if (d.value_count) leave_result_state(last);
   call_frame* f = t->call_frames[depth].get();
   f->return_count = d.count;
   store_transfer_values(d, values, f->int_returns, f->real_returns, f->text_returns, f->return_present);
   t->call_depth = static_cast<int8_t>(depth - 1);
   const call_frame* back = t->call_frames[depth - 1].get();
-  return continue_at(t, back->return_script, back->return_index);
+  return continue_at(t, back->return_script, back->return_index, resume);
 }
 
 // The loop end: back to the body while the count lasts, else out of the loop.
-[[gnu::always_inline]] inline int run_loop_end() {
+[[gnu::always_inline]] inline int run_loop_end(uint32_t pc, uint32_t& resume) {
   task_record* t = current_task.record;
   if (t->loop_depth <= 0) {
     report_error_at_line(108120, 1);
@@ -371,11 +425,13 @@ inline int continue_at(task_record* t, uint32_t script_number, uint32_t position
     f->counter = 0;
     f->limit = 0;
     f->body_start = 0;
+    resume = pc + 1;
     return 0;
   }
   f->counter += 1;
   t->pc = f->body_start;
   t->block_depth = static_cast<int8_t>(f->saved_block_depth);
+  resume = f->body_start;
   return 0;
 }
 

@@ -116,7 +116,7 @@ int evaluate_target(const uint8_t* bytes, uint32_t length);
 // The evaluator's state after an integer-mode evaluation that ended with one
 // value (its integer, the real the stack entry holds) and the given last
 // reference: what the decoded fast paths leave behind.
-inline void set_integer_result_state(int64_t value, double real_value, uint32_t last_id, int64_t last_element,
+[[gnu::always_inline]] inline void set_integer_result_state(int64_t value, double real_value, uint32_t last_id, int64_t last_element,
                                      uint8_t last_prefix) {
   expression_state_record& st = expression_state;
   st.depth = 1;

@@ -106,17 +106,25 @@ void run_instructions(task_record* task) {
   scheduler_state_record& s = scheduler_state;
   running_instruction_record& ri = running_instruction;
   dispatch_view view;
+  // Where a decoded form left the task in its own code: its next instruction,
+  // already in task->pc (no_resume: read the task).
+  uint32_t resume = decoded_commands::no_resume;
   while (!quit_flag) {
-    const script_code* code = task->code;
-    // (A task without code meets the view's empty one, of no instructions.)
-    if (code != view.code) [[unlikely]] {
-      if (!code) {
-        report_damaged(task, code);
-        break;
+    const script_code* code = view.code;
+    uint32_t pc = resume;
+    if (resume == decoded_commands::no_resume) {
+      code = task->code;
+      // (A task without code meets the view's empty one, of no instructions.)
+      if (code != view.code) [[unlikely]] {
+        if (!code) {
+          report_damaged(task, code);
+          break;
+        }
+        view.take(code);
       }
-      view.take(code);
+      pc = task->pc;
     }
-    const uint32_t pc = task->pc;
+    resume = decoded_commands::no_resume;
     if (pc >= view.instruction_count) [[unlikely]] {
       report_damaged(task, code);
       break;
@@ -125,27 +133,30 @@ void run_instructions(task_record* task) {
     s.running_code = code;
     s.running_script = task->script_number;
     task->pc = pc + 1;
-    const instruction_arguments& records = view.records[pc];
-    ri.argument_count = records.count;
-    ri.arguments = records.first;
-    ri.decoded_for = records.first;
     const int array = (inactive_pause.keep_running_inactive || !inactive_pause.paused) ? 1 : 0;
     ++s.instructions;
     // The decoded forms and the loop end run here, without a handler call;
     // they are known by their handlers, so a replaced handler still runs.
+    // Only a handler reads the running instruction's records, so the decoded
+    // forms hand them over only when they fall back to one.
     const command_handler handler = view.handlers[array][pc];
     int yield;
     if (handler == &cmd_let_decoded)
-      yield = decoded_commands::run_let(*code, pc);
+      yield = decoded_commands::run_let<true>(*code, pc, resume);
     else if (handler == &cmd_loop_end)
-      yield = decoded_commands::run_loop_end();
+      yield = decoded_commands::run_loop_end(pc, resume);
     else if (handler == &cmd_call_decoded)
-      yield = decoded_commands::run_call(*code, pc);
+      yield = decoded_commands::run_call<true>(*code, pc, resume);
     else if (handler == &cmd_return_decoded)
-      yield = decoded_commands::run_return(*code, pc);
-    else
+      yield = decoded_commands::run_return<true>(*code, pc, resume);
+    else {
+      decoded_commands::hand_over_records(view.records[pc]);
       yield = handler();
-    if constexpr (debug) debug_escape_check();
+    }
+    if constexpr (debug) {
+      debug_escape_check();
+      resume = decoded_commands::no_resume;
+    }
     if (yield != 0) break;
   }
 }
