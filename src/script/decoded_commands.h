@@ -45,7 +45,10 @@ constexpr int max_depth = nesting_limit - 1;
 // The general handler, for what the decoded forms cannot do.
 template <bool in_loop>
 [[gnu::noinline, gnu::cold]] int run_general(const script_code& code, uint32_t pc, command_handler handler) {
-  if constexpr (in_loop) hand_over_records(code.instruction_records[pc]);
+  if constexpr (in_loop) {
+    hand_over_records(code.instruction_records[pc]);
+    write_pending_result();
+  }
   return handler();
 }
 
@@ -99,6 +102,7 @@ inline bool read_int(uint32_t id, int64_t element, int64_t& out) {
 // kind of its record; false for a text, which the general path handles. The
 // system value functions hand these ids straight to the task hooks.
 inline bool read_task_value(const variable_record* v, uint32_t id, int64_t element, int64_t& out) {
+  write_pending_result();  // the hooks may look at the evaluator
   if (v->type == variable_type_int) {
     out = engine_facts.task_int_value ? engine_facts.task_int_value(id, element) : 0;
     return true;
@@ -142,10 +146,12 @@ struct operand_result {
   r.last_id = o.id, r.last_element = o.value, r.last_prefix = o.prefix, r.referenced = true;
   // Kind 3 is decoded for values 1..16 only.
   if (o.value < 1 || o.value > call_value_count) __builtin_unreachable();
-  if (engine_facts.task_int_value == &task_int_value)
+  if (engine_facts.task_int_value == &task_int_value) {
     r.value = call_int_value(current_task.record, o.id == 54, o.value);
-  else
+  } else {
+    write_pending_result();
     r.value = engine_facts.task_int_value ? engine_facts.task_int_value(o.id, o.value) : 0;
+  }
   return true;
 }
 
@@ -214,8 +220,16 @@ struct value_result {
   return true;
 }
 
+// In the scheduler's loop the part that is the same for every form waits
+// (write_pending_result).
+template <bool in_loop>
 [[gnu::always_inline]] inline void leave_result_state(const value_result& r) {
-  set_integer_result_state(r.value, r.real_value, r.last_id, r.last_element, r.last_prefix);
+  if constexpr (in_loop) {
+    set_integer_result_values(r.value, r.real_value, r.last_id, r.last_element, r.last_prefix);
+    integer_result_rest_pending = 1;
+  } else {
+    set_integer_result_state(r.value, r.real_value, r.last_id, r.last_element, r.last_prefix);
+  }
 }
 
 // An element target's offset, -1 when its indexes lie outside; false where
@@ -245,7 +259,7 @@ template <bool in_loop>
   value_result r;
   if (!read_value(d, r)) return run_general<in_loop>(code, pc, &cmd_let);
   // The evaluator's state as the value's evaluation leaves it.
-  leave_result_state(r);
+  leave_result_state<in_loop>(r);
   // The common operators straight into the element, as the assignment table's
   // entries do (an element outside the variable is left alone); the others
   // through the table.
@@ -257,6 +271,7 @@ template <bool in_loop>
     resume = pc + 1;
     return 0;
   }
+  write_pending_result();
   assign_int_value(d.assign_op, id, element, r.value);
   return 0;
 }
@@ -305,6 +320,12 @@ template <bool in_loop>
                                                         int64_t* values, value_result& last) {
   if (!running_decoded<in_loop>(d)) return false;
   const decoded_transfer_value* v = code.transfer_values.data() + d.first_value;
+  // One value (as most returns have) without the loop's keeping.
+  if (d.value_count == 1) {
+    if (!read_argument(code, v[0].form, last)) return false;
+    values[v[0].slot] = last.value;
+    return true;
+  }
   // Values without a decoded form (literals and variables, as most call
   // values are) read in a loop with less to keep.
   if (!d.forms) {
@@ -328,8 +349,9 @@ template <bool in_loop>
 [[gnu::always_inline]] inline void store_transfer_values(const decoded_transfer& d, const int64_t* values,
                                                          int64_t* ints, double* reals, std::string* texts,
                                                          uint8_t* present) {
+  const uint32_t count = d.count;
   if (d.in_order) {
-    for (uint32_t k = 0; k < d.count; ++k) {
+    for (uint32_t k = 0; k < count; ++k) {
       ints[k] = values[k];
       reals[k] = 0.0;
       // Most slots never held a text.
@@ -338,7 +360,7 @@ template <bool in_loop>
     }
     return;
   }
-  for (uint32_t k = 0; k < d.count; ++k) {
+  for (uint32_t k = 0; k < count; ++k) {
     const bool given = (d.given >> k) & 1;
     ints[k] = given ? values[k] : 0;
     reals[k] = 0.0;
@@ -357,6 +379,7 @@ inline int continue_at(task_record* t, uint32_t script_number, uint32_t position
     resume = position;
     return 0;
   }
+  write_pending_result();
   return switch_task_to_script(t, script_number, position) == 0 ? 0 : -1;
 }
 
@@ -369,7 +392,9 @@ template <bool in_loop>
   if (depth >= max_depth || !t->call_frames[depth] || !t->call_frames[depth + 1])
     return run_general<in_loop>(code, pc, &cmd_call);
   const decoded_transfer& d = code.transfers[code.transfer_index[pc]];
-  if (static_cast<size_t>(d.label) >= label_table.labels.size()) return run_general<in_loop>(code, pc, &cmd_call);
+  const std::vector<compiled_label_record>& labels = label_table.labels;
+  if (static_cast<size_t>(d.label) >= labels.size()) return run_general<in_loop>(code, pc, &cmd_call);
+  const compiled_label_record* l = labels.data() + d.label;
   int64_t values[call_value_count];
   value_result last;
   if (!read_transfer_values<in_loop>(code, d, values, last)) return run_general<in_loop>(code, pc, &cmd_call);
@@ -378,7 +403,7 @@ template <bool in_loop>
   callee->argument_count = d.count;
   // A call of the label alone leaves the argument slots as they were.
   if (d.value_count) {
-    leave_result_state(last);
+    leave_result_state<in_loop>(last);
     store_transfer_values(d, values, callee->int_args, callee->real_args, callee->text_args,
                           callee->argument_present);
   }
@@ -388,8 +413,7 @@ template <bool in_loop>
   here->saved_block_depth = t->block_depth;
   here->saved_loop_depth = t->loop_depth;
   t->call_depth = static_cast<int8_t>(depth + 1);
-  const compiled_label_record& l = label_table.labels[static_cast<size_t>(d.label)];
-  return continue_at(t, l.script_number, l.position, resume);
+  return continue_at(t, l->script_number, l->position, resume);
 }
 
 // A return whose values are integers of the decoded shapes.
@@ -403,7 +427,7 @@ template <bool in_loop>
   int64_t values[call_value_count];
   value_result last;
   if (!read_transfer_values<in_loop>(code, d, values, last)) return run_general<in_loop>(code, pc, &cmd_return);
-  if (d.value_count) leave_result_state(last);
+  if (d.value_count) leave_result_state<in_loop>(last);
   call_frame* f = t->call_frames[depth].get();
   f->return_count = d.count;
   store_transfer_values(d, values, f->int_returns, f->real_returns, f->text_returns, f->return_present);
@@ -416,6 +440,7 @@ template <bool in_loop>
 [[gnu::always_inline]] inline int run_loop_end(uint32_t pc, uint32_t& resume) {
   task_record* t = current_task.record;
   if (t->loop_depth <= 0) {
+    write_pending_result();
     report_error_at_line(108120, 1);
     return -1;
   }
