@@ -664,6 +664,7 @@ bool decode_let(const script_code& code, uint32_t pc, decoded_let& d) {
     return false;
   if (!decode_value(pool + args[1].offset, args[1].length, d, next_index)) return false;
   d.assign_op = args[1].assignment_operator;
+  d.literal_step = d.target.kind == 1 && d.left.kind == 0 && !d.binary && d.assign_op <= 2 ? 1 : 0;
   return true;
 }
 

@@ -139,7 +139,9 @@ struct operand_result {
 
 // A call value with a literal index (kind 3): read_task_element's rule, with
 // the one-dimensional integer record of these ids read from the frames.
-[[gnu::always_inline]] inline bool read_call_element(const decoded_operand& o, operand_result& r) {
+// `arguments`: the running call's argument frame when the caller has it.
+[[gnu::always_inline]] inline bool read_call_element(const decoded_operand& o, operand_result& r,
+                                                     const call_frame* arguments) {
   const variable_record* v = find_variable(o.id);
   if (!v || v->type != variable_type_int || v->dimension_count != 1) return read_task_element(o, o.value, r);
   if (static_cast<uint64_t>(o.value) >= v->dimensions[0]) return false;
@@ -147,7 +149,12 @@ struct operand_result {
   // Kind 3 is decoded for values 1..16 only.
   if (o.value < 1 || o.value > call_value_count) __builtin_unreachable();
   if (engine_facts.task_int_value == &task_int_value) {
-    r.value = call_int_value(current_task.record, o.id == 54, o.value);
+    if (arguments && o.id != 54) {
+      const int i = static_cast<int>(o.value - 1);
+      r.value = i < arguments->argument_count ? arguments->int_args[i] : 0;
+    } else {
+      r.value = call_int_value(current_task.record, o.id == 54, o.value);
+    }
   } else {
     write_pending_result();
     r.value = engine_facts.task_int_value ? engine_facts.task_int_value(o.id, o.value) : 0;
@@ -155,7 +162,8 @@ struct operand_result {
   return true;
 }
 
-[[gnu::always_inline]] inline bool read_operand(const decoded_let& d, const decoded_operand& o, operand_result& r) {
+[[gnu::always_inline]] inline bool read_operand(const decoded_let& d, const decoded_operand& o, operand_result& r,
+                                                const call_frame* arguments) {
   switch (o.kind) {
     case 0:
       r.value = o.value, r.referenced = false;
@@ -163,7 +171,7 @@ struct operand_result {
     case 1:
       r.last_id = o.id, r.last_element = 0, r.last_prefix = o.prefix, r.referenced = true;
       return read_int(o.id, 0, r.value);
-    case 3: return read_call_element(o, r);
+    case 3: return read_call_element(o, r, arguments);
     default: {
       if (o.id < first_user_variable && o.index_count == 1 && d.indexes[o.first_index].kind == 0)
         return read_task_element(o, d.indexes[o.first_index].value, r);
@@ -192,13 +200,14 @@ struct value_result {
 
 // False (nothing changed) wherever the general path must run: it reports or
 // yields something other than an integer.
-[[gnu::always_inline]] inline bool read_value(const decoded_let& d, value_result& out) {
+[[gnu::always_inline]] inline bool read_value(const decoded_let& d, value_result& out,
+                                              const call_frame* arguments = nullptr) {
   operand_result left, right;
-  if (!read_operand(d, d.left, left)) return false;
+  if (!read_operand(d, d.left, left, arguments)) return false;
   int64_t x = left.value;
   const operand_result* last = left.referenced ? &left : nullptr;
   if (d.binary) {
-    if (!read_operand(d, d.right, right)) return false;
+    if (!read_operand(d, d.right, right, arguments)) return false;
     if (right.referenced) last = &right;
     const int64_t r = right.value;
     switch (d.binary) {
@@ -250,6 +259,19 @@ constexpr uint32_t no_resume = UINT32_MAX;
 template <bool in_loop>
 [[gnu::always_inline]] inline int run_let(const script_code& code, uint32_t pc, uint32_t& resume) {
   const decoded_let& d = code.lets[code.let_index[pc]];
+  // The general rule below for that shape: the literal leaves no reference.
+  if (d.literal_step) {
+    variable_record* target = find_variable(d.target.id);
+    if (!target || target->type != variable_type_int) return run_general<in_loop>(code, pc, &cmd_let);
+    const int64_t x = d.left.value;
+    leave_result_state<in_loop>(value_result{x, static_cast<double>(x), 0, 0, 0});
+    if (target->element_count > 0) {
+      int64_t& a = target->int_values[0];
+      a = d.assign_op == 0 ? x : d.assign_op == 1 ? wrap_add(a, x) : wrap_sub(a, x);
+    }
+    resume = pc + 1;
+    return 0;
+  }
   // The target: a variable, or an element (whose indexes may lie outside).
   const uint32_t id = d.target.id;
   int64_t element = 0;
@@ -277,7 +299,9 @@ template <bool in_loop>
 }
 
 // A decoded form of a call or return value.
-[[gnu::always_inline]] inline bool read_form(const decoded_let& d, value_result& r) { return read_value(d, r); }
+[[gnu::always_inline]] inline bool read_form(const decoded_let& d, value_result& r, const call_frame* arguments) {
+  return read_value(d, r, arguments);
+}
 
 // An integer argument of a literal or a variable (kinds 1, 2), as binding
 // evaluates it; false where the record walk must run.
@@ -295,8 +319,9 @@ template <bool in_loop>
 }
 
 // Any decoded argument, its form (kind 3) included.
-[[gnu::always_inline]] inline bool read_argument(const script_code& code, const decoded_argument& a, value_result& r) {
-  if (a.kind == 3) return read_form(code.argument_forms[static_cast<size_t>(a.value)], r);
+[[gnu::always_inline]] inline bool read_argument(const script_code& code, const decoded_argument& a, value_result& r,
+                                                 const call_frame* arguments) {
+  if (a.kind == 3) return read_form(code.argument_forms[static_cast<size_t>(a.value)], r, arguments);
   return read_plain_argument(a, r);
 }
 
@@ -317,13 +342,22 @@ template <bool in_loop>
 // cannot read, or records that are not the instruction's decoded ones.
 template <bool in_loop>
 [[gnu::always_inline]] inline bool read_transfer_values(const script_code& code, const decoded_transfer& d,
-                                                        int64_t* values, value_result& last) {
+                                                        int64_t* values, value_result& last,
+                                                        const call_frame* arguments = nullptr) {
   if (!running_decoded<in_loop>(d)) return false;
   const decoded_transfer_value* v = code.transfer_values.data() + d.first_value;
-  // One value (as most returns have) without the loop's keeping.
+  // One value (as most returns have) or two plain ones (as many calls have)
+  // without the loop's keeping.
   if (d.value_count == 1) {
-    if (!read_argument(code, v[0].form, last)) return false;
+    if (!read_argument(code, v[0].form, last, arguments)) return false;
     values[v[0].slot] = last.value;
+    return true;
+  }
+  if (d.value_count == 2 && !d.forms) {
+    if (!read_plain_argument(v[0].form, last)) return false;
+    values[v[0].slot] = last.value;
+    if (!read_plain_argument(v[1].form, last)) return false;
+    values[v[1].slot] = last.value;
     return true;
   }
   // Values without a decoded form (literals and variables, as most call
@@ -337,7 +371,7 @@ template <bool in_loop>
     return true;
   }
   for (uint32_t k = 0; k < d.value_count; ++k) {
-    if (!read_argument(code, v[k].form, last)) return false;
+    if (!read_argument(code, v[k].form, last, arguments)) return false;
     values[v[k].slot] = last.value;
   }
   return true;
@@ -350,6 +384,17 @@ template <bool in_loop>
                                                          int64_t* ints, double* reals, std::string* texts,
                                                          uint8_t* present) {
   const uint32_t count = d.count;
+  auto fill = [&](uint32_t k) {
+    ints[k] = values[k];
+    reals[k] = 0.0;
+    if (!texts[k].empty()) [[unlikely]] texts[k].clear();
+    present[k] = 1;
+  };
+  if (d.in_order && count <= 2) {
+    if (count >= 1) fill(0);
+    if (count == 2) fill(1);
+    return;
+  }
   if (d.in_order) {
     for (uint32_t k = 0; k < count; ++k) {
       ints[k] = values[k];
@@ -426,9 +471,10 @@ template <bool in_loop>
   const decoded_transfer& d = code.transfers[code.transfer_index[pc]];
   int64_t values[call_value_count];
   value_result last;
-  if (!read_transfer_values<in_loop>(code, d, values, last)) return run_general<in_loop>(code, pc, &cmd_return);
-  if (d.value_count) leave_result_state<in_loop>(last);
   call_frame* f = t->call_frames[depth].get();
+  // The return's own frame holds the arguments it reads (arg_int[1]).
+  if (!read_transfer_values<in_loop>(code, d, values, last, f)) return run_general<in_loop>(code, pc, &cmd_return);
+  if (d.value_count) leave_result_state<in_loop>(last);
   f->return_count = d.count;
   store_transfer_values(d, values, f->int_returns, f->real_returns, f->text_returns, f->return_present);
   t->call_depth = static_cast<int8_t>(depth - 1);

@@ -43,6 +43,9 @@ struct decoded_let {
   decoded_operand left, right;
   uint8_t binary = 0;  // 0: the value is `left` alone; else the operator record
   uint8_t assign_op = 0;
+  // 1: a variable set to, raised or lowered by an integer literal (x += 1),
+  // the commonest shape, which needs none of the operand reading.
+  uint8_t literal_step = 0;
   decoded_operand indexes[16];  // literals and variables only
 };
 
