@@ -417,8 +417,12 @@ template <bool in_loop>
 // Points the task at a position of the script it runs, or of another one.
 // A code record knows the script it was installed as, which is the loaded
 // code of that script for as long as the record lives.
-inline int continue_at(task_record* t, uint32_t script_number, uint32_t position, uint32_t& resume) {
-  if (script_number == t->script_number && t->code && t->code->installed_as == script_number &&
+// In the scheduler's loop the task's code is the one running (`code`).
+template <bool in_loop>
+inline int continue_at(task_record* t, const script_code& code, uint32_t script_number, uint32_t position,
+                       uint32_t& resume) {
+  const script_code* own = in_loop ? &code : t->code;
+  if (script_number == t->script_number && own && own->installed_as == script_number &&
       script_number < script_name_list.script_count) [[likely]] {
     t->pc = position;
     resume = position;
@@ -458,7 +462,7 @@ template <bool in_loop>
   here->saved_block_depth = t->block_depth;
   here->saved_loop_depth = t->loop_depth;
   t->call_depth = static_cast<int8_t>(depth + 1);
-  return continue_at(t, l->script_number, l->position, resume);
+  return continue_at<in_loop>(t, code, l->script_number, l->position, resume);
 }
 
 // A return whose values are integers of the decoded shapes.
@@ -479,7 +483,7 @@ template <bool in_loop>
   store_transfer_values(d, values, f->int_returns, f->real_returns, f->text_returns, f->return_present);
   t->call_depth = static_cast<int8_t>(depth - 1);
   const call_frame* back = t->call_frames[depth - 1].get();
-  return continue_at(t, back->return_script, back->return_index, resume);
+  return continue_at<in_loop>(t, code, back->return_script, back->return_index, resume);
 }
 
 // The loop end: back to the body while the count lasts, else out of the loop.
