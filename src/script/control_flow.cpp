@@ -311,7 +311,10 @@ int cmd_loop() {
   return 0;
 }
 
-int cmd_loop_end() { return decoded_commands::run_loop_end(); }
+int cmd_loop_end() {
+  uint32_t resume;
+  return decoded_commands::run_loop_end(scheduler_state.current_pc, resume);
+}
 
 namespace {
 int leave_loops(int command, bool clear) {
@@ -661,16 +664,24 @@ bool decode_let(const script_code& code, uint32_t pc, decoded_let& d) {
     return false;
   if (!decode_value(pool + args[1].offset, args[1].length, d, next_index)) return false;
   d.assign_op = args[1].assignment_operator;
+  d.literal_step = d.target.kind == 1 && d.left.kind == 0 && !d.binary && d.assign_op <= 2 ? 1 : 0;
   return true;
 }
 
 }  // namespace
 
 // The decoded handlers run the scheduler's own inline code.
-int cmd_let_decoded() { return decoded_commands::run_let(*scheduler_state.running_code, scheduler_state.current_pc); }
-int cmd_call_decoded() { return decoded_commands::run_call(*scheduler_state.running_code, scheduler_state.current_pc); }
+int cmd_let_decoded() {
+  uint32_t resume;
+  return decoded_commands::run_let<false>(*scheduler_state.running_code, scheduler_state.current_pc, resume);
+}
+int cmd_call_decoded() {
+  uint32_t resume;
+  return decoded_commands::run_call<false>(*scheduler_state.running_code, scheduler_state.current_pc, resume);
+}
 int cmd_return_decoded() {
-  return decoded_commands::run_return(*scheduler_state.running_code, scheduler_state.current_pc);
+  uint32_t resume;
+  return decoded_commands::run_return<false>(*scheduler_state.running_code, scheduler_state.current_pc, resume);
 }
 
 namespace {
@@ -730,6 +741,10 @@ decoded_transfer lay_out_transfer(script_code& code, uint32_t pc, uint32_t first
     code.transfer_values.push_back(v);
     ++d.value_count;
   }
+  d.label_records = first_value_id != 0 ? 1 : 0;
+  d.in_order = d.value_count == d.count ? 1 : 0;
+  for (uint32_t k = 0; k < d.value_count && d.in_order; ++k)
+    if (code.transfer_values[d.first_value + k].slot != k) d.in_order = 0;
   return d;
 }
 

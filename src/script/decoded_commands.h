@@ -31,6 +31,27 @@ namespace {
 // The deepest depth a stack may reach (frames 0..63; a depth of 64 is refused).
 constexpr int max_depth = nesting_limit - 1;
 
+// The scheduler runs the decoded forms (`in_loop`) without handing the
+// instruction's records to running_instruction: only a handler reads them,
+// so they are handed over when a form falls back to one. From their own
+// handlers the records are already set.
+[[gnu::always_inline]] inline void hand_over_records(const instruction_arguments& records) {
+  running_instruction_record& ri = running_instruction;
+  ri.argument_count = records.count;
+  ri.arguments = records.first;
+  ri.decoded_for = records.first;
+}
+
+// The general handler, for what the decoded forms cannot do.
+template <bool in_loop>
+[[gnu::noinline, gnu::cold]] int run_general(const script_code& code, uint32_t pc, command_handler handler) {
+  if constexpr (in_loop) {
+    hand_over_records(code.instruction_records[pc]);
+    write_pending_result();
+  }
+  return handler();
+}
+
 // An element of a user variable in integer arithmetic; false where the
 // record walk would report (missing variable) or yield a text.
 inline bool read_int(uint32_t id, int64_t element, int64_t& out) {
@@ -81,6 +102,7 @@ inline bool read_int(uint32_t id, int64_t element, int64_t& out) {
 // kind of its record; false for a text, which the general path handles. The
 // system value functions hand these ids straight to the task hooks.
 inline bool read_task_value(const variable_record* v, uint32_t id, int64_t element, int64_t& out) {
+  write_pending_result();  // the hooks may look at the evaluator
   if (v->type == variable_type_int) {
     out = engine_facts.task_int_value ? engine_facts.task_int_value(id, element) : 0;
     return true;
@@ -117,21 +139,31 @@ struct operand_result {
 
 // A call value with a literal index (kind 3): read_task_element's rule, with
 // the one-dimensional integer record of these ids read from the frames.
-[[gnu::always_inline]] inline bool read_call_element(const decoded_operand& o, operand_result& r) {
+// `arguments`: the running call's argument frame when the caller has it.
+[[gnu::always_inline]] inline bool read_call_element(const decoded_operand& o, operand_result& r,
+                                                     const call_frame* arguments) {
   const variable_record* v = find_variable(o.id);
   if (!v || v->type != variable_type_int || v->dimension_count != 1) return read_task_element(o, o.value, r);
   if (static_cast<uint64_t>(o.value) >= v->dimensions[0]) return false;
   r.last_id = o.id, r.last_element = o.value, r.last_prefix = o.prefix, r.referenced = true;
   // Kind 3 is decoded for values 1..16 only.
   if (o.value < 1 || o.value > call_value_count) __builtin_unreachable();
-  if (engine_facts.task_int_value == &task_int_value)
-    r.value = call_int_value(current_task.record, o.id == 54, o.value);
-  else
+  if (engine_facts.task_int_value == &task_int_value) {
+    if (arguments && o.id != 54) {
+      const int i = static_cast<int>(o.value - 1);
+      r.value = i < arguments->argument_count ? arguments->int_args[i] : 0;
+    } else {
+      r.value = call_int_value(current_task.record, o.id == 54, o.value);
+    }
+  } else {
+    write_pending_result();
     r.value = engine_facts.task_int_value ? engine_facts.task_int_value(o.id, o.value) : 0;
+  }
   return true;
 }
 
-[[gnu::always_inline]] inline bool read_operand(const decoded_let& d, const decoded_operand& o, operand_result& r) {
+[[gnu::always_inline]] inline bool read_operand(const decoded_let& d, const decoded_operand& o, operand_result& r,
+                                                const call_frame* arguments) {
   switch (o.kind) {
     case 0:
       r.value = o.value, r.referenced = false;
@@ -139,7 +171,7 @@ struct operand_result {
     case 1:
       r.last_id = o.id, r.last_element = 0, r.last_prefix = o.prefix, r.referenced = true;
       return read_int(o.id, 0, r.value);
-    case 3: return read_call_element(o, r);
+    case 3: return read_call_element(o, r, arguments);
     default: {
       if (o.id < first_user_variable && o.index_count == 1 && d.indexes[o.first_index].kind == 0)
         return read_task_element(o, d.indexes[o.first_index].value, r);
@@ -168,13 +200,14 @@ struct value_result {
 
 // False (nothing changed) wherever the general path must run: it reports or
 // yields something other than an integer.
-[[gnu::always_inline]] inline bool read_value(const decoded_let& d, value_result& out) {
+[[gnu::always_inline]] inline bool read_value(const decoded_let& d, value_result& out,
+                                              const call_frame* arguments = nullptr) {
   operand_result left, right;
-  if (!read_operand(d, d.left, left)) return false;
+  if (!read_operand(d, d.left, left, arguments)) return false;
   int64_t x = left.value;
   const operand_result* last = left.referenced ? &left : nullptr;
   if (d.binary) {
-    if (!read_operand(d, d.right, right)) return false;
+    if (!read_operand(d, d.right, right, arguments)) return false;
     if (right.referenced) last = &right;
     const int64_t r = right.value;
     switch (d.binary) {
@@ -196,8 +229,16 @@ struct value_result {
   return true;
 }
 
+// In the scheduler's loop the part that is the same for every form waits
+// (write_pending_result).
+template <bool in_loop>
 [[gnu::always_inline]] inline void leave_result_state(const value_result& r) {
-  set_integer_result_state(r.value, r.real_value, r.last_id, r.last_element, r.last_prefix);
+  if constexpr (in_loop) {
+    set_integer_result_values(r.value, r.real_value, r.last_id, r.last_element, r.last_prefix);
+    integer_result_rest_pending = 1;
+  } else {
+    set_integer_result_state(r.value, r.real_value, r.last_id, r.last_element, r.last_prefix);
+  }
 }
 
 // An element target's offset, -1 when its indexes lie outside; false where
@@ -210,18 +251,37 @@ struct value_result {
   return true;
 }
 
-[[gnu::always_inline]] inline int run_let(const script_code& code, uint32_t pc) {
+// The forms that end where the scheduler knows the task's code and position
+// (unchanged code, `resume` its next instruction, already the task's pc) say
+// so, and its loop goes on without reading them back.
+constexpr uint32_t no_resume = UINT32_MAX;
+
+template <bool in_loop>
+[[gnu::always_inline]] inline int run_let(const script_code& code, uint32_t pc, uint32_t& resume) {
   const decoded_let& d = code.lets[code.let_index[pc]];
+  // The general rule below for that shape: the literal leaves no reference.
+  if (d.literal_step) {
+    variable_record* target = find_variable(d.target.id);
+    if (!target || target->type != variable_type_int) return run_general<in_loop>(code, pc, &cmd_let);
+    const int64_t x = d.left.value;
+    leave_result_state<in_loop>(value_result{x, static_cast<double>(x), 0, 0, 0});
+    if (target->element_count > 0) {
+      int64_t& a = target->int_values[0];
+      a = d.assign_op == 0 ? x : d.assign_op == 1 ? wrap_add(a, x) : wrap_sub(a, x);
+    }
+    resume = pc + 1;
+    return 0;
+  }
   // The target: a variable, or an element (whose indexes may lie outside).
   const uint32_t id = d.target.id;
   int64_t element = 0;
-  if (d.target.kind == 2 && !target_element(d, element)) return cmd_let();
+  if (d.target.kind == 2 && !target_element(d, element)) return run_general<in_loop>(code, pc, &cmd_let);
   variable_record* target = find_variable(id);
-  if (!target || target->type != variable_type_int) return cmd_let();
+  if (!target || target->type != variable_type_int) return run_general<in_loop>(code, pc, &cmd_let);
   value_result r;
-  if (!read_value(d, r)) return cmd_let();
+  if (!read_value(d, r)) return run_general<in_loop>(code, pc, &cmd_let);
   // The evaluator's state as the value's evaluation leaves it.
-  leave_result_state(r);
+  leave_result_state<in_loop>(r);
   // The common operators straight into the element, as the assignment table's
   // entries do (an element outside the variable is left alone); the others
   // through the table.
@@ -230,14 +290,18 @@ struct value_result {
       int64_t& a = target->int_values[element];
       a = d.assign_op == 0 ? r.value : d.assign_op == 1 ? wrap_add(a, r.value) : wrap_sub(a, r.value);
     }
+    resume = pc + 1;
     return 0;
   }
+  write_pending_result();
   assign_int_value(d.assign_op, id, element, r.value);
   return 0;
 }
 
 // A decoded form of a call or return value.
-[[gnu::always_inline]] inline bool read_form(const decoded_let& d, value_result& r) { return read_value(d, r); }
+[[gnu::always_inline]] inline bool read_form(const decoded_let& d, value_result& r, const call_frame* arguments) {
+  return read_value(d, r, arguments);
+}
 
 // An integer argument of a literal or a variable (kinds 1, 2), as binding
 // evaluates it; false where the record walk must run.
@@ -255,19 +319,47 @@ struct value_result {
 }
 
 // Any decoded argument, its form (kind 3) included.
-[[gnu::always_inline]] inline bool read_argument(const script_code& code, const decoded_argument& a, value_result& r) {
-  if (a.kind == 3) return read_form(code.argument_forms[static_cast<size_t>(a.value)], r);
+[[gnu::always_inline]] inline bool read_argument(const script_code& code, const decoded_argument& a, value_result& r,
+                                                 const call_frame* arguments) {
+  if (a.kind == 3) return read_form(code.argument_forms[static_cast<size_t>(a.value)], r, arguments);
   return read_plain_argument(a, r);
+}
+
+// Whether the running records are the instruction's decoded ones (a return
+// without values has none). In the scheduler's loop they are; from the
+// handlers, running_instruction tells.
+template <bool in_loop>
+[[gnu::always_inline]] inline bool running_decoded(const decoded_transfer& d) {
+  if constexpr (in_loop)
+    return running_instruction.decoded_base && (d.label_records || d.value_count);
+  else
+    return running_decoded_arguments() != nullptr;
 }
 
 // The values of a decoded call or return, read in record order as binding
 // would read them; `last` is what the last evaluation leaves. False (nothing
 // changed) where the general handler must run: a value the decoded forms
 // cannot read, or records that are not the instruction's decoded ones.
+template <bool in_loop>
 [[gnu::always_inline]] inline bool read_transfer_values(const script_code& code, const decoded_transfer& d,
-                                                        int64_t* values, value_result& last) {
-  if (!running_decoded_arguments()) return false;
+                                                        int64_t* values, value_result& last,
+                                                        const call_frame* arguments = nullptr) {
+  if (!running_decoded<in_loop>(d)) return false;
   const decoded_transfer_value* v = code.transfer_values.data() + d.first_value;
+  // One value (as most returns have) or two plain ones (as many calls have)
+  // without the loop's keeping.
+  if (d.value_count == 1) {
+    if (!read_argument(code, v[0].form, last, arguments)) return false;
+    values[v[0].slot] = last.value;
+    return true;
+  }
+  if (d.value_count == 2 && !d.forms) {
+    if (!read_plain_argument(v[0].form, last)) return false;
+    values[v[0].slot] = last.value;
+    if (!read_plain_argument(v[1].form, last)) return false;
+    values[v[1].slot] = last.value;
+    return true;
+  }
   // Values without a decoded form (literals and variables, as most call
   // values are) read in a loop with less to keep.
   if (!d.forms) {
@@ -279,54 +371,88 @@ struct value_result {
     return true;
   }
   for (uint32_t k = 0; k < d.value_count; ++k) {
-    if (!read_argument(code, v[k].form, last)) return false;
+    if (!read_argument(code, v[k].form, last, arguments)) return false;
     values[v[k].slot] = last.value;
   }
   return true;
 }
 
 // Stores values 1..count into a frame's slots, as collect_values does for
-// integers; slots not given are cleared and marked absent.
+// integers; slots not given are cleared and marked absent. Values given in
+// slot order, one for every slot (`in_order`), as most are, need no mask.
 [[gnu::always_inline]] inline void store_transfer_values(const decoded_transfer& d, const int64_t* values,
                                                          int64_t* ints, double* reals, std::string* texts,
                                                          uint8_t* present) {
-  for (uint32_t k = 0; k < d.count; ++k) {
+  const uint32_t count = d.count;
+  auto fill = [&](uint32_t k) {
+    ints[k] = values[k];
+    reals[k] = 0.0;
+    if (!texts[k].empty()) [[unlikely]] texts[k].clear();
+    present[k] = 1;
+  };
+  if (d.in_order && count <= 2) {
+    if (count >= 1) fill(0);
+    if (count == 2) fill(1);
+    return;
+  }
+  if (d.in_order) {
+    for (uint32_t k = 0; k < count; ++k) {
+      ints[k] = values[k];
+      reals[k] = 0.0;
+      // Most slots never held a text.
+      if (!texts[k].empty()) [[unlikely]] texts[k].clear();
+      present[k] = 1;
+    }
+    return;
+  }
+  for (uint32_t k = 0; k < count; ++k) {
     const bool given = (d.given >> k) & 1;
     ints[k] = given ? values[k] : 0;
     reals[k] = 0.0;
-    // Most slots never held a text.
-    if (!texts[k].empty()) texts[k].clear();
+    if (!texts[k].empty()) [[unlikely]] texts[k].clear();
     present[k] = given ? 1 : 0;
   }
 }
 
 // Points the task at a position of the script it runs, or of another one.
-inline int continue_at(task_record* t, uint32_t script_number, uint32_t position) {
-  if (script_number == t->script_number && t->code && t->code == loaded_script_code(script_number) &&
-      script_number < script_name_list.script_count) {
+// A code record knows the script it was installed as, which is the loaded
+// code of that script for as long as the record lives.
+// In the scheduler's loop the task's code is the one running (`code`).
+template <bool in_loop>
+inline int continue_at(task_record* t, const script_code& code, uint32_t script_number, uint32_t position,
+                       uint32_t& resume) {
+  const script_code* own = in_loop ? &code : t->code;
+  if (script_number == t->script_number && own && own->installed_as == script_number &&
+      script_number < script_name_list.script_count) [[likely]] {
     t->pc = position;
+    resume = position;
     return 0;
   }
+  write_pending_result();
   return switch_task_to_script(t, script_number, position) == 0 ? 0 : -1;
 }
 
 // A call whose values are integers of the decoded shapes and whose label was
 // resolved at load: the effects of cmd_call without the argument slots.
-[[gnu::always_inline]] inline int run_call(const script_code& code, uint32_t pc) {
+template <bool in_loop>
+[[gnu::always_inline]] inline int run_call(const script_code& code, uint32_t pc, uint32_t& resume) {
   task_record* t = current_task.record;
   const int depth = t->call_depth;
-  if (depth >= max_depth || !t->call_frames[depth] || !t->call_frames[depth + 1]) return cmd_call();
+  if (depth >= max_depth || !t->call_frames[depth] || !t->call_frames[depth + 1])
+    return run_general<in_loop>(code, pc, &cmd_call);
   const decoded_transfer& d = code.transfers[code.transfer_index[pc]];
-  if (static_cast<size_t>(d.label) >= label_table.labels.size()) return cmd_call();
+  const std::vector<compiled_label_record>& labels = label_table.labels;
+  if (static_cast<size_t>(d.label) >= labels.size()) return run_general<in_loop>(code, pc, &cmd_call);
+  const compiled_label_record* l = labels.data() + d.label;
   int64_t values[call_value_count];
   value_result last;
-  if (!read_transfer_values(code, d, values, last)) return cmd_call();
+  if (!read_transfer_values<in_loop>(code, d, values, last)) return run_general<in_loop>(code, pc, &cmd_call);
   call_frame* here = t->call_frames[depth].get();
   call_frame* callee = t->call_frames[depth + 1].get();
   callee->argument_count = d.count;
   // A call of the label alone leaves the argument slots as they were.
   if (d.value_count) {
-    leave_result_state(last);
+    leave_result_state<in_loop>(last);
     store_transfer_values(d, values, callee->int_args, callee->real_args, callee->text_args,
                           callee->argument_present);
   }
@@ -336,32 +462,35 @@ inline int continue_at(task_record* t, uint32_t script_number, uint32_t position
   here->saved_block_depth = t->block_depth;
   here->saved_loop_depth = t->loop_depth;
   t->call_depth = static_cast<int8_t>(depth + 1);
-  const compiled_label_record& l = label_table.labels[static_cast<size_t>(d.label)];
-  return continue_at(t, l.script_number, l.position);
+  return continue_at<in_loop>(t, code, l->script_number, l->position, resume);
 }
 
 // A return whose values are integers of the decoded shapes.
-[[gnu::always_inline]] inline int run_return(const script_code& code, uint32_t pc) {
+template <bool in_loop>
+[[gnu::always_inline]] inline int run_return(const script_code& code, uint32_t pc, uint32_t& resume) {
   task_record* t = current_task.record;
   const int depth = t->call_depth;
-  if (depth <= 0 || !t->call_frames[depth] || !t->call_frames[depth - 1]) return cmd_return();
+  if (depth <= 0 || !t->call_frames[depth] || !t->call_frames[depth - 1])
+    return run_general<in_loop>(code, pc, &cmd_return);
   const decoded_transfer& d = code.transfers[code.transfer_index[pc]];
   int64_t values[call_value_count];
   value_result last;
-  if (!read_transfer_values(code, d, values, last)) return cmd_return();
-  if (d.value_count) leave_result_state(last);
   call_frame* f = t->call_frames[depth].get();
+  // The return's own frame holds the arguments it reads (arg_int[1]).
+  if (!read_transfer_values<in_loop>(code, d, values, last, f)) return run_general<in_loop>(code, pc, &cmd_return);
+  if (d.value_count) leave_result_state<in_loop>(last);
   f->return_count = d.count;
   store_transfer_values(d, values, f->int_returns, f->real_returns, f->text_returns, f->return_present);
   t->call_depth = static_cast<int8_t>(depth - 1);
   const call_frame* back = t->call_frames[depth - 1].get();
-  return continue_at(t, back->return_script, back->return_index);
+  return continue_at<in_loop>(t, code, back->return_script, back->return_index, resume);
 }
 
 // The loop end: back to the body while the count lasts, else out of the loop.
-[[gnu::always_inline]] inline int run_loop_end() {
+[[gnu::always_inline]] inline int run_loop_end(uint32_t pc, uint32_t& resume) {
   task_record* t = current_task.record;
   if (t->loop_depth <= 0) {
+    write_pending_result();
     report_error_at_line(108120, 1);
     return -1;
   }
@@ -371,11 +500,13 @@ inline int continue_at(task_record* t, uint32_t script_number, uint32_t position
     f->counter = 0;
     f->limit = 0;
     f->body_start = 0;
+    resume = pc + 1;
     return 0;
   }
   f->counter += 1;
   t->pc = f->body_start;
   t->block_depth = static_cast<int8_t>(f->saved_block_depth);
+  resume = f->body_start;
   return 0;
 }
 

@@ -13,6 +13,7 @@
 #include "script/variable_store.h"
 
 expression_state_record expression_state;
+uint8_t integer_result_rest_pending = 0;
 expression_op binary_op_table[256];
 assign_int_op assign_int_ops[assign_op_count];
 assign_real_op assign_real_ops[assign_op_count];

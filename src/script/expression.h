@@ -115,9 +115,18 @@ int evaluate_target(const uint8_t* bytes, uint32_t length);
 
 // The evaluator's state after an integer-mode evaluation that ended with one
 // value (its integer, the real the stack entry holds) and the given last
-// reference: what the decoded fast paths leave behind.
-inline void set_integer_result_state(int64_t value, double real_value, uint32_t last_id, int64_t last_element,
-                                     uint8_t last_prefix) {
+// reference: what the decoded fast paths leave behind. In two parts: the
+// value and reference, and the rest, the same after every such evaluation.
+[[gnu::always_inline]] inline void set_integer_result_values(int64_t value, double real_value, uint32_t last_id,
+                                                              int64_t last_element, uint8_t last_prefix) {
+  expression_state_record& st = expression_state;
+  st.last_prefix = last_prefix;
+  st.last_variable_id = last_id;
+  st.last_element = last_element;
+  st.stack[0].int_value = value;
+  st.stack[0].real_value = real_value;
+}
+[[gnu::always_inline]] inline void set_integer_result_rest() {
   expression_state_record& st = expression_state;
   st.depth = 1;
   st.next_string_slot = 1;
@@ -128,10 +137,24 @@ inline void set_integer_result_state(int64_t value, double real_value, uint32_t 
   st.failed = 0;
   st.last_whole_array = 0;
   st.target_index_count = 0;
-  st.last_prefix = last_prefix;
-  st.last_variable_id = last_id;
-  st.last_element = last_element;
-  st.stack[0] = value_entry{value, real_value, 0};
+  st.stack[0].tag = 0;
+}
+[[gnu::always_inline]] inline void set_integer_result_state(int64_t value, double real_value, uint32_t last_id,
+                                                             int64_t last_element, uint8_t last_prefix) {
+  set_integer_result_values(value, real_value, last_id, last_element, last_prefix);
+  set_integer_result_rest();
+}
+
+// In the scheduler's loop the decoded forms write the value and reference
+// and leave the rest pending: the loop writes it before anything that could
+// read the evaluator's state runs (a handler, a hook, a report, the end of
+// the turn), so each form need not write it again.
+extern uint8_t integer_result_rest_pending;
+
+[[gnu::always_inline]] inline void write_pending_result() {
+  if (!integer_result_rest_pending) return;
+  integer_result_rest_pending = 0;
+  set_integer_result_rest();
 }
 
 // Saturating double -> int64 (NaN gives 0).

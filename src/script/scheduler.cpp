@@ -87,10 +87,13 @@ struct dispatch_view {
     ri.decoded_base = c->decoded_arguments.empty() ? nullptr : c->decoded_arguments.data();
     ri.argument_base = c->arguments.data();
   }
+  // 0: the pre-hook's array, while the scripts are paused.
+  static int array() { return (inactive_pause.keep_running_inactive || !inactive_pause.paused) ? 1 : 0; }
 };
 
 // Running off the end of a script, or a jump outside it, is damaged code.
 [[gnu::noinline, gnu::cold]] void report_damaged(const task_record* task, const script_code* code) {
+  write_pending_result();
   scheduler_state_record& s = scheduler_state;
   s.running_code = code;
   s.running_script = task->script_number;
@@ -104,19 +107,33 @@ struct dispatch_view {
 template <bool debug>
 void run_instructions(task_record* task) {
   scheduler_state_record& s = scheduler_state;
-  running_instruction_record& ri = running_instruction;
   dispatch_view view;
+  // Where a decoded form left the task in its own code: its next instruction,
+  // already in task->pc (no_resume: read the task).
+  uint32_t resume = decoded_commands::no_resume;
+  // The handler array: the pre-hook's while paused (unless the setting keeps
+  // the scripts running). Chosen again whenever the task is read and after a
+  // loop end, so a pause set meanwhile (by a handler, or by the window's
+  // thread, whose store may as well have come a few instructions later) is
+  // seen before any loop goes round again.
+  const command_handler* handlers = nullptr;
   while (!quit_flag) {
-    const script_code* code = task->code;
-    // (A task without code meets the view's empty one, of no instructions.)
-    if (code != view.code) [[unlikely]] {
-      if (!code) {
-        report_damaged(task, code);
-        break;
+    const script_code* code = view.code;
+    uint32_t pc = resume;
+    if (resume == decoded_commands::no_resume) {
+      code = task->code;
+      // (A task without code meets the view's empty one, of no instructions.)
+      if (code != view.code) [[unlikely]] {
+        if (!code) {
+          report_damaged(task, code);
+          break;
+        }
+        view.take(code);
       }
-      view.take(code);
+      pc = task->pc;
+      handlers = view.handlers[view.array()];
     }
-    const uint32_t pc = task->pc;
+    resume = decoded_commands::no_resume;
     if (pc >= view.instruction_count) [[unlikely]] {
       report_damaged(task, code);
       break;
@@ -125,29 +142,35 @@ void run_instructions(task_record* task) {
     s.running_code = code;
     s.running_script = task->script_number;
     task->pc = pc + 1;
-    const instruction_arguments& records = view.records[pc];
-    ri.argument_count = records.count;
-    ri.arguments = records.first;
-    ri.decoded_for = records.first;
-    const int array = (inactive_pause.keep_running_inactive || !inactive_pause.paused) ? 1 : 0;
     ++s.instructions;
     // The decoded forms and the loop end run here, without a handler call;
     // they are known by their handlers, so a replaced handler still runs.
-    const command_handler handler = view.handlers[array][pc];
+    // Only a handler reads the running instruction's records, so the decoded
+    // forms hand them over only when they fall back to one.
+    const command_handler handler = handlers[pc];
     int yield;
-    if (handler == &cmd_let_decoded)
-      yield = decoded_commands::run_let(*code, pc);
-    else if (handler == &cmd_loop_end)
-      yield = decoded_commands::run_loop_end();
-    else if (handler == &cmd_call_decoded)
-      yield = decoded_commands::run_call(*code, pc);
-    else if (handler == &cmd_return_decoded)
-      yield = decoded_commands::run_return(*code, pc);
-    else
+    if (handler == &cmd_let_decoded) {
+      yield = decoded_commands::run_let<true>(*code, pc, resume);
+    } else if (handler == &cmd_loop_end) {
+      yield = decoded_commands::run_loop_end(pc, resume);
+      handlers = view.handlers[view.array()];
+    } else if (handler == &cmd_call_decoded) {
+      yield = decoded_commands::run_call<true>(*code, pc, resume);
+    } else if (handler == &cmd_return_decoded) {
+      yield = decoded_commands::run_return<true>(*code, pc, resume);
+    } else {
+      decoded_commands::hand_over_records(view.records[pc]);
+      write_pending_result();
       yield = handler();
-    if constexpr (debug) debug_escape_check();
+    }
+    if constexpr (debug) {
+      write_pending_result();
+      debug_escape_check();
+      resume = decoded_commands::no_resume;
+    }
     if (yield != 0) break;
   }
+  write_pending_result();
 }
 
 void run_task(task_record* task) {

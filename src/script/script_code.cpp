@@ -138,6 +138,7 @@ int install_script_code(uint32_t script_number, std::unique_ptr<script_code> cod
   resolve_constant_labels(c);
   decode_simple_lets(c);
   lay_out_instruction_records(c);
+  c.installed_as = script_number;
   script_file_records.codes[script_number] = std::move(code);
   script_file_records.states[script_number] = script_loaded;
   return init_static_variables(static_cast<int>(script_number)) == 0 ? 1 : 0;

@@ -43,6 +43,9 @@ struct decoded_let {
   decoded_operand left, right;
   uint8_t binary = 0;  // 0: the value is `left` alone; else the operator record
   uint8_t assign_op = 0;
+  // 1: a variable set to, raised or lowered by an integer literal (x += 1),
+  // the commonest shape, which needs none of the operand reading.
+  uint8_t literal_step = 0;
   decoded_operand indexes[16];  // literals and variables only
 };
 
@@ -59,6 +62,8 @@ struct decoded_transfer {
   uint8_t count = 0;        // slots filled: the flag byte, at most 16
   uint8_t value_count = 0;  // 0: a call of its label alone
   uint8_t forms = 0;        // 1: some value has a decoded form (kind 3)
+  uint8_t label_records = 0;  // a call's label record (1), none for a return
+  uint8_t in_order = 0;     // 1: value k fills slot k, for every slot
   uint32_t first_value = 0; // in script_code::transfer_values
 };
 
@@ -71,6 +76,9 @@ struct instruction_arguments {
 
 struct script_code {
   uint32_t instruction_count = 0;
+  // The script number this record was installed as (it is that script's
+  // loaded code while it lives), or none.
+  uint32_t installed_as = UINT32_MAX;
   std::vector<command_handler> handlers[2];  // 0: pre-hook array, 1: command handlers
   std::vector<uint8_t> commands;             // command number per instruction
   std::vector<uint8_t> flags;                // flag byte per instruction

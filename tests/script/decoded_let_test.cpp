@@ -11,6 +11,9 @@
 
 #include "core/engine_config.h"
 #include "script/control_flow.h"
+#include "script/decoded_commands.h"
+#include "script/expression.h"
+#include "script/scheduler.h"
 #include "script/script_code.h"
 #include "script/system_values.h"
 #include "script/task.h"
@@ -500,6 +503,120 @@ TEST(DecodedCall, WideCallsAndTheSlotsLaterCallsLeave) {
     EXPECT_GT(fast.decoded_transfers, 0u);
     EXPECT_TRUE(fast.errors.empty());
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The scheduler's loop runs the decoded forms itself: it hands their records
+// over, and writes the evaluator's result state, only when something could
+// read them, and goes on from the position a form leaves. Each form's own
+// handler does all of it at once; run as an ordinary handler (through these
+// wrappers, which the loop does not know), it is the reference.
+int wrapped_let() { return cmd_let_decoded(); }
+int wrapped_call() { return cmd_call_decoded(); }
+int wrapped_return() { return cmd_return_decoded(); }
+int wrapped_loop_end() { return cmd_loop_end(); }
+
+// What a task value hook sees of the evaluator each time it is asked.
+struct result_snapshot {
+  uint32_t depth, next_string_slot, level;
+  int mode;
+  uint8_t integer_arithmetic, not_constant, failed, last_whole_array, last_prefix;
+  uint32_t target_index_count, last_variable_id;
+  int64_t last_element, value;
+  double real_value;
+  uint16_t tag;
+  bool operator==(const result_snapshot&) const = default;
+};
+std::vector<result_snapshot> seen;
+
+int64_t snapshot_hook(uint32_t id, int64_t element) {
+  const expression_state_record& st = expression_state;
+  seen.push_back({st.depth, st.next_string_slot, st.level, st.mode, st.integer_arithmetic, st.not_constant, st.failed,
+                  st.last_whole_array, st.last_prefix, st.target_index_count, st.last_variable_id, st.last_element,
+                  st.stack[0].int_value, st.stack[0].real_value, st.stack[0].tag});
+  return static_cast<int64_t>(id) * 100 + element;
+}
+
+struct loop_outcome {
+  outcome o;
+  std::vector<result_snapshot> seen;
+  uint64_t instructions = 0;
+};
+
+loop_outcome run_loop(const std::string& body, const std::string& labels, bool wrapped, bool hook) {
+  headless_game game(std::string(declarations) + "*SYSTEM_START\n" + body + "\n*idle\nwait 1\ngoto idle\n" + labels);
+  loop_outcome r;
+  if (game.start() != 0) return r;
+  if (hook) engine_facts.task_int_value = snapshot_hook;
+  if (wrapped) {
+    for (auto& code : script_file_records.codes) {
+      if (!code) continue;
+      for (command_handler& h : code->handlers[1]) {
+        if (h == &cmd_let_decoded) h = wrapped_let;
+        else if (h == &cmd_call_decoded) h = wrapped_call;
+        else if (h == &cmd_return_decoded) h = wrapped_return;
+        else if (h == &cmd_loop_end) h = wrapped_loop_end;
+      }
+    }
+  }
+  seen.clear();
+  const uint64_t before = scheduler_state.instructions;
+  game.run_ticks(2);
+  r.instructions = scheduler_state.instructions - before;
+  r.seen = seen;
+  for (const char* name : {"x", "y", "z", "i", "j"}) r.o.ints.push_back(game.int_value(name));
+  for (int k = 0; k < 40; ++k) r.o.ints.push_back(game.int_value("out", k));
+  r.o.errors = game.error_codes();
+  return r;
+}
+
+TEST(DecodedLoop, TheLoopActsAsTheFormsOwnHandlers) {
+  const char* const labels = R"(
+*add
+return arg_int[1] + arg_int[2]
+*three
+return arg_int[3], arg_int[1] - arg_int[2], 7
+*steps
+x += 1
+x -= 2
+x = 5
+return x
+*loops
+loop arg_int[1]
+  j += 1
+end
+return j
+)";
+  const char* const bodies[] = {
+      // The benchmark's call loop, and calls of one, two and three values.
+      "i = 0\nloop 50\n  call add(i, 2)\n  out[0] = ret_int[1]\n  i += 1\nend",
+      "call three(y, z, 4)\nout[0] = ret_int[1]\nout[1] = ret_int[2]\nout[2] = ret_int[3]\ncall add(y)\nout[3] = ret_int[1]",
+      // Literal steps (=, +=, -=) and the other assignments beside them.
+      "x = 3\nx += 4\nx -= 10\nout[0] = x\nx *= 3\nout[1] = x\ncall steps\nout[2] = ret_int[1] + x",
+      // Loops ending, nested in calls.
+      "i = 0\nloop 3\n  call loops(i)\n  out[i] = ret_int[1]\n  i += 1\nend",
+      // Values the general path evaluates between decoded forms.
+      "t = \"a\"\ni = 2\ncall add(i, 3)\nt += \"b\"\nout[0] = ret_int[1]\ni -= 1",
+      "call add(1, 2)\nt = \"a\"\ni -= 1\nout[0] = ret_int[1]\nt = \"b\"\ncall add(i, arg_int[2])",
+      // Errors part-way: a return without a call, too deep a recursion.
+      "i = 4\nreturn i",
+  };
+  size_t hook_calls = 0;
+  for (const char* body : bodies) {
+    for (bool hook : {false, true}) {
+      SCOPED_TRACE(std::string(body) + (hook ? " (hook)" : ""));
+      const loop_outcome loop = run_loop(body, labels, false, hook), handlers = run_loop(body, labels, true, hook);
+      EXPECT_EQ(loop.o.ints, handlers.o.ints);
+      EXPECT_EQ(loop.o.errors, handlers.o.errors);
+      EXPECT_EQ(loop.instructions, handlers.instructions);
+      EXPECT_TRUE(loop.seen == handlers.seen);
+      hook_calls += loop.seen.size();
+    }
+  }
+  EXPECT_GT(hook_calls, 0u);
 }
 
 }  // namespace
