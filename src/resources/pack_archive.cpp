@@ -203,7 +203,7 @@ void reset_pack_tables() {
   registered_packs = std::vector<registered_pack>();
 }
 
-std::string pack_entry_tables_record::name(size_t i) const { return entry_name(entry(i) + 9, true); }
+std::string pack_entry_tables_record::name(size_t i) const { return entry_name(entry(i) + length_byte_at, true); }
 
 lookup_block::lookup_block(size_t size) {
   // Large blocks take whole large pages; the rest share their lines with nothing.
@@ -339,10 +339,11 @@ bool build_lookup_block(pack_entry_tables_record& t, const std::vector<uint32_t>
     for (const size_t b = t.hashes[k] >> shift; bucket <= b; ++bucket) directory[bucket] = static_cast<uint32_t>(at);
     uint8_t* e = entries + at;
     put_u32(e, t.hashes[k]);
-    std::memcpy(e + 4, kept, 4);  // table offset
-    e[8] = static_cast<uint8_t>(pack_of_ref(ref));
-    std::memcpy(e + 9, kept + 4, table_padding);  // length byte, name, type and more
-    if (n + 2 > table_padding) std::memcpy(e + 9 + table_padding, kept + 4 + table_padding, n + 2 - table_padding);
+    std::memcpy(e + record::table_offset_at, kept, 4);
+    e[record::pack_slot_at] = static_cast<uint8_t>(pack_of_ref(ref));
+    std::memcpy(e + record::length_byte_at, kept + 4, table_padding);  // length byte, name, type and more
+    if (n + 2 > table_padding)
+      std::memcpy(e + record::length_byte_at + table_padding, kept + 4 + table_padding, n + 2 - table_padding);
     put_u32(e + record::entry_head_size + 1 + n, static_cast<uint32_t>(k));
     t.entry_offsets[k] = static_cast<uint32_t>(at);
     at += record::entry_fixed_size + n;
@@ -532,13 +533,13 @@ int find_in_packs(resource_locator& locator, std::string_view name) {
   scramble_name_bytes(name.data(), name.size(), scrambled);
   // Visible names are unique, so the first entry of this hash and name is
   // the match; the bucket is sorted, so a greater hash ends the search.
-  for (; at < end; at += record::entry_fixed_size + lengths[at[9]]) {
+  for (; at < end; at += record::entry_fixed_size + lengths[at[record::length_byte_at]]) {
     const uint32_t entry_hash = get_u32(at);
     if (entry_hash != hash) {
       if (entry_hash > hash) break;
       continue;
     }
-    const size_t n = lengths[at[9]];
+    const size_t n = lengths[at[record::length_byte_at]];
     if (n != name.size()) continue;
     const uint8_t* stored = at + record::entry_head_size;
     size_t k = 0;
@@ -553,7 +554,7 @@ int find_in_packs(resource_locator& locator, std::string_view name) {
     if (k != n) continue;
     locator.state = resource_in_pack;
     locator.entry_index = static_cast<int32_t>(record::sorted_index_of(at, n));
-    locator.pack_index = at[8];
+    locator.pack_index = at[record::pack_slot_at];
     locator.type = stored[n];
     locator.position = record::data_position_of(at, n);
     return 2;

@@ -72,6 +72,9 @@ struct pack_entry_tables_record {
   const uint32_t* directory = nullptr;
   const uint8_t* entries = nullptr;  // null until an opening completes
   int bucket_shift = 31;
+  static constexpr size_t table_offset_at = 4;   // where an entry's fields lie
+  static constexpr size_t pack_slot_at = 8;
+  static constexpr size_t length_byte_at = 9;
   static constexpr size_t entry_head_size = 10;   // hash, table offset, pack slot, length byte
   static constexpr size_t entry_fixed_size = 15;  // and the type and sorted index
   // At most this many entries a bucket on average: a bucket is a line or
@@ -82,17 +85,17 @@ struct pack_entry_tables_record {
   std::array<std::string, 10> update_slots;  // 1..9: update1.kpf .. update9.kpf
 
   size_t size() const { return hashes.size(); }
-  static size_t name_length_of(const uint8_t* entry) { return pack_name_length_table()[entry[9]]; }
+  static size_t name_length_of(const uint8_t* entry) { return pack_name_length_table()[entry[length_byte_at]]; }
   // File offset just behind the type byte of an entry whose name is n bytes.
-  static uint64_t data_position_of(const uint8_t* entry, size_t n) { return pack_header_size + get_u32(entry + 4) + 6 + n; }
+  static uint64_t data_position_of(const uint8_t* entry, size_t n) { return pack_header_size + get_u32(entry + table_offset_at) + 6 + n; }
   static uint32_t sorted_index_of(const uint8_t* entry, size_t n) { return get_u32(entry + entry_head_size + 1 + n); }
 
   const uint8_t* entry(size_t i) const { return entries + entry_offsets[i]; }
-  uint16_t pack_index(size_t i) const { return entry(i)[8]; }
+  uint16_t pack_index(size_t i) const { return entry(i)[pack_slot_at]; }
   size_t name_length(size_t i) const { return name_length_of(entry(i)); }
   uint8_t type(size_t i) const { return entry(i)[entry_head_size + name_length(i)]; }
   // File offset of the entry's length byte, and just behind its type byte.
-  uint64_t position(size_t i) const { return pack_header_size + get_u32(entry(i) + 4) + 4; }
+  uint64_t position(size_t i) const { return pack_header_size + get_u32(entry(i) + table_offset_at) + 4; }
   uint64_t data_position(size_t i) const { return data_position_of(entry(i), name_length(i)); }
   // The name unscrambled and lower-cased (Shift-JIS aware).
   std::string name(size_t i) const;

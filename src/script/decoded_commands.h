@@ -149,12 +149,10 @@ struct operand_result {
   // Kind 3 is decoded for values 1..16 only.
   if (o.value < 1 || o.value > call_value_count) __builtin_unreachable();
   if (engine_facts.task_int_value == &task_int_value) {
-    if (arguments && o.id != 54) {
-      const int i = static_cast<int>(o.value - 1);
-      r.value = i < arguments->argument_count ? arguments->int_args[i] : 0;
-    } else {
+    if (arguments && o.id != 54)
+      r.value = frame_int_argument(arguments, o.value);
+    else
       r.value = call_int_value(current_task.record, o.id == 54, o.value);
-    }
   } else {
     write_pending_result();
     r.value = engine_facts.task_int_value ? engine_facts.task_int_value(o.id, o.value) : 0;
@@ -387,21 +385,16 @@ template <bool in_loop>
   auto fill = [&](uint32_t k) {
     ints[k] = values[k];
     reals[k] = 0.0;
+    // Most slots never held a text.
     if (!texts[k].empty()) [[unlikely]] texts[k].clear();
     present[k] = 1;
   };
-  if (d.in_order && count <= 2) {
-    if (count >= 1) fill(0);
-    if (count == 2) fill(1);
-    return;
-  }
   if (d.in_order) {
-    for (uint32_t k = 0; k < count; ++k) {
-      ints[k] = values[k];
-      reals[k] = 0.0;
-      // Most slots never held a text.
-      if (!texts[k].empty()) [[unlikely]] texts[k].clear();
-      present[k] = 1;
+    if (count <= 2) {  // as most calls and returns are: unrolled
+      if (count >= 1) fill(0);
+      if (count == 2) fill(1);
+    } else {
+      for (uint32_t k = 0; k < count; ++k) fill(k);
     }
     return;
   }

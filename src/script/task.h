@@ -110,15 +110,19 @@ inline const call_frame* return_frame(const task_record* t) {
   return t->call_frames[t->call_depth + 1].get();
 }
 
+// Integer argument number `element` (1..16) of the call frame `f`: 0 past
+// the arguments it was given, or without a frame.
+[[gnu::always_inline]] inline int64_t frame_int_argument(const call_frame* f, int64_t element) {
+  const int i = static_cast<int>(element - 1);
+  return f && i < f->argument_count ? f->int_args[i] : 0;
+}
+
 // An integer argument (returns false) or return value (true) of a task's
 // running call, value number `element` (1..16; 0 outside them or the call).
 [[gnu::always_inline]] inline int64_t call_int_value(const task_record* t, bool returns, int64_t element) {
   if (element < 1 || element > call_value_count) return 0;
+  if (!returns) return frame_int_argument(argument_frame(t), element);
   const int i = static_cast<int>(element - 1);
-  if (!returns) {
-    const call_frame* f = argument_frame(t);
-    return f && i < f->argument_count ? f->int_args[i] : 0;
-  }
   const call_frame* f = return_frame(t);
   return f && i < f->return_count ? f->int_returns[i] : 0;
 }
