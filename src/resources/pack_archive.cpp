@@ -62,9 +62,13 @@ std::vector<registered_pack> registered_packs;
 constexpr int ref_offset_bits = 25;
 constexpr uint32_t ref_offset_mask = (1u << ref_offset_bits) - 1;
 uint32_t pack_of_ref(uint32_t ref) { return ref >> ref_offset_bits; }
+// A kept entry's stored length byte lies where it lies in the table entry,
+// behind the u32 that held the hash there.
+constexpr size_t kept_length_byte_at = 4;
 const uint8_t* kept_entry_of_ref(uint32_t ref) {
   return registered_packs[pack_of_ref(ref)].kept.get() + (ref & ref_offset_mask);
 }
+const uint8_t* kept_length_byte_of_ref(uint32_t ref) { return kept_entry_of_ref(ref) + kept_length_byte_at; }
 
 // Unscrambles the name behind the stored length byte at `length_byte` into
 // `out` (at least 255 bytes), lower-cased Shift-JIS aware when asked; its
@@ -96,6 +100,14 @@ std::string entry_name(const uint8_t* length_byte, bool lower) {
 // opening (it stays in cache); `table_padding` spare bytes let each entry be
 // copied in one fixed-size move.
 constexpr size_t table_padding = 32;
+
+// Copies an entry's stored length byte, n-byte name and type from `from` to
+// `to`: one fixed-size move (from and to have `table_padding` spare bytes
+// behind them), and a second one for longer names.
+void copy_name_and_type(uint8_t* to, const uint8_t* from, size_t n) {
+  std::memcpy(to, from, table_padding);
+  if (n + 2 > table_padding) std::memcpy(to + table_padding, from + table_padding, n + 2 - table_padding);
+}
 std::unique_ptr<uint8_t[]> table_scratch;
 size_t table_scratch_size = 0;
 
@@ -152,12 +164,10 @@ table_state read_entry_table(HostReadFile& file, const pack_header_info& header,
     if (size - pos - rest < n) return table_state::damaged;
     keys.push_back(uint64_t(get_u32(table + pos)) << 32 | pack_ref | at);
     put_u32(kept + at, static_cast<uint32_t>(pos));
-    std::memcpy(kept + at + 4, table + pos + 4, table_padding);  // length byte, name, type and more
-    if (n + 2 > table_padding)
-      std::memcpy(kept + at + 4 + table_padding, table + pos + 4 + table_padding, n + 2 - table_padding);
+    copy_name_and_type(kept + at + kept_length_byte_at, table + pos + kept_length_byte_at, n);
     if (n == config_name.size() && !pack_entry_tables.release_mode) {
       char name[256];
-      decode_entry_name(kept + at + 4, name, true);
+      decode_entry_name(kept + at + kept_length_byte_at, name, true);
       if (std::string_view(name, n) == config_name) pack_entry_tables.release_mode = 1;
     }
     at += n + 6;
@@ -332,18 +342,16 @@ bool build_lookup_block(pack_entry_tables_record& t, const std::vector<uint32_t>
   const int shift = 32 - bits;
   size_t at = 0, bucket = 0;
   for (size_t k = 0; k < count; ++k) {
-    if (k + ahead < count) __builtin_prefetch(kept_entry_of_ref(refs[k + ahead]) + 4);
+    if (k + ahead < count) __builtin_prefetch(kept_length_byte_of_ref(refs[k + ahead]));
     const uint32_t ref = refs[k];
     const uint8_t* kept = kept_entry_of_ref(ref);
-    const size_t n = lengths[kept[4]];
+    const size_t n = lengths[kept[kept_length_byte_at]];
     for (const size_t b = t.hashes[k] >> shift; bucket <= b; ++bucket) directory[bucket] = static_cast<uint32_t>(at);
     uint8_t* e = entries + at;
     put_u32(e, t.hashes[k]);
     std::memcpy(e + record::table_offset_at, kept, 4);
     e[record::pack_slot_at] = static_cast<uint8_t>(pack_of_ref(ref));
-    std::memcpy(e + record::length_byte_at, kept + 4, table_padding);  // length byte, name, type and more
-    if (n + 2 > table_padding)
-      std::memcpy(e + record::length_byte_at + table_padding, kept + 4 + table_padding, n + 2 - table_padding);
+    copy_name_and_type(e + record::length_byte_at, kept + kept_length_byte_at, n);
     put_u32(e + record::entry_head_size + 1 + n, static_cast<uint32_t>(k));
     t.entry_offsets[k] = static_cast<uint32_t>(at);
     at += record::entry_fixed_size + n;
@@ -467,7 +475,7 @@ int open_pack_archives() {
       // The run's names, lower-cased, grouped by a stable sort: each group
       // holds the copies of one name in pack order.
       run.clear();
-      for (size_t k = start; k < end; ++k) run.emplace_back(entry_name(kept_entry_of_ref(refs[k]) + 4, true), k);
+      for (size_t k = start; k < end; ++k) run.emplace_back(entry_name(kept_length_byte_of_ref(refs[k]), true), k);
       std::stable_sort(run.begin(), run.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
       for (size_t g = 0; g < run.size();) {
         size_t h = g + 1;
@@ -488,7 +496,7 @@ int open_pack_archives() {
     start = end;
   }
   if (duplicate_ref != hidden) {
-    report_error_fmt(104150, 0, entry_name(kept_entry_of_ref(duplicate_ref) + 4, false));
+    report_error_fmt(104150, 0, entry_name(kept_length_byte_of_ref(duplicate_ref), false));
     return -1;
   }
   if (failed_pack != SIZE_MAX) {
