@@ -345,6 +345,12 @@ const uint32_t* gradient_plane(const gradient_corners& c, int w, int h) {
 
 namespace {
 
+// The processor's row routine, chosen once.
+glyph_row_fn row_routine() {
+  static const glyph_row_fn fast_row = glyph_row_kernel();
+  return fast_row ? fast_row : &row_scalar;
+}
+
 // The row arguments of a pass of the glyph drawn upright, all but `dst`.
 glyph_row_args upright_rows(const prepared_glyph& g, const gradient_corners& corners, int overlay_glyphs,
                             const glyph_surface& s) {
@@ -370,8 +376,7 @@ bool draw_prepared_glyph(const prepared_glyph& g, const gradient_corners& corner
   if (rotation < 0 || rotation > 3) rotation = 0;
   const int w = g.w, h = g.h;
   if (!glyph_cell_inside(rotation, w, h, x, y, s)) return false;
-  static const glyph_row_fn fast_row = glyph_row_kernel();
-  const glyph_row_fn row = fast_row ? fast_row : &row_scalar;
+  const glyph_row_fn row = row_routine();
   glyph_row_args args = upright_rows(g, corners, overlay_glyphs, s);
   const uint32_t* const colours = args.colours;
   if (args.count > 0 && rotation == 0) {
@@ -418,8 +423,7 @@ void draw_prepared_glyph_passes(const prepared_glyph& g, const gradient_corners&
   }
   // Upright: what draw_prepared_glyph works out for a pass is the same for
   // every pass but where its rows start.
-  static const glyph_row_fn fast_row = glyph_row_kernel();
-  const glyph_row_fn row = fast_row ? fast_row : &row_scalar;
+  const glyph_row_fn row = row_routine();
   glyph_row_args args = upright_rows(g, corners, overlay_glyphs, s);
   for (int k = 0; k < count; ++k) {
     args.dst = pixel_at(s, places[k].x, places[k].y);
