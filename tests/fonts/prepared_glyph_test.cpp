@@ -71,13 +71,21 @@ void fill_background(test_picture& pic, std::mt19937& rng) {
   }
 }
 
+// A glyph picture of glyph_side x glyph_side one-bit pixels (or coverage
+// bytes read as such): runs of set, clear and random bytes.
+constexpr int glyph_side = 1088;
+std::vector<uint8_t> random_glyph_bits(std::mt19937& rng) {
+  std::vector<uint8_t> bits(size_t(glyph_side) * glyph_side / 8);
+  for (auto& b : bits) b = static_cast<uint8_t>(rng() % 3 == 0 ? 0xFF : rng() % 2 ? 0x00 : rng());
+  return bits;
+}
+
 }  // namespace
 
 TEST_F(PreparedGlyphs, EveryPassFollowsTheFormulas) {
   std::mt19937 rng(11);
-  const int side = 1088;
-  std::vector<uint8_t> bits(size_t(side) * side / 8);
-  for (auto& b : bits) b = static_cast<uint8_t>(rng() % 3 == 0 ? 0xFF : rng() % 2 ? 0x00 : rng());
+  const int side = glyph_side;
+  const std::vector<uint8_t> bits = random_glyph_bits(rng);
   struct cell {
     int w, h;
   } cells[] = {{23, 17}, {24, 24}, {8, 8}, {1, 1}, {13, 40}, {255, 5}, {256, 3}, {9, 2}};
@@ -111,9 +119,8 @@ TEST_F(PreparedGlyphs, EdgeAndShadowPassesFollowTheFormulasPassByPass) {
   // the passes whose cell leaves the picture drop): every pixel and the
   // dirty rectangle as the formula passes give them one after another.
   std::mt19937 rng(29);
-  const int side = 1088;
-  std::vector<uint8_t> bits(size_t(side) * side / 8);
-  for (auto& b : bits) b = static_cast<uint8_t>(rng() % 3 == 0 ? 0xFF : rng() % 2 ? 0x00 : rng());
+  const int side = glyph_side;
+  const std::vector<uint8_t> bits = random_glyph_bits(rng);
   struct cell {
     int w, h;
   } cells[] = {{24, 24}, {23, 17}, {13, 40}, {9, 2}, {1, 1}, {40, 13}};
