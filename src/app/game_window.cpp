@@ -168,12 +168,7 @@ void on_display_lost(const char* what) {
 void begin_maximise(window_state& w) {
   screen_state.maximising = 1;
   if (!screen_state.resizable) platform().ui->set_window_resizable(w.index, true);
-  if (!screen_state.maximised) {
-    screen_state.saved_output_width = cpu_frame_buffer.output_width;
-    screen_state.saved_output_height = cpu_frame_buffer.output_height;
-    screen_state.saved_frame_width = cpu_frame_buffer.frame_width;
-    screen_state.saved_frame_height = cpu_frame_buffer.frame_height;
-  }
+  if (!screen_state.maximised) save_output_and_frame_sizes();
   screen_state.maximised = 1;
   request_device_reset();
 }
@@ -205,12 +200,7 @@ void on_size(window_state& w, const ui_event& e) {
   int gw = w.logical_width, gh = w.logical_height;
   if (gw <= 0 || gh <= 0) return;
   if (e.wparam == 2 && !screen_state.fullscreen) {
-    if (!screen_state.maximised) {
-      screen_state.saved_output_width = cpu_frame_buffer.output_width;
-      screen_state.saved_output_height = cpu_frame_buffer.output_height;
-      screen_state.saved_frame_width = cpu_frame_buffer.frame_width;
-      screen_state.saved_frame_height = cpu_frame_buffer.frame_height;
-    }
+    if (!screen_state.maximised) save_output_and_frame_sizes();
     screen_state.maximised = 1;
     choose_output_size(gw, gh, cw, ch);
   } else if (screen_state.maximised && !screen_state.fullscreen) {

@@ -198,8 +198,9 @@ int run_kxtool_capturing(const std::string& arguments, std::string& err, const t
 }  // namespace
 
 // A game that ends on an error ends `kxtool run` with a failure status, and
-// every report on the way is printed: script errors, sound-thread failures
-// and message boxes. A game that quits by itself succeeds.
+// every report on the way is printed: script errors, sound-thread failures,
+// message boxes and the error lines of info.txt. A game that quits by itself
+// succeeds.
 TEST(KxtoolRun, EveryReportIsPrintedAndAnErrorEndFails) {
   const struct {
     const char* name;
@@ -212,8 +213,9 @@ TEST(KxtoolRun, EveryReportIsPrintedAndAnErrorEndFails) {
        1, "sound error 1030"},
       {"damaged picture", "script main.txt\n*SYSTEM_START\nlayer path=\"p\", file=\"cg/bad.png\"\n*i\nwait 1\ngoto i\n", 1,
        "error 100240"},
-      {"missing movie", "script main.txt\n*SYSTEM_START\nmovie_play file=\"movie/none.mpg\", play=1\n*i\nwait 1\ngoto i\n",
-       0, "info.txt: movie [movie"},
+      {"damaged movie (a line of info.txt)",
+       "script main.txt\n*SYSTEM_START\nmovie_play file=\"movie/bad.mpg\", play=1\n*i\nwait 1\ngoto i\n", 0,
+       "info.txt: movie [movie"},
       {"no error", "script main.txt\n*SYSTEM_START\n*i\nwait 1\ngoto i\n", 0, nullptr},
   };
   for (const auto& c : cases) {
@@ -222,6 +224,7 @@ TEST(KxtoolRun, EveryReportIsPrintedAndAnErrorEndFails) {
     dir.write("main.txt", std::string(c.listing));
     dir.write("game/sound/bad.ogg", std::string());
     dir.write("game/cg/bad.png", std::string("\x89PNG\r\n\x1a\nbroken"));
+    dir.write("game/movie/bad.mpg", std::string("not a movie at all"));
     std::string err;
     ASSERT_EQ(run_kxtool_capturing("asm '" + dir.path() + "/main.txt' '" + dir.path() + "/game/game.kpf'", err, dir), 0) << err;
     EXPECT_EQ(run_kxtool_capturing("run '" + dir.path() + "/game' --frames 30 --out '" + dir.path() + "/out'", err, dir),

@@ -3,29 +3,14 @@
 # xdotool windowkill), once the X server itself ends. Either way it ends with
 # status 1 and a line in info.txt, never an abort:
 #   tests/xvfb/lost_display.sh BUILD_DIR [OUT_DIR]
-# Exits 77 (skipped) when Xvfb, openbox or xdotool is missing.
+# Exits 77 (skipped) when Xvfb, openbox, xdotool or python3 is missing.
 set -u
 build=$(cd "${1:?build dir}" && pwd)
 out=${2:-$build/xvfb-lost-display}
-for tool in Xvfb openbox xwininfo xdotool; do
+for tool in Xvfb openbox xwininfo xdotool python3; do
   command -v "$tool" >/dev/null || { echo "skipped: no $tool"; exit 77; }
 done
-mkdir -p "$out"
-rm -f "$out"/*.txt
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail=0
-check() {  # check DESCRIPTION ACTUAL EXPECTED
-  if [ "$2" == "$3" ]; then echo "ok: $1 ($2)" >>"$out/checks.txt"
-  else echo "FAIL: $1: got '$2', want '$3'" >>"$out/checks.txt"; fail=1; fi
-}
+source "$(dirname "$0")/common.sh"
 
 mkdir -p "$work/files"
 printf 'config title "LOSTDISPLAY"\nconfig size 320 240\nconfig window_kind 1\nscript main.txt\n*SYSTEM_START\n*idle\nwait 1\ngoto idle\n' \

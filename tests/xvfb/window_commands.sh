@@ -11,22 +11,7 @@ out=${3:-$build/xvfb-window-commands}
 for tool in Xvfb openbox xwininfo xdotool xprop import convert python3; do
   command -v "$tool" >/dev/null || { echo "skipped: no $tool"; exit 77; }
 done
-mkdir -p "$out"
-rm -f "$out"/*.png "$out"/*.txt
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail=0
-check() {  # check DESCRIPTION ACTUAL EXPECTED
-  if [ "$2" == "$3" ]; then echo "ok: $1 ($2)" >>"$out/checks.txt"
-  else echo "FAIL: $1: got '$2', want '$3'" >>"$out/checks.txt"; fail=1; fi
-}
+source "$(dirname "$0")/common.sh"
 
 # The game: the listing, three pictures and the settings (kxcfg.dat slot 7 =
 # 2, the game stretched over the screen, so full screen keeps the desktop mode;
