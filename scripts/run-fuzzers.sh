@@ -2,16 +2,13 @@
 # Runs every libFuzzer program in BUILD/fuzz for SECONDS each, several at a
 # time (one per core), from an empty corpus plus any seeds under
 # tests/fuzz/corpus/NAME and, for the picture and sound readers, the shared
-# conformance files ($ZARVIK_TESTDATA, else ../shared/testdata beside the checkout).
+# conformance files ($ZARVIK_TESTDATA, else tests/data/conformance).
 set -euo pipefail
 build=${1:-build/fuzz}
 seconds=${2:-20}
 parallel=${FUZZ_JOBS:-$(nproc)}  # one fuzzer per core: each runs on one thread
 root=$(cd "$(dirname "$0")/.." && pwd)
-testdata=${ZARVIK_TESTDATA:-}
-for candidate in "$root/../shared/testdata" "$root/../../shared/testdata"; do
-  [ -z "$testdata" ] && [ -d "$candidate" ] && testdata=$(cd "$candidate" && pwd)
-done
+testdata=${ZARVIK_TESTDATA:-$root/tests/data/conformance}
 logs=$(mktemp -d)
 trap 'rm -rf "$logs"' EXIT
 

@@ -1,12 +1,16 @@
 #include "app/game_window.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <thread>
 
 #include "core/engine_state.h"
 #include "core/error_report.h"
+#include "core/frame_state.h"
+#include "core/info_log.h"
 #include "app/frame_loop.h"
 #include "app/input.h"
 #include "app/screen_modes.h"
@@ -34,6 +38,10 @@ namespace {
 
 constexpr uint32_t vk_menu = 0x12, vk_f10 = 0x79;
 constexpr uint32_t menu_reset_size = 30001;  // "ウィンドウサイズ初期化" of the system menu
+// Ticks after a restore before the sizing border added for the maximise goes
+// again: the window manager restores after it is asked, and a border taken
+// off before that would fix the window at its maximised size.
+constexpr uint8_t restore_border_ticks = 20;
 
 const std::string& close_question() {
   static const std::string text = utf8_to_sjis("終了します。よろしいですか？");
@@ -141,6 +149,30 @@ void collect_dropped_files(const std::vector<std::string>& files) {
   }
 }
 
+// The display connection is gone: the platform ends the process when this
+// returns, so only the log line is written. The lock is waited for a while,
+// not for ever: its holder may be waiting for this thread.
+void on_display_lost(const char* what) {
+  quit_flag = 1;
+  bool locked = false;
+  for (int i = 0; i < 100 && !(locked = engine_lock.try_lock()); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  if (!locked) return;
+  write_info_log("ERR", "%s. The player ends.", what);
+  engine_lock.unlock();
+}
+
+// The main window maximises: it gets the sizing border first (a window
+// manager maximises only a window whose size may change) and the sizes of the
+// window as it is are kept for the restore.
+void begin_maximise(window_state& w) {
+  screen_state.maximising = 1;
+  if (!screen_state.resizable) platform().ui->set_window_resizable(w.index, true);
+  if (!screen_state.maximised) save_output_and_frame_sizes();
+  screen_state.maximised = 1;
+  request_device_reset();
+}
+
 // WM_CLOSE, then WM_DESTROY.
 void close_game_window(window_state& w) {
   window_states.created[w.index] = -1;
@@ -168,18 +200,14 @@ void on_size(window_state& w, const ui_event& e) {
   int gw = w.logical_width, gh = w.logical_height;
   if (gw <= 0 || gh <= 0) return;
   if (e.wparam == 2 && !screen_state.fullscreen) {
-    if (!screen_state.maximised) {
-      screen_state.saved_output_width = cpu_frame_buffer.output_width;
-      screen_state.saved_output_height = cpu_frame_buffer.output_height;
-      screen_state.saved_frame_width = cpu_frame_buffer.frame_width;
-      screen_state.saved_frame_height = cpu_frame_buffer.frame_height;
-    }
+    if (!screen_state.maximised) save_output_and_frame_sizes();
     screen_state.maximised = 1;
     choose_output_size(gw, gh, cw, ch);
   } else if (screen_state.maximised && !screen_state.fullscreen) {
     // Back from maximised: the sizes saved before it.
     screen_state.maximised = 0;
     screen_state.maximising = 0;
+    screen_state.restore_pending = 0;
     if (screen_state.saved_output_width > 0) {
       cpu_frame_buffer.output_width = screen_state.saved_output_width;
       cpu_frame_buffer.output_height = screen_state.saved_output_height;
@@ -321,6 +349,7 @@ int create_game_window(int window, int width, int height, const std::string& tit
   }
   Ui* ui = platform().ui;
   if (!ui->create_window(window, desc)) return 0;
+  if (window == 0) ui->set_display_lost_handler(on_display_lost);
   if (startup_options.layered_windows) {
     w->alpha = layered_window_alpha;
     ui->set_window_alpha(window, layered_window_alpha);
@@ -354,6 +383,7 @@ int create_game_window(int window, int width, int height, const std::string& tit
 
 bool on_sys_command(window_state& w, uint32_t command) {
   if (command == menu_reset_size) {
+    request_device_reset();
     record_event(window_events.last_menu_command, menu_reset_size, event_menu);
     return false;
   }
@@ -388,11 +418,15 @@ bool on_sys_command(window_state& w, uint32_t command) {
       record_event(window_events.maximise_pressed, w.index + 1, event_maximise);
       if (!w.maximise_allowed) return false;
       if (w.index != 0 || screen_state.fullscreen) return true;
-      screen_state.maximising = 1;
+      begin_maximise(w);
       return true;
     case sc_restore:
       if (w.index == 0 && !screen_state.fullscreen) {
-        if (screen_state.maximising) screen_state.maximising = 0;
+        if (screen_state.maximising) {
+          screen_state.maximising = 0;
+          // The border goes once the window has its old size again.
+          if (!screen_state.resizable) pacing_state.style_countdown = restore_border_ticks;
+        }
         if (!w.minimised) screen_state.restore_pending = 1;
       }
       return true;
@@ -460,6 +494,12 @@ void game_wnd_proc(const ui_event& e) {
       bool allowed = on_sys_command(*w, command);
       uint32_t kind = command & 0xFFF0u;
       if (kind == sc_close && allowed) close_game_window(*w);
+      if (e.lparam == sys_command_request) {
+        // Asked for by the engine: carried out when allowed.
+        if (allowed && kind == sc_maximize) ui->maximise_window(w->index);
+        if (allowed && kind == sc_restore) ui->restore_window(w->index);
+        return;
+      }
       // The platform has already minimised or maximised: undo a refused one.
       if (!allowed && (kind == sc_minimize || kind == sc_maximize)) ui->restore_window(w->index);
       return;
@@ -558,7 +598,10 @@ void set_window_kind(int window, uint8_t kind) {
 bool main_window_resizable() { return screen_state.resizable != 0; }
 
 void remove_main_window_thick_frame() {
-  // The platform window keeps the frame it was made with.
+  // A maximised window keeps it until it is restored: without it the window
+  // manager would hold the window at its maximised size.
+  if (screen_state.maximised || screen_state.fullscreen) return;
+  platform().ui->set_window_resizable(0, false);
 }
 
 void repaint_window(window_state& w, bool whole) {

@@ -217,15 +217,19 @@ int set_fullscreen_mode_gdi(int display) {
   return -1;
 }
 
+void save_output_and_frame_sizes() {
+  screen_state.saved_output_width = cpu_frame_buffer.output_width;
+  screen_state.saved_output_height = cpu_frame_buffer.output_height;
+  screen_state.saved_frame_width = cpu_frame_buffer.frame_width;
+  screen_state.saved_frame_height = cpu_frame_buffer.frame_height;
+}
+
 int switch_to_fullscreen() {
   write_info_log("", messages().fullscreen_start);
   enumerate_monitors();
   const int display = find_window_monitor(0, nullptr);
   take_monitor_as_desktop(display);
-  screen_state.saved_output_width = cpu_frame_buffer.output_width;
-  screen_state.saved_output_height = cpu_frame_buffer.output_height;
-  screen_state.saved_frame_width = cpu_frame_buffer.frame_width;
-  screen_state.saved_frame_height = cpu_frame_buffer.frame_height;
+  save_output_and_frame_sizes();
   if (menu_bar.node[0] && menu_bar_hooks.build) menu_bar_hooks.build(0, nullptr, false);
 
   const int gw = game_width(), gh = game_height();

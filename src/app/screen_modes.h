@@ -52,6 +52,9 @@ bool find_best_display_mode(int display, int game_width, int game_height, int de
 int set_fullscreen(int on);
 bool in_fullscreen();
 int switch_to_fullscreen();
+// Keeps the output and frame sizes of the window as it is, for the way back
+// from full screen or maximised.
+void save_output_and_frame_sizes();
 int switch_to_windowed();
 // The display part of the two switches; -1 when the mode could not be had
 // (the window is windowed again).

@@ -292,10 +292,14 @@ int cmd_window_set() {
     }
   }
   if (given(set_maximise_toggle)) {
-    if (u->window_maximised(n) || (n == 0 && screen_state.maximised))
-      u->restore_window(n);
-    else
-      u->maximise_window(n);
+    // Posted to the window as its system command, so the window procedure
+    // decides (maximise allowed, the sizing border first) as for the title button.
+    ui_event toggle;
+    toggle.message = msg_sys_command;
+    toggle.window = static_cast<int>(n);
+    toggle.wparam = u->window_maximised(n) || (n == 0 && screen_state.maximised) ? sc_restore : sc_maximize;
+    toggle.lparam = sys_command_request;
+    u->post_event(toggle);
   }
   // 17. Resizable main window.
   if (given(set_resizable) && n == 0 && !screen_state.fullscreen) {

@@ -7,6 +7,7 @@
 #include "platform/platform.h"
 
 info_log_state_record info_log_state;
+void (*info_log_listener)(const char* tag, const std::string& entry) = nullptr;
 
 namespace {
 bool tag_written(const char* tag) {
@@ -37,6 +38,7 @@ void write_info_log_args(const char* tag, std::string_view format, const std::ve
   }
   text += entry;
   text += '\n';
+  if (info_log_listener) info_log_listener(tag, entry);
   // A log that cannot be written is skipped; the header then waits for the next entry.
   if (platform().files->append_file("info.txt", text.data(), text.size())) info_log_state.header_due = 0;
 }

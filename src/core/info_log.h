@@ -20,6 +20,10 @@ constexpr size_t info_log_entry_limit = 4096;
 // dropped. The first entry of a run is preceded by the dated header.
 void write_info_log_args(const char* tag, std::string_view format, const std::vector<report_arg>& args);
 
+// Told of every entry written (with its tag), when set; kxtool run prints
+// the error entries. Called under engine_lock.
+extern void (*info_log_listener)(const char* tag, const std::string& entry);
+
 template <class... A>
 void write_info_log(const char* tag, std::string_view format, const A&... args) {
   write_info_log_args(tag, format, {error_report_detail::to_report_arg(args)...});

@@ -348,6 +348,12 @@ enum : int { id_ok = 1, id_cancel = 2, id_yes = 6, id_no = 7 };
 
 // System commands (msg_sys_command wparam, low 4 bits ignored), numbered as
 // the original ones.
+// In a msg_sys_command's lparam: the engine asks for the command (command
+// 92's maximise toggle), which is carried out when the window procedure
+// allows it. Without it the platform reports what the window manager has
+// already done, and a refusal undoes it.
+constexpr int64_t sys_command_request = 1;
+
 enum : uint32_t {
   sc_minimize = 0xF020,
   sc_maximize = 0xF030,
@@ -626,6 +632,10 @@ class Ui {
   }
   // Moves the cursor to a screen point.
   virtual void warp_cursor(int screen_x, int screen_y) { (void)screen_x, (void)screen_y; }
+  // Told (on the thread that found it) when the display connection is lost
+  // for good; the platform then ends the process with status 1, so the
+  // handler only records what it must and returns.
+  virtual void set_display_lost_handler(void (*handler)(const char* what)) { (void)handler; }
   // ---- a picture over the client area (a movie), above whatever present()
   // draws, until it is cleared: the child video window of the original.
   // Shows a BGRA picture (its own size, rows `stride` bytes apart) with its

@@ -33,8 +33,7 @@ std::vector<uint8_t> owned_picture::bytes() const {
 std::string testdata_folder() {
   std::vector<std::string> candidates;
   if (const char* env = std::getenv("ZARVIK_TESTDATA")) candidates.push_back(env);
-  candidates.push_back(std::string(ZARVIK_SOURCE_DIR) + "/../shared/testdata");
-  candidates.push_back(std::string(ZARVIK_SOURCE_DIR) + "/../../shared/testdata");
+  candidates.push_back(std::string(ZARVIK_SOURCE_DIR) + "/tests/data/conformance");
   for (const std::string& c : candidates) {
     struct stat st {};
     if (stat((c + "/README.md").c_str(), &st) == 0) return c + "/";

@@ -19,12 +19,13 @@ struct owned_picture {
   std::vector<uint8_t> bytes() const;  // the w*h*4 pixel bytes
 };
 
-// The shared conformance corpus, or "" when it is absent (tests then skip).
+// The conformance corpus (tests/data/conformance, or $ZARVIK_TESTDATA), or ""
+// when it is absent (tests then skip).
 std::string testdata_folder();
 #define REQUIRE_TESTDATA(dir)                                                         \
   const std::string dir = testdata_folder();                                          \
-  if (dir.empty()) GTEST_SKIP() << "conformance corpus ../shared/testdata not found "  \
-                                   "(set ZARVIK_TESTDATA to its folder)"
+  if (dir.empty()) GTEST_SKIP() << "conformance corpus tests/data/conformance not found " \
+                                   "(or ZARVIK_TESTDATA names no copy)"
 
 std::vector<uint8_t> read_file_bytes(const std::string& path);
 std::vector<std::string> list_files(const std::string& folder, const std::string& suffix);

@@ -289,3 +289,41 @@ TEST(WindowSet, ASubWindowShowsTheGroupItIsGiven) {
   EXPECT_EQ(p[1], 0xC0);
   EXPECT_EQ(p[2], 0x40);
 }
+
+// Command 92's maximise toggle goes through the window procedure as the title
+// button does: a fixed-size main window gets its sizing border before it
+// maximises, the border goes again 20 ticks after the restore, and a window
+// that may not maximise stays as it is.
+TEST(WindowSet, MaximiseToggleAddsTheBorderFirstAndTakesItOffAfterTheRestore) {
+  headless_game g(listing("global int m1 = -1",
+                          "window window=0, maximise=1\nwait 3\n"
+                          "window_query window=0, output=m1, maximised=1\n"
+                          "window window=0, maximise=1\nwait 60\n"
+                          "window window=0, maximise_allowed=0\nwindow window=0, maximise=1"));
+  ASSERT_EQ(g.start(), 0);
+  g.run_ticks(6);
+  EXPECT_TRUE(g.error_codes().empty());
+  EXPECT_EQ(g.int_value("m1"), 1);
+  HeadlessUi& ui = g.backend().ui;
+  const std::vector<std::string> maximise = calls_from(ui, "resizable 0 1");
+  EXPECT_TRUE(std::find(maximise.begin(), maximise.end(), "maximise_window 0") != maximise.end());
+  EXPECT_TRUE(has_call(ui, "restore_window 0"));
+
+  // The window manager reports the window back at its old size.
+  ui_event restored;
+  restored.message = msg_size;
+  restored.x = 640, restored.y = 480;
+  ui.post_event(restored);
+  g.run_ticks(10);
+  EXPECT_EQ(screen_state.maximised, 0);
+  EXPECT_FALSE(has_call(ui, "resizable 0 0"));  // not before the countdown ends
+  g.run_ticks(15);
+  EXPECT_TRUE(has_call(ui, "resizable 0 0"));
+
+  // Maximise not allowed: the toggle changes nothing.
+  g.run_ticks(60);
+  const std::vector<std::string> after = calls_from(ui, "resizable 0 0");
+  EXPECT_TRUE(std::find(after.begin(), after.end(), "maximise_window 0") == after.end());
+  EXPECT_TRUE(std::find(after.begin(), after.end(), "resizable 0 1") == after.end());
+  EXPECT_FALSE(ui.window_maximised(0));
+}

@@ -41,11 +41,21 @@ bool load_frame(const std::string& path, frame_picture& out) {
   return decode_png(bytes.data(), bytes.size(), path, out.p) == 0;
 }
 
+// The demo pack alone in a game folder of its own: beside the build's copy lie
+// the GPU demo's pack and the opening movie, which the run would take in.
+std::string demo_pack_in(const temp_folder& game) {
+  const std::string built = std::string(ZARVIK_BINARY_DIR) + "/demo/demo.kpf";
+  if (!std::filesystem::exists(built)) return "";
+  std::filesystem::copy_file(built, game.path() + "demo.kpf");
+  return game.path() + "demo.kpf";
+}
+
 }  // namespace
 
 TEST(KxtoolRun, TheDemoMovesFadesAndBlends) {
-  const std::string pack = std::string(ZARVIK_BINARY_DIR) + "/demo/demo.kpf";
-  if (!std::filesystem::exists(pack)) GTEST_SKIP() << "the demo pack is not built";
+  temp_folder game;
+  const std::string pack = demo_pack_in(game);
+  if (pack.empty()) GTEST_SKIP() << "the demo pack is not built";
   temp_folder out;
   ASSERT_EQ(run_kxtool("run '" + pack + "' --frames 120 --every 30 --out '" + out.path() + "' --audio '" + out.path() +
                        "/sound.wav'"),
@@ -91,8 +101,9 @@ TEST(KxtoolRun, TheDemoMovesFadesAndBlends) {
 }
 
 TEST(KxtoolRun, FakeDisplaysAndTheWindowCallsOfARun) {
-  const std::string pack = std::string(ZARVIK_BINARY_DIR) + "/demo/demo.kpf";
-  if (!std::filesystem::exists(pack)) GTEST_SKIP() << "the demo pack is not built";
+  temp_folder game;
+  const std::string pack = demo_pack_in(game);
+  if (pack.empty()) GTEST_SKIP() << "the demo pack is not built";
   temp_folder out;
   const std::string calls = out.path() + "/calls.txt";
   ASSERT_EQ(run_kxtool("run '" + pack + "' --frames 2 --out '" + out.path() + "' --display 1024x768" +
@@ -109,7 +120,7 @@ TEST(KxtoolRun, FakeDisplaysAndTheWindowCallsOfARun) {
   EXPECT_EQ(run_kxtool("run '" + pack + "' --frames 2 --out '" + out.path() + "' --display 12xx"), 2);
 }
 
-// A game folder with a loose movie beside its pack: the frames show the
+// A loose movie beside the pack that is run: the frames show the
 // movie's picture in its rectangle and the WAV holds its tone.
 TEST(KxtoolRun, WritesMovieFramesAndSound) {
   if (std::system("ffmpeg -hide_banner -loglevel quiet -version >/dev/null 2>&1") != 0)
@@ -130,7 +141,8 @@ TEST(KxtoolRun, WritesMovieFramesAndSound) {
              f);
   std::fclose(f);
   ASSERT_EQ(run_kxtool("asm '" + listing + "' '" + game.path() + "/game.kpf'"), 0);
-  ASSERT_EQ(run_kxtool("run '" + game.path() + "' --frames 30 --every 30 --out '" + out.path() + "' --audio '" +
+  // Given the pack, the run takes place in the pack's folder, movie and all.
+  ASSERT_EQ(run_kxtool("run '" + game.path() + "/game.kpf' --frames 30 --every 30 --out '" + out.path() + "' --audio '" +
                        out.path() + "/sound.wav'"),
             0);
   frame_picture a;
@@ -186,8 +198,9 @@ int run_kxtool_capturing(const std::string& arguments, std::string& err, const t
 }  // namespace
 
 // A game that ends on an error ends `kxtool run` with a failure status, and
-// every report on the way is printed: script errors, sound-thread failures
-// and message boxes. A game that quits by itself succeeds.
+// every report on the way is printed: script errors, sound-thread failures,
+// message boxes and the error lines of info.txt. A game that quits by itself
+// succeeds.
 TEST(KxtoolRun, EveryReportIsPrintedAndAnErrorEndFails) {
   const struct {
     const char* name;
@@ -200,6 +213,9 @@ TEST(KxtoolRun, EveryReportIsPrintedAndAnErrorEndFails) {
        1, "sound error 1030"},
       {"damaged picture", "script main.txt\n*SYSTEM_START\nlayer path=\"p\", file=\"cg/bad.png\"\n*i\nwait 1\ngoto i\n", 1,
        "error 100240"},
+      {"damaged movie (a line of info.txt)",
+       "script main.txt\n*SYSTEM_START\nmovie_play file=\"movie/bad.mpg\", play=1\n*i\nwait 1\ngoto i\n", 0,
+       "info.txt: movie [movie"},
       {"no error", "script main.txt\n*SYSTEM_START\n*i\nwait 1\ngoto i\n", 0, nullptr},
   };
   for (const auto& c : cases) {
@@ -208,6 +224,7 @@ TEST(KxtoolRun, EveryReportIsPrintedAndAnErrorEndFails) {
     dir.write("main.txt", std::string(c.listing));
     dir.write("game/sound/bad.ogg", std::string());
     dir.write("game/cg/bad.png", std::string("\x89PNG\r\n\x1a\nbroken"));
+    dir.write("game/movie/bad.mpg", std::string("not a movie at all"));
     std::string err;
     ASSERT_EQ(run_kxtool_capturing("asm '" + dir.path() + "/main.txt' '" + dir.path() + "/game/game.kpf'", err, dir), 0) << err;
     EXPECT_EQ(run_kxtool_capturing("run '" + dir.path() + "/game' --frames 30 --out '" + dir.path() + "/out'", err, dir),
@@ -222,8 +239,9 @@ TEST(KxtoolRun, EveryReportIsPrintedAndAnErrorEndFails) {
 // The sound thread keeps step with the game's virtual clock: the demo mixes
 // the same WAV bytes on every run, also while another process loads the CPU.
 TEST(KxtoolRun, TheDemoMixesTheSameWavEveryRun) {
-  const std::string pack = std::string(ZARVIK_BINARY_DIR) + "/demo/demo.kpf";
-  if (!std::filesystem::exists(pack)) GTEST_SKIP() << "the demo pack is not built";
+  temp_folder game;
+  const std::string pack = demo_pack_in(game);
+  if (pack.empty()) GTEST_SKIP() << "the demo pack is not built";
   temp_folder out;
   auto run = [&](int n) {
     const std::string dir = out.path() + "/run" + std::to_string(n);

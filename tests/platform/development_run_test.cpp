@@ -64,7 +64,10 @@ TEST(DevelopmentRun, RealPlayerOnTheOffscreenDriverShowsThePackedDemosFrames) {
   make_development_folder(game, std::string(ZARVIK_SOURCE_DIR) + "/demo/main.txt");
   ASSERT_EQ(run_tool("pictures '" + game.path() + "'"), 0);
   ASSERT_EQ(run_tool("sounds '" + game.path() + "'"), 0);
-  ASSERT_EQ(run_tool("run '" + pack + "' --frames 180 --every 30 --out '" + frames.path() + "'"), 0);
+  // The pack alone in a folder of its own (the built one has the movie beside it).
+  temp_folder packed;
+  fs::copy_file(pack, packed.path() + "demo.kpf");
+  ASSERT_EQ(run_tool("run '" + packed.path() + "demo.kpf' --frames 180 --every 30 --out '" + frames.path() + "'"), 0);
 
   // The offscreen driver for this case only: later cases in the process open
   // real displays.

@@ -49,7 +49,7 @@ TEST(OggMemory, SeekStaysInsideTheImageAndReadsNeverGoNegative) {
 
 TEST_F(SoundTest, CorpusFilesDecodeLikeVorbisfileAndSox) {
   std::string corpus = testdata_sound_folder();
-  if (corpus.empty()) GTEST_SKIP() << "shared/testdata/sound is absent; corpus check skipped";
+  if (corpus.empty()) GTEST_SKIP() << "tests/data/conformance/sound is absent; corpus check skipped";
   int index = 0;
   for (const char* file : {"bell.oga", "complete.oga"}) {
     SCOPED_TRACE(file);
@@ -84,7 +84,7 @@ TEST_F(SoundTest, CorpusFilesDecodeLikeVorbisfileAndSox) {
 
 TEST_F(SoundTest, CorpusWaveDecodesLikeSox) {
   std::string corpus = testdata_sound_folder();
-  if (corpus.empty()) GTEST_SKIP() << "shared/testdata/sound is absent; corpus check skipped";
+  if (corpus.empty()) GTEST_SKIP() << "tests/data/conformance/sound is absent; corpus check skipped";
   if (!sox_available()) GTEST_SKIP() << "sox is not installed";
   use_output_rate(48000);
   ASSERT_EQ(run_command("sox " + corpus + "Front_Center.wav -t raw -e signed -b 16 -L " + folder.path() + "ref.raw"), 0);

@@ -4,6 +4,7 @@
 #include <vorbis/vorbisfile.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -174,12 +175,11 @@ std::vector<uint8_t> read_host_file(const std::string& path) {
 }
 
 std::string testdata_sound_folder() {
-  std::string folder = std::string(ZARVIK_SOURCE_DIR) + "/../shared/testdata/sound/";
+  const char* env = std::getenv("ZARVIK_TESTDATA");
+  std::string folder = (env && *env ? std::string(env) : std::string(ZARVIK_SOURCE_DIR) + "/tests/data/conformance") +
+                       "/sound/";
   std::ifstream probe(folder + "bell.oga");
-  if (probe) return folder;
-  folder = "/work/shared/testdata/sound/";
-  std::ifstream probe2(folder + "bell.oga");
-  return probe2 ? folder : std::string();
+  return probe ? folder : std::string();
 }
 
 void SoundTest::SetUp() {

@@ -378,7 +378,7 @@ TEST(VorbisSetupCheck, EncoderOutputAndTheCorpusPass) {
         ov_clear(&vf);
       }
   std::string corpus = testdata_sound_folder();
-  if (corpus.empty()) GTEST_SKIP() << "shared/testdata/sound is absent; corpus check skipped";
+  if (corpus.empty()) GTEST_SKIP() << "tests/data/conformance/sound is absent; corpus check skipped";
   for (const char* file : {"bell.oga", "complete.oga"}) {
     std::vector<uint8_t> ogg = read_host_file(corpus + file);
     EXPECT_EQ(check_vorbis_setups(ogg.data(), ogg.size()), fault::none) << file;

@@ -11,22 +11,7 @@ out=${3:-$build/xvfb-window-commands}
 for tool in Xvfb openbox xwininfo xdotool xprop import convert python3; do
   command -v "$tool" >/dev/null || { echo "skipped: no $tool"; exit 77; }
 done
-mkdir -p "$out"
-rm -f "$out"/*.png "$out"/*.txt
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail=0
-check() {  # check DESCRIPTION ACTUAL EXPECTED
-  if [ "$2" == "$3" ]; then echo "ok: $1 ($2)" >>"$out/checks.txt"
-  else echo "FAIL: $1: got '$2', want '$3'" >>"$out/checks.txt"; fail=1; fi
-}
+source "$(dirname "$0")/common.sh"
 
 # The game: the listing, three pictures and the settings (kxcfg.dat slot 7 =
 # 2, the game stretched over the screen, so full screen keeps the desktop mode;
@@ -88,6 +73,32 @@ wait_title "WMTEST 3" >/dev/null || check "phase 3" missing present
 shot 3-windowed-again
 read -r x y w h <<<"$(geometry "$main")"
 check "back to the window size" "$w x $h" "640 x 480"
+fixed_hints() {  # the window manager's size hints: smallest and largest size
+  xprop -id "$1" WM_NORMAL_HINTS | awk '/minimum size/{min=$5" x "$7} /maximum size/{max=$5" x "$7} END{print min" / "max}'
+}
+read -r _ _ w0 h0 <<<"$(geometry "$main")"
+echo "client before maximise: $w0 x $h0" >>"$out/checks.txt"
+check "fixed-size main window (min / max)" "$(fixed_hints "$main")" "640 x 480 / 640 x 480"
+
+wait_title "WMTEST 3 maximised" >/dev/null || check "phase 3 maximised" missing present
+shot 3m-maximised
+read -r x y w h <<<"$(geometry "$main")"
+echo "client maximised: $w x $h at $x $y" >>"$out/checks.txt"
+# The largest client of 4:3 on the 1280 x 1024 screen is 1280 x 960; the
+# title bar leaves less than that, so the height is what the screen leaves.
+grew=no
+[ "$w" -gt 640 ] && [ "$h" -gt 480 ] && grew=yes
+check "maximise by command 92 grows the client ($w x $h)" "$grew" yes
+state=$(xprop -id "$main" _NET_WM_STATE)
+case "$state" in *_NET_WM_STATE_MAXIMIZED_VERT*) m=yes ;; *) m=no ;; esac
+check "the window manager holds it maximised" "$m" yes
+
+wait_title "WMTEST 3 restored" >/dev/null || check "phase 3 restored" missing present
+shot 3r-restored
+read -r x y w h <<<"$(geometry "$main")"
+check "restored to the window size" "$w x $h" "640 x 480"
+# The sizing border added for the maximise goes again after the restore.
+check "fixed size again after the restore (min / max)" "$(fixed_hints "$main")" "640 x 480 / 640 x 480"
 
 wait_title "WMTEST 4" >/dev/null || check "phase 4" missing present
 sub=$(wait_title "WMTEST sub") || check "sub window" missing present

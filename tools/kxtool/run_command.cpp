@@ -1,6 +1,5 @@
 // kxtool run: runs a game headless on virtual time for a number of frames and
 // writes the main window's composited frames as PNG files.
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -14,6 +13,7 @@
 
 #include "core/engine_state.h"
 #include "core/error_report.h"
+#include "core/info_log.h"
 #include "app/frame_loop.h"
 #include "core/sjis.h"
 #include "app/startup.h"
@@ -54,6 +54,12 @@ void print_message_box(const std::string& caption, const std::string& text) {
 
 void print_sound_error(int code, const std::string& text) {
   std::fprintf(stderr, "kxtool run: sound error %d: %s\n", -code, sjis_to_utf8(text).c_str());
+}
+
+// What goes to info.txt with the error tag (a movie that cannot play, a
+// failing drawing call...) is said on stderr as well.
+void print_info_log_error(const char* tag, const std::string& entry) {
+  if (tag && std::strcmp(tag, "ERR") == 0) std::fprintf(stderr, "kxtool run: info.txt: %s\n", sjis_to_utf8(entry).c_str());
 }
 
 std::string program_folder() {
@@ -144,23 +150,11 @@ int kxtool_run(const std::vector<std::string>& args) {
 
   std::error_code ec;
   fs::create_directories(out, ec);
-  // A pack runs from a folder of its own, so no other pack beside it joins in.
+  // A pack runs in its own folder, as the player beside it would: loose files
+  // (movies, kxcfg.dat) and the other packs there take part.
   fs::path folder = game;
-  fs::path scratch;
   if (fs::is_regular_file(folder)) {
-    char pattern[] = "/tmp/kxtool-run-XXXXXX";
-    if (!mkdtemp(pattern)) {
-      std::fprintf(stderr, "kxtool run: cannot make a game folder\n");
-      return 1;
-    }
-    scratch = pattern;
-    fs::copy_file(folder, scratch / "game.kpf", ec);
-    if (ec) {
-      std::fprintf(stderr, "kxtool run: cannot copy %s\n", game.c_str());
-      fs::remove_all(scratch, ec);
-      return 1;
-    }
-    folder = scratch;
+    folder = fs::absolute(folder).parent_path();
   } else if (!fs::is_directory(folder)) {
     std::fprintf(stderr, "kxtool run: no game at %s\n", game.c_str());
     return 1;
@@ -173,6 +167,7 @@ int kxtool_run(const std::vector<std::string>& args) {
   error_report_listener = print_report;
   message_box_listener = print_message_box;
   sound_error_listener = print_sound_error;
+  info_log_listener = print_info_log_error;
   std::unique_ptr<HeadlessPlatform> platform;
   int status = 0;
   auto prepare = [&](HeadlessPlatform& p) {
@@ -220,6 +215,6 @@ int kxtool_run(const std::vector<std::string>& args) {
   error_report_listener = nullptr;
   message_box_listener = nullptr;
   sound_error_listener = nullptr;
-  if (!scratch.empty()) fs::remove_all(scratch, ec);
+  info_log_listener = nullptr;
   return status;
 }

@@ -216,6 +216,9 @@ SdlUi::SdlUi(const sdl_ui_options& options) : main_thread_(std::this_thread::get
   driver_ = d ? d : "";
   has_display_ = driver_ != "offscreen" && driver_ != "dummy";
   software_renderer_ = !has_display_;
+  // A lost X connection ends the player at once with status 1 (Xlib's own
+  // exit() would tear the engine down under its running threads).
+  if (driver_ == "x11") x11_watch_display(nullptr);
   // Text input only while one of the player's edit boxes wants it: an input
   // method left on would swallow the game's keys.
   SDL_StopTextInput();
@@ -1556,6 +1559,10 @@ void SdlUi::minimise_window(int window) {
     auto it = windows_.find(window);
     if (it != windows_.end()) SDL_MinimizeWindow(it->second.window);
   });
+}
+
+void SdlUi::set_display_lost_handler(void (*handler)(const char* what)) {
+  if (driver_ == "x11") x11_watch_display(handler);
 }
 
 void SdlUi::maximise_window(int window) {

@@ -94,6 +94,7 @@ class SdlUi final : public Ui {
   bool window_minimised(int window) override;
   bool window_maximised(int window) override;
   void warp_cursor(int screen_x, int screen_y) override;
+  void set_display_lost_handler(void (*handler)(const char* what)) override;
   bool has_user() const override { return has_display_; }
   bool set_clipboard_text(const std::string& sjis) override;
   bool clipboard_text(std::string& sjis) override;

@@ -3,6 +3,9 @@
 #include <SDL2/SDL.h>
 #include <SDL2/SDL_syswm.h>
 
+#include <unistd.h>
+
+#include <atomic>
 #include <cstdio>
 
 #ifdef ZARVIK_HAVE_X11
@@ -32,7 +35,45 @@ bool x11_handles(SDL_Window* window, Display** display, Window* handle) {
 }
 #endif
 
+std::atomic<void (*)(const char*)> display_lost_handler{nullptr};
+
+[[noreturn]] void end_for_display(const char* what) {
+  // A second failure while the first is told (the handler touching the
+  // display again) ends at once.
+  static std::atomic<bool> ending{false};
+  if (!ending.exchange(true))
+    if (void (*handler)(const char*) = display_lost_handler.load()) handler(what);
+  std::fprintf(stderr, "zarvik: %s; the player ends\n", what);
+  std::fflush(nullptr);
+  _exit(1);
+}
+
+#ifdef ZARVIK_HAVE_X11
+int on_connection_lost(Display* d) {
+  char what[256];
+  std::snprintf(what, sizeof what, "X connection to %s lost", d ? DisplayString(d) : "the display");
+  end_for_display(what);
+}
+
+int on_protocol_error(Display* d, XErrorEvent* e) {
+  char text[160] = "";
+  XGetErrorText(d, e->error_code, text, sizeof text);
+  char what[320];
+  std::snprintf(what, sizeof what, "X error %d (%s), request %d.%d", e->error_code, text, e->request_code,
+                e->minor_code);
+  end_for_display(what);
+}
+#endif
+
 }  // namespace
+
+void x11_watch_display(void (*on_lost)(const char* what)) {
+  display_lost_handler = on_lost;
+#ifdef ZARVIK_HAVE_X11
+  XSetIOErrorHandler(on_connection_lost);
+  XSetErrorHandler(on_protocol_error);
+#endif
+}
 
 bool x11_lower_window(SDL_Window* window) {
 #ifdef ZARVIK_HAVE_X11
