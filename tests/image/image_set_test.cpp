@@ -316,3 +316,29 @@ TEST(ImageSetHostile, DrawingNeverWritesPastThePicture) {
   }
   draw_good();
 }
+
+// Drawing from a set is not a file load: an alpha sample of 0 becomes the
+// alpha byte and the colour bytes stay as the colour part decoded them (a
+// load would store such pixels as 0x00808080). Modes 1 and 2 alike.
+TEST(ImageSetDrawing, AlphaZeroKeepsTheDecodedColour) {
+  headless_game g(game_listing(""));
+  ASSERT_EQ(g.start(), 0);
+  g.tick();
+  object_node* node = find_object_by_path(object_trees[tree_layers].root, "W0/a", find_leaf);
+  ASSERT_NE(node, nullptr);
+  const uint32_t values[3] = {0, 0, 0};
+  std::vector<image_set_source_entry> e(1);
+  e[0].colour = encode_jpeg(8, 6, 3, std::vector<uint8_t>(size_t(8) * 6 * 3, 90), false);
+  e[0].alpha = encode_jpeg(8, 6, 1, std::vector<uint8_t>(size_t(8) * 6, 0), false);
+  for (uint32_t mode : {1u, 2u}) {
+    ASSERT_EQ(install_image_set(build_image_set(mode, values, e), "set"), 0);
+    ASSERT_EQ(draw_image_set_entry(node, 0), 0);
+    const cg_record* r = layer_record(node);
+    EXPECT_EQ(r->alpha_in_use, mode == 1 ? 1 : 0);
+    for (int y = 0; y < 6; ++y)
+      for (int x = 0; x < 8; ++x) {
+        EXPECT_EQ(pixel(r, x, y) >> 24, 0u) << mode;
+        EXPECT_TRUE(near(pixel(r, x, y), 0x005A5A5Au, 2)) << mode << std::hex << " " << pixel(r, x, y);
+      }
+  }
+}
