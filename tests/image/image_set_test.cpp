@@ -64,6 +64,13 @@ cg_record* layer_a() {
   return layer_record(find_object_by_path(object_trees[tree_layers].root, "W0/a", find_leaf));
 }
 
+// Starts a game of the empty listing and returns its layer "a" (null on failure).
+object_node* started_layer_a(headless_game& g) {
+  if (g.start() != 0) return nullptr;
+  g.tick();
+  return find_object_by_path(object_trees[tree_layers].root, "W0/a", find_leaf);
+}
+
 uint32_t pixel(const cg_record* r, int x, int y) {
   uint32_t v;
   std::memcpy(&v, r->pixels + (size_t(y) * r->width + x) * 4, 4);
@@ -249,9 +256,7 @@ TEST(ImageSetFormat, ContainerChecks) {
 // still draw a good set.
 TEST(ImageSetHostile, DrawingNeverWritesPastThePicture) {
   headless_game g(game_listing(""));
-  ASSERT_EQ(g.start(), 0);
-  g.tick();
-  object_node* node = find_object_by_path(object_trees[tree_layers].root, "W0/a", find_leaf);
+  object_node* node = started_layer_a(g);
   ASSERT_NE(node, nullptr);
   const uint32_t values[3] = {0, 0, 0};
 
@@ -322,9 +327,7 @@ TEST(ImageSetHostile, DrawingNeverWritesPastThePicture) {
 // load would store such pixels as 0x00808080). Modes 1 and 2 alike.
 TEST(ImageSetDrawing, AlphaZeroKeepsTheDecodedColour) {
   headless_game g(game_listing(""));
-  ASSERT_EQ(g.start(), 0);
-  g.tick();
-  object_node* node = find_object_by_path(object_trees[tree_layers].root, "W0/a", find_leaf);
+  object_node* node = started_layer_a(g);
   ASSERT_NE(node, nullptr);
   const uint32_t values[3] = {0, 0, 0};
   std::vector<image_set_source_entry> e(1);
