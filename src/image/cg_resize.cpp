@@ -310,14 +310,9 @@ double resample_scale(int n, int m) { return n > 1 && m > 1 ? double(m - 1) / do
 // the smallest integer at or above c + S (support S = 2 / s), each weighing
 // trunc(lanczos2((c - j) * s) * s * 65536). The weighted sum is divided by
 // the sum of the weights: with one more, as first designed, a picture kept at
-// its own size lost one level in every non-zero byte per pass. When
-// enlarging, the kernel is only 2 / s source pixels wide: between two source
-// pixels every tap may weigh 0 (the design gave black there), or a tap of the
-// main lobe and one of the negative lobe nearly cancel, and dividing by their
-// small sum throws the byte far outside its neighbours. Where the weights
-// cancel to half their magnitude or less, the output takes the nearest source
-// pixel instead. Reductions never come near that (their sum is about 0.9 of
-// the magnitude).
+// its own size lost one level in every non-zero byte per pass. Where no tap
+// weighs anything (an enlargement's kernel, 2 / s wide, falls between two
+// source pixels) the output takes the nearest source pixel instead of black.
 void build_resample_weights(lanczos_taps& t, int n, int m) {
   const double s = resample_scale(n, m);
   const double support = 2.0 / s;
@@ -330,16 +325,15 @@ void build_resample_weights(lanczos_taps& t, int n, int m) {
     const double c = i / s;
     const int64_t first = static_cast<int64_t>(std::floor(c - support));
     const int64_t last = static_cast<int64_t>(std::ceil(c + support));
-    int64_t sum = 0, magnitude = 0;
+    int64_t sum = 0;
     for (int64_t j = first; j <= last; ++j) {
       const int32_t w = static_cast<int32_t>(std::trunc(lanczos2((c - double(j)) * s) * s * 65536.0));
       if (w == 0) continue;
       t.index.push_back(mirror_tap(j, n));
       t.weight.push_back(w);
       sum += w;
-      magnitude += w < 0 ? -int64_t{w} : w;
     }
-    if ((sum < 0 ? -sum : sum) * 2 <= magnitude) {
+    if (sum == 0) {
       t.index.resize(t.start[size_t(i)]);
       t.weight.resize(t.start[size_t(i)]);
       t.index.push_back(mirror_tap(static_cast<int64_t>(std::floor(c + 0.5)), n));
