@@ -313,11 +313,10 @@ int decode_gif_frames(const uint8_t* data, size_t size, const std::string& name,
 
   picture_buffer picture;
   if (alloc_picture_buffer(picture, screen_width, screen_height, name) != 0) return -1;
-  // The flag follows the last control block; frame 0's own transparency sets
-  // it too, or its clear pixels would show as opaque grey when a later block
-  // drops the bit.
+  // The flag follows the last control block, even where frame 0 has clear
+  // pixels and a later block drops the bit.
   const bool frame0_transparent = !frames.empty() && frames[0]->transparent;
-  picture.alpha_in_use = control.transparent || frame0_transparent ? 1 : 0;
+  picture.alpha_in_use = control.transparent ? 1 : 0;
   bool covered = false;
   if (!frames.empty()) {
     const gif_frame& f = *frames[0];
@@ -331,8 +330,8 @@ int decode_gif_frames(const uint8_t* data, size_t size, const std::string& name,
     for (size_t i = 0; i < count; ++i) std::memcpy(picture.pixels + i * 4, &fill, 4);
   }
   if (!frames.empty()) draw_gif_frame(*frames[0], picture.pixels, screen_width, screen_height);
-  // Without the flag no pixel is clear: the loader's normalising pass is skipped.
-  picture.opaque = picture.alpha_in_use ? 0 : 1;
+  // The loader's normalising pass is skipped only when no pixel can be clear.
+  picture.opaque = picture.alpha_in_use || frame0_transparent ? 0 : 1;
   commit_picture_buffer(out, picture);
   if (table) table->frames.swap(frames);  // the old frames go with `frames`
   return 0;
