@@ -282,8 +282,8 @@ bool smooth_registered = false;
 // ---------------------------------------------------------------- Lanczos
 
 // One pass's taps: for output i, taps [start[i], start[i+1]) of `index`
-// (source indexes, mirrored and clamped) and `weight` (16.16), and the
-// weight sum that divides the result.
+// (source indexes after the edge mirror) and `weight` (16.16), and the
+// divisor of the weighted sums.
 struct lanczos_taps {
   std::vector<uint32_t> start;
   std::vector<int32_t> index;
@@ -291,23 +291,31 @@ struct lanczos_taps {
   std::vector<int64_t> divisor;
 };
 
-// Mirror at the edges, then clamp: a wide support can reach past the mirror.
+// Mirror at the edges (-j below 0, 2n - j - 1 from n on), then clamp: a
+// support wider than the picture reaches past the mirrored index.
 inline int32_t mirror_tap(int64_t j, int64_t n) {
-  if (j < 0) j = -j;
-  if (j >= n) j = 2 * n - j - 1;
+  if (j < 0)
+    j = -j;
+  else if (j >= n)
+    j = 2 * n - j - 1;
   return static_cast<int32_t>(std::clamp<int64_t>(j, 0, n - 1));
 }
 
 // Scale of a pass from source length n to output length m: the corners meet,
-// (m - 1) / (n - 1), or m / n when either length is 1 (no zero step).
+// (m - 1) / (n - 1), or m / n when either length is 1 (a target of 1 would
+// otherwise have the scale 0).
 double resample_scale(int n, int m) { return n > 1 && m > 1 ? double(m - 1) / double(n - 1) : double(m) / double(n); }
 
+// Output i is centred on source c = i / s; its taps run from floor(c - S) to
+// the smallest integer at or above c + S (support S = 2 / s), each weighing
+// trunc(lanczos2((c - j) * s) * s * 65536). The weighted sum is divided by
+// the sum of the weights: with one more, as first designed, a picture kept at
+// its own size lost one level in every non-zero byte per pass. Where no tap
+// weighs anything (an enlargement's kernel, 2 / s wide, falls between two
+// source pixels) the output takes the nearest source pixel instead of black.
 void build_resample_weights(lanczos_taps& t, int n, int m) {
   const double s = resample_scale(n, m);
-  // Enlarging keeps the kernel at one source pixel per lobe; reducing widens
-  // it by 1 / s so every source pixel contributes.
-  const double k = std::min(s, 1.0);
-  const double support = 2.0 / k;
+  const double support = 2.0 / s;
   t.start.assign(size_t(m) + 1, 0);
   t.index.clear();
   t.weight.clear();
@@ -319,31 +327,27 @@ void build_resample_weights(lanczos_taps& t, int n, int m) {
     const int64_t last = static_cast<int64_t>(std::ceil(c + support));
     int64_t sum = 0;
     for (int64_t j = first; j <= last; ++j) {
-      const int32_t w = static_cast<int32_t>(std::trunc(lanczos2((c - double(j)) * k) * k * 65536.0));
+      const int32_t w = static_cast<int32_t>(std::trunc(lanczos2((c - double(j)) * s) * s * 65536.0));
       if (w == 0) continue;
       t.index.push_back(mirror_tap(j, n));
       t.weight.push_back(w);
       sum += w;
     }
-    if (sum <= 0) {
-      // No usable weight (cannot happen with k <= 1, kept as a guard): the
-      // nearest source pixel.
+    if (sum == 0) {
       t.index.resize(t.start[size_t(i)]);
       t.weight.resize(t.start[size_t(i)]);
-      t.index.push_back(mirror_tap(std::llround(c), n));
-      t.weight.push_back(65536);
-      sum = 65536;
+      t.index.push_back(mirror_tap(static_cast<int64_t>(std::floor(c + 0.5)), n));
+      t.weight.push_back(1);
+      sum = 1;
     }
     t.divisor[size_t(i)] = sum;
   }
   t.start[size_t(m)] = static_cast<uint32_t>(t.index.size());
 }
 
-// Rounded quotient clamped to a byte.
+// The integer quotient (truncated toward zero), clamped to a byte.
 inline uint8_t lanczos_byte(int64_t sum, int64_t divisor) {
-  if (sum <= 0) return 0;
-  const int64_t v = (sum + divisor / 2) / divisor;
-  return static_cast<uint8_t>(v > 255 ? 255 : v);
+  return static_cast<uint8_t>(std::clamp<int64_t>(sum / divisor, 0, 255));
 }
 
 void lanczos_horizontal(uint8_t* dst, const uint8_t* src, int W, int H, int w, const lanczos_taps& t) {
@@ -351,10 +355,10 @@ void lanczos_horizontal(uint8_t* dst, const uint8_t* src, int W, int H, int w, c
     const uint8_t* in = src + size_t(y) * size_t(W) * 4;
     uint8_t* out = dst + size_t(y) * size_t(w) * 4;
     for (int i = 0; i < w; ++i) {
-      int32_t sum[4] = {0, 0, 0, 0};
+      int64_t sum[4] = {0, 0, 0, 0};
       for (uint32_t k = t.start[size_t(i)]; k < t.start[size_t(i) + 1]; ++k) {
         const uint8_t* p = in + size_t(t.index[k]) * 4;
-        const int32_t wt = t.weight[k];
+        const int64_t wt = t.weight[k];
         for (int c = 0; c < 4; ++c) sum[c] += wt * p[c];
       }
       for (int c = 0; c < 4; ++c) out[size_t(i) * 4 + size_t(c)] = lanczos_byte(sum[c], t.divisor[size_t(i)]);
@@ -364,12 +368,12 @@ void lanczos_horizontal(uint8_t* dst, const uint8_t* src, int W, int H, int w, c
 
 void lanczos_vertical(uint8_t* dst, const uint8_t* src, int w, int h, const lanczos_taps& t) {
   const size_t row = size_t(w) * 4;
-  std::vector<int32_t> acc(row);
+  std::vector<int64_t> acc(row);
   for (int i = 0; i < h; ++i) {
     std::fill(acc.begin(), acc.end(), 0);
     for (uint32_t k = t.start[size_t(i)]; k < t.start[size_t(i) + 1]; ++k) {
       const uint8_t* in = src + size_t(t.index[k]) * row;
-      const int32_t wt = t.weight[k];
+      const int64_t wt = t.weight[k];
       for (size_t x = 0; x < row; ++x) acc[x] += wt * in[x];
     }
     uint8_t* out = dst + size_t(i) * row;

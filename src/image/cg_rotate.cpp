@@ -162,12 +162,22 @@ void rotate_general(uint8_t* dst, const uint8_t* src, int W, int H, int a, kerne
         store_pixel(out + size_t(x) * 4, load_pixel(src + size_t(sy >> 16) * stride + size_t(sx >> 16) * 4));
       continue;
     }
-    // Bilinear between the source pixel and its right and lower neighbours
-    // (the last column and row repeat), so every span pixel is written.
+    // Bilinear toward the source point of the next destination pixel in the
+    // row, (sx + Cf, sy + Sf): between 0 and 90 degrees it lies right of and
+    // below the sample point, and a neighbour outside the picture leaves the
+    // pixel at the background fill. Where Cf or Sf is negative that point lies
+    // left of or above the sample while the fraction weighs toward the right
+    // or lower pixel, so on that axis the next pixel is taken instead (the
+    // last column or row repeating).
     int64_t sx = sx0 + cf * xs, sy = sy0 + sf * xs;
     for (int64_t x = xs; x <= xe; ++x, sx += cf, sy += sf) {
       const int64_t x0 = sx >> 16, y0 = sy >> 16;
-      const int64_t x1 = std::min<int64_t>(x0 + 1, W - 1), y1 = std::min<int64_t>(y0 + 1, H - 1);
+      const int64_t x1 = cf >= 0 ? (sx + cf) >> 16 : std::min<int64_t>(x0 + 1, W - 1);
+      const int64_t y1 = sf >= 0 ? (sy + sf) >> 16 : std::min<int64_t>(y0 + 1, H - 1);
+      if (x1 >= W || y1 >= H) {
+        store_pixel(out + size_t(x) * 4, 0);
+        continue;
+      }
       const int fx = int((sx >> 8) & 255), fy = int((sy >> 8) & 255);
       bilinear_pixel(out + size_t(x) * 4, src + size_t(y0) * stride + size_t(x0) * 4,
                      src + size_t(y0) * stride + size_t(x1) * 4, src + size_t(y1) * stride + size_t(x0) * 4,
@@ -204,8 +214,8 @@ int rotate_entry(object_node* first, object_node* second, int64_t angle, int n, 
   } else {
     if (cg_ops::refuse_picture_size(W, H)) return -1;
     if (alloc_picture_buffer(fresh, W, H, std::string()) != 0) return -1;
-    // Pixels a kernel leaves alone (mode 12 outside the picture, bilinear
-    // samples at the edge) are transparent black in a new picture.
+    // Pixels mode 12 leaves alone (outside the rotated picture) are
+    // transparent black in a new picture.
     std::memset(fresh.pixels, 0, size_t(W) * 4 * size_t(H));
     dst = fresh.pixels;
   }

@@ -18,6 +18,7 @@ struct gif_reader {
 
   bool at_end() const { return pos >= size; }
   uint8_t byte() { return pos < size ? data[pos++] : 0; }
+  uint8_t peek() const { return pos < size ? data[pos] : 0; }
   uint16_t u16() {
     const uint16_t lo = byte();
     return static_cast<uint16_t>(lo | (byte() << 8));
@@ -282,23 +283,17 @@ int decode_gif_frames(const uint8_t* data, size_t size, const std::string& name,
           control.transparent_index = block[3];
           if (n) r.skip_sub_blocks();  // an empty block was its own terminator
         } else if (label == 0xFF) {
-          // Application: only the NETSCAPE2.0 block carries the loop count.
-          uint8_t id[11];
+          // Application: an 11-byte block followed by a 3-byte sub-block (the
+          // loop block, whatever its name) gives that sub-block's last two
+          // bytes as the loop count. Any other layout is skipped sub-block by
+          // sub-block instead of read at fixed places, which would take the
+          // next introducer from inside its data.
           const uint8_t n = r.byte();
-          if (n == 11) {
-            r.block(id, 11);
-            if (std::memcmp(id, "NETSCAPE2.0", 11) == 0) {
-              const uint8_t m = r.byte();
-              if (m == 0) break;
-              uint8_t sub[3];
-              r.block(sub, std::min<size_t>(m, 3));
-              if (m >= 3 && sub[0] == 1) loop_count = sub[1] | (sub[2] << 8);
-              if (m > 3) r.skip(m - 3u);
-            }
-          } else if (n) {
-            r.skip(n);
-          } else {
-            break;  // an empty block was its own terminator
+          if (n == 0) break;  // an empty block was its own terminator
+          r.skip(n);
+          if (n == 11 && r.peek() == 3) {
+            r.skip(2);
+            loop_count = r.u16();
           }
           r.skip_sub_blocks();
         } else if (label == 0xFE || label == 0x01) {
@@ -318,19 +313,25 @@ int decode_gif_frames(const uint8_t* data, size_t size, const std::string& name,
 
   picture_buffer picture;
   if (alloc_picture_buffer(picture, screen_width, screen_height, name) != 0) return -1;
-  const size_t picture_bytes = static_cast<size_t>(screen_width) * 4 * static_cast<size_t>(screen_height);
+  // The flag follows the last control block, even where frame 0 has clear
+  // pixels and a later block drops the bit.
+  const bool frame0_transparent = !frames.empty() && frames[0]->transparent;
+  picture.alpha_in_use = control.transparent ? 1 : 0;
   bool covered = false;
   if (!frames.empty()) {
     const gif_frame& f = *frames[0];
     covered = f.left == 0 && f.top == 0 && f.width >= screen_width && f.height >= screen_height;
   }
-  if (!covered) std::memset(picture.pixels, 0, picture_bytes);
+  // Pixels frame 0 does not cover: transparent in a picture that uses its
+  // alpha, opaque black otherwise.
+  if (!covered) {
+    const uint32_t fill = picture.alpha_in_use ? 0u : 0xFF000000u;
+    const size_t count = static_cast<size_t>(screen_width) * static_cast<size_t>(screen_height);
+    for (size_t i = 0; i < count; ++i) std::memcpy(picture.pixels + i * 4, &fill, 4);
+  }
   if (!frames.empty()) draw_gif_frame(*frames[0], picture.pixels, screen_width, screen_height);
-  // Uncovered pixels are transparent, so the picture needs its alpha then too.
-  picture.alpha_in_use = control.transparent || !covered ? 1 : 0;
-  // Frame 0 may be transparent while the last control block is not: the
-  // loader's normalising pass is skipped only when no pixel can be clear.
-  picture.opaque = covered && !frames[0]->transparent && !control.transparent ? 1 : 0;
+  // The loader's normalising pass is skipped only when no pixel can be clear.
+  picture.opaque = picture.alpha_in_use || frame0_transparent ? 0 : 1;
   commit_picture_buffer(out, picture);
   if (table) table->frames.swap(frames);  // the old frames go with `frames`
   return 0;

@@ -99,14 +99,10 @@ int alpha_body(kept_decompressor* k, const uint8_t* data, size_t size, cg_record
     uint8_t* row = record->pixels + stride * cinfo->output_scanline;
     if (jpeg_read_scanlines(cinfo, line, 1) != 1) return set_library_error;
     const JSAMPLE* a = line[0];
-    for (JDIMENSION x = 0; x < cols; ++x) {
-      if (a[x]) {
-        row[x * 4 + 3] = a[x];
-      } else {
-        // Fully transparent pixels are stored in the one form every load gives.
-        std::memcpy(row + x * 4, &transparent_pixel_value, 4);
-      }
-    }
+    // Each sample is the alpha byte; the colour bytes stay as decoded, also
+    // under alpha 0 (drawing from a set is not a file load, whose clear pixels
+    // are rewritten).
+    for (JDIMENSION x = 0; x < cols; ++x) row[x * 4 + 3] = a[x];
   }
   return set_ok;
 }

@@ -435,3 +435,54 @@ TEST(LayerCommand, NegativeAndTooLargeGroupSizesAreRefused) {
     EXPECT_EQ(g.error_codes(), std::vector<int>{c.code}) << c.body;
   }
 }
+
+// A group made with a positive size and then given a width or a height of 0
+// by the layer command draws as a pure container: its children at its
+// position plus theirs, clipped only by the frame's area, pixel for pixel
+// what the same layer gives drawn on its own. Inside a positive group the
+// enclosing group still clips (as the same layer inside a group of that
+// size): the change marks reaching the frame are clipped by it too.
+TEST(LayerCommand, GroupsResizedToZeroDrawAsContainers) {
+  const std::string bg = "layer path=\"bg\", file=\"cg/grad.bmp\", priority=1\n";
+  const std::string swap = "wait 1\nlayer path=\"g/\", visible=0\nlayer path=\"flat/\", visible=1\nwait 1\n";
+  const struct {
+    const char* what;
+    std::string body;
+  } cases[] = {
+      {"width set to 0",
+       bg + "layer path=\"g/\", width=40, height=30, priority=5, x=30, y=20\n"
+            "layer path=\"g/a\", file=\"cg/grad.bmp\", priority=1, x=-20, y=-10, alpha=128\n"
+            "layer path=\"g/c\", file=\"cg/small.bmp\", priority=2, x=35, y=25\n"
+            "layer path=\"flat/\", width=0, height=0, priority=6, visible=0\n"
+            "layer path=\"flat/a\", file=\"cg/grad.bmp\", priority=1, x=10, y=10, alpha=128\n"
+            "layer path=\"flat/c\", file=\"cg/small.bmp\", priority=2, x=65, y=45\n"
+            "wait 1\nlayer path=\"g/\", width=0\n" + swap},
+      {"height set to 0",
+       bg + "layer path=\"g/\", width=40, height=30, priority=5, x=-5, y=60\n"
+            "layer path=\"g/a\", file=\"cg/grad.bmp\", priority=1, x=15, y=-50, blend=1\n"
+            "layer path=\"flat/\", width=0, height=0, priority=6, visible=0\n"
+            "layer path=\"flat/a\", file=\"cg/grad.bmp\", priority=1, x=10, y=10, blend=1\n"
+            "wait 1\nlayer path=\"g/\", height=0\n" + swap},
+      {"inside a positive group",
+       bg + "layer path=\"g/\", width=60, height=60, priority=5, x=20, y=20\n"
+            "layer path=\"g/z/\", width=20, height=20, priority=5, x=5, y=5\n"
+            "layer path=\"g/z/a\", file=\"cg/grad.bmp\", priority=1, x=-20, y=-10, alpha=128\n"
+            "layer path=\"flat/\", width=60, height=60, priority=6, x=20, y=20, visible=0\n"
+            "layer path=\"flat/a\", file=\"cg/grad.bmp\", priority=1, x=-15, y=-5, alpha=128\n"
+            "wait 1\nlayer path=\"g/z/\", width=0\n" + swap},
+  };
+  for (const auto& c : cases) {
+    layer_game g("", c.body);
+    ASSERT_EQ(g.start(), 0);
+    std::vector<std::vector<uint8_t>> frames;
+    for (int i = 0; i < 3; ++i) {
+      g.run_ticks(1);
+      const cg_record* root = layer("W0", true);
+      ASSERT_TRUE(root && root->pixels);
+      frames.emplace_back(root->pixels, root->pixels + size_t(root->width) * 4 * size_t(root->height));
+    }
+    EXPECT_TRUE(g.errors().empty()) << first_error(g);
+    EXPECT_FALSE(frames[0] == frames[1]) << c.what;  // the group clipped before
+    EXPECT_TRUE(frames[1] == frames[2]) << c.what;
+  }
+}

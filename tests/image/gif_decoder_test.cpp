@@ -37,10 +37,12 @@ gif_result load_gif(const std::vector<uint8_t>& file, owned_picture& out, gif_fr
 }
 
 // The picture the rules give for frame 0 of `f` (our own reading of the
-// file's description, independent of the reader): uncovered and transparent
-// pixels 0x00808080, the rest opaque palette colours.
-std::vector<uint32_t> expected_screen(const gif_test_file& f, const std::vector<uint8_t>& palette0) {
-  std::vector<uint32_t> px(static_cast<size_t>(f.width) * f.height, 0x00808080u);
+// file's description, independent of the reader): transparent pixels
+// 0x00808080 (with or without the flag), the rest opaque palette colours;
+// pixels frame 0 does not cover are transparent in a picture with the alpha
+// flag, opaque black without.
+std::vector<uint32_t> expected_screen(const gif_test_file& f, const std::vector<uint8_t>& palette0, bool alpha) {
+  std::vector<uint32_t> px(static_cast<size_t>(f.width) * f.height, alpha ? 0x00808080u : 0xFF000000u);
   if (f.images.empty()) return px;
   const gif_test_image& im = f.images[0];
   for (int y = 0; y < im.height; ++y) {
@@ -48,9 +50,9 @@ std::vector<uint32_t> expected_screen(const gif_test_file& f, const std::vector<
       const int sx = im.left + x, sy = im.top + y;
       if (sx >= f.width || sy >= f.height) continue;
       const uint8_t i = im.indexes[static_cast<size_t>(y) * im.width + x];
-      if (i == im.transparent_index) continue;
       const uint8_t* c = palette0.data() + i * 3;
-      px[static_cast<size_t>(sy) * f.width + sx] = 0xFF000000u | c[0] << 16 | c[1] << 8 | c[2];
+      px[static_cast<size_t>(sy) * f.width + sx] =
+          i == im.transparent_index ? 0x00808080u : 0xFF000000u | c[0] << 16 | c[1] << 8 | c[2];
     }
   }
   return px;
@@ -167,12 +169,11 @@ TEST(GifAgainstGiflib, FramesAndPictureMatchTheReference) {
     }
     std::vector<uint8_t> padded = f.global_palette;
     padded.resize(768, 0);
-    EXPECT_EQ(screen_pixels(p), expected_screen(f, padded)) << c.what;
     // The flag follows the last control block (here image 0's, whose values
-    // carry over to the later images).
-    const bool covered = f.images[0].left == 0 && f.images[0].top == 0 && f.images[0].width == f.width &&
-                         f.images[0].height == f.height;
-    EXPECT_EQ(p.picture.alpha_in_use, c.transparent >= 0 || !covered ? 1 : 0) << c.what;
+    // carry over to the later images), whether or not frame 0 covers the
+    // screen.
+    EXPECT_EQ(p.picture.alpha_in_use, c.transparent >= 0 ? 1 : 0) << c.what;
+    EXPECT_EQ(screen_pixels(p), expected_screen(f, padded, c.transparent >= 0)) << c.what;
   }
 }
 
@@ -252,27 +253,43 @@ TEST(GifLayout, PositionCarryOverAndBlocks) {
   // Frame 0 from row 20 and column 10; everything else transparent, flag set.
   std::vector<uint8_t> global = f.global_palette;
   global.resize(768, 0);
-  EXPECT_EQ(screen_pixels(p), expected_screen(f, global));
+  EXPECT_EQ(screen_pixels(p), expected_screen(f, global, true));
   EXPECT_EQ(p.picture.alpha_in_use, 1);
   EXPECT_EQ(p.pixel(10, 20) >> 24, 0xFFu);
   EXPECT_EQ(p.pixel(9, 20), 0x00808080u);
 }
 
-TEST(GifLayout, FlagFollowsTheLastControlBlockButClearPixelsAreNormalised) {
-  gif_test_file f;
-  f.width = 6;
-  f.height = 4;
-  f.global_palette = gif_test_palette(4);
-  f.images = {image_of(0, 0, 6, 4, 4), image_of(0, 0, 2, 2, 4)};
-  f.images[0].transparent_index = 1;
-  f.images[1].delay = 3;  // a control block without the transparent bit
-  owned_picture p;
-  gif_frame_table frames;
-  ASSERT_EQ(load_gif(gif_test_encode(f), p, frames).status, 0);
-  EXPECT_EQ(p.picture.alpha_in_use, 0);
-  std::vector<uint8_t> global = f.global_palette;
-  global.resize(768, 0);
-  EXPECT_EQ(screen_pixels(p), expected_screen(f, global));
+// The flag is the last control block's transparent bit, whatever frame 0's
+// own control block said.
+TEST(GifLayout, TheFlagFollowsTheLastControlBlock) {
+  const struct {
+    const char* what;
+    int transparent0, transparent1;  // -1: no control block of its own
+    bool second_delay;               // image 1 gets a control block without the bit
+    uint8_t flag;
+  } cases[] = {
+      {"no control blocks", -1, -1, false, 0},
+      {"frame 0 transparent, carried over", 1, -1, false, 1},
+      {"frame 0 transparent, a later block without the bit", 1, -1, true, 0},
+      {"only the last frame transparent", -1, 2, false, 1},
+  };
+  for (const auto& c : cases) {
+    gif_test_file f;
+    f.width = 6;
+    f.height = 4;
+    f.global_palette = gif_test_palette(4);
+    f.images = {image_of(0, 0, 6, 4, 4), image_of(0, 0, 2, 2, 4)};
+    f.images[0].transparent_index = c.transparent0;
+    f.images[1].transparent_index = c.transparent1;
+    if (c.second_delay) f.images[1].delay = 3;
+    owned_picture p;
+    gif_frame_table frames;
+    ASSERT_EQ(load_gif(gif_test_encode(f), p, frames).status, 0) << c.what;
+    EXPECT_EQ(p.picture.alpha_in_use, c.flag) << c.what;
+    std::vector<uint8_t> global = f.global_palette;
+    global.resize(768, 0);
+    EXPECT_EQ(screen_pixels(p), expected_screen(f, global, c.flag)) << c.what;
+  }
 }
 
 TEST(GifLayout, FramesPastTheScreenAreClipped) {
@@ -289,7 +306,8 @@ TEST(GifLayout, FramesPastTheScreenAreClipped) {
     ASSERT_EQ(load_gif(gif_test_encode(f), p, frames).status, 0) << left << "," << top;
     std::vector<uint8_t> global = f.global_palette;
     global.resize(768, 0);
-    EXPECT_EQ(screen_pixels(p), expected_screen(f, global)) << left << "," << top;
+    EXPECT_EQ(p.picture.alpha_in_use, 0);
+    EXPECT_EQ(screen_pixels(p), expected_screen(f, global, false)) << left << "," << top;
     EXPECT_EQ(frame_indexes(*frames.frames[0]), f.images[0].indexes);
   }
 }
@@ -320,16 +338,63 @@ TEST(GifLayout, CutDataKeepsTheRowsDecodedAndZeroesTheRest) {
   }
 }
 
-TEST(GifLayout, AFileWithoutImagesIsATransparentScreen) {
-  for (bool trailer : {true, false}) {
-    std::vector<uint8_t> file = gif_test_header(7, 3, gif_test_palette(4));
-    if (trailer) file.push_back(';');
+TEST(GifLayout, AFileWithoutImagesIsABlankScreen) {
+  // Without a control block the flag is clear and the screen opaque black;
+  // a control block with the transparent bit makes it transparent.
+  for (bool control : {false, true}) {
+    for (bool trailer : {true, false}) {
+      std::vector<uint8_t> file = gif_test_header(7, 3, gif_test_palette(4));
+      if (control) file.insert(file.end(), {'!', 0xF9, 4, 1, 0, 0, 2, 0});
+      if (trailer) file.push_back(';');
+      owned_picture p;
+      gif_frame_table frames;
+      ASSERT_EQ(load_gif(file, p, frames).status, 0);
+      EXPECT_TRUE(frames.frames.empty());
+      EXPECT_EQ(screen_pixels(p), std::vector<uint32_t>(21, control ? 0x00808080u : 0xFF000000u));
+      EXPECT_EQ(p.picture.alpha_in_use, control ? 1 : 0);
+    }
+  }
+}
+
+// The loop count is the u16 after the 11-byte block and the first byte of a
+// 3-byte sub-block, whatever the application's name; 1 before any such block,
+// carried over to later images. Blocks of another layout are skipped whole
+// and leave it.
+TEST(GifLayout, LoopCountsFromApplicationBlocks) {
+  auto app = [](std::vector<uint8_t>& out, const char* name, std::vector<uint8_t> subs) {
+    out.insert(out.end(), {'!', 0xFF, 11});
+    out.insert(out.end(), name, name + 11);
+    out.insert(out.end(), subs.begin(), subs.end());
+  };
+  const gif_test_image im = image_of(0, 0, 3, 2, 4);
+  const struct {
+    const char* what;
+    const char* name;
+    std::vector<uint8_t> subs;
+    int loop;
+  } cases[] = {
+      {"NETSCAPE2.0, 5 loops", "NETSCAPE2.0", {3, 1, 5, 0, 0}, 5},
+      {"NETSCAPE2.0, forever", "NETSCAPE2.0", {3, 1, 0, 0, 0}, 0},
+      {"ANIMEXTS1.0, 700 loops", "ANIMEXTS1.0", {3, 1, 0xBC, 0x02, 0}, 700},
+      {"another sub-block id", "NETSCAPE2.0", {3, 7, 9, 0, 0}, 9},
+      {"more sub-blocks after the count", "NETSCAPE2.0", {3, 1, 4, 0, 2, 'x', 'y', 0}, 4},
+      {"a buffering block (5 bytes)", "NETSCAPE2.0", {5, 2, 0, 16, 0, 0, 0}, 1},
+      {"XMP data", "XMP DataXMP", {1, 'a', 2, 'b', 'c', 0}, 1},
+  };
+  for (const auto& c : cases) {
+    std::vector<uint8_t> file = gif_test_header(3, 2, gif_test_palette(4));
+    gif_test_image_block(file, im);
+    app(file, c.name, c.subs);
+    gif_test_image_block(file, im);
+    gif_test_image_block(file, im);
+    file.push_back(';');
     owned_picture p;
     gif_frame_table frames;
-    ASSERT_EQ(load_gif(file, p, frames).status, 0);
-    EXPECT_TRUE(frames.frames.empty());
-    EXPECT_EQ(screen_pixels(p), std::vector<uint32_t>(21, 0x00808080u));
-    EXPECT_EQ(p.picture.alpha_in_use, 1);
+    ASSERT_EQ(load_gif(file, p, frames).status, 0) << c.what;
+    ASSERT_EQ(frames.frames.size(), 3u) << c.what;
+    EXPECT_EQ(frames.frames[0]->loop_count, 1) << c.what;
+    EXPECT_EQ(frames.frames[1]->loop_count, c.loop) << c.what;
+    EXPECT_EQ(frames.frames[2]->loop_count, c.loop) << c.what;
   }
 }
 

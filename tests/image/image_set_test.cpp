@@ -64,6 +64,13 @@ cg_record* layer_a() {
   return layer_record(find_object_by_path(object_trees[tree_layers].root, "W0/a", find_leaf));
 }
 
+// Starts a game of the empty listing and returns its layer "a" (null on failure).
+object_node* started_layer_a(headless_game& g) {
+  if (g.start() != 0) return nullptr;
+  g.tick();
+  return find_object_by_path(object_trees[tree_layers].root, "W0/a", find_leaf);
+}
+
 uint32_t pixel(const cg_record* r, int x, int y) {
   uint32_t v;
   std::memcpy(&v, r->pixels + (size_t(y) * r->width + x) * 4, 4);
@@ -249,9 +256,7 @@ TEST(ImageSetFormat, ContainerChecks) {
 // still draw a good set.
 TEST(ImageSetHostile, DrawingNeverWritesPastThePicture) {
   headless_game g(game_listing(""));
-  ASSERT_EQ(g.start(), 0);
-  g.tick();
-  object_node* node = find_object_by_path(object_trees[tree_layers].root, "W0/a", find_leaf);
+  object_node* node = started_layer_a(g);
   ASSERT_NE(node, nullptr);
   const uint32_t values[3] = {0, 0, 0};
 
@@ -315,4 +320,28 @@ TEST(ImageSetHostile, DrawingNeverWritesPastThePicture) {
     }
   }
   draw_good();
+}
+
+// Drawing from a set is not a file load: an alpha sample of 0 becomes the
+// alpha byte and the colour bytes stay as the colour part decoded them (a
+// load would store such pixels as 0x00808080). Modes 1 and 2 alike.
+TEST(ImageSetDrawing, AlphaZeroKeepsTheDecodedColour) {
+  headless_game g(game_listing(""));
+  object_node* node = started_layer_a(g);
+  ASSERT_NE(node, nullptr);
+  const uint32_t values[3] = {0, 0, 0};
+  std::vector<image_set_source_entry> e(1);
+  e[0].colour = encode_jpeg(8, 6, 3, std::vector<uint8_t>(size_t(8) * 6 * 3, 90), false);
+  e[0].alpha = encode_jpeg(8, 6, 1, std::vector<uint8_t>(size_t(8) * 6, 0), false);
+  for (uint32_t mode : {1u, 2u}) {
+    ASSERT_EQ(install_image_set(build_image_set(mode, values, e), "set"), 0);
+    ASSERT_EQ(draw_image_set_entry(node, 0), 0);
+    const cg_record* r = layer_record(node);
+    EXPECT_EQ(r->alpha_in_use, mode == 1 ? 1 : 0);
+    for (int y = 0; y < 6; ++y)
+      for (int x = 0; x < 8; ++x) {
+        EXPECT_EQ(pixel(r, x, y) >> 24, 0u) << mode;
+        EXPECT_TRUE(near(pixel(r, x, y), 0x005A5A5Au, 2)) << mode << std::hex << " " << pixel(r, x, y);
+      }
+  }
 }
