@@ -320,17 +320,6 @@ TEST(settings_tool, AFileThatCannotBeWrittenIsReportedAndTheWindowStays) {
 
 namespace {
 
-const char* const counting_game = R"(
-config window_kind 1
-config size 128 96
-global int frames = 0
-*SYSTEM_START
-*count
-frames += 1
-wait 1
-goto count
-)";
-
 std::vector<std::string> lines_with(const std::vector<std::string>& lines, const std::string& part) {
   std::vector<std::string> found;
   for (const std::string& l : lines)
@@ -344,7 +333,7 @@ TEST(settings_tool, ThePlayerAppliesTheWorkerCountTheToolWrote) {
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
   for (bool one_worker : {false, true}) {
     SCOPED_TRACE(one_worker ? "one worker" : "up to four");
-    headless_game game(counting_game);
+    headless_game game(frame_counting_game);
     run_tool(game.folder(), [&](HeadlessUi& ui) {
       if (one_worker) click_choice(ui, row_of(false, 4));
       click_button(ui, button_ok);
@@ -361,7 +350,7 @@ TEST(settings_tool, ThePlayerAppliesTheWorkerCountTheToolWrote) {
 }
 
 TEST(settings_tool, ThePlayerDrawsOnTheCpuAndSavesWhereTheToolChose) {
-  headless_game game(counting_game);
+  headless_game game(frame_counting_game);
   run_tool(game.folder(), [](HeadlessUi& ui) {
     click_choice(ui, row_of(false, 8), 3);  // CPU without smoothing
     click_choice(ui, row_of(true, 21), 2);  // documents
@@ -385,7 +374,7 @@ TEST(settings_tool, ThePlayerDrawsOnTheCpuAndSavesWhereTheToolChose) {
 }
 
 TEST(settings_tool, TheSettingsArgumentStartsTheToolInstalledBesideThePlayer) {
-  headless_game game(counting_game);
+  headless_game game(frame_counting_game);
   game.prepare([](HeadlessPlatform& p) { p.process.set_arguments({"/KxCfg"}); });
   EXPECT_NE(game.start(), 0);
   const auto spawns = game.backend().process.spawns();

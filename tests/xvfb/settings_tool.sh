@@ -7,25 +7,8 @@
 set -u
 build=$(cd "${1:?build dir}" && pwd)
 out=${2:-$build/xvfb-settings-tool}
-for tool in Xvfb openbox xwininfo xdotool import python3; do
-  command -v "$tool" >/dev/null || { echo "skipped: no $tool"; exit 77; }
-done
-mkdir -p "$out"
-rm -f "$out"/*.png "$out"/*.txt
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail=0
-check() {  # check DESCRIPTION ACTUAL EXPECTED
-  if [ "$2" == "$3" ]; then echo "ok: $1 ($2)" >>"$out/checks.txt"
-  else echo "FAIL: $1: got '$2', want '$3'" >>"$out/checks.txt"; fail=1; fi
-}
+. "$(dirname "$0")/xvfb_common.sh"
+xvfb_setup "$out" Xvfb openbox xwininfo xdotool import python3
 slots_hex() {  # slots_hex FILE: the file's bytes in hex
   python3 -c "import sys; print(open(sys.argv[1],'rb').read().hex())" "$1" 2>/dev/null
 }
@@ -43,14 +26,7 @@ import struct,sys
 s=[0xFFFFFFFF]*9; s[1]=0xDEADBEEF
 open(sys.argv[1],'wb').write(struct.pack('<9I',*s))" "$work/game/kxcfg.dat"
 
-display=:$((500 + RANDOM % 400))
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$out/xvfb.log" 2>&1 &
-pids+=($!)
-export DISPLAY=$display
-for _ in $(seq 1 50); do xwininfo -root >/dev/null 2>&1 && break; sleep 0.1; done
-openbox >"$out/openbox.log" 2>&1 &
-pids+=($!)
-sleep 1
+xvfb_start 1024x768
 
 # The player only starts the settings program and ends.
 SDL_AUDIODRIVER=dummy timeout 20 "$work/game/zarvik" /kxcfg >"$out/player.log" 2>&1
