@@ -185,6 +185,68 @@ TEST(settings_tool, EverySettingRowTakesEachOfItsChoices) {
   EXPECT_EQ(shown, acting);
 }
 
+TEST(settings_tool, EachChoiceMeansToThePlayerWhatItsLabelSays) {
+  // By the English part of the label: what the player's reader makes of the
+  // value the choice writes.
+  const engine_settings_record& e = engine_settings;
+  const std::map<std::string, std::function<bool()>> effects = {
+      {"GPU, high quality", [&] { return e.gpu_drawing == 1 && e.quality_level == 3; }},
+      {"GPU, standard", [&] { return e.gpu_drawing == 1 && e.quality_level == 2; }},
+      {"CPU, bilinear", [&] { return e.gpu_drawing == 0 && e.quality_level == 1 && e.smoothing == 1; }},
+      {"CPU, no smoothing", [&] { return e.gpu_drawing == 0 && e.quality_level == 0 && e.smoothing == 0; }},
+      {"Fit, keep aspect", [&] { return e.scaling_policy == 1; }},
+      {"Fill, keep aspect", [&] { return e.scaling_policy == 2; }},
+      {"Stretch", [&] { return e.scaling_policy == 3; }},
+      {"Game size", [&] { return e.scaling_policy == 0; }},
+      {"Search", [&] { return e.best_mode_search == 1; }},
+      {"Desktop size", [&] { return e.best_mode_search == 0; }},
+      {"Up to four", [&] { return e.worker_maximum == 4; }},
+      {"One", [&] { return e.worker_maximum == 1; }},
+      {"DirectShow", [&] { return e.movie_engine == 1; }},
+      {"MCI", [&] { return e.movie_engine == 0; }},
+      {"Maximise", [&] { return e.title_double_click_to_script == 0; }},
+      {"Tell the game", [&] { return e.title_double_click_to_script == 1; }},
+      {"Try", [&] { return e.device_option == 0; }},
+      {"Skip", [&] { return e.device_option == 1; }},
+      {"32-bit", [&] { return e.texture_bits == 32 && e.texture_format_code == 21; }},
+      {"16-bit", [&] { return e.texture_bits == 16 && e.texture_format_code == 26; }},
+      {"Game folder", [&] { return save_settings.save_folder_mode == 0; }},
+      {"User data", [&] { return save_settings.save_folder_mode == 1; }},
+      {"Documents", [&] { return save_settings.save_folder_mode == 2; }},
+      {"Documents/My Games", [&] { return save_settings.save_folder_mode == 3; }},
+  };
+  // Yes/No, On/Off rows: the field of their slot.
+  const std::map<int, const uint8_t*> switches = {{2, &e.sse_allowed},      {3, &e.sse2_allowed},
+                                                  {10, &e.script_switch},   {14, &e.texture_option},
+                                                  {22, &e.disable_composition}};
+  const auto& rows = settings_tool_rows();
+  for (size_t i = 0; i < rows.size(); ++i) {
+    for (size_t k = 0; k < rows[i].choices.size(); ++k) {
+      const std::string label = rows[i].choices[k].label;
+      SCOPED_TRACE(label);
+      temp_folder game;
+      run_tool(game, [&](HeadlessUi& ui) {
+        click_choice(ui, static_cast<int>(i), static_cast<int>(k));
+        click_button(ui, button_ok);
+      });
+      HeadlessPlatform p(game.path());
+      engine_settings = {};
+      save_settings = {};
+      read_engine_settings();
+      read_save_settings();
+      const std::string english = label.substr(label.find(" / ") == std::string::npos ? 0 : label.find(" / ") + 3);
+      if (auto it = effects.find(english); it != effects.end()) {
+        EXPECT_TRUE(it->second());
+      } else {
+        ASSERT_TRUE(switches.count(rows[i].slot)) << "no expectation for this choice";
+        const bool on = english == "Yes" || english == "On";
+        ASSERT_TRUE(on || english == "No" || english == "Off");
+        EXPECT_EQ(*switches.at(rows[i].slot), on ? 1 : 0);
+      }
+    }
+  }
+}
+
 TEST(settings_tool, DamagedFilesOpenWithDefaultsAndKeepWhatTheyHold) {
   struct case_row {
     const char* name;

@@ -115,8 +115,7 @@ uint32_t& row_value(tool_state& s, const settings_row& row) {
 size_t chosen_index(tool_state& s, const settings_row& row) {
   const uint32_t v = row_value(s, row);
   for (size_t i = 0; i < row.choices.size(); ++i)
-    if (row.choices[i].value == v || (row.slot == 4 && !row.save_file && v != 0 && row.choices[i].value != 0))
-      return i;
+    if (row.choices[i].value == v || (row.any_non_zero && v != 0 && row.choices[i].value != 0)) return i;
   return 0;
 }
 
@@ -266,7 +265,7 @@ const std::vector<settings_row>& settings_tool_rows() {
         {3, "等倍 / Game size"}}},
       {false, 6, "最適なフルスクリーン解像度を探す", "Search the best full-screen mode",
        {{0, "探す / Search"}, {1, "探さない / Desktop size"}}},
-      {false, 4, "ワーカースレッド", "Worker threads", {{1, "最大4 / Up to four"}, {0, "1つだけ / One"}}},
+      {false, 4, "ワーカースレッド", "Worker threads", {{1, "最大4 / Up to four"}, {0, "1つだけ / One"}}, true},
       {false, 0, "動画の再生方式", "Movie playback", {{1, "DirectShow"}, {0, "MCI"}}},
       {false, 9, "タイトルバーのダブルクリック", "Double click on the title bar",
        {{0, "最大化 / Maximise"}, {1, "ゲームに知らせる / Tell the game"}}},

@@ -22,6 +22,8 @@ struct settings_row {
   const char* label_ja;  // UTF-8
   const char* label_en;
   std::vector<settings_choice> choices;
+  // Every value but 0 means the same as the non-zero choice (worker threads).
+  bool any_non_zero = false;
 };
 const std::vector<settings_row>& settings_tool_rows();
 
