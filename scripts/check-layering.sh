@@ -16,7 +16,7 @@ layers=(
   "image"
   "d3d sound save system"
   "app"
-  "kxtool rirud"
+  "kxtool settings rirud"
 )
 
 declare -A rank

@@ -18,6 +18,8 @@ if [ -f "$build/demo/movie/opening.mpg" ]; then
   cp "$build/demo/movie/opening.mpg" "$game/movie/opening.mpg"
 fi
 ln -sfn "$build/zarvik" "$game/zarvik"
+# The settings program beside the player: "zarvik /kxcfg" starts it.
+ln -sfn "$build/zarvik-settings" "$game/zarvik-settings"
 ln -sfn "$build/RIRud.so" "$game/RIRud.so"
 # The demo's own engine settings (kxcfg.dat, 32 little-endian slots), unless
 # the user made other ones: CPU drawing with smoothing (slot 8 = 2), so no

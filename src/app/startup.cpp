@@ -70,7 +70,7 @@ struct startup_messages {
   std::string old_windows = utf8_to_sjis("Windows95/NT3.5/NT4 では起動できません。");
   std::string no_window = utf8_to_sjis("ウィンドウが生成できませんでした。");
   std::string gpu_failed = utf8_to_sjis("GPU描画が出来ませんでした。CPU描画に移行します。");
-  std::string settings_tool_host = "エンジン設定.exe";
+  std::string settings_tool_host = "zarvik-settings";
 };
 const startup_messages& messages() {
   static const startup_messages m;

@@ -65,6 +65,34 @@ void test_folder_writable();
 // The parsers behind the two readers: apply the whole slots present in `bytes`.
 void apply_engine_settings(const std::vector<uint8_t>& bytes);
 void apply_save_settings(const std::vector<uint8_t>& bytes);
+
+// ---- the layout both files share, for the player and the settings tool alike.
+// A slot that changes something: the values 0 .. value_count - 1 act (0: any
+// value acts), and the value that keeps the player's default.
+struct settings_slot_rule {
+  int slot;
+  uint32_t value_count;
+  uint32_t default_value;
+};
+extern const std::vector<settings_slot_rule> engine_settings_rules;  // kxcfg.dat
+extern const std::vector<settings_slot_rule> save_settings_rules;    // kxsfs.dat
+constexpr const char* engine_settings_file_name = "kxcfg.dat";
+constexpr const char* save_settings_file_name = "kxsfs.dat";
+
+// The slots wholly present in `bytes`, at most 32: a short file gives fewer.
+std::vector<uint32_t> read_settings_slots(const std::vector<uint8_t>& bytes);
+// Whether slot `slot` is present and holds a value the player acts on.
+bool settings_slot_acts(const std::vector<uint32_t>& slots, int slot, const std::vector<settings_slot_rule>& rules);
+// What the settings tool opens: all 32 slots as stored, where a slot that
+// changes something but is missing or holds a value without effect takes the
+// value of the player's default; other missing slots are 0.
+std::vector<uint32_t> settings_slots_for_editing(const std::vector<uint8_t>& bytes,
+                                                 const std::vector<settings_slot_rule>& rules);
+// The file of 32 little-endian slots (missing ones 0).
+std::vector<uint8_t> settings_file_bytes(const std::vector<uint32_t>& slots);
+// Writes a settings file in the game folder whole or not at all: a temporary
+// file renamed over the old one. False when it could not be written.
+bool write_settings_file(const char* name, const std::vector<uint32_t>& slots);
 // Builds save_settings.save_path for the current mode from module_paths.
 void build_save_path();
 

@@ -162,7 +162,7 @@ TEST_F(startup_test, SettingsToolArgumentStartsTheToolAndEndsWithoutAWindow) {
   EXPECT_FALSE(window_created());
   auto spawns = engine.host.process.spawns();
   ASSERT_EQ(spawns.size(), 1u);
-  EXPECT_EQ(spawns[0], (std::vector<std::string>{engine.game.path() + "エンジン設定.exe", "/kxcfg"}));
+  EXPECT_EQ(spawns[0], (std::vector<std::string>{engine.game.path() + "zarvik-settings", "/kxcfg"}));
   EXPECT_EQ(steps().back(), "unload_compression_library");  // a full shutdown still ran
 }
 

@@ -11,16 +11,7 @@
 
 namespace {
 
-const char* const drawing_game = R"(
-config window_kind 1
-config size 128 96
-global int frames = 0
-*SYSTEM_START
-*count
-frames += 1
-wait 1
-goto count
-)";
+const char* const drawing_game = frame_counting_game;
 
 // Runs the drawing game with `kxcfg` (empty: no settings file, the defaults)
 // and checks that `boxes` fall-back messages were shown and logged.

@@ -71,6 +71,17 @@ std::vector<uint8_t> engine_settings_file(std::initializer_list<std::pair<int, u
   return bytes;
 }
 
+const char* const frame_counting_game = R"(
+config window_kind 1
+config size 128 96
+global int frames = 0
+*SYSTEM_START
+*count
+frames += 1
+wait 1
+goto count
+)";
+
 void reset_engine_for_next_run() {
   free_engine_trees();
   reset_input_records();

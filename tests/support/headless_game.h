@@ -26,6 +26,9 @@ std::vector<uint8_t> engine_settings_file(std::initializer_list<std::pair<int, u
 // CPU drawing with smoothing (slot 8 = 2): no GPU fall-back message at start.
 inline std::vector<uint8_t> cpu_drawing_settings() { return engine_settings_file({{8, 2}}); }
 
+// A game of one 128 x 96 window that counts its frames in `frames`.
+extern const char* const frame_counting_game;
+
 // Every table a run leaves behind back at its start-up state, as in a new
 // process: for a game started in a test process that ran others before.
 void reset_engine_for_next_run();

@@ -7,10 +7,8 @@
 set -u
 build=$(cd "${1:?build dir}" && pwd)
 out=${2:-$build/xvfb-lost-display}
-for tool in Xvfb openbox xwininfo xdotool python3; do
-  command -v "$tool" >/dev/null || { echo "skipped: no $tool"; exit 77; }
-done
-source "$(dirname "$0")/common.sh"
+. "$(dirname "$0")/xvfb_common.sh"
+xvfb_setup "$out" Xvfb openbox xwininfo xdotool python3
 
 mkdir -p "$work/files"
 printf 'config title "LOSTDISPLAY"\nconfig size 320 240\nconfig window_kind 1\nscript main.txt\n*SYSTEM_START\n*idle\nwait 1\ngoto idle\n' \

@@ -8,10 +8,8 @@ set -u
 build=$(cd "${1:?build dir}" && pwd)
 source=$(cd "${2:?source dir}" && pwd)
 out=${3:-$build/xvfb-window-commands}
-for tool in Xvfb openbox xwininfo xdotool xprop import convert python3; do
-  command -v "$tool" >/dev/null || { echo "skipped: no $tool"; exit 77; }
-done
-source "$(dirname "$0")/common.sh"
+. "$(dirname "$0")/xvfb_common.sh"
+xvfb_setup "$out" Xvfb openbox xwininfo xdotool xprop import convert python3
 
 # The game: the listing, three pictures and the settings (kxcfg.dat slot 7 =
 # 2, the game stretched over the screen, so full screen keeps the desktop mode;
@@ -30,14 +28,7 @@ open(sys.argv[1],'wb').write(struct.pack('<9I',*slots))" "$work/game/kxcfg.dat"
 ln -s "$build/zarvik" "$work/game/zarvik"
 ln -s "$build/RIRud.so" "$work/game/RIRud.so"
 
-display=:$((90 + RANDOM % 400))
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >"$out/xvfb.log" 2>&1 &
-pids+=($!)
-export DISPLAY=$display
-for _ in $(seq 1 50); do xwininfo -root >/dev/null 2>&1 && break; sleep 0.1; done
-openbox >"$out/openbox.log" 2>&1 &
-pids+=($!)
-sleep 1
+xvfb_start 1280x1024
 SDL_AUDIODRIVER=dummy "$work/game/zarvik" >"$out/player.log" 2>&1 &
 player=$!
 pids+=($player)
