@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -61,10 +62,13 @@ struct dialog_session {
     std::this_thread::sleep_for(std::chrono::milliseconds(800));
     return true;
   }
-  // Builds the game (a window titled `title` that idles) and starts the player.
-  bool start_player(const std::string& title, const std::vector<std::string>& args = {}) {
+  // Builds the game (a window titled `title` that runs `start`, then idles)
+  // and starts the player.
+  bool start_player(const std::string& title, const std::vector<std::string>& args = {},
+                    const std::string& start = "") {
     source.write("main.txt", "config title \"" + title + "\"\nconfig size 320 240\nconfig window_kind 1\n"
-                             "*SYSTEM_START\n*idle\nwait 1\ngoto idle\n");
+                             "global int r = 0\nglobal string lines[4]\n*SYSTEM_START\n" + start +
+                             "*idle\nwait 1\ngoto idle\n");
     if (std::system(("'" + binary_dir + "/kxtool' asm '" + source.path() + "main.txt' '" + game.path() +
                      "game.kpf' >/dev/null 2>&1").c_str()) != 0)
       return false;
@@ -276,4 +280,57 @@ TEST(DialogX11, StartUpErrorDialogBeforeAnyWindowIsReadableAndCloseEndsIt) {
   expect_text_matches(shoot(s, dialog, "dialog_x11_error_dialog"), request);
   run(s.env + "xdotool windowactivate --sync " + dialog + " key Return");
   EXPECT_NE(s.wait_player(5), -2) << "the player runs on after Close";
+}
+
+TEST(DialogX11, ErrorDialogIsModalOverTheGameWindowAndEndsTheRun) {
+  if (!have_tools()) GTEST_SKIP() << "needs Xvfb, openbox, xdotool, xwininfo and ImageMagick";
+  // Closed with Escape, and left open when SIGTERM comes: both end the run,
+  // which failed (status 1).
+  for (const std::string how : {"escape", "sigterm"}) {
+    dialog_session s;
+    ASSERT_TRUE(s.start(680));
+    sdl_video video;
+    ASSERT_TRUE(s.start_player("DLGERR", {}, "wait 5\ntext_lines file=\"nofile.txt\", output=lines\n"));
+    const std::string game = s.find_visible("DLGERR");
+    ASSERT_FALSE(game.empty());
+    const std::string dialog = s.find_visible("ZARVIK Debug Info.");
+    ASSERT_FALSE(dialog.empty()) << how;
+    char owner[32];
+    std::snprintf(owner, sizeof owner, "0x%lx", std::stoul(game));
+    EXPECT_NE(output_of(s.env + "xprop -id " + dialog + " WM_TRANSIENT_FOR").find(owner), std::string::npos);
+    EXPECT_NE(output_of(s.env + "xprop -id " + dialog + " _NET_WM_WINDOW_TYPE").find("DIALOG"), std::string::npos);
+    if (how == "escape") {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      dialog_request request;
+      request.text_utf8 = "[nofile.txt]ファイルが\n存在しません。";
+      request.buttons = {{0, "Close"}};
+      expect_text_matches(shoot(s, dialog, "dialog_x11_script_error"), request);
+      run(s.env + "xdotool windowactivate --sync " + dialog + " key Escape");
+      EXPECT_EQ(s.wait_player(5), 1);
+    } else {
+      ::kill(s.player, SIGTERM);
+      EXPECT_EQ(s.wait_player(2), 1);
+    }
+  }
+}
+
+TEST(DialogX11, ScriptMessageBoxAnswersByTheButtonsLetter) {
+  if (!have_tools()) GTEST_SKIP() << "needs Xvfb, openbox, xdotool, xwininfo and ImageMagick";
+  dialog_session s;
+  ASSERT_TRUE(s.start(720));
+  sdl_video video;
+  ASSERT_TRUE(s.start_player("DLGBOX", {},
+                             "wait 5\nmessage_box caption=\"QBOX\", text=\"セーブしますか？\", yes_no_cancel=1, "
+                             "result=r\nif r == 3\nwindow window=0, title=\"ANSWER3\"\nend\n"));
+  const std::string dialog = s.find_visible("QBOX");
+  ASSERT_FALSE(dialog.empty());
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  dialog_request request;
+  request.text_utf8 = "セーブしますか？";
+  request.buttons = {{id_yes, "はい(Y)"}, {id_no, "いいえ(N)"}, {id_cancel, "キャンセル(C)"}};
+  expect_text_matches(shoot(s, dialog, "dialog_x11_message_box"), request);
+  run(s.env + "xdotool windowactivate --sync " + dialog + " key c");
+  EXPECT_FALSE(s.find_visible("ANSWER3").empty()) << "Cancel did not store 3";
+  ::kill(s.player, SIGINT);
+  EXPECT_EQ(s.wait_player(2), 0);
 }

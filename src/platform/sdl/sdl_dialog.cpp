@@ -290,8 +290,14 @@ int run_dialog(const dialog_request& request, const std::function<void(const SDL
   SDL_SetHint(SDL_HINT_X11_WINDOW_TYPE, "_NET_WM_WINDOW_TYPE_DIALOG");
   SDL_Window* window = SDL_CreateWindow(request.caption_utf8.c_str(), x, y, s.layout.width, s.layout.height,
                                         SDL_WINDOW_HIDDEN | SDL_WINDOW_SKIP_TASKBAR);
+  // The surface may come from a renderer that makes the X window anew: the
+  // type hint must still hold then, and the owner is named afterwards.
+  const bool has_surface = window && SDL_GetWindowSurface(window);
   SDL_ResetHint(SDL_HINT_X11_WINDOW_TYPE);
-  if (!window) return -1;
+  if (!has_surface) {
+    if (window) SDL_DestroyWindow(window);
+    return -1;
+  }
   if (request.owner) SDL_SetWindowModalFor(window, request.owner);
   SDL_ShowWindow(window);
   SDL_RaiseWindow(window);
