@@ -28,6 +28,8 @@
 #include "support/temp_folder.h"
 #include "x_server.h"
 
+#include <X11/Xlib.h>  // last: its macros clash with other headers
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -95,10 +97,20 @@ struct dialog_session {
     }
     return false;
   }
-  // The window manager's close (Alt+F4) on the game window.
+  // Asks the window manager to close the window, as its close button does
+  // (_NET_CLOSE_WINDOW): no keyboard focus needed.
   void close_window(const std::string& id) {
-    run(env + "xdotool windowactivate --sync " + id);
-    run(env + "xdotool key alt+F4");
+    Display* d = XOpenDisplay(x.display.c_str());
+    if (!d) return;
+    XEvent ev{};
+    ev.xclient.type = ClientMessage;
+    ev.xclient.window = std::stoul(id);
+    ev.xclient.message_type = XInternAtom(d, "_NET_CLOSE_WINDOW", False);
+    ev.xclient.format = 32;
+    ev.xclient.data.l[0] = CurrentTime;
+    ev.xclient.data.l[1] = 2;  // from a pager: the user's own request
+    XSendEvent(d, DefaultRootWindow(d), False, SubstructureRedirectMask | SubstructureNotifyMask, &ev);
+    XCloseDisplay(d);
   }
   // The player's exit status once it ended within `seconds`; -2 while it runs.
   int wait_player(double seconds) {

@@ -3,6 +3,7 @@
 #include <SDL2/SDL.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 
 #include "platform/freetype/freetype_fonts.h"
@@ -295,6 +296,7 @@ int run_dialog(const dialog_request& request, const std::function<void(const SDL
   const bool has_surface = window && SDL_GetWindowSurface(window);
   SDL_ResetHint(SDL_HINT_X11_WINDOW_TYPE);
   if (!has_surface) {
+    std::fprintf(stderr, "zarvik: the dialog window could not be made (%s)\n", SDL_GetError());
     if (window) SDL_DestroyWindow(window);
     return -1;
   }
