@@ -287,14 +287,19 @@ int run_dialog(const dialog_request& request, const std::function<void(const SDL
     x = std::max(0, ox + (ow - s.layout.width) / 2);
     y = std::max(0, oy + (oh - s.layout.height) / 2);
   }
-  // A dialog to the window manager: a close button only, kept over its owner.
+  // A dialog to the window manager, kept over its owner. Its pixels go to the
+  // X server as they are: a GL renderer behind the surface would cost a
+  // context per dialog for a few hundred pixels of text.
   SDL_SetHint(SDL_HINT_X11_WINDOW_TYPE, "_NET_WM_WINDOW_TYPE_DIALOG");
+  const bool choose_framebuffer = SDL_GetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION) == nullptr;
+  if (choose_framebuffer) SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   SDL_Window* window = SDL_CreateWindow(request.caption_utf8.c_str(), x, y, s.layout.width, s.layout.height,
                                         SDL_WINDOW_HIDDEN | SDL_WINDOW_SKIP_TASKBAR);
   // The surface may come from a renderer that makes the X window anew: the
   // type hint must still hold then, and the owner is named afterwards.
   const bool has_surface = window && SDL_GetWindowSurface(window);
   SDL_ResetHint(SDL_HINT_X11_WINDOW_TYPE);
+  if (choose_framebuffer) SDL_ResetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION);
   if (!has_surface) {
     std::fprintf(stderr, "zarvik: the dialog window could not be made (%s)\n", SDL_GetError());
     if (window) SDL_DestroyWindow(window);
@@ -316,8 +321,14 @@ int run_dialog(const dialog_request& request, const std::function<void(const SDL
       present(window, c);
       dirty = false;
     }
+    // Polled, never waited for: a wait names this window as the one SDL wakes
+    // from other threads, over a second X connection, and such a wake-up can
+    // reach the server after the window is gone (a fatal X error).
     SDL_Event e;
-    if (!SDL_WaitEventTimeout(&e, 20)) continue;
+    if (!SDL_PollEvent(&e)) {
+      SDL_Delay(10);
+      continue;
+    }
     do {
       if (event_window_id(e) == id) {
         // The keyboard goes to the dialog once it is on the screen.
