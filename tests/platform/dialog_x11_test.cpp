@@ -67,8 +67,8 @@ struct dialog_session {
   // Builds the game (a window titled `title` that runs `start`, then idles)
   // and starts the player.
   bool start_player(const std::string& title, const std::vector<std::string>& args = {},
-                    const std::string& start = "") {
-    source.write("main.txt", "config title \"" + title + "\"\nconfig size 320 240\nconfig window_kind 1\n"
+                    const std::string& start = "", const std::string& config = "") {
+    source.write("main.txt", "config title \"" + title + "\"\nconfig size 320 240\nconfig window_kind 1\n" + config +
                              "global int r = 0\nglobal string lines[4]\n*SYSTEM_START\n" + start +
                              "*idle\nwait 1\ngoto idle\n");
     if (std::system(("'" + binary_dir + "/kxtool' asm '" + source.path() + "main.txt' '" + game.path() +
@@ -326,14 +326,18 @@ TEST(DialogX11, ErrorDialogIsModalOverTheGameWindowAndEndsTheRun) {
   }
 }
 
-TEST(DialogX11, ScriptMessageBoxAnswersByTheButtonsLetter) {
+// The box of a script, also from the frame thread (the main thread shows it).
+class DialogX11Box : public testing::TestWithParam<bool> {};
+
+TEST_P(DialogX11Box, ScriptMessageBoxAnswersByTheButtonsLetter) {
   if (!have_tools()) GTEST_SKIP() << "needs Xvfb, openbox, xdotool, xwininfo and ImageMagick";
   dialog_session s;
   ASSERT_TRUE(s.start(720));
   sdl_video video;
   ASSERT_TRUE(s.start_player("DLGBOX", {},
                              "wait 5\nmessage_box caption=\"QBOX\", text=\"セーブしますか？\", yes_no_cancel=1, "
-                             "result=r\nif r == 3\nwindow window=0, title=\"ANSWER3\"\nend\n"));
+                             "result=r\nif r == 3\nwindow window=0, title=\"ANSWER3\"\nend\n",
+                             GetParam() ? "config frame_thread 1\n" : ""));
   const std::string dialog = s.find_visible("QBOX");
   ASSERT_FALSE(dialog.empty());
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -346,3 +350,5 @@ TEST(DialogX11, ScriptMessageBoxAnswersByTheButtonsLetter) {
   ::kill(s.player, SIGINT);
   EXPECT_EQ(s.wait_player(2), 0);
 }
+INSTANTIATE_TEST_SUITE_P(Threads, DialogX11Box, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& i) { return i.param ? "FrameThread" : "MainThread"; });
