@@ -326,6 +326,25 @@ TEST(DialogX11, ErrorDialogIsModalOverTheGameWindowAndEndsTheRun) {
   }
 }
 
+// With the debug switch and a script place the error dialog offers Edit
+// (the default) beside Close; the letter C closes it and ends the run.
+TEST(DialogX11, ErrorDialogWithAPlaceOffersEdit) {
+  if (!have_tools()) GTEST_SKIP() << "needs Xvfb, openbox, xdotool, xwininfo and ImageMagick";
+  dialog_session s;
+  ASSERT_TRUE(s.start(760));
+  sdl_video video;
+  ASSERT_TRUE(s.start_player("DLGEDIT", {}, "wait 5\nwindow window=9, title=\"x\"\n", "config debug 1\n"));
+  const std::string dialog = s.find_visible("ZARVIK Debug Info.");
+  ASSERT_FALSE(dialog.empty());
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  dialog_request request;  // line 9: the window command after the five header lines
+  request.text_utf8 = "[対象ファイル]\nmain.txt\n\n[場所]\n9 行目\n\n[内容]\n\n[window] window = 9 is outside 0..3.";
+  request.buttons = {{1, "Edit"}, {0, "Close"}};
+  expect_text_matches(shoot(s, dialog, "dialog_x11_error_edit"), request);
+  run(s.env + "xdotool windowactivate --sync " + dialog + " key c");
+  EXPECT_EQ(s.wait_player(5), 1);
+}
+
 // The box of a script, also from the frame thread (the main thread shows it).
 class DialogX11Box : public testing::TestWithParam<bool> {};
 
