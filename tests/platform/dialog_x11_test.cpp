@@ -237,8 +237,9 @@ TEST(DialogX11, CloseQuestionNoKeepsThePlayerThenSigtermEndsIt) {
   ASSERT_TRUE(s.start_player("DLGNO"));
   const std::string game = s.find_visible("DLGNO");
   ASSERT_FALSE(game.empty());
-  // Answered by keyboard: Escape, the button's letter, and the mouse on No.
-  for (const char* answer : {"key Escape", "key n", "mouse"}) {
+  // Answered by keyboard (Escape; the button's letter; the focus moved from
+  // the default Yes by an arrow or Tab, then Enter or Space) and the mouse.
+  for (const char* answer : {"key Escape", "key n", "key Right Return", "key Tab space", "mouse"}) {
     s.close_window(game);
     const std::string dialog = s.find_visible("DLGNO", game);
     ASSERT_FALSE(dialog.empty()) << answer;
