@@ -138,7 +138,7 @@ TEST(DevelopmentRun, ThePlayerProgramRunsAnEditedListing) {
   ASSERT_GT(pid, 0);
   // The script ran: its save file appears.
   const bool saved = wait_for_file(game.path() + "save/started.sd");
-  ::kill(pid, SIGTERM);  // a close: the confirmation takes its default answer
+  ::kill(pid, SIGTERM);  // ends the player as its own close does, without the question
   const int status = wait_child(pid);
   ASSERT_TRUE(saved);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;

@@ -40,6 +40,9 @@ RealPlatform::RealPlatform(int argc, char** argv, const sdl_ui_options& ui_optio
   game_folder_host = slash == std::string::npos ? std::string("./") : program.substr(0, slash + 1);
   libraries = std::make_unique<PosixDynamicLibrary>(game_folder_host);
   files = std::make_unique<PosixHostFiles>(game_folder_host);
+  // SIGINT and SIGTERM are the player's own (termination.h): SDL would turn
+  // them into a quit event, which asks the close question.
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   ui = std::make_unique<SdlUi>(ui_options);
   audio = std::make_unique<SdlAudioDevice>();
   fonts = std::make_unique<FreeTypeFontRasterizer>();

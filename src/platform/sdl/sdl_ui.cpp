@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/sdl/sdl_dialog.h"
+#include "platform/sdl/termination.h"
 #include "platform/sdl/x11_window.h"
 #include "platform/text_encoding.h"
 #include "platform/posix/process.h"
@@ -639,7 +641,8 @@ void SdlUi::translate(const SDL_Event& e) {
         }, SDL_GetTicks());
       return;
     case SDL_QUIT:
-      // A signal (Ctrl+C, a session ending) asks like the close button.
+      // A quit from the system asks like the close button (signals do not
+      // come this way: they are the player's own, termination.h).
       out.message = msg_close;
       push_event(out);
       return;
@@ -855,6 +858,22 @@ int SdlUi::show_box_main(const std::string& caption_utf8, const std::string& tex
                          const std::vector<std::pair<int, std::string>>& buttons, int default_id, int escape_id,
                          int fallback_id) {
   if (ready_ && has_display_) {
+    SDL_Window* parent = nullptr;
+    auto it = windows_.find(0);
+    if (it != windows_.end() && !(SDL_GetWindowFlags(it->second.window) & SDL_WINDOW_HIDDEN)) parent = it->second.window;
+    // The player's own dialog; the owner's other events are translated as
+    // they come, its input is held back while the dialog is up.
+    dialog_request request;
+    request.caption_utf8 = caption_utf8;
+    request.text_utf8 = text_utf8;
+    for (const auto& [id, label] : buttons) request.buttons.push_back({id, label});
+    request.default_id = default_id;
+    request.escape_id = escape_id;
+    request.owner = parent;
+    const int answer = run_dialog(request, [this](const SDL_Event& e) { translate(e); }, termination_requested);
+    if (answer >= 0) return answer;
+    // No font at all: SDL's own box is better than none.
+    if (termination_requested()) return escape_id;
     std::vector<SDL_MessageBoxButtonData> data;
     for (const auto& [id, label] : buttons) {
       uint32_t f = 0;
@@ -862,9 +881,6 @@ int SdlUi::show_box_main(const std::string& caption_utf8, const std::string& tex
       if (id == escape_id) f |= SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT;
       data.push_back({f, id, label.c_str()});
     }
-    SDL_Window* parent = nullptr;
-    auto it = windows_.find(0);
-    if (it != windows_.end() && !(SDL_GetWindowFlags(it->second.window) & SDL_WINDOW_HIDDEN)) parent = it->second.window;
     SDL_MessageBoxData box{};
     box.flags = sdl_flags | SDL_MESSAGEBOX_BUTTONS_LEFT_TO_RIGHT;
     box.window = parent;
@@ -887,15 +903,15 @@ int SdlUi::message_box(const std::string& caption, const std::string& text, uint
   int escape_id;
   switch (flags & 0xF) {
     case mb_ok_cancel:
-      buttons = {{id_ok, "OK"}, {id_cancel, "キャンセル"}};
+      buttons = {{id_ok, "OK"}, {id_cancel, "キャンセル(C)"}};
       escape_id = id_cancel;
       break;
     case mb_yes_no:
-      buttons = {{id_yes, "はい"}, {id_no, "いいえ"}};
+      buttons = {{id_yes, "はい(Y)"}, {id_no, "いいえ(N)"}};
       escape_id = id_no;
       break;
     case mb_yes_no_cancel:
-      buttons = {{id_yes, "はい"}, {id_no, "いいえ"}, {id_cancel, "キャンセル"}};
+      buttons = {{id_yes, "はい(Y)"}, {id_no, "いいえ(N)"}, {id_cancel, "キャンセル(C)"}};
       escape_id = id_cancel;
       break;
     default:
