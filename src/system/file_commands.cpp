@@ -54,8 +54,6 @@ std::vector<std::string> opener_argv(const std::string& game_path) {
   return {"xdg-open", tidy_host_path(platform().files->host_path(game_path))};
 }
 
-bool process_open(const std::string& game_path) { return platform().process->spawn(opener_argv(game_path)); }
-
 bool ends_with_separator(const std::string& s) {
   // The last character, not a trail byte that happens to be 0x5C.
   size_t last = std::string::npos;
@@ -156,7 +154,7 @@ bool open_url(const std::string& text) {
     return false;
   }
   if (files->is_executable(game_path) || runs_when_opened(game_path)) return refuse_start("open", game_path);
-  return process_open(game_path);
+  return platform().process->spawn(opener_argv(game_path));
 }
 
 bool start_script_program(const std::string& file, const std::string& parameters, bool wait) {

@@ -166,13 +166,16 @@ TEST(ScriptConfinement, InsideTheGameSaveDataDocumentsAndTemporaryFoldersScripts
   };
   const std::vector<place> places = {
       {"", u.game},
-      // Folders the script made come lower-cased, as every path of command 19.
-      {"\" + @95 + \"", u.data + "quillmere_savedata/kep/save/"},
+      // Folders a script makes come lower-cased, as every path of command 19;
+      // the save folder was made by the save above.
+      {"\" + @95 + \"", u.data + "Quillmere_SaveData/KEP/save/"},
       {"\" + @96 + \"Maker\\\\Game\\\\", u.own_data() + "maker/game/"},  // as a game keeps its own subfolder
       {"\" + @97 + \"", u.own_documents()},
       {u.own_temp(), u.own_temp()},
   };
-  std::string listing = "*SYSTEM_START\nfile folder=@95, create=1\nfile folder=@96 + \"Maker\\\\Game\", create=1\n";
+  // The player's own save into a save folder not made yet comes first.
+  std::string listing = "global int n = 7\n*SYSTEM_START\nsave_value file=\"first\", val_id=1, variable=n\n"
+                        "file folder=@95, create=1\nfile folder=@96 + \"Maker\\\\Game\", create=1\n";
   for (const place& p : places) {
     const std::string f = "\"" + p.script_folder;
     listing += "system_call function=15, text1=" + f + "written.txt\", text2=\"written\"\n";
@@ -188,6 +191,7 @@ TEST(ScriptConfinement, InsideTheGameSaveDataDocumentsAndTemporaryFoldersScripts
     EXPECT_EQ(file_mode(p.host_folder + "copied.txt"), expected_new_file_mode()) << p.host_folder;
     EXPECT_FALSE(fs::exists(p.host_folder + "gone.txt")) << p.host_folder;
   }
+  EXPECT_TRUE(fs::exists(u.data + "Quillmere_SaveData/KEP/save/first.sd"));
   EXPECT_EQ(read_text(u.own_registry()), "[k]\r\n");
   EXPECT_EQ(file_mode(u.own_temp()) & 0777, 0700u);  // private to the user
   EXPECT_EQ(u.refusals_naming(""), 0) << read_text(u.game + "info.txt");
