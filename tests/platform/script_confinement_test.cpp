@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -73,25 +74,22 @@ struct user_setup {
   }
   int refusals_naming(const std::string& needle) const {
     int n = 0;
-    std::string log = read_text(game + "info.txt"), line;
-    for (size_t p = 0; p < log.size();) {
-      size_t e = log.find('\n', p);
-      if (e == std::string::npos) e = log.size();
-      line = log.substr(p, e - p);
+    std::istringstream log(read_text(game + "info.txt"));
+    for (std::string line; std::getline(log, line);)
       n += line.find("refused") != std::string::npos && line.find(needle) != std::string::npos;
-      p = e + 1;
-    }
     return n;
   }
-  // What the stand-in opener was given, once `count` calls have arrived.
-  std::string opened(size_t count) const {
-    std::string text;
-    for (int i = 0; i < 500; ++i) {
-      text = read_text(root.path() + "opened.txt");
-      if (static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) >= count) break;
-      usleep(10000);
+  // What the stand-in opener was given, sorted (it runs on its own), once
+  // `count` calls have arrived.
+  std::vector<std::string> opened(size_t count) const {
+    std::vector<std::string> lines;
+    for (int i = 0; i < 500 && lines.size() < count; ++i, usleep(10000)) {
+      std::istringstream text(read_text(root.path() + "opened.txt"));
+      lines.clear();
+      for (std::string line; std::getline(text, line);) lines.push_back(line);
     }
-    return text;
+    std::sort(lines.begin(), lines.end());
+    return lines;
   }
 };
 
@@ -224,6 +222,8 @@ TEST(ScriptConfinement, NothingAScriptWritesOrCopiesStartsButTheGamesOwnPrograms
              "file path=\"overwrite.sh\", start_wait=1\n"
              "system_call function=15, text1=\"launch.desktop\", text2=\"[Desktop Entry]\"\n"
              "file path=\"launch.desktop\", start=1\n"
+             "system_call function=15, text1=\"prog.exe\", text2=\"MZ\"\n"
+             "file path=\"prog.exe\", start=1\n"
              "system_call function=120, text1=\"tools/deeper/sh\"\n"
              "system_call function=120, text1=\"/bin/sh\"\n"
              // What still works: the game's program by argv, its manual
@@ -231,24 +231,21 @@ TEST(ScriptConfinement, NothingAScriptWritesOrCopiesStartsButTheGamesOwnPrograms
              "file path=\"shipped.sh\", start_wait=1, parameters=\"" + mark + "shipped\"\n"
              "system_call function=120, text1=\"manual/index.html\"\n"
              "file path=\"manual/index.html\", start=1\n"
-             "file path=\"https://Example.com/A/b?c=D\", start=1\n"
-             "file path=\"http://example.com/wait/X\", start_wait=1\n";
+             "file path=\"HTTPS://Example.com/A/b?c=D\", start=1\n"
+             "file path=\"mailto:Someone@Example.com\", start_wait=1\n";
   ASSERT_TRUE(u.run(listing));
   std::vector<std::string> ran;
   for (const auto& e : fs::directory_iterator(u.root.path()))
     if (e.path().filename().string().rfind("ran-", 0) == 0) ran.push_back(e.path().filename().string());
   EXPECT_EQ(ran, std::vector<std::string>{"ran-shipped"});
-  for (const char* f : {"sh", "tools/deeper/sh", "copy.sh", "written.sh", "overwrite.sh", "launch.desktop"})
+  for (const char* f : {"sh", "tools/deeper/sh", "copy.sh", "written.sh", "overwrite.sh", "launch.desktop", "prog.exe"})
     EXPECT_EQ(file_mode(u.game + f) & 0111, 0u) << f;
   EXPECT_EQ(file_mode(u.own_data() + "bin/sh") & 0111, 0u);
   const std::string manual = u.game + "manual/index.html";
-  std::string opened = u.opened(4);
-  std::vector<std::string> lines;
-  for (size_t p = 0, e; (e = opened.find('\n', p)) != std::string::npos; p = e + 1) lines.push_back(opened.substr(p, e - p));
-  std::sort(lines.begin(), lines.end());  // the opener runs on its own: any order
-  EXPECT_EQ(lines, (std::vector<std::string>{manual, manual, "http://example.com/wait/X", "https://Example.com/A/b?c=D"}));
-  // Eight copies of sh, copy.sh, written.sh, overwrite.sh, launch.desktop; the
-  // opener asked for a copy of sh and for /bin/sh.
-  EXPECT_EQ(u.refusals_naming("start refused"), 12) << read_text(u.game + "info.txt");
+  EXPECT_EQ(u.opened(4), (std::vector<std::string>{manual, manual, "HTTPS://Example.com/A/b?c=D",
+                                                    "mailto:Someone@Example.com"}));
+  // Eight copies of sh, copy.sh, written.sh, overwrite.sh, launch.desktop,
+  // prog.exe; the opener asked for a copy of sh and for /bin/sh.
+  EXPECT_EQ(u.refusals_naming("start refused"), 13) << read_text(u.game + "info.txt");
   EXPECT_EQ(u.refusals_naming("open refused"), 2);
 }

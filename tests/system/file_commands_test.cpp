@@ -106,52 +106,6 @@ file path="missing.sh", start=1
   EXPECT_EQ(log_count(game, "lies outside the game's folders"), 1);  // /bin/true
 }
 
-// Copies and writes never carry an execute bit, so nothing a script made can
-// start, by argv or through the opener; web addresses go on as written.
-TEST(FileOperation, NothingAScriptMadeStartsAndAddressesKeepTheirSlashes) {
-  headless_game game(std::string(R"(
-*SYSTEM_START
-file path="tool.sh", destination="sub/copy.sh", copy=1
-file path="sub/copy.sh", start=1
-file path="sub/copy.sh", start_wait=1
-system_call function=15, text1="tool.sh", text2="#!/bin/sh"
-file path="tool.sh", start=1
-system_call function=15, text1="prog.bin", text2="MZ"
-file path="prog.bin", start=1
-system_call function=15, text1="Run.Desktop", text2="[Desktop Entry]"
-file path="Run.Desktop", start=1
-file path="/bin/sh", start=1
-file path="elf", start=1
-file path="notes.txt", start=1
-file path="HTTPS://Example.com/A/B?x=Y", start=1
-file path="mailto:Someone@Example.com", start_wait=1
-)") + idle);
-  game.write_file("tool.sh", {'#', '!', '/', 'b', 'i', 'n', '/', 's', 'h', '\n'});
-  game.write_file("sub/.keep", {});
-  game.write_file("elf", {0x7f, 'E', 'L', 'F', 2});
-  game.write_file("notes.txt", {'n'});
-  ASSERT_EQ(game.start(), 0);
-  const std::string dir = game.folder().path();
-  const std::string base = dir.back() == '/' ? dir : dir + "/";
-  chmod((base + "tool.sh").c_str(), 0755);
-  game.run_ticks(2);
-  EXPECT_EQ(errors_of(game), "");
-  struct stat st {};
-  for (const char* made : {"sub/copy.sh", "tool.sh", "prog.bin", "Run.Desktop"}) {
-    ASSERT_EQ(stat((base + made).c_str(), &st), 0) << made;
-    EXPECT_EQ(st.st_mode & 0111, 0u) << made;
-  }
-  auto spawns = game.backend().process.spawns();
-  ASSERT_EQ(spawns.size(), 3u);
-  EXPECT_EQ(spawns[0], (std::vector<std::string>{"xdg-open", base + "notes.txt"}));
-  EXPECT_EQ(spawns[1], (std::vector<std::string>{"xdg-open", "HTTPS://Example.com/A/B?x=Y"}));
-  EXPECT_EQ(spawns[2], (std::vector<std::string>{"xdg-open", "mailto:Someone@Example.com"}));
-  EXPECT_EQ(log_count(game, "start refused"), 7);
-  EXPECT_EQ(log_count(game, "start refused: [/bin/sh] lies outside"), 1);
-  EXPECT_EQ(log_count(game, "start refused: [run.desktop] would run"), 1);
-  EXPECT_EQ(log_count(game, "does not exist"), 0);
-}
-
 TEST(FileOperation, StartAndWaitKeepsTheWindowAndReapsTheChild) {
   headless_game game(std::string(R"(
 global int after = 0
