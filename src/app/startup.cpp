@@ -100,8 +100,12 @@ void init_module_paths() {
   replace_sjis_char(module_paths.instance_name, '/', ':');
   replace_sjis_char(module_paths.instance_name, '\\', ':');
   if (process) {
-    module_paths.app_data_folder = utf8_to_sjis(process->user_data_folder_host());
-    module_paths.documents_folder = utf8_to_sjis(process->documents_folder_host());
+    module_paths.user_data_home = utf8_to_sjis(process->user_data_folder_host());
+    module_paths.user_documents_home = utf8_to_sjis(process->documents_folder_host());
+    const std::string data = files->own_folder_host(own_folder::data);
+    const std::string documents = files->own_folder_host(own_folder::documents);
+    module_paths.app_data_folder = data.empty() ? module_paths.user_data_home : utf8_to_sjis(data);
+    module_paths.documents_folder = documents.empty() ? module_paths.user_documents_home : utf8_to_sjis(documents);
   }
   module_paths.game_path = module_paths.game_folder;
 }

@@ -114,9 +114,9 @@ void build_save_path() {
   // The per-user folders end in '/', so the suffix starts without a separator.
   static const std::string suffix = "Quillmere_SaveData\\KEP\\save\\";
   switch (save_settings.save_folder_mode) {
-    case 1: save_settings.save_path = module_paths.app_data_folder + suffix; break;
-    case 2: save_settings.save_path = module_paths.documents_folder + suffix; break;
-    case 3: save_settings.save_path = module_paths.documents_folder + "My Games\\" + suffix; break;
+    case 1: save_settings.save_path = module_paths.user_data_home + suffix; break;
+    case 2: save_settings.save_path = module_paths.user_documents_home + suffix; break;
+    case 3: save_settings.save_path = module_paths.user_documents_home + "My Games\\" + suffix; break;
     default: save_settings.save_path = "save\\"; break;
   }
 }

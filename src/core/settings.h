@@ -107,8 +107,14 @@ struct module_paths_record {
   // from. Kept with '/' separators so it stays an absolute path for HostFiles.
   std::string game_folder;       // Shift-JIS, ends in '/'
   std::string game_folder_host;  // UTF-8, ends in '/'
-  std::string app_data_folder;   // per-user data folder, Shift-JIS, ends in '/'
-  std::string documents_folder;  // documents folder, Shift-JIS, ends in '/'
+  // What scripts see as the application-data and documents folders: the
+  // player's own folders of this game (Shift-JIS, ending in '/').
+  std::string app_data_folder;
+  std::string documents_folder;
+  // The user's own data and documents folders, where the save folder modes
+  // keep their saves (Shift-JIS, ending in '/').
+  std::string user_data_home;
+  std::string user_documents_home;
   // Where compiled files and data are looked up: the game folder in a release
   // run, else what the compiler link hands over.
   std::string game_path;

@@ -49,3 +49,19 @@ const char* gpu_choice_name(gpu_choice choice) {
     if (e.choice == choice) return e.name;
   return "auto";
 }
+
+std::string game_folder_tag(const std::string& game_folder_host) {
+  std::string base = game_folder_host;
+  while (!base.empty() && base.back() == '/') base.pop_back();
+  base = base.substr(base.find_last_of('/') + 1);
+  if (base.empty()) base = "game";
+  uint32_t hash = 2166136261u;  // FNV-1a of the whole folder, as written
+  for (unsigned char c : game_folder_host) hash = (hash ^ c) * 16777619u;
+  char text[16];
+  std::snprintf(text, sizeof text, "-%08x", hash);
+  return base + text;
+}
+
+std::string game_registry_file_host(const std::string& config_folder_host, const std::string& game_folder_host) {
+  return config_folder_host + "zarvik/registry/" + game_folder_tag(game_folder_host) + ".txt";
+}

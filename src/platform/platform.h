@@ -63,6 +63,17 @@ class HostReadFile {
   virtual bool read_at(uint64_t offset, void* buffer, size_t length) = 0;
 };
 
+// The per-game folders of the player's own that scripts may change.
+enum class own_folder { data, documents, temp };
+
+// "NAME-HASH" for a game folder (UTF-8, as the service holds it): the name of
+// the player's own per-game folders and registry file, so two games of the
+// same folder name keep apart.
+std::string game_folder_tag(const std::string& game_folder_host);
+// The game's own registry file: "zarvik/registry/TAG.txt" in the user's
+// configuration folder (ending in '/').
+std::string game_registry_file_host(const std::string& config_folder_host, const std::string& game_folder_host);
+
 // Game paths: Shift-JIS, '\' or '/' separated, either relative to the game
 // folder or absolute host paths. Each component is matched case-insensitively
 // against what exists, so a game folder copied from a case-insensitive file
@@ -83,8 +94,9 @@ class HostFiles {
   virtual std::vector<host_folder_entry> list_folder(std::string_view game_path) const = 0;
 
   // Writes obey the containment policy: only inside the write roots (game
-  // folder, save folder, per-user data, temporary folder), never through ".."
-  // or a symbolic link out of them. Refused writes return false.
+  // folder, save folder, the player's own folders of this game and its
+  // registry file), never through ".." or a symbolic link out of them.
+  // Refused writes return false. No file written carries an execute bit.
   virtual bool write_file(std::string_view game_path, const void* data, size_t size) = 0;
   virtual bool append_file(std::string_view game_path, const void* data, size_t size) = 0;
   // Writes to a temporary file in the same folder, flushes it and renames it
@@ -96,6 +108,25 @@ class HostFiles {
   virtual bool remove_folder(std::string_view game_path) = 0;  // empty folders only
   virtual bool write_allowed(std::string_view game_path) const = 0;
   virtual void add_write_root(const std::string& host_folder) = 0;
+  // The player's own folders for this game (data, documents, temporary) and
+  // its registry file: write roots that are made, private to the user, on the
+  // first write into them. The temporary folder is made at once, and refused
+  // when something not this user's own stands at its place.
+  virtual void add_own_folder(own_folder which, const std::string& host_folder) {
+    (void)which;
+    add_write_root(host_folder);
+  }
+  virtual void add_write_file(const std::string& host_file) { (void)host_file; }
+  // An own folder (UTF-8, ending in '/'); empty when none was set.
+  virtual std::string own_folder_host(own_folder which) const {
+    (void)which;
+    return {};
+  }
+  // Inside the game folder itself (links resolved), not another write root.
+  virtual bool in_game_folder(std::string_view game_path) const {
+    (void)game_path;
+    return false;
+  }
   // Moves the folder relative game paths start from (the working folder of
   // the original, without touching the process's own) and admits it as a
   // write root. False, nothing changed, when it is not an existing folder.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "core/info_log.h"
@@ -46,6 +47,11 @@ std::string tidy_host_path(std::string p) {
   for (char c : p)
     if (!(c == '/' && !out.empty() && out.back() == '/')) out += c;
   return out;
+}
+
+// The desktop's default action for a file or folder.
+std::vector<std::string> opener_argv(const std::string& game_path) {
+  return {"xdg-open", tidy_host_path(platform().files->host_path(game_path))};
 }
 
 bool ends_with_separator(const std::string& s) {
@@ -107,33 +113,71 @@ std::vector<std::string> split_parameters(const std::string& text) {
   return out;
 }
 
-bool open_url(const std::string& url) {
-  std::string lower = url;
+bool is_web_address(const std::string& text) {
+  std::string lower = text;
   lower_path_sjis(lower);
-  for (const char* scheme : {"http://", "https://", "mailto:"}) {
-    if (lower.rfind(scheme, 0) == 0) return platform().process->spawn({"xdg-open", sjis_to_utf8(url)});
-  }
-  write_info_log("ERR", "open refused: [%s] is not an http, https or mailto address", url);
+  for (const char* scheme : {"http://", "https://", "mailto:"})
+    if (lower.rfind(scheme, 0) == 0) return true;
   return false;
 }
 
+bool runs_when_opened(const std::string& game_path) {
+  HostFiles* files = platform().files;
+  if (files->kind(game_path) != host_entry_kind::file) return false;
+  // Launchers the desktop runs, or hands to an interpreter, when opened.
+  for (const char* tail : {".desktop", ".exe", ".com", ".bat", ".cmd", ".msi", ".jar", ".appimage"})
+    if (ends_with_nocase(game_path, tail)) return true;
+  uint8_t head[4] = {};
+  auto file = files->open_read(game_path);
+  if (!file) return true;  // what cannot be looked at is not handed on
+  if (!file->read_at(0, head, std::min<uint64_t>(file->size(), sizeof head))) return true;
+  return std::memcmp(head, "\x7f" "ELF", 4) == 0 || std::memcmp(head, "#!", 2) == 0 || std::memcmp(head, "MZ", 2) == 0;
+}
+
+namespace {
+
+bool refuse_start(const char* operation, const std::string& game_path) {
+  write_info_log("ERR", "%s refused: [%s] would run as a program from the game's writable folders", operation, game_path);
+  return false;
+}
+
+}  // namespace
+
+bool open_url(const std::string& text) {
+  if (is_web_address(text)) return platform().process->spawn({"xdg-open", sjis_to_utf8(text)});
+  // A document the game ships (a manual): opened by the desktop, never run.
+  HostFiles* files = platform().files;
+  std::string game_path;
+  if (!files->script_path(text, game_path) || files->kind(game_path) != host_entry_kind::file ||
+      !files->in_game_folder(game_path)) {
+    write_info_log("ERR", "open refused: [%s] is neither a web address nor a document of the game", text);
+    return false;
+  }
+  if (files->is_executable(game_path) || runs_when_opened(game_path)) return refuse_start("open", game_path);
+  return platform().process->spawn(opener_argv(game_path));
+}
+
 bool start_script_program(const std::string& file, const std::string& parameters, bool wait) {
-  std::string lower = file;
-  lower_path_sjis(lower);
-  if (!wait && (lower.rfind("http://", 0) == 0 || lower.rfind("https://", 0) == 0 || lower.rfind("mailto:", 0) == 0))
-    return open_url(file);
   std::string game_path;
   if (!script_game_path(file, game_path, "start")) return false;
   HostFiles* files = platform().files;
-  if (files->kind(game_path) == host_entry_kind::missing) return false;
+  if (files->kind(game_path) == host_entry_kind::missing) {
+    write_info_log("ERR", "start failed: [%s] does not exist", game_path);
+    return false;
+  }
   if (!contained_for("start", game_path)) return false;
   std::vector<std::string> argv;
   if (files->is_executable(game_path)) {
+    // Scripts never make an execute bit: this is a program the game shipped.
     argv.push_back(tidy_host_path(files->host_path(game_path)));
     for (std::string& a : split_parameters(parameters)) argv.push_back(std::move(a));
+  } else if (runs_when_opened(game_path)) {
+    // Written or copied by a script (an ELF file, a "#!" script, a launcher):
+    // the desktop's opener would run it.
+    return refuse_start("start", game_path);
   } else {
     // A document or a folder: the desktop's default action.
-    argv = {"xdg-open", tidy_host_path(files->host_path(game_path))};
+    argv = opener_argv(game_path);
   }
   Process* process = platform().process;
   if (!wait) return process->spawn(argv);
@@ -228,10 +272,13 @@ int cmd_file_operation() {
       files->remove_folder(game_path);
   }
   const std::string parameters = given(9) ? std::string(parameter_text(param(9))) : std::string();
-  if (given(7)) {
-    if (!file.empty()) start_script_program(file, parameters, false);
-  } else if (given(8)) {
-    if (!file.empty()) start_script_program(file, parameters, true);
+  if ((given(7) || given(8)) && !file.empty()) {
+    // An address is no path: it goes on as written, slashes and case kept.
+    const std::string written = parameter_text(param(1));
+    if (is_web_address(written))
+      open_url(written);
+    else
+      start_script_program(file, parameters, !given(7));
   }
   return 0;
 }

@@ -20,15 +20,23 @@ bool script_game_path(const std::string& script_path, std::string& game_path, co
 // anything else is refused with an info-log ERR line.
 bool contained_for(const char* operation, const std::string& game_path);
 
-// Starts a file the way the desktop opens it: an executable by argv with the
-// parameters split like a command line (no shell), anything else through
-// xdg-open. Only contained files start. With `wait`, the script waits until
+// Starts a file the way the desktop opens it: a program the game shipped
+// (one with an execute bit, which nothing a script writes carries) by argv
+// with the parameters split like a command line (no shell), a document or
+// folder through xdg-open. Only contained files start, and never one the
+// opener would run (`runs_when_opened`). With `wait`, the script waits until
 // the program ends while the window stays alive; a quit ends the wait (the
 // program runs on and is reaped). True when it started.
 bool start_script_program(const std::string& file, const std::string& parameters, bool wait);
-// Opens an http, https or mailto address in the desktop's handler; other
-// schemes are refused.
-bool open_url(const std::string& url);
+// Opens an http, https or mailto address (as written) in the desktop's
+// handler, or a document inside the game folder itself (a bundled manual)
+// through xdg-open, never one that would run; anything else is refused.
+bool open_url(const std::string& text);
+// "http://", "https://" or "mailto:" at the start, in any case.
+bool is_web_address(const std::string& text);
+// A file the desktop's opener would run or hand to an interpreter: an ELF or
+// "MZ" program, a "#!" script, a launcher such as a ".desktop" file.
+bool runs_when_opened(const std::string& game_path);
 // Splits parameters like a command line: blanks separate, double quotes group.
 std::vector<std::string> split_parameters(const std::string& text);
 

@@ -70,12 +70,6 @@ bool read_quoted(std::string_view line, size_t& i, std::string& out) {
   return false;
 }
 
-uint32_t fnv1a(std::string_view s) {
-  uint32_t h = 2166136261u;
-  for (unsigned char c : s) h = (h ^ c) * 16777619u;
-  return h;
-}
-
 std::string config_folder_host() {
   Process* p = platform_installed() ? platform().process : nullptr;
   return p ? p->user_config_folder_host() : std::string();
@@ -92,16 +86,9 @@ void load_locked() {
   image.clear();
   HostFiles* files = platform_installed() ? platform().files : nullptr;
   if (!files) return;
-  const std::string game = game_folder_host();
-  std::string base = game;
-  while (!base.empty() && base.back() == '/') base.pop_back();
-  base = base.substr(base.find_last_of('/') + 1);
-  if (base.empty()) base = "game";
-  char hash[16];
-  std::snprintf(hash, sizeof hash, "-%08x", fnv1a(game));
-  const std::string folder = config_folder_host() + "zarvik/registry/";
-  file_host = folder + base + hash + ".txt";
-  files->add_write_root(config_folder_host() + "zarvik/");
+  // Only this game's own file: the other games' files beside it stay theirs.
+  file_host = game_registry_file_host(config_folder_host(), game_folder_host());
+  files->add_write_file(file_host);
   std::vector<uint8_t> bytes;
   if (files->read_file(utf8_to_sjis(file_host), bytes) || files->read_file("registry.txt", bytes))
     image = parse_registry_text(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
@@ -111,8 +98,6 @@ bool save_locked() {
   HostFiles* files = platform_installed() ? platform().files : nullptr;
   if (!files || file_host.empty()) return false;
   const std::string text = format_registry_text(image);
-  const std::string folder = file_host.substr(0, file_host.find_last_of('/'));
-  files->make_folder(utf8_to_sjis(folder));
   return files->replace_file(utf8_to_sjis(file_host), text.data(), text.size());
 }
 

@@ -143,7 +143,7 @@ goto idle
   };
   for (size_t i = 0; i < std::size(texts); ++i) EXPECT_EQ(game.text_value("t", int64_t(i)), texts[i]) << "t[" << i << "]";
   EXPECT_NE(save_settings.save_path.find("Quillmere_SaveData"), std::string::npos);
-  EXPECT_EQ(save_settings.save_path.rfind(module_paths.documents_folder, 0), 0u);
+  EXPECT_EQ(save_settings.save_path.rfind(module_paths.user_documents_home, 0), 0u);
   // 118..121: the layer, sound, task and menu trees' current paths.
   const int trees[] = {tree_layers, tree_sounds, tree_tasks, tree_menus};
   for (int i = 0; i < 4; ++i) EXPECT_EQ(game.text_value("t", 9 + i), object_current_path(trees[i])) << "@" << 118 + i;

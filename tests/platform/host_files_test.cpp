@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -186,4 +187,55 @@ TEST(HostFiles, CopyFreeSpaceAndExecutables) {
   EXPECT_TRUE(files.is_executable("run.sh"));
   EXPECT_FALSE(files.is_executable("from.txt"));
   EXPECT_FALSE(files.is_executable(""));  // a folder
+}
+
+// The player's own folders of a game: made on the first write, matched in any
+// case before they exist; a file root admits that one file only; a dangling
+// link is no place to write; a temporary folder name planted by someone else
+// gives no root; appending drops an execute bit.
+TEST(HostFiles, OwnFoldersFileRootsAndWhatWritingLeaves) {
+  temp_folder dir, outside;
+  ::mkdir((dir.path() + "game").c_str(), 0755);
+  PosixHostFiles files(dir.path() + "game/");
+  files.add_own_folder(own_folder::data, dir.path() + "data/zarvik/Game-1/");
+  files.add_write_file(dir.path() + "config/zarvik/registry/Game-1.txt");
+  EXPECT_EQ(files.own_folder_host(own_folder::data), dir.path() + "data/zarvik/Game-1/");
+  EXPECT_FALSE(dir.exists("data"));  // nothing made before a write
+  EXPECT_TRUE(files.make_folder(dir.path() + "data/zarvik/game-1/maker/game"));  // as command 19 lower-cases
+  EXPECT_TRUE(dir.exists("data/zarvik/Game-1/maker/game"));
+  EXPECT_TRUE(files.write_file(dir.path() + "data/zarvik/game-1/maker/game/s.dat", "s", 1));
+  EXPECT_TRUE(dir.exists("data/zarvik/Game-1/maker/game/s.dat"));
+  struct stat st {};
+  ASSERT_EQ(::stat((dir.path() + "data/zarvik/Game-1").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  EXPECT_FALSE(files.write_file(dir.path() + "data/zarvik/other.txt", "x", 1));
+  EXPECT_FALSE(files.write_file(dir.path() + "data/x.txt", "x", 1));
+  EXPECT_TRUE(files.replace_file(dir.path() + "config/zarvik/registry/Game-1.txt", "[k]", 3));
+  EXPECT_FALSE(files.replace_file(dir.path() + "config/zarvik/registry/Game-2.txt", "[k]", 3));
+  EXPECT_FALSE(files.make_folder(dir.path() + "config/zarvik/registry/Game-1.txt"));
+
+  ASSERT_EQ(::symlink((outside.path() + "made.txt").c_str(), (dir.path() + "game/dangling").c_str()), 0);
+  EXPECT_FALSE(files.write_file("dangling", "x", 1));
+  EXPECT_FALSE(files.append_file("dangling", "x", 1));
+  EXPECT_FALSE(files.make_folder("dangling"));
+  EXPECT_FALSE(outside.exists("made.txt"));
+
+  // Someone else's link at the temporary folder's name: no root, nothing made.
+  ASSERT_EQ(::symlink(outside.path().c_str(), (dir.path() + "planted").c_str()), 0);
+  files.add_own_folder(own_folder::temp, dir.path() + "planted/");
+  EXPECT_EQ(files.own_folder_host(own_folder::temp), "");
+  EXPECT_FALSE(files.write_file(dir.path() + "planted/x.txt", "x", 1));
+  ::mkdir((dir.path() + "mine").c_str(), 0777);
+  files.add_own_folder(own_folder::temp, dir.path() + "mine");
+  EXPECT_EQ(files.own_folder_host(own_folder::temp), dir.path() + "mine/");
+  ASSERT_EQ(::stat((dir.path() + "mine").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+  // Appending to a program leaves data (writes and copies: the real player's test).
+  dir.write("game/a.sh", std::string("#!/bin/sh\n"));
+  ::chmod((dir.path() + "game/a.sh").c_str(), 0755);
+  EXPECT_TRUE(files.append_file("a.sh", "x", 1));
+  EXPECT_FALSE(files.is_executable("a.sh"));
+  EXPECT_TRUE(files.in_game_folder("a.sh"));
+  EXPECT_FALSE(files.in_game_folder(dir.path() + "mine/x"));
 }

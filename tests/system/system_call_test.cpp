@@ -36,6 +36,12 @@ bool log_has(headless_game& g, const std::string& needle) {
   return false;
 }
 
+int log_count(headless_game& g, const std::string& needle) {
+  int n = 0;
+  for (const std::string& line : g.log_lines()) n += line.find(needle) != std::string::npos;
+  return n;
+}
+
 const char* idle = "\n*idle\nwait 1\ngoto idle\n";
 
 // Passes of the main loop: the window's messages, then a tick.
@@ -200,8 +206,17 @@ system_call function=34, output=drive, text1="d:\\"
 system_call function=33, text1="Software\\Maker", text2="Value"
 system_call function=120, text1="https://example.org/"
 system_call function=120, text1="file:///etc/passwd"
+system_call function=120, text1="Manual/Index.html"
+system_call function=120, text1="/etc/passwd"
+system_call function=120, text1="../outside.html"
+system_call function=120, text1="run.sh"
+system_call function=120, text1="made.sh"
 )") + idle);
+  game.write_file("manual/index.html", {'<'});
+  game.write_file("run.sh", {'e', 'c', 'h', 'o'});
+  game.write_file("made.sh", {'#', '!', '/', 'b', 'i', 'n', '/', 's', 'h'});
   ASSERT_EQ(game.start(), 0);
+  chmod((game.folder().path() + "/run.sh").c_str(), 0755);
   game.run_ticks(2);
   EXPECT_EQ(errors_of(game), "");
   EXPECT_GT(game.int_value("space"), 0);
@@ -210,9 +225,15 @@ system_call function=120, text1="file:///etc/passwd"
   EXPECT_NEAR(static_cast<double>(game.int_value("drive")), space, space * 0.01);
   EXPECT_FALSE(log_has(game, "registry delete"));  // it reaches the registry store now
   auto spawns = game.backend().process.spawns();
-  ASSERT_EQ(spawns.size(), 1u);
+  ASSERT_EQ(spawns.size(), 2u);
   EXPECT_EQ(spawns[0], (std::vector<std::string>{"xdg-open", "https://example.org/"}));
-  EXPECT_TRUE(log_has(game, "is not an http, https or mailto address"));
+  // A document the game ships opens; nothing outside it, nothing that runs.
+  std::string base = game.folder().path();
+  if (base.back() != '/') base += '/';
+  EXPECT_EQ(spawns[1], (std::vector<std::string>{"xdg-open", base + "manual/index.html"}));
+  EXPECT_EQ(log_count(game, "is neither a web address nor a document of the game"), 3);
+  EXPECT_EQ(log_count(game, "open refused: [run.sh]"), 1);
+  EXPECT_EQ(log_count(game, "open refused: [made.sh]"), 1);
 }
 
 TEST(SystemCall, EditBoxTakesTypedTextAndIsReplacedByASecond) {

@@ -11,6 +11,8 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <limits>
 
 #include "platform/text_encoding.h"
 
@@ -61,12 +63,37 @@ std::string canonical_for_policy(const std::string& host) {
       if (!rest.empty()) out += (out.back() == '/' ? "" : "/") + rest;
       return out;
     }
+    // A link that leads nowhere yet: a write through it would create its
+    // target wherever it points. No place at all (empty) is refused.
+    struct stat st;
+    if (::lstat(existing.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) return {};
     size_t slash = existing.find_last_of('/');
     if (slash == std::string::npos || existing == "/") return path;
     std::string last = existing.substr(slash + 1);
     rest = rest.empty() ? last : last + "/" + rest;
     existing = slash == 0 ? "/" : existing.substr(0, slash);
   }
+}
+
+// `target` is the file root itself, or the folder root or lies inside it (a
+// save folder not made yet may be made). Scripts' paths come lower-cased, so
+// the part of a root not made yet matches in any case (once made, the names on
+// disk are matched case-insensitively anyway).
+bool under_root(const std::string& target, const std::string& root_path, bool file) {
+  const std::string root = file ? root_path : root_path.substr(0, root_path.size() - 1);  // without its '/'
+  if (file ? target.size() != root.size() : target.size() < root.size() ||
+                                                (target.size() > root.size() && target[root.size()] != '/'))
+    return false;
+  if (target.compare(0, root.size(), root) == 0) return true;
+  size_t made = 0;  // the root's folders that exist: they match exactly
+  for (size_t i = 1; i < root.size(); ++i) {
+    if (root[i] != '/') continue;
+    struct stat st;
+    if (::lstat(root.substr(0, i).c_str(), &st) != 0) break;
+    made = i + 1;
+  }
+  return target.compare(0, made, root, 0, made) == 0 &&
+         ascii_iequal(target.substr(made, root.size() - made), root.substr(made));
 }
 
 bool write_all_fd(int fd, const void* data, size_t size) {
@@ -228,33 +255,93 @@ std::vector<host_folder_entry> PosixHostFiles::list_folder(std::string_view game
   return out;
 }
 
-void PosixHostFiles::add_write_root(const std::string& host_folder) {
-  std::string root = canonical_for_policy(host_folder);
-  if (root.empty() || root.back() != '/') root += '/';
-  for (const std::string& r : write_roots_)
-    if (r == root) return;
-  write_roots_.push_back(root);
+void PosixHostFiles::add_root(const std::string& host_path, bool file, bool made_on_demand) {
+  std::string root = canonical_for_policy(host_path);
+  if (root.empty()) return;
+  if (!file && root.back() != '/') root += '/';
+  for (const write_root& r : write_roots_)
+    if (r.path == root && r.file == file) return;
+  write_roots_.push_back({root, file, made_on_demand});
 }
 
-bool PosixHostFiles::write_allowed(std::string_view game_path) const {
-  std::string target = canonical_for_policy(host_path(game_path));
-  for (const std::string& root : write_roots_) {
-    if (target.size() > root.size() && target.compare(0, root.size(), root) == 0) return true;
-  }
-  return false;
+void PosixHostFiles::add_write_root(const std::string& host_folder) { add_root(host_folder, false, false); }
+
+void PosixHostFiles::add_write_file(const std::string& host_file) { add_root(host_file, true, true); }
+
+void PosixHostFiles::add_own_folder(own_folder which, const std::string& host_folder) {
+  if (host_folder.empty() || host_folder[0] != '/') return;
+  const std::string folder = normalise_host_path(host_folder) + "/";
+  // The temporary folder may sit in a folder every user writes to: it is
+  // made now, and taken only when it is a real folder of this user's own.
+  if (which == own_folder::temp && !make_private_folder(folder)) return;
+  add_root(folder, false, which != own_folder::temp);
+  own_folders_[static_cast<int>(which)] = folder;
 }
+
+std::string PosixHostFiles::own_folder_host(own_folder which) const { return own_folders_[static_cast<int>(which)]; }
+
+std::string PosixHostFiles::allowed_target(std::string_view game_path) const {
+  std::string target = canonical_for_policy(host_path(game_path));
+  if (target.empty()) return {};
+  for (const write_root& root : write_roots_)
+    if (under_root(target, root.path, root.file)) return target;
+  return {};
+}
+
+bool PosixHostFiles::write_allowed(std::string_view game_path) const { return !allowed_target(game_path).empty(); }
+
+bool PosixHostFiles::in_game_folder(std::string_view game_path) const {
+  std::string target = canonical_for_policy(host_path(game_path));
+  std::string root = canonical_for_policy(game_folder_);
+  if (root.empty() || target.empty()) return false;
+  if (root.back() != '/') root += '/';
+  return target.size() > root.size() && target.compare(0, root.size(), root) == 0;
+}
+
+void PosixHostFiles::make_own_root_for(const std::string& target) const {
+  for (const write_root& root : write_roots_) {
+    if (!root.made_on_demand) continue;
+    if (!under_root(target, root.path, root.file)) continue;
+    const std::string folder = root.file ? root.path.substr(0, root.path.find_last_of('/') + 1) : root.path;
+    for (size_t i = 1; i < folder.size(); ++i) {
+      if (folder[i] != '/') continue;
+      // Parents the user already has keep their modes; what is new is private.
+      if (::mkdir(folder.substr(0, i).c_str(), 0700) != 0 && errno != EEXIST) return;
+    }
+  }
+}
+
+namespace {
+
+// The file holds what a script wrote: no execute bit survives it.
+void drop_execute_bits(int fd) {
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && (st.st_mode & 0111)) ::fchmod(fd, st.st_mode & 0666);
+}
+
+int open_for_writing(const std::string& host, int flags) {
+  int fd = ::open(host.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, new_file_mode());
+  if (fd >= 0) drop_execute_bits(fd);
+  return fd;
+}
+
+}  // namespace
 
 bool PosixHostFiles::write_file(std::string_view game_path, const void* data, size_t size) {
-  if (!write_allowed(game_path)) return false;
-  int fd = ::open(host_path(game_path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const std::string target = allowed_target(game_path);
+  if (target.empty()) return false;
+  make_own_root_for(target);
+  int fd = open_for_writing(host_path(game_path), O_TRUNC);
   if (fd < 0) return false;
   bool ok = write_all_fd(fd, data, size);
   return ::close(fd) == 0 && ok;
 }
 
 bool PosixHostFiles::append_file(std::string_view game_path, const void* data, size_t size) {
-  if (!write_allowed(game_path)) return false;
-  int fd = ::open(host_path(game_path).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  const std::string target = allowed_target(game_path);
+  if (target.empty()) return false;
+  make_own_root_for(target);
+  int fd = open_for_writing(host_path(game_path), O_APPEND);
   if (fd < 0) return false;
   bool ok = write_all_fd(fd, data, size);
   return ::close(fd) == 0 && ok;
@@ -288,13 +375,15 @@ void remove_stale_temporaries(const std::string& target) {
 }  // namespace
 
 bool PosixHostFiles::replace_file(std::string_view game_path, const void* data, size_t size) {
-  if (!write_allowed(game_path)) return false;
+  const std::string allowed = allowed_target(game_path);
+  if (allowed.empty()) return false;
+  make_own_root_for(allowed);
   std::string target = host_path(game_path);
   remove_stale_temporaries(target);
   std::string temp = target + ".tmpXXXXXX";
   int fd = ::mkstemp(temp.data());
   if (fd < 0) return false;
-  ::fchmod(fd, 0644);
+  ::fchmod(fd, new_file_mode());
   bool ok = write_all_fd(fd, data, size) && ::fsync(fd) == 0;
   ok = (::close(fd) == 0) && ok;
   if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
@@ -323,7 +412,9 @@ bool PosixHostFiles::rename(std::string_view from_game_path, std::string_view to
 }
 
 bool PosixHostFiles::make_folder(std::string_view game_path) {
-  if (!write_allowed(game_path)) return false;
+  const std::string allowed = allowed_target(game_path);
+  if (allowed.empty()) return false;
+  make_own_root_for(allowed);
   std::string path = normalise_host_path(host_path(game_path));
   for (size_t i = 1; i <= path.size(); ++i) {
     if (i == path.size() || path[i] == '/') {
@@ -384,7 +475,8 @@ std::string PosixHostFiles::script_folder() const {
 }
 
 bool PosixHostFiles::copy_file(std::string_view from_game_path, std::string_view to_game_path) {
-  if (!write_allowed(to_game_path)) return false;
+  const std::string allowed = allowed_target(to_game_path);
+  if (allowed.empty()) return false;
   int in = ::open(host_path(from_game_path).c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return false;
   struct stat st;
@@ -392,6 +484,7 @@ bool PosixHostFiles::copy_file(std::string_view from_game_path, std::string_view
     ::close(in);
     return false;
   }
+  make_own_root_for(allowed);
   std::string target = host_path(to_game_path);
   std::string temp = target + ".tmpXXXXXX";
   int out = ::mkstemp(temp.data());
@@ -399,7 +492,8 @@ bool PosixHostFiles::copy_file(std::string_view from_game_path, std::string_view
     ::close(in);
     return false;
   }
-  ::fchmod(out, st.st_mode & 0777);
+  // A copy is data, whatever its source was: a copied program cannot run.
+  ::fchmod(out, new_file_mode());
   std::vector<uint8_t> buf(1 << 20);
   bool ok = true;
   for (;;) {
@@ -445,4 +539,48 @@ bool PosixHostFiles::is_executable(std::string_view game_path) const {
   std::string host = host_path(game_path);
   struct stat st;
   return ::stat(host.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(host.c_str(), X_OK) == 0;
+}
+
+unsigned new_file_mode() {
+  // The umask as the kernel reports it: reading it with umask() would change
+  // it for a moment under the other threads.
+  static const unsigned mode = [] {
+    unsigned mask = 022;
+    std::ifstream in("/proc/self/status");
+    std::string key;
+    while (in >> key) {
+      if (key == "Umask:") {
+        in >> std::oct >> mask;
+        break;
+      }
+      in.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+    }
+    return 0644u & ~mask;
+  }();
+  return mode;
+}
+
+bool make_private_folder(const std::string& folder) {
+  std::string path = folder;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid()) return false;
+  return (st.st_mode & 0777) == 0700 || ::chmod(path.c_str(), 0700) == 0;
+}
+
+void set_own_folders(HostFiles& files, const Process& process) {
+  const std::string tag = game_folder_tag(files.game_folder_host());
+  files.add_write_file(game_registry_file_host(process.user_config_folder_host(), files.game_folder_host()));
+  files.add_own_folder(own_folder::data, process.user_data_folder_host() + "zarvik/" + tag + "/");
+  files.add_own_folder(own_folder::documents, process.documents_folder_host() + "zarvik/" + tag + "/");
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  struct stat st;
+  if (runtime && runtime[0] == '/' && ::stat(runtime, &st) == 0 && S_ISDIR(st.st_mode) &&
+      st.st_uid == ::getuid() && ::access(runtime, W_OK | X_OK) == 0) {
+    files.add_own_folder(own_folder::temp, std::string(runtime) + "/zarvik-" + tag + "/");
+  } else {
+    files.add_own_folder(own_folder::temp,
+                         process.temp_folder_host() + "zarvik-" + std::to_string(::getuid()) + "-" + tag + "/");
+  }
 }

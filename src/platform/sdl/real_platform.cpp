@@ -48,10 +48,9 @@ RealPlatform::RealPlatform(int argc, char** argv, const sdl_ui_options& ui_optio
   fonts = std::make_unique<FreeTypeFontRasterizer>();
   audio_decoder = make_ffmpeg_audio_decoder();
   movies = std::make_unique<FfmpegMoviePlayer>(ui.get(), audio.get(), &clock);
-  // Scripts may also write to the per-user data and temporary folders.
-  files->add_write_root(process->user_data_folder_host());
-  files->add_write_root(process->documents_folder_host());
-  files->add_write_root(process->temp_folder_host());
+  // Besides the game and save folders scripts change only the player's own
+  // folders of this game.
+  set_own_folders(*files, *process);
   services.clock = &clock;
   services.files = files.get();
   services.process = process.get();
