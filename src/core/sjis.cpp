@@ -1,12 +1,6 @@
 #include "core/sjis.h"
 
-void lower_path_sjis(std::string& s) {
-  for (size_t i = 0; i < s.size();) {
-    size_t n = sjis_char_length(s, i);
-    if (n == 1 && s[i] >= 'A' && s[i] <= 'Z') s[i] = static_cast<char>(s[i] + ('a' - 'A'));
-    i += n;
-  }
-}
+void lower_path_sjis(std::string& s) { lowercase_sjis(s); }
 
 void lower_path_sjis(char* s) {
   for (size_t i = 0; s[i] != 0;) {

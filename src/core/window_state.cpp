@@ -30,7 +30,7 @@ int apply_frame_buffer_rule(std::vector<uint8_t>& buffer, int width, int height)
   }
   if (!ok) {
     write_info_log("", cg_memory_error_text(), "", width, height);
-    report_error_fmt(104030, 1);
+    report_error_fmt(104030, 1, std::string());
     return -1;
   }
   return 0;

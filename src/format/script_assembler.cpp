@@ -8,6 +8,7 @@
 #include "format/canonical_commands.h"
 #include "format/expression_compiler.h"
 #include "format/variable_image.h"
+#include "platform/text_encoding.h"
 
 namespace {
 
@@ -223,6 +224,17 @@ class assembler {
     scripts_.push_back(std::move(s));
   }
 
+  bool script_named(std::string_view name) const {
+    std::string wanted(name);
+    lowercase_sjis(wanted);
+    for (const script_in_progress& s : scripts_) {
+      std::string n = s.script.source_name;
+      lowercase_sjis(n);
+      if (n == wanted) return true;
+    }
+    return false;
+  }
+
   uint32_t here() { return static_cast<uint32_t>(current().script.code.instructions.size()); }
 
   compiled_instruction& emit(uint8_t command, uint8_t flags = 0) {
@@ -432,7 +444,9 @@ class assembler {
     if (!sizes) return;
     initial_variable_entry e;
     e.scope = scope;
-    e.script_number = static_cast<uint16_t>(current().script.number);
+    // A declaration is no code: above the first `script` line it belongs to the
+    // script that comes next (number 0) and opens no script of its own.
+    e.script_number = static_cast<uint16_t>(scripts_.empty() ? 0 : scripts_.back().script.number);
     e.variable_id = static_cast<uint16_t>(names_[d->name]);
     e.type = kind;
     e.dimensions = *sizes;
@@ -493,6 +507,9 @@ class assembler {
     if (word == "script") {
       if (!scripts_.empty()) check_closed();
       if (rest.empty()) return error("script without a name");
+      // The player finds a script by its source name (task states, errors), so
+      // two scripts of one name would make the second unreachable.
+      if (script_named(rest)) return error("a second script named " + std::string(rest));
       return new_script(rest);
     }
     if (word == "config") return config(rest);
@@ -936,13 +953,13 @@ const std::vector<compiled_error_text>& default_listing_error_texts() {
       {101030, "[%s] %s = %d is not a colour."},
       {101100, "An array may hold at most %d elements."},
       {101110, "An array needs at least one element."},
-      {101140, "[%s] cannot assign to this variable."},
+      {101140, "The variable cannot be assigned this value or in this way."},
       {101150, "[%s] this system variable cannot be assigned."},
       {101210, "[%s] %s = %d is above %d."},
       {101220, "[%s] %s = %d is negative."},
       {101230, "[%s] the layer [%s] does not exist."},
       {101240, "[%s] %s = %d: only %d font faces are installed."},
-      {101250, "The layer [%s] does not exist."},
+      {101250, "[%s] no layer or menu [%s]."},
       {101280, "[%s] a group takes no picture file and shares no layer."},
       {101281, "[%s] %s takes no rectangle (x1, y1, x2, y2)."},
       {101282, "[%s] %s rotates the whole picture: give no rectangle (x1, y1, x2, y2)."},
@@ -960,7 +977,7 @@ const std::vector<compiled_error_text>& default_listing_error_texts() {
       {101320, "[%s] a new sub window needs its title."},
       {101330, "[%s] %s = %d: the main window cannot be hidden."},
       {101400, "[%s] no task [%s]."},
-      {101420, "[%s] the SYSTEM task cannot be deleted."},
+      {101420, "[%s] the task [%s] cannot be deleted."},
       {101450, "[%s] %s: the text is empty."},
       {101510, "The movie file is not given."},
       {101520, "The movie cannot be played."},
@@ -976,6 +993,7 @@ const std::vector<compiled_error_text>& default_listing_error_texts() {
       {102150, "[%s]: a save file name may not hold a folder separator."},
       {102160, "[%s]: a save file name may be at most 32 bytes long."},
       {102170, "[%s] %s = %d is already staged."},
+      {102180, "[%s] %s = %d names neither a variable nor a layer."},
       {105000, "The compiled files are of another version."},
       {105210, "The display mode could not be changed."},
       {107010, "Array index out of range."},
@@ -994,6 +1012,10 @@ const std::vector<compiled_error_text>& default_listing_error_texts() {
       {108210, "The text is not a number."},
       {108220, "This needs text variables."},
       {110200, "The sound request queue is full."},
+      {120010, "The part starts beyond the end of the text."},
+      {120020, "The part runs past the end of the text."},
+      {120110, "The part to erase starts beyond the end of the text."},
+      {120120, "The part to erase runs past the end of the text."},
       {160010, "Text and number mixed."},
       {900000, "Damaged task state."},
       {900010, "[internal] unknown message text command."},

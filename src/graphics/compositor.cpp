@@ -431,7 +431,7 @@ const uint8_t* effect_pixels(cg_record* r) {
     if (!r->work_pixels) {
       static const std::string no_memory = utf8_to_sjis("メモリ確保エラーです。[%s](%d, %d)");
       write_info_log("ERR", no_memory, "", w, h);
-      report_error(104030, 1);
+      report_error_fmt(104030, 1, std::string());
       return nullptr;
     }
     r->work_width = w;

@@ -19,12 +19,12 @@
 
 layer_command_hook_table layer_command_hooks;
 
-object_node* find_named_layer(const std::string& path, std::string& resolved) {
+object_node* find_named_layer(const std::string& path, std::string& resolved, int command_number) {
   object_node* node = nullptr;
   const int form = resolve_object_path(resolved, path, object_current_path(tree_layers), 0);
   if (form >= 0 && object_trees[tree_layers].root && !resolved.empty())
     node = find_object_by_path(object_trees[tree_layers].root, resolved, form == 1 ? find_group : find_leaf);
-  if (!node) report_error_at_line_fmt(101250, 1, path);
+  if (!node) report_error_at_line_fmt(101250, 1, command_name(static_cast<unsigned>(command_number)), path);
   return node;
 }
 

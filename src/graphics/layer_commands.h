@@ -11,8 +11,9 @@ int cmd_delete_layer();
 int cmd_get_layer_info();
 
 // The layer a script path names, resolved against the layer tree's current
-// path into `resolved`; null after reporting 101250.
-object_node* find_named_layer(const std::string& path, std::string& resolved);
+// path into `resolved`; null after reporting 101250, which names the command
+// (by default the layer command) and the path.
+object_node* find_named_layer(const std::string& path, std::string& resolved, int command_number = 1);
 
 // Services of the GPU drawing and the windows the layer commands reach. Null:
 // the CPU drawing mode (no textures, no scene layer) and, for the window size,

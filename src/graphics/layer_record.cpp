@@ -101,7 +101,7 @@ int alloc_layer_picture(cg_record* record, int width, int height) {
   auto* block = static_cast<uint8_t*>(alloc_zeroed(bytes));
   if (!block) {
     write_info_log("", no_memory, "", width, height);
-    report_error(104030, 1);
+    report_error_fmt(104030, 1, std::string());
     return -1;
   }
   std::free(record->pixel_block);

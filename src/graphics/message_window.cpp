@@ -344,7 +344,7 @@ void store_output_int(uint32_t parameter_id, int64_t value) {
 
 object_node* find_layer(const std::string& path) {
   std::string resolved;
-  return find_named_layer(path, resolved);
+  return find_named_layer(path, resolved, message_set_command);
 }
 
 bool switch_on(uint32_t parameter_id) { return parameter_given(parameter_id) && parameter_int(parameter_id) == 1; }

@@ -21,6 +21,16 @@ inline size_t sjis_char_length(std::string_view s, size_t pos) {
 // Position of the character after the one at pos.
 inline size_t sjis_next(std::string_view s, size_t pos) { return pos + sjis_char_length(s, pos); }
 
+// Lower-cases A to Z in place, stepping over double-byte characters (whose
+// trail bytes may look like ASCII letters).
+inline void lowercase_sjis(std::string& s) {
+  for (size_t i = 0; i < s.size();) {
+    const size_t n = sjis_char_length(s, i);
+    if (n == 1 && s[i] >= 'A' && s[i] <= 'Z') s[i] = static_cast<char>(s[i] + ('a' - 'A'));
+    i += n;
+  }
+}
+
 // Conversions through iconv "CP932". Bytes that do not convert become '?' so
 // that a bad name never aborts the caller.
 std::string sjis_to_utf8(std::string_view sjis);

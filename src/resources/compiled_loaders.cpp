@@ -162,7 +162,7 @@ int install_script_name_list(const uint8_t* data, size_t size) {
   list.entry_values.reserve(records.size());
   for (compiled_script_record& s : records) {
     if (s.script_number >= count) {
-      report_error(compiled_script_out_of_range, 1);
+      report_error_fmt(compiled_script_out_of_range, 1, s.script_number);
       return compiled_script_out_of_range;
     }
     list.names[s.script_number] = std::move(s.source_name);

@@ -396,13 +396,13 @@ int open_pack_archives() {
   // that failure is reported after the duplicate test of those packs, the
   // order in which one pack after another would meet them.
   size_t failed_pack = SIZE_MAX;
-  int failure_code = 0;
+  bool failed_for_memory = false;
   size_t key_count = 0;
   std::vector<uint32_t> starts(buckets + 2, 0);
   for (size_t pack = 0; pack < registered_packs.size(); ++pack) {
     const registered_pack& r = registered_packs[pack];
     if (r.state != table_state::ok) {
-      failed_pack = pack, failure_code = r.state == table_state::no_memory ? 100010 : 104120;
+      failed_pack = pack, failed_for_memory = r.state == table_state::no_memory;
       break;
     }
     for (uint64_t key : r.keys) ++starts[(key >> 32 >> shift) + 2];
@@ -500,7 +500,11 @@ int open_pack_archives() {
     return -1;
   }
   if (failed_pack != SIZE_MAX) {
-    report_error_fmt(failure_code, 1, t.pack_paths[failed_pack]);
+    // Out of memory names nothing; a table that does not fit names its pack.
+    if (failed_for_memory)
+      report_error(100010, 1);
+    else
+      report_error_fmt(104120, 1, t.pack_paths[failed_pack]);
     return -1;
   }
 

@@ -41,6 +41,13 @@ bool val_id_valid(int command, int64_t val_id, int64_t last) {
   return false;
 }
 
+// A VAL_ID without a layer path moves a variable: one must be named.
+bool variable_given(int command, int64_t val_id) {
+  if (parameter_given(save_param_variable)) return true;
+  report_error_at_line_fmt(102180, 1, command_name(command), parameter_name(command, save_param_val_id), val_id);
+  return false;
+}
+
 // The save folder and the completed file name; empty after a report.
 std::string file_argument() {
   std::string name = parameter_text(save_param_file);
@@ -73,7 +80,7 @@ int cmd_save_value() {
   save_value_source source;
   if (parameter_given(save_param_layer)) {
     std::string resolved;
-    source.layer = find_named_layer(parameter_text(save_param_layer), resolved);
+    source.layer = find_named_layer(parameter_text(save_param_layer), resolved, command_save);
     if (!source.layer) return -1;
   }
   std::string path;
@@ -94,10 +101,7 @@ int cmd_save_value() {
     // read back as one.
     if (!val_id_valid(command_save, val_id, memory_slot_image_id - 1)) return -1;
     if (!source.layer) {
-      if (!parameter_given(save_param_variable)) {
-        report_error_at_line(900000, 1);
-        return -1;
-      }
+      if (!variable_given(command_save, val_id)) return -1;
       const uint32_t at = argument_position(save_param_variable);
       source.variable_id = argument_slots.variable_id[at];
       source.element = argument_slots.element_index[at];
@@ -118,7 +122,7 @@ int cmd_load_value() {
   request.command_name = command_name(command_load);
   request.val_id_name = parameter_name(command_load, save_param_val_id);
   if (parameter_given(save_param_layer)) {
-    request.layer = find_named_layer(parameter_text(save_param_layer), request.layer_path);
+    request.layer = find_named_layer(parameter_text(save_param_layer), request.layer_path, command_load);
     if (!request.layer) return -1;
   }
   int64_t slot = -1;
@@ -146,10 +150,7 @@ int cmd_load_value() {
   request.from_file = slot < 0;
   const bool restores_slots = request.from_file && request.val_id == memory_slot_image_id;
   if (!request.layer && !restores_slots) {
-    if (!parameter_given(save_param_variable)) {
-      report_error_at_line(900000, 1);
-      return -1;
-    }
+    if (!variable_given(command_load, val_id)) return -1;
     const uint32_t at = argument_position(save_param_variable);
     request.variable_id = argument_slots.variable_id[at];
     request.element = argument_slots.element_index[at];

@@ -259,7 +259,7 @@ int store_layer_payload(const unpacked_bytes& p, const save_load_request& r) {
       pixel_bytes < 0 || layer_payload_head_size + static_cast<uint64_t>(pixel_bytes) != p.size())
     return 1;
   if (!save_layer_hooks.install_picture) {
-    report_error_at_line_fmt(101250, 1, r.layer_path);
+    report_error_at_line_fmt(101250, 1, r.command_name, r.layer_path);
     return -1;
   }
   uint8_t* block = alloc_picture_block(nullptr, width, height, std::string());
@@ -320,7 +320,7 @@ int stage_save_value(uint32_t val_id, const save_value_source& source, const std
     if (!save_layer_hooks.picture_of ||
         save_layer_hooks.picture_of(source.layer, image, &width, &height, &pixels) != 0 || width <= 0 ||
         height <= 0 || !pixels) {
-      report_error_at_line_fmt(101250, 1, source.layer->name);
+      report_error_at_line_fmt(101250, 1, command_name, source.layer->name);
       return -1;
     }
     const uint64_t pixel_bytes = static_cast<uint64_t>(width) * 4 * static_cast<uint64_t>(height);

@@ -508,7 +508,7 @@ int cmd_let() {
     }
     if (type == variable_type_text) {
       if (op > 1) {
-        report_error_at_line_fmt(101140, 1, command_name(cmd_no_let));
+        report_error_at_line(101140, 1);
         return -1;
       }
       std::string text;
@@ -523,7 +523,7 @@ int cmd_let() {
       set_string_element_n(id, element, text.data(), text.size());
       return 0;
     }
-    report_error_at_line_fmt(101140, 1, command_name(cmd_no_let));
+    report_error_at_line(101140, 1);
     return -1;
   }
 

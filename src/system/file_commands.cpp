@@ -235,7 +235,7 @@ int cmd_file_operation() {
 
   if (given(11)) {
     std::string resolved;
-    object_node* node = find_named_layer(parameter_text(param(11)), resolved);
+    object_node* node = find_named_layer(parameter_text(param(11)), resolved, command_file);
     if (!node) return -1;
     int format = picture_format_png;
     if (given(12)) format = value(12) == 1 ? picture_format_bmp : picture_format_png;

@@ -180,3 +180,39 @@ TEST(ScriptAssembler, LiteralWhereACommandTakesAVariableIsRefused) {
     }
   }
 }
+
+// Declarations and configuration above the first `script` line open no script
+// of their own: the script list holds exactly the scripts the listing names
+// (code above any `script` line is "main.txt"), and one name twice is refused.
+TEST(ScriptAssembler, LinesAboveTheFirstScriptOpenNoScript) {
+  const struct {
+    const char* listing;
+    std::vector<std::string> names;
+  } cases[] = {
+      {"global int a = 1\nscript main.txt\n*SYSTEM_START\nwait 1\n", {"main.txt"}},
+      {"config title \"T\"\nerror 108180 \"x %s\"\nglobal string s = \"q\"\nstatic int b = 2\n"
+       "script first.txt\n*SYSTEM_START\nwait 1\nscript second.txt\n*x\nreturn\n",
+       {"first.txt", "second.txt"}},
+      {"global int a = 1\n*SYSTEM_START\nwait 1\nscript other.txt\n*o\nreturn\n", {"main.txt", "other.txt"}},
+      {"global int a = 1\n", {"main.txt"}},
+  };
+  for (const auto& c : cases) {
+    assemble_result r = assemble(c.listing);
+    ASSERT_TRUE(r.ok) << c.listing << r.errors[0].message;
+    std::vector<std::string> names;
+    for (const assembled_script& s : r.scripts) names.push_back(s.source_name);
+    EXPECT_EQ(names, c.names) << c.listing;
+    uint32_t count = 0;
+    std::vector<compiled_script_record> list;
+    ASSERT_EQ(parse_script_list_file(r.files[3].bytes.data(), r.files[3].bytes.size(), count, list), compiled_ok);
+    EXPECT_EQ(count, c.names.size()) << c.listing;
+  }
+  // A name the player could not tell from an earlier script (without regard to case).
+  const std::pair<const char*, uint32_t> twice[] = {{"*SYSTEM_START\nwait 1\nscript MAIN.txt\nwait 1\n", 3},
+                                                    {"script a.txt\n*SYSTEM_START\nwait 1\nscript A.TXT\nwait 1\n", 4}};
+  for (const auto& [listing, line] : twice) {
+    assemble_result r = assemble(listing);
+    EXPECT_FALSE(r.ok) << listing;
+    EXPECT_EQ(error_lines(r), std::vector<uint32_t>({line})) << listing;
+  }
+}

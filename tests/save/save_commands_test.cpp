@@ -159,7 +159,9 @@ TEST_F(SaveCommands, FileNamesAndNumbers) {
   EXPECT_EQ(run_codes(save_cmd().slot(99999).val(1).var("n"), cmd_load_value, -1), codes({101000}));
   EXPECT_EQ(run_codes(save_cmd().slot(12).val(1).var("n"), cmd_load_value, -1), codes({108030}));
   // Missing pieces.
-  EXPECT_EQ(run_codes(save_cmd().val(1), cmd_save_value, -1), codes({900000}));
+  // A value number with neither a variable nor a layer: nothing to move.
+  EXPECT_EQ(run_codes(save_cmd().val(1), cmd_save_value, -1), codes({102180}));
+  EXPECT_EQ(run_codes(save_cmd().file("save01").val(1), cmd_load_value, -1), codes({102180}));
   EXPECT_EQ(run_codes(save_cmd().file("save01").var("n"), cmd_load_value, -1), codes({102110}));
   EXPECT_EQ(run_codes(save_cmd().file("nothere").val(1).var("n"), cmd_load_value, -1), codes({102100}));
   EXPECT_EQ(run_codes(save_cmd().val(1).var("n"), cmd_load_value, -1), codes({102100}));

@@ -669,3 +669,55 @@ end
   EXPECT_EQ(game.text_value("st2"), game.text_value("st"));
   EXPECT_EQ(game.int_value("finished"), 1);
 }
+
+// The layout of the demo and of the listing documentation: declarations above
+// the `script` line. The game has one script, and a task state that went
+// through a save file restores the task where it stood.
+TEST(TaskCommands, StateFromASaveFileRestoresInTheDemoLayout) {
+  headless_game game(R"(
+config title "Layout"
+global int scripts = 0
+global int steps = 0
+global int restored = 0
+global string st = ""
+global string back = ""
+static int from_static = 7
+
+script main.txt
+*SYSTEM_START
+script_list output=scripts, count=1
+task name="w", label="work"
+wait 2
+task_query name="w", output=st, state=1
+save_value file="state", val_id=1, variable=st
+task_delete name="w"
+load_value file="state", val_id=1, variable=back
+task name="w2", label="idle", state=back
+restored = 1
+*idle
+wait 1
+goto idle
+*work
+loop 100
+  if from_static == 7
+    steps += 1
+    wait 1
+  end
+end
+)");
+  ASSERT_EQ(game.start(), 0);
+  game.run_ticks(6);
+  EXPECT_TRUE(game.errors().empty()) << first_error(game);
+  EXPECT_EQ(game.int_value("scripts"), 1);
+  EXPECT_EQ(game.int_value("restored"), 1);
+  EXPECT_EQ(game.text_value("back"), game.text_value("st"));
+  // w counted in ticks 1 to 3; w2 goes on inside the same loop and if from
+  // the next tick: one step per tick from there.
+  const int64_t at_restore = game.int_value("steps");
+  game.run_ticks(3);
+  EXPECT_EQ(game.int_value("steps"), at_restore + 3);
+  task_record* w2 = task_named("w2");
+  ASSERT_NE(w2, nullptr);
+  EXPECT_EQ(w2->loop_depth, 1);
+  EXPECT_EQ(w2->block_depth, 1);
+}

@@ -339,3 +339,18 @@ TEST_F(SoundGame, VolumeWithPlayFadesInAndQueriesReadTheRecord) {
   EXPECT_EQ(g.int_value("q", 7), 1);  // the first state switch (playing) answers
   EXPECT_TRUE(g.error_codes().empty());
 }
+
+// A sound's file name queried into an integer variable is a wrong variable
+// type; the message reads whole (no placeholder left in it).
+TEST_F(SoundGame, FileNameIntoANumberIsRefusedWithAWholeMessage) {
+  headless_game g(std::string(prelude) +
+                  "sound name=\"a\", file=\"t.wav\"\n"
+                  "sound_query name=\"a\", output=v, file=1\n"
+                  "*idle\nwait 1\ngoto idle\n");
+  g.write_file("t.wav", make_wave(1, 1, 22050, 16, 2, pcm16_bytes(positive_tone(22050))));
+  ASSERT_EQ(g.start(), 0);
+  run_for(g, 100);
+  ASSERT_EQ(g.error_codes(), std::vector<int>{101140});
+  EXPECT_EQ(g.errors()[0].text_utf8.find('%'), std::string::npos) << g.errors()[0].text_utf8;
+  EXPECT_NE(g.errors()[0].text_utf8.find("cannot be assigned"), std::string::npos) << g.errors()[0].text_utf8;
+}
