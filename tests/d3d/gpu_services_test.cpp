@@ -143,33 +143,64 @@ TEST_P(GpuServices, CaptureTakesTheWindowPictureAndRefreshUploadsAnew) {
 
 TEST_P(GpuServices, ClientSizeInFullScreenSetsTheModeAgainAndResetsTheDevice) {
   headless_game g("script main.txt\n*SYSTEM_START\n"
-                  "layer path=\"bg\", file=\"cg/bg.bmp\", priority=1, make_texture=1\n"
+                  "layer path=\"bg\", file=\"cg/bg.bmp\", priority=1\n"
+                  "layer path=\"small\", file=\"cg/small.bmp\", priority=2, make_texture=1\n"
                   "window window=0, fullscreen=1\n"
                   "wait 2\n"
                   "system_settings width=800, height=600\n"
+                  "args75\n"
                   "*idle\nwait 1\ngoto idle\n");
+  // A probe right after command 80, before the tick repaints: what the
+  // window shows then.
+  static headless_frame shown;
+  static HeadlessUi* probe_ui = nullptr;
+  g.set_command_handler(75, [] {
+    shown = probe_ui->frame(0);
+    return 0;
+  });
   add_pictures(g);
+  // Stretched over the mode, so the mode is the one the best-mode search finds.
+  g.write_file("kxcfg.dat", engine_settings_file({{7, 2}}));
   if (!start_on(g, GetParam())) GTEST_SKIP() << "no " << gpu_choice_name(GetParam()) << " device here";
   g.run_ticks(1);
   HeadlessUi& ui = g.backend().ui;
+  probe_ui = &ui;
+  const headless_frame before = ui.frame(0);
   auto entries = [&] {
-    return std::count_if(ui.calls().begin(), ui.calls().end(),
+    const std::vector<std::string> calls = ui.calls();
+    return std::count_if(calls.begin(), calls.end(),
                          [](const std::string& c) { return c.rfind("enter_fullscreen 0", 0) == 0; });
   };
-  ASSERT_EQ(entries(), 1);
+  ASSERT_EQ(entries(), 1) << [&] {
+    std::string all;
+    for (const std::string& c : ui.calls()) all += c + "\n";
+    for (const auto& b : ui.boxes()) all += sjis_to_utf8(b.text) + "\n";
+    return all;
+  }();
   const int devices = g.backend().gpu.devices_made();
   g.run_ticks(4);
   // The mode is set again for the new game size, and the device made anew.
   EXPECT_EQ(entries(), 2);
+  // Cleared to black over the new game size; the game's picture was there.
+  auto black = [](const headless_frame& f) {
+    if (f.width < 800 || f.height < 600) return false;
+    for (int y = 0; y < 600; ++y)
+      for (int x = 0; x < 800; ++x)
+        for (int c = 0; c < 3; ++c)
+          if (f.bgra[(size_t(y) * size_t(f.width) + size_t(x)) * 4 + size_t(c)] != 0) return false;
+    return true;
+  };
+  EXPECT_FALSE(black(before));
+  EXPECT_TRUE(black(shown));
   EXPECT_EQ(game_window_record(0)->logical_width, 800);
   EXPECT_EQ(cpu_frame_buffer.frame_width, 800);
   EXPECT_EQ(g.backend().gpu.devices_made(), devices + 1);
   EXPECT_TRUE(log_has(g.log_lines(), "DeviceReset End."));
   EXPECT_EQ(engine_settings.gpu_drawing, 1);
   // The layer that had textures has them again on the new device.
-  const cg_record* bg = layer("bg");
-  ASSERT_NE(bg, nullptr);
-  EXPECT_TRUE(bg->gpu_textures && bg->gpu_textures->has_textures);
+  const cg_record* small = layer("small");
+  ASSERT_NE(small, nullptr);
+  EXPECT_TRUE(small->gpu_textures && small->gpu_textures->has_textures);
   // No second reset waits for the next scene.
   EXPECT_EQ(screen_state.device_reset_requested.load(), 0);
 }
@@ -183,6 +214,7 @@ TEST(GpuServicesReport, EnvironmentReportListsTheDevices) {
   headless_game g(capture_listing());
   add_pictures(g);
   ASSERT_EQ(g.start(), 0);
+  g.run_ticks(1);
   const auto log = g.log_lines();
   const auto gpu = std::find(log.begin(), log.end(), "GPU");
   ASSERT_NE(gpu, log.end());
