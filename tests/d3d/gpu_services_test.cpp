@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/frame_loop.h"
 #include "core/frame_state.h"
 #include "core/settings.h"
 #include "core/sjis.h"
@@ -263,4 +264,29 @@ TEST(GpuDeviceLoss, ResetOfARealContextRebuildsOrSwitchesToCpu) {
     }
     gles_reset_status_query = nullptr;
   }
+}
+
+// The adapter follows the main window's monitor: on the second display the
+// rebuilt device is asked of adapter 1 first.
+TEST(GpuServicesAdapter, DeviceIsMadeOnTheMainWindowsMonitorsAdapter) {
+  headless_game g(capture_listing());
+  add_pictures(g);
+  g.prepare([](HeadlessPlatform& p) {
+    headless_display first, second;
+    ASSERT_TRUE(parse_headless_display("1920x1080", first));
+    ASSERT_TRUE(parse_headless_display("1280x1024+1920+0", second));
+    p.ui.set_displays({first, second});
+  });
+  ASSERT_EQ(g.start(), 0);
+  g.run_ticks(2);
+  EXPECT_EQ(d3d_renderer_state.adapter, 0);
+  EXPECT_EQ(g.backend().gpu.preferred_adapter(), 0);
+  g.backend().ui.move_window(0, 2100, 100);
+  g.backend().ui.user_resize(0, 800, 600, 0);
+  pump_messages();
+  redraw_scene();
+  g.run_ticks(1);
+  EXPECT_TRUE(log_has(g.log_lines(), "DeviceReset End."));
+  EXPECT_EQ(d3d_renderer_state.adapter, 1);
+  EXPECT_EQ(g.backend().gpu.preferred_adapter(), 1);
 }
