@@ -4,9 +4,12 @@
 // filled only by tests, or by nothing, is a feature the running player does
 // not have. Fields that may stay empty on purpose are listed once, below,
 // with the reason.
-#include <gtest/gtest.h>
-
+//   usage: check-hooks [--tables] [source root]   (default: the current folder)
+// Prints one line per unfilled field and exits 1; with --tables, lists the
+// tables it found ("type instance field...") instead.
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -14,8 +17,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include "support/temp_folder.h"
 
 namespace fs = std::filesystem;
 
@@ -277,13 +278,8 @@ std::vector<source_file> read_tree(const fs::path& root) {
 
 // One line per field that no file of src/ fills: "table.field (type, header):
 // assigned only in tests" or "... assigned nowhere".
-std::vector<std::string> unwired_hooks(const fs::path& root) {
-  const std::vector<source_file> files = read_tree(root);
-  std::map<std::string, hook_table> tables;
-  for (const source_file& f : files)
-    if (!f.test && f.path.size() > 2 && f.path.compare(f.path.size() - 2, 2, ".h") == 0) find_tables(f, tables);
-  for (const source_file& f : files)
-    if (!f.test) find_instances(f, tables);
+std::vector<std::string> unwired_hooks(const std::vector<source_file>& files,
+                                       const std::map<std::string, hook_table>& tables) {
   std::vector<std::string> out;
   for (const auto& [type, table] : tables) {
     if (table.instances.empty()) continue;  // a record passed as an argument, not a table filled at start-up
@@ -301,119 +297,49 @@ std::vector<std::string> unwired_hooks(const fs::path& root) {
   return out;
 }
 
-std::string joined(const std::vector<std::string>& lines) {
-  std::string s;
-  for (const std::string& l : lines) s += "  " + l + "\n";
-  return s;
-}
-
-void write_file(const fs::path& p, const std::string& text) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary) << text;
+std::map<std::string, hook_table> engine_tables(const std::vector<source_file>& files) {
+  std::map<std::string, hook_table> tables;
+  for (const source_file& f : files)
+    if (!f.test && f.path.size() > 2 && f.path.compare(f.path.size() - 2, 2, ".h") == 0) find_tables(f, tables);
+  for (const source_file& f : files)
+    if (!f.test) find_instances(f, tables);
+  return tables;
 }
 
 }  // namespace
 
-TEST(HookWiring, EveryHookTableFieldIsFilledInSrc) {
-  const std::vector<std::string> unwired = unwired_hooks(ZARVIK_SOURCE_DIR);
-  EXPECT_TRUE(unwired.empty()) << "hook fields that the player's start-up never fills:\n" << joined(unwired);
-}
-
-TEST(HookWiring, TheScanFindsTheEngineTables) {
-  // The scan must see the tables it guards, or it guards nothing.
-  const std::vector<source_file> files = read_tree(ZARVIK_SOURCE_DIR);
-  std::map<std::string, hook_table> tables;
-  for (const source_file& f : files)
-    if (!f.test && f.path.compare(f.path.size() - 2, 2, ".h") == 0) find_tables(f, tables);
-  for (const source_file& f : files)
-    if (!f.test) find_instances(f, tables);
-  const struct {
-    const char* type;
-    const char* instance;
-    const char* field;
-  } expected[] = {
-      {"cg_gpu_hook_table", "cg_gpu_hooks", "read_back_buffer_with_tone"},
-      {"client_size_hook_table", "client_size_hooks", "fullscreen_resize"},
-      {"environment_report_hook_table", "environment_report_hooks", "gpu_lines"},
-      {"save_layer_hooks_record", "save_layer_hooks", "stamp_load_time"},
-      {"object_tree_payload_hooks", "object_tree_hooks", "first_node"},
-      {"frame_step_table", "frame_steps", "present_movie"},
-  };
-  for (const auto& e : expected) {
-    ASSERT_TRUE(tables.count(e.type)) << e.type;
-    const hook_table& t = tables.at(e.type);
-    EXPECT_TRUE(t.instances.count(e.instance)) << e.type << " " << e.instance;
-    EXPECT_NE(std::find(t.fields.begin(), t.fields.end(), e.field), t.fields.end()) << e.type << "." << e.field;
+int main(int argc, char** argv) {
+  bool list = false;
+  fs::path root = ".";
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--tables") {
+      list = true;
+    } else {
+      root = a;
+    }
   }
-  EXPECT_TRUE(tables.at("frame_step_table").only_pointers);
-  EXPECT_FALSE(tables.at("sound_thread_record").only_pointers);
-}
-
-// A planted tree: a table with five ways to be filled. Each fill removed in
-// turn must be reported by name; with all of them in place nothing is.
-TEST(HookWiring, PlantedRemovalsAreReportedByName) {
-  temp_folder dir;
-  const fs::path root = dir.path();
-  write_file(root / "src/low/planted.h", R"(#pragma once
-// A table with a comment that names (*decoy)(int) and a string below.
-struct planted_hook_table {
-  int (*direct)(int) = nullptr;
-  void (*designated)() = nullptr;
-  void (*arrayed)() = nullptr;
-  bool (*through_pointer)(const char* text) = nullptr;
-  void set_all(bool (*given)(int));  // a member function, not a field
-};
-extern planted_hook_table planted_hooks;
-extern planted_hook_table planted_set[2];
-struct plain_positional_table {
-  void (*first)();
-  int (*second)(int);
-};
-extern plain_positional_table positional_hooks;
-)");
-  const std::string filler = R"(#include "low/planted.h"
-planted_hook_table planted_hooks;
-planted_hook_table planted_set[2];
-plain_positional_table positional_hooks = {one, two};
-void fill() {
-  const char* text = "planted_hooks.direct = nothing";
-  planted_hooks.direct = twice;  // DIRECT
-  planted_hooks = planted_hook_table{.designated = go};  // DESIGNATED
-  planted_set[1].arrayed = go;  // ARRAYED
-  planted_hook_table* p = &planted_hooks;
-  p->through_pointer = check;  // POINTER
-  planted_hooks.arrayed = nullptr;
-}
-)";
-  write_file(root / "tests/low/planted_test.cpp", R"(void stand_ins() {
-  planted_hooks.direct = fake;
-}
-)");
-  write_file(root / "src/high/fill.cpp", filler);
-  EXPECT_TRUE(unwired_hooks(root).empty()) << joined(unwired_hooks(root));
-
-  const struct {
-    const char* marker;
-    const char* expected;
-  } removals[] = {
-      {"// DIRECT", "planted_hooks.direct (planted_hook_table, src/low/planted.h): assigned only in tests"},
-      {"// DESIGNATED", "planted_hooks.designated (planted_hook_table, src/low/planted.h): assigned nowhere"},
-      {"// ARRAYED", "planted_hooks.arrayed (planted_hook_table, src/low/planted.h): assigned nowhere"},
-      {"// POINTER", "planted_hooks.through_pointer (planted_hook_table, src/low/planted.h): assigned nowhere"},
-  };
-  for (const auto& r : removals) {
-    std::string text = filler;
-    const size_t at = text.find(r.marker);
-    const size_t line = text.rfind('\n', at) + 1;
-    text.erase(line, text.find('\n', at) + 1 - line);
-    write_file(root / "src/high/fill.cpp", text);
-    EXPECT_EQ(unwired_hooks(root), std::vector<std::string>{r.expected}) << r.marker;
+  if (!fs::is_directory(root / "src")) {
+    std::fprintf(stderr, "check-hooks: no src/ under %s\n", root.string().c_str());
+    return 2;
   }
-  // A positional fill of two values covers both fields; of one, only the first.
-  std::string short_fill = filler;
-  short_fill.replace(short_fill.find("{one, two}"), 10, "{one}");
-  write_file(root / "src/high/fill.cpp", short_fill);
-  EXPECT_EQ(unwired_hooks(root),
-            std::vector<std::string>{
-                "positional_hooks.second (plain_positional_table, src/low/planted.h): assigned nowhere"});
+  const std::vector<source_file> files = read_tree(root);
+  const std::map<std::string, hook_table> tables = engine_tables(files);
+  if (list) {
+    for (const auto& [type, table] : tables) {
+      if (table.instances.empty()) continue;
+      std::string line = type + " " + (table.name.empty() ? *table.instances.begin() : table.name);
+      for (const std::string& f : table.fields) line += " " + f;
+      std::printf("%s%s\n", line.c_str(), table.only_pointers ? "" : " (and data)");
+    }
+    return 0;
+  }
+  const std::vector<std::string> unwired = unwired_hooks(files, tables);
+  for (const std::string& line : unwired) std::printf("%s\n", line.c_str());
+  if (!unwired.empty()) {
+    std::printf("hooks: %zu hook field(s) that the player's start-up never fills\n", unwired.size());
+    return 1;
+  }
+  std::printf("hooks: every hook table field is filled in src/\n");
+  return 0;
 }
