@@ -480,3 +480,26 @@ TEST(GpuServicesAdapter, DeviceIsMadeOnTheMainWindowsMonitorsAdapter) {
   EXPECT_EQ(d3d_renderer_state.adapter, 1);
   EXPECT_EQ(g.backend().gpu.preferred_adapter(), 1);
 }
+
+// A mode for the new size that cannot be had ends in a window of that size.
+TEST(GpuServicesClientSize, FailedModeForTheNewSizeEndsInAWindowOfIt) {
+  headless_game g("script main.txt\n*SYSTEM_START\n"
+                  "window window=0, fullscreen=1\n"
+                  "wait 2\n"
+                  "system_settings width=800, height=600\n"
+                  "*idle\nwait 1\ngoto idle\n");
+  add_pictures(g);
+  g.write_file("kxcfg.dat", engine_settings_file({{7, 2}}));
+  ASSERT_EQ(g.start(), 0);
+  g.run_ticks(1);
+  HeadlessUi& ui = g.backend().ui;
+  ASSERT_TRUE(ui.window_fullscreen(0));
+  ui.set_fullscreen_fails(true);
+  g.run_ticks(3);
+  EXPECT_FALSE(ui.window_fullscreen(0));
+  EXPECT_EQ(screen_state.fullscreen.load(), 0);
+  EXPECT_EQ(cpu_frame_buffer.output_width, 800);
+  EXPECT_EQ(screen_state.client_width.load(), 800);
+  EXPECT_EQ(ui.window(0).width, 800);
+  EXPECT_EQ(ui.window(0).height, 600);
+}
