@@ -102,7 +102,7 @@ int pace_frame() {
   // Pictures loaded since the previous frame was released: the time they
   // took is a stall like a window drag, not lateness to catch up on.
   const uint32_t load = pacing_state.last_load_ms;
-  const bool loaded = load != 0 && int32_t(load - pacing_state.frame_now_ms) >= 0;
+  const bool loaded = load != 0 && int32_t(load - pacing_state.frame_now_ms) > 0;
   frame_thread.in_pacing = 1;
   int late = 0;
   if (elapsed < period) {
