@@ -30,30 +30,30 @@ struct planted_hook_table {
   bool (*through_pointer)(const char* text) = nullptr;
   void set_all(bool (*given)(int));
 };
-extern planted_hook_table planted_hooks;
+extern planted_hook_table planted_links;
 extern planted_hook_table planted_set[2];
 struct plain_positional_table {
   void (*first)();
   int (*second)(int);
 };
-extern plain_positional_table positional_hooks;
+extern plain_positional_table positional_links;
 H
 cat > "$tmp/src/high/fill.cpp" <<'C'
 #include "low/planted.h"
-planted_hook_table planted_hooks;
+planted_hook_table planted_links;
 planted_hook_table planted_set[2];
-plain_positional_table positional_hooks = {one, two};
+plain_positional_table positional_links = {one, two};
 void fill() {
-  const char* text = "planted_hooks.designated = nothing";
-  planted_hooks.direct = twice;  // DIRECT
-  planted_hooks = planted_hook_table{.designated = go};  // DESIGNATED
+  const char* text = "planted_links.designated = nothing";
+  planted_links.direct = twice;  // DIRECT
+  planted_links = planted_hook_table{.designated = go};  // DESIGNATED
   planted_set[1].arrayed = go;  // ARRAYED
-  planted_hook_table* p = &planted_hooks;
+  planted_hook_table* p = &planted_links;
   p->through_pointer = check;  // POINTER
-  planted_hooks.arrayed = nullptr;
+  planted_links.arrayed = nullptr;
 }
 C
-printf 'void stand_ins() {\n  planted_hooks.direct = fake;\n}\n' > "$tmp/tests/low/planted_test.cpp"
+printf 'void stand_ins() {\n  planted_links.direct = fake;\n}\n' > "$tmp/tests/low/planted_test.cpp"
 "$check" "$tmp" >/dev/null || { echo "a tree with every field filled was refused:"; "$check" "$tmp"; exit 1; }
 
 expect_reported() {  # expect_reported <marker removed, or a sed expression> <line the report must hold>
@@ -69,10 +69,10 @@ expect_reported() {  # expect_reported <marker removed, or a sed expression> <li
   [ "$(grep -c ': assigned' <<<"$out")" -eq 1 ] || { echo "more than one field reported:"; echo "$out"; exit 1; }
 }
 
-expect_reported '/DIRECT/d' 'planted_hooks.direct (planted_hook_table, src/low/planted.h): assigned only in tests'
-expect_reported '/DESIGNATED/d' 'planted_hooks.designated (planted_hook_table, src/low/planted.h): assigned nowhere'
-expect_reported '/ARRAYED/d' 'planted_hooks.arrayed (planted_hook_table, src/low/planted.h): assigned nowhere'
-expect_reported '/POINTER/d' 'planted_hooks.through_pointer (planted_hook_table, src/low/planted.h): assigned nowhere'
+expect_reported '/DIRECT/d' 'planted_links.direct (planted_hook_table, src/low/planted.h): assigned only in tests'
+expect_reported '/DESIGNATED/d' 'planted_links.designated (planted_hook_table, src/low/planted.h): assigned nowhere'
+expect_reported '/ARRAYED/d' 'planted_links.arrayed (planted_hook_table, src/low/planted.h): assigned nowhere'
+expect_reported '/POINTER/d' 'planted_links.through_pointer (planted_hook_table, src/low/planted.h): assigned nowhere'
 # A positional fill of one value covers only the first field.
-expect_reported 's/{one, two}/{one}/' 'positional_hooks.second (plain_positional_table, src/low/planted.h): assigned nowhere'
+expect_reported 's/{one, two}/{one}/' 'positional_links.second (plain_positional_table, src/low/planted.h): assigned nowhere'
 echo "the hook guard names every planted removal"
