@@ -99,10 +99,6 @@ int pace_frame() {
 
   uint32_t now = clock->tick_ms();
   uint32_t elapsed = now - pacing_state.reference_ms;
-  // Pictures loaded since the previous frame was released: the time they
-  // took is a stall like a window drag, not lateness to catch up on.
-  const uint32_t load = pacing_state.last_load_ms;
-  const bool loaded = load != 0 && int32_t(load - pacing_state.frame_now_ms) > 0;
   frame_thread.in_pacing = 1;
   int late = 0;
   if (elapsed < period) {
@@ -111,7 +107,7 @@ int pace_frame() {
     pacing_state.frame_now_ms = clock->tick_ms();
   } else {
     uint32_t lag = elapsed - period;
-    if (lag >= 250 || loaded) lag = 0;  // a stall (window drag, debugger, loading) is forgotten, not caught up
+    if (lag >= 250) lag = 0;  // a stall (window drag, debugger) is forgotten, not caught up
     late = (pacing_state.frame_skip && static_cast<uint64_t>(lag) >= 3ull * period) ? 1 : 0;
     pacing_state.frame_now_ms = now + lag;
     pacing_state.reference_ms = now + lag;

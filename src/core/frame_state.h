@@ -28,8 +28,8 @@ struct pacing_state_record {
   uint8_t first_frame = 0;     // set by the first tick that reaches drawing
   uint8_t device_countdown = 0;
   uint8_t style_countdown = 0;  // 20 after leaving full screen
-  // When a picture was last loaded (stamp_load_time); 0 never. A tick that
-  // loaded one is not counted late.
+  // When a picture was last loaded (stamp_load_time); 0 never. Kept for
+  // the pacing; the lateness of a tick does not depend on it.
   uint32_t last_load_ms = 0;  // written and read on the thread that runs the tick
 };
 extern pacing_state_record pacing_state;
