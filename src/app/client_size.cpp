@@ -32,9 +32,11 @@ void set_main_client_size(int width, int height) {
   main->display_rect[3] = height;
   main->bitmap_width = width;
   main->bitmap_height = height;
-  if (screen_state.fullscreen) {
-    if (client_size_hooks.fullscreen_resize) client_size_hooks.fullscreen_resize(width, height);
-  } else {
+  if (screen_state.fullscreen && client_size_hooks.fullscreen_resize)
+    client_size_hooks.fullscreen_resize(width, height);
+  // A window, or a full screen whose mode for the new size could not be had
+  // (the switch has gone back to a window).
+  if (!screen_state.fullscreen) {
     if (apply_frame_buffer_rule(cpu_frame_buffer.pixels, width, height) != 0) return;
     cpu_frame_buffer.output_width = cpu_frame_buffer.frame_width = width;
     cpu_frame_buffer.output_height = cpu_frame_buffer.frame_height = height;

@@ -3,6 +3,7 @@
 #include "app/frame_loop.h"
 #include "app/game_window.h"
 #include "app/client_size.h"
+#include "app/environment_report.h"
 #include "app/input.h"
 #include "core/error_report.h"
 #include "app/menu_view.h"
@@ -11,6 +12,9 @@
 #include "graphics/layer_commands.h"
 #include "platform/platform.h"
 #include "core/engine_state.h"
+#include "core/settings.h"
+#include "d3d/d3d_device.h"
+#include "d3d/scene_drawing.h"
 #include "script/control_flow.h"
 #include "script/scheduler.h"
 #include "system/file_list.h"
@@ -66,6 +70,15 @@ bool modal_wait_step_of_program(uint32_t ms) {
   return !quit_flag && message_loop.running && !stop_threads_signal;
 }
 
+// Command 80's new client size under GPU drawing: the device is made again
+// for it at once. The screen switch's own request would reset it a second
+// time at the next scene.
+void reset_device_for_client_size() {
+  if (!engine_settings.gpu_drawing || !d3d_renderer_state.device) return;
+  reset_device();
+  withdraw_device_reset();
+}
+
 }  // namespace
 
 void link_engine_hooks() {
@@ -89,4 +102,8 @@ void link_engine_hooks() {
   menu_bar_hooks.show_strip = show_menu_bar_strip;
   input_hooks.apply_cursor_request = apply_cursor_show_request;
   settings_links.set_client_size = set_main_client_size;
+  client_size_hooks.fullscreen_resize = set_fullscreen_game_size;
+  client_size_hooks.reset_device = reset_device_for_client_size;
+  // The GPU drawing's devices in the environment report.
+  environment_report_hooks.gpu_lines = d3d_adapter_lines;
 }

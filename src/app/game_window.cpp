@@ -85,17 +85,22 @@ void free_surface(cg_record* record) {
 
 uint8_t painted_black[game_window_count] = {};
 
-// Paints the client black: the picture is gone or hidden.
-void paint_black(window_state& w) {
-  if (painted_black[w.index]) return;
-  painted_black[w.index] = 1;
+// One black pixel stretched over the whole client.
+void present_black(window_state& w) {
   // One zero pixel stretched over (width rounded down to 4, plus 4) x height.
   int width = (w.logical_width & ~3) + 4, height = std::max(1, w.logical_height);
   static std::vector<uint8_t> zero;
   if (zero.size() < size_t(width) * size_t(height) * 4) zero.assign(size_t(width) * size_t(height) * 4, 0);
+  platform().ui->present(w.index, zero.data(), width, height, width * 4, 0, 0);
+}
+
+// Paints the client black: the picture is gone or hidden.
+void paint_black(window_state& w) {
+  if (painted_black[w.index]) return;
+  painted_black[w.index] = 1;
   w.bitmap_width = 1;
   w.bitmap_height = 1;
-  platform().ui->present(w.index, zero.data(), width, height, width * 4, 0, 0);
+  present_black(w);
 }
 
 // Whether `node` is still a node of the layer tree (a freed node is not; its
@@ -675,6 +680,15 @@ void hand_over_frame(int window, cg_record* root) {
 }
 
 }  // namespace
+
+void clear_window_black(int window) {
+  window_state* w = game_window_record(window);
+  if (!w || !w->has_window || !platform_installed() || !platform().ui) return;
+  // The next repaint presents the whole picture again, over the black.
+  if (window < layer_window_count && layer_links.windows[window].attached_layer)
+    mark_layer_dirty(layer_links.windows[window].attached_layer);
+  present_black(*w);
+}
 
 int repaint_window_without_device(int window) {
   window_state* w = game_window_record(window);

@@ -81,6 +81,9 @@ void remove_main_window_thick_frame();
 
 // Presents the window's current frame (a paint).
 void repaint_window(window_state& record, bool whole);
+// Marks the window's picture for a full redraw and paints the client black
+// at once (a screen mode changed under it).
+void clear_window_black(int window);
 // The frame step for each window: paints a hidden or empty window black, or
 // asks for a paint when its layer was redrawn. Returns quit_flag.
 int repaint_window_without_device(int window);

@@ -166,6 +166,25 @@ bool find_best_display_mode(int display, int gw, int gh, int dw, int dh, int dep
 
 // ---------------------------------------------------------------- switches
 
+namespace {
+
+// The full-screen output for the game's size on `display`: the desktop's
+// size, or the best display mode when the settings ask for the search.
+void choose_fullscreen_output(int display) {
+  const int gw = game_width(), gh = game_height();
+  int mw = system_info.desktop_width, mh = system_info.desktop_height;
+  // kxcfg.dat slot 6 (0 there) turns the search on.
+  if (engine_settings.best_mode_search != 0 &&
+      !find_best_display_mode(display, gw, gh, system_info.desktop_width, system_info.desktop_height,
+                              screen_state.fullscreen_depth, &mw, &mh)) {
+    mw = system_info.desktop_width;
+    mh = system_info.desktop_height;
+  }
+  choose_output_size(gw, gh, mw, mh);
+}
+
+}  // namespace
+
 void request_device_reset() {
   if (engine_settings.gpu_drawing) screen_state.device_reset_requested = 1;
 }
@@ -232,16 +251,7 @@ int switch_to_fullscreen() {
   save_output_and_frame_sizes();
   if (menu_bar.node[0] && menu_bar_hooks.build) menu_bar_hooks.build(0, nullptr, false);
 
-  const int gw = game_width(), gh = game_height();
-  int mw = system_info.desktop_width, mh = system_info.desktop_height;
-  // kxcfg.dat slot 6 (0 there) turns the search on.
-  if (engine_settings.best_mode_search != 0 &&
-      !find_best_display_mode(display, gw, gh, system_info.desktop_width, system_info.desktop_height,
-                              screen_state.fullscreen_depth, &mw, &mh)) {
-    mw = system_info.desktop_width;
-    mh = system_info.desktop_height;
-  }
-  choose_output_size(gw, gh, mw, mh);
+  choose_fullscreen_output(display);
   if (set_fullscreen_mode_gdi(display) != 0) return -1;
   cursor_to_monitor_centre(display);
   screen_state.maximising = 0;
@@ -293,6 +303,16 @@ int switch_to_windowed() {
     on_get_min_max_info();
   }
   return 0;
+}
+
+void set_fullscreen_game_size(int width, int height) {
+  if (!screen_state.fullscreen || width <= 0 || height <= 0) return;
+  cpu_frame_buffer.frame_width = width;
+  cpu_frame_buffer.frame_height = height;
+  const int display = find_window_monitor(0, nullptr);
+  choose_fullscreen_output(display);
+  if (set_fullscreen_mode_gdi(display) != 0) return;
+  clear_window_black(0);
 }
 
 int set_fullscreen(int on) {

@@ -51,6 +51,10 @@ bool find_best_display_mode(int display, int game_width, int game_height, int de
 // failed switch always ends windowed).
 int set_fullscreen(int on);
 bool in_fullscreen();
+// In full screen: the game now is width x height (the settings command's
+// client size); the screen mode is set again for it and the window cleared
+// to black. A failed mode ends windowed, as any failed switch does.
+void set_fullscreen_game_size(int width, int height);
 int switch_to_fullscreen();
 // Keeps the output and frame sizes of the window as it is, for the way back
 // from full screen or maximised.

@@ -28,8 +28,14 @@ struct pacing_state_record {
   uint8_t first_frame = 0;     // set by the first tick that reaches drawing
   uint8_t device_countdown = 0;
   uint8_t style_countdown = 0;  // 20 after leaving full screen
+  // When a picture was last loaded (stamp_load_time); 0 never. Kept for
+  // the pacing; the lateness of a tick does not depend on it.
+  uint32_t last_load_ms = 0;  // written and read on the thread that runs the tick
 };
 extern pacing_state_record pacing_state;
+
+// Stores the clock's tick as the last-load time (after a picture load).
+void stamp_load_time();
 
 // Set by commands that need another pass over the task tree in the same tick.
 extern std::atomic<uint8_t> re_run_flag;

@@ -11,6 +11,7 @@
 #include "d3d/layer_textures.h"
 #include "d3d/scene_drawing.h"
 #include "graphics/layer_record.h"
+#include "platform/platform.h"
 
 d3d_renderer_state_record d3d_renderer_state;
 
@@ -44,6 +45,19 @@ void main_picture_size(int& width, int& height) {
   height = root ? root->height : layer_tree_main_size.height;
 }
 
+// The adapter of the monitor that shows the main window: displays and
+// adapters share their numbering, as each display hangs off one device.
+int main_window_adapter() {
+  Ui* ui = platform_installed() ? platform().ui : nullptr;
+  if (!ui) return 0;
+  d3d_monitor_size monitors[d3d_monitor_table_size] = {};
+  for (int i = 0, n = std::min(ui->display_count(), d3d_monitor_table_size); i < n; ++i) {
+    ui_display d;
+    if (ui->display_info(i, d)) monitors[i] = {d.bounds.width, d.bounds.height};
+  }
+  return choose_monitor_entry(ui->window_display(0), monitors);
+}
+
 void release_device_objects() {
   d3d_renderer_state_record& st = d3d_renderer_state;
   if (st.device) {
@@ -59,10 +73,9 @@ void release_device_objects() {
 
 int create_d3d_device() {
   d3d_renderer_state_record& st = d3d_renderer_state;
-  // The monitor list was made at start-up. No per-monitor adapters here: every display is adapter 0's.
-  const d3d_monitor_size monitors[d3d_monitor_table_size] = {};
-  st.adapter = choose_monitor_entry(0, monitors);
   GpuSystem* system = platform_installed() ? platform().gpu : nullptr;
+  st.adapter = main_window_adapter();
+  if (system) system->prefer_adapter(st.adapter);
   if (!system) {
     d3d_box("", "[DX]オブジェクトを生成できませんでした。");
     d3d_log("[DX]オブジェクトを生成できませんでした。");
@@ -118,6 +131,13 @@ int create_d3d_device() {
   st.device = std::move(device);
   write_info_log("", utf8_to_sjis("オフスクリーンサーフェス(L) %dx%d 生成しました."), st.target_width, st.target_height);
   return 0;
+}
+
+void d3d_adapter_lines(std::vector<std::string>& lines) {
+  GpuSystem* system = platform_installed() ? platform().gpu : nullptr;
+  if (!system || system->drawing_disabled()) return;
+  lines.push_back("GPU");
+  for (const std::string& line : system->adapter_lines()) lines.push_back(utf8_to_sjis("▼ ") + line);
 }
 
 int dump_device_caps() {

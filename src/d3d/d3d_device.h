@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/gpu_device.h"
 
@@ -57,6 +58,9 @@ int dump_device_caps();
 int set_device_defaults();
 // 0, or -1 when the effect cannot be used.
 int init_shader_effect();
+// The environment report's lines on the devices the GPU drawing can use
+// (none when the user chose CPU drawing).
+void d3d_adapter_lines(std::vector<std::string>& lines);
 // Releases every layer's textures, the white and black textures and the device.
 void release_direct3d();
 

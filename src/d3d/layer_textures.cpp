@@ -47,7 +47,8 @@ void rotate_yaw_pitch_roll(float& x, float& y, float& z, float yaw, float pitch,
 }  // namespace
 
 int compute_tile_grid(int width, int height, int device_max_width, int device_max_height, int caller_limit,
-                      tile_grid& out) {
+                      tile_grid& out, int caller_height_limit) {
+  if (caller_height_limit < 0) caller_height_limit = caller_limit;
   out = tile_grid{};
   for (int rest = width; rest > 0;) {
     if (int(out.widths.size()) == tile_grid_limit) {
@@ -65,7 +66,7 @@ int compute_tile_grid(int width, int height, int device_max_width, int device_ma
       return 2;
     }
     int h = smallest_tile_at_least(rest);
-    h = lowered(lowered(lowered(h, device_max_height), engine_tile_height), caller_limit);
+    h = lowered(lowered(lowered(h, device_max_height), engine_tile_height), caller_height_limit);
     out.heights.push_back(h);
     rest -= h;
   }
@@ -99,7 +100,7 @@ int upload_layer_textures(cg_record* record, int reuse) {
   if (!record->pixels || record->width <= 0 || record->height <= 0) return -1;
   tile_grid grid;
   const int fault = compute_tile_grid(record->width, record->height, d3d_renderer_state.max_texture_width,
-                                      d3d_renderer_state.max_texture_height, set.size_limit, grid);
+                                      d3d_renderer_state.max_texture_height, set.size_limit, grid, set.height_limit);
   if (fault == 1) {
     d3d_box("", "TXNUM Overflow Error.");
     return -1;
@@ -176,8 +177,7 @@ int upload_layer_textures(cg_record* record, int reuse) {
   return 0;
 }
 
-int paste_sprite_texture(cg_record* record, int64_t texture_number, int size_limit, int level) {
-  if (!record) return -1;
+void set_upload_arguments(cg_record* record, int64_t texture_number, int size_limit, int level, int height_limit) {
   if (!record->gpu_textures) record->gpu_textures = new layer_texture_set;
   layer_texture_set& set = *record->gpu_textures;
   set.width = record->width;
@@ -186,8 +186,14 @@ int paste_sprite_texture(cg_record* record, int64_t texture_number, int size_lim
   set.half_height = float(record->height) / 2.f;
   set.texture_number = texture_number;
   set.size_limit = size_limit;
+  set.height_limit = height_limit;
   set.level = level;
   set.arguments_set = true;
+}
+
+int paste_sprite_texture(cg_record* record, int64_t texture_number, int size_limit, int level, int height_limit) {
+  if (!record) return -1;
+  set_upload_arguments(record, texture_number, size_limit, level, height_limit);
   if (upload_layer_textures(record, 0) != 0) {
     d3d_log("KX_PASTESPRITE Error.");
     return -1;
@@ -205,7 +211,7 @@ int walk_tree_textures(object_node* node, int mode) {
       release_layer_textures(r);
     } else if (mode == 2 && r->gpu_textures->arguments_set) {
       const layer_texture_set& s = *r->gpu_textures;
-      if (paste_sprite_texture(r, s.texture_number, s.size_limit, s.level) != 0) {
+      if (paste_sprite_texture(r, s.texture_number, s.size_limit, s.level, s.height_limit) != 0) {
         write_info_log("", utf8_to_sjis("[ID:%s] 読み込みエラー.."), child->name);
         return -1;
       }

@@ -23,6 +23,7 @@ struct layer_texture_set {
   bool arguments_set = false;
   int64_t texture_number = 0;
   int size_limit = engine_tile_width;
+  int height_limit = -1;  // below 0: size_limit for the rows too
   int level = 256;
   int width = 0, height = 0;
   float half_width = 0, half_height = 0;
@@ -34,12 +35,18 @@ struct tile_grid {
   std::vector<int> widths, heights;
   int rest = 0;
 };
+// `caller_height_limit` below 0 takes `caller_limit` for the rows too.
 int compute_tile_grid(int width, int height, int device_max_width, int device_max_height, int caller_limit,
-                      tile_grid& out);
+                      tile_grid& out, int caller_height_limit = -1);
 
+// Records the picture's size and the upload arguments (for re-uploads after a
+// rebuild); makes the record's texture part when it has none.
+void set_upload_arguments(cg_record* record, int64_t texture_number, int size_limit, int level,
+                          int height_limit = -1);
 // Records the picture's size and the upload arguments, then uploads afresh.
 // 0, or -1 after "KX_PASTESPRITE Error." in the info log.
-int paste_sprite_texture(cg_record* record, int64_t texture_number, int size_limit, int level);
+int paste_sprite_texture(cg_record* record, int64_t texture_number, int size_limit, int level,
+                         int height_limit = -1);
 // 0 or -1. reuse 0 makes the textures anew; otherwise the existing ones are
 // filled again.
 int upload_layer_textures(cg_record* record, int reuse);

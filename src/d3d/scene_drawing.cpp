@@ -1,6 +1,7 @@
 #include "d3d/scene_drawing.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "core/error_report.h"
@@ -15,6 +16,7 @@
 #include "graphics/layer_commands.h"
 #include "graphics/layer_record.h"
 #include "graphics/presentation.h"
+#include "image/cg_layer_ops.h"
 
 gpu_scene_record gpu_scene;
 
@@ -76,6 +78,49 @@ void return_layers_to_cpu(object_node* node) {
   }
 }
 
+// The screen's monochrome strength and colour tone: the scene layer's, as
+// the scene read-back applies them; neutral without a scene layer.
+void screen_tone(int& monochrome, uint32_t& tone) {
+  monochrome = neutral_monochrome;
+  tone = neutral_colour_tone;
+  if (const cg_record* r = layer_record(live_scene_layer())) {
+    monochrome = r->gpu_monochrome;
+    tone = uint32_t(r->gpu_colour_tone);
+  }
+}
+
+int clamp_limit(int64_t limit) { return limit > 0 ? int(std::min<int64_t>(limit, INT32_MAX)) : 0; }
+
+// The picture command's texture refresh: the layer's tiles made anew, no
+// larger than the second layer's size. The layer keeps its texture number
+// and level; its own position and transform place it when drawn.
+int refresh_layer_textures(cg_record* record, int64_t width_limit, int64_t height_limit, const cg_record*) {
+  if (!gpu_drawing_on() || !record) return -1;
+  const layer_texture_set* old = record->gpu_textures;
+  set_upload_arguments(record, old ? old->texture_number : 0, clamp_limit(width_limit), old ? old->level : 256,
+                       clamp_limit(height_limit));
+  return upload_layer_textures(record, 0);
+}
+
+// The capture's off-screen step. The device has one target, the back
+// buffer, which the read-back copies: the layer drawn into a separate layer
+// surface would never be read (the read-back stages through that surface
+// and overwrites it), so only the device is checked here.
+int check_capture_device(object_node*) {
+  if (!d3d_renderer_state.device) {
+    write_info_log("", "KX_D3DDevice Error.");
+    return 1;
+  }
+  return 0;
+}
+
+int read_back_screen(uint8_t* destination, int width, int height) {
+  int monochrome = neutral_monochrome;
+  uint32_t tone = neutral_colour_tone;
+  screen_tone(monochrome, tone);
+  return read_back_buffer_with_tone(destination, width, height, monochrome, tone);
+}
+
 }  // namespace
 
 void install_gpu_drawing_hooks() {
@@ -87,6 +132,9 @@ void install_gpu_drawing_hooks() {
   layer_command_hooks.draw_now = draw_now;
   layer_command_hooks.mark_scene_dirty = mark_scene_dirty;
   layer_record_hooks.release_textures = release_record_textures;
+  cg_gpu_hooks.upload_layer_textures = refresh_layer_textures;
+  cg_gpu_hooks.draw_layer_offscreen = check_capture_device;
+  cg_gpu_hooks.read_back_buffer_with_tone = read_back_screen;
 }
 
 void reset_gpu_drawing() {

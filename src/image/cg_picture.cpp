@@ -1,5 +1,6 @@
 #include "image/cg_picture.h"
 
+#include "core/frame_state.h"
 #include "image/decode_kcg.h"
 #include "image/picture_loader.h"
 #include "resources/resource_locator.h"
@@ -23,6 +24,7 @@ int load_cg_file(cg_record* record, const std::string& name) {
   const uint8_t alpha_in_use = fresh.alpha_in_use;
   commit_cg_buffer(record, fresh);
   record->alpha_in_use = alpha_in_use;
+  stamp_load_time();
   return 0;
 }
 

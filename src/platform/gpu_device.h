@@ -121,4 +121,10 @@ class GpuSystem {
   // A device for `attempt`, or null with the reason in `why`.
   virtual std::unique_ptr<GpuDevice> create_device(gpu_attempt attempt, int target_width, int target_height,
                                                    std::string* why) = 0;
+  // The devices it can draw on, one line each ("hardware /dev/dri/renderD128"),
+  // hardware adapters first in adapter order.
+  virtual std::vector<std::string> adapter_lines() { return {}; }
+  // The hardware adapter that later attempts try first (where there are
+  // several: the one of the main window's monitor).
+  virtual void prefer_adapter(int index) { (void)index; }
 };

@@ -6,6 +6,7 @@
 #include "graphics/compositor.h"
 #include "graphics/layer_record.h"
 #include "save/save_data.h"
+#include "core/frame_state.h"
 
 namespace {
 
@@ -56,4 +57,4 @@ int save_install_picture(object_node* node, const std::string& resolved_path, in
 
 }  // namespace
 
-save_layer_hooks_record save_layer_hooks = {save_picture_of, save_install_picture, nullptr};
+save_layer_hooks_record save_layer_hooks = {save_picture_of, save_install_picture, stamp_load_time};

@@ -15,6 +15,7 @@ int scripts_ran = 0;
 int windows_rendered = 0;
 int windows_repainted = 0;
 uint32_t script_delay_ms = 0;   // virtual time the next script pass takes
+bool delay_is_a_load = false;   // that time went into loading a picture
 int re_runs_wanted = 0;
 int quit_at_pass = -1;
 
@@ -23,6 +24,7 @@ int counting_scripts() {
   if (script_delay_ms) {
     platform().clock->sleep_ms(script_delay_ms);
     script_delay_ms = 0;
+    if (delay_is_a_load) stamp_load_time();
   }
   if (re_runs_wanted > 0) {
     --re_runs_wanted;
@@ -44,6 +46,7 @@ struct frame_loop_test : ::testing::Test {
   void SetUp() override {
     scripts_ran = windows_rendered = windows_repainted = 0;
     script_delay_ms = 0;
+    delay_is_a_load = false;
     re_runs_wanted = 0;
     quit_at_pass = -1;
     frame_steps.run_scripts = counting_scripts;
@@ -125,6 +128,18 @@ TEST_F(frame_loop_test, LagBelowThreePeriodsOrWithoutFrameSkipDoesNotSkip) {
   script_delay_ms = 17 + 5 * 17;
   frame_tick();
   EXPECT_EQ(pacing_state.skip_flag, 0);
+}
+
+// A load stamps its time, but the pacing counts the time it took like any
+// other script work: a slow tick that loaded a picture is late all the same.
+TEST_F(frame_loop_test, LagOfATickThatLoadedAPictureIsStillLate) {
+  pacing_state.frame_skip = 1;
+  frame_tick();
+  script_delay_ms = 17 + 3 * 17;
+  delay_is_a_load = true;
+  frame_tick();
+  EXPECT_NE(pacing_state.last_load_ms, 0u);
+  EXPECT_EQ(pacing_state.skip_flag, 1);
 }
 
 TEST_F(frame_loop_test, StallOfAQuarterSecondIsForgotten) {

@@ -1,6 +1,10 @@
 // The GPU path through the whole engine: start-up takes it, the layer command
 // builds textures and a scene layer, the frame tick draws and reads back, a
 // resize rebuilds the device, a failed rebuild hands over to the CPU.
+// The services other subsystems reach through the tables start-up fills run
+// through it too: the picture command's capture and texture refresh, command
+// 80's client size in full screen, the environment report's device lines,
+// the adapter choice and the rebuild after a real GL context's reset.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,6 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "core/frame_state.h"
+#include "core/window_state.h"
+#include "platform/gles/gles_gpu.h"
 #include "core/settings.h"
 #include "core/sjis.h"
 #include "d3d/d3d_device.h"
@@ -19,43 +26,17 @@
 #include "graphics/layer_record.h"
 #include "platform/gpu/software_gpu.h"
 #include "app/headless_run.h"
+#include "support/bmp_file.h"
 #include "support/headless_game.h"
 
 namespace {
-
-// A 24-bit BMP whose pixel (x, y) is colour(x, y) = 0xRRGGBB.
-template <class F>
-std::vector<uint8_t> bmp24(int w, int h, F colour) {
-  const int stride = (w * 3 + 3) & ~3;
-  std::vector<uint8_t> b(54 + size_t(stride) * size_t(h), 0);
-  auto put32 = [&](size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + size_t(i)] = uint8_t(v >> (8 * i));
-  };
-  b[0] = 'B';
-  b[1] = 'M';
-  put32(2, uint32_t(b.size()));
-  put32(10, 54);
-  put32(14, 40);
-  put32(18, uint32_t(w));
-  put32(22, uint32_t(h));
-  b[26] = 1;
-  b[28] = 24;
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      const uint32_t c = colour(x, y);
-      uint8_t* p = &b[54 + size_t(h - 1 - y) * size_t(stride) + size_t(x) * 3];
-      p[0] = uint8_t(c);
-      p[1] = uint8_t(c >> 8);
-      p[2] = uint8_t(c >> 16);
-    }
-  return b;
-}
 
 void add_pictures(headless_game& g) {
   g.add_resource("cg\\bg.bmp", bmp24(640, 480, [](int x, int y) { return uint32_t((x * 180 / 640) << 16 | (y * 180 / 480) << 8 | 90); }), 1);
   g.add_resource("cg\\a.bmp", bmp24(300, 200, [](int x, int y) { return uint32_t((255 - x * 255 / 300) << 16 | 40 << 8 | (y * 255 / 200)); }), 1);
   g.add_resource("cg\\b.bmp", bmp24(120, 90, [](int x, int y) { return uint32_t((x / 2) << 16 | (y / 2) << 8 | 70); }), 1);
   g.add_resource("cg\\scene.bmp", bmp24(640, 480, [](int, int) { return 0u; }), 1);
+  g.add_resource("cg\\small.bmp", bmp24(40, 30, [](int, int) { return 0x203040u; }), 1);
 }
 
 std::string listing(bool gpu) {
@@ -107,6 +88,36 @@ void redraw_scene() {
 }
 
 const char* const gpu_failed = "GPU描画が出来ませんでした。CPU描画に移行します。";
+
+// The scene drawn by the GPU, then at frame `at` a capture into "shot" and a
+// texture refresh of "bg" limited by "small"'s size.
+std::string capture_listing() {
+  return "script main.txt\n*SYSTEM_START\n"
+         "layer path=\"bg\", file=\"cg/bg.bmp\", priority=1, make_texture=1\n"
+         "layer path=\"scene\", file=\"cg/scene.bmp\", priority=100, scene_layer=1\n"
+         "layer path=\"shot\", file=\"cg/small.bmp\", priority=200, visible=0\n"
+         "layer path=\"small\", file=\"cg/small.bmp\", priority=201, visible=0\n"
+         "wait 3\n"
+         "cg path=\"bg\", second=\"shot\", capture=1\n"
+         "cg path=\"bg\", second=\"small\", refresh_textures=1\n"
+         "*idle\nwait 1\ngoto idle\n";
+}
+
+cg_record* layer(const char* name) {
+  std::string resolved;
+  return layer_record(find_named_layer(name, resolved));
+}
+
+// Starts the game on `choice`; false (the test skipped) when the machine has
+// no such device.
+bool start_on(headless_game& g, gpu_choice choice) {
+  g.set_gpu_choice(choice);
+  if (g.start() != 0) return false;
+  return engine_settings.gpu_drawing == 1 && d3d_renderer_state.device;
+}
+
+class GpuServices : public ::testing::TestWithParam<gpu_choice> {};
+
 
 }  // namespace
 
@@ -277,4 +288,218 @@ TEST(GpuScene, CpuDrawingChosenMakesNoDeviceAndNoBox) {
   EXPECT_EQ(d3d_renderer_state.device, nullptr);
   EXPECT_EQ(boxes_with(g, gpu_failed), 0);
   EXPECT_TRUE(g.backend().gpu.attempts().empty());
+}
+
+TEST_P(GpuServices, CaptureTakesTheWindowPictureAndRefreshUploadsAnew) {
+  headless_game g(capture_listing());
+  add_pictures(g);
+  if (!start_on(g, GetParam())) GTEST_SKIP() << "no " << gpu_choice_name(GetParam()) << " device here";
+  g.run_ticks(2);
+  const cg_record* bg = layer("bg");
+  ASSERT_NE(bg, nullptr);
+  ASSERT_TRUE(bg->gpu_textures && bg->gpu_textures->has_textures);
+  const std::vector<uint32_t> tiles_before = bg->gpu_textures->tiles;
+  const cg_record* scene = layer("scene");
+  ASSERT_NE(scene, nullptr);
+  const std::vector<uint8_t> drawn(scene->pixels, scene->pixels + size_t(640) * 480 * 4);
+  g.run_ticks(3);
+  const auto log = g.log_lines();
+  EXPECT_FALSE(log_has(log, "KX_D3DDevice Error."));
+  EXPECT_FALSE(log_has(log, "KX_PASTESPRITE Error."));
+  // The capture: the main window's size and the picture the GPU drew there.
+  const cg_record* shot = layer("shot");
+  ASSERT_NE(shot, nullptr);
+  ASSERT_EQ(shot->width, 640);
+  ASSERT_EQ(shot->height, 480);
+  for (const auto& [x, y] : std::vector<std::pair<int, int>>{{0, 0}, {320, 240}, {639, 479}, {17, 401}}) {
+    const size_t at = (size_t(y) * 640 + size_t(x)) * 4;
+    for (int c = 0; c < 3; ++c) EXPECT_EQ(shot->pixels[at + size_t(c)], drawn[at + size_t(c)]) << x << "," << y;
+  }
+  EXPECT_NEAR(shot->pixels[(size_t(240) * 640 + 320) * 4], 90, 1);  // bg's blue
+  // The refresh: new tiles no larger than "small" (40 x 30): 16 columns of
+  // 40 and 16 rows of 30 cover 640 x 480.
+  ASSERT_TRUE(bg->gpu_textures && bg->gpu_textures->has_textures);
+  EXPECT_NE(bg->gpu_textures->tiles, tiles_before);
+  EXPECT_EQ(bg->gpu_textures->columns, 16);
+  EXPECT_EQ(bg->gpu_textures->rows, 16);
+  // The refreshed tiles draw the same scene.
+  redraw_scene();
+  g.run_ticks(1);
+  scene = layer("scene");
+  int largest = 0;
+  for (size_t i = 0; i < drawn.size(); ++i)
+    if (i % 4 != 3) largest = std::max(largest, std::abs(int(scene->pixels[i]) - int(drawn[i])));
+  EXPECT_LE(largest, 1);
+}
+
+TEST_P(GpuServices, ClientSizeInFullScreenSetsTheModeAgainAndResetsTheDevice) {
+  headless_game g("script main.txt\n*SYSTEM_START\n"
+                  "layer path=\"bg\", file=\"cg/bg.bmp\", priority=1\n"
+                  "layer path=\"small\", file=\"cg/small.bmp\", priority=2, make_texture=1\n"
+                  "window window=0, fullscreen=1\n"
+                  "wait 2\n"
+                  "system_settings width=800, height=600\n"
+                  "args75\n"
+                  "*idle\nwait 1\ngoto idle\n");
+  // A probe right after command 80, before the tick repaints: what the
+  // window shows then.
+  static headless_frame shown;
+  static HeadlessUi* probe_ui = nullptr;
+  g.set_command_handler(75, [] {
+    shown = probe_ui->frame(0);
+    return 0;
+  });
+  add_pictures(g);
+  // Stretched over the mode, so the mode is the one the best-mode search finds.
+  g.write_file("kxcfg.dat", engine_settings_file({{7, 2}}));
+  if (!start_on(g, GetParam())) GTEST_SKIP() << "no " << gpu_choice_name(GetParam()) << " device here";
+  g.run_ticks(1);
+  HeadlessUi& ui = g.backend().ui;
+  probe_ui = &ui;
+  const headless_frame before = ui.frame(0);
+  auto entries = [&] {
+    const std::vector<std::string> calls = ui.calls();
+    return std::count_if(calls.begin(), calls.end(),
+                         [](const std::string& c) { return c.rfind("enter_fullscreen 0", 0) == 0; });
+  };
+  ASSERT_EQ(entries(), 1) << [&] {
+    std::string all;
+    for (const std::string& c : ui.calls()) all += c + "\n";
+    for (const auto& b : ui.boxes()) all += sjis_to_utf8(b.text) + "\n";
+    return all;
+  }();
+  const int devices = g.backend().gpu.devices_made();
+  g.run_ticks(4);
+  // The mode is set again for the new game size, and the device made anew.
+  EXPECT_EQ(entries(), 2);
+  // Cleared to black over the new game size; the game's picture was there.
+  auto black = [](const headless_frame& f) {
+    if (f.width < 800 || f.height < 600) return false;
+    for (int y = 0; y < 600; ++y)
+      for (int x = 0; x < 800; ++x)
+        for (int c = 0; c < 3; ++c)
+          if (f.bgra[(size_t(y) * size_t(f.width) + size_t(x)) * 4 + size_t(c)] != 0) return false;
+    return true;
+  };
+  EXPECT_FALSE(black(before));
+  EXPECT_TRUE(black(shown));
+  EXPECT_EQ(game_window_record(0)->logical_width, 800);
+  EXPECT_EQ(cpu_frame_buffer.frame_width, 800);
+  EXPECT_EQ(g.backend().gpu.devices_made(), devices + 1);
+  EXPECT_TRUE(log_has(g.log_lines(), "DeviceReset End."));
+  EXPECT_EQ(engine_settings.gpu_drawing, 1);
+  // The layer that had textures has them again on the new device.
+  const cg_record* small = layer("small");
+  ASSERT_NE(small, nullptr);
+  EXPECT_TRUE(small->gpu_textures && small->gpu_textures->has_textures);
+  // No second reset waits for the next scene.
+  EXPECT_EQ(screen_state.device_reset_requested.load(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, GpuServices, ::testing::Values(gpu_choice::software, gpu_choice::llvmpipe),
+                         [](const ::testing::TestParamInfo<gpu_choice>& i) {
+                           return std::string(gpu_choice_name(i.param));
+                         });
+
+TEST(GpuServicesReport, EnvironmentReportListsTheDevices) {
+  headless_game g(capture_listing());
+  add_pictures(g);
+  ASSERT_EQ(g.start(), 0);
+  g.run_ticks(1);
+  const auto log = g.log_lines();
+  const auto gpu = std::find(log.begin(), log.end(), "GPU");
+  ASSERT_NE(gpu, log.end());
+  EXPECT_TRUE(log_has(log, "▼ [-] own rasteriser"));
+  // After the display devices, before the sound devices.
+  const auto video = std::find(log.begin(), log.end(), "VIDEO");
+  const auto sound = std::find(log.begin(), log.end(), "SOUND[OUTPUT]");
+  EXPECT_LT(video, gpu);
+  EXPECT_LT(gpu, sound);
+  // The pictures start-up loaded stamped the load time.
+  EXPECT_NE(pacing_state.last_load_ms, 0u);
+}
+
+// A reset reported by a real GL context (llvmpipe cannot lose one on purpose,
+// so its reset status is answered for it): the next scene rebuilds the
+// device; when no device can be made, the engine draws on the CPU.
+TEST(GpuDeviceLoss, ResetOfARealContextRebuildsOrSwitchesToCpu) {
+  for (const bool refuse : {false, true}) {
+    SCOPED_TRACE(refuse ? "rebuild refused" : "rebuild");
+    reset_engine_for_next_run();
+    headless_game g(capture_listing());
+    add_pictures(g);
+    if (!start_on(g, gpu_choice::llvmpipe)) GTEST_SKIP() << "no llvmpipe device here";
+    g.run_ticks(2);
+    ASSERT_FALSE(d3d_renderer_state.device->lost());
+    const int devices = g.backend().gpu.devices_made();
+    static uint32_t status = 0;
+    status = 0x8253;  // GL_GUILTY_CONTEXT_RESET
+    gles_reset_status_query = [] { return status; };
+    if (refuse) g.backend().gpu.refuse_all(true);
+    redraw_scene();
+    g.run_ticks(1);
+    status = 0;
+    const auto log = g.log_lines();
+    EXPECT_TRUE(log_has(log, "-------------------- Direct3D (L)初期化します."));
+    if (!refuse) {
+      EXPECT_EQ(g.backend().gpu.devices_made(), devices + 1);
+      EXPECT_TRUE(log_has(log, "DeviceReset End."));
+      EXPECT_EQ(engine_settings.gpu_drawing, 1);
+      ASSERT_TRUE(d3d_renderer_state.device);
+      EXPECT_FALSE(d3d_renderer_state.device->lost());
+    } else {
+      EXPECT_EQ(engine_settings.gpu_drawing, 0);
+      EXPECT_EQ(d3d_renderer_state.device, nullptr);
+      EXPECT_TRUE(log_has(log, gpu_failed));
+    }
+    gles_reset_status_query = nullptr;
+  }
+}
+
+// The adapter follows the main window's monitor: on the second display the
+// rebuilt device is asked of adapter 1 first.
+TEST(GpuServicesAdapter, DeviceIsMadeOnTheMainWindowsMonitorsAdapter) {
+  headless_game g(capture_listing());
+  add_pictures(g);
+  g.prepare([](HeadlessPlatform& p) {
+    headless_display first, second;
+    ASSERT_TRUE(parse_headless_display("1920x1080", first));
+    ASSERT_TRUE(parse_headless_display("1280x1024+1920+0", second));
+    p.ui.set_displays({first, second});
+  });
+  ASSERT_EQ(g.start(), 0);
+  g.run_ticks(2);
+  EXPECT_EQ(d3d_renderer_state.adapter, 0);
+  EXPECT_EQ(g.backend().gpu.preferred_adapter(), 0);
+  g.backend().ui.move_window(0, 2100, 100);
+  g.backend().ui.user_resize(0, 800, 600, 0);
+  pump_messages();
+  redraw_scene();
+  g.run_ticks(1);
+  EXPECT_TRUE(log_has(g.log_lines(), "DeviceReset End."));
+  EXPECT_EQ(d3d_renderer_state.adapter, 1);
+  EXPECT_EQ(g.backend().gpu.preferred_adapter(), 1);
+}
+
+// A mode for the new size that cannot be had ends in a window of that size.
+TEST(GpuServicesClientSize, FailedModeForTheNewSizeEndsInAWindowOfIt) {
+  headless_game g("script main.txt\n*SYSTEM_START\n"
+                  "window window=0, fullscreen=1\n"
+                  "wait 2\n"
+                  "system_settings width=800, height=600\n"
+                  "*idle\nwait 1\ngoto idle\n");
+  add_pictures(g);
+  g.write_file("kxcfg.dat", engine_settings_file({{7, 2}}));
+  ASSERT_EQ(g.start(), 0);
+  g.run_ticks(1);
+  HeadlessUi& ui = g.backend().ui;
+  ASSERT_TRUE(ui.window_fullscreen(0));
+  ui.set_fullscreen_fails(true);
+  g.run_ticks(3);
+  EXPECT_FALSE(ui.window_fullscreen(0));
+  EXPECT_EQ(screen_state.fullscreen.load(), 0);
+  EXPECT_EQ(cpu_frame_buffer.output_width, 800);
+  EXPECT_EQ(screen_state.client_width.load(), 800);
+  EXPECT_EQ(ui.window(0).width, 800);
+  EXPECT_EQ(ui.window(0).height, 600);
 }

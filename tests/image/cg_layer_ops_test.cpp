@@ -34,7 +34,11 @@ bool log_has(const headless_game& g, const std::string& text) {
 
 class LayerOps : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(game.start(), 0); }
+  void SetUp() override {
+    // Pixel operations on the CPU; the defaults would draw by GPU.
+    game.set_gpu_choice(gpu_choice::cpu_only);
+    ASSERT_EQ(game.start(), 0);
+  }
   headless_game game{idle_game()};
 };
 

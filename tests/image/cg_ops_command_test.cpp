@@ -153,6 +153,8 @@ TEST(CgOperationsCommand, CaptureAndRefreshOnCpuDrawing) {
   headless_game g(game_listing(
       "cg path=\"a\", second=\"b\", capture=1\n"
       "cg path=\"a\", refresh_textures=1"));
+  // The defaults draw by GPU (on the rasteriser), where both work.
+  g.set_gpu_choice(gpu_choice::cpu_only);
   run(g);
   bool device = false, paste = false;
   for (const std::string& line : g.log_lines()) {

@@ -3,7 +3,9 @@
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
 #include <GLES3/gl3.h>
+#include <GLES2/gl2ext.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstring>
 #include <functional>
@@ -13,6 +15,8 @@
 #include <vector>
 
 #include "platform/gpu/gpu_pixels.h"
+
+uint32_t (*gles_reset_status_query)() = nullptr;
 
 namespace {
 
@@ -151,12 +155,28 @@ class GlesContext final : public GpuDevice {
     width_ = width;
     height_ = height;
     if (!eglBindAPI(EGL_OPENGL_ES_API)) return fail(why, "eglBindAPI");
-    const EGLint context_attributes[] = {EGL_CONTEXT_MAJOR_VERSION, 3, EGL_CONTEXT_MINOR_VERSION, 0, EGL_NONE};
     const char* extensions = eglQueryString(display_, EGL_EXTENSIONS);
     const std::string ext = extensions ? extensions : "";
+    // A context that hears of its own loss where the driver offers it: a GPU
+    // reset then reaches the engine's rebuild instead of failing every call.
+    const EGLint robust_attributes[] = {EGL_CONTEXT_MAJOR_VERSION, 3, EGL_CONTEXT_MINOR_VERSION, 0,
+                                        EGL_CONTEXT_OPENGL_RESET_NOTIFICATION_STRATEGY_EXT, EGL_LOSE_CONTEXT_ON_RESET_EXT,
+                                        EGL_NONE};
+    const EGLint plain_attributes[] = {EGL_CONTEXT_MAJOR_VERSION, 3, EGL_CONTEXT_MINOR_VERSION, 0, EGL_NONE};
+    const bool robust_offered = ext.find("EGL_EXT_create_context_robustness") != std::string::npos;
+    auto create = [&](EGLConfig config) {
+      if (robust_offered) {
+        EGLContext c = eglCreateContext(display_, config, EGL_NO_CONTEXT, robust_attributes);
+        if (c != EGL_NO_CONTEXT) {
+          reset_notification_ = true;
+          return c;
+        }
+      }
+      return eglCreateContext(display_, config, EGL_NO_CONTEXT, plain_attributes);
+    };
     if (ext.find("EGL_KHR_no_config_context") != std::string::npos &&
         ext.find("EGL_KHR_surfaceless_context") != std::string::npos) {
-      context_ = eglCreateContext(display_, EGL_NO_CONFIG_KHR, EGL_NO_CONTEXT, context_attributes);
+      context_ = create(EGL_NO_CONFIG_KHR);
     }
     if (context_ == EGL_NO_CONTEXT) {
       const EGLint config_attributes[] = {EGL_SURFACE_TYPE, EGL_PBUFFER_BIT, EGL_RENDERABLE_TYPE, EGL_OPENGL_ES3_BIT,
@@ -169,7 +189,7 @@ class GlesContext final : public GpuDevice {
       const EGLint pbuffer_attributes[] = {EGL_WIDTH, 1, EGL_HEIGHT, 1, EGL_NONE};
       surface_ = eglCreatePbufferSurface(display_, config, pbuffer_attributes);
       if (surface_ == EGL_NO_SURFACE) return fail(why, "eglCreatePbufferSurface");
-      context_ = eglCreateContext(display_, config, EGL_NO_CONTEXT, context_attributes);
+      context_ = create(config);
     }
     if (context_ == EGL_NO_CONTEXT) return fail(why, "eglCreateContext");
     if (!make_current()) return fail(why, "eglMakeCurrent");
@@ -294,6 +314,19 @@ class GlesContext final : public GpuDevice {
     return glGetError() == GL_NO_ERROR;
   }
 
+  // Asks the context whether a reset lost it; once lost it stays lost.
+  bool lost() override {
+    if (lost_) return true;
+    GLenum status = GL_NO_ERROR;
+    if (gles_reset_status_query) {
+      status = gles_reset_status_query();
+    } else if (reset_notification_ && reset_status_) {
+      status = reset_status_();
+    }
+    lost_ = status != GL_NO_ERROR;
+    return lost_;
+  }
+
   bool read_back(uint8_t* bgra, int width, int height, size_t stride) override {
     if (width <= 0 || height <= 0 || width > width_ || height > height_) return false;
     bind_target();
@@ -358,6 +391,13 @@ class GlesContext final : public GpuDevice {
     info_.version = gl_text(GL_VERSION);
     info_.shading_language = gl_text(GL_SHADING_LANGUAGE_VERSION);
     info_.hardware = !software_renderer(info_.renderer);
+    if (reset_notification_) {
+      const std::string gl_extensions = gl_text(GL_EXTENSIONS);
+      const char* name = gl_extensions.find("GL_KHR_robustness") != std::string::npos ? "glGetGraphicsResetStatusKHR"
+                         : gl_extensions.find("GL_EXT_robustness") != std::string::npos ? "glGetGraphicsResetStatusEXT"
+                                                                                          : nullptr;
+      if (name) reset_status_ = reinterpret_cast<PFNGLGETGRAPHICSRESETSTATUSKHRPROC>(eglGetProcAddress(name));
+    }
     if (kind == gles_device_kind::hardware && !info_.hardware) {
       *why = "only a software renderer: " + info_.renderer;
       return false;
@@ -383,7 +423,8 @@ class GlesContext final : public GpuDevice {
                    {"GL_MAX_TEXTURE_SIZE", std::to_string(max_texture)},
                    {"GL_MAX_RENDERBUFFER_SIZE", std::to_string(max_renderbuffer)},
                    {"GL_MAX_TEXTURE_IMAGE_UNITS", std::to_string(units)},
-                   {"GL_MAX_VIEWPORT_DIMS", std::to_string(viewport[0]) + "x" + std::to_string(viewport[1])}};
+                   {"GL_MAX_VIEWPORT_DIMS", std::to_string(viewport[0]) + "x" + std::to_string(viewport[1])},
+                   {"RESET_NOTIFICATION", reset_notification_ && reset_status_ ? "1" : "0"}};
     if (width_ <= 0 || height_ <= 0 || width_ > max_renderbuffer || height_ > max_renderbuffer ||
         width_ > viewport[0] || height_ > viewport[1]) {
       *why = "target too large";
@@ -459,6 +500,9 @@ class GlesContext final : public GpuDevice {
   uint32_t next_texture_ = 1;
   bool in_scene_ = false;
   std::vector<uint8_t> rows_;
+  bool reset_notification_ = false;  // made with the lose-context-on-reset strategy
+  PFNGLGETGRAPHICSRESETSTATUSKHRPROC reset_status_ = nullptr;
+  bool lost_ = false;
 };
 
 // Runs every call of one device on a thread of its own, where its context is
@@ -520,6 +564,7 @@ class GlesGpuDevice final : public GpuDevice {
   bool read_back(uint8_t* bgra, int width, int height, size_t stride) override {
     return call_bool([&] { return context_->read_back(bgra, width, height, stride); });
   }
+  bool lost() override { return call_bool([this] { return context_->lost(); }); }
 
  private:
   int info_width_() const { return context_ ? context_->target_width() : 0; }
@@ -569,32 +614,59 @@ class GlesGpuDevice final : public GpuDevice {
   std::thread thread_;
 };
 
-// Candidate displays for a kind: EGL devices first (a DRM device for
-// hardware, Mesa's software device for llvmpipe), then Mesa's surfaceless
-// platform, whose renderer is checked after the context exists.
-std::vector<EGLDisplay> candidate_displays(gles_device_kind kind) {
-  std::vector<EGLDisplay> out;
-  auto get_platform_display =
-      reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(eglGetProcAddress("eglGetPlatformDisplayEXT"));
+// The EGL devices in EGL's order, each with what it is.
+struct egl_device_entry {
+  EGLDeviceEXT device = nullptr;
+  gles_adapter adapter;
+};
+
+std::vector<egl_device_entry> egl_devices() {
+  std::vector<egl_device_entry> out;
   auto query_devices = reinterpret_cast<PFNEGLQUERYDEVICESEXTPROC>(eglGetProcAddress("eglQueryDevicesEXT"));
   auto query_device_string =
       reinterpret_cast<PFNEGLQUERYDEVICESTRINGEXTPROC>(eglGetProcAddress("eglQueryDeviceStringEXT"));
-  if (!get_platform_display) return out;
-  if (query_devices && query_device_string) {
-    EGLDeviceEXT devices[16];
-    EGLint count = 0;
-    if (query_devices(16, devices, &count)) {
-      for (EGLint i = 0; i < count; ++i) {
-        const char* e = query_device_string(devices[i], EGL_EXTENSIONS);
-        const std::string ext = e ? e : "";
-        const bool software = ext.find("EGL_MESA_device_software") != std::string::npos;
-        const bool drm = ext.find("EGL_EXT_device_drm") != std::string::npos;
-        if ((kind == gles_device_kind::llvmpipe && software) || (kind == gles_device_kind::hardware && drm && !software)) {
-          EGLDisplay d = get_platform_display(EGL_PLATFORM_DEVICE_EXT, devices[i], nullptr);
-          if (d != EGL_NO_DISPLAY) out.push_back(d);
-        }
-      }
+  if (!query_devices || !query_device_string) return out;
+  EGLDeviceEXT devices[16];
+  EGLint count = 0;
+  if (!query_devices(16, devices, &count)) return out;
+  for (EGLint i = 0; i < count; ++i) {
+    const char* e = query_device_string(devices[i], EGL_EXTENSIONS);
+    const std::string ext = e ? e : "";
+    egl_device_entry entry;
+    entry.device = devices[i];
+    entry.adapter.software = ext.find("EGL_MESA_device_software") != std::string::npos;
+    entry.adapter.drm = ext.find("EGL_EXT_device_drm") != std::string::npos;
+    if (entry.adapter.drm) {
+      const char* file = query_device_string(devices[i], EGL_DRM_DEVICE_FILE_EXT);
+      entry.adapter.name = file ? file : "";
     }
+    if (entry.adapter.name.empty()) entry.adapter.name = entry.adapter.software ? "Mesa software device" : "EGL device";
+    out.push_back(entry);
+  }
+  return out;
+}
+
+bool hardware_device(const gles_adapter& a) { return a.drm && !a.software; }
+
+// Candidate displays for a kind: EGL devices first (a DRM device for
+// hardware, the preferred adapter's first, then Mesa's software device for
+// llvmpipe), then Mesa's surfaceless platform, whose renderer is checked
+// after the context exists.
+std::vector<EGLDisplay> candidate_displays(gles_device_kind kind, int preferred_adapter) {
+  std::vector<EGLDisplay> out;
+  auto get_platform_display =
+      reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(eglGetProcAddress("eglGetPlatformDisplayEXT"));
+  if (!get_platform_display) return out;
+  std::vector<egl_device_entry> wanted;
+  for (const egl_device_entry& e : egl_devices())
+    if ((kind == gles_device_kind::llvmpipe && e.adapter.software) ||
+        (kind == gles_device_kind::hardware && hardware_device(e.adapter)))
+      wanted.push_back(e);
+  if (kind == gles_device_kind::hardware && preferred_adapter > 0 && preferred_adapter < int(wanted.size()))
+    std::rotate(wanted.begin(), wanted.begin() + preferred_adapter, wanted.begin() + preferred_adapter + 1);
+  for (const egl_device_entry& e : wanted) {
+    EGLDisplay d = get_platform_display(EGL_PLATFORM_DEVICE_EXT, e.device, nullptr);
+    if (d != EGL_NO_DISPLAY) out.push_back(d);
   }
   EGLDisplay surfaceless = get_platform_display(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
   if (surfaceless != EGL_NO_DISPLAY) out.push_back(surfaceless);
@@ -603,8 +675,16 @@ std::vector<EGLDisplay> candidate_displays(gles_device_kind kind) {
 
 }  // namespace
 
+std::vector<gles_adapter> list_gles_adapters() {
+  std::lock_guard<std::mutex> lock(display_mutex);
+  std::vector<gles_adapter> hardware, others;
+  for (const egl_device_entry& e : egl_devices()) (hardware_device(e.adapter) ? hardware : others).push_back(e.adapter);
+  hardware.insert(hardware.end(), others.begin(), others.end());
+  return hardware;
+}
+
 std::unique_ptr<GpuDevice> make_gles_device(gles_device_kind kind, int target_width, int target_height,
-                                            std::string* why) {
+                                            std::string* why, int preferred_adapter) {
   std::string dummy;
   if (!why) why = &dummy;
   std::lock_guard<std::mutex> lock(display_mutex);
@@ -614,7 +694,7 @@ std::unique_ptr<GpuDevice> make_gles_device(gles_device_kind kind, int target_wi
     return nullptr;
   }
   *why = "no EGL display";
-  for (EGLDisplay display : candidate_displays(kind)) {
+  for (EGLDisplay display : candidate_displays(kind, preferred_adapter)) {
     EGLint major = 0, minor = 0;
     if (!eglInitialize(display, &major, &minor)) continue;
     auto device = std::make_unique<GlesGpuDevice>();

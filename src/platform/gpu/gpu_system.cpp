@@ -20,7 +20,7 @@ std::unique_ptr<GpuDevice> StandardGpuSystem::create_device(gpu_attempt attempt,
         *why = "not chosen";
         return nullptr;
       }
-      device = make_gles_device(gles_device_kind::hardware, target_width, target_height, why);
+      device = make_gles_device(gles_device_kind::hardware, target_width, target_height, why, preferred_adapter_);
       break;
     case gpu_attempt::mixed:
       if (!any && choice_ != gpu_choice::llvmpipe) {
@@ -42,4 +42,16 @@ std::unique_ptr<GpuDevice> StandardGpuSystem::create_device(gpu_attempt attempt,
   }
   if (device) ++devices_made_;
   return device;
+}
+
+std::vector<std::string> StandardGpuSystem::adapter_lines() {
+  std::vector<std::string> out;
+  int hardware = 0;
+  for (const gles_adapter& a : list_gles_adapters()) {
+    const bool is_hardware = a.drm && !a.software;
+    out.push_back(is_hardware ? "[" + std::to_string(hardware++) + "] OpenGL ES " + a.name
+                              : "[-] OpenGL ES " + a.name + (a.software ? " (llvmpipe)" : ""));
+  }
+  out.push_back("[-] own rasteriser");
+  return out;
 }

@@ -17,6 +17,9 @@ class StandardGpuSystem final : public GpuSystem {
   bool drawing_disabled() const override { return choice_ == gpu_choice::cpu_only; }
   std::unique_ptr<GpuDevice> create_device(gpu_attempt attempt, int target_width, int target_height,
                                            std::string* why) override;
+  std::vector<std::string> adapter_lines() override;
+  void prefer_adapter(int index) override { preferred_adapter_ = index; }
+  int preferred_adapter() const { return preferred_adapter_; }
 
   void set_choice(gpu_choice choice) { choice_ = choice; }
   gpu_choice choice() const { return choice_; }
@@ -35,5 +38,6 @@ class StandardGpuSystem final : public GpuSystem {
   int software_shader_level_ = 20;
   SoftwareGpuDevice* last_software_ = nullptr;  // owned by the engine; valid while it keeps the device
   int devices_made_ = 0;
+  int preferred_adapter_ = 0;
   std::vector<gpu_attempt> attempts_;  // every create_device, in order
 };
