@@ -323,6 +323,7 @@ struct FfmpegMoviePlayer::session {
     if (sound_dropped) {
       std::lock_guard<std::mutex> g(mutex);
       dropped_frames += static_cast<uint64_t>(got);
+      consume.notify_all();
       return;
     }
     const size_t cap = static_cast<size_t>(options.audio_queue_ms) * out_rate / 1000 * 2;
@@ -514,9 +515,14 @@ void FfmpegMoviePlayer::update() {
   std::string reason;
   {
     std::unique_lock<std::mutex> l(s->mutex);
-    if (s->options.wait_for_decoder && s->video_index >= 0) {
-      // A picture past the clock has been decoded (or there is no more).
-      auto ready = [&] { return s->decoded_pts > now || s->finished || s->quit || !s->failure.empty(); };
+    if (s->options.wait_for_decoder) {
+      // A picture past the clock has been decoded, and a dropped sound's
+      // length runs past it too (or there is no more).
+      auto ready = [&] {
+        if (s->finished || s->quit || !s->failure.empty()) return true;
+        if (s->video_index >= 0 && s->decoded_pts <= now) return false;
+        return !s->sound_dropped || static_cast<double>(s->dropped_frames) / s->out_rate > now;
+      };
       if (!ready()) {
         s->video_hungry = true;
         s->produce.notify_all();
