@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/clock.h"
 #include "sound_fixture.h"
 #include "support/headless_game.h"
 #include "support/temp_folder.h"
@@ -304,4 +306,52 @@ TEST(FollowedClock, FollowerWakesAtItsVirtualInstants) {
   // Nobody follows any more: a waiter leaves the clock alone.
   clock.wait_step_ms(3);
   EXPECT_EQ(clock.tick_ms(), 1050u);
+}
+
+// A wake makes a sleeping follower due at the current instant: the next move
+// of the clock, even one of 0 ms, runs it there, and later sleeps keep their
+// lengths from that instant. A wake while the follower is awake ends its next
+// sleep at once.
+TEST(FollowedClock, AWakeRunsTheFollowerAtTheCurrentInstant) {
+  HeadlessClock clock;
+  clock.set(2000);
+  clock.set_followed(true);
+  std::vector<uint32_t> woke;
+  std::atomic<bool> registered{false};
+  std::thread follower([&] {
+    clock.begin_following();
+    registered = true;
+    for (int i = 0; i < 4; ++i) {
+      clock.follow_sleep_ms(20);
+      woke.push_back(clock.tick_ms());
+      if (i == 1) clock.wake_followers();  // awake: the next sleep ends at once
+    }
+    clock.end_following();
+  });
+  while (!registered) std::this_thread::yield();
+  clock.wait_step_ms(0);  // the follower is asleep until 2020
+  clock.sleep_ms(5);
+  clock.wake_followers();
+  clock.wait_step_ms(0);  // runs it at 2005 without moving time
+  EXPECT_EQ(clock.tick_ms(), 2005u);
+  clock.sleep_ms(40);  // 2025, then at once again (its own wake), then 2045
+  follower.join();
+  EXPECT_EQ(woke, (std::vector<uint32_t>{2005, 2025, 2025, 2045}));
+}
+
+// The real clock: a follower's sleep ends as soon as it is woken, and a wake
+// given while it was awake ends its next sleep at once.
+TEST(FollowedClock, TheRealClockEndsAFollowersSleepWhenWoken) {
+  PosixClock clock;
+  const auto start = std::chrono::steady_clock::now();
+  std::thread waker([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    clock.wake_followers();
+  });
+  clock.follow_sleep_ms(60000);
+  waker.join();
+  clock.wake_followers();
+  clock.follow_sleep_ms(60000);
+  // Not a timing assertion: without the wake each sleep would last a minute.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
 }
