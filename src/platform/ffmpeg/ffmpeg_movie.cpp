@@ -78,6 +78,7 @@ struct FfmpegMoviePlayer::session {
   // long it lasts, and the movie plays that long by the platform clock.
   bool sound_dropped = false;
   uint64_t dropped_frames = 0;  // frames of sound at out_rate, leading silence included
+  double dropped_seconds() const { return static_cast<double>(dropped_frames) / out_rate; }
   bool audio_started = false;
   double last_video_pts = -1, frame_duration = 1.0 / 30;
   double decoded_pts = -1;  // the latest picture decoded, shown or not
@@ -521,7 +522,7 @@ void FfmpegMoviePlayer::update() {
       auto ready = [&] {
         if (s->finished || s->quit || !s->failure.empty()) return true;
         if (s->video_index >= 0 && s->decoded_pts <= now) return false;
-        return !s->sound_dropped || static_cast<double>(s->dropped_frames) / s->out_rate > now;
+        return !s->sound_dropped || s->dropped_seconds() > now;
       };
       if (!ready()) {
         s->video_hungry = true;
@@ -546,7 +547,7 @@ void FfmpegMoviePlayer::update() {
       // The last picture stays up for its own duration, and a dropped sound
       // for as long as it would have played.
       over = (s->video_index < 0 || s->shown_pts < 0 || now >= s->shown_pts + s->frame_duration) &&
-             (!s->sound_dropped || now >= static_cast<double>(s->dropped_frames) / s->out_rate);
+             (!s->sound_dropped || now >= s->dropped_seconds());
     }
   }
   if (have && ui_ && !shown.bgra.empty()) {
