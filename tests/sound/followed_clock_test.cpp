@@ -88,6 +88,27 @@ std::pair<double, double> audible_span(const game_run& r) {
   return {first * 1000.0 / r.rate, last * 1000.0 / r.rate};
 }
 
+// A follower thread on `clock` that sleeps each of `steps` in turn and notes
+// the tick it woke at (the driver is held while it runs); after the sleep
+// numbered `wake_itself` it wakes the followers while awake. Returns once the
+// thread follows the clock.
+std::thread start_follower(HeadlessClock& clock, std::vector<uint32_t>& woke, std::vector<uint32_t> steps,
+                           int wake_itself = -1) {
+  std::atomic<bool> registered{false};
+  std::thread t([&clock, &woke, &registered, steps, wake_itself] {
+    clock.begin_following();
+    registered = true;
+    for (size_t i = 0; i < steps.size(); ++i) {
+      clock.follow_sleep_ms(steps[i]);
+      woke.push_back(clock.tick_ms());
+      if (static_cast<int>(i) == wake_itself) clock.wake_followers();
+    }
+    clock.end_following();
+  });
+  while (!registered) std::this_thread::yield();
+  return t;
+}
+
 }  // namespace
 
 // A setter is carried out at the instant of the frame that gave it (the
@@ -286,17 +307,7 @@ TEST(FollowedClock, FollowerWakesAtItsVirtualInstants) {
   clock.set(1000);
   clock.set_followed(true);
   std::vector<uint32_t> woke;
-  std::atomic<bool> registered{false};
-  std::thread follower([&] {
-    clock.begin_following();
-    registered = true;
-    for (uint32_t step : {3u, 20u, 20u, 5u, 1u}) {
-      clock.follow_sleep_ms(step);
-      woke.push_back(clock.tick_ms());  // the driver is held while this runs
-    }
-    clock.end_following();
-  });
-  while (!registered) std::this_thread::yield();
+  std::thread follower = start_follower(clock, woke, {3, 20, 20, 5, 1});
   clock.sleep_ms(16);
   clock.wait_step_ms(17);  // a waiter moves the clock while someone follows
   for (uint32_t step : {0u, 16u, 1u}) clock.sleep_ms(step);
@@ -317,18 +328,8 @@ TEST(FollowedClock, AWakeRunsTheFollowerAtTheCurrentInstant) {
   clock.set(2000);
   clock.set_followed(true);
   std::vector<uint32_t> woke;
-  std::atomic<bool> registered{false};
-  std::thread follower([&] {
-    clock.begin_following();
-    registered = true;
-    for (int i = 0; i < 4; ++i) {
-      clock.follow_sleep_ms(20);
-      woke.push_back(clock.tick_ms());
-      if (i == 1) clock.wake_followers();  // awake: the next sleep ends at once
-    }
-    clock.end_following();
-  });
-  while (!registered) std::this_thread::yield();
+  // Awake after its second sleep it wakes itself: the third sleep ends at once.
+  std::thread follower = start_follower(clock, woke, {20, 20, 20, 20}, 1);
   clock.wait_step_ms(0);  // the follower is asleep until 2020
   clock.sleep_ms(5);
   clock.wake_followers();
