@@ -42,6 +42,11 @@ class Clock {
   virtual void end_following() {}
   virtual void follow_sleep_ms(uint32_t ms) { sleep_ms(ms); }
   virtual void wait_step_ms(uint32_t ms) { sleep_ms(ms); }
+  // Work was handed to the followers: each one asleep in follow_sleep_ms
+  // wakes now instead of at its wake time (on a followed virtual clock, at
+  // the current instant, before the clock moves on), and one that is awake
+  // does not sleep its next sleep.
+  virtual void wake_followers() {}
 };
 
 // ---------------------------------------------------------------- HostFiles

@@ -39,6 +39,7 @@ void init_sound_queue() {
 
 int enqueue_sound_request(object_node* node, int kind, int32_t argument, const char* name) {
   sound_command_queue_record& q = sound_command_queue;
+  int entry = -1;
   {
     std::lock_guard<engine_mutex> g(engine_lock);
     int w = q.write_index;
@@ -52,8 +53,12 @@ int enqueue_sound_request(object_node* node, int kind, int32_t argument, const c
       q.argument[w] = argument;
       q.done[w] = 0;
       q.write_index = next;
-      return w;
+      entry = w;
     }
+  }
+  if (entry >= 0) {
+    wake_sound_thread();
+    return entry;
   }
   // A full ring keeps its 1023 pending requests and refuses the new one
   // (reported outside the lock: the report may show a dialog).
@@ -62,34 +67,37 @@ int enqueue_sound_request(object_node* node, int kind, int32_t argument, const c
 }
 
 namespace {
+
 bool give_up_waiting() {
   if (quit_flag.load()) return true;
   uint8_t state = sound_thread.state.load();
   if (state == 1) return true;
   return state == 0xFF && !sound_thread.started.load();
 }
+
+// Polls `finished` until it holds or the wait is given up. The first step
+// moves no time: the thread, woken by the request, runs at this instant.
+template <class F>
+bool wait_for_sound_thread(F&& finished) {
+  for (uint32_t step = 0;; step = 1) {
+    if (finished()) return true;
+    if (give_up_waiting()) return false;
+    // The sound thread may be blocked in a dialog that this thread must show.
+    serve_ui_while_waiting();
+    sound_wait_step_ms(step);
+  }
+}
+
 }  // namespace
 
 bool wait_sound_request(int entry) {
   if (entry < 0 || entry >= sound_queue_size) return false;
-  for (;;) {
-    if (sound_command_queue.done[entry].load()) return true;
-    if (give_up_waiting()) return false;
-    // The sound thread may be blocked in a dialog that this thread must show.
-    serve_ui_while_waiting();
-    sound_wait_step_ms(1);
-  }
+  return wait_for_sound_thread([entry] { return sound_command_queue.done[entry].load() != 0; });
 }
 
 bool wait_sound_idle(sound_record* record) {
   if (!record) return true;
-  for (;;) {
-    if (record->state.load() == sound_idle) return true;
-    if (give_up_waiting()) return false;
-    // The sound thread may be blocked in a dialog that this thread must show.
-    serve_ui_while_waiting();
-    sound_wait_step_ms(1);
-  }
+  return wait_for_sound_thread([record] { return record->state.load() == sound_idle; });
 }
 
 int pending_sound_requests() {

@@ -28,6 +28,11 @@ void sound_wait_step_ms(uint32_t ms) {
   else std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+void wake_sound_thread() {
+  // Tests that step the thread themselves keep their own pace.
+  if (!sound_thread.sleep_ms && platform_installed() && platform().clock) platform().clock->wake_followers();
+}
+
 namespace {
 
 bool vm_inactive_pause() { return inactive_pause.paused.load() != 0; }

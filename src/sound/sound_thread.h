@@ -61,3 +61,7 @@ extern void (*sound_error_listener)(int code, const std::string& text);
 // The thread's own pacing sleep, and one step of a wait for the thread.
 void sound_sleep_ms(uint32_t ms);
 void sound_wait_step_ms(uint32_t ms);
+// A request was queued: the thread runs its next cycle now rather than at
+// the end of its sleep, so what a frame asks for sounds from that frame's
+// instant (on a followed virtual clock, the very instant the script ran).
+void wake_sound_thread();

@@ -4,6 +4,7 @@
 // player shows, the sound the mixer heard, the end, and damaged files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -139,6 +140,52 @@ INSTANTIATE_TEST_SUITE_P(
                       container_case{"Mp4", "clip.mp4", "-c:v mpeg4 -q:v 3 -c:a aac -f mp4", 255},
                       container_case{"WebM", "clip.webm", "-c:v libvpx -b:v 800k -c:a libvorbis -f webm", 255}),
     [](const ::testing::TestParamInfo<container_case>& i) { return std::string(i.param.name); });
+
+// With no sound output (the device did not open) a movie plays to its end by
+// the virtual clock, about as long as with one, its sound dropped: nothing is
+// mixed. A movie that is only sound lasts its sound's length all the same.
+TEST(MovieDecodeNoDevice, EndsOnTimeByTheClockWithItsSoundDropped) {
+  if (!have_ffmpeg()) GTEST_SKIP() << "the ffmpeg program is not installed";
+  struct movie_case {
+    const char* what;
+    const char* codecs;
+    bool picture;
+  };
+  const movie_case cases[] = {{"picture and sound", "-c:v mpeg1video -b:v 800k -c:a mp2 -f mpeg", true},
+                              {"sound only", "-map 1:a -c:a mp2 -f mpeg", false}};
+  for (const movie_case& c : cases) {
+    SCOPED_TRACE(c.what);
+    temp_folder scratch;
+    const std::string movie = scratch.path() + "/clip.mpg";
+    ASSERT_TRUE(make_movie(movie, c.codecs));
+    int end_tick[2] = {0, 0};
+    for (int device = 0; device < 2; ++device) {
+      SCOPED_TRACE(device ? "with a device" : "without a device");
+      headless_game game(play_listing("clip.mpg"));
+      game.write_file("clip.mpg", read_all(movie));
+      if (!device) game.prepare([](HeadlessPlatform& p) { p.audio.set_open_result(false); });
+      ASSERT_EQ(game.start(), 0);
+      game.run_ticks(30);
+      EXPECT_EQ(game.int_value("state"), 1);
+      if (c.picture) {
+        EXPECT_TRUE(near_colour(frame_pixel(game, 120, 90), 0x20, 0x60, 0xC0));
+      }
+      int ticks = 30;
+      while (game.int_value("state") == 1 && ticks < 240) ticks += game.run_ticks(1);
+      EXPECT_EQ(game.int_value("state"), 0) << "the movie never ended";
+      end_tick[device] = ticks;
+      game.run_ticks(2);
+      EXPECT_TRUE(near_colour(frame_pixel(game, 120, 90), 0, 0, 0, 0));
+      const std::vector<int16_t> out = game.backend().audio.output(0);
+      const bool heard = std::any_of(out.begin(), out.end(), [](int16_t v) { return v != 0; });
+      EXPECT_EQ(heard, device == 1);
+      EXPECT_TRUE(game.error_codes().empty());
+    }
+    // One second of movie at 60 frames a second either way.
+    EXPECT_GE(end_tick[0], 58);
+    EXPECT_NEAR(end_tick[0], end_tick[1], 3) << end_tick[0] << " " << end_tick[1];
+  }
+}
 
 // Damaged movies end the movie with a log line, never the process.
 TEST(MovieDecodeDamaged, TruncatedAndByteFlippedFilesEndCleanly) {

@@ -76,3 +76,26 @@ TEST_F(SoundTest, PlayerThroughSdlDiskDriver) {
   for (int16_t s : heard) peak = std::max(peak, std::abs(static_cast<int>(s)));
   EXPECT_GT(peak, 8000) << heard.size() << " samples recorded";
 }
+
+// A device that did not open (no such SDL driver; the headless device told to
+// fail, as on a machine without a sound card) makes neither buffers nor
+// streams: nothing would ever pull them, so a sound or a movie timed by them
+// would never end.
+TEST(SdlAudio, ADeviceThatDidNotOpenMakesNoBuffersOrStreams) {
+  setenv("SDL_AUDIODRIVER", "zarvik-no-such-driver", 1);
+  SdlAudioDevice sdl(44100);
+  HeadlessClock clock;
+  HeadlessAudioDevice headless(&clock);
+  headless.set_open_result(false);
+  const audio_buffer_format f{1, 22050, 16, 2};
+  for (AudioDevice* device : std::initializer_list<AudioDevice*>{&sdl, &headless}) {
+    EXPECT_FALSE(device->open());
+    EXPECT_EQ(device->create_buffer(f, 22050 * 2), nullptr);
+    EXPECT_EQ(device->create_stream([](int16_t*, size_t) { return size_t{0}; }), nullptr);
+  }
+  // The headless device that opens again serves as before.
+  headless.set_open_result(true);
+  EXPECT_TRUE(headless.open());
+  EXPECT_NE(headless.create_buffer(f, 22050 * 2), nullptr);
+  unsetenv("SDL_AUDIODRIVER");
+}

@@ -74,6 +74,11 @@ struct FfmpegMoviePlayer::session {
   std::deque<video_picture> pictures;
   std::vector<std::vector<uint8_t>> spare;  // picture buffers to reuse
   std::deque<int16_t> samples;              // stereo frames, interleaved
+  // No device takes the sound (none opened): it is decoded only to know how
+  // long it lasts, and the movie plays that long by the platform clock.
+  bool sound_dropped = false;
+  uint64_t dropped_frames = 0;  // frames of sound at out_rate, leading silence included
+  double dropped_seconds() const { return static_cast<double>(dropped_frames) / out_rate; }
   bool audio_started = false;
   double last_video_pts = -1, frame_duration = 1.0 / 30;
   double decoded_pts = -1;  // the latest picture decoded, shown or not
@@ -260,7 +265,7 @@ struct FfmpegMoviePlayer::session {
     produce.wait(l, [&] {
       if (quit || pictures.size() < options.video_queue_frames) return true;
       if (pictures.size() >= max_queued_pictures) return false;
-      return audio_hungry || video_hungry || (audio_index >= 0 && samples.size() < sound_low);
+      return audio_hungry || video_hungry || (audio_index >= 0 && !sound_dropped && samples.size() < sound_low);
     });
     if (quit) return;
     pictures.push_back({pts, w, h, std::move(buffer)});
@@ -275,7 +280,11 @@ struct FfmpegMoviePlayer::session {
         double at = static_cast<double>(f->pts) * av_q2d(format->streams[audio_index]->time_base) - start_seconds;
         if (at > 0 && at < 10) {
           std::lock_guard<std::mutex> g(mutex);
-          samples.resize(samples.size() + static_cast<size_t>(at * out_rate) * 2, 0);
+          const size_t silence = static_cast<size_t>(at * out_rate);
+          if (sound_dropped)
+            dropped_frames += silence;
+          else
+            samples.resize(samples.size() + silence * 2, 0);
         }
       }
     }
@@ -312,6 +321,12 @@ struct FfmpegMoviePlayer::session {
       return;
     }
     if (free_run || got == 0) return;
+    if (sound_dropped) {
+      std::lock_guard<std::mutex> g(mutex);
+      dropped_frames += static_cast<uint64_t>(got);
+      consume.notify_all();
+      return;
+    }
     const size_t cap = static_cast<size_t>(options.audio_queue_ms) * out_rate / 1000 * 2;
     std::unique_lock<std::mutex> l(mutex);
     produce.wait(l, [&] { return quit || video_hungry || samples.size() < cap || (video_index >= 0 && pictures.empty()); });
@@ -442,6 +457,9 @@ bool FfmpegMoviePlayer::play(const std::string& host_path, int window, const mov
     s->stream = audio_->create_stream([raw](int16_t* out, size_t frames) { return raw->pull(out, frames); });
   }
   if (s->stream) s->stream->set_volume(volume);
+  // Without a device that takes samples the sound would pile up unheard and
+  // hold the end back for ever: the movie goes on by the platform clock.
+  s->sound_dropped = s->audio_index >= 0 && !s->stream;
   volume_ = volume;
   ended_ = false;
   end_taken_ = false;
@@ -498,9 +516,14 @@ void FfmpegMoviePlayer::update() {
   std::string reason;
   {
     std::unique_lock<std::mutex> l(s->mutex);
-    if (s->options.wait_for_decoder && s->video_index >= 0) {
-      // A picture past the clock has been decoded (or there is no more).
-      auto ready = [&] { return s->decoded_pts > now || s->finished || s->quit || !s->failure.empty(); };
+    if (s->options.wait_for_decoder) {
+      // A picture past the clock has been decoded, and a dropped sound's
+      // length runs past it too (or there is no more).
+      auto ready = [&] {
+        if (s->finished || s->quit || !s->failure.empty()) return true;
+        if (s->video_index >= 0 && s->decoded_pts <= now) return false;
+        return !s->sound_dropped || s->dropped_seconds() > now;
+      };
       if (!ready()) {
         s->video_hungry = true;
         s->produce.notify_all();
@@ -521,8 +544,10 @@ void FfmpegMoviePlayer::update() {
       over = true;
       reason = s->failure;
     } else if (s->finished && s->pictures.empty() && s->samples.empty()) {
-      // The last picture stays up for its own duration.
-      over = s->video_index < 0 || s->shown_pts < 0 || now >= s->shown_pts + s->frame_duration;
+      // The last picture stays up for its own duration, and a dropped sound
+      // for as long as it would have played.
+      over = (s->video_index < 0 || s->shown_pts < 0 || now >= s->shown_pts + s->frame_duration) &&
+             (!s->sound_dropped || now >= s->dropped_seconds());
     }
   }
   if (have && ui_ && !shown.bgra.empty()) {

@@ -12,6 +12,7 @@ HeadlessAudioDevice::~HeadlessAudioDevice() { mixer_.set_before_access(nullptr);
 
 bool HeadlessAudioDevice::open() {
   std::lock_guard<std::mutex> g(mutex_);
+  no_output_ = !open_result_;
   return open_result_;
 }
 
@@ -20,7 +21,13 @@ void HeadlessAudioDevice::close() {}
 int HeadlessAudioDevice::output_rate() const { return mixer_.output_rate(); }
 
 std::unique_ptr<AudioBuffer> HeadlessAudioDevice::create_buffer(const audio_buffer_format& format, uint32_t bytes) {
+  if (refuses_output()) return nullptr;
   return mixer_.create_buffer(format, bytes);
+}
+
+bool HeadlessAudioDevice::refuses_output() const {
+  std::lock_guard<std::mutex> g(mutex_);
+  return no_output_;
 }
 
 void HeadlessAudioDevice::set_open_result(bool ok) {
@@ -97,5 +104,7 @@ void HeadlessAudioDevice::set_devices(bool recording, std::vector<audio_device_i
 }
 
 std::unique_ptr<AudioStream> HeadlessAudioDevice::create_stream(audio_stream_source source) {
+  // Like a real device that did not open: nothing would ever pull the stream.
+  if (refuses_output()) return nullptr;
   return mixer_.create_stream(std::move(source));
 }

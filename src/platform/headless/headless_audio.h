@@ -26,7 +26,9 @@ class HeadlessAudioDevice final : public AudioDevice {
   // The devices list_devices reports (one stereo 44.1 kHz 16-bit output and
   // one mono input until set).
   void set_devices(bool recording, std::vector<audio_device_info> devices);
-  void set_open_result(bool ok);  // false makes open() fail
+  // false makes open() fail, as on a machine without a sound card; after a
+  // failed open the device makes no buffers and no streams.
+  void set_open_result(bool ok);
   // Renders every frame due up to the clock's now.
   void pull();
   // Renders `frames` more frames regardless of the clock.
@@ -47,11 +49,13 @@ class HeadlessAudioDevice final : public AudioDevice {
   std::vector<audio_device_info> outputs_{{"Headless Output", 2, 44100, 16}};
   std::vector<audio_device_info> inputs_{{"Headless Input", 1, 22050, 16}};
   void render_locked(size_t frames);
+  bool refuses_output() const;
 
   Clock* clock_;
   audio_mixer mixer_;
   mutable std::mutex mutex_;
   bool open_result_ = true;
+  bool no_output_ = false;  // the last open() failed
   bool capture_ = true;
   size_t capture_limit_ = 0;
   uint32_t start_tick_ = 0, last_tick_ = 0;

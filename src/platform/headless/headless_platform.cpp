@@ -47,7 +47,8 @@ void HeadlessClock::follow_sleep_ms(uint32_t ms) {
     return;
   }
   follower& f = it->second;
-  f.wake = elapsed_ + (ms ? ms : 1);
+  f.wake = f.woken ? elapsed_ : elapsed_ + (ms ? ms : 1);
+  f.woken = false;
   f.waiting = true;
   --running_;
   changed_.notify_all();
@@ -66,6 +67,18 @@ void HeadlessClock::wait_step_ms(uint32_t ms) {
     advance(ms);
   } else {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  }
+}
+
+void HeadlessClock::wake_followers() {
+  std::lock_guard<std::mutex> g(mutex_);
+  // Due at this very instant: the next move of the clock (a wait step of 0
+  // too) runs them before time goes on.
+  for (auto& [id, f] : followers_) {
+    if (f.waiting)
+      f.wake = std::min(f.wake, elapsed_);
+    else
+      f.woken = true;
   }
 }
 

@@ -36,6 +36,7 @@ class HeadlessClock final : public Clock {
   void end_following() override;
   void follow_sleep_ms(uint32_t ms) override;
   void wait_step_ms(uint32_t ms) override;
+  void wake_followers() override;
   void advance(uint32_t ms);
   void set(uint32_t now_ms);
   void set_local_time(const local_time& t);
@@ -45,6 +46,7 @@ class HeadlessClock final : public Clock {
   struct follower {
     bool waiting = false;
     uint64_t wake = 0;
+    bool woken = false;  // woken while awake: its next sleep ends at once
   };
   mutable std::mutex mutex_;
   std::condition_variable changed_;

@@ -1,6 +1,7 @@
 #include "platform/posix/clock.h"
 
 #include <cerrno>
+#include <chrono>
 #include <ctime>
 #include <sched.h>
 #include <sys/time.h>
@@ -23,6 +24,20 @@ void PosixClock::sleep_ms(uint32_t ms) {
   timespec rem{};
   // A signal must not cut the frame short: sleep the remainder.
   while (nanosleep(&req, &rem) != 0 && errno == EINTR) req = rem;
+}
+
+void PosixClock::follow_sleep_ms(uint32_t ms) {
+  std::unique_lock<std::mutex> l(follow_mutex_);
+  follow_woken_.wait_for(l, std::chrono::milliseconds(ms), [this] { return wake_pending_; });
+  wake_pending_ = false;
+}
+
+void PosixClock::wake_followers() {
+  {
+    std::lock_guard<std::mutex> g(follow_mutex_);
+    wake_pending_ = true;
+  }
+  follow_woken_.notify_all();
 }
 
 local_time PosixClock::local_now() {

@@ -44,6 +44,9 @@ void SdlAudioDevice::close() {
 int SdlAudioDevice::output_rate() const { return mixer_.output_rate(); }
 
 std::unique_ptr<AudioBuffer> SdlAudioDevice::create_buffer(const audio_buffer_format& format, uint32_t bytes) {
+  // Without an open device nothing pulls the buffer: its cursors would stand
+  // and a sound waited for would never end.
+  if (!device_) return nullptr;
   return mixer_.create_buffer(format, bytes);
 }
 
