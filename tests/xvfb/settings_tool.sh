@@ -29,7 +29,9 @@ open(sys.argv[1],'wb').write(struct.pack('<9I',*s))" "$work/game/kxcfg.dat"
 xvfb_start 1024x768
 
 # The player only starts the settings program and ends.
-SDL_AUDIODRIVER=dummy timeout 20 "$work/game/zarvik" /kxcfg >"$out/player.log" 2>&1
+# Under the sanitizers the leak check is off for these X clients: SDL's X11
+# modules are unloaded before it runs, leaving allocations it cannot name.
+ASAN_OPTIONS=detect_leaks=0 SDL_AUDIODRIVER=dummy timeout 20 "$work/game/zarvik" /kxcfg >"$out/player.log" 2>&1
 check "zarvik /kxcfg ends" "$?" "0"
 
 # xdotool's name patterns match ASCII only: the title's tail finds it.
