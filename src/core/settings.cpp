@@ -131,15 +131,26 @@ void copy_command_line() {
   command_line_slots.argument_count = static_cast<int>(std::min<size_t>(args.size(), argument_slot_count - 1));
 }
 
+namespace {
+// A file that is there but short reads as zeros for its missing slots, as a
+// whole-file read into a cleared block does; only a missing file keeps every
+// default.
+bool read_settings_file(const char* name, std::vector<uint8_t>& bytes) {
+  if (!platform().files->read_file(name, bytes)) return false;
+  if (bytes.size() < settings_slot_count * 4) bytes.resize(settings_slot_count * 4, 0);
+  return true;
+}
+}  // namespace
+
 void read_engine_settings() {
   std::vector<uint8_t> bytes;
-  if (platform().files->read_file(engine_settings_file_name, bytes)) apply_engine_settings(bytes);
+  if (read_settings_file(engine_settings_file_name, bytes)) apply_engine_settings(bytes);
   else apply_engine_settings({});
 }
 
 void read_save_settings() {
   std::vector<uint8_t> bytes;
-  if (platform().files->read_file(save_settings_file_name, bytes)) apply_save_settings(bytes);
+  if (read_settings_file(save_settings_file_name, bytes)) apply_save_settings(bytes);
   build_save_path();
   // Saves outside the game folder need their folder admitted as a write root.
   if (save_settings.save_folder_mode != 0)

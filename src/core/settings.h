@@ -62,7 +62,8 @@ void read_engine_settings();  // "kxcfg.dat" in the game folder
 void read_save_settings();    // "kxsfs.dat" in the game folder, then the save folder
 void test_folder_writable();
 
-// The parsers behind the two readers: apply the whole slots present in `bytes`.
+// The parsers behind the two readers: apply the whole slots present in `bytes`
+// (the readers hand them a short file padded with zeros).
 void apply_engine_settings(const std::vector<uint8_t>& bytes);
 void apply_save_settings(const std::vector<uint8_t>& bytes);
 

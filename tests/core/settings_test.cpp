@@ -104,22 +104,25 @@ TEST_F(settings_test, UnlistedValuesAndSlotsChangeNothing) {
   EXPECT_EQ(engine_settings.disable_composition, 0);
 }
 
-TEST_F(settings_test, ShortFileAppliesOnlyTheSlotsItHolds) {
-  // Two whole slots and half of slot 2: the missing slots are not zeros (that
-  // would pick MCI movies' opposite defaults and turn SSE off).
-  std::vector<uint8_t> bytes = slots_file({{0, 0}}, 2);
+TEST_F(settings_test, ShortFileReadsZerosForTheMissingSlots) {
+  // Two whole slots and half of slot 2: slots 2 on read as 0 (SSE and SSE2
+  // off, one worker, GPU drawing at level 3, texture option 0).
+  std::vector<uint8_t> bytes = slots_file({{0, 1}}, 2);
   bytes.push_back(0);
   bytes.push_back(0);
   read_cfg(bytes);
-  EXPECT_EQ(engine_settings.movie_engine, 0);  // slot 0 was there
-  EXPECT_EQ(engine_settings.sse_allowed, 1);
-  EXPECT_EQ(engine_settings.sse2_allowed, 1);
-  EXPECT_EQ(engine_settings.worker_maximum, 4);
+  EXPECT_EQ(engine_settings.movie_engine, 1);  // slot 0 was there
+  EXPECT_EQ(engine_settings.sse_allowed, 0);
+  EXPECT_EQ(engine_settings.sse2_allowed, 0);
+  EXPECT_EQ(engine_settings.worker_maximum, 1);
   EXPECT_EQ(engine_settings.gpu_drawing, 1);
+  EXPECT_EQ(engine_settings.quality_level, 3);
+  EXPECT_EQ(engine_settings.texture_option, 0);
 
+  // An empty file is short too (only a missing one keeps the defaults).
   read_cfg({});
-  EXPECT_EQ(engine_settings.movie_engine, 1);
-  EXPECT_EQ(engine_settings.sse_allowed, 1);
+  EXPECT_EQ(engine_settings.movie_engine, 0);
+  EXPECT_EQ(engine_settings.sse_allowed, 0);
 
   // A longer file: the 32 slots count, the rest is ignored.
   std::vector<uint8_t> longer = slots_file({{3, 0}});

@@ -1,6 +1,7 @@
 #include "x_server.h"
 
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -41,11 +42,14 @@ bool x_server::start(const std::string& screen, int first_display) {
   // Displays are picked per process so tests running side by side differ.
   for (int n = first_display + ::getpid() % 300, tries = 0; tries < 20; ++n, ++tries) {
     const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
-    if (fs::exists(socket)) continue;
+    if (fs::exists(socket) || fs::exists("/tmp/.X" + std::to_string(n) + "-lock")) continue;
     display = ":" + std::to_string(n);
     pid = start_child("/usr/bin/Xvfb", {display, "-screen", "0", screen, "-nolisten", "tcp"}, {});
     for (int i = 0; i < 200 && !fs::exists(socket); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    if (fs::exists(socket)) return true;
+    // The socket may be another test's server that took the same number a
+    // moment earlier: ours must still be running.
+    int status = 0;
+    if (fs::exists(socket) && ::waitpid(pid, &status, WNOHANG) == 0) return true;
     ::kill(pid, SIGTERM);
     wait_child(pid);
     pid = -1;
