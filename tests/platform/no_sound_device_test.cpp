@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,6 +31,10 @@ struct no_device_case {
   const char* name;
   std::vector<std::string> environment;  // SDL_AUDIODRIVER and friends
 };
+// Shown in the test's name: the environment, not the record's bytes.
+void PrintTo(const no_device_case& c, std::ostream* os) {
+  for (const std::string& e : c.environment) *os << e << ' ';
+}
 
 // Every way a sound output fails to open that SDL lets a test arrange.
 std::vector<no_device_case> no_device_cases() {
