@@ -56,8 +56,8 @@ struct dialog_session {
   temp_folder game, source;
   std::string env;  // "DISPLAY=:N " for shell commands
 
-  bool start(int first_display) {
-    if (!x.start("800x600x24", first_display)) return false;
+  bool start() {
+    if (!x.start("800x600x24")) return false;
     x.use_for_sdl();
     env = "DISPLAY=" + x.display + " ";
     wm = start_child("/usr/bin/openbox", {}, {"DISPLAY=" + x.display});
@@ -219,7 +219,7 @@ struct sdl_video {
 TEST(DialogX11, CloseQuestionIsDrawnByThePlayerAndYesEndsIt) {
   if (!have_tools()) GTEST_SKIP() << "needs Xvfb, openbox, xdotool, xwininfo and ImageMagick";
   dialog_session s;
-  ASSERT_TRUE(s.start(520));
+  ASSERT_TRUE(s.start());
   sdl_video video;
   ASSERT_TRUE(s.start_player("DLGYES"));
   const std::string game = s.find_visible("DLGYES");
@@ -237,7 +237,7 @@ TEST(DialogX11, CloseQuestionIsDrawnByThePlayerAndYesEndsIt) {
 TEST(DialogX11, CloseQuestionNoKeepsThePlayerThenSigtermEndsIt) {
   if (!have_tools()) GTEST_SKIP() << "needs Xvfb, openbox, xdotool, xwininfo and ImageMagick";
   dialog_session s;
-  ASSERT_TRUE(s.start(560));
+  ASSERT_TRUE(s.start());
   ASSERT_TRUE(s.start_player("DLGNO"));
   const std::string game = s.find_visible("DLGNO");
   ASSERT_FALSE(game.empty());
@@ -266,7 +266,7 @@ TEST(DialogX11, SigtermWithTheCloseQuestionOpenEndsThePlayer) {
   if (!have_tools()) GTEST_SKIP() << "needs Xvfb, openbox, xdotool, xwininfo and ImageMagick";
   for (int sig : {SIGTERM, SIGINT}) {
     dialog_session s;
-    ASSERT_TRUE(s.start(600));
+    ASSERT_TRUE(s.start());
     ASSERT_TRUE(s.start_player("DLGSIG"));
     const std::string game = s.find_visible("DLGSIG");
     ASSERT_FALSE(game.empty());
@@ -280,7 +280,7 @@ TEST(DialogX11, SigtermWithTheCloseQuestionOpenEndsThePlayer) {
 TEST(DialogX11, StartUpErrorDialogBeforeAnyWindowIsReadableAndCloseEndsIt) {
   if (!have_tools()) GTEST_SKIP() << "needs Xvfb, openbox, xdotool, xwininfo and ImageMagick";
   dialog_session s;
-  ASSERT_TRUE(s.start(640));
+  ASSERT_TRUE(s.start());
   sdl_video video;
   // "/info" shows the licence notice through the error dialog during
   // start-up, before the game window is made.
@@ -305,7 +305,7 @@ TEST(DialogX11, ErrorDialogIsModalOverTheGameWindowAndEndsTheRun) {
   // which failed (status 1).
   for (const std::string how : {"escape", "sigterm"}) {
     dialog_session s;
-    ASSERT_TRUE(s.start(680));
+    ASSERT_TRUE(s.start());
     sdl_video video;
     ASSERT_TRUE(s.start_player("DLGERR", {}, "wait 5\ntext_lines file=\"nofile.txt\", output=lines\n"));
     const std::string game = s.find_visible("DLGERR");
@@ -336,7 +336,7 @@ TEST(DialogX11, ErrorDialogIsModalOverTheGameWindowAndEndsTheRun) {
 TEST(DialogX11, ErrorDialogWithAPlaceOffersEdit) {
   if (!have_tools()) GTEST_SKIP() << "needs Xvfb, openbox, xdotool, xwininfo and ImageMagick";
   dialog_session s;
-  ASSERT_TRUE(s.start(760));
+  ASSERT_TRUE(s.start());
   sdl_video video;
   ASSERT_TRUE(s.start_player("DLGEDIT", {}, "wait 5\nwindow window=9, title=\"x\"\n", "config debug 1\n"));
   const std::string dialog = s.find_visible("ZARVIK Debug Info.");
@@ -356,7 +356,7 @@ class DialogX11Box : public testing::TestWithParam<bool> {};
 TEST_P(DialogX11Box, ScriptMessageBoxAnswersByTheButtonsLetter) {
   if (!have_tools()) GTEST_SKIP() << "needs Xvfb, openbox, xdotool, xwininfo and ImageMagick";
   dialog_session s;
-  ASSERT_TRUE(s.start(720));
+  ASSERT_TRUE(s.start());
   sdl_video video;
   ASSERT_TRUE(s.start_player("DLGBOX", {},
                              "wait 5\nmessage_box caption=\"QBOX\", text=\"セーブしますか？\", yes_no_cancel=1, "

@@ -50,7 +50,7 @@ TEST_P(MenuBarX11, BarAboveThePictureAndItemsPickedWithTheMouse) {
   GTEST_SKIP() << "a real X client under the leak checker";
 #endif
   x_server x;
-  ASSERT_TRUE(x.start("640x480x24", 460));
+  ASSERT_TRUE(x.start("640x480x24"));
   x.use_for_sdl();
   const pid_t wm = start_child("/usr/bin/openbox", {}, {"DISPLAY=" + x.display});  // for full screen
   std::this_thread::sleep_for(std::chrono::milliseconds(800));

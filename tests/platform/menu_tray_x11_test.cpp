@@ -53,7 +53,7 @@ TEST(MenuTrayX11, TrayDocksAndMenusAreDrawnAndChosenWithTheMouse) {
   GTEST_SKIP() << "a real X client under the leak checker";
 #endif
   x_server x;
-  ASSERT_TRUE(x.start("640x480x24", 400));
+  ASSERT_TRUE(x.start("640x480x24"));
   x.use_for_sdl();
   const pid_t tray = start_child("/usr/bin/trayer", {"--edge", "bottom", "--align", "right", "--widthtype", "pixel",
                                                      "--width", "120", "--heighttype", "pixel", "--height", "24"},

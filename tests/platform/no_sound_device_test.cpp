@@ -104,7 +104,7 @@ TEST_P(NoSoundDevice, TheDemoMovieEndsAndTheSceneMoves) {
   game.write("kxcfg.dat", cpu_drawing_settings());
 
   x_server x;
-  ASSERT_TRUE(x.start("1024x768x24", 520));
+  ASSERT_TRUE(x.start("1024x768x24"));
   const pid_t pid = start_child(game.path() + "zarvik", {}, child_environment(x, GetParam()));
   ASSERT_GT(pid, 0);
   const std::string window = [&] {
@@ -164,7 +164,7 @@ TEST_P(NoSoundDevice, AListingWaitingForItsSoundToEndGoesOn) {
   game.write("beep.wav", wave);
 
   x_server x;
-  ASSERT_TRUE(x.start("800x600x24", 560));
+  ASSERT_TRUE(x.start("800x600x24"));
   const pid_t pid = start_child(game.path() + "zarvik", {}, child_environment(x, GetParam()));
   ASSERT_GT(pid, 0);
   const auto start = std::chrono::steady_clock::now();

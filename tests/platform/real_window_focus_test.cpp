@@ -43,7 +43,7 @@ struct system_libraries_may_keep_memory {
 TEST(RealWindowFocus, AnotherWindowTakingTheFocusHoldsScriptsAndSound) {
   if (!on_path("Xvfb") || !on_path("xdotool") || !on_path("xmessage")) GTEST_SKIP() << "Xvfb, xdotool or xmessage is missing";
   x_server x;
-  ASSERT_TRUE(x.start("800x600x24", 90));
+  ASSERT_TRUE(x.start("800x600x24"));
   x.use_for_sdl();
   [[maybe_unused]] system_libraries_may_keep_memory libraries_keep;
 

@@ -25,6 +25,7 @@
 #include "support/png_output.h"
 #include "support/temp_folder.h"
 #include "system/system_dialogs.h"
+#include "x_server.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
@@ -47,40 +48,8 @@ bool have(const char* tool) {
   return run_child_and_capture({"sh", "-c", std::string("command -v ") + tool}, &out, &code) && code == 0;
 }
 
-// A private X server for the test: Xvfb picks a free display and reports it.
-struct private_display {
-  pid_t pid = -1;
-  std::string name;
-  bool start() {
-    int fds[2];
-    if (::pipe(fds) != 0) return false;
-    pid = spawn_child_process({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "800x600x24",
-                               "-nolisten", "tcp", "-noreset"});
-    ::close(fds[1]);
-    if (pid < 0) {
-      ::close(fds[0]);
-      return false;
-    }
-    char buf[32] = {};
-    ssize_t n = ::read(fds[0], buf, sizeof buf - 1);
-    ::close(fds[0]);
-    if (n <= 0) return false;
-    name = ":" + std::string(buf, static_cast<size_t>(n));
-    while (!name.empty() && (name.back() == '\n' || name.back() == '\r')) name.pop_back();
-    ::setenv("DISPLAY", name.c_str(), 1);
-    return true;
-  }
-  ~private_display() {
-    if (pid > 0) {
-      ::kill(pid, SIGTERM);
-      int status;
-      ::waitpid(pid, &status, 0);
-    }
-  }
-};
-
 struct sdl_services : ::testing::Test {
-  private_display display;
+  x_server display;
   temp_folder dir;
   std::unique_ptr<SdlUi> ui;
   PosixClock clock;
@@ -93,7 +62,8 @@ struct sdl_services : ::testing::Test {
     LEAK_COUNT_OFF;
     for (const char* tool : {"Xvfb", "xdotool", "xclip"})
       if (!have(tool)) GTEST_SKIP() << tool << " is not installed";
-    ASSERT_TRUE(display.start());
+    ASSERT_TRUE(display.start("800x600x24"));
+    display.use_for_sdl();
     ui = std::make_unique<SdlUi>();
     ASSERT_TRUE(ui->ready());
     ASSERT_TRUE(ui->has_display());

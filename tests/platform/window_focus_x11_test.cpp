@@ -52,7 +52,7 @@ TEST(WindowFocusX11, AnotherWindowTakingTheFocusHoldsTheGameUntilItReturns) {
   GTEST_SKIP() << "a real X client under the leak checker";
 #endif
   x_server x;
-  ASSERT_TRUE(x.start("800x600x24", 90));
+  ASSERT_TRUE(x.start("800x600x24"));
   x.use_for_sdl();
 
   temp_folder game, source;

@@ -1,18 +1,17 @@
 #include "x_server.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <thread>
 
 #include "child_helper.h"
-
-namespace fs = std::filesystem;
 
 bool on_path(const char* program) {
   return std::system((std::string("command -v ") + program + " >/dev/null 2>&1").c_str()) == 0;
@@ -38,23 +37,42 @@ std::string find_window(const std::string& name) {
   return "";
 }
 
-bool x_server::start(const std::string& screen, int first_display) {
-  // Displays are picked per process so tests running side by side differ.
-  for (int n = first_display + ::getpid() % 300, tries = 0; tries < 20; ++n, ++tries) {
-    const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
-    if (fs::exists(socket) || fs::exists("/tmp/.X" + std::to_string(n) + "-lock")) continue;
-    display = ":" + std::to_string(n);
-    pid = start_child("/usr/bin/Xvfb", {display, "-screen", "0", screen, "-nolisten", "tcp"}, {});
-    for (int i = 0; i < 200 && !fs::exists(socket); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    // The socket may be another test's server that took the same number a
-    // moment earlier: ours must still be running.
-    int status = 0;
-    if (fs::exists(socket) && ::waitpid(pid, &status, WNOHANG) == 0) return true;
-    ::kill(pid, SIGTERM);
-    wait_child(pid);
-    pid = -1;
+bool x_server::start(const std::string& screen) {
+  // Xvfb itself picks a free display (its lock file decides, atomically) and
+  // writes the number to the pipe: tests side by side never share a server,
+  // which guessing a number and checking for a socket could not promise.
+  int fds[2];
+  if (::pipe(fds) != 0) return false;
+  ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+  pid = start_child("/usr/bin/Xvfb", {"-displayfd", std::to_string(fds[1]), "-screen", "0", screen, "-nolisten",
+                                      "tcp", "-noreset"},
+                    {});
+  ::close(fds[1]);
+  std::string number;
+  char buf[32];
+  ssize_t n;
+  // The number is written once the server accepts connections; a server that
+  // fails closes the pipe without it.
+  while (pid > 0 && (n = ::read(fds[0], buf, sizeof buf)) != 0) {
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    number.append(buf, static_cast<size_t>(n));
+    if (number.find('\n') != std::string::npos) break;
   }
-  return false;
+  ::close(fds[0]);
+  while (!number.empty() && (number.back() == '\n' || number.back() == '\r')) number.pop_back();
+  if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos) {
+    if (pid > 0) {
+      ::kill(pid, SIGTERM);
+      wait_child(pid);
+    }
+    pid = -1;
+    return false;
+  }
+  display = ":" + number;
+  return true;
 }
 
 void x_server::use_for_sdl() const {

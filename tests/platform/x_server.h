@@ -14,8 +14,9 @@ std::string find_window(const std::string& name);
 struct x_server {
   pid_t pid = -1;
   std::string display;  // ":N" once started
-  // Starts Xvfb on a free display with one screen of `screen` ("WxHxD").
-  bool start(const std::string& screen, int first_display);
+  // Starts Xvfb on a display it finds free, with one screen of `screen`
+  // ("WxHxD"); true once the server accepts connections.
+  bool start(const std::string& screen);
   // Points SDL in this process at the server: its X11 video driver and the
   // dummy audio driver, so tests never reach a user's display or speakers.
   void use_for_sdl() const;

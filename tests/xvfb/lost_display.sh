@@ -27,14 +27,8 @@ slots=[0xFFFFFFFF]*9; slots[8]=2
 open(sys.argv[1],'wb').write(struct.pack('<9I',*slots))" "$game/kxcfg.dat"
   ln -s "$build/zarvik" "$game/zarvik"
   ln -s "$build/RIRud.so" "$game/RIRud.so"
-  local display=:$((90 + RANDOM % 400))
-  Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
-  local server=$!
-  pids+=($server)
-  for _ in $(seq 1 50); do DISPLAY=$display xwininfo -root >/dev/null 2>&1 && break; sleep 0.1; done
-  DISPLAY=$display openbox >/dev/null 2>&1 &
-  pids+=($!)
-  sleep 0.5
+  xvfb_start 800x600
+  local display=$DISPLAY server=$xvfb_pid
   (cd "$game" && DISPLAY=$display SDL_AUDIODRIVER=dummy ./zarvik >"$out/$how.log" 2>&1)&
   local player=$!
   local id=""

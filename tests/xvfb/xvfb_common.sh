@@ -23,18 +23,24 @@ check() {  # check DESCRIPTION ACTUAL EXPECTED
   if [ "$2" == "$3" ]; then echo "ok: $1 ($2)" >>"$out/checks.txt"
   else echo "FAIL: $1: got '$2', want '$3'" >>"$out/checks.txt"; fail=1; fi
 }
-# xvfb_start WIDTHxHEIGHT: a private display (a number without a lock file)
-# with openbox as the window manager; DISPLAY points at it.
+# xvfb_start WIDTHxHEIGHT: a private display with openbox as the window
+# manager; DISPLAY points at it and xvfb_pid is the server. Xvfb picks the
+# free display number itself (its lock file decides), so scripts run side by
+# side never share a server.
 xvfb_start() {
-  local n
-  for _ in $(seq 1 50); do
-    n=$((90 + RANDOM % 900))
-    [ -e "/tmp/.X$n-lock" ] || break
+  local n="" number
+  number=$(mktemp -p "$work")
+  Xvfb -displayfd 9 -screen 0 "$1x24" -nolisten tcp -noreset 9>"$number" >>"$out/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  pids+=($xvfb_pid)
+  # The number is written once the server accepts connections.
+  for _ in $(seq 1 300); do
+    n=$(head -n 1 "$number" 2>/dev/null)
+    [ -n "$n" ] && break
+    sleep 0.05
   done
-  Xvfb ":$n" -screen 0 "$1x24" -nolisten tcp >"$out/xvfb.log" 2>&1 &
-  pids+=($!)
+  [ -n "$n" ] || { echo "Xvfb did not start"; exit 1; }
   export DISPLAY=:$n
-  for _ in $(seq 1 50); do xwininfo -root >/dev/null 2>&1 && break; sleep 0.1; done
   openbox >"$out/openbox.log" 2>&1 &
   pids+=($!)
   sleep 1
